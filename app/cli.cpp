@@ -1,0 +1,208 @@
+#include "app/cli.h"
+
+#include "engine/globals.h"
+#include "engine/renderer.h"
+#include "engine/services.h"
+#include "surfaces/fontlist.h"
+#include "surfaces/imagecanvas.h"
+
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
+
+namespace quillard {
+
+namespace {
+
+const char* const Usage =
+    "Usage: quillard [OPTION]... REPORT\n"
+    "Lay out a report and draw it without a display.\n"
+    "\n"
+    "  --png OUT.png        draw one page as a PNG picture\n"
+    "      --page N         the page to draw (default 1)\n"
+    "      --zoom PCT       zoom in percent of 96 dots per inch (default 100)\n"
+    "  --count-pages        print the number of pages of the report\n"
+    "  --help               show this help and exit\n"
+    "  --version            show the version and exit\n";
+
+bool ParsePositive(const std::string& s, int Max, int& Out)
+{
+    if (s.empty() || s.size() > 9)
+        return false;
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    long v = std::strtol(s.c_str(), nullptr, 10);
+    if (v < 1 || v > Max)
+        return false;
+    Out = static_cast<int>(v);
+    return true;
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
+{
+    TCommandLine cl;
+    auto fail = [&](const std::string& msg) {
+        cl.Error = msg;
+        return cl;
+    };
+    for (size_t i = 0; i < Args.size(); ++i) {
+        const std::string& a = Args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= Args.size())
+                return false;
+            out = Args[++i];
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            cl.Mode = TCommandLine::TMode::Help;
+            return cl;
+        }
+        if (a == "--version") {
+            cl.Mode = TCommandLine::TMode::Version;
+            return cl;
+        }
+        if (a == "--png") {
+            if (!value(cl.Output) || cl.Output.empty())
+                return fail("--png needs the name of the picture to write");
+            cl.Mode = TCommandLine::TMode::Png;
+        } else if (a == "--count-pages") {
+            cl.Mode = TCommandLine::TMode::CountPages;
+        } else if (a == "--page") {
+            std::string v;
+            if (!value(v) || !ParsePositive(v, 1000000, cl.Page))
+                return fail("--page needs a page number from 1 to 1000000");
+        } else if (a == "--zoom") {
+            std::string v;
+            if (!value(v) || !ParsePositive(v, 1000, cl.Zoom))
+                return fail("--zoom needs a percentage from 1 to 1000");
+        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+            return fail("unknown option " + a);
+        } else if (cl.Report.empty()) {
+            cl.Report = a;
+        } else {
+            return fail("more than one report named: " + cl.Report + " and " + a);
+        }
+    }
+    if ((cl.Mode == TCommandLine::TMode::Png || cl.Mode == TCommandLine::TMode::CountPages) && cl.Report.empty())
+        return fail("no report named");
+    return cl;
+}
+
+namespace {
+
+bool CheckReadable(const std::string& Report)
+{
+    struct stat st {};
+    if (::stat(Report.c_str(), &st) != 0) {
+        std::fprintf(stderr, "quillard: cannot open %s: %s\n", Report.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "quillard: %s is a folder, not a report\n", Report.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Draws one page on a screen surface at Zoom percent of 96 dots per inch,
+// as the preview does.
+int RunPng(const TCommandLine& cl)
+{
+    tRenderer r;
+    if (!r.OpenFile(cl.Report, nullptr))
+        return 1;
+    r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+    r.SetScale(cl.Zoom / 100.0 > 10 ? 10 : cl.Zoom / 100.0);
+    if (cl.Zoom > 1000 || r.PageWidthPx < 1 || r.PageHeightPx < 1 ||
+        static_cast<int64_t>(r.PageWidthPx) * r.PageHeightPx > 400LL * 1000 * 1000) {
+        std::fprintf(stderr, "quillard: the page at %d%% would be %d x %d pixels; choose a smaller zoom\n", cl.Zoom,
+                     r.PageWidthPx, r.PageHeightPx);
+        return 1;
+    }
+    auto owned = std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
+    tImageCanvas* page = owned.get();
+    r.SetCanvas(std::move(owned));
+    r.SetScale(r.GetScale());
+    bool ok = r.RenderPages(nullptr, cl.Page, nullptr, cl.Page);
+    if (!ok) {
+        std::fprintf(stderr, "quillard: the page could not be drawn\n");
+        return 1;
+    }
+    if (r.CurrentPage < cl.Page) {
+        std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", cl.Report.c_str(), r.CurrentPage,
+                     r.CurrentPage == 1 ? "" : "s", cl.Page);
+        return 1;
+    }
+    QImageWriter writer(QString::fromLocal8Bit(cl.Output.c_str()), "png");
+    if (!writer.write(page->Image())) {
+        std::fprintf(stderr, "quillard: cannot write %s: %s\n", cl.Output.c_str(),
+                     writer.errorString().toLocal8Bit().constData());
+        return 1;
+    }
+    return 0;
+}
+
+int RunCountPages(const TCommandLine& cl)
+{
+    tRenderer r;
+    if (!r.OpenFile(cl.Report, nullptr))
+        return 1;
+    r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+    r.SetScale(r.GetScale());
+    if (!r.RenderPages(nullptr, 0, nullptr, 0)) {
+        std::fprintf(stderr, "quillard: the report could not be read to its end\n");
+        return 1;
+    }
+    std::printf("%d\n", r.CurrentPage);
+    return 0;
+}
+
+}  // namespace
+
+int RunCommandLine(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    TCommandLine cl = ParseCommandLine(args);
+    if (!cl.Error.empty()) {
+        std::fprintf(stderr, "quillard: %s\nTry 'quillard --help' for more information.\n", cl.Error.c_str());
+        return 2;
+    }
+    switch (cl.Mode) {
+    case TCommandLine::TMode::Help:
+        std::fputs(Usage, stdout);
+        return 0;
+    case TCommandLine::TMode::Version:
+        std::printf("quillard %s\n", QUILLARD_VERSION);
+        return 0;
+    case TCommandLine::TMode::None:
+        std::fputs(Usage, stderr);
+        return 2;
+    default:
+        break;
+    }
+    if (!CheckReadable(cl.Report))
+        return 1;
+
+    // Drawing on bitmaps needs no display: the offscreen platform serves
+    // whether or not one is around.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int qargc = 1;
+    char* qargv[] = {argv[0], nullptr};
+    QGuiApplication app(qargc, qargv);
+    InstallFontSubstitutions();
+
+    if (cl.Mode == TCommandLine::TMode::Png)
+        return RunPng(cl);
+    return RunCountPages(cl);
+}
+
+}  // namespace quillard

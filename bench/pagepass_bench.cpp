@@ -1,0 +1,71 @@
+// Page-pass benchmark: lays out a generated character-printer report and
+// reports the time and memory of counting its pages and of drawing its last
+// page, the two passes a preview makes when it opens a long report.
+#include "engine/renderer.h"
+#include "surfaces/fontlist.h"
+#include "surfaces/imagecanvas.h"
+
+#include <QGuiApplication>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using namespace quillard;
+
+namespace {
+
+std::string MakeReport(const std::string& Path, int Pages)
+{
+    std::ofstream out(Path, std::ios::binary);
+    for (int p = 1; p <= Pages; ++p) {
+        out << "{CPI10}{B}Statement page " << p << "{/B}\r\n{CPI12}";
+        for (int l = 0; l < 55; ++l)
+            out << "01 Nov 2026  INV-" << (p * 100 + l) << "    Oak boards 22mm x 150mm        {GOTO X=6in}1,240.00\r\n";
+        out << "\f";
+    }
+    return Path;
+}
+
+double Seconds(std::chrono::steady_clock::time_point Start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QGuiApplication app(argc, argv);
+    InstallFontSubstitutions();
+    const int pages = argc > 1 ? std::atoi(argv[1]) : 500;
+    const std::string path = "/tmp/quillard_bench_" + std::to_string(::getpid()) + ".txt";
+    MakeReport(path, pages);
+
+    tRenderer r;
+    r.OpenFile(path, nullptr);
+    r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+    r.SetScale(0.75);
+    auto t0 = std::chrono::steady_clock::now();
+    int count = r.CountPages();
+    double countTime = Seconds(t0);
+
+    r.SetCanvas(std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96));
+    r.SetScale(0.75);
+    t0 = std::chrono::steady_clock::now();
+    r.RenderPages(nullptr, count, nullptr, count);
+    double lastTime = Seconds(t0);
+
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    std::printf("pages %d, bytes %lld\n", count, static_cast<long long>(r.FileSize));
+    std::printf("count pages: %.3f s (%.1f pages/s)\n", countTime, count / countTime);
+    std::printf("draw last page: %.3f s\n", lastTime);
+    std::printf("peak memory: %.1f MB\n", ru.ru_maxrss / 1024.0);
+    std::remove(path.c_str());
+    return 0;
+}

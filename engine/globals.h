@@ -1,0 +1,24 @@
+// Program-wide values shared by the engine and the application.
+#pragma once
+
+#include <string>
+
+namespace quillard {
+
+struct TProgramGlobals {
+    // Zoom factor of the surface; multiplies the pitch point sizes and pen
+    // widths of 2 and more.
+    double Scale = 1.0;
+    // Box-drawing bytes are drawn with the line-drawing font instead of lines.
+    bool UseLineDrawFont = false;
+    // The printer warning of the metrics read has been shown in this run.
+    bool PrinterWarningShown = false;
+    // Preview zoom in percent.
+    int ZoomLevel = 75;
+    // Text of the last engine failure, read by automation clients.
+    std::string LastErrorMessage;
+};
+
+TProgramGlobals& Globals();
+
+}  // namespace quillard

@@ -1,0 +1,829 @@
+// The lexical layer of the markup: string helpers, attribute look-up in tags
+// and the value parsers shared by every tag handler.
+//
+// Lines and tags can be very long (a report line of several megabytes is not
+// unusual when a host dumps data), so every search here is linear: substring
+// look-ups go through a small KMP matcher instead of naive rescans.
+#include "engine/markup.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <numbers>
+#include <string_view>
+#include <vector>
+
+namespace quillard {
+
+namespace {
+
+constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
+
+inline char UpChar(char c)
+{
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+inline char LowChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+inline bool IsAsciiAlnum(char c)
+{
+    return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// The bytes our trim takes off the ends: space, carriage return and 0xFF.
+inline bool IsTrimByte(char c)
+{
+    return c == ' ' || c == '\r' || static_cast<unsigned char>(c) == 0xFF;
+}
+
+// Knuth-Morris-Pratt matcher, optionally ignoring ASCII letter case. Reports
+// every occurrence, overlapping ones included, in one linear pass.
+class Matcher {
+public:
+    Matcher(std::string_view pattern, bool noCase) : NoCase(noCase)
+    {
+        Pat.reserve(pattern.size());
+        for (char c : pattern)
+            Pat.push_back(Fold(c));
+        Fail.assign(Pat.size(), 0);
+        size_t k = 0;
+        for (size_t i = 1; i < Pat.size(); ++i) {
+            while (k > 0 && Pat[i] != Pat[k])
+                k = Fail[k - 1];
+            if (Pat[i] == Pat[k])
+                ++k;
+            Fail[i] = k;
+        }
+    }
+
+    // Calls f(start) with the 0-based start of each occurrence, in order,
+    // until f returns false. An empty pattern never matches.
+    template <class F>
+    void ForEach(std::string_view text, F&& f) const
+    {
+        if (Pat.empty() || Pat.size() > text.size())
+            return;
+        size_t k = 0;
+        for (size_t i = 0; i < text.size(); ++i) {
+            const char c = Fold(text[i]);
+            while (k > 0 && c != Pat[k])
+                k = Fail[k - 1];
+            if (c == Pat[k])
+                ++k;
+            if (k == Pat.size()) {
+                if (!f(i + 1 - Pat.size()))
+                    return;
+                k = Fail[k - 1];
+            }
+        }
+    }
+
+    size_t First(std::string_view text) const
+    {
+        size_t found = std::string::npos;
+        ForEach(text, [&](size_t p) {
+            found = p;
+            return false;
+        });
+        return found;
+    }
+
+    size_t Length() const { return Pat.size(); }
+
+private:
+    char Fold(char c) const { return NoCase ? UpChar(c) : c; }
+
+    std::string Pat;
+    std::vector<size_t> Fail;
+    bool NoCase;
+};
+
+std::string ReplaceAllImpl(const std::string& s, const std::string& find, const std::string& repl,
+                           bool noCase)
+{
+    Matcher m(find, noCase);
+    std::string out;
+    size_t copied = 0;  // everything before this offset is already in out
+    m.ForEach(s, [&](size_t p) {
+        if (p < copied)
+            return true;  // overlaps the previous replacement
+        out.append(s, copied, p - copied);
+        out += repl;
+        copied = p + m.Length();
+        return true;
+    });
+    if (copied == 0 && out.empty())
+        return s;
+    out.append(s, copied, std::string::npos);
+    return out;
+}
+
+// Accumulates a run of decimal digits; false once the value passes the
+// 32-bit signed range (the whole run is still consumed by the caller).
+bool AccumulateDigits(std::string_view digits, int64_t& value)
+{
+    value = 0;
+    for (char c : digits) {
+        value = value * 10 + (c - '0');
+        if (value > kInt32Max + 1)  // keeps room for the most negative value
+            return false;
+    }
+    return true;
+}
+
+COLORREF SwapRedBlue(uint32_t v)
+{
+    return ((v & 0xFFu) << 16) | (v & 0xFF00u) | ((v >> 16) & 0xFFu);
+}
+
+COLORREF ToGrey(COLORREF c)
+{
+    const uint32_t g = ((c & 0xFFu) + ((c >> 8) & 0xFFu) + ((c >> 16) & 0xFFu)) / 3;
+    return g * 0x010101u;
+}
+
+// A colour name in both modes; a monochrome value of -1 means the name has
+// no grey and the caller's default applies.
+struct NamedColour {
+    const char* Name;
+    COLORREF Colour;
+    int64_t Grey;
+};
+
+constexpr NamedColour kColourNames[] = {
+    {"AQUA", 0xFFFF00, 0xC0C0C0},   {"CYAN", 0xFFFF00, -1},        {"LTBLUE", 0xFFFF00, -1},
+    {"BLACK", 0x000000, 0x000000},  {"BLUE", 0xFF0000, 0x000000},  {"DKGRAY", 0x808080, 0x808080},
+    {"GRAY", 0x808080, 0x808080},   {"FUCHSIA", 0xFF00FF, 0x808080}, {"MAGENTA", 0xFF00FF, -1},
+    {"GREEN", 0x008000, 0x808080},  {"LIME", 0x00FF00, 0xC0C0C0},  {"LTGREEN", 0x00FF00, -1},
+    {"LTGRAY", 0xC0C0C0, 0xC0C0C0}, {"SILVER", 0xC0C0C0, 0x808080}, {"MAROON", 0x000080, 0x808080},
+    {"NAVY", 0x800000, 0x000000},   {"OLIVE", 0x008080, 0x808080}, {"PURPLE", 0x800080, 0x808080},
+    {"RED", 0x0000FF, 0x808080},    {"TEAL", 0x808000, 0x808080},  {"WHITE", 0xFFFFFF, 0xFFFFFF},
+    {"YELLOW", 0x00FFFF, 0xC0C0C0},
+};
+
+struct ColourWord {
+    COLORREF Colour;
+    const char* Name;
+};
+
+constexpr ColourWord kColourWords[] = {
+    {0x000000, "BLACK"},  {0x000080, "MAROON"}, {0x0000FF, "RED"},    {0x008000, "GREEN"},
+    {0x008080, "OLIVE"},  {0x00FF00, "LIME"},   {0x00FFFF, "YELLOW"}, {0x800000, "NAVY"},
+    {0x800080, "PURPLE"}, {0x808000, "TEAL"},   {0x808080, "GRAY"},   {0xC0C0C0, "LTGRAY"},
+    {0xFF0000, "BLUE"},   {0xFF00FF, "MAGENTA"}, {0xFFFF00, "AQUA"},  {0xFFFFFF, "WHITE"},
+};
+
+// Compass and direction words, in tenths of a degree counter-clockwise from east.
+struct DirectionWord {
+    const char* Name;
+    int Tenths;
+};
+
+constexpr DirectionWord kDirections[] = {
+    {"RIGHT", 0},     {"E", 0},      {"EAST", 0},   {"ENE", 225},  {"NE", 450},
+    {"NNE", 675},     {"UP", 900},   {"N", 900},    {"NORTH", 900}, {"NNW", 1125},
+    {"NW", 1350},     {"WNW", 1575}, {"LEFT", 1800}, {"W", 1800},  {"WEST", 1800},
+    {"WSW", 2025},    {"SW", 2250},  {"SSW", 2475}, {"DOWN", 2700}, {"S", 2700},
+    {"SOUTH", 2700},  {"SSE", 2925}, {"SE", 3150}, {"ESE", 3375},
+};
+
+// Character entity names for the codes 160 to 255, in code order.
+constexpr const char* kLatin1Entities[96] = {
+    "nbsp",   "iexcl",  "cent",   "pound",  "curren", "yen",    "brvbar", "sect",
+    "uml",    "copy",   "ordf",   "laquo",  "not",    "shy",    "reg",    "macr",
+    "deg",    "plusmn", "sup2",   "sup3",   "acute",  "micro",  "para",   "middot",
+    "cedil",  "sup1",   "ordm",   "raquo",  "frac14", "frac12", "frac34", "iquest",
+    "Agrave", "Aacute", "Acirc",  "Atilde", "Auml",   "Aring",  "AElig",  "Ccedil",
+    "Egrave", "Eacute", "Ecirc",  "Euml",   "Igrave", "Iacute", "Icirc",  "Iuml",
+    "ETH",    "Ntilde", "Ograve", "Oacute", "Ocirc",  "Otilde", "Ouml",   "times",
+    "Oslash", "Ugrave", "Uacute", "Ucirc",  "Uuml",   "Yacute", "THORN",  "szlig",
+    "agrave", "aacute", "acirc",  "atilde", "auml",   "aring",  "aelig",  "ccedil",
+    "egrave", "eacute", "ecirc",  "euml",   "igrave", "iacute", "icirc",  "iuml",
+    "eth",    "ntilde", "ograve", "oacute", "ocirc",  "otilde", "ouml",   "divide",
+    "oslash", "ugrave", "uacute", "ucirc",  "uuml",   "yacute", "thorn",  "yuml",
+};
+
+double DegreesToRadians(double degrees)
+{
+    return degrees * 2.0 * std::numbers::pi / 360.0;
+}
+
+}  // namespace
+
+// ---- string helpers -------------------------------------------------------
+
+std::string TrimRight(const std::string& s)
+{
+    size_t e = s.size();
+    while (e > 0 && IsTrimByte(s[e - 1]))
+        --e;
+    return s.substr(0, e);
+}
+
+std::string TrimLeft(const std::string& s)
+{
+    size_t b = 0;
+    while (b < s.size() && IsTrimByte(s[b]))
+        ++b;
+    return s.substr(b);
+}
+
+std::string Trim(const std::string& s)
+{
+    return TrimLeft(TrimRight(s));
+}
+
+bool IsBlank(const std::string& s)
+{
+    return s.find_first_not_of(' ') == std::string::npos;
+}
+
+int PosNoCase(const std::string& sub, const std::string& s)
+{
+    const size_t p = Matcher(sub, true).First(s);
+    if (p == std::string::npos || p >= static_cast<size_t>(std::numeric_limits<int>::max()))
+        return 0;
+    return static_cast<int>(p) + 1;
+}
+
+std::string ReplaceAllNoCase(const std::string& s, const std::string& find, const std::string& repl)
+{
+    return ReplaceAllImpl(s, find, repl, true);
+}
+
+std::string ReplaceAll(const std::string& s, const std::string& find, const std::string& repl)
+{
+    return ReplaceAllImpl(s, find, repl, false);
+}
+
+std::string LeftStr(const std::string& s, int n)
+{
+    if (n <= 0)
+        return {};
+    return s.substr(0, static_cast<size_t>(n));
+}
+
+std::string RightStr(const std::string& s, int n)
+{
+    if (n <= 0)
+        return {};
+    if (static_cast<size_t>(n) >= s.size())
+        return s;
+    return s.substr(s.size() - static_cast<size_t>(n));
+}
+
+std::string DupeString(const std::string& s, int n)
+{
+    std::string out;
+    if (n < 1 || s.empty())
+        return out;
+    out.reserve(s.size() * static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+
+std::string InsertAt(const std::string& s, const std::string& insert, int pos)
+{
+    size_t at = pos <= 1 ? 0 : static_cast<size_t>(pos) - 1;
+    if (at > s.size())
+        at = s.size();
+    std::string out;
+    out.reserve(s.size() + insert.size());
+    out.append(s, 0, at);
+    out += insert;
+    out.append(s, at, std::string::npos);
+    return out;
+}
+
+std::string IncludeBackslash(const std::string& path)
+{
+    if (!path.empty() && path.back() == '\\')
+        return path;
+    return path + '\\';
+}
+
+std::string GetEnvVar(const std::string& name)
+{
+    if (name.empty() || name.find('=') != std::string::npos)
+        return {};
+    const char* v = std::getenv(name.c_str());
+    if (!v)
+        return {};
+    std::string value(v, strnlen(v, 100));
+    return Trim(value);
+}
+
+std::string Choose(bool flag, const std::string& a, const std::string& b)
+{
+    return flag ? a : b;
+}
+
+std::string UpperCase(const std::string& s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = UpChar(c);
+    return out;
+}
+
+std::string LowerCase(const std::string& s)
+{
+    std::string out(s);
+    for (char& c : out)
+        c = LowChar(c);
+    return out;
+}
+
+bool SameText(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (UpChar(a[i]) != UpChar(b[i]))
+            return false;
+    return true;
+}
+
+// ---- tag helpers ----------------------------------------------------------
+
+int FindAttributeName(const std::string& Tag, const std::string& Name)
+{
+    // The first " NAME" that starts outside a quoted region. Quote openers are
+    // never spaces, so a match can only start on an unquoted position.
+    const Matcher m(" " + Name, true);
+    size_t scanned = 0;  // quote state is known for offsets below this
+    char closer = 0;     // closing character of the open quoted region, 0 when none
+    bool quotedAtMatch = false;
+    size_t found = std::string::npos;
+    m.ForEach(Tag, [&](size_t p) {
+        for (; scanned <= p; ++scanned) {
+            const char c = Tag[scanned];
+            if (closer) {
+                quotedAtMatch = true;
+                if (c == closer)
+                    closer = 0;
+            } else {
+                quotedAtMatch = false;
+                if (c == '"' || c == '\'')
+                    closer = c;
+                else if (c == '[')
+                    closer = ']';
+            }
+        }
+        if (quotedAtMatch)
+            return true;
+        found = p;
+        return false;
+    });
+    if (found == std::string::npos || found >= static_cast<size_t>(std::numeric_limits<int>::max()))
+        return 0;
+    return static_cast<int>(found) + 1;
+}
+
+std::string GetAttribute(const std::string& Tag, const std::string& NameList)
+{
+    std::string result;
+
+    // One-value tags such as {TRAY=LOWER}: everything after the first "=",
+    // without the closing brace, stripped of spaces and quotes.
+    if (IsBlank(NameList)) {
+        const size_t eq = Tag.find('=');
+        if (eq == std::string::npos || eq + 2 > Tag.size())
+            return result;
+        size_t b = eq + 1;
+        size_t e = Tag.size() - 1;
+        auto strip = [](char c) { return c == ' ' || c == '"' || c == '\''; };
+        while (b < e && strip(Tag[b]))
+            ++b;
+        while (e > b && strip(Tag[e - 1]))
+            --e;
+        return Tag.substr(b, e - b);
+    }
+
+    size_t start = 0;
+    while (IsBlank(result) && start < NameList.size()) {
+        size_t sep = NameList.find_first_of(";,", start);
+        if (sep == std::string::npos)
+            sep = NameList.size();
+        const std::string name = NameList.substr(start, sep - start);
+        start = sep + 1;
+        if (name.empty())
+            continue;
+
+        const int pos = FindAttributeName(Tag, name);
+        if (pos == 0)
+            continue;
+        // Only the first occurrence counts: when it is merely the start of a
+        // longer word ({X LEFTX=1 LEFT=2}), the attribute is taken as absent.
+        const size_t after = static_cast<size_t>(pos) + name.size();  // 0-based offset past the name
+        if (after >= Tag.size())
+            continue;
+        const char next = Tag[after];
+        if (next != ' ' && next != '=' && next != '}')
+            continue;
+
+        // The next "=" anywhere after the name: a flag followed by another
+        // attribute takes that attribute's value, which is why flags are
+        // tested as not blank.
+        const size_t eq = Tag.find('=', static_cast<size_t>(pos));
+        if (eq == std::string::npos) {
+            result = "TRUE";
+            continue;
+        }
+
+        size_t b = eq + 1;
+        size_t e = Tag.size();
+        while (e > b && IsTrimByte(Tag[e - 1]))
+            --e;
+        while (b < e && IsTrimByte(Tag[b]))
+            ++b;
+        if (b >= e) {
+            result.clear();
+            continue;
+        }
+        char delim = ' ';
+        const char first = Tag[b];
+        if (first == ' ' || first == '"' || first == '\'') {
+            delim = first;
+            ++b;
+        } else if (first == '[') {
+            delim = ']';
+            ++b;
+        }
+        size_t v = b;
+        while (v < e && Tag[v] != delim && Tag[v] != '}')
+            ++v;
+        result = Tag.substr(b, v - b);
+    }
+    return result;
+}
+
+std::string TagAt(const std::string& Line, int Pos)
+{
+    const size_t from = Pos <= 1 ? 0 : static_cast<size_t>(Pos) - 1;
+    if (from >= Line.size())
+        return {};
+    const size_t close = Line.find('}', from);
+    const size_t len = close == std::string::npos ? std::string::npos : close - from + 1;
+    return Trim(Line.substr(from, len));
+}
+
+std::string DeleteTagAt(const std::string& Line, int Pos)
+{
+    const size_t q = Line.find('}');
+    if (q == std::string::npos)
+        return Line;
+    // q is 0-based, so the brace's 1-based position q + 1 must lie after Pos.
+    if (static_cast<int64_t>(q) + 1 <= static_cast<int64_t>(Pos))
+        return Line;
+    const size_t keep = Pos <= 1 ? 0 : static_cast<size_t>(Pos) - 1;
+    return Line.substr(0, keep) + Line.substr(q + 1);
+}
+
+// ---- value helpers --------------------------------------------------------
+
+int32_t ParseIntPrefix(const std::string& s, int32_t Default)
+{
+    size_t n = 0;
+    while (n < s.size() && IsDigit(s[n]))
+        ++n;
+    if (n == 0)
+        return Default;
+    int64_t value = 0;
+    if (!AccumulateDigits(std::string_view(s).substr(0, n), value) || value > kInt32Max)
+        return Default;
+    return static_cast<int32_t>(value);
+}
+
+int64_t ParseHex(const std::string& s, int64_t Default)
+{
+    size_t i = (!s.empty() && s[0] == '#') ? 1 : 0;
+    int64_t value = 0;
+    bool any = false;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        int digit;
+        if (IsDigit(c))
+            digit = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c == '#')
+            digit = 0;
+        else
+            break;
+        any = true;
+        value = value * 16 + digit;
+        if (value > kInt32Max)
+            throw EConvertError("'" + LeftStr(s, 40) + "' is not a valid hexadecimal value");
+    }
+    return any ? value : Default;
+}
+
+std::string IntToHexPad(int64_t Value, int MinDigits)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string digits;
+    if (Value == 0)
+        digits = "0";
+    for (uint64_t v = Value > 0 ? static_cast<uint64_t>(Value) : 0; v > 0; v /= 16)
+        digits.insert(digits.begin(), kHex[v % 16]);
+    if (MinDigits > 0 && digits.size() < static_cast<size_t>(MinDigits))
+        digits.insert(0, static_cast<size_t>(MinDigits) - digits.size(), '0');
+    return digits;
+}
+
+COLORREF ParseColor(const std::string& s, COLORREF Default, bool ColourMode)
+{
+    const std::string t = UpperCase(Trim(s));
+    if (t.empty())
+        return Default;
+
+    if (IsDigit(t[0]) || t[0] == '#') {
+        COLORREF c;
+        if (IsDigit(t[0])) {
+            // A decimal number is a COLORREF as it stands.
+            c = static_cast<COLORREF>(ParseIntPrefix(s, 0));
+        } else {
+            int64_t rgb;
+            try {
+                rgb = ParseHex(s, 0);
+            } catch (const EConvertError&) {
+                return Default;
+            }
+            c = SwapRedBlue(static_cast<uint32_t>(rgb));  // #RRGGBB, bits past 24 dropped
+        }
+        return ColourMode ? c : ToGrey(c);
+    }
+
+    for (const NamedColour& n : kColourNames) {
+        if (t == n.Name) {
+            if (ColourMode)
+                return n.Colour;
+            return n.Grey < 0 ? Default : static_cast<COLORREF>(n.Grey);
+        }
+    }
+    return Default;
+}
+
+std::string ColorName(COLORREF c)
+{
+    for (const ColourWord& w : kColourWords)
+        if (w.Colour == c)
+            return w.Name;
+    return "#" + IntToHexPad(SwapRedBlue(c), 6);
+}
+
+int ParseBrushStyle(const std::string& s, int Default)
+{
+    const std::string u = UpperCase(s);
+    const char first = u.empty() ? '\0' : u[0];
+    if (u == "SOLID")
+        return 0;
+    if (u == "CLEAR" || u == "NONE" || u == "TRANSPARENT")
+        return 1;
+    if (u == "CROSS" || u == "HATCH" || first == '+')
+        return 6;
+    if (u == "DIAGCROSS" || u == "CROSSHATCH" || first == 'X')
+        return 7;
+    if (u == "HORIZONTAL" || u == "HORIZ" || first == '-')
+        return 2;
+    if (u == "VERTICAL" || u == "VERT" || first == '|')
+        return 3;
+    if (u == "BDIAGONAL" || u == "BACK" || first == '/')
+        return 5;
+    if (u == "FDIAGONAL" || u == "FORWARD" || first == '\\')
+        return 4;
+    return Default;
+}
+
+double ParseAngle(const std::string& s)
+{
+    const std::string t = UpperCase(Trim(s));
+    if (!t.empty() && (t[0] == '-' || IsDigit(t[0]))) {
+        size_t n = 0;
+        while (n < t.size() && (t[n] == '-' || IsDigit(t[n])))
+            ++n;
+        const std::string_view text = std::string_view(t).substr(0, n);
+        const std::string suffix = Trim(t.substr(n));
+
+        // Only an optional leading minus followed by digits is a number.
+        const bool negative = text[0] == '-';
+        const std::string_view digits = text.substr(negative ? 1 : 0);
+        int64_t value = 0;
+        const bool valid = !digits.empty() && digits.find('-') == std::string_view::npos &&
+                           AccumulateDigits(digits, value) &&
+                           value <= (negative ? kInt32Max + 1 : kInt32Max);
+        if (!valid)
+            throw EConvertError("'" + LeftStr(std::string(text), 40) + "' is not a valid integer value");
+        if (negative)
+            value = -value;
+
+        if (suffix == "R" || suffix == "RAD" || suffix == "PIR" || suffix == "PIRAD") {
+            if (value < 0)
+                value += 2;
+            return static_cast<double>(value) * std::numbers::pi;
+        }
+        if (value < 0)
+            value += 360;
+        return DegreesToRadians(static_cast<double>(value));
+    }
+
+    for (const DirectionWord& d : kDirections)
+        if (t == d.Name)
+            return DegreesToRadians(d.Tenths / 10.0);
+    return 0.0;
+}
+
+std::string EntityText(const std::string& name)
+{
+    if (name.empty())
+        return {};
+    if (IsDigit(name[0])) {
+        const int32_t n = ParseIntPrefix(name, -1);
+        if (n == 9)
+            return std::string(8, ' ');
+        if (n >= 32 && n <= 255)
+            return std::string(1, static_cast<char>(n));
+        return {};
+    }
+    if (name == "amp")
+        return "&";
+    if (name == "lt")
+        return "<";
+    if (name == "gt")
+        return ">";
+    if (name == "quot")
+        return "\"";
+    if (name == "lbrace")
+        return "{";
+    if (name == "rbrace")
+        return "}";
+    for (int i = 0; i < 96; ++i)
+        if (name == kLatin1Entities[i])
+            return std::string(1, static_cast<char>(160 + i));
+    return {};
+}
+
+std::string DecodeEntities(const std::string& s)
+{
+    if (s.find('&') == std::string::npos)
+        return s;
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        if (s[i] != '&') {
+            out += s[i++];
+            continue;
+        }
+        // Read the entity: ";" or the end of the text closes it, a space or
+        // another "&" means this "&" is plain text. Only letters and digits
+        // make up the name; anything else inside is skipped.
+        std::string name;
+        size_t j = i + 1;
+        bool entity = false;
+        while (true) {
+            if (j >= s.size()) {
+                entity = true;
+                break;
+            }
+            const char c = s[j];
+            if (c == ';') {
+                ++j;
+                entity = true;
+                break;
+            }
+            if (c == ' ' || c == '&')
+                break;
+            if (IsAsciiAlnum(c))
+                name += c;
+            ++j;
+        }
+        if (entity) {
+            out += EntityText(name);
+            i = j;
+        } else {
+            out += '&';
+            ++i;
+        }
+    }
+    return out;
+}
+
+std::string RomanNumeral(int n)
+{
+    std::string r;
+    if (n <= 0)
+        return r;
+    r.append(static_cast<size_t>(n / 1000), 'M');
+    n %= 1000;
+    // There is no D: 400 is CCCC and 500 is CCCCC, but 800-999 use CCM and CM.
+    if (n >= 900) {
+        r += "CM";
+        n -= 900;
+    } else if (n >= 800) {
+        r += "CCM";
+        n -= 800;
+    }
+    r.append(static_cast<size_t>(n / 100), 'C');
+    n %= 100;
+    if (n >= 90) {
+        r += "XC";
+        n -= 90;
+    }
+    if (n >= 50) {
+        r += 'L';
+        n -= 50;
+    }
+    r.append(static_cast<size_t>(n / 10), 'X');
+    n %= 10;
+    static const char* const kUnits[] = {"", "I", "II", "III", "IV", "V", "VI", "VII", "VIII", "IX"};
+    r += kUnits[n];
+    return r;
+}
+
+std::string AlphaNumeral(int n)
+{
+    // Base-26 digits of n - 1; anything below 1 counts as 1.
+    int64_t v = n < 1 ? 0 : static_cast<int64_t>(n) - 1;
+    std::string r;
+    do {
+        r.insert(r.begin(), static_cast<char>('a' + v % 26));
+        v /= 26;
+    } while (v > 0);
+    return r;
+}
+
+int HighlightMatches(std::string& Line, const std::string& Find, bool CaseSensitive,
+                     const std::string& MatchSuffix, const std::string& MatchPrefix,
+                     const std::string& LineSuffix, const std::string& LinePrefix)
+{
+    const Matcher m(Find, !CaseSensitive);
+    std::vector<bool> matchAt;
+    m.ForEach(Line, [&](size_t p) {
+        if (matchAt.empty())
+            matchAt.assign(Line.size(), false);
+        matchAt[p] = true;
+        return true;
+    });
+    if (matchAt.empty())
+        return 0;
+
+    std::string out;
+    out.reserve(Line.size() + 64);
+    int count = 0;
+    int64_t depth = 0;
+    bool inEntity = false;
+    size_t i = 0;
+    while (i < Line.size()) {
+        const char c = Line[i];
+        if (c == '{') {
+            ++depth;
+        } else if (c == '}') {
+            --depth;
+        } else if (c == '&' &&
+                   std::string_view(Line).substr(i, 10).find(';') != std::string_view::npos) {
+            // An "&" with a ";" among its next ten characters opens an entity.
+            inEntity = true;
+        } else if (c == ';' && inEntity) {
+            inEntity = false;
+        } else if (depth == 0 && !inEntity && matchAt[i]) {
+            out += MatchPrefix;
+            out.append(Line, i, m.Length());
+            out += MatchSuffix;
+            if (count < std::numeric_limits<int>::max())
+                ++count;
+            i += m.Length();
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    if (count > 0)
+        Line = LinePrefix + out + LineSuffix;
+    return count;
+}
+
+int64_t RoundHalfEven(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    const double r = std::nearbyint(v);
+    if (r >= 9.2233720368547758e18)
+        return std::numeric_limits<int64_t>::max();
+    if (r <= -9.2233720368547758e18)
+        return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(r);
+}
+
+}  // namespace quillard

@@ -1,0 +1,671 @@
+#include "engine/renderer.h"
+
+#include "engine/bytefile.h"
+#include "engine/globals.h"
+#include "engine/markup.h"
+#include "engine/printer.h"
+#include "engine/services.h"
+#include "surfaces/fontlist.h"
+#include "surfaces/imagecanvas.h"
+#include "surfaces/linedraw.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <unistd.h>
+
+namespace quillard {
+
+namespace {
+
+// Raised by failures a pass passes on to its caller after showing them.
+struct TPassFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+int ClampToInt(double v)
+{
+    if (!(v == v))
+        return 0;
+    return static_cast<int>(std::clamp(v, -2147483648.0, 2147483647.0));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Creation
+
+tRenderer::tRenderer()
+{
+    try {
+        GetCapacities();
+        Version = 0;
+        PassDepth = 0;
+        FindText.clear();
+        FindCaseSensitive = false;
+        TestPattern = false;
+        Printing = false;
+        JobTitle.clear();
+        SpanIndex = 1;
+        // Without a printer the renderer measures on a small bitmap at the
+        // resolution the metrics assume; the application hands it the real
+        // surface before anything is drawn.
+        Canvas = std::make_unique<tImageCanvas>(1, 1, ClampToInt(DpiX), ClampToInt(DpiY));
+        Spans[1] = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth);
+        InitSpan(*Spans[1]);
+        Aborted = false;
+        Cpi10Size = 12;
+        Cpi12Size = 10;
+        Cpi17Size = 7;
+        Globals().Scale = 1.0;
+        FileName.clear();
+        Copies = 1;
+        FileSize = 0;
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "Error tRenderer.Create");
+    }
+}
+
+tRenderer::~tRenderer()
+{
+    for (int i = MaxSpans; i >= 1; --i)
+        Spans[i].reset();
+}
+
+tSpan& tRenderer::Span()
+{
+    if (SpanIndex < 1 || SpanIndex > MaxSpans || !Spans[SpanIndex])
+        throw std::out_of_range("Span index out of range");
+    return *Spans[SpanIndex];
+}
+
+tSpan& tRenderer::PageSpan()
+{
+    if (!Spans[1])
+        throw std::out_of_range("Span index out of range");
+    return *Spans[1];
+}
+
+void tRenderer::SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
+{
+    // Spans point at the canvas they were made on: move them along.
+    for (auto& s : Spans)
+        if (s)
+            s->Canvas = ACanvas.get();
+    Canvas = std::move(ACanvas);
+}
+
+// ---------------------------------------------------------------------------
+// Spans
+
+void tRenderer::InitSpan(tSpan& S)
+{
+    S.PageWidth = PrintableWidth;
+    S.PageHeight = PrintableHeight;
+    S.Left = LeftOffset;
+    S.Top = TopOffset;
+    S.Right = PrintableWidth + LeftOffset;
+    S.Bottom = PrintableHeight + TopOffset;
+}
+
+void tRenderer::ResetSpans()
+{
+    try {
+        if (SpanIndex > MaxSpans)
+            SpanIndex = MaxSpans;
+        while (SpanIndex >= 1) {
+            Spans[SpanIndex].reset();
+            --SpanIndex;
+        }
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "Error Resetting Spans");
+    }
+    for (auto& s : Spans)
+        s.reset();
+    SpanIndex = 1;
+    Spans[1] = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth);
+    InitSpan(*Spans[1]);
+}
+
+void tRenderer::FreeCurrentSpan()
+{
+    if (SpanIndex >= 1 && SpanIndex <= MaxSpans)
+        Spans[SpanIndex].reset();
+}
+
+// ---------------------------------------------------------------------------
+// Reading lines
+
+void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd)
+{
+    Line.clear();
+    LineEnd.clear();
+    int64_t start = 0;
+    int64_t count = 0;
+    try {
+        start = File.Position();
+        char block[500];
+        bool done = false;
+        while (!done) {
+            size_t n = File.Read(block, sizeof block);
+            if (n == 0)
+                break;
+            size_t runStart = 0;
+            for (size_t i = 0; i < n; ++i) {
+                char c = block[i];
+                ++count;
+                bool term = c == '\n' || c == '\f' || c == '\r';
+                if (LineEnd.empty() && !term)
+                    continue;  // part of the line; appended in one piece below
+                if (LineEnd.empty())
+                    Line.append(block + runStart, i - runStart);
+                LineEnd += c;
+                if (LineEnd.size() == 2) {
+                    done = true;
+                    break;
+                }
+            }
+            if (LineEnd.empty())
+                Line.append(block + runStart, n - runStart);
+        }
+        if (LineEnd.size() == 2) {
+            char c = LineEnd[1];
+            if (c != '\n' && c != '\f' && c != '\r') {
+                LineEnd.pop_back();
+                --count;
+            }
+        }
+        File.Seek(start + count);
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "Error tRenderer.GetLn");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Opening a report
+
+bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
+{
+    FileName = AFileName;
+    try {
+        Orientation = Printer().CanOrientation() ? static_cast<uint8_t>(Printer().Orientation()) : 0;
+    } catch (...) {
+        Orientation = 0;
+    }
+    Tray = 0;
+    FixedFontName = "Courier New";
+    PropFontName = "Times New Roman";
+    if (Spans[1])
+        Spans[1]->LinesPerPage = 0;
+    ColourMode = true;
+    if (FileName.empty())
+        return true;
+    try {
+        TByteFile f;
+        f.Open(FileName);
+        FileSize = f.Size();
+        if (Gauge) {
+            Gauge->MaxValue = static_cast<int>(std::min<int64_t>(FileSize, INT32_MAX));
+            Gauge->Progress = 1;
+        }
+    } catch (const std::exception& e) {
+        ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The page pass
+
+bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, int ToPage)
+{
+    std::unique_ptr<tRenderState> ownState;
+    if (!State) {
+        ownState = std::make_unique<tRenderState>();
+        State = ownState.get();
+    }
+    State->FromPage = FromPage;
+    State->ToPage = ToPage;
+    ++PassDepth;
+    AreaCode = 100;
+    Rendering = true;
+    Aborted = false;
+    AreaCode = 101;
+    AreaCode = 102;
+    ResetSpans();
+
+    struct TPassEnd {
+        tRenderer& R;
+        tRenderState& S;
+        ~TPassEnd()
+        {
+            S.ReportFile.Close();
+            R.FileOpen = false;
+            R.Rendering = false;
+            --R.PassDepth;
+        }
+    } passEnd{*this, *State};
+
+    if (FileName.empty() || ::access(FileName.c_str(), F_OK) != 0)
+        return true;
+
+    AreaCode = 103;
+    ImagesToDelete.clear();
+    if (TestPattern) {
+        DrawPrintableArea();
+        DrawTestPattern();
+    }
+
+    AreaCode = 105;
+    try {
+        State->ReportFile.Open(FileName);
+    } catch (const std::exception& e) {
+        ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
+        FileName.clear();
+        return false;
+    }
+    FileSize = State->ReportFile.Size();
+    FileOpen = true;
+    AreaCode = 106;
+    if (!Printing && Gauge)
+        Gauge->Progress = 1;
+
+    // Initial state of the page span and the canvas.
+    tSpan& page = *Spans[1];
+    {
+        tFontInfo& f = page.FontStack[1];
+        f.Name = FixedFontName;
+        f.Size = static_cast<int>(RoundHalfEven(Globals().Scale * Cpi10Size));
+        f.Style = 0;
+        f.Color = 0;
+        f.BackColor = 0xFFFFFF;
+        f.BackStyle = bsClear;
+        Canvas->Font.Name = f.Name;
+        Canvas->Font.Size = f.Size;
+        Canvas->Font.Color = 0;
+        Canvas->Font.Style = 0;
+        tPenInfo& p = page.PenStack[1];
+        p.Style = psInsideFrame;
+        p.Color = 0;
+        p.Mode = pmCopy;
+        p.BrushStyle = bsClear;
+        p.BrushColor = 0xFFFFFF;
+        page.SetPenWidth(2);
+        Canvas->Pen.Style = psInsideFrame;
+        Canvas->Pen.Color = 0;
+        Canvas->Pen.Mode = pmCopy;
+        Canvas->CopyMode = 0xCC0020;
+        Canvas->Brush.Style = bsClear;
+        Canvas->Brush.Color = 0xFFFFFF;
+    }
+    InitSpan(page);
+    page.SetAlign("LEFT");
+    page.LineHeight = Canvas->TextHeight("Wyq") / PixelsPerInchY;
+    page.FontStack[1].LineHeight = page.LineHeight;
+    Canvas->MoveTo(0, 0);
+    page.CursorX = 0;
+    page.CursorY = 0;
+    State->PageBreakPending = false;
+    State->LastRotation = 0;
+    FoundPages.clear();
+    AreaCode = 107;
+
+    try {
+        State->ReportFile.Seek(0);
+    } catch (const std::exception& e) {
+        ShowMessage("Error resetting " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Reset File");
+        return false;
+    }
+    CurrentPage = 1;
+    PageNumber = 1;
+    AreaCode = 108;
+    State->LineEnd = "\r";
+    ProcessMessages();
+    AreaCode = 109;
+
+    const std::string findText = Trim(FindText);
+    std::string line;
+    while (!Aborted && !State->ReportFile.Eof()) {
+        AreaCode = 1;
+        try {
+            if (Gauge && Gauge->Progress < Gauge->MaxValue)
+                ++Gauge->Progress;
+        } catch (const std::exception& e) {
+            ShowMessage(e.what(), "Error updating Gauge");
+        }
+
+        // The previous line's terminator moves the cursor of the current span.
+        tSpan& span = Span();
+        if (State->LineEnd.find('\n') != std::string::npos)
+            span.CursorY += span.LineHeight;
+        if (State->LineEnd.find('\r') != std::string::npos)
+            span.SetAlign("");
+
+        if (span.Paginate && span.CursorY + span.LineHeight > span.Bottom - span.Top) {
+            State->PageBreakPending = true;
+            span.CursorX = 0;
+            span.CursorY = 0;
+        }
+
+        AreaCode = 111;
+        LineStartPos = State->ReportFile.Position();
+        AreaCode = 3;
+        GetLn(State->ReportFile, line, State->LineEnd);
+        if (State->ReportFile.Position() == LineStartPos && !State->ReportFile.Eof()) {
+            // The reader could not move on (a read error it has reported):
+            // stop rather than read the same place forever.
+            ShowMessage("Error reading from file " + Quoted(FileName) + "\r\n" + "The file could not be read past byte " +
+                            std::to_string(LineStartPos),
+                        "Cannot Read File");
+            break;
+        }
+        Span().Column = 0;
+        AlignWholeLine = true;
+        AtLineStart = true;
+
+        if (line.find('\f') != std::string::npos)
+            line = ReplaceAll(line, "\f", "{PAGE}");
+        if (State->LineEnd.find('\f') != std::string::npos)
+            line += "{PAGE}";
+
+        if (!findText.empty()) {
+            int n = HighlightMatches(line, findText, FindCaseSensitive, "{/FONT}",
+                                     "{FONT COLOR=BLACK BGCOLOR=Cyan BGSTYLE=\"Solid\"}", "",
+                                     "{HIGHLIGHTLINE COLOR=Yellow STYLE=\"Solid\"}{HIGHLIGHTLINE COLOR=LIME STYLE=\"//\"}");
+            // A line read while a page break waits belongs to the next page.
+            const int page = CurrentPage + (State->PageBreakPending ? 1 : 0);
+            std::string mark = "," + std::to_string(page) + ",";
+            if (n > 0 && FoundPages.find(mark) == std::string::npos)
+                FoundPages += mark;
+        }
+
+        if (!Globals().UseLineDrawFont && ContainsLineDrawChars(line))
+            line = ReplaceLineDrawChars(line);
+
+        if (State->ToPage >= 1 &&
+            ((State->PageBreakPending && CurrentPage == State->ToPage) || CurrentPage > State->ToPage)) {
+            AreaCode = CurrentPage > State->ToPage ? 4 : 3;
+            line.clear();
+            State->ReportFile.Seek(State->ReportFile.Size());
+            break;
+        }
+
+        ProcessMessages();
+        Render(*State, line);
+        ProcessMessages();
+    }
+
+    AreaCode = 99;
+    return !Aborted;
+}
+
+int tRenderer::CountPages()
+{
+    RenderPages(nullptr, 0, nullptr, 0);
+    return CurrentPage;
+}
+
+// ---------------------------------------------------------------------------
+// Scale and metrics
+
+double tRenderer::GetScale() const { return Globals().Scale; }
+
+void tRenderer::SetScale(double Value)
+{
+    if (!(Value > 0))
+        return;
+    if (Value > 10)
+        Value *= 0.01;
+    Globals().Scale = Value;
+    int step = 1;
+    try {
+        if (!Printing || MakingPdf) {
+            step = 2;
+            if (Canvas) {
+                PixelsPerInchX = Canvas->GetDeviceCaps(LOGPIXELSX) * Value;
+                PixelsPerInchY = Canvas->GetDeviceCaps(LOGPIXELSY) * Value;
+            } else {
+                PixelsPerInchX = Value;
+                PixelsPerInchY = Value;
+            }
+            step = 3;
+            PageWidthPx = ClampToInt(static_cast<double>(RoundHalfEven(PixelsPerInchX * PrintableWidth)));
+            PageHeightPx = ClampToInt(static_cast<double>(RoundHalfEven(PixelsPerInchY * PrintableHeight)));
+        } else {
+            step = 10;
+            PixelsPerInchX = DpiX;
+            PixelsPerInchY = DpiY;
+            try {
+                step = 11;
+                PageWidthPx = std::abs(Printer().PageWidth());
+                PageHeightPx = std::abs(Printer().PageHeight());
+            } catch (...) {
+                step = 12;
+                PageWidthPx = ClampToInt(8 * PixelsPerInchX);
+                PageHeightPx = ClampToInt(10 * PixelsPerInchY);
+            }
+        }
+        step = 15;
+    } catch (const std::exception& e) {
+        ShowMessage(std::string(e.what()) + "\r\n(Code " + std::to_string(step) + ")", "Error in tRenderer.SetScale");
+    }
+}
+
+void tRenderer::GetCapacities()
+{
+    int step = 0;
+    bool warning = false;
+    std::string codes, errors;
+    try {
+        try {
+            step = 1;
+            TPrinterLayer& pr = Printer();
+            if (pr.Count() == 0)
+                throw std::runtime_error("No printers are installed.");
+            step = 2;
+            if (pr.CanOrientation())
+                pr.SetOrientation(Orientation);
+            step = 3;
+            if (!pr.HasHandle()) {
+                pr.SetPrinterIndex(pr.PrinterIndex());
+                if (!pr.HasHandle()) {
+                    ShowMessage("Cannot Load Printer Driver", "Cannot Load Printer Driver");
+                    throw std::runtime_error("Error retrieving Printer Handle");
+                }
+            }
+            step = 7;
+            DpiX = std::abs(pr.GetDeviceCaps(LOGPIXELSX));
+            step = 8;
+            DpiY = std::abs(pr.GetDeviceCaps(LOGPIXELSY));
+            step = 9;
+            OffsetXPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETX));
+            step = 10;
+            OffsetYPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETY));
+            if (DpiX <= 0 || DpiY <= 0)
+                throw std::runtime_error("The printer reports no resolution");
+            step = 11;
+            if (OffsetXPx / DpiX > 10) {
+                codes += ",11";
+                warning = true;
+                OffsetXPx = static_cast<double>(RoundHalfEven(DpiX * 0.25));
+            }
+            step = 13;
+            if (OffsetYPx / DpiY > 10) {
+                codes += ",13";
+                warning = true;
+                OffsetYPx = static_cast<double>(RoundHalfEven(DpiY * 0.25));
+            }
+            step = 14;
+        } catch (const std::exception& e) {
+            codes += "," + std::to_string(step);
+            errors += std::string(e.what()) + "\r\n";
+            DpiX = 300;
+            DpiY = 300;
+            OffsetXPx = 75;
+            OffsetYPx = 12;
+            warning = true;
+        }
+        step = 20;
+        LeftOffset = OffsetXPx / DpiX;
+        TopOffset = OffsetYPx / DpiY;
+        auto letterWidth = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(DpiX * 8.5) - OffsetXPx))); };
+        auto letterHeight = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(DpiY * 11) - OffsetYPx))); };
+        try {
+            step = 23;
+            PageWidthPx = std::abs(Printer().PageWidth());
+            step = 24;
+            PageHeightPx = std::abs(Printer().PageHeight());
+            step = 25;
+            if (PageWidthPx / DpiX > 100) {
+                codes += ",25";
+                warning = true;
+                PageWidthPx = letterWidth();
+            }
+            step = 27;
+            if (PageHeightPx / DpiY > 100) {
+                codes += ",27";
+                warning = true;
+                PageHeightPx = letterHeight();
+            }
+        } catch (const std::exception& e) {
+            errors += std::string(e.what()) + "\r\n";
+            codes += "," + std::to_string(step);
+            PageWidthPx = letterWidth();
+            PageHeightPx = letterHeight();
+            warning = true;
+        }
+        step = 30;
+        PrintableWidth = PageWidthPx / DpiX;
+        PrintableHeight = PageHeightPx / DpiY;
+        step = 33;
+        SetScale(GetScale());
+        step = 36;
+        if (warning && !Globals().PrinterWarningShown) {
+            Globals().PrinterWarningShown = true;
+            ShowMessage("There was a problem accessing the printer driver\r\nPreview paper size may not match printed output.\r\n" +
+                            errors + "(code " + std::to_string(step) + codes + ")",
+                        "Printer Error");
+        }
+    } catch (const std::exception& e) {
+        ShowMessage(std::string(e.what()) + "\r\n(code " + std::to_string(step) + errors + ")",
+                    "Error tRenderer.GetCapacities");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Test pattern
+
+void tRenderer::ToggleTestPattern()
+{
+    TestPattern = !TestPattern;
+    if (TestPattern) {
+        DrawPrintableArea();
+        DrawTestPattern();
+    }
+}
+
+void tRenderer::DrawPrintableArea()
+{
+    if (!Canvas)
+        return;
+    TPen saved = Canvas->Pen;
+    Canvas->Pen.Color = 0x02FF0000;
+    Canvas->Pen.Width = 1;
+    Canvas->Pen.Style = psDash;
+    Canvas->MoveTo(0, PageHeightPx - 1);
+    Canvas->LineTo(0, 0);
+    Canvas->LineTo(PageWidthPx - 1, 0);
+    Canvas->LineTo(PageWidthPx - 1, PageHeightPx - 1);
+    Canvas->LineTo(0, PageHeightPx - 1);
+    Canvas->Pen.Color = saved.Color;
+    Canvas->Pen.Width = saved.Width;
+    Canvas->Pen.Style = saved.Style;
+}
+
+void tRenderer::DrawTestPattern()
+{
+    if (!Canvas)
+        return;
+    TRenderingCanvas& c = *Canvas;
+    TPen savedPen = c.Pen;
+    TFont savedFont = c.Font;
+    const double px = PixelsPerInchX, py = PixelsPerInchY;
+    c.Pen.Color = 0x02008000;
+    c.Pen.Width = 1;
+    c.Pen.Style = psInsideFrame;
+    c.Font.Name = "Arial";
+    c.Font.Size = static_cast<int>(RoundHalfEven(Globals().Scale * 9));
+    c.Font.Style = 0;
+    c.Font.Color = 0x02008000;
+    auto line = [&](double x1, double y1, double x2, double y2) {
+        c.MoveTo(ClampToInt(x1), ClampToInt(y1));
+        c.LineTo(ClampToInt(x2), ClampToInt(y2));
+    };
+
+    // Vertical ruler along the left edge.
+    const int inchesDown = static_cast<int>(std::trunc(std::min(PrintableHeight, 1000.0))) + 1;
+    for (int i = 1; i <= inchesDown; ++i) {
+        double y = std::trunc((i - 1 - TopOffset) * py);
+        double x0 = std::trunc(px / 2);
+        line(x0, y, x0, y + py);
+        line(x0, y, x0 + px / 2, y);
+        line(x0, y + py / 4, x0 + px / 8, y + py / 4);
+        line(x0, y + py / 2, x0 + px / 4, y + py / 2);
+        line(x0, y + 3 * py / 4, x0 + px / 8, y + 3 * py / 4);
+        line(x0, y + py, x0 + px / 2, y + py);
+        std::string n = std::to_string(i);
+        TSize sz = c.TextExtent(n);
+        c.TextOut(ClampToInt(x0 - sz.cx), ClampToInt(y + py - sz.cy / 2.0), n);
+    }
+    // Horizontal ruler along the top edge.
+    const int inchesAcross = static_cast<int>(std::trunc(std::min(PrintableWidth, 1000.0))) + 1;
+    for (int i = 1; i <= inchesAcross; ++i) {
+        double x = std::trunc((i - 1 - LeftOffset) * px);
+        double y0 = std::trunc(py / 2);
+        line(x, y0, x + px, y0);
+        line(x, y0, x, y0 + py / 2);
+        line(x + px / 4, y0, x + px / 4, y0 + py / 8);
+        line(x + px / 2, y0, x + px / 2, y0 + py / 4);
+        line(x + 3 * px / 4, y0, x + 3 * px / 4, y0 + py / 8);
+        line(x + px, y0, x + px, y0 + py / 2);
+        std::string n = std::to_string(i);
+        TSize sz = c.TextExtent(n);
+        c.TextOut(ClampToInt(x + px - sz.cx / 2.0), ClampToInt(y0 - c.TextHeight("1")), n);
+    }
+    // Colour ramps.
+    for (uint32_t v = 0; v <= 255; ++v) {
+        int y = ClampToInt(static_cast<double>(RoundHalfEven(v * static_cast<double>(PageHeightPx) / 255)) + 200);
+        const uint32_t colours[7] = {v | v << 8 | v << 16, v << 8 | v << 16, v | v << 16, v << 16, v | v << 8, v << 8, v};
+        double x = static_cast<double>(RoundHalfEven(px + 200));
+        for (uint32_t colour : colours) {
+            c.Pen.Color = colour;
+            line(x, y, x + 50, y);
+            x += 50;
+        }
+    }
+    // Fan of lines.
+    c.Pen.Color = 0x02008000;
+    for (int k = 0; k <= 50; ++k)
+        line(static_cast<double>(RoundHalfEven(k * PageWidthPx * 0.02)), PageHeightPx, PageWidthPx,
+             static_cast<double>(RoundHalfEven((50 - k) * PageHeightPx * 0.02)));
+    c.Pen = savedPen;
+    c.Font = savedFont;
+}
+
+// ---------------------------------------------------------------------------
+// Device coordinates
+
+int tRenderer::DevX(double Inches) const
+{
+    return ClampToInt(static_cast<double>(RoundHalfEven(std::clamp((Inches - LeftOffset) * PixelsPerInchX, -1e9, 1e9))));
+}
+
+int tRenderer::DevY(double Inches) const
+{
+    return ClampToInt(static_cast<double>(RoundHalfEven(std::clamp((Inches - TopOffset) * PixelsPerInchY, -1e9, 1e9))));
+}
+
+}  // namespace quillard

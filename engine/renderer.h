@@ -1,0 +1,166 @@
+// The document engine's central object: one per loaded report. It owns the
+// report's file name, the page setup of its header, the printer metrics, the
+// current output surface, the span stack and the state of the running pass.
+// Every output is a page pass (RenderPages) that re-reads the report from its
+// first byte and hands each line to the tag interpreter (Render).
+#pragma once
+
+#include "engine/span.h"
+#include "surfaces/canvas.h"
+
+#include <array>
+#include <memory>
+#include <string>
+
+namespace quillard {
+
+class TByteFile;
+class tPDFMaker;
+
+// Progress gauge: any object with these two integers.
+struct TGauge {
+    int MaxValue = 0;
+    int Progress = 0;
+};
+
+struct TDoublePoint {
+    double X = 0;
+    double Y = 0;
+};
+
+class tRenderer {
+public:
+    tRenderer();
+    ~tRenderer();
+    tRenderer(const tRenderer&) = delete;
+    tRenderer& operator=(const tRenderer&) = delete;
+
+    // ---- fields --------------------------------------------------------
+    std::array<std::unique_ptr<tSpan>, MaxSpans + 1> Spans;  // 1..20, 1 = page span
+    int SpanIndex = 1;
+    bool AlignWholeLine = true;
+    bool AtLineStart = true;
+    tPDFMaker* PdfMaker = nullptr;
+    uint8_t Version = 0;
+    bool TestPattern = false;
+    bool ColourMode = true;
+    bool Aborted = false;
+    std::string FixedFontName = "Courier New";
+    std::string PropFontName = "Times New Roman";
+    uint8_t Cpi10Size = 12, Cpi12Size = 10, Cpi17Size = 7;
+    int64_t FileSize = 0;
+    bool FormFeedsConverted = false;
+    int Copies = 1;
+    std::string JobTitle;
+    double PrintableHeight = 0, PrintableWidth = 0;
+    double DpiX = 300, DpiY = 300;
+    double OffsetXPx = 75, OffsetYPx = 12;
+    int PageHeightPx = 0, PageWidthPx = 0;
+    double LeftOffset = 0, TopOffset = 0;
+    double PixelsPerInchX = 1, PixelsPerInchY = 1;
+    std::unique_ptr<TRenderingCanvas> Canvas;
+    bool Printing = false;
+    bool MakingPdf = false;
+    int64_t LineStartPos = 0;
+    std::string ImagesToDelete;
+    std::string FileName;
+    bool Rendering = false;
+    uint8_t Orientation = 0;
+    int16_t Tray = 0;
+    uint8_t UsePageRange = 0;
+    int RangeFrom = 0, RangeTo = 0;
+    int CurrentPage = 1;
+    int PageNumber = 1;
+    uint8_t PageNumberStyle = 0;
+    std::string FindText;
+    bool FindCaseSensitive = false;
+    std::string FoundPages;
+    int NextAutoTextNumber = 0;
+    int AreaCode = 0;
+    bool FileOpen = false;
+    int PassDepth = 0;
+
+    // ---- the current span ----------------------------------------------
+    tSpan& Span();           // Spans[SpanIndex]; throws when the slot is empty
+    tSpan& PageSpan();       // Spans[1]
+
+    // ---- passes ----------------------------------------------------------
+    bool OpenFile(const std::string& AFileName, TGauge* Gauge);
+    bool RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, int ToPage);
+    int CountPages();
+    void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd);
+    void SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
+    void Abort() { Aborted = true; }
+    void ResetSpans();
+    void InitSpan(tSpan& S);
+    void FreeCurrentSpan();
+    double GetScale() const;
+    void SetScale(double Value);
+    void ToggleTestPattern();
+    void DrawPrintableArea();
+    void DrawTestPattern();
+    void GetCapacities();
+
+    // ---- span setters ----------------------------------------------------
+    void SetFontName(const std::string& Name);
+    void SetFontSize(int Points);
+    void SetFontColor(const std::string& Text);
+    void SetFontBackColor(const std::string& Text);
+    void SetFontBackStyle(int Style);
+    void SetFontRotation(double Angle);
+    void SetPenColor(COLORREF Color);
+    void SetPenWidth(int Width);
+    void SetPenMode(int Mode);
+    void SetPenStyle(int Style);
+    void SetBrushColor(COLORREF Color);
+    void SetBrushStyle(int Style);
+    void SetSpanRotation(double Angle);
+    void SetLinesPerPage(int N);
+    void SetSpanEdge(const std::string& EdgeName, const std::string& Tag, const std::string& FrameMode);
+
+    // ---- measurements ----------------------------------------------------
+    double Measure(const std::string& s, char Axis);
+    double MeasureAttr(const std::string& Tag, const std::string& NameList, char Axis, double Default);
+    TDoublePoint ParsePoint(TDoublePoint Default, const std::string& s, bool Absolute);
+    // Page inches to device coordinates of the current surface.
+    int DevX(double Inches) const;
+    int DevY(double Inches) const;
+
+    // ---- the tag interpreter -------------------------------------------
+    void Render(tRenderState& State, std::string& Line);
+
+    // In-line picture data (skipped on pages that are not drawn).
+    void DelImageData(TByteFile& File, int64_t LineStart, std::string& LineEnd, std::string& Tag);
+
+private:
+    void RecomputeLineHeight();
+    bool PageInRange(const tRenderState& State) const;
+    void StartPendingPage(tRenderState& State);
+    // Draws a text run; the rest of the line (from RestPos) counts for
+    // alignment of the whole line.
+    void DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos);
+    void Dispatch(tRenderState& State, const std::string& Tag);
+    void SetStyleBit(int& Level, TFontStyles Bit, int Delta);
+
+    // Handlers of the tag families.
+    void TagGoto(const std::string& Tag);
+    void TagGoby(const std::string& Tag);
+    void TagPitch(uint8_t Size);
+    void TagFixedOrProp(const std::string& Name);
+    void TagLpp(const std::string& Tag);
+    void TagLpi(const std::string& Tag);
+    void TagSpan(tRenderState& State, const std::string& Tag);
+    void TagEndSpan(tRenderState& State, const std::string& Tag);
+    void TagFont(tRenderState& State, const std::string& Tag);
+    void TagAlign(tRenderState& State, const std::string& Tag);
+    void TagPen(tRenderState& State, const std::string& Tag);
+    void TagField(tRenderState& State, const std::string& Tag);
+    void TagLine(tRenderState& State, const std::string& Tag);
+    void TagRect(tRenderState& State, const std::string& Tag);
+    void TagCircle(tRenderState& State, const std::string& Tag);
+    void TagPolygon(tRenderState& State, const std::string& Tag);
+    void TagHighlight(tRenderState& State, const std::string& Tag);
+    void TagImage(tRenderState& State, const std::string& Tag);
+};
+
+}  // namespace quillard

@@ -1,0 +1,50 @@
+#include "engine/services.h"
+
+#include <cstdio>
+
+namespace quillard {
+
+namespace {
+THeadlessServices gHeadless;
+IUserServices* gServices = &gHeadless;
+
+// Message texts use CR LF between lines; a terminal wants plain line feeds.
+std::string ForTerminal(const std::string& s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\r' && i + 1 < s.size() && s[i + 1] == '\n')
+            continue;
+        out += s[i];
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+}  // namespace
+
+TMsgResult THeadlessServices::MessageBox(const std::string& Text, const std::string& Caption, TMsgButtons Buttons)
+{
+    std::fprintf(stderr, "%s: %s\n", ForTerminal(Caption).c_str(), ForTerminal(Text).c_str());
+    std::fflush(stderr);
+    switch (Buttons) {
+    case TMsgButtons::YesNo:
+    case TMsgButtons::YesNoCancel:
+        return TMsgResult::Yes;
+    default:
+        return TMsgResult::OK;
+    }
+}
+
+void SetUserServices(IUserServices* Services) { gServices = Services ? Services : &gHeadless; }
+IUserServices& UserServices() { return *gServices; }
+
+TMsgResult ShowMessage(const std::string& Text, const std::string& Caption, TMsgButtons Buttons)
+{
+    return gServices->MessageBox(Text, Caption, Buttons);
+}
+void ProcessMessages() { gServices->ProcessMessages(); }
+void MessageBeep() { gServices->Beep(); }
+
+}  // namespace quillard

@@ -1,0 +1,258 @@
+#include "engine/span.h"
+
+#include "engine/globals.h"
+#include "engine/markup.h"
+#include "engine/services.h"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+namespace quillard {
+
+namespace {
+// Runs one span operation in its own protected block: a failure is shown
+// under the operation's caption and the span stays usable.
+template <typename F>
+void Protected(const char* Caption, F&& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), Caption);
+    }
+}
+}  // namespace
+
+int ScaledPenWidth(int Width)
+{
+    if (Width < 2)
+        return Width;
+    int64_t w = RoundHalfEven(Width * Globals().Scale);
+    return static_cast<int>(std::clamp<int64_t>(w, 1, 1 << 20));
+}
+
+tSpan::tSpan(TRenderingCanvas* ACanvas, double APageHeight, double APageWidth)
+{
+    Protected("Error in tSpan.Create", [&] {
+        Canvas = ACanvas;
+        AlignStack[1] = "LEFT";
+        PageWidth = APageWidth;
+        PageHeight = APageHeight;
+        if (Canvas) {
+            tFontInfo& f = FontStack[1];
+            f.Name = Canvas->Font.Name;
+            f.Size = Canvas->Font.Size;
+            f.Style = Canvas->Font.Style;
+            f.Color = Canvas->Font.Color;
+            f.BackColor = 0xFFFFFF;
+            f.BackStyle = bsClear;
+            tPenInfo& p = PenStack[1];
+            p.Color = Canvas->Pen.Color;
+            p.Mode = Canvas->Pen.Mode;
+            p.Style = Canvas->Pen.Style;
+            double scale = Globals().Scale;
+            p.Width = scale > 0 ? static_cast<int>(RoundHalfEven(Canvas->Pen.Width / scale)) : Canvas->Pen.Width;
+            p.BrushColor = Canvas->Brush.Color;
+            p.BrushStyle = Canvas->Brush.Style;
+        }
+    });
+}
+
+tSpan::~tSpan() = default;
+
+tFontInfo& tSpan::Font()
+{
+    if (FontIndex < 1 || FontIndex > MaxFonts)
+        throw std::out_of_range("Font stack index out of range");
+    return FontStack[FontIndex];
+}
+const tFontInfo& tSpan::Font() const { return const_cast<tSpan*>(this)->Font(); }
+
+tPenInfo& tSpan::Pen()
+{
+    if (PenIndex < 1 || PenIndex > MaxPens)
+        throw std::out_of_range("Pen stack index out of range");
+    return PenStack[PenIndex];
+}
+const tPenInfo& tSpan::Pen() const { return const_cast<tSpan*>(this)->Pen(); }
+
+void tSpan::Assign(const tSpan& Source)
+{
+    Protected("Error tSpan.Assign", [&] {
+        LineHeight = Source.LineHeight;
+        LinesPerPage = Source.LinesPerPage;
+        LinesPerInch = Source.LinesPerInch;
+        CursorY = Source.CursorY;
+        CursorX = Source.CursorX;
+        Rotation = Source.Rotation;
+        Column = Source.Column;
+        Clip = Source.Clip;
+        Left = Source.Left;
+        Top = Source.Top;
+        Right = Source.Right;
+        Bottom = Source.Bottom;
+        Paginate = Source.Paginate;
+        if (AlignIndex < 1 || AlignIndex > MaxAlign || Source.AlignIndex < 1 || Source.AlignIndex > MaxAlign)
+            throw std::out_of_range("Alignment stack index out of range");
+        AlignStack[AlignIndex] = Source.AlignStack[Source.AlignIndex];
+        const tFontInfo& sf = Source.Font();
+        tFontInfo& f = Font();
+        double keepRotation = f.Rotation;
+        f = sf;
+        f.Rotation = keepRotation;
+        Pen() = Source.Pen();
+        if (Source.Header) {
+            Header = std::make_unique<tSpan>(Canvas, PageHeight, PageWidth);
+            Header->Assign(*Source.Header);
+        }
+        if (Source.Footer) {
+            Footer = std::make_unique<tSpan>(Canvas, PageHeight, PageWidth);
+            Footer->Assign(*Source.Footer);
+        }
+    });
+}
+
+void tSpan::Assert()
+{
+    Protected("Error tSpan.Assert", [&] {
+        if (!Canvas)
+            return;
+        if (FontIndex >= 1 && FontIndex <= MaxFonts) {
+            const tFontInfo& f = FontStack[FontIndex];
+            Canvas->Font.Name = f.Name;
+            Canvas->Font.Style = f.Style;
+            Canvas->Font.Color = f.Color | PaletteFlag;
+            Canvas->Font.Size = f.Size;
+        }
+        if (PenIndex >= 1 && PenIndex <= MaxPens) {
+            const tPenInfo& p = PenStack[PenIndex];
+            Canvas->Pen.Color = p.Color | PaletteFlag;
+            Canvas->Pen.Width = ScaledPenWidth(p.Width);
+            Canvas->Pen.Mode = ToPenMode(p.Mode);
+            Canvas->Pen.Style = ToPenStyle(p.Style);
+            Canvas->Brush.Color = p.BrushColor;
+            Canvas->Brush.Style = ToBrushStyle(p.BrushStyle);
+        }
+    });
+}
+
+void tSpan::PushFont()
+{
+    Protected("Error tSpan.PushFont", [&] {
+        if (FontIndex >= MaxFonts)
+            return;
+        if (FontIndex < 1)
+            throw std::out_of_range("Font stack index out of range");
+        ++FontIndex;
+        FontStack[FontIndex] = FontStack[FontIndex - 1];
+        FontStack[FontIndex].LineHeight = LineHeight;
+    });
+}
+
+void tSpan::PopFont()
+{
+    Protected("Error tSpan.PopFont", [&] {
+        if (FontIndex < 2)
+            return;
+        if (FontIndex > MaxFonts)
+            throw std::out_of_range("Font stack index out of range");
+        --FontIndex;
+        const tFontInfo& f = FontStack[FontIndex];
+        if (Canvas) {
+            Canvas->Font.Size = f.Size;
+            Canvas->Font.Name = f.Name;
+            Canvas->Font.Style = f.Style;
+            Canvas->Font.Color = f.Color | PaletteFlag;
+            Canvas->Font.Size = f.Size;
+        }
+        LineHeight = f.LineHeight;
+    });
+}
+
+void tSpan::PushPen()
+{
+    Protected("Error tSpan.PushPen", [&] {
+        if (PenIndex >= MaxPens)
+            return;
+        if (PenIndex < 1)
+            throw std::out_of_range("Pen stack index out of range");
+        ++PenIndex;
+        PenStack[PenIndex] = PenStack[PenIndex - 1];
+    });
+}
+
+void tSpan::PopPen()
+{
+    Protected("Error tSpan.PopPen", [&] {
+        if (PenIndex < 2)
+            return;
+        if (PenIndex > MaxPens)
+            throw std::out_of_range("Pen stack index out of range");
+        --PenIndex;
+        const tPenInfo& p = PenStack[PenIndex];
+        if (Canvas) {
+            Canvas->Pen.Color = p.Color | PaletteFlag;
+            SetPenWidth(p.Width);
+            Canvas->Pen.Mode = ToPenMode(p.Mode);
+            Canvas->Pen.Style = ToPenStyle(p.Style);
+            Canvas->Brush.Color = p.BrushColor;
+            Canvas->Brush.Style = ToBrushStyle(p.BrushStyle);
+        }
+    });
+}
+
+void tSpan::PushAlign()
+{
+    if (AlignIndex < 1 || AlignIndex > MaxAlign)
+        throw std::out_of_range("Alignment stack index out of range");
+    std::string top = AlignStack[AlignIndex];
+    if (AlignIndex >= MaxAlign) {
+        for (int i = 1; i < MaxAlign; ++i)
+            AlignStack[i] = AlignStack[i + 1];
+        AlignIndex = MaxAlign;
+    } else {
+        ++AlignIndex;
+    }
+    AlignStack[AlignIndex] = top;
+}
+
+void tSpan::PopAlign()
+{
+    if (AlignIndex >= 2 && AlignIndex <= MaxAlign) {
+        AlignStack[AlignIndex].clear();
+        --AlignIndex;
+        SetAlign("");
+    }
+}
+
+void tSpan::SetAlign(const std::string& Name)
+{
+    if (AlignIndex < 1 || AlignIndex > MaxAlign)
+        throw std::out_of_range("Alignment stack index out of range");
+    if (!Name.empty())
+        AlignStack[AlignIndex] = LeftStr(UpperCase(Trim(Name)), 10);
+    const std::string& a = AlignStack[AlignIndex];
+    if (a == "LEFT")
+        CursorX = 0;
+    else if (a == "CENTER")
+        CursorX = (Right - Left) * 0.5;
+    else if (a == "RIGHT")
+        CursorX = Right - Left;
+}
+
+std::string tSpan::GetAlign() const
+{
+    if (AlignIndex < 1 || AlignIndex > MaxAlign)
+        throw std::out_of_range("Alignment stack index out of range");
+    return AlignStack[AlignIndex];
+}
+
+void tSpan::SetPenWidth(int Width)
+{
+    if (Canvas)
+        Canvas->Pen.Width = ScaledPenWidth(Width);
+    Pen().Width = Width;
+}
+
+}  // namespace quillard

@@ -1,0 +1,104 @@
+// Spans: rectangular regions of the page with their own cursor and stacks of
+// alignment, font and pen settings; and the state of one page pass.
+#pragma once
+
+#include "engine/bytefile.h"
+#include "surfaces/canvas.h"
+
+#include <array>
+#include <memory>
+#include <string>
+
+namespace quillard {
+
+struct tFontInfo {
+    double LineHeight = 0;
+    std::string Name;
+    int Size = 0;                 // points, already multiplied by the scale
+    TFontStyles Style = 0;
+    COLORREF Color = 0;           // with the palette flag when set from a tag
+    COLORREF BackColor = 0;       // 0xFFFFFF = none
+    uint8_t BackStyle = 0;        // brush style; 1 (clear) = none
+    double Rotation = 0;
+};
+
+struct tPenInfo {
+    COLORREF Color = 0;           // without the palette flag
+    uint8_t Mode = 0;             // TPenMode
+    uint8_t Style = 0;            // TPenStyle
+    int Width = 0;                // points from the report, before the scale
+    COLORREF BrushColor = 0;
+    uint8_t BrushStyle = 0;       // brush style numbering of the markup
+};
+
+constexpr int MaxAlign = 20;
+constexpr int MaxFonts = 50;
+constexpr int MaxPens = 20;
+constexpr int MaxSpans = 20;
+
+// Canvas pen width for a pen width from the report: 0 and 1 stay device-thin
+// lines, wider pens follow the scale but never vanish.
+int ScaledPenWidth(int Width);
+
+class tSpan {
+public:
+    tSpan(TRenderingCanvas* Canvas, double PageHeight, double PageWidth);
+    virtual ~tSpan();
+    tSpan(const tSpan&) = delete;
+    tSpan& operator=(const tSpan&) = delete;
+
+    virtual void Assign(const tSpan& Source);
+
+    // Index 0 of each stack is unused; the stacks run 1..limit.
+    std::array<std::string, MaxAlign + 1> AlignStack;
+    int AlignIndex = 1;
+    std::array<tFontInfo, MaxFonts + 1> FontStack;
+    int FontIndex = 1;
+    std::array<tPenInfo, MaxPens + 1> PenStack;
+    int PenIndex = 1;
+    bool Clip = false;
+    int LinesPerPage = 0;
+    int LinesPerInch = 0;
+    double PageWidth = 0, PageHeight = 0;
+    double LineHeight = 0;
+    double CursorY = 0;
+    double CursorX = 0;
+    int Column = 0;
+    double Left = 0, Top = 0, Right = 0, Bottom = 0;
+    TRenderingCanvas* Canvas = nullptr;  // not owned
+    int SuperscriptLevel = 0, SubscriptLevel = 0, BoldLevel = 0, ItalicLevel = 0,
+        UnderlineLevel = 0, StrikeLevel = 0;
+    bool Paginate = false;
+    std::string Text;
+    std::unique_ptr<tSpan> Header, Footer;
+    double Rotation = 0;
+
+    // The top entries; an index outside the stack raises std::out_of_range.
+    tFontInfo& Font();
+    const tFontInfo& Font() const;
+    tPenInfo& Pen();
+    const tPenInfo& Pen() const;
+
+    void Assert();
+    void PushFont();
+    void PopFont();
+    void PushPen();
+    void PopPen();
+    void PushAlign();
+    void PopAlign();
+    void SetAlign(const std::string& Name);
+    std::string GetAlign() const;
+    void SetPenWidth(int Width);
+};
+
+// The state of one page pass.
+class tRenderState {
+public:
+    TByteFile ReportFile;
+    bool PageBreakPending = false;
+    double LastRotation = 0;
+    std::string LineEnd;
+    int FromPage = 0, ToPage = 0;
+};
+
+}  // namespace quillard

@@ -1,0 +1,471 @@
+// The tag interpreter's loop: a report line is split into text runs and tags,
+// text is drawn at the span cursor, and each tag goes to its handler in a fixed
+// order. Also the tags that move the cursor and change pitch, spacing, style
+// and pages.
+#include "engine/globals.h"
+#include "engine/markup.h"
+#include "engine/printer.h"
+#include "engine/renderer.h"
+#include "engine/services.h"
+#include "surfaces/pdfmaker.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+namespace quillard {
+
+namespace {
+
+// The text of a line with every tag removed: each "{" with everything up to
+// the first "}" after it; a "{" without one removes the rest.
+std::string WithoutTags(const std::string& s, size_t From)
+{
+    std::string out;
+    size_t i = std::min(From, s.size());
+    while (i < s.size()) {
+        size_t b = s.find('{', i);
+        if (b == std::string::npos) {
+            out.append(s, i, std::string::npos);
+            break;
+        }
+        out.append(s, i, b - i);
+        size_t e = s.find('}', b);
+        if (e == std::string::npos)
+            break;
+        i = e + 1;
+    }
+    return out;
+}
+
+void CheckedAdd(int& Counter, int Delta)
+{
+    if (__builtin_add_overflow(Counter, Delta, &Counter))
+        throw std::overflow_error("Arithmetic overflow");
+}
+
+// Runs a tag handler in its own protected block: a failure shows its message
+// under the handler's caption and the line goes on with the next tag.
+template <typename F>
+void Handler(const std::string& Caption, F&& f)
+{
+    try {
+        f();
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), Caption, TMsgButtons::OK);
+    }
+}
+
+// Start of the last "DATA=" (any letter case) in s, or npos.
+size_t LastDataPos(const std::string& s)
+{
+    if (s.size() < 5)
+        return std::string::npos;
+    for (size_t i = s.size() - 5 + 1; i-- > 0;) {
+        if ((s[i] == 'D' || s[i] == 'd') && (s[i + 1] == 'A' || s[i + 1] == 'a') && (s[i + 2] == 'T' || s[i + 2] == 't') &&
+            (s[i + 3] == 'A' || s[i + 3] == 'a') && s[i + 4] == '=')
+            return i;
+    }
+    return std::string::npos;
+}
+
+}  // namespace
+
+bool tRenderer::PageInRange(const tRenderState& State) const
+{
+    if (State.FromPage > 0 && CurrentPage < State.FromPage)
+        return false;
+    if (State.ToPage > 0 && CurrentPage > State.ToPage)
+        return false;
+    return true;
+}
+
+void tRenderer::StartPendingPage(tRenderState& State)
+{
+    ++CurrentPage;
+    ++PageNumber;
+    AtLineStart = true;
+    State.PageBreakPending = false;
+    const bool inRange = (State.FromPage <= 0 || State.FromPage < CurrentPage) &&
+                         (State.ToPage <= 0 || State.ToPage >= CurrentPage);
+    if (Printing && !MakingPdf && Printer().Printing() && inRange) {
+        AreaCode = 5;
+        try {
+            Printer().NewPage();
+        } catch (...) {
+            MessageBeep();
+        }
+    }
+    if (MakingPdf && PdfMaker && inRange)
+        PdfMaker->NewPage();
+}
+
+void tRenderer::Render(tRenderState& State, std::string& Line)
+{
+    if (Aborted)
+        return;
+    size_t pos = 0;  // start of the part of Line not yet processed
+    int64_t counter = static_cast<int64_t>(Line.size()) + 1;
+    size_t dataPos = LastDataPos(Line);
+
+    do {
+        --counter;
+        std::string run, tag;
+
+        // Split off one text run and one tag. Only the first 999 columns are
+        // searched for a brace: one further right is plain text.
+        const size_t window = std::min(Line.size() - pos, static_cast<size_t>(999));
+        const void* hit = window ? std::memchr(Line.data() + pos, '{', window) : nullptr;
+        if (!hit) {
+            run = Line.substr(pos);
+            pos = Line.size();
+        } else {
+            const size_t brace = static_cast<const char*>(hit) - Line.data();
+            size_t searchFrom = brace;
+            for (;;) {
+                const size_t close = Line.find('}', searchFrom);
+                const bool hasData = dataPos != std::string::npos && dataPos >= pos;
+                if (hasData || (close == std::string::npos && State.ReportFile.Eof())) {
+                    run = Line.substr(pos, brace - pos);
+                    tag = UpperCase(Line.substr(brace));
+                    pos = Line.size();
+                    if (!PageInRange(State))
+                        DelImageData(State.ReportFile, LineStartPos, State.LineEnd, tag);
+                    break;
+                }
+                if (close == std::string::npos) {
+                    // The tag goes on on the next line.
+                    const int64_t before = State.ReportFile.Position();
+                    std::string next, lineEnd;
+                    GetLn(State.ReportFile, next, lineEnd);
+                    State.LineEnd = lineEnd;
+                    searchFrom = Line.size();
+                    Line += next;
+                    if (lineEnd.find('\f') != std::string::npos)
+                        Line += "{PAGE}";
+                    if (next.find("=") != std::string::npos || dataPos == std::string::npos)
+                        dataPos = LastDataPos(Line);
+                    if (State.ReportFile.Position() == before && !State.ReportFile.Eof()) {
+                        // Nothing more can be read: take the tag as it stands.
+                        run = Line.substr(pos, brace - pos);
+                        tag = UpperCase(Line.substr(brace));
+                        pos = Line.size();
+                        break;
+                    }
+                    continue;
+                }
+                run = Line.substr(pos, brace - pos);
+                tag = UpperCase(Line.substr(brace, close - brace + 1));
+                pos = close + 1;
+                break;
+            }
+        }
+
+        if ((!run.empty() || !IsBlank(tag)) && State.PageBreakPending)
+            StartPendingPage(State);
+
+        if (!run.empty())
+            DrawTextRun(State, std::move(run), Line, pos);
+
+        ProcessMessages();
+        if (Aborted)
+            break;
+        if (!IsBlank(tag)) {
+            Span().Text += tag;
+            Dispatch(State, tag);
+        }
+
+        ProcessMessages();
+        if (Aborted)
+            break;
+    } while (counter > 0 && Line.find_first_not_of(' ', pos) != std::string::npos);
+
+    Line.erase(0, std::min(pos, Line.size()));
+    if (!Aborted) {
+        tSpan& s = Span();
+        if (s.CursorY == 0)
+            s.CursorY = s.LineHeight;
+    }
+}
+
+void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos)
+{
+    if (Run.find('&') != std::string::npos)
+        Run = DecodeEntities(Run);
+    tSpan& s = Span();
+    s.Text += Run;
+    if (!PageInRange(State))
+        return;
+    TRenderingCanvas& c = *s.Canvas;
+    const double ppx = PixelsPerInchX;
+    auto widthIn = [&](const std::string& t) { return ppx != 0 ? c.TextWidth(t) / ppx : 0.0; };
+
+    const std::string align = s.GetAlign();
+    if (align == "CENTER") {
+        if (!AlignWholeLine) {
+            s.CursorX -= widthIn(Trim(Run)) / 2;
+        } else if (AtLineStart) {
+            s.CursorX -= widthIn(Trim(Run + WithoutTags(Line, RestPos))) / 2;
+            Run = TrimLeft(Run);
+        }
+    }
+    AtLineStart = false;
+    if (align == "RIGHT")
+        s.CursorX -= widthIn(Trim(AlignWholeLine ? Run + WithoutTags(Line, RestPos) : Run));
+
+    if (s.CursorY == 0)
+        s.CursorY = s.LineHeight;
+    const TRect clip{DevX(s.Left), DevY(s.Top), DevX(s.Right), DevY(s.Bottom)};
+    double y = s.CursorY;
+    if (s.SubscriptLevel < s.SuperscriptLevel)
+        y = s.CursorY - s.LineHeight * 0.5;
+    else if (s.SuperscriptLevel < s.SubscriptLevel)
+        y = s.CursorY + s.LineHeight / 3;
+
+    const tFontInfo& f = s.Font();
+    c.Font.Color = f.Color;
+    const double rotation = f.Rotation + s.Rotation;
+    if (std::fabs(rotation) > 0 || State.LastRotation > 0) {
+        try {
+            c.SetFontAngle(rotation);
+        } catch (const ECannotCreateFont&) {
+            ShowMessage("Could not create rotated Font! (Error #" + std::to_string(errno) + ")", "Error");
+        }
+    } else {
+        c.Font.Name = f.Name;
+        c.Font.Size = f.Size + 1;
+        c.Font.Size = f.Size;
+        c.Font.Style = f.Style;
+        c.FontChanged();
+    }
+    State.LastRotation = rotation;
+
+    const std::string text = align == "RIGHT" ? Trim(Run) : Run;
+    const TSize extent = c.TextExtent(Run);
+    const int top = DevY(s.Top + y) - extent.cy;
+    const int left = DevX(s.Left + s.CursorX);
+
+    const tPenInfo& pen = s.Pen();
+    if (!(f.BackColor == 0xFFFFFF && f.BackStyle == bsClear)) {
+        c.Brush.Color = f.BackColor;
+        c.Brush.Style = ToBrushStyle(f.BackStyle);
+        c.Pen.Style = psClear;
+        c.Pen.Mode = pmCopy;
+        c.FillRect(TRect{left, top, left + extent.cx, top + extent.cy});
+        c.Pen.Mode = ToPenMode(pen.Mode);
+        c.Pen.Color = pen.Color | PaletteFlag;
+    }
+    c.Brush.Color = 0xFFFFFF;
+    c.Brush.Style = bsClear;
+
+    if (s.Clip)
+        c.TextRect(clip, left, top, text);
+    else
+        c.TextOut(left, top, text);
+
+    s.Column += static_cast<int>(std::min<size_t>(Run.size(), INT32_MAX / 2));
+    c.Pen.Mode = ToPenMode(pen.Mode);
+    c.Pen.Style = ToPenStyle(pen.Style);
+    c.Brush.Color = pen.BrushColor;
+    c.Brush.Style = ToBrushStyle(pen.BrushStyle);
+
+    if (align != "RIGHT")
+        s.CursorX += extent.cx / ppx;
+}
+
+void tRenderer::SetStyleBit(int& Level, TFontStyles Bit, int Delta)
+{
+    CheckedAdd(Level, Delta);
+    tSpan& s = Span();
+    tFontInfo& f = s.Font();
+    if (Delta > 0 && Level > 0)
+        f.Style |= Bit;
+    else if (Delta < 0 && Level < 1)
+        f.Style &= static_cast<TFontStyles>(~Bit);
+    else
+        return;
+    if (s.Canvas) {
+        s.Canvas->Font.Style = f.Style;
+        s.Canvas->Font.Size = f.Size;
+        s.Canvas->FontChanged();
+    }
+}
+
+void tRenderer::TagFixedOrProp(const std::string& Name)
+{
+    tSpan& s = Span();
+    tFontInfo& f = s.Font();
+    f.Name = Name;
+    if (s.Canvas) {
+        s.Canvas->Font.Name = Name;
+        s.Canvas->Font.Size = f.Size;
+        s.Canvas->FontChanged();
+    }
+    RecomputeLineHeight();
+}
+
+void tRenderer::TagPitch(uint8_t Size)
+{
+    tSpan& s = Span();
+    tFontInfo& f = s.Font();
+    f.Size = static_cast<int>(RoundHalfEven(Globals().Scale * Size));
+    if (s.Canvas) {
+        s.Canvas->Font.Size = f.Size;
+        s.Canvas->FontChanged();
+    }
+    RecomputeLineHeight();
+}
+
+void tRenderer::TagGoto(const std::string& Tag)
+{
+    tSpan& s = Span();
+    const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
+    if (absolute) {
+        s.CursorX = MeasureAttr(Tag, "LEFT;COL;X", 'X', s.CursorX + s.Left) - s.Left;
+        s.CursorY = MeasureAttr(Tag, "TOP;ROW;Y", 'Y', s.CursorY + s.Top) - s.Top;
+    } else {
+        s.CursorX = MeasureAttr(Tag, "LEFT;COL;X", 'X', s.CursorX);
+        s.CursorY = MeasureAttr(Tag, "TOP;ROW;Y", 'Y', s.CursorY);
+    }
+    AlignWholeLine = false;
+}
+
+void tRenderer::TagGoby(const std::string& Tag)
+{
+    tSpan& s = Span();
+    s.CursorX += MeasureAttr(Tag, "LEFT;COL;X", 'X', 0);
+    s.CursorY += MeasureAttr(Tag, "TOP;ROW;Y", 'Y', 0);
+    AlignWholeLine = false;
+}
+
+void tRenderer::TagLpp(const std::string& Tag)
+{
+    int n = ParseIntPrefix(GetAttribute(Tag, ""), 2);
+    if (n > 0)
+        SetLinesPerPage(n);
+}
+
+void tRenderer::TagLpi(const std::string& Tag)
+{
+    tSpan& s = Span();
+    s.LinesPerInch = ParseIntPrefix(GetAttribute(Tag, ""), 0);
+    if (s.LinesPerInch > 0) {
+        s.LinesPerPage = 0;
+        s.LineHeight = 1.0 / s.LinesPerInch;
+        s.Font().LineHeight = s.LineHeight;
+    }
+}
+
+void tRenderer::Dispatch(tRenderState& State, const std::string& Tag)
+{
+    auto starts = [&](const char* prefix) { return Tag.compare(0, std::strlen(prefix), prefix) == 0; };
+    auto caption = [](const char* name) { return std::string("Error in tRenderer.Render:") + name; };
+
+    if (Tag == "{PAGE}") {
+        State.PageBreakPending = true;
+        Span().CursorX = 0;
+        Span().CursorY = 0;
+        return;
+    }
+    if (Tag == "{CPI}") {
+        AreaCode = 6;
+        return Handler(caption("{CPI}"), [&] { TagFixedOrProp(FixedFontName); });
+    }
+    if (Tag == "{PROP}") {
+        AreaCode = 7;
+        return Handler(caption("{PROP}"), [&] { TagFixedOrProp(PropFontName); });
+    }
+    if (starts("{GOTO")) {
+        AreaCode = 8;
+        return Handler(caption("{GOTO}"), [&] { TagGoto(Tag); });
+    }
+    if (starts("{GOBY")) {
+        AreaCode = 9;
+        return Handler(caption("{GOBY}"), [&] { TagGoby(Tag); });
+    }
+    if (Tag == "{CPI10}" || Tag == "{10CPI}") {
+        AreaCode = 10;
+        return Handler(caption("{CPI10}"), [&] { TagPitch(Cpi10Size); });
+    }
+    if (Tag == "{CPI12}" || Tag == "{12CPI}") {
+        AreaCode = 11;
+        return Handler(caption("{CPI12}"), [&] { TagPitch(Cpi12Size); });
+    }
+    if (Tag == "{CPI17}" || Tag == "{17CPI}") {
+        AreaCode = 12;
+        return Handler(caption("{CPI17}"), [&] { TagPitch(Cpi17Size); });
+    }
+    struct TStyleTag {
+        const char* Open;
+        const char* Close;
+        int tSpan::*Level;
+        TFontStyles Bit;
+    };
+    static const TStyleTag styles[] = {
+        {"{B}", "{/B}", &tSpan::BoldLevel, fsBold},
+        {"{I}", "{/I}", &tSpan::ItalicLevel, fsItalic},
+        {"{U}", "{/U}", &tSpan::UnderlineLevel, fsUnderline},
+        {"{STRIKE}", "{/STRIKE}", &tSpan::StrikeLevel, fsStrikeOut},
+    };
+    for (const TStyleTag& st : styles) {
+        if (Tag == st.Open || Tag == st.Close) {
+            const bool open = Tag == st.Open;
+            if (st.Bit == fsBold)
+                AreaCode = open ? 13 : 14;
+            return Handler(caption(Tag.c_str()), [&] {
+                tSpan& s = Span();
+                SetStyleBit(s.*st.Level, st.Bit, open ? 1 : -1);
+            });
+        }
+    }
+    if (Tag == "{SUPER}" || Tag == "{SUP}" || Tag == "{SUPERSCRIPT}")
+        return CheckedAdd(Span().SuperscriptLevel, 1);
+    if (Tag == "{/SUPER}" || Tag == "{/SUP}" || Tag == "{/SUPERSCRIPT}")
+        return CheckedAdd(Span().SuperscriptLevel, -1);
+    if (Tag == "{SUB}" || Tag == "{SUBSCRIPT}")
+        return CheckedAdd(Span().SubscriptLevel, 1);
+    if (Tag == "{/SUB}" || Tag == "{/SUBSCRIPT}")
+        return CheckedAdd(Span().SubscriptLevel, -1);
+    if (starts("{SPAN") || starts("{INIT") || starts("{DIV") || starts("{HEADER") || starts("{FOOTER"))
+        return Handler(caption("{SPAN}"), [&] { TagSpan(State, Tag); });
+    if (Tag == "{/SPAN}" || Tag == "{/DIV}" || Tag == "{/HEADER}" || Tag == "{/FOOTER}")
+        return Handler(caption("{/SPAN}"), [&] { TagEndSpan(State, Tag); });
+    if (starts("{LPP"))
+        return Handler(caption("{LPP}"), [&] { TagLpp(Tag); });
+    if (starts("{LPI"))
+        return Handler(caption("{LPI}"), [&] { TagLpi(Tag); });
+
+    if (Aborted)
+        return;
+
+    if (starts("{FONT"))
+        return Handler(caption("{FONT}"), [&] { TagFont(State, Tag); });
+    if (starts("{/FONT"))
+        return Handler(caption("{/FONT}"), [&] { TagFont(State, Tag); });
+    if (starts("{ALIGN"))
+        return Handler(caption("{ALIGN}"), [&] { TagAlign(State, Tag); });
+    if (starts("{/ALIGN"))
+        return Handler(caption("{/ALIGN}"), [&] { TagAlign(State, Tag); });
+    if (starts("{PEN"))
+        return Handler(caption("{PEN}"), [&] { TagPen(State, Tag); });
+    if (starts("{/PEN"))
+        return Handler(caption("{/PEN}"), [&] { TagPen(State, Tag); });
+    if (starts("{FIELD"))
+        return Handler(caption("{FIELD}"), [&] { TagField(State, Tag); });
+    if (starts("{LINE"))
+        return Handler(caption("{LINE}"), [&] { TagLine(State, Tag); });
+    if (starts("{RECTANGLE") || starts("{RECT"))
+        return Handler(caption("{RECT}"), [&] { TagRect(State, Tag); });
+    if (starts("{CIRCLE") || starts("{OVAL") || starts("{ELLIPSE") || starts("{ARC") || starts("{PIE"))
+        return Handler(caption("{CIRCLE}"), [&] { TagCircle(State, Tag); });
+    if (starts("{POLYGON") || starts("{POLY"))
+        return Handler(caption("{POLYGON}"), [&] { TagPolygon(State, Tag); });
+    if (starts("{HIGHLIGHTLINE") || starts("{HIGHLIGHT"))
+        return Handler(caption("{HIGHLIGHT}"), [&] { TagHighlight(State, Tag); });
+    if (starts("{IMAGE") || starts("{IMG"))
+        return Handler(caption("{IMAGE}"), [&] { TagImage(State, Tag); });
+    // {CHR, {LANDSCAPE, {PORTRAIT, {RESET and every unknown tag: nothing.
+}
+
+}  // namespace quillard

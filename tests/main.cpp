@@ -1,0 +1,14 @@
+// Test entry: a GUI application on Qt's offscreen platform (fonts and raster
+// painting need one), then every GoogleTest case.
+#include <QGuiApplication>
+#include <gtest/gtest.h>
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,103 @@
+// The headless command line, run as a real process: page counts, page
+// pictures, and the exit codes and messages of failed runs.
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+struct TRun {
+    int Code = -1;
+    std::string Out, Err;
+};
+
+TRun Quillard(const QStringList& Args)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");  // the program must choose offscreen itself
+    p.setProcessEnvironment(env);
+    p.start(QUILLARD_BINARY, Args);
+    p.waitForFinished(120000);
+    TRun r;
+    r.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.Out = p.readAllStandardOutput().toStdString();
+    r.Err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+const QString Example = QStringLiteral(QUILLARD_SOURCE_DIR "/examples/statement.txt");
+
+TEST(CommandLine, CountPagesAgreesWithFormFeedsAndPageTags)
+{
+    TRun r = Quillard({"--count-pages", Example});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "3\n");
+}
+
+TEST(CommandLine, PngDrawsThePageAtTheZoom)
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath("p2.png");
+    TRun r = Quillard({"--png", out, "--page", "2", "--zoom", "50", Example});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    QImage img(out);
+    ASSERT_FALSE(img.isNull());
+    // The printable area of the assumed Letter page, 8.25 x 10.96 inches, at 48 dpi.
+    EXPECT_EQ(img.width(), 396);
+    EXPECT_EQ(img.height(), 526);
+    int ink = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            ink += qGray(img.pixel(x, y)) < 128;
+    EXPECT_GT(ink, 200);
+
+    const QString full = dir.filePath("p1.png");
+    ASSERT_EQ(Quillard({"--png", full, Example}).Code, 0);
+    EXPECT_EQ(QImage(full).width(), 792);
+}
+
+struct FailCase {
+    const char* Name;
+    QStringList Args;
+    int Code;
+    const char* Message;
+};
+
+class CommandLineFailure : public ::testing::TestWithParam<FailCase> {};
+
+TEST_P(CommandLineFailure, ExitsNonZeroWithAMessage)
+{
+    TRun r = Quillard(GetParam().Args);
+    EXPECT_EQ(r.Code, GetParam().Code);
+    EXPECT_NE(r.Err.find(GetParam().Message), std::string::npos) << r.Err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, CommandLineFailure,
+    ::testing::Values(FailCase{"MissingReport", {"--count-pages", "/nonexistent/REPORT.TXT"}, 1, "cannot open"},
+                      FailCase{"FolderAsReport", {"--count-pages", "/tmp"}, 1, "is a folder"},
+                      FailCase{"PageBeyondTheEnd", {"--png", "/tmp/quillard-never.png", "--page", "9", Example}, 1, "there is no page 9"},
+                      FailCase{"BadPage", {"--png", "/tmp/x.png", "--page", "0", Example}, 2, "--page needs"},
+                      FailCase{"BadZoom", {"--png", "/tmp/x.png", "--zoom", "abc", Example}, 2, "--zoom needs"},
+                      FailCase{"UnknownOption", {"--frobnicate", Example}, 2, "unknown option"},
+                      FailCase{"NoReport", {"--count-pages"}, 2, "no report named"},
+                      FailCase{"UnwritablePicture", {"--png", "/nonexistent/dir/x.png", Example}, 1, "cannot write"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(CommandLine, HelpAndVersion)
+{
+    TRun h = Quillard({"--help"});
+    EXPECT_EQ(h.Code, 0);
+    EXPECT_NE(h.Out.find("--png"), std::string::npos);
+    TRun v = Quillard({"--version"});
+    EXPECT_EQ(v.Code, 0);
+    EXPECT_EQ(v.Out.rfind("quillard ", 0), 0u);
+}
+
+}  // namespace

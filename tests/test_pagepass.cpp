@@ -1,0 +1,268 @@
+// The page pass: line reading, line ends, form feeds, page counting, page
+// ranges, search highlighting, abort, and bad input that must neither crash
+// nor hang.
+#include "tests/testutil.h"
+
+#include "engine/bytefile.h"
+#include "engine/markup.h"
+
+#include <chrono>
+#include <random>
+
+namespace quillard::test {
+namespace {
+
+// ---- GetLn ------------------------------------------------------------------
+
+struct LineCase {
+    const char* Name;
+    std::string Bytes;
+    std::vector<std::pair<std::string, std::string>> Lines;  // line, terminator
+};
+
+class GetLnTest : public EngineTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(GetLnTest, SplitsLinesAndTerminators)
+{
+    const LineCase& c = GetParam();
+    TByteFile f;
+    f.Open(Write(c.Bytes));
+    std::vector<std::pair<std::string, std::string>> got;
+    while (!f.Eof()) {
+        std::string line, end;
+        R->GetLn(f, line, end);
+        got.emplace_back(line, end);
+    }
+    EXPECT_EQ(got, c.Lines);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    LineEnds, GetLnTest,
+    ::testing::Values(
+        LineCase{"CrLf", "A\r\nB", {{"A", "\r\n"}, {"B", ""}}},
+        LineCase{"Lf", "A\nB", {{"A", "\n"}, {"B", ""}}},
+        LineCase{"Cr", "A\rB", {{"A", "\r"}, {"B", ""}}},
+        LineCase{"LfLfAbsorbsBlankLine", "A\n\nB", {{"A", "\n\n"}, {"B", ""}}},
+        LineCase{"CrLfCrLfKeepsBlankLine", "A\r\n\r\nB", {{"A", "\r\n"}, {"", "\r\n"}, {"B", ""}}},
+        LineCase{"LfCr", "A\n\rB", {{"A", "\n\r"}, {"B", ""}}},
+        LineCase{"FormFeedTerminates", "A\fB", {{"A", "\f"}, {"B", ""}}},
+        LineCase{"CrLfThenFormFeed", "A\r\n\fB", {{"A", "\r\n"}, {"", "\f"}, {"B", ""}}},
+        LineCase{"TabsAndBinaryStay", std::string("a\tb\0c\x01", 6) + "\n", {{std::string("a\tb\0c\x01", 6), "\n"}}},
+        LineCase{"LongLineAcrossBlocks", std::string(1234, 'x') + "\r\n", {{std::string(1234, 'x'), "\r\n"}}},
+        LineCase{"TerminatorAtBlockEdge", std::string(499, 'y') + "\r\nZ", {{std::string(499, 'y'), "\r\n"}, {"Z", ""}}}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- page counting ------------------------------------------------------------
+
+struct CountCase {
+    const char* Name;
+    std::string Bytes;
+    int Pages;
+};
+
+class CountPagesTest : public EngineTest, public ::testing::WithParamInterface<CountCase> {};
+
+TEST_P(CountPagesTest, CountsPhysicalPages)
+{
+    R->OpenFile(Write(GetParam().Bytes), nullptr);
+    EXPECT_EQ(R->CountPages(), GetParam().Pages);
+    EXPECT_TRUE(Services.Messages.empty()) << Services.Messages.front().Caption;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Breaks, CountPagesTest,
+    ::testing::Values(CountCase{"Empty", "", 1}, CountCase{"OneLine", "A\r\nB\r\n", 1},
+                      CountCase{"TrailingPageTag", "A\r\n{PAGE}", 1}, CountCase{"TrailingPageTagAndLineEnd", "A\r\n{PAGE}\r\n", 1},
+                      CountCase{"PageTagBetweenLines", "A\r\n{PAGE}\r\nB", 2}, CountCase{"PageTagInLine", "A{PAGE}B", 2},
+                      CountCase{"FormFeedInLine", "A\fB", 2}, CountCase{"FormFeedInsideLine", "AB\fCD\r\n", 2},
+                      CountCase{"TrailingFormFeed", "A\r\n\f", 1}, CountCase{"FormFeedTerminator", "A\f\r\nB", 2},
+                      CountCase{"TwoPageTagsInARow", "{PAGE}{PAGE}x", 3}, CountCase{"LowerCasePageTag", "a{page}b", 2},
+                      CountCase{"ThreeFormFeeds", "1\f2\f3\f", 3}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(EngineTest, MissingReportDrawsNothingAndKeepsThePageCount)
+{
+    R->OpenFile(Write("1\f2\f3"), nullptr);
+    ASSERT_EQ(R->CountPages(), 3);
+    R->FileName = Dir.filePath("NOPE.TXT").toStdString();
+    UsePage(1.0);
+    EXPECT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
+    EXPECT_EQ(R->CurrentPage, 3);
+    EXPECT_TRUE(Ink().Empty());
+    EXPECT_EQ(R->PassDepth, 0);
+    EXPECT_FALSE(R->Rendering);
+}
+
+TEST_F(EngineTest, UnreadableReportIsReportedAndForgotten)
+{
+    std::string dir = Dir.filePath("FOLDER.TXT").toStdString();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir)));
+    R->FileName = dir;
+    EXPECT_FALSE(R->RenderPages(nullptr, 0, nullptr, 0));
+    ASSERT_EQ(Services.Messages.size(), 1u);
+    EXPECT_EQ(Services.Messages[0].Caption, "Cannot Open File");
+    EXPECT_EQ(Services.Messages[0].Text.rfind("Error opening \"" + dir + "\"\r\n", 0), 0u);
+    EXPECT_TRUE(R->FileName.empty());
+    EXPECT_EQ(R->PassDepth, 0);
+}
+
+// ---- page ranges ----------------------------------------------------------------
+
+TEST_F(EngineTest, RangeDrawsOnlyItsPageAndStopsReadingAfterIt)
+{
+    const std::string report = "PAGE ONE\r\n\fPAGE TWO\r\n\fPAGE THREE\r\n\fPAGE FOUR\r\n\fPAGE FIVE findme\r\n";
+    R->FindText = "FINDME";
+    ASSERT_TRUE(RenderReport(report, 3));
+    EXPECT_FALSE(Ink().Empty());
+    EXPECT_EQ(R->CurrentPage, 3);
+    EXPECT_EQ(R->FoundPages, "");  // page five was never read
+    EXPECT_NE(R->PageSpan().Text.find("PAGE THREE"), std::string::npos);
+    EXPECT_EQ(R->PageSpan().Text.find("PAGE FOUR"), std::string::npos);
+
+    // The same page drawn alone looks the same as page three drawn after
+    // pages one and two were laid out.
+    QImage third = Page->Image().copy();
+    ASSERT_TRUE(RenderReport("PAGE THREE\r\n", 1));
+    EXPECT_EQ(third, Page->Image());
+}
+
+TEST_F(EngineTest, PageBeyondTheReportDrawsNothing)
+{
+    ASSERT_TRUE(RenderReport("one\ftwo", 5));
+    EXPECT_TRUE(Ink().Empty());
+    EXPECT_EQ(R->CurrentPage, 2);
+}
+
+// ---- search highlighting ----------------------------------------------------------
+
+TEST_F(EngineTest, SearchRecordsEachPageWithHitsOnce)
+{
+    R->FindText = "  widget ";
+    R->FindCaseSensitive = false;
+    RenderReport("nothing here\r\n\fWidget and WIDGET\r\nmore widgets\r\n\fnone\r\n\fa widget{PAGE}", 0);
+    EXPECT_EQ(R->FoundPages, ",2,,4,");
+    EXPECT_NE(R->PageSpan().Text.find("{FONT COLOR=BLACK BGCOLOR=CYAN BGSTYLE=\"SOLID\"}"), std::string::npos);
+
+    R->FindCaseSensitive = true;
+    R->FindText = "WIDGET";
+    RenderReport("nothing here\r\n\fWidget and WIDGET\r\nmore widgets\r\n\fnone\r\n\fa widget{PAGE}", 0);
+    EXPECT_EQ(R->FoundPages, ",2,");
+}
+
+TEST_F(EngineTest, SearchNeverMatchesInsideTags)
+{
+    R->FindText = "PAGE";
+    RenderReport("a{PAGE}b", 0);
+    EXPECT_EQ(R->FoundPages, "");
+    EXPECT_EQ(R->CurrentPage, 2);
+}
+
+// ---- abort ---------------------------------------------------------------------------
+
+TEST_F(EngineTest, AbortStopsThePassBeforeTheNextLine)
+{
+    std::string report;
+    for (int i = 0; i < 200; ++i)
+        report += "line " + std::to_string(i) + "\f";
+    R->OpenFile(Write(report), nullptr);
+    Services.OnPump = [&] {
+        if (Services.Pumps == 20)
+            R->Abort();
+    };
+    EXPECT_FALSE(R->RenderPages(nullptr, 0, nullptr, 0));
+    EXPECT_LT(R->CurrentPage, 20);
+    EXPECT_FALSE(R->Rendering);
+    EXPECT_FALSE(R->FileOpen);
+    EXPECT_EQ(R->PassDepth, 0);
+
+    // The next pass starts afresh.
+    Services.OnPump = nullptr;
+    EXPECT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
+    EXPECT_EQ(R->CurrentPage, 200);
+}
+
+TEST_F(EngineTest, GaugeAdvancesOncePerLine)
+{
+    R->OpenFile(Write("a\r\nb\r\nc\r\nd"), nullptr);
+    TGauge g;
+    g.MaxValue = 100;
+    ASSERT_TRUE(R->RenderPages(&g, 0, nullptr, 0));
+    EXPECT_EQ(g.Progress, 1 + 4);
+}
+
+// ---- line-drawing bytes ------------------------------------------------------------
+
+TEST_F(EngineTest, BoxDrawingBytesBecomeLineFieldsUnlessTheLineDrawFontIsOn)
+{
+    RenderReport("a\xC4\xB3z", 0);
+    EXPECT_EQ(R->PageSpan().Text, "a{FIELD CODE=\"LINE\" CHAR=\"#196\"}{FIELD CODE=\"LINE\" CHAR=\"#179\"}z");
+    Globals().UseLineDrawFont = true;
+    RenderReport("a\xC4\xB3z", 0);
+    EXPECT_EQ(R->PageSpan().Text, "a\xC4\xB3z");
+}
+
+// ---- bad input ------------------------------------------------------------------------
+
+struct BadInput {
+    const char* Name;
+    std::function<std::string()> Make;
+};
+
+class BadInputTest : public EngineTest, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(BadInputTest, PassEndsWithoutCrashOrHang)
+{
+    const std::string bytes = GetParam().Make();
+    auto start = std::chrono::steady_clock::now();
+    R->OpenFile(Write(bytes), nullptr);
+    EXPECT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
+    EXPECT_GE(R->CurrentPage, 1);
+    ASSERT_TRUE(RenderReport(bytes, 1));
+    EXPECT_EQ(R->PassDepth, 0);
+    // Generous bound: a hang would be minutes.
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 60.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, BadInputTest,
+    ::testing::Values(
+        BadInput{"BinaryGarbage",
+                 [] {
+                     std::mt19937 rng(7);
+                     std::string s(256 * 1024, '\0');
+                     for (char& c : s)
+                         c = static_cast<char>(rng());
+                     return s;
+                 }},
+        BadInput{"TenMegabyteLine", [] { return std::string(10 * 1024 * 1024, 'x'); }},
+        BadInput{"TenMegabytesOfTags",
+                 [] {
+                     std::string s;
+                     for (int i = 0; i < 400000; ++i)
+                         s += "{B}x{/B}{U}";
+                     return s;
+                 }},
+        BadInput{"UnbalancedBraces", [] { return std::string("}}}{{{\r\n{B{I}x}}\r\n{\r\n}\r\n{{{{"); }},
+        BadInput{"TagNeverClosed", [] { return std::string("text {GOTO X=1in\r\nmore\r\nand more\r\n"); }},
+        BadInput{"HugeBraceFreeThenTagPast1000", [] { return std::string(5000, 'a') + "{B}" + std::string(5000, 'b'); }},
+        BadInput{"ThirtyNestedStyles",
+                 [] {
+                     std::string s;
+                     for (int i = 0; i < 30; ++i)
+                         s += "{B}{I}{U}{STRIKE}{SUPER}";
+                     s += "deep";
+                     for (int i = 0; i < 31; ++i)
+                         s += "{/B}{/I}{/U}{/STRIKE}{/SUPER}";
+                     return s + "\r\nshallow";
+                 }},
+        BadInput{"HugeNumbers",
+                 [] {
+                     return std::string("{GOTO X=99999999999999999999in Y=-1e308}x{GOBY X=1e400 Y=.}y{LPI=99999999999}z\r\n"
+                                        "{LPP=2147483647}a{LPI=1}{LPP=0}{CPI17}b{GOTO X=100000%}c");
+                 }},
+        BadInput{"InlineDataClaimingTooMuch", [] { return std::string("{IMG DATALEN=999999999 DATA=\"abc\"}\r\nnext\r\n"); }},
+        BadInput{"OnlyLineEnds", [] { return std::string(100000, '\n') + std::string(100000, '\f'); }}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace quillard::test
