@@ -370,7 +370,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MeasureCase{"abc", 'X', 0}, MeasureCase{"1.2.3in", 'X', 0}, MeasureCase{"", 'X', 0},
                       MeasureCase{"2\"", 'Y', 2}, MeasureCase{"96PX", 'X', 1.0}, MeasureCase{"48PIXELS", 'Y', 0.5},
                       MeasureCase{"LEFT", 'Y', 1}, MeasureCase{"RIGHT", 'Y', 7}, MeasureCase{"BOTT", 'X', 10.5},
-                      MeasureCase{"TOP", 'X', 0.5}, MeasureCase{"100%%A", 'X', 8.25}, MeasureCase{"3XYZ", 'X', 3}));
+                      MeasureCase{"TOP", 'X', 0.5}, MeasureCase{"100%%A", 'X', 8.25}, MeasureCase{"3XYZ", 'X', 3}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 TEST_F(EngineTest, ParsePointWords)
 {
