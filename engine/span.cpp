@@ -118,23 +118,30 @@ void tSpan::Assert()
     Protected("Error tSpan.Assert", [&] {
         if (!Canvas)
             return;
-        if (FontIndex >= 1 && FontIndex <= MaxFonts) {
-            const tFontInfo& f = FontStack[FontIndex];
-            Canvas->Font.Name = f.Name;
-            Canvas->Font.Style = f.Style;
-            Canvas->Font.Color = f.Color | PaletteFlag;
-            Canvas->Font.Size = f.Size;
-        }
-        if (PenIndex >= 1 && PenIndex <= MaxPens) {
-            const tPenInfo& p = PenStack[PenIndex];
-            Canvas->Pen.Color = p.Color | PaletteFlag;
-            Canvas->Pen.Width = ScaledPenWidth(p.Width);
-            Canvas->Pen.Mode = ToPenMode(p.Mode);
-            Canvas->Pen.Style = ToPenStyle(p.Style);
-            Canvas->Brush.Color = p.BrushColor;
-            Canvas->Brush.Style = ToBrushStyle(p.BrushStyle);
-        }
+        if (FontIndex >= 1 && FontIndex <= MaxFonts)
+            ApplyFont(FontStack[FontIndex]);
+        if (PenIndex >= 1 && PenIndex <= MaxPens)
+            ApplyPen(PenStack[PenIndex]);
     });
+}
+
+void tSpan::ApplyFont(const tFontInfo& f)
+{
+    Canvas->Font.Name = f.Name;
+    Canvas->Font.Style = f.Style;
+    Canvas->Font.Color = f.Color | PaletteFlag;
+    Canvas->Font.Size = f.Size;
+    Canvas->FontChanged();
+}
+
+void tSpan::ApplyPen(const tPenInfo& p)
+{
+    Canvas->Pen.Color = p.Color | PaletteFlag;
+    Canvas->Pen.Width = ScaledPenWidth(p.Width);
+    Canvas->Pen.Mode = ToPenMode(p.Mode);
+    Canvas->Pen.Style = ToPenStyle(p.Style);
+    Canvas->Brush.Color = p.BrushColor;
+    Canvas->Brush.Style = ToBrushStyle(p.BrushStyle);
 }
 
 void tSpan::PushFont()
@@ -159,13 +166,8 @@ void tSpan::PopFont()
             throw std::out_of_range("Font stack index out of range");
         --FontIndex;
         const tFontInfo& f = FontStack[FontIndex];
-        if (Canvas) {
-            Canvas->Font.Size = f.Size;
-            Canvas->Font.Name = f.Name;
-            Canvas->Font.Style = f.Style;
-            Canvas->Font.Color = f.Color | PaletteFlag;
-            Canvas->Font.Size = f.Size;
-        }
+        if (Canvas)
+            ApplyFont(f);
         LineHeight = f.LineHeight;
     });
 }
@@ -190,15 +192,8 @@ void tSpan::PopPen()
         if (PenIndex > MaxPens)
             throw std::out_of_range("Pen stack index out of range");
         --PenIndex;
-        const tPenInfo& p = PenStack[PenIndex];
-        if (Canvas) {
-            Canvas->Pen.Color = p.Color | PaletteFlag;
-            SetPenWidth(p.Width);
-            Canvas->Pen.Mode = ToPenMode(p.Mode);
-            Canvas->Pen.Style = ToPenStyle(p.Style);
-            Canvas->Brush.Color = p.BrushColor;
-            Canvas->Brush.Style = ToBrushStyle(p.BrushStyle);
-        }
+        if (Canvas)
+            ApplyPen(PenStack[PenIndex]);
     });
 }
 

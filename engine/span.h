@@ -89,6 +89,10 @@ public:
     void SetAlign(const std::string& Name);
     std::string GetAlign() const;
     void SetPenWidth(int Width);
+
+    // Gives the canvas the attributes of a font or pen entry.
+    void ApplyFont(const tFontInfo& Entry);
+    void ApplyPen(const tPenInfo& Entry);
 };
 
 // The state of one page pass.
