@@ -4,6 +4,7 @@
 #include "engine/renderer.h"
 #include "engine/services.h"
 #include "surfaces/fontlist.h"
+#include "surfaces/helpers.h"
 #include "surfaces/imagecanvas.h"
 
 #include <QGuiApplication>
@@ -171,6 +172,7 @@ int RunCountPages(const TCommandLine& cl)
 int RunCommandLine(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    SetProgramArguments(args);
     TCommandLine cl = ParseCommandLine(args);
     if (!cl.Error.empty()) {
         std::fprintf(stderr, "quillard: %s\nTry 'quillard --help' for more information.\n", cl.Error.c_str());

@@ -77,6 +77,10 @@ public:
     std::string FoundPages;
     int NextAutoTextNumber = 0;
     int AreaCode = 0;
+    // Set by {HEADER ... REPEAT=Y} for the rest of the line being interpreted.
+    bool RepeatHeaderFooter = false;
+    // Text a field handler puts in front of the rest of the line.
+    std::string FieldText;
     bool FileOpen = false;
     int PassDepth = 0;
 

@@ -105,6 +105,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
 {
     if (Aborted)
         return;
+    RepeatHeaderFooter = false;
     size_t pos = 0;  // start of the part of Line not yet processed
     int64_t counter = static_cast<int64_t>(Line.size()) + 1;
     size_t dataPos = LastDataPos(Line);
@@ -173,7 +174,16 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
             break;
         if (!IsBlank(tag)) {
             Span().Text += tag;
+            FieldText.clear();
             Dispatch(State, tag);
+            if (!FieldText.empty()) {
+                // A field's text is drawn as the next run of the line.
+                Line.insert(pos, FieldText);
+                if (dataPos != std::string::npos && dataPos >= pos)
+                    dataPos += FieldText.size();
+                counter += 1;
+                FieldText.clear();
+            }
         }
 
         ProcessMessages();

@@ -1,0 +1,105 @@
+// Field tags: box-drawing characters drawn as strokes in a character cell,
+// page numbers in five styles, and the white pen.
+#include "engine/markup.h"
+#include "engine/renderer.h"
+
+#include <algorithm>
+#include <string>
+
+namespace quillard {
+
+namespace {
+
+struct TStroke {
+    float A, B, C, D;  // (A, B) to (C, D) in fractions of the cell
+};
+
+struct TLineChar {
+    const char* Char;
+    std::initializer_list<TStroke> Strokes;
+};
+
+const TLineChar LineChars[] = {
+    {"#179", {{0.5f, 0, 0.5f, 1}}},
+    {"#180", {{0, 0.5f, 0.5f, 0.5f}, {0.5f, 0, 0.5f, 1}}},
+    {"#181", {{0, 0.4f, 0.5f, 0.4f}, {0, 0.6f, 0.5f, 0.6f}, {0.5f, 0, 0.5f, 1}}},
+    {"#182", {{0, 0.5f, 0.4f, 0.5f}, {0.4f, 0, 0.4f, 1}, {0.6f, 0, 0.6f, 1}}},
+    {"#183", {{0, 0.5f, 0.6f, 0.5f}, {0.4f, 0.5f, 0.4f, 1}, {0.6f, 0.5f, 0.6f, 1}}},
+    {"#184", {{0, 0.4f, 0.5f, 0.4f}, {0, 0.6f, 0.5f, 0.6f}, {0.5f, 0.4f, 0.5f, 1}}},
+    {"#185", {{0, 0.4f, 0.4f, 0.4f}, {0, 0.6f, 0.4f, 0.6f}, {0.4f, 0, 0.4f, 1}, {0.6f, 0, 0.6f, 1}}},
+    {"#186", {{0.4f, 0, 0.4f, 1}, {0.6f, 0, 0.6f, 1}}},
+    {"#187", {{0, 0.4f, 0.6f, 0.4f}, {0, 0.6f, 0.4f, 0.6f}, {0.4f, 0.6f, 0.4f, 1}, {0.6f, 0.4f, 0.6f, 1}}},
+    {"#188", {{0, 0.4f, 0.4f, 0.4f}, {0, 0.6f, 0.6f, 0.6f}, {0.4f, 0, 0.4f, 0.4f}, {0.6f, 0, 0.6f, 0.6f}}},
+    {"#191", {{0, 0.5f, 0.5f, 0.5f}, {0.5f, 0.5f, 0.5f, 1}}},
+    {"#192", {{0.5f, 0.5f, 1, 0.5f}, {0.5f, 0, 0.5f, 0.5f}}},
+    {"#193", {{0, 0.5f, 1, 0.5f}, {0.5f, 0, 0.5f, 0.5f}}},
+    {"#194", {{0, 0.5f, 1, 0.5f}, {0.5f, 0.5f, 0.5f, 1}}},
+    {"#195", {{0.5f, 0.5f, 1, 0.5f}, {0.5f, 0, 0.5f, 1}}},
+    {"#196", {{0, 0.5f, 1, 0.5f}}},
+    {"#197", {{0, 0.5f, 1, 0.5f}, {0.5f, 0, 0.5f, 1}}},
+    {"#217", {{0, 0.5f, 0.5f, 0.5f}, {0.5f, 0, 0.5f, 0.5f}}},
+    {"#218", {{0.5f, 0.5f, 1, 0.5f}, {0.5f, 0.5f, 0.5f, 1}}},
+    {"BOX", {{0, 0, 1, 1}, {1, 0, 0, 1}, {0, 0, 1, 0}, {1, 0, 1, 1}, {1, 1, 0, 1}, {0, 1, 0, 0}}},
+};
+
+int PageNumberStyleOf(const std::string& Style)
+{
+    if (Style == "ROMAN" || Style == "I")
+        return 1;
+    if (Style == "LOWER-ROMAN" || Style == "LOWERROMAN")
+        return 2;
+    if (Style == "ALPHA" || Style == "ABC" || Style == "A")
+        return 3;
+    if (Style == "LOWER-ALPHA" || Style == "LOWERALPHA")
+        return 4;
+    return 0;  // ARABIC, 1, 123, NORMAL, anything else, or none
+}
+
+}  // namespace
+
+void tRenderer::TagField(tRenderState&, const std::string& Tag)
+{
+    const std::string code = UpperCase(Trim(GetAttribute(Tag, "CODE")));
+    tSpan& s = Span();
+    TRenderingCanvas& c = *s.Canvas;
+    if (code == "LINE") {
+        // As for text: a cursor still at 0 means no line is placed yet, and
+        // the cell is the first line's, not one above the span.
+        if (s.CursorY == 0)
+            s.CursorY = s.LineHeight;
+        const double w = c.TextWidth("WWWWWWWWWW") / 10.0 / PixelsPerInchX;
+        const double h = s.LineHeight;
+        const double t = c.TextHeight("WWWWWWWWWW") / PixelsPerInchY;
+        const double x0 = s.Left + s.Column * w;
+        const double y0 = s.Top + s.CursorY - (h + t) / 2;
+        const std::string ch = UpperCase(Trim(GetAttribute(Tag, "CHAR")));
+        for (const TLineChar& lc : LineChars) {
+            if (ch != lc.Char)
+                continue;
+            for (const TStroke& st : lc.Strokes) {
+                c.MoveTo(DevX(x0 + st.A * w), DevY(y0 + st.B * h));
+                c.LineTo(DevX(x0 + st.C * w), DevY(y0 + st.D * h));
+            }
+            break;
+        }
+        s.CursorX += w;
+        if (s.Column < INT32_MAX)
+            ++s.Column;
+    } else if (code == "PAGENUM" || code == "PAGE") {
+        PageNumber = ParseIntPrefix(Trim(GetAttribute(Tag, "START")), PageNumber);
+        PageNumberStyle = static_cast<uint8_t>(PageNumberStyleOf(UpperCase(Trim(GetAttribute(Tag, "STYLE")))));
+        std::string text;
+        switch (PageNumberStyle) {
+        case 1: text = UpperCase(RomanNumeral(PageNumber)); break;
+        case 2: text = LowerCase(RomanNumeral(PageNumber)); break;
+        case 3: text = UpperCase(AlphaNumeral(PageNumber)); break;
+        case 4: text = LowerCase(AlphaNumeral(PageNumber)); break;
+        default: text = std::to_string(PageNumber); break;
+        }
+        FieldText = Trim(text);
+    } else if (code == "WHITE") {
+        c.Pen.Mode = pmWhite;
+    }
+}
+
+}  // namespace quillard
