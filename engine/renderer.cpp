@@ -338,8 +338,11 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         }
 
         // The previous line's terminator moves the cursor of the current span.
+        // While a page break waits, the next page has no line yet: its first
+        // line is placed at the top as on the first page, whatever
+        // terminator followed the break.
         tSpan& span = Span();
-        if (State->LineEnd.find('\n') != std::string::npos)
+        if (State->LineEnd.find('\n') != std::string::npos && !State->PageBreakPending)
             span.CursorY += span.LineHeight;
         if (State->LineEnd.find('\r') != std::string::npos)
             span.SetAlign("");

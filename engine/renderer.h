@@ -81,6 +81,9 @@ public:
     bool RepeatHeaderFooter = false;
     // Text a field handler puts in front of the rest of the line.
     std::string FieldText;
+    // Whether the page of the tag being interpreted is drawn by this pass;
+    // handlers that draw leave the canvas alone when it is not.
+    bool PageDrawn = true;
     bool FileOpen = false;
     int PassDepth = 0;
 

@@ -114,8 +114,10 @@ void tRenderer::TagLine(tRenderState&, const std::string& Tag)
                 p2.X = *x;
         }
     }
-    c.MoveTo(DevX(p1.X), DevY(p1.Y));
-    c.LineTo(DevX(p2.X), DevY(p2.Y));
+    if (PageDrawn) {
+        c.MoveTo(DevX(p1.X), DevY(p1.Y));
+        c.LineTo(DevX(p2.X), DevY(p2.Y));
+    }
     s.PopPen();
     if (Tag.compare(0, 7, "{LINETO") == 0) {
         s.CursorX = end.X - s.Left;
@@ -126,6 +128,8 @@ void tRenderer::TagLine(tRenderState&, const std::string& Tag)
 
 void tRenderer::TagRect(tRenderState&, const std::string& Tag)
 {
+    if (!PageDrawn)
+        return;
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
     const TDoublePoint corner = FigureCorner(*this, Tag, absolute);
     TDoublePoint other;
@@ -149,6 +153,8 @@ void tRenderer::TagRect(tRenderState&, const std::string& Tag)
 
 void tRenderer::TagCircle(tRenderState&, const std::string& Tag)
 {
+    if (!PageDrawn)
+        return;
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
     TDoublePoint p = FigureCorner(*this, Tag, absolute);
     double w = 0, h = 0;
@@ -189,6 +195,8 @@ void tRenderer::TagCircle(tRenderState&, const std::string& Tag)
 
 void tRenderer::TagPolygon(tRenderState&, const std::string& Tag)
 {
+    if (!PageDrawn)
+        return;
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
     std::string points = Trim(GetAttribute(Tag, "POINTS"));
     if (points.empty() || points.back() != ';')
@@ -212,6 +220,8 @@ void tRenderer::TagPolygon(tRenderState&, const std::string& Tag)
 
 void tRenderer::TagHighlight(tRenderState&, const std::string& Tag)
 {
+    if (!PageDrawn)
+        return;
     tSpan& s = Span();
     TRenderingCanvas& c = *s.Canvas;
     const tFontInfo& f = s.Font();

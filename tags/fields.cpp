@@ -74,6 +74,8 @@ void tRenderer::TagField(tRenderState&, const std::string& Tag)
         const double y0 = s.Top + s.CursorY - (h + t) / 2;
         const std::string ch = UpperCase(Trim(GetAttribute(Tag, "CHAR")));
         for (const TLineChar& lc : LineChars) {
+            if (!PageDrawn)
+                break;
             if (ch != lc.Char)
                 continue;
             for (const TStroke& st : lc.Strokes) {

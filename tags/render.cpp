@@ -175,6 +175,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
         if (!IsBlank(tag)) {
             Span().Text += tag;
             FieldText.clear();
+            PageDrawn = PageInRange(State);
             Dispatch(State, tag);
             if (!FieldText.empty()) {
                 // A field's text is drawn as the next run of the line.
@@ -193,8 +194,11 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
 
     Line.erase(0, std::min(pos, Line.size()));
     if (!Aborted) {
+        // A line has been placed; but after a page break that waits for the
+        // next page, no line of that page is placed yet: its first line takes
+        // the line height of the font it is drawn in.
         tSpan& s = Span();
-        if (s.CursorY == 0)
+        if (s.CursorY == 0 && !State.PageBreakPending)
             s.CursorY = s.LineHeight;
     }
 }
@@ -221,6 +225,7 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
         }
     }
     AtLineStart = false;
+    const double anchor = s.CursorX;
     if (align == "RIGHT")
         s.CursorX -= widthIn(Trim(AlignWholeLine ? Run + WithoutTags(Line, RestPos) : Run));
 
@@ -280,8 +285,12 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
     c.Brush.Color = pen.BrushColor;
     c.Brush.Style = ToBrushStyle(pen.BrushStyle);
 
+    // A right-aligned run leaves the cursor at its anchor, so the next run of
+    // the line is measured against the same anchor and lands after this one.
     if (align != "RIGHT")
         s.CursorX += extent.cx / ppx;
+    else
+        s.CursorX = anchor;
 }
 
 void tRenderer::SetStyleBit(int& Level, TFontStyles Bit, int Delta)

@@ -520,3 +520,71 @@ TEST(ProgramHelpers, TemporaryFilesAreCreatedPrivatelyAndNeverReused)
 
 }  // namespace
 }  // namespace quillard::test
+
+namespace quillard::test {
+namespace {
+
+// ---- whole reports ---------------------------------------------------------------------------------
+
+struct ExampleCase {
+    const char* File;
+    int Pages;
+};
+
+class ExampleTest : public TagTest, public ::testing::WithParamInterface<ExampleCase> {};
+
+TEST_P(ExampleTest, EveryPageDrawsWithoutComplaint)
+{
+    const std::string path = std::string(QUILLARD_SOURCE_DIR "/examples/") + GetParam().File;
+    R->OpenFile(path, nullptr);
+    ASSERT_EQ(R->CountPages(), GetParam().Pages);
+    int firstTop = -1;
+    for (int page = 1; page <= GetParam().Pages; ++page) {
+        UsePage(1.0);
+        ASSERT_TRUE(R->RenderPages(nullptr, page, nullptr, page));
+        TInkBox ink = Ink();
+        EXPECT_FALSE(ink.Empty()) << "page " << page;
+        if (page == 1)
+            firstTop = ink.Top;
+        else
+            EXPECT_GE(ink.Top, firstTop) << "page " << page << ": the first line is cut at the top";
+    }
+    EXPECT_TRUE(Services.Messages.empty()) << Services.Messages.front().Caption << ": " << Services.Messages.front().Text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ExampleTest,
+                         ::testing::Values(ExampleCase{"statement.txt", 3}, ExampleCase{"invoice.txt", 2},
+                                           ExampleCase{"ledger.txt", 3}, ExampleCase{"form.txt", 1}),
+                         [](const auto& info) { return std::string(info.param.File).substr(0, std::string(info.param.File).find('.')); });
+
+TEST_F(TagTest, RightAlignedRunsKeepTheirOrder)
+{
+    // Each run is placed against the same anchor: the line ends at the
+    // span's edge and starts eight cells before it.
+    Draw("{ALIGN=RIGHT}MMMM{B}{/B}MMMM");
+    TInkBox ink = Ink();
+    EXPECT_NEAR(ink.Right, Px(8.25), 3);
+    EXPECT_NEAR(ink.Left, Px(8.25) - 8 * 9.6, 3);
+}
+
+TEST_F(TagTest, FirstLineAfterAFormFeedIsNotCutByThePreviousPitch)
+{
+    Draw("{CPI17}small\r\n\f{CPI10}{FONT SIZE=30}BIG", 2);
+    EXPECT_GT(Ink().Top, 0);
+    const QImage second = Page_().copy();
+    Draw("{CPI10}{FONT SIZE=30}BIG", 1);
+    EXPECT_EQ(second, Page_());
+    // A {PAGE} line followed by a line end starts the next page the same way.
+    EXPECT_EQ(Draw("{CPI17}small\r\n{PAGE}\r\n{CPI10}{FONT SIZE=30}BIG", 2), second);
+}
+
+TEST_F(TagTest, FiguresOnUndrawnPagesAreNotDrawn)
+{
+    Draw("{RECT AT=1in,1in TO=3in,2in}{HIGHLIGHTLINE}{GOTO X=1in Y=1in}{LINE TO=2in,1in}{CIRCLE RADIUS=1in}"
+         "{POLYGON POINTS=0,0;1,1;0,1}\xC4\xC4{PAGE}",
+         2);
+    EXPECT_TRUE(Ink().Empty());
+}
+
+}  // namespace
+}  // namespace quillard::test
