@@ -438,19 +438,21 @@ struct tCanvasWrapper::TTextState {
     // Advances of the 256 byte values, for long runs: with shaping and
     // kerning off a run's advance is the sum of its characters' advances, and
     // shaping megabytes of text at once would take seconds.
-    const std::array<double, 256>& ByteAdvances()
+    const std::array<double, 256>& ByteAdvances(bool LineDraw)
     {
-        if (!ByteTableValid) {
+        if (!ByteTableValid || ByteTableLineDraw != LineDraw) {
             for (int b = 0; b < 256; ++b) {
-                const QString C = Cp1252ToQString(std::string(1, char(b)));
+                const QString C = ReportTextToQString(std::string(1, char(b)), LineDraw);
                 ByteTable[b] = Reference->horizontalAdvance(C) * Scale;
             }
             ByteTableValid = true;
+            ByteTableLineDraw = LineDraw;
         }
         return ByteTable;
     }
     std::array<double, 256> ByteTable{};
     bool ByteTableValid = false;
+    bool ByteTableLineDraw = false;
 };
 
 // Runs longer than this are measured with the byte table and drawn only as
@@ -531,7 +533,7 @@ std::string tCanvasWrapper::VisiblePart(const std::string& Text, int X, int Y)
     // than the device's diagonal past the start point can be seen.
     const double W = FDC->Device()->width(), H = FDC->Device()->height();
     const double Reach = std::hypot(W, H) + std::abs(double(X)) + std::abs(double(Y)) + 4.0 * FText->Height;
-    const auto& Table = FText->ByteAdvances();
+    const auto& Table = FText->ByteAdvances(IsLineDrawFace(Font.Name));
     double D = 0;
     size_t N = 0;
     while (N < Text.size() && D <= Reach)
@@ -545,11 +547,11 @@ TSize tCanvasWrapper::TextExtent(const std::string& Text)
     FText->Measure(F);
     double Advance = 0;
     if (Text.size() > LongRun) {
-        const auto& Table = FText->ByteAdvances();
+        const auto& Table = FText->ByteAdvances(IsLineDrawFace(Font.Name));
         for (unsigned char c : Text)
             Advance += Table[c];
     } else {
-        Advance = FText->Advance(Cp1252ToQString(Text));
+        Advance = FText->Advance(ReportTextToQString(Text, IsLineDrawFace(Font.Name)));
     }
     const int Cx = Advance < double(INT_MAX) ? int(std::lround(Advance)) : INT_MAX;
     return TSize{Cx, FText->Height};
@@ -565,7 +567,7 @@ void tCanvasWrapper::TextOut(int X, int Y, const std::string& Text)
         std::optional<QColor> Box;
         if (Brush.Style == bsSolid && !FDC->BrushForcedClear)
             Box = ToQColor(Brush.Color);
-        PaintText(*FDC, QPoint(TX, TY), Cp1252ToQString(VisiblePart(Text, TX, TY)), F, FText->Ascent,
+        PaintText(*FDC, QPoint(TX, TY), ReportTextToQString(VisiblePart(Text, TX, TY), IsLineDrawFace(Font.Name)), F, FText->Ascent,
                   ToQColor(Font.Color), QSize(Width, FText->Height), Box, nullptr);
     }
     if (FDC)
@@ -592,7 +594,7 @@ void tCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string& T
     }
     if (!Text.empty()) {
         FText->Measure(F);
-        PaintText(*FDC, QPoint(Clamp(X), Clamp(Y)), Cp1252ToQString(VisiblePart(Text, Clamp(X), Clamp(Y))), F,
+        PaintText(*FDC, QPoint(Clamp(X), Clamp(Y)), ReportTextToQString(VisiblePart(Text, Clamp(X), Clamp(Y)), IsLineDrawFace(Font.Name)), F,
                   FText->Ascent, ToQColor(Font.Color), QSize(), std::nullopt, &Area);
     }
 }
@@ -1050,6 +1052,39 @@ QString Cp1252ToQString(const std::string& Bytes)
         *D++ = (B >= 0x80 && B <= 0x9F) ? QChar(High[B - 0x80]) : QChar(char16_t(B));
     }
     return Out;
+}
+
+QString ReportTextToQString(const std::string& Bytes, bool LineDraw)
+{
+    QString Out = Cp1252ToQString(Bytes);
+    if (!LineDraw)
+        return Out;
+    // The line-drawing font shows the box-drawing characters of the PC
+    // character set at bytes 179 to 223.
+    static constexpr char16_t Box[45] = {
+        0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B,
+        0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569,
+        0x2566, 0x2560, 0x2550, 0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553,
+        0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    };
+    QChar* D = Out.data();
+    for (size_t i = 0; i < Bytes.size(); ++i) {
+        const unsigned char B = static_cast<unsigned char>(Bytes[i]);
+        if (B >= 179 && B <= 223)
+            D[i] = QChar(Box[B - 179]);
+    }
+    return Out;
+}
+
+bool IsLineDrawFace(const std::string& Name)
+{
+    static const std::string Face = "MS LINEDRAW";
+    if (Name.size() != Face.size())
+        return false;
+    for (size_t i = 0; i < Name.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(Name[i])) != Face[i])
+            return false;
+    return true;
 }
 
 }  // namespace quillard

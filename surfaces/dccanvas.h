@@ -117,5 +117,9 @@ private:
 
 // Report text is Windows-1252; surfaces convert it when they draw or measure.
 QString Cp1252ToQString(const std::string& Bytes);
+// Report text as the surface draws it in a face: the line-drawing face shows
+// the PC box-drawing characters at bytes 179 to 223.
+QString ReportTextToQString(const std::string& Bytes, bool LineDraw);
+bool IsLineDrawFace(const std::string& Name);
 
 }  // namespace quillard

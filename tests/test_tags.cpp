@@ -588,3 +588,21 @@ TEST_F(TagTest, FiguresOnUndrawnPagesAreNotDrawn)
 
 }  // namespace
 }  // namespace quillard::test
+
+namespace quillard::test {
+namespace {
+
+TEST_F(TagTest, WithTheLineDrawFontBoxBytesAreDrawnAsItsCharacters)
+{
+    Globals().UseLineDrawFont = true;
+    Draw("{FONT NAME=\"MS LineDraw\"}\xC4\xC4\xC4\xC4\xC4\xC4");
+    TInkBox ink = Ink();
+    ASSERT_FALSE(ink.Empty());
+    EXPECT_NEAR(ink.Width(), 6 * 9.6, 3);  // six cells of a 12-point fixed-pitch face
+    EXPECT_LE(ink.Bottom - ink.Top, 2);    // one horizontal stroke, not letters
+    EXPECT_NE(R->PageSpan().Text.find('\xC4'), std::string::npos);  // no line fields were made
+    Globals().UseLineDrawFont = false;
+}
+
+}  // namespace
+}  // namespace quillard::test
