@@ -1,5 +1,8 @@
 #include "app/cli.h"
 
+#include "app/gui.h"
+#include "app/switches.h"
+
 #include "engine/globals.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
@@ -9,6 +12,7 @@
 
 #include <QGuiApplication>
 #include <QImageWriter>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -22,9 +26,20 @@ namespace quillard {
 namespace {
 
 const char* const Usage =
-    "Usage: quillard [OPTION]... REPORT\n"
-    "Lay out a report and draw it without a display.\n"
+    "Usage: quillard [SWITCH]... [REPORT]\n"
+    "       quillard [OPTION]... REPORT\n"
+    "Show a report in the preview window, or lay it out and draw it without a\n"
+    "display.\n"
     "\n"
+    "Switches of the preview window:\n"
+    "  /DELETE, /DEL, /D, --delete   delete the report when the program ends\n"
+    "  /PREVIEW, /VIEW, /V, --preview  keep the preview open after /PRINT\n"
+    "  /PRINT, /P, --print          print the report, then end (unless /PREVIEW)\n"
+    "  /REGSVR, /REG, /R            register the automation server\n"
+    "  /UNREGSVR, /UNREG, /U        remove the automation server's registration\n"
+    "Without a report the open-document window asks for one.\n"
+    "\n"
+    "Options without a display:\n"
     "  --png OUT.png        draw one page as a PNG picture\n"
     "      --page N         the page to draw (default 1)\n"
     "      --zoom PCT       zoom in percent of 96 dots per inch (default 100)\n"
@@ -48,6 +63,16 @@ bool ParsePositive(const std::string& s, int Max, int& Out)
 
 }  // namespace
 
+namespace {
+
+bool IsHeadlessOption(const std::string& a)
+{
+    return a == "--help" || a == "-h" || a == "--version" || a == "--png" || a == "--count-pages" || a == "--page" ||
+           a == "--zoom";
+}
+
+}  // namespace
+
 TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
 {
     TCommandLine cl;
@@ -55,6 +80,15 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
         cl.Error = msg;
         return cl;
     };
+    if (std::none_of(Args.begin(), Args.end(), IsHeadlessOption)) {
+        // The preview window, with its switches; of the long options it
+        // knows only its own.
+        for (const std::string& a : Args)
+            if (a.size() > 2 && a.compare(0, 2, "--") == 0 && ClassifyParameter(a) == TSwitch::Ignored)
+                return fail("unknown option " + a);
+        cl.Mode = TCommandLine::TMode::Gui;
+        return cl;
+    }
     for (size_t i = 0; i < Args.size(); ++i) {
         const std::string& a = Args[i];
         auto value = [&](std::string& out) {
@@ -185,6 +219,8 @@ int RunCommandLine(int argc, char** argv)
     case TCommandLine::TMode::Version:
         std::printf("quillard %s\n", QUILLARD_VERSION);
         return 0;
+    case TCommandLine::TMode::Gui:
+        return RunGui(argv[0], args);
     case TCommandLine::TMode::None:
         std::fputs(Usage, stderr);
         return 2;

@@ -1,4 +1,5 @@
-// The headless command line: every output without a display.
+// The command line: the headless options that make every output without a
+// display, or else the windowed program with its switches.
 #pragma once
 
 #include <string>
@@ -7,7 +8,7 @@
 namespace quillard {
 
 struct TCommandLine {
-    enum class TMode { None, Help, Version, Png, CountPages } Mode = TMode::None;
+    enum class TMode { None, Help, Version, Png, CountPages, Gui } Mode = TMode::None;
     std::string Output;
     std::string Report;
     int Page = 1;

@@ -1,9 +1,7 @@
-// Program entry. The headless command line draws pages and counts them
-// without a display; it runs on Qt's offscreen platform when no display is
-// set.
+// Program entry. Without a headless option the preview window starts; the
+// headless options draw pages and count them without a display, on Qt's
+// offscreen platform.
 #include "app/cli.h"
-
-#include <cstdlib>
 
 int main(int argc, char** argv)
 {

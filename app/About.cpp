@@ -1,0 +1,44 @@
+#include "app/About.h"
+
+#include "app/qtservices.h"
+#include "surfaces/helpers.h"
+
+#include <QVBoxLayout>
+
+namespace quillard {
+
+TfrmAbout::TfrmAbout(QWidget* Parent) : QDialog(Parent)
+{
+    setObjectName("frmAbout");
+    const QString title = QStringLiteral("Quillard v") + FromBytes(ProgramVersionText());
+    setWindowTitle(title);
+
+    lblTitle = new QLabel(title, this);
+    lblTitle->setObjectName("lblTitle");
+    QFont big = lblTitle->font();
+    big.setPointSize(16);
+    big.setBold(true);
+    lblTitle->setFont(big);
+    lblTitle->setAlignment(Qt::AlignCenter);
+
+    lstVersion = new QListWidget(this);
+    lstVersion->setObjectName("lstVersion");
+    lstVersion->addItem(QStringLiteral("-- File Version Info --"));
+    for (const char* name : {"FileDescription", "FileVersion", "ProductVersion"})
+        lstVersion->addItem(QString::fromLatin1(name) + QStringLiteral(": ") + FromBytes(FileVersionValue(name)));
+
+    cmdOk = new QPushButton(QStringLiteral("OK"), this);
+    cmdOk->setObjectName("cmdOk");
+    cmdOk->setDefault(true);
+    connect(cmdOk, &QPushButton::clicked, this, &TfrmAbout::cmdOkClick);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblTitle);
+    layout->addWidget(lstVersion);
+    layout->addWidget(cmdOk, 0, Qt::AlignHCenter);
+    resize(380, 220);
+}
+
+void TfrmAbout::cmdOkClick() { hide(); }
+
+}  // namespace quillard

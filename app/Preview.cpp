@@ -1,0 +1,1525 @@
+#include "app/Preview.h"
+
+#include "app/About.h"
+#include "app/OpenDoc.h"
+#include "app/loading.h"
+#include "app/qtservices.h"
+#include "app/settings.h"
+#include "app/switches.h"
+#include "engine/globals.h"
+#include "engine/markup.h"
+#include "engine/printer.h"
+#include "engine/services.h"
+#include "surfaces/imagecanvas.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProcess>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QValidator>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <new>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillard {
+
+namespace {
+
+// The page bitmap has the screen's resolution of 96 dots per inch; the zoom
+// scales it.
+constexpr int ScreenDpi = 96;
+// The largest page bitmap the preview makes (4 bytes a pixel): a zoom that
+// needs more is refused as out of resources.
+constexpr int64_t MaxPagePixels = 100'000'000;
+// Where the sheet sits in the scrolling area.
+constexpr int SheetLeft = 8;
+constexpr int SheetTop = 8;
+const char* const NotAvailable = "Not available yet";
+
+// A page that cannot be had at the zoom asked for.
+struct TOutOfResources : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// R(x) of the layout: x rounded to the nearest integer (halves to even).
+int R(double x)
+{
+    if (!(x == x))
+        return 0;
+    return static_cast<int>(std::clamp<int64_t>(RoundHalfEven(std::clamp(x, -1e9, 1e9)), INT_MIN, INT_MAX));
+}
+
+bool IsLetterCommand(const QString& Text)
+{
+    const QString t = Text.toUpper();
+    return t == QLatin1String("F") || t == QLatin1String("G") || t == QLatin1String("L") || t == QLatin1String("N") ||
+           t == QLatin1String("A");
+}
+
+QString OnlyDigits(const QString& Text)
+{
+    QString out;
+    for (QChar c : Text)
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            out += c;
+    return out;
+}
+
+// The number in a text of digits, at most INT_MAX.
+int DigitsValue(const QString& Digits)
+{
+    long long v = 0;
+    for (QChar c : Digits) {
+        v = v * 10 + (c.unicode() - '0');
+        if (v > INT_MAX)
+            return INT_MAX;
+    }
+    return static_cast<int>(v);
+}
+
+// Deletes Path when it names a regular file (never a folder, a device or
+// whatever a link points at).
+void DeleteRegularFile(const std::string& Path)
+{
+    struct stat st {};
+    if (!Path.empty() && ::lstat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        ::unlink(Path.c_str());
+}
+
+// Limits what the user types to a number of characters; texts the program
+// puts in the box are not limited.
+class TMaxLengthValidator : public QValidator {
+public:
+    TMaxLengthValidator(int MaxLength, QObject* Parent) : QValidator(Parent), FMax(MaxLength) {}
+    State validate(QString& Input, int&) const override { return Input.size() <= FMax ? Acceptable : Invalid; }
+
+private:
+    int FMax;
+};
+
+}  // namespace
+
+// The page bitmap: a screen surface that the renderer owns while it draws
+// on it. The window keeps a pointer to it and is told when it goes.
+class TPageCanvas : public tImageCanvas {
+public:
+    TPageCanvas(int Width, int Height, TfrmPreviewer* Owner)
+        : tImageCanvas(Width, Height, ScreenDpi, ScreenDpi), FOwner(Owner)
+    {
+    }
+    ~TPageCanvas() override
+    {
+        if (FOwner)
+            FOwner->PageBitmapFreed(this);
+    }
+
+private:
+    TfrmPreviewer* FOwner;
+};
+
+// ---------------------------------------------------------------------------
+// Small components
+
+TSpinButton::TSpinButton(QWidget* Parent) : QWidget(Parent)
+{
+    UpButton = new QToolButton(this);
+    UpButton->setArrowType(Qt::UpArrow);
+    UpButton->setAutoRepeat(true);
+    UpButton->setFocusPolicy(Qt::NoFocus);
+    DownButton = new QToolButton(this);
+    DownButton->setArrowType(Qt::DownArrow);
+    DownButton->setAutoRepeat(true);
+    DownButton->setFocusPolicy(Qt::NoFocus);
+    connect(UpButton, &QToolButton::clicked, this, &TSpinButton::UpClick);
+    connect(DownButton, &QToolButton::clicked, this, &TSpinButton::DownClick);
+}
+
+TPageBox::TPageBox(TfrmPreviewer* Owner, QWidget* Parent) : QWidget(Parent), FOwner(Owner)
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setCursor(Qt::OpenHandCursor);
+}
+
+void TPageBox::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    FOwner->Image1Paint(p);
+}
+
+void TPageBox::mousePressEvent(QMouseEvent* Event) { FOwner->Image1MouseDown(Event); }
+void TPageBox::mouseMoveEvent(QMouseEvent* Event) { FOwner->Image1MouseMove(Event); }
+void TPageBox::mouseReleaseEvent(QMouseEvent* Event) { FOwner->Image1MouseUp(Event); }
+
+// ---------------------------------------------------------------------------
+// Creation
+
+TfrmPreviewer::TfrmPreviewer(std::vector<std::string> AParams, QWidget* Parent)
+    : QMainWindow(Parent), Params(std::move(AParams)), AutomationServer(ParseStartSwitches(Params))
+{
+    setObjectName("frmPreviewer");
+    setWindowTitle(QStringLiteral("Quillard Previewer"));
+    OnTerminate = [](int Code) { QCoreApplication::exit(Code); };
+
+    CreateComponents();
+    CreateMenus();
+
+    // FormCreate: no report, no tools, tiny and out of sight until the first
+    // activation.
+    ReportFileName.clear();
+    AddTextPending = DrawLineMode = DrawBoxMode = DrawOvalMode = false;
+    CloseAfterPrint = false;
+    setGeometry(0, -50, 1, 1);
+}
+
+TfrmPreviewer::~TfrmPreviewer() { FormDestroy(); }
+
+void TfrmPreviewer::CreateComponents()
+{
+    auto* central = new QWidget(this);
+    central->setObjectName("ClientArea");
+    setCentralWidget(central);
+    central->installEventFilter(this);
+
+    auto label = [](const char* Name, const char* Caption, QWidget* Parent, QRect Geometry) {
+        auto* l = new QLabel(QString::fromLatin1(Caption), Parent);
+        l->setObjectName(Name);
+        l->setGeometry(Geometry);
+        return l;
+    };
+    auto panel = [&](const char* Name, QRect Geometry) {
+        auto* p = new QFrame(central);
+        p->setObjectName(Name);
+        p->setFrameShape(QFrame::StyledPanel);
+        p->setGeometry(Geometry);
+        return p;
+    };
+    auto unavailable = [](QWidget* W) {
+        W->setEnabled(false);
+        W->setToolTip(QString::fromLatin1(NotAvailable));
+    };
+
+    // Page selector.
+    Panel1 = panel("Panel1", {0, 0, 190, 24});
+    lblPage = label("lblPage", "Page", Panel1, {6, 3, 30, 18});
+    edtPageNum = new QLineEdit(QStringLiteral("1"), Panel1);
+    edtPageNum->setObjectName("edtPageNum");
+    edtPageNum->setGeometry(38, 2, 46, 20);
+    edtPageNum->setToolTip(QStringLiteral("Displayed Page"));
+    spnPageNum = new TSpinButton(Panel1);
+    spnPageNum->setObjectName("spnPageNum");
+    spnPageNum->setGeometry(86, 1, 16, 22);
+    spnPageNum->UpButton->setGeometry(0, 0, 16, 11);
+    spnPageNum->DownButton->setGeometry(0, 11, 16, 11);
+    spnPageNum->setToolTip(QStringLiteral("Click the Up/Down Arrow to select the Page"));
+    lblPageCount = label("lblPageCount", "out of ...", Panel1, {106, 3, 82, 18});
+
+    // Zoom selector.
+    Panel2 = panel("Panel2", {190, 0, 118, 24});
+    Label2 = label("Label2", "Zoom", Panel2, {6, 3, 34, 18});
+    edtZoom = new QLineEdit(QStringLiteral("75"), Panel2);
+    edtZoom->setObjectName("edtZoom");
+    edtZoom->setGeometry(42, 2, 40, 20);
+    edtZoom->setValidator(new TMaxLengthValidator(3, edtZoom));
+    edtZoom->setToolTip(QStringLiteral("Zoom Percentage"));
+    spnZoom = new TSpinButton(Panel2);
+    spnZoom->setObjectName("spnZoom");
+    spnZoom->setGeometry(84, 1, 16, 22);
+    spnZoom->UpButton->setGeometry(0, 0, 16, 11);
+    spnZoom->DownButton->setGeometry(0, 11, 16, 11);
+    spnZoom->setToolTip(QStringLiteral("Click the arrows to zoom in or out"));
+    lblPercent = label("lblPercent", "%", Panel2, {103, 3, 12, 18});
+
+    // AutoText and AutoShape tools.
+    Panel3 = panel("Panel3", {308, 0, 290, 24});
+    auto tool = [&](QPushButton*& B, const char* Name, const QString& Caption, int X) {
+        B = new QPushButton(Caption, Panel3);
+        B->setObjectName(Name);
+        B->setGeometry(X, 1, 26, 22);
+        unavailable(B);
+    };
+    tool(cmdAddText, "cmdAddText", QStringLiteral("A"), 2);
+    tool(cmdEditText, "cmdEditText", QStringLiteral("Ed"), 29);
+    tool(cmdDrawLine, "cmdDrawLine", QStringLiteral("\u2571"), 56);
+    tool(cmdDrawCircle, "cmdDrawCircle", QStringLiteral("\u25CB"), 83);
+    tool(cmdDrawBox, "cmdDrawBox", QStringLiteral("\u25A1"), 110);
+    tool(cmdPickColor, "cmdPickColor", QStringLiteral("\u25A0"), 137);
+    chkFilled = new QCheckBox(QStringLiteral("Filled"), Panel3);
+    chkFilled->setObjectName("chkFilled");
+    chkFilled->setGeometry(168, 2, 62, 20);
+    unavailable(chkFilled);
+    cboWidth = new QComboBox(Panel3);
+    cboWidth->setObjectName("cboWidth");
+    cboWidth->setEditable(true);
+    for (int i = 1; i <= 20; ++i)
+        cboWidth->addItem(QString::number(i));
+    cboWidth->setEditText(QStringLiteral("1"));
+    cboWidth->setGeometry(232, 1, 54, 22);
+    unavailable(cboWidth);
+
+    // Print, close and the rendering gauge.
+    Panel4 = panel("Panel4", {598, 0, 43, 24});
+    cmdPrint = new QPushButton(QStringLiteral("Print"), Panel4);
+    cmdPrint->setObjectName("cmdPrint");
+    cmdPrint->setGeometry(3, 1, 60, 22);
+    cmdPrint->setToolTip(QStringLiteral("Click this button to print this report"));
+    cmdClose = new QPushButton(QStringLiteral("Close"), Panel4);
+    cmdClose->setObjectName("cmdClose");
+    cmdClose->setGeometry(66, 1, 60, 22);
+    cmdClose->setToolTip(QStringLiteral("Click this button to close this preview window"));
+    RenderGauge = new TGaugeBar(Panel4);
+    RenderGauge->setObjectName("RenderGauge");
+    RenderGauge->setGeometry(132, 4, 80, 16);
+    RenderGauge->setTextVisible(false);
+    RenderGauge->setToolTip(QStringLiteral("Rendering Progress"));
+
+    // The page: shadow, sizer, sheet and paint box, back to front.
+    ScrollBox1 = new QScrollArea(central);
+    ScrollBox1->setObjectName("ScrollBox1");
+    ScrollBox1->setWidgetResizable(false);
+    ScrollBox1->setFocusPolicy(Qt::NoFocus);
+    ScrollContent = new QWidget;
+    ScrollContent->setObjectName("ScrollContent");
+    QPalette workspace = ScrollContent->palette();
+    workspace.setColor(QPalette::Window, QColor(128, 128, 128));
+    ScrollContent->setPalette(workspace);
+    ScrollContent->setAutoFillBackground(true);
+    auto shape = [&](const char* Name, const QColor& Colour) {
+        auto* w = new QWidget(ScrollContent);
+        w->setObjectName(Name);
+        QPalette pal = w->palette();
+        pal.setColor(QPalette::Window, Colour);
+        w->setPalette(pal);
+        w->setAutoFillBackground(true);
+        return w;
+    };
+    shpShadow = shape("shpShadow", Qt::black);
+    lblSizer = new QLabel(ScrollContent);
+    lblSizer->setObjectName("lblSizer");
+    shpNonPrintable = shape("shpNonPrintable", Qt::white);
+    Image1 = new TPageBox(this, ScrollContent);
+    Image1->setObjectName("Image1");
+    ScrollBox1->setWidget(ScrollContent);
+    ScrollBox1->viewport()->setPalette(workspace);
+    ScrollBox1->viewport()->setAutoFillBackground(true);
+    ScrollBox1->horizontalScrollBar()->setSingleStep(8);
+    ScrollBox1->verticalScrollBar()->setSingleStep(8);
+
+    StatusBar = statusBar();
+    StatusBar->setObjectName("StatusBar");
+
+    tmrKeyRepeat = new QTimer(this);
+    tmrKeyRepeat->setObjectName("tmrKeyRepeat");
+    tmrKeyRepeat->setInterval(100);
+    tmrKeyRepeat->setTimerType(Qt::PreciseTimer);
+
+    // The hidden diagnostic buttons.
+    DiagnosticPanel = new QFrame(central);
+    DiagnosticPanel->setObjectName("DiagnosticPanel");
+    DiagnosticPanel->setAutoFillBackground(true);
+    auto diag = [&](QPushButton*& B, const char* Name, const char* Caption, int X, int W) {
+        B = new QPushButton(QString::fromLatin1(Caption), DiagnosticPanel);
+        B->setObjectName(Name);
+        B->setGeometry(X, 2, W, 22);
+    };
+    diag(cmdTestPattern, "cmdTestPattern", "DrawTestPattern", 2, 110);
+    diag(cmdSetPaperSize, "cmdSetPaperSize", "SetPaperSize", 114, 90);
+    diag(cmdRepaint, "cmdRepaint", "Repaint", 206, 60);
+    diag(cmdClear, "cmdClear", "Clear", 268, 50);
+    diag(cmdViewStats, "cmdViewStats", "ViewStats", 320, 76);
+    diag(cmdShowPrintable, "cmdShowPrintable", "Show Printable", 398, 100);
+    diag(cmdDemoRotate, "cmdDemoRotate", "Demo Rotated Text", 500, 124);
+    diag(cmdRender, "cmdRender", "Render", 626, 60);
+    diag(Button1, "Button1", "LoadFromWeb", 688, 90);
+    unavailable(Button1);
+    DiagnosticPanel->setGeometry(0, 24, 780, 26);
+    DiagnosticPanel->hide();
+
+    // Events.
+    connect(edtPageNum, &QLineEdit::textChanged, this, [this] { edtPageChange(); });
+    connect(edtZoom, &QLineEdit::textChanged, this, [this] { edtZoomChange(); });
+    connect(spnPageNum, &TSpinButton::UpClick, this, &TfrmPreviewer::spnPageNumUpClick);
+    connect(spnPageNum, &TSpinButton::DownClick, this, &TfrmPreviewer::spnPageNumDownClick);
+    connect(spnZoom, &TSpinButton::UpClick, this, &TfrmPreviewer::spnZoomUpClick);
+    connect(spnZoom, &TSpinButton::DownClick, this, &TfrmPreviewer::spnZoomDownClick);
+    connect(cmdPrint, &QPushButton::clicked, this, &TfrmPreviewer::DoPrint);
+    connect(cmdClose, &QPushButton::clicked, this, &TfrmPreviewer::QuitQuillard);
+    connect(tmrKeyRepeat, &QTimer::timeout, this, &TfrmPreviewer::tmrKeyRepeatTimer);
+    connect(cmdTestPattern, &QPushButton::clicked, this, &TfrmPreviewer::cmdTestPatternClick);
+    connect(cmdSetPaperSize, &QPushButton::clicked, this, &TfrmPreviewer::cmdSetPaperSizeClick);
+    connect(cmdRepaint, &QPushButton::clicked, this, &TfrmPreviewer::cmdRepaintClick);
+    connect(cmdClear, &QPushButton::clicked, this, &TfrmPreviewer::cmdClearClick);
+    connect(cmdViewStats, &QPushButton::clicked, this, &TfrmPreviewer::cmdViewStatsClick);
+    connect(cmdShowPrintable, &QPushButton::clicked, this, &TfrmPreviewer::cmdShowPrintableClick);
+    connect(cmdDemoRotate, &QPushButton::clicked, this, &TfrmPreviewer::cmdDemoRotateClick);
+    connect(cmdRender, &QPushButton::clicked, this, &TfrmPreviewer::cmdRenderClick);
+
+    // The keys of the key table reach HandleKey from these components.
+    FKeyTargets = {edtPageNum, edtZoom, cmdAddText, cmdEditText, cmdDrawLine, cmdDrawCircle, cmdDrawBox,
+                   cmdPickColor, chkFilled, cboWidth, cmdPrint, cmdClose};
+    for (QObject* o : FKeyTargets)
+        o->installEventFilter(this);
+    for (QObject* o : {static_cast<QObject*>(lblPage), static_cast<QObject*>(lblPageCount), static_cast<QObject*>(Label2)})
+        o->installEventFilter(this);
+}
+
+void TfrmPreviewer::CreateMenus()
+{
+    auto item = [this](QMenu* Menu, QAction*& A, const char* Name, const char* Caption, QKeySequence Shortcut,
+                       void (TfrmPreviewer::*Slot)()) {
+        A = Menu->addAction(QString::fromLatin1(Caption));
+        A->setObjectName(Name);
+        if (!Shortcut.isEmpty())
+            A->setShortcut(Shortcut);
+        if (Slot) {
+            connect(A, &QAction::triggered, this, Slot);
+        } else {
+            A->setEnabled(false);
+            A->setToolTip(QString::fromLatin1(NotAvailable));
+        }
+    };
+    auto separator = [](QMenu* Menu, const char* Name) {
+        QAction* s = Menu->addSeparator();
+        s->setObjectName(Name);
+        return s;
+    };
+    auto menu = [this](const char* Name, const char* Caption) {
+        QMenu* m = menuBar()->addMenu(QString::fromLatin1(Caption));
+        m->setObjectName(Name);
+        m->setToolTipsVisible(true);
+        return m;
+    };
+
+    mnuFile = menu("mnuFile", "&File");
+    item(mnuFile, mnuOpenFile, "mnuOpenFile", "&Open File...", QKeySequence(Qt::CTRL | Qt::Key_O), nullptr);
+    mnuSepFile1 = separator(mnuFile, "mnuSepFile1");
+    item(mnuFile, mnuSaveAs, "mnuSaveAs", "Save &As...", QKeySequence(Qt::CTRL | Qt::Key_S), nullptr);
+    item(mnuFile, mnuSaveAsPDF, "mnuSaveAsPDF", "Save As PD&F...", {}, nullptr);
+    item(mnuFile, mnuSaveAsGraphic, "mnuSaveAsGraphic", "Save As &Graphic...", QKeySequence(Qt::CTRL | Qt::Key_G),
+         nullptr);
+    mnuSepFile2 = separator(mnuFile, "mnuSepFile2");
+    item(mnuFile, mnuPrintSetup, "mnuPrintSetup", "Print &Setup...", {}, nullptr);
+    item(mnuFile, mnuPrint, "mnuPrint", "&Print", QKeySequence(Qt::CTRL | Qt::Key_P), &TfrmPreviewer::DoPrint);
+    mnuSepFile3 = separator(mnuFile, "mnuSepFile3");
+    item(mnuFile, mnuExit, "mnuExit", "E&xit", {}, &TfrmPreviewer::QuitQuillard);
+
+    mnuEdit = menu("mnuEdit", "&Edit");
+    item(mnuEdit, AddAutoText1, "AddAutoText1", "Add &Auto Text", {}, nullptr);
+    item(mnuEdit, EditAutoText1, "EditAutoText1", "Edit &Auto Text", {}, nullptr);
+    separator(mnuEdit, "mnuSepEdit1");
+    item(mnuEdit, ModifyReport1, "ModifyReport1", "&Modify Report", QKeySequence(Qt::CTRL | Qt::Key_M), nullptr);
+    item(mnuEdit, Find1, "Find1", "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), nullptr);
+    item(mnuEdit, Again1, "Again1", "&Again", QKeySequence(Qt::CTRL | Qt::Key_A), nullptr);
+
+    mnuView = menu("mnuView", "&View");
+    item(mnuView, ZoomOut1, "ZoomOut1", "Zoom &Out", {}, nullptr);
+    item(mnuView, ZoomIn1, "ZoomIn1", "Zoom &In", {}, nullptr);
+    separator(mnuView, "mnuSepView1");
+    item(mnuView, PrevPage1, "PrevPage1", "&Prev Page", {}, &TfrmPreviewer::spnPageNumUpClick);
+    item(mnuView, NextPage1, "NextPage1", "&Next Page", {}, &TfrmPreviewer::spnPageNumDownClick);
+    separator(mnuView, "mnuSepView2");
+    item(mnuView, FirstPage1, "FirstPage1", "&First Page", {}, &TfrmPreviewer::FirstPage1Click);
+    item(mnuView, LastPage1, "LastPage1", "&Last Page", {}, &TfrmPreviewer::LastPage1Click);
+    separator(mnuView, "mnuSepView3");
+    item(mnuView, Source1, "Source1", "&Source", {}, nullptr);
+    item(mnuView, Refresh1, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), nullptr);
+    // Zoom Out and Zoom In act as the keypad's minus and plus keys.
+    ZoomOut1->setEnabled(true);
+    ZoomOut1->setToolTip(QString());
+    connect(ZoomOut1, &QAction::triggered, this, [this] { HandleKey(Qt::Key_Minus, Qt::KeypadModifier); });
+    ZoomIn1->setEnabled(true);
+    ZoomIn1->setToolTip(QString());
+    connect(ZoomIn1, &QAction::triggered, this, [this] { HandleKey(Qt::Key_Plus, Qt::KeypadModifier); });
+
+    mnuHelp = menu("mnuHelp", "&Help");
+    item(mnuHelp, QuillardDocumentation1, "QuillardDocumentation1", "Quillard Documentation", {},
+         &TfrmPreviewer::QuillardDocumentation1Click);
+    QuillardDocumentation1->setVisible(false);
+    item(mnuHelp, About1, "About1", "&About", {}, &TfrmPreviewer::About1Click);
+}
+
+// ---------------------------------------------------------------------------
+// Start-up
+
+void TfrmPreviewer::showEvent(QShowEvent* Event)
+{
+    QMainWindow::showEvent(Event);
+    // The first activation runs from the message loop once the window is up.
+    if (FirstActivation && !FActivationPosted) {
+        FActivationPosted = true;
+        QTimer::singleShot(0, this, [this] {
+            if (FirstActivation)
+                FormActivate();
+        });
+    }
+}
+
+void TfrmPreviewer::changeEvent(QEvent* Event)
+{
+    QMainWindow::changeEvent(Event);
+    if (Event->type() == QEvent::ActivationChange && isActiveWindow() && !FirstActivation && !Terminated)
+        FormActivate();
+}
+
+void TfrmPreviewer::FormActivate()
+{
+    // Start-up lets messages run; an activation arriving then is part of it.
+    if (FInFormActivate || Terminated)
+        return;
+    FInFormActivate = true;
+    struct TReset {
+        bool& Flag;
+        ~TReset() { Flag = false; }
+    } reset{FInFormActivate};
+
+    if (FirstActivation) {
+        FirstActivation = false;
+        if (!StartUp() || Terminated)
+            return;
+    }
+
+    // Every activation.
+    LabelClickCount = 0;
+    if (PrintSwitch) {
+        PrintSwitch = false;
+        DoPrint();
+        if (!PreviewSwitch && !Terminated)
+            EndApplication(PrintFailed ? 1 : 0);
+    }
+}
+
+bool TfrmPreviewer::StartUp()
+{
+    frmLoading = new TfrmLoading(this);
+    frmLoading->SetMessage("Initializing.");
+    frmLoading->SetMessage("Initializing..");
+    frmLoading->SetMessage("Initializing...");
+    frmLoading->SetMessage("Initializing....");
+
+    ExitOnEsc = true;
+    CurrentPage = 1;
+    PrevPageText = PrevZoomText = QStringLiteral("1");
+    FoundPages.clear();
+    SuppressRender = false;
+    SaveTextFileName.clear();
+    SaveGraphicFileName.clear();
+    DrawColor = 0;
+    DrawWidth = 1;
+    DrawFilled = false;
+    edtZoom->setText(QString::number(Globals().ZoomLevel));
+
+    ReadSettings();
+    if (NoOpenOrSave()) {
+        for (QAction* a : {mnuOpenFile, mnuSepFile1, mnuSaveAs, mnuSaveAsGraphic, mnuSepFile2})
+            a->setVisible(false);
+    }
+
+    PageDrawn = false;
+    edtPageNum->setText(QString::number(CurrentPage));
+
+    if (!ApplySwitches())
+        return false;
+
+    // The documentation report beside the program.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    if (UpperCase(ReportFileName).find("QUILLARD.TXT") == std::string::npos &&
+        QFileInfo(QDir(programDir).filePath(QStringLiteral("QUILLARD.TXT"))).isFile())
+        QuillardDocumentation1->setVisible(true);
+
+    try {
+        if (!ReportFileName.empty())
+            frmLoading->show();
+        frmLoading->SetMessage("Initializing.....");
+        QCoreApplication::processEvents();
+        frmLoading->SetMessage("Initializing......");
+
+        Renderer = std::make_unique<tRenderer>();
+        Renderer->SetCanvas(std::make_unique<tImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
+        Renderer->SetScale(Globals().ZoomLevel / 100.0);
+        SetPaperSize();
+        Clear();
+
+        setGeometry(x(), 0, 591, 395);
+        // Without a window manager nobody maximises: take the screen's
+        // working area ourselves as well.
+        if (QScreen* s = screen())
+            setGeometry(s->availableGeometry());
+        showMaximized();
+        FormResize();
+
+        if (IsHttpAddress(ReportFileName)) {
+            if (frmOpenDocument)
+                frmOpenDocument->SelectedPath = ReportFileName;
+            if (!LoadFromWeb(ReportFileName)) {
+                EndApplication(1);
+                return false;
+            }
+        }
+
+        frmLoading->SetMessage("Initializing......");
+        if (!LoadFile()) {
+            // Cancelling the open-document window ends the program normally.
+            EndApplication(ReportFileName.empty() ? 0 : 1);
+            return false;
+        }
+        if (Terminated)
+            return false;
+
+        show();
+        raise();
+        activateWindow();
+        edtPageNum->setFocus();
+    } catch (const std::bad_alloc& e) {
+        ShowMessage(std::string("Ran out of resources while loading Quillard") + "\r\n" + e.what(), "Error",
+                    TMsgButtons::OKCancel);
+        QCoreApplication::processEvents();
+        EndApplication(1);
+        return false;
+    } catch (const std::exception& e) {
+        ShowMessage(std::string("Error Loading Quillard") + "\r\n" + e.what(), "Error", TMsgButtons::OKCancel);
+        QCoreApplication::processEvents();
+        EndApplication(1);
+        return false;
+    }
+    return true;
+}
+
+void TfrmPreviewer::ReadSettings()
+{
+    const TUserSettings s = ReadUserSettings();
+    if (s.ZoomLevel) {
+        bool replaced = false;
+        Globals().ZoomLevel = ParseZoomLevel(*s.ZoomLevel, Globals().ZoomLevel, &replaced);
+        edtZoom->setText(FromBytes(*s.ZoomLevel));
+        if (replaced)
+            edtZoom->setText(QStringLiteral("70"));
+    }
+    if (s.SaveTxtDir)
+        SaveTextDir = *s.SaveTxtDir;
+    if (s.SavePdfDir)
+        SavePdfDir = *s.SavePdfDir;
+    if (s.SaveGraphicDir)
+        SaveGraphicDir = *s.SaveGraphicDir;
+    if (s.OpenDir) {
+        OpenDir = *s.OpenDir;
+        if (frmOpenDocument)
+            frmOpenDocument->OpenDir = OpenDir;
+    }
+    if (s.ExitOnEsc)
+        ExitOnEsc = SettingIsYes(*s.ExitOnEsc);
+    if (s.UseLineDrawFont)
+        Globals().UseLineDrawFont = SettingIsYes(*s.UseLineDrawFont);
+}
+
+bool TfrmPreviewer::ApplySwitches()
+{
+    const bool alone = Params.size() == 1;
+    for (const std::string& p : Params) {
+        switch (ClassifyParameter(p)) {
+        case TSwitch::Delete:
+            DeleteReportOnExit = true;
+            break;
+        case TSwitch::Register:
+        case TSwitch::Unregister: {
+            const bool reg = ClassifyParameter(p) == TSwitch::Register;
+            if (alone)
+                frmLoading->hide();
+            std::string why;
+            const bool ok = reg ? AutomationServer.Register(why) : AutomationServer.Unregister(why);
+            if (reg)
+                ShowMessage(ok ? "Register Server Successfull!" : "Register Server Not Successfull!", "");
+            else
+                ShowMessage(ok ? "Unregister Server Successfull!" : "Unregister Server Not Successfull!", "");
+            if (alone) {
+                EndApplication(ok ? 0 : 1);
+                return false;
+            }
+            if (!ok)
+                ExitCode = 1;
+            break;
+        }
+        case TSwitch::Preview:
+            PreviewSwitch = true;
+            break;
+        case TSwitch::Print:
+            PrintSwitch = true;
+            break;
+        case TSwitch::ReportPath:
+            ReportFileName = p;
+            break;
+        case TSwitch::Ignored:
+            break;
+        }
+    }
+    return true;
+}
+
+bool TfrmPreviewer::LoadFromWeb(const std::string& Url)
+{
+    ShowMessage("Loading reports over HTTP is not available in this build of Quillard.\r\n" + Url, "Quillard");
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// The end of the program
+
+void TfrmPreviewer::EndApplication(int Code)
+{
+    if (ExitCode == 0)
+        ExitCode = Code;
+    Terminated = true;
+    if (Renderer && Renderer->Rendering)
+        Renderer->Abort();
+    tmrKeyRepeat->stop();
+    if (OnTerminate)
+        OnTerminate(ExitCode);
+}
+
+void TfrmPreviewer::QuitQuillard()
+{
+    if (frmLoading)
+        frmLoading->hide();
+    hide();
+    if (AutomationServer.StandAlone())
+        EndApplication(ExitCode);
+}
+
+void TfrmPreviewer::closeEvent(QCloseEvent* Event)
+{
+    // Closing by the frame always ends the program.
+    Event->accept();
+    if (frmLoading)
+        frmLoading->hide();
+    EndApplication(ExitCode);
+}
+
+void TfrmPreviewer::CleanUpFiles()
+{
+    if (DeleteReportOnExit)
+        DeleteRegularFile(ReportFileName);
+    if (!Renderer)
+        return;
+    // The list holds file names each followed by ";".
+    std::string& list = Renderer->ImagesToDelete;
+    while (!IsBlank(list)) {
+        const size_t semi = list.find(';');
+        const std::string item = semi == std::string::npos ? list : list.substr(0, semi);
+        list.erase(0, semi == std::string::npos ? list.size() : semi + 1);
+        DeleteRegularFile(item);
+    }
+    list.clear();
+}
+
+void TfrmPreviewer::FormDestroy()
+{
+    if (FDestroyed)
+        return;
+    FDestroyed = true;
+    tmrKeyRepeat->stop();
+    if (FDragCursor) {
+        QApplication::restoreOverrideCursor();
+        FDragCursor = false;
+    }
+    if (Renderer) {
+        Renderer->FreeCurrentSpan();
+        // Frees the page bitmap.
+        Renderer->SetCanvas(std::make_unique<tImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
+    }
+    PageBitmap = nullptr;
+    CleanUpFiles();
+    const std::string openDir = frmOpenDocument ? frmOpenDocument->OpenDir : OpenDir;
+    WriteExitSettings(PathFromQ(edtZoom->text()), SaveTextDir, SaveGraphicDir, openDir);
+    Renderer.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Layout
+
+bool TfrmPreviewer::eventFilter(QObject* Watched, QEvent* Event)
+{
+    if (Watched == centralWidget() && Event->type() == QEvent::Resize) {
+        FormResize();
+        return false;
+    }
+    if (Watched == lblPage || Watched == lblPageCount || Watched == Label2) {
+        // A quick second click arrives as a double click.
+        if (Event->type() == QEvent::MouseButtonPress || Event->type() == QEvent::MouseButtonDblClick)
+            LabelClick();
+        return false;
+    }
+    if (std::find(FKeyTargets.begin(), FKeyTargets.end(), Watched) != FKeyTargets.end()) {
+        if (Event->type() == QEvent::KeyPress) {
+            auto* k = static_cast<QKeyEvent*>(Event);
+            const bool keypad = k->modifiers() & Qt::KeypadModifier;
+            const bool zoomKey = keypad && (k->key() == Qt::Key_Plus || k->key() == Qt::Key_Minus);
+            // The timer makes the repeat: the system's own repeats are not
+            // keys of their own.
+            if (!k->isAutoRepeat())
+                HandleKeyDown(k->key(), k->modifiers());
+            // Escape and the keypad's zoom keys are taken here; every other
+            // key also goes on to the component.
+            if (k->key() == Qt::Key_Escape || zoomKey)
+                return true;
+        } else if (Event->type() == QEvent::KeyRelease) {
+            if (!static_cast<QKeyEvent*>(Event)->isAutoRepeat())
+                HandleKeyUp();
+        }
+    }
+    return QMainWindow::eventFilter(Watched, Event);
+}
+
+void TfrmPreviewer::FormResize()
+{
+    if (isMinimized())
+        return;
+    QWidget* client = centralWidget();
+    const int w = client->width(), h = client->height();
+    ScrollBox1->setGeometry(0, 24, std::max(0, w - 2), std::max(0, h - 24 - 2));
+    Panel4->setGeometry(Panel4->x(), 0, std::max(0, w - 2 - Panel4->x()), 24);
+    DiagnosticPanel->raise();
+}
+
+// ---------------------------------------------------------------------------
+// The report and the page
+
+bool TfrmPreviewer::LoadFile()
+{
+    PageDrawn = true;
+    if (!Renderer)
+        return false;
+    if (ReportFileName.empty() && frmOpenDocument) {
+        if (frmOpenDocument->ShowModal() > 0)
+            ReportFileName = frmOpenDocument->SelectedPath;
+    }
+    if (IsHttpAddress(ReportFileName))
+        return LoadFromWeb(ReportFileName);
+    if (ReportFileName.empty())
+        return false;
+
+    frmLoading->Loading();
+    frmLoading->SetMessage("");
+    if (!Renderer->OpenFile(ReportFileName, &frmLoading->Gauge1->Gauge)) {
+        // The failure has been shown; a progress window left in its loading
+        // state would keep the busy cursor.
+        frmLoading->DoneLoading();
+        return false;
+    }
+    frmLoading->Gauge1->Sync();
+    frmLoading->SetMessage("Finishing...");
+    frmLoading->SetMessage("Counting Pages...");
+    PageCount = CountPages();
+    if (Terminated)
+        return false;
+    ShowPageCount();
+
+    RenderGauge->Gauge.MaxValue = frmLoading->Gauge1->Gauge.MaxValue;
+    RenderGauge->Sync();
+    CurrentPage = 1;
+    {
+        // The page box follows without drawing: the page is drawn below.
+        const QSignalBlocker block(edtPageNum);
+        edtPageNum->setText(QStringLiteral("1"));
+        PrevPageText = edtPageNum->text();
+    }
+    Renderer->GetCapacities();
+    edtZoom->setText(QString::number(Globals().ZoomLevel));
+    Renderer->SetScale(Globals().ZoomLevel / 100.0);
+    SetPaperSize();
+
+    setWindowTitle(FromBytes(ReportFileName) + QStringLiteral(" -- Quillard"));
+    PageDrawn = false;
+    if (!SuppressRender)
+        Render();
+    frmLoading->DoneLoading();
+    return true;
+}
+
+void TfrmPreviewer::ShowPageCount() { lblPageCount->setText(QStringLiteral("out of ") + QString::number(PageCount)); }
+
+std::string TfrmPreviewer::AreaText() const
+{
+    return "\r\n(area:" + std::to_string(Renderer ? Renderer->AreaCode : 0) + ")";
+}
+
+void TfrmPreviewer::NewPageBitmap()
+{
+    const int w = std::max(1, Renderer->PageWidthPx), h = std::max(1, Renderer->PageHeightPx);
+    if (static_cast<int64_t>(w) * h > MaxPagePixels)
+        throw TOutOfResources("The page would need " + std::to_string(w) + " x " + std::to_string(h) +
+                              " pixels at this zoom: not enough memory");
+    auto canvas = std::make_unique<TPageCanvas>(w, h, this);
+    if (canvas->Image().isNull())
+        throw TOutOfResources("Not enough memory for a page of " + std::to_string(w) + " x " + std::to_string(h) +
+                              " pixels");
+    PageBitmap = canvas.get();
+    Renderer->SetCanvas(std::move(canvas));
+}
+
+void TfrmPreviewer::PageBitmapFreed(TPageCanvas* Canvas)
+{
+    if (PageBitmap == Canvas)
+        PageBitmap = nullptr;
+}
+
+void TfrmPreviewer::Render()
+{
+    PageDrawn = true;
+    if (!Renderer || IsBlank(ReportFileName))
+        return;
+    setWindowTitle(FromBytes(Renderer->FileName) + QStringLiteral(" -- Quillard Previewer"));
+    RenderAgain = true;
+    if (Renderer->Rendering) {
+        // Asked again while a pass runs (from a key, a click or a paint
+        // during the pass): the running call draws the latest page once the
+        // pass has stopped. A count is left to finish; the load draws after
+        // it.
+        if (!FCounting)
+            Renderer->Abort();
+        return;
+    }
+    while (RenderAgain && !Terminated) {
+        RenderAgain = false;
+        try {
+            // A fresh bitmap for every pass: the zoom may have changed while
+            // the previous pass ran.
+            NewPageBitmap();
+        } catch (const std::exception& e) {
+            ShowMessage(e.what(), "x: Error Rendering " + ReportFileName + AreaText());
+            break;
+        }
+        Clear();
+        try {
+            Renderer->RenderPages(&RenderGauge->Gauge, CurrentPage, nullptr, CurrentPage);
+        } catch (const std::exception& e) {
+            Renderer->Rendering = false;
+            ShowMessage(e.what(), "x: Error Rendering " + ReportFileName + AreaText());
+        }
+        Renderer->Rendering = false;
+        RenderGauge->Fill();
+    }
+    RenderAgain = false;
+    PageDrawn = true;
+    Image1->update();
+}
+
+int TfrmPreviewer::CountPages()
+{
+    if (!Renderer || IsBlank(ReportFileName))
+        return 0;
+    if (Renderer->Rendering)
+        return PageCount;  // no pass within a pass
+    int count = 0;
+    FCounting = true;
+    try {
+        NewPageBitmap();
+        Renderer->RenderPages(&RenderGauge->Gauge, 0, nullptr, 0);
+        count = Renderer->CurrentPage;
+    } catch (const std::exception& e) {
+        Renderer->Rendering = false;
+        ShowMessage(e.what(), "x: Error Counting Pages " + ReportFileName + AreaText());
+        count = 0;
+    }
+    FCounting = false;
+    RenderGauge->Fill();
+    return count;
+}
+
+void TfrmPreviewer::Clear()
+{
+    if (PageBitmap) {
+        TRenderingCanvas& c = *PageBitmap;
+        const TBrush saved = c.Brush;
+        c.Brush.Color = clWhite;
+        c.Brush.Style = bsSolid;
+        c.FillRect({0, 0, PageBitmap->Image().width(), PageBitmap->Image().height()});
+        c.Brush = saved;
+    }
+    Image1->update();
+}
+
+void TfrmPreviewer::SetSheetColour(const QColor& Colour)
+{
+    QPalette pal = shpNonPrintable->palette();
+    if (pal.color(QPalette::Window) == Colour)
+        return;
+    pal.setColor(QPalette::Window, Colour);
+    shpNonPrintable->setPalette(pal);
+}
+
+void TfrmPreviewer::ScheduleRender()
+{
+    // Painting does not draw the page itself: a pass lets messages run, and
+    // a paint must not. The page is drawn as soon as the paint is over.
+    if (FRenderScheduled)
+        return;
+    FRenderScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        FRenderScheduled = false;
+        if (!PageDrawn && !Terminated)
+            Render();
+    });
+}
+
+void TfrmPreviewer::Image1Paint(QPainter& Painter)
+{
+    if (Renderer) {
+        SetSheetColour(Renderer->TestPattern ? QColor(0, 128, 128) : QColor(Qt::white));
+        if ((!frmLoading || frmLoading->isHidden()) && !PageDrawn)
+            ScheduleRender();
+    }
+    Painter.fillRect(Image1->rect(), Qt::white);
+    if (PageBitmap)
+        Painter.drawImage(0, 0, PageBitmap->Image());
+}
+
+void TfrmPreviewer::SetPaperSize()
+{
+    if (!Renderer)
+        return;
+    try {
+        ApplyPaperSize();
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "Error Getting Paper Size");
+    }
+}
+
+void TfrmPreviewer::ApplyPaperSize()
+{
+    const int w = std::max(1, Renderer->PageWidthPx), h = std::max(1, Renderer->PageHeightPx);
+    if (static_cast<int64_t>(w) * h > MaxPagePixels)
+        throw TOutOfResources("The page would need " + std::to_string(w) + " x " + std::to_string(h) +
+                              " pixels at this zoom: not enough memory");
+    // While a pass draws, its bitmap stays; the pass that follows takes one
+    // of the new size.
+    if (!Renderer->Rendering &&
+        (!PageBitmap || PageBitmap->Image().width() != w || PageBitmap->Image().height() != h))
+        NewPageBitmap();
+
+    const double ppiX = Renderer->PixelsPerInchX, ppiY = Renderer->PixelsPerInchY;
+    const double mX = Renderer->LeftOffset, mY = Renderer->TopOffset;
+    Image1->resize(w, h);
+    const int sheetW = w + R(mX * 2 * ppiX), sheetH = h + R(mY * 2 * ppiY);
+    shpNonPrintable->setGeometry(SheetLeft, SheetTop, sheetW, sheetH);
+    Image1->move(R(mX * ppiX) + SheetLeft, R(mY * ppiY) + SheetTop);
+    shpShadow->setGeometry(R(ppiX * 0.25 + SheetLeft), R(ppiY * 0.25 + SheetTop), sheetW, sheetH);
+    // The sizer's bottom-right corner half an inch beyond the shadow's: the
+    // scrolling area scrolls that far.
+    const int right = shpShadow->x() + sheetW + R(ppiX * 0.5);
+    const int bottom = shpShadow->y() + sheetH + R(ppiY * 0.5);
+    lblSizer->setGeometry(right - 1, bottom - 1, 1, 1);
+    ScrollContent->resize(right, bottom);
+    Image1->raise();
+}
+
+// ---------------------------------------------------------------------------
+// Page and zoom boxes
+
+void TfrmPreviewer::edtPageChange()
+{
+    const QString text = edtPageNum->text();
+    if (IsLetterCommand(text)) {
+        // These letters are commands (see the keys): the page stays.
+        edtPageNum->setText(QString::number(CurrentPage));
+        return;
+    }
+    if (Renderer && !text.isEmpty() && text != PrevPageText) {
+        const QString digits = OnlyDigits(text);
+        if (!digits.isEmpty()) {
+            if (digits != text) {
+                // The box's change with the digits alone draws the page.
+                edtPageNum->setText(digits);
+                return;
+            }
+            const int remembered = CurrentPage;
+            try {
+                Clear();
+                CurrentPage = DigitsValue(digits);
+                if (CurrentPage > PageCount) {
+                    CurrentPage = PageCount;
+                    const QSignalBlocker block(edtPageNum);
+                    edtPageNum->setText(QString::number(CurrentPage));
+                }
+                Render();
+            } catch (const std::exception&) {
+                CurrentPage = remembered;
+                const QSignalBlocker block(edtPageNum);
+                edtPageNum->setText(QString::number(CurrentPage));
+            }
+        }
+    }
+    PrevPageText = edtPageNum->text();
+}
+
+void TfrmPreviewer::edtZoomChange()
+{
+    const QString text = edtZoom->text();
+    if (IsLetterCommand(text)) {
+        edtZoom->setText(PrevZoomText);
+        return;
+    }
+    if (Renderer && !text.isEmpty() && text != PrevZoomText) {
+        const QString digits = OnlyDigits(text);
+        if (!digits.isEmpty()) {
+            if (digits != text) {
+                edtZoom->setText(digits);
+                return;
+            }
+            if (FCounting) {
+                // The page count of a report is made at one zoom.
+                edtZoom->setText(PrevZoomText);
+                return;
+            }
+            const double oldScale = Renderer->GetScale();
+            Renderer->SetScale(DigitsValue(digits) / 100.0);
+            try {
+                ApplyPaperSize();
+                Clear();
+                Render();
+            } catch (const std::exception&) {
+                // Not enough memory for the page at this zoom: back to the
+                // previous one.
+                Renderer->SetScale(oldScale);
+                SetPaperSize();
+                {
+                    const QSignalBlocker block(edtZoom);
+                    edtZoom->setText(PrevZoomText);
+                }
+                Clear();
+                Render();
+                MessageBeep();
+            }
+            Globals().ZoomLevel = static_cast<int>(RoundHalfEven(Renderer->GetScale() * 100));
+        }
+    }
+    PrevZoomText = edtZoom->text();
+}
+
+void TfrmPreviewer::SetPage(int Page)
+{
+    CurrentPage = Page;
+    edtPageNum->setText(QString::number(CurrentPage));
+}
+
+void TfrmPreviewer::ZoomTo(int Percent) { edtZoom->setText(QString::number(Percent)); }
+
+void TfrmPreviewer::spnPageNumDownClick()
+{
+    SetPage(std::max(1, std::min(CurrentPage + 1, PageCount)));
+    edtPageNum->setFocus();
+}
+
+void TfrmPreviewer::spnPageNumUpClick()
+{
+    SetPage(std::max(CurrentPage - 1, 1));
+    edtPageNum->setFocus();
+}
+
+void TfrmPreviewer::spnZoomDownClick()
+{
+    int z = Globals().ZoomLevel - 1;
+    if (z <= 10)
+        z = 10;
+    ZoomTo(z);
+    edtZoom->setFocus();
+}
+
+void TfrmPreviewer::spnZoomUpClick()
+{
+    ZoomTo(Globals().ZoomLevel + 1);
+    edtZoom->setFocus();
+}
+
+void TfrmPreviewer::FirstPage1Click() { edtPageNum->setText(QStringLiteral("1")); }
+
+void TfrmPreviewer::LastPage1Click() { edtPageNum->setText(QString::number(PageCount)); }
+
+// ---------------------------------------------------------------------------
+// Keys
+
+void TfrmPreviewer::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
+{
+    const Qt::KeyboardModifiers shift =
+        Modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    const bool none = shift == Qt::NoModifier;
+    const bool ctrl = shift == Qt::ControlModifier;
+    const bool keypad = Modifiers & Qt::KeypadModifier;
+    auto stopRepeat = [this] {
+        KeyRepeating = false;
+        tmrKeyRepeat->stop();
+    };
+
+    switch (Key) {
+    case Qt::Key_Escape:
+        if (none) {
+            stopRepeat();
+            if (ExitOnEsc)
+                EndApplication(ExitCode);
+        }
+        break;
+    case Qt::Key_PageUp:
+        if (none && CurrentPage > 1) {
+            SetPage(CurrentPage - 1);
+            Image1->update();
+        }
+        break;
+    case Qt::Key_PageDown:
+        if (none && CurrentPage < PageCount) {
+            SetPage(CurrentPage + 1);
+            Image1->update();
+        }
+        break;
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        if (none)
+            ScrollBy(Key == Qt::Key_Left, -1);
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        if (none)
+            ScrollBy(Key == Qt::Key_Right, 1);
+        break;
+    case Qt::Key_A:
+    case Qt::Key_L:
+    case Qt::Key_N:
+        // Find Next: there is no search in this build, so nothing more is
+        // found.
+        if (none || ctrl)
+            stopRepeat();
+        break;
+    case Qt::Key_F:
+        if (none || ctrl)
+            stopRepeat();
+        break;
+    case Qt::Key_Plus:
+        if (none && keypad) {
+            ZoomTo(Globals().ZoomLevel + 5);
+            if (edtPageNum->text().contains(QLatin1Char('+')))
+                edtPageNum->setText(edtPageNum->text().remove(QLatin1Char('+')));
+        }
+        break;
+    case Qt::Key_Minus:
+        if (none && keypad) {
+            ZoomTo(std::max(Globals().ZoomLevel - 5, 5));
+            if (edtPageNum->text().contains(QLatin1Char('-')))
+                edtPageNum->setText(edtPageNum->text().remove(QLatin1Char('-')));
+        }
+        break;
+    case Qt::Key_Home:
+        if (ctrl)
+            edtPageNum->setText(QStringLiteral("1"));
+        break;
+    case Qt::Key_End:
+        if (ctrl)
+            edtPageNum->setText(QString::number(PageCount));
+        break;
+    default:
+        break;
+    }
+}
+
+void TfrmPreviewer::ScrollBy(bool Horizontal, int Direction)
+{
+    QScrollBar* bar = Horizontal ? ScrollBox1->horizontalScrollBar() : ScrollBox1->verticalScrollBar();
+    const int target = bar->value() + Direction * bar->singleStep();
+    if (Direction < 0 && target < 0)
+        return;
+    bar->setValue(target);
+}
+
+void TfrmPreviewer::HandleKeyDown(int Key, Qt::KeyboardModifiers Shift)
+{
+    LastKey = Key;
+    LastShift = Shift;
+    KeyRepeating = false;
+    tmrKeyRepeat->start(200);
+    HandleKey(Key, Shift);
+}
+
+void TfrmPreviewer::tmrKeyRepeatTimer()
+{
+    if (KeyRepeating) {
+        HandleKey(LastKey, LastShift);
+    } else {
+        KeyRepeating = true;
+        tmrKeyRepeat->setInterval(100);
+    }
+}
+
+void TfrmPreviewer::HandleKeyUp()
+{
+    KeyRepeating = false;
+    tmrKeyRepeat->stop();
+}
+
+// ---------------------------------------------------------------------------
+// Dragging the page
+
+void TfrmPreviewer::Image1MouseDown(QMouseEvent* Event)
+{
+    if (Event->button() != Qt::LeftButton)
+        return;
+    if (AddTextPending || DrawLineMode || DrawBoxMode || DrawOvalMode)
+        return;
+    if (!FDragCursor) {
+        QApplication::setOverrideCursor(Qt::ClosedHandCursor);
+        FDragCursor = true;
+    }
+    Image1->setCursor(Qt::ClosedHandCursor);
+    Dragging = true;
+    GrabPoint = Event->globalPosition().toPoint();
+    GrabScrollX = ScrollBox1->horizontalScrollBar()->value();
+    GrabScrollY = ScrollBox1->verticalScrollBar()->value();
+    QCoreApplication::processEvents();
+}
+
+void TfrmPreviewer::Image1MouseMove(QMouseEvent* Event)
+{
+    if (!Dragging)
+        return;
+    if (!(Event->buttons() & Qt::LeftButton)) {
+        EndDrag();
+        return;
+    }
+    // The page follows the mouse: the scroll positions move against it by
+    // as much as it moved since the grab.
+    const QPoint now = Event->globalPosition().toPoint();
+    ScrollBox1->horizontalScrollBar()->setValue(GrabScrollX + (GrabPoint.x() - now.x()));
+    ScrollBox1->verticalScrollBar()->setValue(GrabScrollY + (GrabPoint.y() - now.y()));
+}
+
+void TfrmPreviewer::Image1MouseUp(QMouseEvent* Event)
+{
+    if (Event->button() != Qt::LeftButton)
+        return;
+    if (Dragging)
+        EndDrag();
+    edtPageNum->setFocus();
+}
+
+void TfrmPreviewer::EndDrag()
+{
+    Dragging = false;
+    Image1->setCursor(Qt::OpenHandCursor);
+    if (FDragCursor) {
+        QApplication::restoreOverrideCursor();
+        FDragCursor = false;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Printing
+
+void TfrmPreviewer::DoPrint()
+{
+    if (Renderer) {
+        if (frmLoading)
+            frmLoading->Gauge1->Reset();
+        cmdPrint->setEnabled(false);
+        mnuPrint->setEnabled(false);
+        SetPrintMode(true);
+        PrintFailed = false;
+        try {
+            // The print job of the renderer is not part of this build.
+            throw std::runtime_error("Printing is not available in this build of Quillard.");
+        } catch (const std::exception& e) {
+            PrintFailed = true;
+            ShowMessage(e.what(), "Error Printing");
+        }
+    } else {
+        PrintFailed = true;
+    }
+    if (CloseAfterPrint) {
+        QuitQuillard();
+    } else {
+        if (isVisible()) {
+            hide();
+            show();
+        }
+        SetPrintMode(false);
+    }
+}
+
+void TfrmPreviewer::SetPrintMode(bool On)
+{
+    if (!Renderer)
+        return;
+    if (PrintMode && !On)
+        Renderer->Abort();
+    PrintMode = On;
+    if (frmLoading) {
+        if (On)
+            frmLoading->Printing();
+        else
+            frmLoading->DonePrinting();
+    }
+    mnuPrintSetup->setEnabled(!On && FPrintSetupAvailable);
+    for (QWidget* w : {static_cast<QWidget*>(cmdPrint), static_cast<QWidget*>(edtZoom), static_cast<QWidget*>(spnZoom),
+                       static_cast<QWidget*>(edtPageNum), static_cast<QWidget*>(spnPageNum)})
+        w->setEnabled(!On);
+    mnuPrint->setEnabled(!On);
+}
+
+// ---------------------------------------------------------------------------
+// Gauges
+
+void TfrmPreviewer::SyncGauges()
+{
+    RenderGauge->Sync();
+    if (frmLoading)
+        frmLoading->Gauge1->Sync();
+}
+
+// ---------------------------------------------------------------------------
+// Help
+
+void TfrmPreviewer::QuillardDocumentation1Click()
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    QProcess::startDetached(QCoreApplication::applicationFilePath(), {QDir(dir).filePath(QStringLiteral("QUILLARD.TXT"))},
+                            dir);
+}
+
+void TfrmPreviewer::About1Click()
+{
+    if (!frmAbout)
+        frmAbout = new TfrmAbout(this);
+    frmAbout->show();
+    frmAbout->raise();
+}
+
+// ---------------------------------------------------------------------------
+// Diagnostics
+
+void TfrmPreviewer::LabelClick()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (LabelClickCount > 0 && now - LabelClickTime <= std::chrono::milliseconds(600))
+        ++LabelClickCount;
+    else
+        LabelClickCount = 1;
+    LabelClickTime = now;
+    if (LabelClickCount >= 3) {
+        LabelClickCount = 0;
+        DiagnosticPanel->setVisible(!DiagnosticPanel->isVisible());
+        DiagnosticPanel->raise();
+    }
+}
+
+void TfrmPreviewer::cmdTestPatternClick()
+{
+    if (!Renderer)
+        return;
+    Renderer->ToggleTestPattern();
+    Image1->update();
+    shpNonPrintable->update();
+}
+
+void TfrmPreviewer::cmdSetPaperSizeClick()
+{
+    SetPaperSize();
+    Image1->update();
+}
+
+void TfrmPreviewer::cmdRepaintClick() { ScrollBox1->viewport()->repaint(); }
+
+void TfrmPreviewer::cmdClearClick() { Clear(); }
+
+std::string TfrmPreviewer::ViewStatsText() const
+{
+    auto num = [](double v) {
+        QString s = QString::number(v, 'f', 2);
+        return s.toStdString();
+    };
+    std::string t;
+    t += "Position of Image:\r\n";
+    t += "  Top: " + std::to_string(Image1->y()) + "  Left: " + std::to_string(Image1->x()) +
+         "  Height: " + std::to_string(Image1->height()) + "  Width: " + std::to_string(Image1->width()) + "\r\n";
+    if (Renderer)
+        t += "  Pixels per inch: " + num(Renderer->PixelsPerInchX) + " x " + num(Renderer->PixelsPerInchY) + "\r\n";
+    t += "Size of Invisible Bitmap:\r\n";
+    if (PageBitmap)
+        t += "  " + std::to_string(PageBitmap->Image().width()) + " x " + std::to_string(PageBitmap->Image().height()) +
+             "\r\n";
+    else
+        t += "  none\r\n";
+    t += "Position of Shadow:\r\n";
+    t += "  Top: " + std::to_string(shpShadow->y()) + "  Left: " + std::to_string(shpShadow->x()) +
+         "  Height: " + std::to_string(shpShadow->height()) + "  Width: " + std::to_string(shpShadow->width()) + "\r\n";
+    if (Renderer) {
+        const tRenderer& r = *Renderer;
+        const double heightIn = r.PrintableHeight, widthIn = r.PrintableWidth;
+        t += "Printer Attributes:=\r\n";
+        t += "  Page height: " + num(heightIn * r.DpiY) + " pixels (" + num(heightIn) + " in)\r\n";
+        t += "  Page width: " + num(widthIn * r.DpiX) + " pixels (" + num(widthIn) + " in)\r\n";
+        t += "  Non-printable left: " + num(r.OffsetXPx) + " pixels (" + num(r.LeftOffset) + " in)\r\n";
+        t += "  Non-printable top: " + num(r.OffsetYPx) + " pixels (" + num(r.TopOffset) + " in)\r\n";
+        t += "  Printer pixels per inch: " + num(r.DpiX) + " x " + num(r.DpiY) + "\r\n";
+    }
+    constexpr int TEXTCAPS = 34, BITSPIXEL = 12, SIZEPALETTE = 104;
+    t += "Printer Capacitites:\r\n";
+    t += "  Text capabilities: " + std::to_string(Printer().GetDeviceCaps(TEXTCAPS)) +
+         "  Palette: " + std::to_string(Printer().GetDeviceCaps(SIZEPALETTE)) +
+         "  Bits per pixel: " + std::to_string(Printer().GetDeviceCaps(BITSPIXEL)) + "\r\n";
+    if (AutomationServer.Exists())
+        t += "Objects dependent on me: " + std::to_string(AutomationServer.ObjectCount());
+    else
+        t += "COM Server is not initialized.";
+    return t;
+}
+
+void TfrmPreviewer::cmdViewStatsClick() { ShowMessage(ViewStatsText(), "Debug Information"); }
+
+void TfrmPreviewer::cmdShowPrintableClick()
+{
+    if (!Renderer)
+        return;
+    Renderer->DrawPrintableArea();
+    Image1->update();
+}
+
+void TfrmPreviewer::cmdDemoRotateClick()
+{
+    if (!Renderer || !Renderer->Canvas)
+        return;
+    TRenderingCanvas& c = *Renderer->Canvas;
+    const TFont savedFont = c.Font;
+    const TBrush savedBrush = c.Brush;
+    const int cx = Renderer->PageWidthPx / 2, cy = Renderer->PageHeightPx / 2;
+    const double pi = 3.14159265358979;
+    try {
+        c.Brush.Style = bsClear;
+        for (int i = 0; i <= 40; ++i) {
+            c.Font.Name = "Arial";
+            c.Font.Size = std::max(1, static_cast<int>(RoundHalfEven((8 + i * 0.5) * Renderer->GetScale())));
+            c.Font.Style = 0;
+            // From blue through purple to red.
+            const uint32_t red = static_cast<uint32_t>(i * 255 / 40), blue = 255 - red;
+            c.Font.Color = PaletteFlag | (blue << 16) | red;
+            c.FontChanged();
+            c.SetFontAngle(i * 2 * pi / 40);
+            c.TextOut(cx, cy, "Rotated Text");
+        }
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "Demo Rotated Text");
+    }
+    c.Font = savedFont;
+    c.Brush = savedBrush;
+    c.FontChanged();
+    Image1->update();
+}
+
+void TfrmPreviewer::cmdRenderClick() { Render(); }
+
+}  // namespace quillard

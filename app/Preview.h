@@ -1,0 +1,265 @@
+// The main window: one page of the report at a time as a white sheet with a
+// drop shadow in a scrolling area, at a chosen zoom. It owns the renderer
+// from its first activation to the end of the program, and runs start-up,
+// paging, zoom, keys, dragging, printing and the end of the program.
+#pragma once
+
+#include "app/autoserver.h"
+#include "engine/renderer.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QPainter;
+
+namespace quillard {
+
+class TfrmAbout;
+class TfrmLoading;
+class TfrmOpenDocument;
+class TGaugeBar;
+class TPageCanvas;
+class TfrmPreviewer;
+
+// The two arrows of a spin button; each click (held down, each repeat) is
+// one step.
+class TSpinButton : public QWidget {
+    Q_OBJECT
+public:
+    explicit TSpinButton(QWidget* Parent = nullptr);
+    QToolButton* UpButton = nullptr;
+    QToolButton* DownButton = nullptr;
+signals:
+    void UpClick();
+    void DownClick();
+};
+
+// The paint box of the page (Image1): paints the page bitmap and passes the
+// mouse on to the window.
+class TPageBox : public QWidget {
+    Q_OBJECT
+public:
+    TPageBox(TfrmPreviewer* Owner, QWidget* Parent);
+
+protected:
+    void paintEvent(QPaintEvent* Event) override;
+    void mousePressEvent(QMouseEvent* Event) override;
+    void mouseMoveEvent(QMouseEvent* Event) override;
+    void mouseReleaseEvent(QMouseEvent* Event) override;
+
+private:
+    TfrmPreviewer* FOwner;
+};
+
+class TfrmPreviewer : public QMainWindow {
+    Q_OBJECT
+public:
+    // Params: the command-line parameters without the program name.
+    explicit TfrmPreviewer(std::vector<std::string> Params, QWidget* Parent = nullptr);
+    ~TfrmPreviewer() override;
+
+    // ---- start-up and the end of the program ---------------------------
+    // The window's activation: the first one starts the program (windows,
+    // settings, switches, renderer, report); every one handles "/PRINT".
+    void FormActivate();
+    void FormResize();
+    void FormDestroy();
+    // Hides the windows and ends the program unless a client started it.
+    void QuitQuillard();
+    // Deletes the report when "/D" asked for it, and the pictures the
+    // report marked for deletion.
+    void CleanUpFiles();
+    // Ends the program with an exit code; the first code that is not 0
+    // stays.
+    void EndApplication(int Code);
+
+    // ---- the report and the page ---------------------------------------
+    bool LoadFile();
+    void Render();
+    int CountPages();
+    void SetPaperSize();
+    void Clear();
+    void Image1Paint(QPainter& Painter);
+    void DoPrint();
+    void SetPrintMode(bool On);
+    bool LoadFromWeb(const std::string& Url);
+
+    // ---- keys -----------------------------------------------------------
+    void HandleKey(int Key, Qt::KeyboardModifiers Shift);
+    void HandleKeyDown(int Key, Qt::KeyboardModifiers Shift);
+    void HandleKeyUp();
+    void tmrKeyRepeatTimer();
+
+    // ---- event handlers of the components ------------------------------
+    void edtPageChange();
+    void edtZoomChange();
+    void spnPageNumUpClick();
+    void spnPageNumDownClick();
+    void spnZoomUpClick();
+    void spnZoomDownClick();
+    void Image1MouseDown(QMouseEvent* Event);
+    void Image1MouseMove(QMouseEvent* Event);
+    void Image1MouseUp(QMouseEvent* Event);
+    void LabelClick();
+    void FirstPage1Click();
+    void LastPage1Click();
+    void QuillardDocumentation1Click();
+    void About1Click();
+    void cmdTestPatternClick();
+    void cmdSetPaperSizeClick();
+    void cmdRepaintClick();
+    void cmdClearClick();
+    void cmdViewStatsClick();
+    void cmdShowPrintableClick();
+    void cmdDemoRotateClick();
+    void cmdRenderClick();
+    // The text of the "Debug Information" box.
+    std::string ViewStatsText() const;
+
+    // The renderer lets the page bitmap go.
+    void PageBitmapFreed(TPageCanvas* Canvas);
+    // Brings the progress gauges up to date with the engine's counts.
+    void SyncGauges();
+
+    // ---- fields ---------------------------------------------------------
+    std::unique_ptr<tRenderer> Renderer;
+    TPageCanvas* PageBitmap = nullptr;  // owned by the renderer while it holds it
+    std::string ReportFileName;
+    int CurrentPage = 1;
+    int PageCount = 0;
+    QString PrevPageText, PrevZoomText;
+    bool PageDrawn = false;
+    bool SuppressRender = false;
+    bool RenderAgain = false;
+    bool PrintMode = false;
+    bool ExitOnEsc = true;
+    bool CloseAfterPrint = false;
+    bool DeleteReportOnExit = false;
+    bool PreviewSwitch = false;
+    bool PrintSwitch = false;
+    bool Dragging = false;
+    QPoint GrabPoint;
+    int GrabScrollX = 0, GrabScrollY = 0;
+    bool AddTextPending = false, DrawLineMode = false, DrawBoxMode = false, DrawOvalMode = false;
+    uint32_t DrawColor = 0;
+    bool DrawFilled = false;
+    int DrawWidth = 1;
+    int LastKey = 0;
+    Qt::KeyboardModifiers LastShift;
+    bool KeyRepeating = false;
+    std::chrono::steady_clock::time_point LabelClickTime;
+    int LabelClickCount = 0;
+    std::string FoundPages;
+    std::string SaveTextDir, SavePdfDir, SaveGraphicDir;
+    std::string SaveTextFileName, SaveGraphicFileName;
+    // "Open Dir" as read, kept when there is no open-document window.
+    std::string OpenDir;
+
+    bool FirstActivation = true;
+    bool Terminated = false;
+    int ExitCode = 0;
+    // Set when the last print job failed.
+    bool PrintFailed = false;
+    // Ends the program; replaceable so that a test can watch the end.
+    std::function<void(int)> OnTerminate;
+
+    std::vector<std::string> Params;
+    TAutomationServerLayer AutomationServer;
+    TfrmOpenDocument* frmOpenDocument = nullptr;  // made by the program entry
+    TfrmLoading* frmLoading = nullptr;
+    TfrmAbout* frmAbout = nullptr;
+
+    // ---- components -----------------------------------------------------
+    QWidget* Panel1 = nullptr;
+    QLabel* lblPage = nullptr;
+    QLineEdit* edtPageNum = nullptr;
+    TSpinButton* spnPageNum = nullptr;
+    QLabel* lblPageCount = nullptr;
+    QWidget* Panel2 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* edtZoom = nullptr;
+    TSpinButton* spnZoom = nullptr;
+    QLabel* lblPercent = nullptr;
+    QWidget* Panel3 = nullptr;
+    QPushButton *cmdAddText = nullptr, *cmdEditText = nullptr, *cmdDrawLine = nullptr, *cmdDrawCircle = nullptr,
+                *cmdDrawBox = nullptr, *cmdPickColor = nullptr;
+    QCheckBox* chkFilled = nullptr;
+    QComboBox* cboWidth = nullptr;
+    QWidget* Panel4 = nullptr;
+    QPushButton* cmdPrint = nullptr;
+    QPushButton* cmdClose = nullptr;
+    TGaugeBar* RenderGauge = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    QWidget* ScrollContent = nullptr;
+    QWidget* shpShadow = nullptr;
+    QLabel* lblSizer = nullptr;
+    QWidget* shpNonPrintable = nullptr;
+    TPageBox* Image1 = nullptr;
+    QStatusBar* StatusBar = nullptr;
+    QTimer* tmrKeyRepeat = nullptr;
+    QWidget* DiagnosticPanel = nullptr;
+    QPushButton *cmdTestPattern = nullptr, *cmdSetPaperSize = nullptr, *cmdRepaint = nullptr, *cmdClear = nullptr,
+                *cmdViewStats = nullptr, *cmdShowPrintable = nullptr, *cmdDemoRotate = nullptr, *cmdRender = nullptr,
+                *Button1 = nullptr;
+
+    QMenu *mnuFile = nullptr, *mnuEdit = nullptr, *mnuView = nullptr, *mnuHelp = nullptr;
+    QAction *mnuOpenFile = nullptr, *mnuSepFile1 = nullptr, *mnuSaveAs = nullptr, *mnuSaveAsPDF = nullptr,
+            *mnuSaveAsGraphic = nullptr, *mnuSepFile2 = nullptr, *mnuPrintSetup = nullptr, *mnuPrint = nullptr,
+            *mnuSepFile3 = nullptr, *mnuExit = nullptr;
+    QAction *AddAutoText1 = nullptr, *EditAutoText1 = nullptr, *ModifyReport1 = nullptr, *Find1 = nullptr,
+            *Again1 = nullptr;
+    QAction *ZoomOut1 = nullptr, *ZoomIn1 = nullptr, *PrevPage1 = nullptr, *NextPage1 = nullptr,
+            *FirstPage1 = nullptr, *LastPage1 = nullptr, *Source1 = nullptr, *Refresh1 = nullptr;
+    QAction *QuillardDocumentation1 = nullptr, *About1 = nullptr;
+
+protected:
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+    void showEvent(QShowEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+
+private:
+    void CreateComponents();
+    void CreateMenus();
+    bool StartUp();
+    void ReadSettings();
+    bool ApplySwitches();
+    void NewPageBitmap();
+    // SetPaperSize without its message: throws when the page cannot be
+    // had at this zoom.
+    void ApplyPaperSize();
+    void SetPage(int Page);
+    void ZoomTo(int Percent);
+    void ScrollBy(bool Horizontal, int Direction);
+    void EndDrag();
+    void ScheduleRender();
+    void ShowPageCount();
+    void SetSheetColour(const QColor& Colour);
+    std::string AreaText() const;
+
+    bool FInFormActivate = false;
+    bool FActivationPosted = false;
+    bool FCounting = false;
+    bool FRenderScheduled = false;
+    bool FDragCursor = false;
+    bool FDestroyed = false;
+    bool FPrintSetupAvailable = false;
+    std::vector<QObject*> FKeyTargets;
+};
+
+}  // namespace quillard

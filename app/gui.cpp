@@ -1,0 +1,77 @@
+#include "app/gui.h"
+
+#include "app/OpenDoc.h"
+#include "app/Preview.h"
+#include "app/qtservices.h"
+#include "app/switches.h"
+#include "surfaces/fontlist.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+namespace quillard {
+
+int RunGui(char* Argv0, const std::vector<std::string>& Params)
+{
+    const TStartSwitches start = ParseStartSwitches(Params);
+    TAutomationServerLayer server(start);
+    if (start.RegServer || start.UnregServer) {
+        // Registration ends the program at once, without a window.
+        std::string why;
+        const bool ok = start.RegServer ? server.Register(why) : server.Unregister(why);
+        if (!ok)
+            std::fprintf(stderr, "quillard: %s\n", why.c_str());
+        return ok ? 0 : 1;
+    }
+
+    const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+    if (!display) {
+        std::fprintf(stderr,
+                     "quillard: there is no display to show the preview on (DISPLAY is not set).\n"
+                     "Try 'quillard --help' for the options that work without one.\n");
+        return 1;
+    }
+
+    // Qt reads no options of its own from the report's command line.
+    int qargc = 1;
+    char* qargv[] = {Argv0, nullptr};
+    QApplication app(qargc, qargv);
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Quillard"));
+    app.setQuitOnLastWindowClosed(false);
+    InstallFontSubstitutions();
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+    bool namesReport = false;
+    for (const std::string& p : Params)
+        namesReport = namesReport || ClassifyParameter(p) == TSwitch::ReportPath;
+    if (Unattended() && !namesReport) {
+        // Nobody could answer the open-document window.
+        std::fprintf(stderr, "quillard: no report named\n");
+        return 2;
+    }
+
+    TQtUserServices services;
+    SetUserServices(&services);
+    // The main window first, then the open-document window; the main
+    // window ends first, since its end writes the open-document window's
+    // folder into the settings.
+    auto previewer = std::make_unique<TfrmPreviewer>(Params);
+    auto openDocument = std::make_unique<TfrmOpenDocument>();
+    previewer->frmOpenDocument = openDocument.get();
+    services.BeforePump = [p = previewer.get()] { p->SyncGauges(); };
+
+    if (server.StandAlone())
+        previewer->show();
+    app.exec();
+    const int code = previewer->ExitCode;
+    services.BeforePump = nullptr;
+    previewer.reset();
+    openDocument.reset();
+    SetUserServices(nullptr);
+    return code;
+}
+
+}  // namespace quillard

@@ -1,0 +1,59 @@
+// The progress window: a small frameless window in the middle of the screen
+// with a large caption, a progress gauge and a message line laid over the
+// gauge. It shows start-up, loading and printing, and hides itself a second
+// after the work is done.
+#pragma once
+
+#include "engine/renderer.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QTimer>
+#include <QWidget>
+#include <string>
+
+namespace quillard {
+
+// A progress bar showing an engine gauge. The engine only counts; Sync
+// brings the bar up to date with the count.
+class TGaugeBar : public QProgressBar {
+    Q_OBJECT
+public:
+    explicit TGaugeBar(QWidget* Parent = nullptr);
+    TGauge Gauge;
+    void Sync();
+    // Progress := MaxValue.
+    void Fill();
+    // Progress := 0.
+    void Reset();
+};
+
+class TfrmLoading : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmLoading(QWidget* Parent = nullptr);
+    ~TfrmLoading() override;
+
+    void Loading();
+    void Printing();
+    void DoneLoading();
+    void DonePrinting();
+    // Shows the window when hidden; puts Text on the message line. A blank
+    // text shows the gauge's percentage instead.
+    void SetMessage(const std::string& Text);
+    void Timer1Timer();
+
+    QLabel* lblCaption = nullptr;
+    TGaugeBar* Gauge1 = nullptr;
+    QLabel* lblMessage = nullptr;
+    QTimer* Timer1 = nullptr;
+
+private:
+    void Working(const char* Caption);
+    void Done();
+    void SetBusyCursor(bool On);
+    void UpdateMessageColour();
+    bool FBusyCursor = false;
+};
+
+}  // namespace quillard

@@ -1,0 +1,50 @@
+// The engine's user-interface services on Qt Widgets: modal message boxes,
+// the message pump a long page pass calls, and the beep. Also the text
+// conversions between the engine's byte strings and Qt's strings.
+#pragma once
+
+#include "engine/services.h"
+
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace quillard {
+
+// Engine texts are bytes: report text is Windows-1252, file names are the
+// system's UTF-8. A text that is valid UTF-8 is read as such, any other as
+// Windows-1252.
+QString FromBytes(const std::string& Bytes);
+// Message texts use CR LF between lines; Qt wants line feeds.
+QString MessageText(const std::string& Bytes);
+// File names between the engine and Qt.
+QString PathToQ(const std::string& Path);
+std::string PathFromQ(const QString& Path);
+
+// Whether anyone can see and answer the program's windows: not on the
+// offscreen platform.
+bool Unattended();
+
+class TQtUserServices : public IUserServices {
+public:
+    // A modal message box with Caption as its title. Unattended, the message
+    // goes to stderr and the default answer is taken, since nobody could
+    // answer the box.
+    TMsgResult MessageBox(const std::string& Text, const std::string& Caption, TMsgButtons Buttons) override;
+    // Lets pending window messages run. A page pass calls this a few times
+    // per line; the window needs it far less often, so calls closer together
+    // than PumpInterval return at once.
+    void ProcessMessages() override;
+    void Beep() override;
+
+    // Run before each pump that does run: the windows bring their progress
+    // gauges up to date there.
+    std::function<void()> BeforePump;
+    std::chrono::milliseconds PumpInterval{10};
+
+private:
+    std::chrono::steady_clock::time_point FLastPump{};
+};
+
+}  // namespace quillard

@@ -1,0 +1,86 @@
+#include "app/settings.h"
+
+#include "app/qtservices.h"
+#include "engine/markup.h"
+
+#include <QSettings>
+#include <climits>
+
+namespace quillard {
+
+namespace {
+
+const char* const Organisation = "Merrowgate";
+const char* const Application = "Quillard";
+
+std::optional<std::string> Value(const QSettings& s, const char* Name)
+{
+    const QString key = QString::fromLatin1(Name);
+    if (!s.contains(key))
+        return std::nullopt;
+    return PathFromQ(s.value(key).toString());
+}
+
+}  // namespace
+
+TUserSettings ReadUserSettings()
+{
+    TUserSettings out;
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, Organisation, Application);
+    // The user's values only: the system scope is another store.
+    s.setFallbacksEnabled(false);
+    if (s.status() != QSettings::NoError)
+        return out;
+    out.ZoomLevel = Value(s, "Zoom Level");
+    out.SaveTxtDir = Value(s, "Save TXT Dir");
+    out.SavePdfDir = Value(s, "Save PDF Dir");
+    out.SaveGraphicDir = Value(s, "Save Graphic Dir");
+    out.OpenDir = Value(s, "Open Dir");
+    out.ExitOnEsc = Value(s, "Exit On Esc");
+    out.UseLineDrawFont = Value(s, "Use MS LineDraw Font");
+    return out;
+}
+
+bool NoOpenOrSave()
+{
+    QSettings s(QSettings::NativeFormat, QSettings::SystemScope, Organisation, Application);
+    return s.status() == QSettings::NoError && s.contains(QStringLiteral("No Open or Save"));
+}
+
+bool WriteExitSettings(const std::string& ZoomText, const std::string& SaveTxtDir, const std::string& SaveGraphicDir,
+                       const std::string& OpenDir)
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, Organisation, Application);
+    s.setFallbacksEnabled(false);
+    s.setValue(QStringLiteral("Zoom Level"), FromBytes(ZoomText));
+    s.setValue(QStringLiteral("Save TXT Dir"), PathToQ(SaveTxtDir));
+    s.setValue(QStringLiteral("Save Graphic Dir"), PathToQ(SaveGraphicDir));
+    s.setValue(QStringLiteral("Open Dir"), PathToQ(OpenDir));
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
+int ParseZoomLevel(const std::string& Value, int Current, bool* Replaced)
+{
+    if (Replaced)
+        *Replaced = false;
+    size_t n = 0;
+    long long v = 0;
+    while (n < Value.size() && Value[n] >= '0' && Value[n] <= '9') {
+        if (v <= INT_MAX)
+            v = v * 10 + (Value[n] - '0');
+        ++n;
+    }
+    if (n == 0)
+        return Current;
+    if (v > 300) {
+        if (Replaced)
+            *Replaced = true;
+        return 70;
+    }
+    return static_cast<int>(v);
+}
+
+bool SettingIsYes(const std::string& Value) { return UpperCase(Value) == "YES"; }
+
+}  // namespace quillard

@@ -1,0 +1,39 @@
+// The program's settings: string values under organisation "Merrowgate",
+// application "Quillard". The user scope holds the current user's values,
+// the system scope the one administrative value.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace quillard {
+
+// The current user's values as stored; a value that is absent stays empty.
+struct TUserSettings {
+    std::optional<std::string> ZoomLevel;
+    std::optional<std::string> SaveTxtDir;
+    std::optional<std::string> SavePdfDir;
+    std::optional<std::string> SaveGraphicDir;
+    std::optional<std::string> OpenDir;
+    std::optional<std::string> ExitOnEsc;
+    std::optional<std::string> UseLineDrawFont;
+};
+
+// Reads the current user's values; a missing or unreadable store gives no
+// values at all.
+TUserSettings ReadUserSettings();
+// Whether "No Open or Save" is present (with any content) in the system scope.
+bool NoOpenOrSave();
+
+// The values written when the program ends. Returns false when the store
+// could not be written.
+bool WriteExitSettings(const std::string& ZoomText, const std::string& SaveTxtDir, const std::string& SaveGraphicDir,
+                       const std::string& OpenDir);
+
+// "Zoom Level": the value's leading digits as a percentage; no digits keep
+// Current; above 300 gives 70 (and sets *Replaced).
+int ParseZoomLevel(const std::string& Value, int Current, bool* Replaced = nullptr);
+// "Exit On Esc" and "Use MS LineDraw Font": "YES" in any letter case.
+bool SettingIsYes(const std::string& Value);
+
+}  // namespace quillard

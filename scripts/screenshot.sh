@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Runs the preview window in a virtual X server with an example report and
+# writes a screenshot of the screen.
+#   scripts/screenshot.sh [REPORT] [OUT.png] [SWITCH...]
+# Defaults: examples/statement.txt, out/screenshot.png. Builds the program
+# first when it is missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+report=${1:-examples/statement.txt}
+out=${2:-out/screenshot.png}
+shift $(( $# > 2 ? 2 : $# ))
+
+need=()
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v import >/dev/null || need+=(imagemagick)
+command -v xdotool >/dev/null || need+=(xdotool)
+if [ ${#need[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+[ -x build/quillard ] || bash scripts/setup.sh
+
+# A free display number.
+display=99
+while [ -e "/tmp/.X${display}-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+app=
+cleanup() {
+  [ -n "$app" ] && kill "$app" 2>/dev/null || true
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY=":$display"
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+unset QT_QPA_PLATFORM
+export XDG_CONFIG_HOME=${XDG_CONFIG_HOME:-$(mktemp -d)}
+build/quillard "$report" "$@" &
+app=$!
+
+# Wait for the preview; answer message boxes (such as the missing-printer
+# warning) with Enter on the way.
+for _ in $(seq 100); do
+  if xdotool search --name -- "-- Quillard" >/dev/null 2>&1; then
+    break
+  fi
+  box=$(xdotool search --name "Printer Error" 2>/dev/null | head -n1 || true)
+  if [ -n "$box" ]; then
+    xdotool windowfocus --sync "$box" key Return >/dev/null 2>&1 || true
+  fi
+  kill -0 "$app" 2>/dev/null || { echo "quillard ended before its window appeared" >&2; exit 1; }
+  sleep 0.2
+done
+sleep 2.5   # the page is drawn and the progress window hides itself
+
+mkdir -p "$(dirname "$out")"
+import -window root "$out"
+echo "$out"
