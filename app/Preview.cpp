@@ -112,23 +112,16 @@ private:
 
 }  // namespace
 
-// The page bitmap: a screen surface that the renderer owns while it draws
-// on it. The window keeps a pointer to it and is told when it goes.
-class TPageCanvas : public tImageCanvas {
-public:
-    TPageCanvas(int Width, int Height, TfrmPreviewer* Owner)
-        : tImageCanvas(Width, Height, ScreenDpi, ScreenDpi), FOwner(Owner)
-    {
-    }
-    ~TPageCanvas() override
-    {
-        if (FOwner)
-            FOwner->PageBitmapFreed(this);
-    }
+TPageCanvas::TPageCanvas(int Width, int Height, int Dpi, TfrmPreviewer* Owner)
+    : tImageCanvas(Width, Height, Dpi, Dpi), FOwner(Owner)
+{
+}
 
-private:
-    TfrmPreviewer* FOwner;
-};
+TPageCanvas::~TPageCanvas()
+{
+    if (FOwner)
+        FOwner->PageBitmapFreed(this);
+}
 
 // ---------------------------------------------------------------------------
 // Small components
@@ -151,6 +144,9 @@ TPageBox::TPageBox(TfrmPreviewer* Owner, QWidget* Parent) : QWidget(Parent), FOw
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::OpenHandCursor);
+    // Moves without a button reach the window too: a drag whose button was
+    // let go elsewhere ends at the next move.
+    setMouseTracking(true);
 }
 
 void TPageBox::paintEvent(QPaintEvent*)
@@ -859,7 +855,7 @@ void TfrmPreviewer::NewPageBitmap()
     if (static_cast<int64_t>(w) * h > MaxPagePixels)
         throw TOutOfResources("The page would need " + std::to_string(w) + " x " + std::to_string(h) +
                               " pixels at this zoom: not enough memory");
-    auto canvas = std::make_unique<TPageCanvas>(w, h, this);
+    auto canvas = std::make_unique<TPageCanvas>(w, h, ScreenDpi, this);
     if (canvas->Image().isNull())
         throw TOutOfResources("Not enough memory for a page of " + std::to_string(w) + " x " + std::to_string(h) +
                               " pixels");
@@ -891,6 +887,18 @@ void TfrmPreviewer::Render()
     }
     while (RenderAgain && !Terminated) {
         RenderAgain = false;
+        if (CurrentPage < 1) {
+            // A pass for page 0 would be a count, laying every page over the
+            // others: the sheet stays empty.
+            try {
+                NewPageBitmap();
+            } catch (const std::exception& e) {
+                ShowMessage(e.what(), "x: Error Rendering " + ReportFileName + AreaText());
+            }
+            Clear();
+            RenderGauge->Fill();
+            continue;
+        }
         try {
             // A fresh bitmap for every pass: the zoom may have changed while
             // the previous pass ran.

@@ -6,6 +6,7 @@
 
 #include "app/autoserver.h"
 #include "engine/renderer.h"
+#include "surfaces/imagecanvas.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -33,8 +34,18 @@ class TfrmAbout;
 class TfrmLoading;
 class TfrmOpenDocument;
 class TGaugeBar;
-class TPageCanvas;
 class TfrmPreviewer;
+
+// The page bitmap: a screen surface that the renderer owns while it draws
+// on it. The window keeps a pointer to it and is told when it goes.
+class TPageCanvas : public tImageCanvas {
+public:
+    TPageCanvas(int Width, int Height, int Dpi, TfrmPreviewer* Owner);
+    ~TPageCanvas() override;
+
+private:
+    TfrmPreviewer* FOwner;
+};
 
 // The two arrows of a spin button; each click (held down, each repeat) is
 // one step.

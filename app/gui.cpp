@@ -39,7 +39,9 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
     int qargc = 1;
     char* qargv[] = {Argv0, nullptr};
     QApplication app(qargc, qargv);
-    QGuiApplication::setApplicationDisplayName(QStringLiteral("Quillard"));
+    // The application's title. (A display name would be added to every
+    // window caption on X11; the captions are the window's own.)
+    QCoreApplication::setApplicationName(QStringLiteral("Quillard"));
     app.setQuitOnLastWindowClosed(false);
     InstallFontSubstitutions();
     std::srand(static_cast<unsigned>(std::time(nullptr)));

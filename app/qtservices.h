@@ -45,6 +45,7 @@ public:
 
 private:
     std::chrono::steady_clock::time_point FLastPump{};
+    unsigned FCalls = 0;
 };
 
 }  // namespace quillard

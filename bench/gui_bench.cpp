@@ -1,0 +1,99 @@
+// Preview benchmark: the time from a change of the page number to the
+// painted page, in the preview window on the offscreen platform, for
+// character-printer reports of 1,000 and 10,000 pages (first, middle and
+// last page). Showing page N re-reads pages 1 to N without drawing them.
+//   quillard_gui_bench [PAGES...]      (default: 1000 10000)
+#include "app/OpenDoc.h"
+#include "app/Preview.h"
+#include "app/qtservices.h"
+#include "engine/globals.h"
+#include "surfaces/fontlist.h"
+
+#include <QApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace quillard;
+
+namespace {
+
+// A statement printed for a character printer: pitch tags, bold, a tab stop
+// by GOTO, 56 lines a page, pages ended by form feeds.
+void MakeReport(const std::string& Path, int Pages)
+{
+    std::ofstream out(Path, std::ios::binary);
+    for (int p = 1; p <= Pages; ++p) {
+        out << "{CPI10}{B}Statement page " << p << "{/B}\r\n{CPI12}";
+        for (int l = 0; l < 55; ++l)
+            out << "01 Nov 2026  INV-" << (p * 100 + l) << "    Oak boards 22mm x 150mm        {GOTO X=6in}1,240.00\r\n";
+        out << "\f";
+    }
+}
+
+double Ms(std::chrono::steady_clock::time_point Start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - Start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    InstallFontSubstitutions();
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath("config"));
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atoi(argv[i]));
+    if (sizes.empty())
+        sizes = {1000, 10000};
+
+    TQtUserServices services;
+    if (const char* ms = std::getenv("PUMP_MS")) services.PumpInterval = std::chrono::milliseconds(std::atoi(ms));
+    const bool noSync = std::getenv("NO_SYNC");
+    SetUserServices(&services);
+    Globals().PrinterWarningShown = true;
+
+    for (int pages : sizes) {
+        const std::string path = dir.filePath(QString("REPORT%1.TXT").arg(pages)).toStdString();
+        MakeReport(path, pages);
+
+        TfrmOpenDocument open;
+        TfrmPreviewer w({path});
+        w.frmOpenDocument = &open;
+        w.OnTerminate = [](int) {};
+        if (!noSync) services.BeforePump = [&w] { w.SyncGauges(); };
+        auto t0 = std::chrono::steady_clock::now();
+        w.FormActivate();
+        const double load = Ms(t0);
+        std::printf("%d pages (%d counted): load with page count %.0f ms\n", pages, w.PageCount, load);
+
+        for (int target : {1, (pages + 1) / 2, pages}) {
+            std::vector<double> runs;
+            for (int run = 0; run < 3; ++run) {
+                // Start from another page so that each run is a change.
+                w.edtPageNum->setText(QString::number(target == 1 ? 2 : 1));
+                QCoreApplication::processEvents();
+                t0 = std::chrono::steady_clock::now();
+                w.edtPageNum->setText(QString::number(target));  // draws the page
+                w.Image1->repaint();                              // paints it
+                runs.push_back(Ms(t0));
+            }
+            std::sort(runs.begin(), runs.end());
+            std::printf("  page %5d: change to painted page %8.1f ms (best %.1f, worst %.1f of 3)\n", target, runs[1],
+                        runs[0], runs[2]);
+        }
+        services.BeforePump = nullptr;
+    }
+    SetUserServices(nullptr);
+    return 0;
+}

@@ -1,0 +1,967 @@
+// The preview window on the offscreen platform: start-up with its switches
+// and settings, the page and zoom boxes, the keys with their repeat, the
+// spin buttons, dragging the page, the sheet's geometry, the diagnostic
+// triple-click, printing as far as this build goes, and the end of the
+// program with its clean-up and settings.
+#include "tests/testutil.h"
+
+#include "app/About.h"
+#include "app/OpenDoc.h"
+#include "app/Preview.h"
+#include "app/loading.h"
+#include "engine/markup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTest>
+#include <filesystem>
+
+namespace quillard::test {
+namespace {
+
+// A report of Pages pages separated by form feeds; each page names itself.
+std::string PagedReport(int Pages, int LinesPerPage = 3)
+{
+    std::string s;
+    for (int p = 1; p <= Pages; ++p) {
+        if (p > 1)
+            s += "\f";
+        s += "{CPI10}Page " + std::to_string(p) + " of the test report\r\n";
+        for (int l = 1; l < LinesPerPage; ++l)
+            s += "Line " + std::to_string(l) + " of page " + std::to_string(p) + "   {GOTO X=5in}" +
+                 std::to_string(p * 100 + l) + ".00\r\n";
+    }
+    return s;
+}
+
+// Page N of a report drawn by a renderer of its own at Zoom, as the
+// headless command line draws it.
+QImage ReferencePage(const std::string& Path, int Page, double Zoom)
+{
+    const double scale = Globals().Scale;
+    QImage out;
+    {
+        tRenderer r;
+        r.OpenFile(Path, nullptr);
+        r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+        r.SetScale(Zoom);
+        auto canvas = std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
+        tImageCanvas* page = canvas.get();
+        r.SetCanvas(std::move(canvas));
+        r.SetScale(Zoom);
+        r.RenderPages(nullptr, Page, nullptr, Page);
+        out = page->Image().copy();
+    }
+    Globals().Scale = scale;
+    return out;
+}
+
+class GuiTest : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    TRecordingServices Services;
+    std::unique_ptr<TfrmOpenDocument> OpenDocument;
+    std::unique_ptr<TfrmPreviewer> W;
+    bool Ended = false;
+    int EndCode = -1;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(Dir.isValid());
+        // Each test has settings stores of its own.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
+        InstallFontSubstitutions();
+        Globals().PrinterWarningShown = true;  // no printer here; that warning is tested elsewhere
+        Globals().UseLineDrawFont = false;
+        Globals().ZoomLevel = 75;
+        Globals().Scale = 1.0;
+        SetUserServices(&Services);
+    }
+
+    void TearDown() override
+    {
+        W.reset();
+        OpenDocument.reset();
+        SetUserServices(nullptr);
+        Globals().Scale = 1.0;
+        Globals().ZoomLevel = 75;
+        Globals().UseLineDrawFont = false;
+    }
+
+    std::string Write(const std::string& Bytes, const std::string& Name = "REPORT.TXT")
+    {
+        std::string path = Dir.filePath(QString::fromStdString(Name)).toStdString();
+        std::ofstream(path, std::ios::binary) << Bytes;
+        return path;
+    }
+
+    // Creates the windows as the program entry does and runs the first
+    // activation.
+    void Start(std::vector<std::string> Params)
+    {
+        W = std::make_unique<TfrmPreviewer>(std::move(Params));
+        OpenDocument = std::make_unique<TfrmOpenDocument>();
+        W->frmOpenDocument = OpenDocument.get();
+        W->OnTerminate = [this](int Code) {
+            Ended = true;
+            EndCode = Code;
+        };
+        W->FormActivate();
+    }
+
+    // Ends the program: the window's end cleans up and writes the settings.
+    void Finish() { W.reset(); }
+
+    void WriteUserSetting(const char* Name, const QString& Value)
+    {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Merrowgate", "Quillard");
+        s.setValue(QString::fromLatin1(Name), Value);
+        s.sync();
+    }
+
+    QVariant UserSetting(const char* Name)
+    {
+        QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Merrowgate", "Quillard");
+        return s.value(QString::fromLatin1(Name));
+    }
+
+    // Types Text into a box as a user would after selecting its text.
+    static void Type(QLineEdit* Box, const QString& Text)
+    {
+        Box->setFocus();
+        Box->selectAll();
+        QTest::keyClicks(Box, Text);
+    }
+
+    bool ShowsPage(int Page)
+    {
+        if (!W->PageBitmap)
+            return false;
+        return W->PageBitmap->Image() == ReferencePage(W->ReportFileName, Page, W->Renderer->GetScale());
+    }
+
+    // Runs Answer on the next modal window to appear (start-up lets
+    // messages run before it shows one).
+    static void WhenModal(std::function<void(QWidget*)> Answer)
+    {
+        auto* poll = new QTimer;
+        poll->setInterval(10);
+        QObject::connect(poll, &QTimer::timeout, [poll, Answer] {
+            if (QWidget* w = QApplication::activeModalWidget()) {
+                poll->stop();
+                poll->deleteLater();
+                Answer(w);
+            }
+        });
+        poll->start();
+    }
+
+    bool HasMessage(const std::string& Caption, const std::string& Text) const
+    {
+        for (const auto& m : Services.Messages)
+            if (m.Caption == Caption && m.Text.find(Text) != std::string::npos)
+                return true;
+        return false;
+    }
+};
+
+// ---- start-up ---------------------------------------------------------------
+
+TEST_F(GuiTest, LoadsTheReportNamedOnTheCommandLineAndShowsItsFirstPage)
+{
+    const std::string path = Write(PagedReport(5));
+    Start({path});
+    ASSERT_FALSE(Ended);
+    EXPECT_EQ(W->PageCount, 5);
+    EXPECT_EQ(W->CurrentPage, 1);
+    EXPECT_EQ(W->lblPageCount->text(), "out of 5");
+    EXPECT_EQ(W->edtPageNum->text(), "1");
+    EXPECT_EQ(W->edtZoom->text(), "75");
+    EXPECT_EQ(W->windowTitle().toStdString(), path + " -- Quillard Previewer");
+    EXPECT_TRUE(W->isMaximized());
+    EXPECT_TRUE(ShowsPage(1));
+    EXPECT_FALSE(ShowsPage(2));
+    EXPECT_EQ(W->frmLoading->lblCaption->text(), "Done!");
+    EXPECT_TRUE(Services.Messages.empty()) << Services.Messages.front().Caption;
+}
+
+TEST_F(GuiTest, ProgressWindowHidesItselfASecondAfterTheLoad)
+{
+    Start({Write(PagedReport(2))});
+    ASSERT_TRUE(W->frmLoading->isVisible());
+    EXPECT_TRUE(W->frmLoading->Timer1->isActive());
+    EXPECT_EQ(W->frmLoading->Timer1->interval(), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(W->frmLoading->isHidden(), 3000);
+    EXPECT_FALSE(W->frmLoading->Timer1->isActive());
+}
+
+TEST_F(GuiTest, ProgressWindowMessageLineReplacesThePercentage)
+{
+    TfrmLoading w;
+    w.SetMessage("Counting Pages...");
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(w.lblMessage->isVisible());
+    EXPECT_FALSE(w.Gauge1->isTextVisible());
+    EXPECT_EQ(w.lblMessage->palette().color(QPalette::WindowText), QColor(Qt::black));
+    w.Gauge1->Gauge.MaxValue = 10;
+    w.Gauge1->Fill();
+    EXPECT_EQ(w.lblMessage->palette().color(QPalette::WindowText), QColor(Qt::white));
+    w.SetMessage("  ");
+    EXPECT_FALSE(w.lblMessage->isVisible());
+    EXPECT_TRUE(w.Gauge1->isTextVisible());
+    w.Printing();
+    EXPECT_EQ(w.lblCaption->text(), "Printing...");
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    w.DonePrinting();
+    EXPECT_EQ(w.lblCaption->text(), "Done!");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(GuiTest, MissingReportEndsTheProgramWithTheOpenFailure)
+{
+    Start({Dir.filePath("NOSUCH.TXT").toStdString()});
+    EXPECT_TRUE(Ended);
+    EXPECT_EQ(EndCode, 1);
+    EXPECT_TRUE(HasMessage("Cannot Open File", "NOSUCH.TXT"));
+    // The progress window does not stay in its busy state.
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(GuiTest, WithoutAReportTheOpenDocumentWindowAsksAndCancelEnds)
+{
+    bool shown = false;
+    WhenModal([&](QWidget* w) {
+        auto* d = qobject_cast<TfrmOpenDocument*>(w);
+        if (!d) {
+            ADD_FAILURE() << "another modal window: " << w->objectName().toStdString();
+            w->close();
+            return;
+        }
+        shown = true;
+        EXPECT_EQ(d->windowTitle(), "Open Quillard Document");
+        d->cmdCancel->click();
+    });
+    Start({});
+    EXPECT_TRUE(shown);
+    EXPECT_TRUE(Ended);
+    EXPECT_EQ(EndCode, 0);
+}
+
+TEST_F(GuiTest, TheOpenDocumentWindowsPathIsLoaded)
+{
+    const std::string path = Write(PagedReport(4));
+    WhenModal([&](QWidget* w) {
+        auto* d = qobject_cast<TfrmOpenDocument*>(w);
+        if (!d) {
+            ADD_FAILURE() << "another modal window: " << w->objectName().toStdString();
+            w->close();
+            return;
+        }
+        d->edtPath->setText(QString::fromStdString(path));
+        d->cmdOk->click();
+    });
+    Start({});
+    ASSERT_FALSE(Ended);
+    EXPECT_EQ(W->ReportFileName, path);
+    EXPECT_EQ(W->PageCount, 4);
+}
+
+// ---- switches ---------------------------------------------------------------
+
+TEST_F(GuiTest, DeleteSwitchRemovesTheReportAtExit)
+{
+    const std::string path = Write(PagedReport(2));
+    Start({path, "/D"});
+    ASSERT_FALSE(Ended);
+    EXPECT_EQ(W->PageCount, 2);
+    EXPECT_TRUE(std::filesystem::exists(path));
+    Finish();
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(GuiTest, ReportIsKeptWithoutTheDeleteSwitchOrWithItsDashForm)
+{
+    const std::string path = Write(PagedReport(2));
+    Start({"-DELETE", path});
+    ASSERT_FALSE(Ended);
+    EXPECT_FALSE(W->DeleteReportOnExit);
+    EXPECT_EQ(W->ReportFileName, path);
+    Finish();
+    EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST_F(GuiTest, LaterReportPathReplacesAnEarlierOne)
+{
+    const std::string a = Write(PagedReport(2), "A.TXT"), b = Write(PagedReport(3), "B.TXT");
+    Start({a, "--delete", b});
+    ASSERT_FALSE(Ended);
+    EXPECT_EQ(W->ReportFileName, b);
+    EXPECT_EQ(W->PageCount, 3);
+    Finish();
+    EXPECT_TRUE(std::filesystem::exists(a));
+    EXPECT_FALSE(std::filesystem::exists(b));
+}
+
+TEST_F(GuiTest, RegisterAloneReportsFailureAndEndsBeforeAnyRenderer)
+{
+    Start({"/R"});
+    EXPECT_TRUE(Ended);
+    EXPECT_EQ(EndCode, 1);
+    ASSERT_EQ(Services.Messages.size(), 1u);
+    EXPECT_EQ(Services.Messages[0].Text, "Register Server Not Successfull!");
+    EXPECT_EQ(Services.Messages[0].Caption, "");
+    EXPECT_EQ(W->Renderer, nullptr);
+}
+
+TEST_F(GuiTest, UnregisterWithAReportReportsAndGoesOnToThePreview)
+{
+    Start({"/UNREG", Write(PagedReport(2))});
+    EXPECT_FALSE(Ended);
+    EXPECT_TRUE(HasMessage("", "Unregister Server Not Successfull!"));
+    EXPECT_EQ(W->PageCount, 2);
+}
+
+TEST_F(GuiTest, PrintSwitchAloneReportsThatPrintingIsMissingAndEndsWithFailure)
+{
+    Start({Write(PagedReport(2)), "/PRINT"});
+    EXPECT_TRUE(HasMessage("Error Printing", "Printing is not available in this build"));
+    EXPECT_TRUE(Ended);
+    EXPECT_EQ(EndCode, 1);
+}
+
+TEST_F(GuiTest, PrintWithPreviewKeepsThePreviewOpen)
+{
+    Start({"/P", "/V", Write(PagedReport(2))});
+    EXPECT_TRUE(HasMessage("Error Printing", "not available"));
+    EXPECT_FALSE(Ended);
+    EXPECT_FALSE(W->PrintSwitch);
+    EXPECT_FALSE(W->PrintMode);
+    // Print mode has ended: the page controls work again.
+    EXPECT_TRUE(W->edtPageNum->isEnabled());
+    EXPECT_TRUE(W->cmdPrint->isEnabled());
+    // A later activation does not print again.
+    Services.Messages.clear();
+    W->FormActivate();
+    EXPECT_TRUE(Services.Messages.empty());
+}
+
+TEST_F(GuiTest, HttpAddressIsRefusedAsNotAvailable)
+{
+    Start({"http://localhost:1/REPORT.TXT"});
+    EXPECT_TRUE(Ended);
+    EXPECT_EQ(EndCode, 1);
+    EXPECT_TRUE(HasMessage("Quillard", "HTTP is not available"));
+}
+
+// ---- settings ---------------------------------------------------------------
+
+struct ZoomSettingCase {
+    const char* Name;
+    const char* Stored;
+    int Zoom;
+};
+
+class ZoomSettingTest : public GuiTest, public ::testing::WithParamInterface<ZoomSettingCase> {};
+
+TEST_P(ZoomSettingTest, ZoomLevelIsReadAtStart)
+{
+    WriteUserSetting("Zoom Level", QString::fromLatin1(GetParam().Stored));
+    Start({Write(PagedReport(1))});
+    EXPECT_EQ(Globals().ZoomLevel, GetParam().Zoom);
+    EXPECT_EQ(W->edtZoom->text(), QString::number(GetParam().Zoom));
+    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), GetParam().Zoom / 100.0);
+    EXPECT_EQ(W->Image1->width(), W->Renderer->PageWidthPx);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ZoomSettingTest,
+                         ::testing::Values(ZoomSettingCase{"Plain", "150", 150}, ZoomSettingCase{"LeadingDigits", "120abc", 120},
+                                           ZoomSettingCase{"Above300", "500", 70}, ZoomSettingCase{"Exactly300", "300", 300},
+                                           ZoomSettingCase{"NoDigitsKeepDefault", "big", 75},
+                                           ZoomSettingCase{"HugeNumber", "99999999999999", 70}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(GuiTest, SettingsAreWrittenAtExitAndReadAtTheNextStart)
+{
+    WriteUserSetting("Save TXT Dir", "/srv/reports/text");
+    WriteUserSetting("Save Graphic Dir", "/srv/reports/pictures");
+    WriteUserSetting("Open Dir", "/srv/reports");
+    const std::string path = Write(PagedReport(3));
+    Start({path});
+    EXPECT_EQ(W->SaveTextDir, "/srv/reports/text");
+    EXPECT_EQ(OpenDocument->OpenDir, "/srv/reports");
+    Type(W->edtZoom, "90");
+    EXPECT_EQ(Globals().ZoomLevel, 90);
+    Finish();
+    EXPECT_EQ(UserSetting("Zoom Level").toString(), "90");
+    EXPECT_EQ(UserSetting("Save TXT Dir").toString(), "/srv/reports/text");
+    EXPECT_EQ(UserSetting("Save Graphic Dir").toString(), "/srv/reports/pictures");
+    EXPECT_EQ(UserSetting("Open Dir").toString(), "/srv/reports");
+
+    Globals().ZoomLevel = 75;
+    Start({path});
+    EXPECT_EQ(W->edtZoom->text(), "90");
+    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), 0.9);
+    EXPECT_TRUE(ShowsPage(1));
+}
+
+TEST_F(GuiTest, LineDrawSettingIsRead)
+{
+    WriteUserSetting("Use MS LineDraw Font", "yes");
+    Start({Write(PagedReport(1))});
+    EXPECT_TRUE(Globals().UseLineDrawFont);
+}
+
+TEST_F(GuiTest, NoOpenOrSaveInTheSystemScopeHidesOpenAndSaveButNotPdf)
+{
+    {
+        QSettings s(QSettings::NativeFormat, QSettings::SystemScope, "Merrowgate", "Quillard");
+        s.setValue("No Open or Save", "");
+    }
+    Start({Write(PagedReport(1))});
+    for (QAction* a : {W->mnuOpenFile, W->mnuSepFile1, W->mnuSaveAs, W->mnuSaveAsGraphic, W->mnuSepFile2})
+        EXPECT_FALSE(a->isVisible()) << a->objectName().toStdString();
+    EXPECT_TRUE(W->mnuSaveAsPDF->isVisible());
+}
+
+TEST_F(GuiTest, OpenAndSaveStayWithoutTheSystemValue)
+{
+    Start({Write(PagedReport(1))});
+    EXPECT_TRUE(W->mnuOpenFile->isVisible());
+    EXPECT_TRUE(W->mnuSaveAs->isVisible());
+}
+
+// ---- Esc ----------------------------------------------------------------------
+
+struct EscCase {
+    const char* Name;
+    const char* Stored;  // nullptr: no value
+    bool Ends;
+};
+
+class EscTest : public GuiTest, public ::testing::WithParamInterface<EscCase> {};
+
+TEST_P(EscTest, EscEndsTheProgramOnlyWhenExitOnEscIsOn)
+{
+    if (GetParam().Stored)
+        WriteUserSetting("Exit On Esc", QString::fromLatin1(GetParam().Stored));
+    Start({Write(PagedReport(2))});
+    ASSERT_FALSE(Ended);
+    QTest::keyClick(W->edtPageNum, Qt::Key_Escape);
+    EXPECT_EQ(Ended, GetParam().Ends);
+    EXPECT_FALSE(W->tmrKeyRepeat->isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(Setting, EscTest,
+                         ::testing::Values(EscCase{"Absent", nullptr, true}, EscCase{"Yes", "Yes", true},
+                                           EscCase{"LowerYes", "yes", true}, EscCase{"No", "No", false},
+                                           EscCase{"Other", "sometimes", false}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- page box -------------------------------------------------------------------
+
+struct PageBoxCase {
+    const char* Name;
+    const char* Typed;
+    const char* Box;  // the box afterwards
+    int Page;         // CurrentPage afterwards
+};
+
+class PageBoxTest : public GuiTest, public ::testing::WithParamInterface<PageBoxCase> {};
+
+TEST_P(PageBoxTest, TypedTextSelectsThePage)
+{
+    Start({Write(PagedReport(20))});
+    Type(W->edtPageNum, "3");
+    ASSERT_EQ(W->CurrentPage, 3);
+    Type(W->edtPageNum, QString::fromLatin1(GetParam().Typed));
+    EXPECT_EQ(W->edtPageNum->text(), QString::fromLatin1(GetParam().Box));
+    EXPECT_EQ(W->CurrentPage, GetParam().Page);
+    if (GetParam().Page >= 1) {
+        EXPECT_TRUE(ShowsPage(GetParam().Page));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, PageBoxTest,
+    ::testing::Values(PageBoxCase{"DigitsThenLetter", "12a", "12", 12}, PageBoxCase{"BeyondTheEndClamps", "999", "20", 20},
+                      PageBoxCase{"LetterFRestoresThePage", "F", "3", 3}, PageBoxCase{"LetterLowerNRestores", "n", "3", 3},
+                      PageBoxCase{"OtherLetterStaysWithoutPage", "x", "x", 3}, PageBoxCase{"PlusSignDropped", "7+", "7", 7},
+                      PageBoxCase{"HugeNumberClamps", "99999999999999", "20", 20}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(GuiTest, PageZeroShowsAnEmptySheet)
+{
+    Start({Write(PagedReport(3))});
+    Type(W->edtPageNum, "0");
+    EXPECT_EQ(W->CurrentPage, 0);
+    ASSERT_NE(W->PageBitmap, nullptr);
+    EXPECT_TRUE(InkBox(W->PageBitmap->Image()).Empty());
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_EQ(W->CurrentPage, 1);
+    EXPECT_TRUE(ShowsPage(1));
+}
+
+// ---- zoom -------------------------------------------------------------------------
+
+enum class ZoomAction { KeypadPlus, KeypadMinus, SpinUp, SpinDown, MenuIn, MenuOut };
+
+struct ZoomCase {
+    const char* Name;
+    int From;
+    ZoomAction Action;
+    int To;
+};
+
+class ZoomTest : public GuiTest, public ::testing::WithParamInterface<ZoomCase> {};
+
+TEST_P(ZoomTest, ZoomStepsAndLimits)
+{
+    Start({Write(PagedReport(2))});
+    Type(W->edtZoom, QString::number(GetParam().From));
+    ASSERT_EQ(Globals().ZoomLevel, GetParam().From);
+    switch (GetParam().Action) {
+    case ZoomAction::KeypadPlus:
+        QTest::keyClick(W->edtPageNum, Qt::Key_Plus, Qt::KeypadModifier);
+        break;
+    case ZoomAction::KeypadMinus:
+        QTest::keyClick(W->edtPageNum, Qt::Key_Minus, Qt::KeypadModifier);
+        break;
+    case ZoomAction::SpinUp:
+        W->spnZoom->UpButton->click();
+        break;
+    case ZoomAction::SpinDown:
+        W->spnZoom->DownButton->click();
+        break;
+    case ZoomAction::MenuIn:
+        W->ZoomIn1->trigger();
+        break;
+    case ZoomAction::MenuOut:
+        W->ZoomOut1->trigger();
+        break;
+    }
+    EXPECT_EQ(Globals().ZoomLevel, GetParam().To);
+    EXPECT_EQ(W->edtZoom->text(), QString::number(GetParam().To));
+    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), GetParam().To / 100.0);
+    EXPECT_EQ(W->edtPageNum->text(), "1");  // the keypad signs stay out of the page box
+    EXPECT_TRUE(ShowsPage(1));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, ZoomTest,
+    ::testing::Values(ZoomCase{"KeypadPlus", 75, ZoomAction::KeypadPlus, 80},
+                      ZoomCase{"KeypadMinus", 75, ZoomAction::KeypadMinus, 70},
+                      ZoomCase{"KeypadMinusStopsAt5", 8, ZoomAction::KeypadMinus, 5},
+                      ZoomCase{"MenuZoomIn", 50, ZoomAction::MenuIn, 55}, ZoomCase{"MenuZoomOut", 50, ZoomAction::MenuOut, 45},
+                      ZoomCase{"SpinDownFrom11", 11, ZoomAction::SpinDown, 10},
+                      ZoomCase{"SpinDownFrom10Stays", 10, ZoomAction::SpinDown, 10},
+                      ZoomCase{"SpinDownFrom8Gives10", 8, ZoomAction::SpinDown, 10},
+                      ZoomCase{"SpinUp", 10, ZoomAction::SpinUp, 11},
+                      ZoomCase{"SpinUpPastThreeDigits", 999, ZoomAction::SpinUp, 1000}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(GuiTest, ZoomBoxTakesAtMostThreeTypedCharactersAndDigitsOnly)
+{
+    Start({Write(PagedReport(1))});
+    Type(W->edtZoom, "1234");
+    EXPECT_EQ(W->edtZoom->text(), "123");
+    EXPECT_EQ(Globals().ZoomLevel, 123);
+    Type(W->edtZoom, "6x");
+    EXPECT_EQ(W->edtZoom->text(), "6");
+    EXPECT_EQ(Globals().ZoomLevel, 6);
+    Type(W->edtZoom, "L");
+    EXPECT_EQ(W->edtZoom->text(), "6");
+    EXPECT_EQ(Globals().ZoomLevel, 6);
+}
+
+// ---- the sheet --------------------------------------------------------------------
+
+class SheetTest : public GuiTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SheetTest, SheetShadowAndPageFollowTheZoom)
+{
+    Start({Write(PagedReport(1))});
+    Type(W->edtZoom, QString::number(GetParam()));
+    const tRenderer& r = *W->Renderer;
+    const double ppi = 96 * GetParam() / 100.0;
+    ASSERT_DOUBLE_EQ(r.PixelsPerInchX, ppi);
+    // The page bitmap and the paint box: the printable area.
+    EXPECT_EQ(W->PageBitmap->Image().size(), QSize(r.PageWidthPx, r.PageHeightPx));
+    EXPECT_EQ(W->Image1->size(), QSize(r.PageWidthPx, r.PageHeightPx));
+    // The sheet: the paper, with the unprintable margins on both sides.
+    const int mx = static_cast<int>(RoundHalfEven(r.LeftOffset * ppi)), my = static_cast<int>(RoundHalfEven(r.TopOffset * ppi));
+    EXPECT_EQ(W->shpNonPrintable->width(), r.PageWidthPx + static_cast<int>(RoundHalfEven(r.LeftOffset * 2 * ppi)));
+    EXPECT_EQ(W->shpNonPrintable->height(), r.PageHeightPx + static_cast<int>(RoundHalfEven(r.TopOffset * 2 * ppi)));
+    EXPECT_EQ(W->Image1->pos(), W->shpNonPrintable->pos() + QPoint(mx, my));
+    // The shadow a quarter inch down and right; scrolling half an inch past it.
+    const int quarter = static_cast<int>(RoundHalfEven(ppi * 0.25 + W->shpNonPrintable->x())) - W->shpNonPrintable->x();
+    EXPECT_EQ(W->shpShadow->geometry(), W->shpNonPrintable->geometry().translated(quarter, quarter));
+    const int half = static_cast<int>(RoundHalfEven(ppi * 0.5));
+    EXPECT_EQ(W->ScrollContent->size(), QSize(W->shpShadow->geometry().right() + 1 + half,
+                                              W->shpShadow->geometry().bottom() + 1 + half));
+    // Front to back: page, sheet, sizer, shadow.
+    const QObjectList& order = W->ScrollContent->children();
+    EXPECT_LT(order.indexOf(W->shpShadow), order.indexOf(W->shpNonPrintable));
+    EXPECT_EQ(order.last(), W->Image1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Zooms, SheetTest, ::testing::Values(25, 75, 100, 160),
+                         [](const auto& info) { return "Zoom" + std::to_string(info.param); });
+
+// ---- keys -------------------------------------------------------------------------
+
+TEST_F(GuiTest, PageKeysAndSpinButtonsStayWithinTheReport)
+{
+    Start({Write(PagedReport(5))});
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageUp);
+    EXPECT_EQ(W->CurrentPage, 1);
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_EQ(W->CurrentPage, 2);
+    EXPECT_EQ(W->edtPageNum->text(), "2");
+    EXPECT_TRUE(ShowsPage(2));
+    QTest::keyClick(W->edtPageNum, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(W->CurrentPage, 5);
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_EQ(W->CurrentPage, 5);
+    W->spnPageNum->DownButton->click();  // the down arrow is the next page
+    EXPECT_EQ(W->CurrentPage, 5);
+    W->spnPageNum->UpButton->click();
+    EXPECT_EQ(W->CurrentPage, 4);
+    EXPECT_TRUE(ShowsPage(4));
+    QTest::keyClick(W->edtPageNum, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(W->CurrentPage, 1);
+    W->spnPageNum->UpButton->click();
+    EXPECT_EQ(W->CurrentPage, 1);
+    W->LastPage1->trigger();
+    EXPECT_EQ(W->CurrentPage, 5);
+    W->FirstPage1->trigger();
+    EXPECT_EQ(W->CurrentPage, 1);
+    W->NextPage1->trigger();
+    EXPECT_EQ(W->CurrentPage, 2);
+    W->PrevPage1->trigger();
+    EXPECT_EQ(W->CurrentPage, 1);
+}
+
+TEST_F(GuiTest, PageDownRepeatsOnTheTimerAfter300AndThenEvery100Milliseconds)
+{
+    Start({Write(PagedReport(5))});
+    QTest::keyPress(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_EQ(W->CurrentPage, 2);
+    ASSERT_TRUE(W->tmrKeyRepeat->isActive());
+    EXPECT_EQ(W->tmrKeyRepeat->interval(), 200);
+    // First tick, at 200 ms: only arms the repeat.
+    W->tmrKeyRepeatTimer();
+    EXPECT_EQ(W->CurrentPage, 2);
+    EXPECT_TRUE(W->KeyRepeating);
+    EXPECT_EQ(W->tmrKeyRepeat->interval(), 100);
+    // Every tick after that, at 300 ms and then each 100 ms: one page.
+    W->tmrKeyRepeatTimer();
+    EXPECT_EQ(W->CurrentPage, 3);
+    W->tmrKeyRepeatTimer();
+    W->tmrKeyRepeatTimer();
+    EXPECT_EQ(W->CurrentPage, 5);
+    W->tmrKeyRepeatTimer();
+    EXPECT_EQ(W->CurrentPage, 5);  // stops at the last page
+    QTest::keyRelease(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_FALSE(W->tmrKeyRepeat->isActive());
+    EXPECT_FALSE(W->KeyRepeating);
+}
+
+TEST_F(GuiTest, HeldPageDownKeepsToTheRepeatTimesOnTheClock)
+{
+    Start({Write(PagedReport(6))});
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyPress(W->edtPageNum, Qt::Key_PageDown);
+    ASSERT_EQ(W->CurrentPage, 2);
+    QTRY_COMPARE_WITH_TIMEOUT(W->CurrentPage, 3, 5000);
+    const qint64 third = clock.elapsed();
+    EXPECT_GE(third, 300);
+    QTRY_COMPARE_WITH_TIMEOUT(W->CurrentPage, 4, 5000);
+    EXPECT_GE(clock.elapsed() - third, 100);
+    QTRY_COMPARE_WITH_TIMEOUT(W->CurrentPage, 6, 5000);
+    QTest::qWait(300);
+    EXPECT_EQ(W->CurrentPage, 6);
+    QTest::keyRelease(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_FALSE(W->tmrKeyRepeat->isActive());
+}
+
+TEST_F(GuiTest, ArrowKeysScrollByTheLineIncrementButNotBelowZero)
+{
+    Start({Write(PagedReport(1))});
+    W->resize(500, 400);
+    Type(W->edtZoom, "200");
+    QScrollBar* h = W->ScrollBox1->horizontalScrollBar();
+    QScrollBar* v = W->ScrollBox1->verticalScrollBar();
+    ASSERT_GT(h->maximum(), 50);
+    ASSERT_EQ(h->value(), 0);
+    QTest::keyClick(W->edtPageNum, Qt::Key_Left);
+    EXPECT_EQ(h->value(), 0);
+    QTest::keyClick(W->edtPageNum, Qt::Key_Right);
+    QTest::keyClick(W->edtPageNum, Qt::Key_Right);
+    EXPECT_EQ(h->value(), 2 * h->singleStep());
+    QTest::keyClick(W->edtPageNum, Qt::Key_Down);
+    EXPECT_EQ(v->value(), v->singleStep());
+    QTest::keyClick(W->edtPageNum, Qt::Key_Up);
+    EXPECT_EQ(v->value(), 0);
+    QTest::keyClick(W->edtPageNum, Qt::Key_Up);
+    EXPECT_EQ(v->value(), 0);
+}
+
+// ---- the mouse --------------------------------------------------------------------
+
+// A mouse event at a point of the screen, delivered to the widget under it
+// as the window system would: the widget's own position follows from where
+// the page is at that moment.
+void SendMouse(QWidget* W, QEvent::Type Type, QPoint Global, Qt::MouseButton Button, Qt::MouseButtons Buttons)
+{
+    QMouseEvent e(Type, QPointF(W->mapFromGlobal(Global)), QPointF(Global), Button, Buttons, Qt::NoModifier);
+    QApplication::sendEvent(W, &e);
+}
+
+TEST_F(GuiTest, DraggingThePageScrollsItWithHandAndFistCursors)
+{
+    Start({Write(PagedReport(1))});
+    W->resize(500, 400);
+    Type(W->edtZoom, "200");
+    QScrollBar* h = W->ScrollBox1->horizontalScrollBar();
+    QScrollBar* v = W->ScrollBox1->verticalScrollBar();
+    h->setValue(100);
+    v->setValue(100);
+    EXPECT_EQ(W->Image1->cursor().shape(), Qt::OpenHandCursor);
+
+    const QPoint grab = W->Image1->mapToGlobal(QPoint(300, 300));
+    SendMouse(W->Image1, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
+    EXPECT_TRUE(W->Dragging);
+    EXPECT_EQ(W->Image1->cursor().shape(), Qt::ClosedHandCursor);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ClosedHandCursor);
+    // The mouse moves 30 right and 40 up: the page follows it.
+    SendMouse(W->Image1, QEvent::MouseMove, grab + QPoint(30, -40), Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(h->value(), 70);
+    EXPECT_EQ(v->value(), 140);
+    // Further moves are measured from the grab, wherever the page now is.
+    SendMouse(W->Image1, QEvent::MouseMove, grab + QPoint(10, -10), Qt::NoButton, Qt::LeftButton);
+    EXPECT_EQ(h->value(), 90);
+    EXPECT_EQ(v->value(), 110);
+    SendMouse(W->Image1, QEvent::MouseButtonRelease, grab, Qt::LeftButton, Qt::NoButton);
+    EXPECT_FALSE(W->Dragging);
+    EXPECT_EQ(W->Image1->cursor().shape(), Qt::OpenHandCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(W->edtPageNum->hasFocus() || QApplication::focusWidget() == nullptr);
+}
+
+TEST_F(GuiTest, DragEndsWhenTheButtonIsNoLongerHeld)
+{
+    Start({Write(PagedReport(1))});
+    const QPoint grab = W->Image1->mapToGlobal(QPoint(50, 50));
+    SendMouse(W->Image1, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
+    ASSERT_TRUE(W->Dragging);
+    SendMouse(W->Image1, QEvent::MouseMove, grab + QPoint(10, 10), Qt::NoButton, Qt::NoButton);
+    EXPECT_FALSE(W->Dragging);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(GuiTest, ThreeQuickClicksOnAPageLabelToggleTheDiagnosticButtons)
+{
+    Start({Write(PagedReport(1))});
+    ASSERT_FALSE(W->DiagnosticPanel->isVisible());
+    for (int i = 0; i < 2; ++i)
+        QTest::mouseClick(W->lblPage, Qt::LeftButton);
+    EXPECT_FALSE(W->DiagnosticPanel->isVisible());
+    QTest::mouseClick(W->lblPage, Qt::LeftButton);
+    EXPECT_TRUE(W->DiagnosticPanel->isVisible());
+    // Slow clicks start counting again.
+    QTest::qWait(700);
+    QTest::mouseClick(W->Label2, Qt::LeftButton);
+    QTest::qWait(700);
+    QTest::mouseClick(W->Label2, Qt::LeftButton);
+    QTest::qWait(700);
+    QTest::mouseClick(W->Label2, Qt::LeftButton);
+    EXPECT_TRUE(W->DiagnosticPanel->isVisible());
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(W->lblPageCount, Qt::LeftButton);
+    EXPECT_FALSE(W->DiagnosticPanel->isVisible());
+}
+
+TEST_F(GuiTest, DiagnosticButtonsDrawOnThePage)
+{
+    Start({Write(PagedReport(1))});
+    const QImage page = W->PageBitmap->Image().copy();
+    W->cmdTestPattern->click();
+    EXPECT_TRUE(W->Renderer->TestPattern);
+    EXPECT_NE(W->PageBitmap->Image(), page);
+    QImage shot = W->grab().toImage();  // paints the sheet in its test-pattern colour
+    EXPECT_EQ(W->shpNonPrintable->palette().color(QPalette::Window), QColor(0, 128, 128));
+    W->cmdTestPattern->click();
+    W->cmdClear->click();
+    EXPECT_TRUE(InkBox(W->PageBitmap->Image()).Empty());
+    W->cmdShowPrintable->click();
+    // A dashed blue outline along the edges of the printable area.
+    const QImage& img = W->PageBitmap->Image();
+    int blue = 0;
+    for (int y = 0; y < img.height(); ++y)
+        blue += img.pixel(0, y) == qRgb(0, 0, 255);
+    EXPECT_GT(blue, img.height() / 4);
+    EXPECT_LT(blue, img.height());
+    W->cmdClear->click();
+    W->cmdDemoRotate->click();
+    EXPECT_FALSE(InkBox(W->PageBitmap->Image(), [](QRgb c) { return c != qRgb(255, 255, 255); }).Empty());
+    W->cmdRender->click();
+    EXPECT_TRUE(ShowsPage(1));
+    W->cmdViewStats->click();
+    ASSERT_FALSE(Services.Messages.empty());
+    EXPECT_EQ(Services.Messages.back().Caption, "Debug Information");
+    for (const char* part : {"Position of Image:", "Size of Invisible Bitmap:", "Position of Shadow:", "Printer Attributes:=",
+                             "Printer Capacitites:", "COM Server is not initialized."})
+        EXPECT_NE(Services.Messages.back().Text.find(part), std::string::npos) << part;
+}
+
+// ---- rendering while a pass runs --------------------------------------------------
+
+TEST_F(GuiTest, PageChangeDuringAPassStopsItAndDrawsTheLatestPage)
+{
+    Start({Write(PagedReport(300))});
+    int changes = 0;
+    Services.OnPump = [&] {
+        // The user picks page 3 while page 250 is being drawn.
+        if (W->Renderer->Rendering && W->CurrentPage == 250 && changes++ == 0)
+            W->edtPageNum->setText("3");
+    };
+    const int pumpsBefore = Services.Pumps;
+    Type(W->edtPageNum, "250");
+    Services.OnPump = nullptr;
+    EXPECT_GT(Services.Pumps, pumpsBefore);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(W->CurrentPage, 3);
+    EXPECT_EQ(W->edtPageNum->text(), "3");
+    EXPECT_TRUE(ShowsPage(3));
+    EXPECT_FALSE(W->Renderer->Rendering);
+}
+
+TEST_F(GuiTest, EscDuringAPassStopsIt)
+{
+    Start({Write(PagedReport(300))});
+    Services.OnPump = [&] {
+        if (W->Renderer->Rendering && !Ended)
+            QTest::keyClick(W->edtPageNum, Qt::Key_Escape);
+    };
+    Type(W->edtPageNum, "299");
+    Services.OnPump = nullptr;
+    EXPECT_TRUE(Ended);
+    EXPECT_FALSE(W->Renderer->Rendering);
+    EXPECT_LT(W->Renderer->CurrentPage, 299);  // the pass stopped early
+}
+
+// ---- clean-up -----------------------------------------------------------------------
+
+TEST_F(GuiTest, CleanUpDeletesTheListedRegularFilesOnly)
+{
+    Start({Write(PagedReport(1))});
+    const std::string a = Write("x", "A.JPG"), b = Write("y", "B.JPG");
+    const std::string folder = Dir.filePath("FOLDER").toStdString();
+    std::filesystem::create_directory(folder);
+    const std::string link = Dir.filePath("LINK.JPG").toStdString();
+    std::filesystem::create_symlink(b, link);
+    W->Renderer->ImagesToDelete = a + ";" + folder + ";" + link + ";" + Dir.filePath("GONE.JPG").toStdString() + ";" + b + "  ";
+    W->CleanUpFiles();
+    EXPECT_FALSE(std::filesystem::exists(a));
+    EXPECT_TRUE(std::filesystem::exists(folder));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    // The last item has no ";" after it: the rest of the list, spaces and all.
+    EXPECT_TRUE(std::filesystem::exists(b));
+    EXPECT_EQ(W->Renderer->ImagesToDelete, "");
+}
+
+TEST_F(GuiTest, ClosingTheWindowEndsTheProgram)
+{
+    Start({Write(PagedReport(1))});
+    W->close();
+    EXPECT_TRUE(Ended);
+    EXPECT_EQ(EndCode, 0);
+}
+
+TEST_F(GuiTest, CloseButtonAndExitHideAndEnd)
+{
+    Start({Write(PagedReport(1))});
+    W->cmdClose->click();
+    EXPECT_TRUE(Ended);
+    EXPECT_FALSE(W->isVisible());
+    EXPECT_FALSE(W->frmLoading->isVisible());
+}
+
+// ---- menus and the about window ---------------------------------------------------
+
+struct MenuCase {
+    const char* Name;
+    const char* Caption;
+    const char* Shortcut;
+    bool Enabled;
+};
+
+class MenuTest : public GuiTest, public ::testing::WithParamInterface<MenuCase> {};
+
+TEST_P(MenuTest, ItemHasItsCaptionShortcutAndState)
+{
+    Start({Write(PagedReport(1))});
+    auto* a = W->findChild<QAction*>(QString::fromLatin1(GetParam().Name));
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->text(), QString::fromLatin1(GetParam().Caption));
+    EXPECT_EQ(a->shortcut(), QKeySequence(QString::fromLatin1(GetParam().Shortcut)));
+    EXPECT_EQ(a->isEnabled(), GetParam().Enabled);
+    if (!GetParam().Enabled) {
+        EXPECT_EQ(a->toolTip(), "Not available yet");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Items, MenuTest,
+    ::testing::Values(MenuCase{"mnuOpenFile", "&Open File...", "Ctrl+O", false}, MenuCase{"mnuSaveAs", "Save &As...", "Ctrl+S", false},
+                      MenuCase{"mnuSaveAsPDF", "Save As PD&F...", "", false},
+                      MenuCase{"mnuSaveAsGraphic", "Save As &Graphic...", "Ctrl+G", false},
+                      MenuCase{"mnuPrintSetup", "Print &Setup...", "", false}, MenuCase{"mnuPrint", "&Print", "Ctrl+P", true},
+                      MenuCase{"mnuExit", "E&xit", "", true}, MenuCase{"AddAutoText1", "Add &Auto Text", "", false},
+                      MenuCase{"ModifyReport1", "&Modify Report", "Ctrl+M", false}, MenuCase{"Find1", "&Find", "Ctrl+F", false},
+                      MenuCase{"Again1", "&Again", "Ctrl+A", false}, MenuCase{"ZoomOut1", "Zoom &Out", "", true},
+                      MenuCase{"NextPage1", "&Next Page", "", true}, MenuCase{"LastPage1", "&Last Page", "", true},
+                      MenuCase{"Refresh1", "&Refresh", "F5", false}, MenuCase{"About1", "&About", "", true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(GuiTest, AboutWindowShowsTheVersion)
+{
+    Start({Write(PagedReport(1))});
+    W->About1->trigger();
+    ASSERT_NE(W->frmAbout, nullptr);
+    EXPECT_TRUE(W->frmAbout->isVisible());
+    EXPECT_EQ(W->frmAbout->lblTitle->text(), QStringLiteral("Quillard v%1.%2").arg(QUILLARD_VERSION_MAJOR).arg(QUILLARD_VERSION_MINOR));
+    EXPECT_EQ(W->frmAbout->lstVersion->item(0)->text(), "-- File Version Info --");
+    EXPECT_TRUE(W->frmAbout->lstVersion->item(2)->text().startsWith("FileVersion: " QUILLARD_VERSION));
+    W->frmAbout->cmdOk->click();
+    EXPECT_FALSE(W->frmAbout->isVisible());
+}
+
+TEST_F(GuiTest, PrintButtonReportsThatPrintingIsNotAvailable)
+{
+    Start({Write(PagedReport(1))});
+    W->cmdPrint->click();
+    EXPECT_TRUE(HasMessage("Error Printing", "Printing is not available in this build"));
+    EXPECT_FALSE(Ended);
+    EXPECT_TRUE(W->cmdPrint->isEnabled());
+    EXPECT_FALSE(W->PrintMode);
+}
+
+TEST_F(GuiTest, CloseAfterPrintEndsEvenWhenPrintingFailed)
+{
+    Start({Write(PagedReport(1))});
+    W->CloseAfterPrint = true;
+    W->DoPrint();
+    EXPECT_TRUE(Ended);
+    EXPECT_FALSE(W->isVisible());
+}
+
+}  // namespace
+}  // namespace quillard::test
