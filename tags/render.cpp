@@ -60,12 +60,18 @@ void Handler(const std::string& Caption, F&& f)
 // Start of the last "DATA=" (any letter case) in s, or npos.
 size_t LastDataPos(const std::string& s)
 {
-    if (s.size() < 5)
-        return std::string::npos;
-    for (size_t i = s.size() - 5 + 1; i-- > 0;) {
+    // Lines hold few "=": look back from each of them.
+    size_t end = s.size();
+    while (end > 4) {
+        const void* hit = memrchr(s.data() + 4, '=', end - 4);
+        if (!hit)
+            break;
+        const size_t eq = static_cast<const char*>(hit) - s.data();
+        const size_t i = eq - 4;
         if ((s[i] == 'D' || s[i] == 'd') && (s[i + 1] == 'A' || s[i + 1] == 'a') && (s[i + 2] == 'T' || s[i + 2] == 't') &&
-            (s[i + 3] == 'A' || s[i + 3] == 'a') && s[i + 4] == '=')
+            (s[i + 3] == 'A' || s[i + 3] == 'a'))
             return i;
+        end = eq;
     }
     return std::string::npos;
 }
