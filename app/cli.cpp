@@ -117,6 +117,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
          cl.Mode == TCommandLine::TMode::Pdf) &&
         cl.Report.empty())
         return fail("no report named");
+    if (cl.FirstPage > 0 && cl.Mode != TCommandLine::TMode::Pdf)
+        return fail("--pages goes with --pdf; a picture takes --page N");
     return cl;
 }
 

@@ -93,22 +93,6 @@ TEST(PdfMakerFacade, PageSizeReadsAndWritesInDeviceUnits)
     EXPECT_EQ(m.PageWidth(), 295);
 }
 
-TEST(PdfMakerFacade, PropertiesReachTheWriter)
-{
-    tPDFMaker m;
-    m.SetTitle("T");
-    m.SetAuthor("A");
-    m.SetOrientation(poLandscape);
-    m.SetLineWidth(5);
-    TPrintPDF& w = m.Canvas()->Writer();
-    EXPECT_EQ(w.TITLE, "T");
-    EXPECT_EQ(w.Author, "A");
-    EXPECT_EQ(w.Orientation, poLandscape);
-    EXPECT_EQ(w.LineWidth, 5);
-    EXPECT_EQ(m.Producer(), TPrintPDF::Attribution);
-    EXPECT_EQ(m.Font().FontNumber, 4);
-}
-
 TEST(PdfMakerFacade, LentSurfaceComesBack)
 {
     tPDFMaker m;

@@ -284,6 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
         PdfFailCase{"ReversedRange", {"--pdf", "@x.pdf", "--pages", "3-2", Example}, 2, "--pages needs"},
         PdfFailCase{"ZeroPage", {"--pdf", "@x.pdf", "--pages", "0-2", Example}, 2, "--pages needs"},
         PdfFailCase{"NotARange", {"--pdf", "@x.pdf", "--pages", "two", Example}, 2, "--pages needs"},
+        PdfFailCase{"PagesWithoutPdf", {"--png", "@x.png", "--pages", "1-2", Example}, 2, "--pages goes with --pdf"},
         PdfFailCase{"RangePastTheEnd", {"--pdf", "@x.pdf", "--pages", "7-9", Example}, 1, "there is no page 7"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
