@@ -44,7 +44,8 @@ void MakeReport(const std::string& Path, int Pages)
 
 struct TRun {
     bool Ok = false;
-    double Seconds = 0;
+    double Seconds = 0;     // wall clock
+    double CpuSeconds = 0;  // user and system time of the program
     double PeakMB = 0;
     long long OutputBytes = 0;
 };
@@ -77,6 +78,7 @@ TRun Run(const std::vector<std::string>& Argv, const std::string& StdoutPath, co
     ::wait4(pid, &status, 0, &ru);
     r.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     r.PeakMB = ru.ru_maxrss / 1024.0;
+    r.CpuSeconds = ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     r.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     struct stat st {};
     if (::stat(OutputFile.c_str(), &st) == 0)
@@ -100,6 +102,12 @@ TRun Measure(const std::vector<std::string>& Argv, const std::string& StdoutPath
     return median;
 }
 
+void Print(int Pages, const char* Program, const TRun& R)
+{
+    std::printf("%8d  %-10s %9.3f %12.0f %9.3f %14.0f %9.1f %10.1f\n", Pages, Program, R.Seconds, Pages / R.Seconds,
+                R.CpuSeconds, Pages / R.CpuSeconds, R.PeakMB, R.OutputBytes / 1048576.0);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -120,7 +128,8 @@ int main(int argc, char** argv)
     if (!haveTextToPdf)
         std::printf("%s is missing (package cups-filters): timing quillard alone\n", TextToPdf);
     std::printf("median of %d runs; pages are report pages (60 lines of 80 characters)\n\n", Runs);
-    std::printf("%8s  %-10s %9s %12s %10s %12s\n", "pages", "program", "seconds", "pages/s", "peak MB", "output MB");
+    std::printf("%8s  %-10s %9s %12s %9s %14s %9s %10s\n", "pages", "program", "seconds", "pages/s", "CPU s",
+                "pages/CPU s", "peak MB", "output MB");
 
     bool allMet = true;
     for (int pages : sizes) {
@@ -133,17 +142,16 @@ int main(int argc, char** argv)
             allMet = false;
             continue;
         }
-        std::printf("%8d  %-10s %9.3f %12.0f %10.1f %12.1f\n", pages, "quillard", q.Seconds, pages / q.Seconds, q.PeakMB,
-                    q.OutputBytes / 1048576.0);
+        Print(pages, "quillard", q);
         bool met = !(pages >= 10000 && q.PeakMB >= 100);
         if (haveTextToPdf) {
             const std::string theirs = dir + "/texttopdf.pdf";
             TRun t = Measure({TextToPdf, "1", "user", "title", "1", "", report}, theirs, theirs);
             if (t.Ok) {
-                std::printf("%8d  %-10s %9.3f %12.0f %10.1f %12.1f\n", pages, "texttopdf", t.Seconds, pages / t.Seconds,
-                            t.PeakMB, t.OutputBytes / 1048576.0);
+                Print(pages, "texttopdf", t);
                 const double ratio = t.Seconds / q.Seconds;
-                std::printf("%8s  quillard is %.1f times as fast (target 5)%s\n", "", ratio,
+                std::printf("%8s  quillard is %.1f times as fast by the clock, %.1f by CPU time (target 5)%s\n", "", ratio,
+                            t.CpuSeconds / q.CpuSeconds,
                             pages >= 10000 ? (q.PeakMB < 100 ? "; peak memory under 100 MB" : "; peak memory 100 MB or more")
                                            : "");
                 met = met && ratio >= 5;
