@@ -3,6 +3,7 @@
 // tests look into (content streams, objects, cross-reference table).
 #pragma once
 
+#include <QDir>
 #include <QProcess>
 #include <QStringList>
 #include <cstdlib>
@@ -72,6 +73,13 @@ inline std::string PdfInfo(const std::string& Path, const std::string& Field)
         return v;
     }
     return "(no " + Field + ")";
+}
+
+// Every PDF file left in a folder passes qpdf --check.
+inline void ExpectEveryPdfChecks(const QString& Folder)
+{
+    for (const QString& name : QDir(Folder).entryList({"*.pdf"}, QDir::Files))
+        EXPECT_TRUE(PassesQpdfCheck(QDir(Folder).filePath(name).toStdString()));
 }
 
 inline std::string ReadBytes(const std::string& Path)

@@ -16,6 +16,12 @@ class PdfJobTest : public EngineTest {
 protected:
     TScopedEnv Epoch{"SOURCE_DATE_EPOCH", "1700000000"};
 
+    void TearDown() override
+    {
+        ExpectEveryPdfChecks(Dir.path());
+        EngineTest::TearDown();
+    }
+
     std::string Out(const std::string& Name = "out.pdf") { return Dir.filePath(QString::fromStdString(Name)).toStdString(); }
 
     int MakePdf(const std::string& Report, const std::string& Target)
@@ -202,6 +208,7 @@ const QString Example = QStringLiteral(QUILLARD_SOURCE_DIR "/examples/statement.
 class PdfCommandLineTest : public ::testing::Test {
 protected:
     QTemporaryDir Dir;
+    void TearDown() override { ExpectEveryPdfChecks(Dir.path()); }
     QString Path(const QString& Name) { return Dir.filePath(Name); }
 };
 
