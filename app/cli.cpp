@@ -28,6 +28,9 @@ const char* const Usage =
     "  --png OUT.png        draw one page as a PNG picture\n"
     "      --page N         the page to draw (default 1)\n"
     "      --zoom PCT       zoom in percent of 96 dots per inch (default 100)\n"
+    "  --pdf OUT.pdf        write the report as a PDF file; the exit status is the\n"
+    "                       PDF job's result (0 success, 1 to 4 failure)\n"
+    "      --pages A-B      only pages A to B (or one page: --pages A)\n"
     "  --count-pages        print the number of pages of the report\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n";
@@ -44,6 +47,16 @@ bool ParsePositive(const std::string& s, int Max, int& Out)
         return false;
     Out = static_cast<int>(v);
     return true;
+}
+
+// "A-B" or "A", 1 <= A <= B.
+bool ParseRange(const std::string& s, int& From, int& To)
+{
+    const size_t dash = s.find('-');
+    if (dash == std::string::npos)
+        return ParsePositive(s, 1000000, From) && ParsePositive(s, 1000000, To);
+    return ParsePositive(s.substr(0, dash), 1000000, From) && ParsePositive(s.substr(dash + 1), 1000000, To) &&
+           From <= To;
 }
 
 }  // namespace
@@ -75,6 +88,14 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             if (!value(cl.Output) || cl.Output.empty())
                 return fail("--png needs the name of the picture to write");
             cl.Mode = TCommandLine::TMode::Png;
+        } else if (a == "--pdf") {
+            if (!value(cl.Output) || cl.Output.empty())
+                return fail("--pdf needs the name of the PDF file to write");
+            cl.Mode = TCommandLine::TMode::Pdf;
+        } else if (a == "--pages") {
+            std::string v;
+            if (!value(v) || !ParseRange(v, cl.FirstPage, cl.LastPage))
+                return fail("--pages needs a page range A-B with 1 <= A <= B <= 1000000");
         } else if (a == "--count-pages") {
             cl.Mode = TCommandLine::TMode::CountPages;
         } else if (a == "--page") {
@@ -93,8 +114,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             return fail("more than one report named: " + cl.Report + " and " + a);
         }
     }
-    if ((cl.Mode == TCommandLine::TMode::Png || cl.Mode == TCommandLine::TMode::CountPages) && cl.Report.empty())
+    if ((cl.Mode == TCommandLine::TMode::Png || cl.Mode == TCommandLine::TMode::CountPages ||
+         cl.Mode == TCommandLine::TMode::Pdf) &&
+        cl.Report.empty())
         return fail("no report named");
+    if (cl.FirstPage > 0 && cl.Mode != TCommandLine::TMode::Pdf)
+        return fail("--pages goes with --pdf; a picture takes --page N");
     return cl;
 }
 
@@ -152,6 +177,32 @@ int RunPng(const TCommandLine& cl)
     return 0;
 }
 
+// Writes the report as a PDF through the PDF job; the exit status is the
+// job's result code.
+int RunPdf(const TCommandLine& cl)
+{
+    tRenderer r;
+    if (!r.OpenFile(cl.Report, nullptr))
+        return 1;
+    if (cl.FirstPage > 0) {
+        r.UsePageRange = 2;
+        r.RangeFrom = cl.FirstPage;
+        r.RangeTo = cl.LastPage;
+    }
+    Globals().LastErrorMessage.clear();
+    const int result = r.MakePDF(nullptr, cl.Output);
+    if (result != 0) {
+        std::fprintf(stderr, "quillard: %s\n", Globals().LastErrorMessage.c_str());
+        return result;
+    }
+    if (cl.FirstPage > r.CurrentPage) {
+        std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d (%s holds one empty page)\n",
+                     cl.Report.c_str(), r.CurrentPage, r.CurrentPage == 1 ? "" : "s", cl.FirstPage, cl.Output.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int RunCountPages(const TCommandLine& cl)
 {
     tRenderer r;
@@ -204,6 +255,8 @@ int RunCommandLine(int argc, char** argv)
 
     if (cl.Mode == TCommandLine::TMode::Png)
         return RunPng(cl);
+    if (cl.Mode == TCommandLine::TMode::Pdf)
+        return RunPdf(cl);
     return RunCountPages(cl);
 }
 

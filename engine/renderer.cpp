@@ -97,6 +97,13 @@ void tRenderer::SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
     Canvas = std::move(ACanvas);
 }
 
+std::unique_ptr<TRenderingCanvas> tRenderer::SwapCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
+{
+    std::unique_ptr<TRenderingCanvas> previous = std::move(Canvas);
+    SetCanvas(std::move(ACanvas));
+    return previous;
+}
+
 // ---------------------------------------------------------------------------
 // Spans
 

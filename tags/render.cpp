@@ -7,7 +7,7 @@
 #include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
-#include "surfaces/pdfmaker.h"
+#include "surfaces/pdfcanvas.h"
 
 #include <cerrno>
 #include <cmath>
