@@ -93,6 +93,11 @@ void tRenderer::StartPendingPage(tRenderState& State)
     ++PageNumber;
     AtLineStart = true;
     State.PageBreakPending = false;
+    // The spans keep what they processed on the page in hand; holding the
+    // whole report there would make memory grow with the page count.
+    for (auto& span : Spans)
+        if (span)
+            span->Text.clear();
     const bool inRange = (State.FromPage <= 0 || State.FromPage < CurrentPage) &&
                          (State.ToPage <= 0 || State.ToPage >= CurrentPage);
     if (Printing && !MakingPdf && Printer().Printing() && inRange) {
