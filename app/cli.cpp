@@ -1,8 +1,10 @@
 #include "app/cli.h"
 
 #include "engine/globals.h"
+#include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
+#include "surfaces/cupsprinter.h"
 #include "surfaces/fontlist.h"
 #include "surfaces/helpers.h"
 #include "surfaces/imagecanvas.h"
@@ -30,8 +32,13 @@ const char* const Usage =
     "      --zoom PCT       zoom in percent of 96 dots per inch (default 100)\n"
     "  --pdf OUT.pdf        write the report as a PDF file; the exit status is the\n"
     "                       PDF job's result (0 success, 1 to 4 failure)\n"
-    "      --pages A-B      only pages A to B (or one page: --pages A)\n"
+    "      --pages A-B      only pages A to B (or one page: --pages A), with --pdf or --print\n"
     "  --count-pages        print the number of pages of the report\n"
+    "  --print              print the report and exit\n"
+    "      --printer NAME   the printer to print on (default: the system's default)\n"
+    "      --copies N       number of copies, each a job of its own (default 1)\n"
+    "      --pages A-B      print pages A to B only (or one page: --pages A)\n"
+    "  --list-printers      list the printers, the default one marked\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n";
 
@@ -50,13 +57,12 @@ bool ParsePositive(const std::string& s, int Max, int& Out)
 }
 
 // "A-B" or "A", 1 <= A <= B.
-bool ParseRange(const std::string& s, int& From, int& To)
+bool ParsePageRange(const std::string& s, int& From, int& To)
 {
     const size_t dash = s.find('-');
     if (dash == std::string::npos)
-        return ParsePositive(s, 1000000, From) && ParsePositive(s, 1000000, To);
-    return ParsePositive(s.substr(0, dash), 1000000, From) && ParsePositive(s.substr(dash + 1), 1000000, To) &&
-           From <= To;
+        return ParsePositive(s, 1000000, From) && (To = From, true);
+    return ParsePositive(s.substr(0, dash), 1000000, From) && ParsePositive(s.substr(dash + 1), 1000000, To) && From <= To;
 }
 
 }  // namespace
@@ -92,12 +98,23 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             if (!value(cl.Output) || cl.Output.empty())
                 return fail("--pdf needs the name of the PDF file to write");
             cl.Mode = TCommandLine::TMode::Pdf;
-        } else if (a == "--pages") {
-            std::string v;
-            if (!value(v) || !ParseRange(v, cl.FirstPage, cl.LastPage))
-                return fail("--pages needs a page range A-B with 1 <= A <= B <= 1000000");
         } else if (a == "--count-pages") {
             cl.Mode = TCommandLine::TMode::CountPages;
+        } else if (a == "--print") {
+            cl.Mode = TCommandLine::TMode::Print;
+        } else if (a == "--list-printers") {
+            cl.Mode = TCommandLine::TMode::ListPrinters;
+        } else if (a == "--printer") {
+            if (!value(cl.Printer) || cl.Printer.empty())
+                return fail("--printer needs the name of a printer");
+        } else if (a == "--copies") {
+            std::string v;
+            if (!value(v) || !ParsePositive(v, 999, cl.Copies))
+                return fail("--copies needs a number from 1 to 999");
+        } else if (a == "--pages") {
+            std::string v;
+            if (!value(v) || !ParsePageRange(v, cl.RangeFrom, cl.RangeTo))
+                return fail("--pages needs a page range such as 2-5 (pages from 1 to 1000000)");
         } else if (a == "--page") {
             std::string v;
             if (!value(v) || !ParsePositive(v, 1000000, cl.Page))
@@ -115,11 +132,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
         }
     }
     if ((cl.Mode == TCommandLine::TMode::Png || cl.Mode == TCommandLine::TMode::CountPages ||
-         cl.Mode == TCommandLine::TMode::Pdf) &&
+         cl.Mode == TCommandLine::TMode::Pdf || cl.Mode == TCommandLine::TMode::Print) &&
         cl.Report.empty())
         return fail("no report named");
-    if (cl.FirstPage > 0 && cl.Mode != TCommandLine::TMode::Pdf)
-        return fail("--pages goes with --pdf; a picture takes --page N");
+    if (cl.RangeFrom > 0 && cl.Mode != TCommandLine::TMode::Pdf && cl.Mode != TCommandLine::TMode::Print)
+        return fail("--pages goes with --pdf or --print; a picture takes --page N");
     return cl;
 }
 
@@ -146,6 +163,7 @@ int RunPng(const TCommandLine& cl)
     tRenderer r;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
+    r.GetCapacities();
     r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
     r.SetScale(cl.Zoom / 100.0 > 10 ? 10 : cl.Zoom / 100.0);
     if (cl.Zoom > 1000 || r.PageWidthPx < 1 || r.PageHeightPx < 1 ||
@@ -184,10 +202,10 @@ int RunPdf(const TCommandLine& cl)
     tRenderer r;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
-    if (cl.FirstPage > 0) {
+    if (cl.RangeFrom > 0) {
         r.UsePageRange = 2;
-        r.RangeFrom = cl.FirstPage;
-        r.RangeTo = cl.LastPage;
+        r.RangeFrom = cl.RangeFrom;
+        r.RangeTo = cl.RangeTo;
     }
     Globals().LastErrorMessage.clear();
     const int result = r.MakePDF(nullptr, cl.Output);
@@ -195,9 +213,9 @@ int RunPdf(const TCommandLine& cl)
         std::fprintf(stderr, "quillard: %s\n", Globals().LastErrorMessage.c_str());
         return result;
     }
-    if (cl.FirstPage > r.CurrentPage) {
+    if (cl.RangeFrom > r.CurrentPage) {
         std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d (%s holds one empty page)\n",
-                     cl.Report.c_str(), r.CurrentPage, r.CurrentPage == 1 ? "" : "s", cl.FirstPage, cl.Output.c_str());
+                     cl.Report.c_str(), r.CurrentPage, r.CurrentPage == 1 ? "" : "s", cl.RangeFrom, cl.Output.c_str());
         return 1;
     }
     return 0;
@@ -208,6 +226,7 @@ int RunCountPages(const TCommandLine& cl)
     tRenderer r;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
+    r.GetCapacities();
     r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
     r.SetScale(r.GetScale());
     if (!r.RenderPages(nullptr, 0, nullptr, 0)) {
@@ -215,6 +234,61 @@ int RunCountPages(const TCommandLine& cl)
         return 1;
     }
     std::printf("%d\n", r.CurrentPage);
+    return 0;
+}
+
+int RunListPrinters(TCupsPrinterLayer& Layer)
+{
+    const std::vector<std::string> names = Layer.Printers();
+    if (names.empty()) {
+        std::fprintf(stderr, "quillard: no printers: %s\n", Layer.LastError().c_str());
+        return 1;
+    }
+    for (int i = 0; i < static_cast<int>(names.size()); ++i)
+        std::printf("%s%s\n", names[i].c_str(), i == Layer.DefaultIndex() ? " (default)" : "");
+    return 0;
+}
+
+// Prints the report as the print job does, one job per copy; the jobs handed
+// to the spooler are listed on standard output.
+int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
+{
+    if (Layer.Count() == 0) {
+        std::fprintf(stderr, "quillard: no printer to print on: %s\n", Layer.LastError().c_str());
+        return 1;
+    }
+    if (!cl.Printer.empty()) {
+        const int index = Layer.IndexOf(cl.Printer);
+        if (index < 0) {
+            std::fprintf(stderr, "quillard: there is no printer named %s\n", cl.Printer.c_str());
+            return 1;
+        }
+        Layer.SetPrinterIndex(index);
+    }
+    tRenderer r;
+    if (!r.OpenFile(cl.Report, nullptr))
+        return 1;
+    r.GetCapacities();
+    if (cl.RangeFrom > 0) {
+        // A range past the end would print an empty page.
+        const int pages = r.CountPages();
+        if (pages < cl.RangeFrom) {
+            std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", cl.Report.c_str(), pages,
+                         pages == 1 ? "" : "s", cl.RangeFrom);
+            return 1;
+        }
+        r.UsePageRange = 2;
+        r.RangeFrom = cl.RangeFrom;
+        r.RangeTo = cl.RangeTo;
+    }
+    r.Copies = cl.Copies;
+    const bool printed = r.Print(nullptr);
+    for (const std::string& job : Layer.SubmittedJobs())
+        std::printf("%s\n", job.c_str());
+    if (!printed) {
+        std::fprintf(stderr, "quillard: the report was not printed\n");
+        return 1;
+    }
     return 0;
 }
 
@@ -242,6 +316,14 @@ int RunCommandLine(int argc, char** argv)
     default:
         break;
     }
+    // Printers are those of the print spooler.
+    TCupsPrinterLayer printers;
+    SetPrinterLayer(&printers);
+    struct TRestore {
+        ~TRestore() { SetPrinterLayer(nullptr); }
+    } restore;
+    if (cl.Mode == TCommandLine::TMode::ListPrinters)
+        return RunListPrinters(printers);
     if (!CheckReadable(cl.Report))
         return 1;
 
@@ -257,6 +339,8 @@ int RunCommandLine(int argc, char** argv)
         return RunPng(cl);
     if (cl.Mode == TCommandLine::TMode::Pdf)
         return RunPdf(cl);
+    if (cl.Mode == TCommandLine::TMode::Print)
+        return RunPrint(cl, printers);
     return RunCountPages(cl);
 }
 

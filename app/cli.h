@@ -7,12 +7,14 @@
 namespace quillard {
 
 struct TCommandLine {
-    enum class TMode { None, Help, Version, Png, CountPages, Pdf } Mode = TMode::None;
+    enum class TMode { None, Help, Version, Png, CountPages, Pdf, Print, ListPrinters } Mode = TMode::None;
     std::string Output;
     std::string Report;
     int Page = 1;
     int Zoom = 100;
-    int FirstPage = 0, LastPage = 0;  // --pages A-B; 0 = all pages
+    std::string Printer;          // --printer: queue to print on (blank: the default)
+    int Copies = 1;               // --copies
+    int RangeFrom = 0, RangeTo = 0;  // --pages A-B (0: all pages)
     std::string Error;  // set when the arguments cannot be used
 };
 

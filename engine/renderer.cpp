@@ -191,40 +191,6 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd)
 }
 
 // ---------------------------------------------------------------------------
-// Opening a report
-
-bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
-{
-    FileName = AFileName;
-    try {
-        Orientation = Printer().CanOrientation() ? static_cast<uint8_t>(Printer().Orientation()) : 0;
-    } catch (...) {
-        Orientation = 0;
-    }
-    Tray = 0;
-    FixedFontName = "Courier New";
-    PropFontName = "Times New Roman";
-    if (Spans[1])
-        Spans[1]->LinesPerPage = 0;
-    ColourMode = true;
-    if (FileName.empty())
-        return true;
-    try {
-        TByteFile f;
-        f.Open(FileName);
-        FileSize = f.Size();
-        if (Gauge) {
-            Gauge->MaxValue = static_cast<int>(std::min<int64_t>(FileSize, INT32_MAX));
-            Gauge->Progress = 1;
-        }
-    } catch (const std::exception& e) {
-        ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
-        return false;
-    }
-    return true;
-}
-
-// ---------------------------------------------------------------------------
 // The page pass
 
 bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, int ToPage)

@@ -109,6 +109,9 @@ public:
     void DrawPrintableArea();
     void DrawTestPattern();
     void GetCapacities();
+    // Prints the report (or its page range) on the current printer, Copies
+    // times as separate documents; true when every copy reached the printer.
+    bool Print(TGauge* Gauge);
 
     // ---- jobs ------------------------------------------------------------
     // Writes the report (or RangeFrom..RangeTo when UsePageRange is set) as
