@@ -875,6 +875,11 @@ void TfrmPreviewer::Render()
     if (!Renderer || IsBlank(ReportFileName))
         return;
     setWindowTitle(FromBytes(Renderer->FileName) + QStringLiteral(" -- Quillard Previewer"));
+    if (Renderer->Printing) {
+        // The renderer draws on the printer now; the page follows the job.
+        FRenderAfterPrint = true;
+        return;
+    }
     RenderAgain = true;
     if (Renderer->Rendering) {
         // Asked again while a pass runs (from a key, a click or a paint
@@ -926,7 +931,7 @@ int TfrmPreviewer::CountPages()
 {
     if (!Renderer || IsBlank(ReportFileName))
         return 0;
-    if (Renderer->Rendering)
+    if (Renderer->Rendering || Renderer->Printing)
         return PageCount;  // no pass within a pass
     int count = 0;
     FCounting = true;
@@ -1011,7 +1016,7 @@ void TfrmPreviewer::ApplyPaperSize()
                               " pixels at this zoom: not enough memory");
     // While a pass draws, its bitmap stays; the pass that follows takes one
     // of the new size.
-    if (!Renderer->Rendering &&
+    if (!Renderer->Rendering && !Renderer->Printing &&
         (!PageBitmap || PageBitmap->Image().width() != w || PageBitmap->Image().height() != h))
         NewPageBitmap();
 
@@ -1084,8 +1089,9 @@ void TfrmPreviewer::edtZoomChange()
                 edtZoom->setText(digits);
                 return;
             }
-            if (FCounting) {
-                // The page count of a report is made at one zoom.
+            if (FCounting || Renderer->Printing) {
+                // The page count of a report is made at one zoom, and a
+                // print job at the printer's.
                 edtZoom->setText(PrevZoomText);
                 return;
             }
@@ -1331,6 +1337,17 @@ void TfrmPreviewer::EndDrag()
 
 void TfrmPreviewer::DoPrint()
 {
+    if (Renderer && Renderer->Rendering && !Renderer->Printing) {
+        // Asked while the preview draws (through the message pump): a job
+        // started inside that pass would pull its page from under it. The
+        // pass stops, and the job starts once it has.
+        Renderer->Abort();
+        QTimer::singleShot(0, this, [this] {
+            if (!Terminated)
+                DoPrint();
+        });
+        return;
+    }
     if (Renderer) {
         if (frmLoading)
             frmLoading->Gauge1->Reset();
@@ -1339,23 +1356,30 @@ void TfrmPreviewer::DoPrint()
         SetPrintMode(true);
         PrintFailed = false;
         try {
-            // The print job of the renderer is not part of this build.
-            throw std::runtime_error("Printing is not available in this build of Quillard.");
+            // The job shows its own failures.
+            if (!Renderer->Print(frmLoading ? &frmLoading->Gauge1->Gauge : nullptr))
+                PrintFailed = true;
         } catch (const std::exception& e) {
             PrintFailed = true;
             ShowMessage(e.what(), "Error Printing");
         }
+        SyncGauges();
     } else {
         PrintFailed = true;
     }
     if (CloseAfterPrint) {
         QuitQuillard();
-    } else {
+    } else if (!Terminated) {
         if (isVisible()) {
             hide();
             show();
         }
         SetPrintMode(false);
+        if (FRenderAfterPrint) {
+            // The page was changed while the job ran.
+            FRenderAfterPrint = false;
+            Render();
+        }
     }
 }
 

@@ -267,6 +267,7 @@ private:
     bool FActivationPosted = false;
     bool FCounting = false;
     bool FRenderScheduled = false;
+    bool FRenderAfterPrint = false;
     bool FDragCursor = false;
     bool FDestroyed = false;
     bool FPrintSetupAvailable = false;

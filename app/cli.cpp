@@ -4,8 +4,10 @@
 #include "app/switches.h"
 
 #include "engine/globals.h"
+#include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
+#include "surfaces/cupsprinter.h"
 #include "surfaces/fontlist.h"
 #include "surfaces/helpers.h"
 #include "surfaces/imagecanvas.h"
@@ -34,7 +36,8 @@ const char* const Usage =
     "Switches of the preview window:\n"
     "  /DELETE, /DEL, /D, --delete   delete the report when the program ends\n"
     "  /PREVIEW, /VIEW, /V, --preview  keep the preview open after /PRINT\n"
-    "  /PRINT, /P, --print          print the report, then end (unless /PREVIEW)\n"
+    "  /PRINT, /P                   print the report, then end (unless /PREVIEW);\n"
+    "                               --print is the same beside another switch\n"
     "  /REGSVR, /REG, /R            register the automation server\n"
     "  /UNREGSVR, /UNREG, /U        remove the automation server's registration\n"
     "Without a report the open-document window asks for one.\n"
@@ -43,7 +46,15 @@ const char* const Usage =
     "  --png OUT.png        draw one page as a PNG picture\n"
     "      --page N         the page to draw (default 1)\n"
     "      --zoom PCT       zoom in percent of 96 dots per inch (default 100)\n"
+    "  --pdf OUT.pdf        write the report as a PDF file; the exit status is the\n"
+    "                       PDF job's result (0 success, 1 to 4 failure)\n"
+    "      --pages A-B      only pages A to B (or one page: --pages A), with --pdf or --print\n"
     "  --count-pages        print the number of pages of the report\n"
+    "  --print              print the report and exit, without windows\n"
+    "      --printer NAME   the printer to print on (default: the system's default)\n"
+    "      --copies N       number of copies, each a job of its own (default 1)\n"
+    "      --pages A-B      print pages A to B only (or one page: --pages A)\n"
+    "  --list-printers      list the printers, the default one marked\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n";
 
@@ -61,14 +72,45 @@ bool ParsePositive(const std::string& s, int Max, int& Out)
     return true;
 }
 
+// "A-B" or "A", 1 <= A <= B.
+bool ParsePageRange(const std::string& s, int& From, int& To)
+{
+    const size_t dash = s.find('-');
+    if (dash == std::string::npos)
+        return ParsePositive(s, 1000000, From) && (To = From, true);
+    return ParsePositive(s.substr(0, dash), 1000000, From) && ParsePositive(s.substr(dash + 1), 1000000, To) && From <= To;
+}
+
 }  // namespace
 
 namespace {
 
 bool IsHeadlessOption(const std::string& a)
 {
-    return a == "--help" || a == "-h" || a == "--version" || a == "--png" || a == "--count-pages" || a == "--page" ||
+    return a == "--help" || a == "-h" || a == "--version" || a == "--png" || a == "--pdf" || a == "--count-pages" ||
+           a == "--list-printers" || a == "--printer" || a == "--copies" || a == "--pages" || a == "--page" ||
            a == "--zoom";
+}
+
+// A switch of the preview window other than --print.
+bool IsWindowSwitch(const std::string& a)
+{
+    if (a == "--print")
+        return false;
+    const TSwitch s = ClassifyParameter(a);
+    return s != TSwitch::ReportPath && s != TSwitch::Ignored;
+}
+
+// The command line is for the preview window unless it names a headless
+// option. --print alone prints without windows, as /PRINT alone prints and
+// ends; beside a switch of the window (--preview, --delete, /D ...) it is the
+// window's print switch.
+bool ForTheWindow(const std::vector<std::string>& Args)
+{
+    if (std::any_of(Args.begin(), Args.end(), IsHeadlessOption))
+        return false;
+    const bool print = std::find(Args.begin(), Args.end(), "--print") != Args.end();
+    return !print || std::any_of(Args.begin(), Args.end(), IsWindowSwitch);
 }
 
 }  // namespace
@@ -80,7 +122,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
         cl.Error = msg;
         return cl;
     };
-    if (std::none_of(Args.begin(), Args.end(), IsHeadlessOption)) {
+    if (ForTheWindow(Args)) {
         // The preview window, with its switches; of the long options it
         // knows only its own.
         for (const std::string& a : Args)
@@ -109,8 +151,27 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             if (!value(cl.Output) || cl.Output.empty())
                 return fail("--png needs the name of the picture to write");
             cl.Mode = TCommandLine::TMode::Png;
+        } else if (a == "--pdf") {
+            if (!value(cl.Output) || cl.Output.empty())
+                return fail("--pdf needs the name of the PDF file to write");
+            cl.Mode = TCommandLine::TMode::Pdf;
         } else if (a == "--count-pages") {
             cl.Mode = TCommandLine::TMode::CountPages;
+        } else if (a == "--print") {
+            cl.Mode = TCommandLine::TMode::Print;
+        } else if (a == "--list-printers") {
+            cl.Mode = TCommandLine::TMode::ListPrinters;
+        } else if (a == "--printer") {
+            if (!value(cl.Printer) || cl.Printer.empty())
+                return fail("--printer needs the name of a printer");
+        } else if (a == "--copies") {
+            std::string v;
+            if (!value(v) || !ParsePositive(v, 999, cl.Copies))
+                return fail("--copies needs a number from 1 to 999");
+        } else if (a == "--pages") {
+            std::string v;
+            if (!value(v) || !ParsePageRange(v, cl.RangeFrom, cl.RangeTo))
+                return fail("--pages needs a page range such as 2-5 (pages from 1 to 1000000)");
         } else if (a == "--page") {
             std::string v;
             if (!value(v) || !ParsePositive(v, 1000000, cl.Page))
@@ -127,8 +188,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             return fail("more than one report named: " + cl.Report + " and " + a);
         }
     }
-    if ((cl.Mode == TCommandLine::TMode::Png || cl.Mode == TCommandLine::TMode::CountPages) && cl.Report.empty())
+    if ((cl.Mode == TCommandLine::TMode::Png || cl.Mode == TCommandLine::TMode::CountPages ||
+         cl.Mode == TCommandLine::TMode::Pdf || cl.Mode == TCommandLine::TMode::Print) &&
+        cl.Report.empty())
         return fail("no report named");
+    if (cl.RangeFrom > 0 && cl.Mode != TCommandLine::TMode::Pdf && cl.Mode != TCommandLine::TMode::Print)
+        return fail("--pages goes with --pdf or --print; a picture takes --page N");
     return cl;
 }
 
@@ -155,6 +220,7 @@ int RunPng(const TCommandLine& cl)
     tRenderer r;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
+    r.GetCapacities();
     r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
     r.SetScale(cl.Zoom / 100.0 > 10 ? 10 : cl.Zoom / 100.0);
     if (cl.Zoom > 1000 || r.PageWidthPx < 1 || r.PageHeightPx < 1 ||
@@ -186,11 +252,38 @@ int RunPng(const TCommandLine& cl)
     return 0;
 }
 
+// Writes the report as a PDF through the PDF job; the exit status is the
+// job's result code.
+int RunPdf(const TCommandLine& cl)
+{
+    tRenderer r;
+    if (!r.OpenFile(cl.Report, nullptr))
+        return 1;
+    if (cl.RangeFrom > 0) {
+        r.UsePageRange = 2;
+        r.RangeFrom = cl.RangeFrom;
+        r.RangeTo = cl.RangeTo;
+    }
+    Globals().LastErrorMessage.clear();
+    const int result = r.MakePDF(nullptr, cl.Output);
+    if (result != 0) {
+        std::fprintf(stderr, "quillard: %s\n", Globals().LastErrorMessage.c_str());
+        return result;
+    }
+    if (cl.RangeFrom > r.CurrentPage) {
+        std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d (%s holds one empty page)\n",
+                     cl.Report.c_str(), r.CurrentPage, r.CurrentPage == 1 ? "" : "s", cl.RangeFrom, cl.Output.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int RunCountPages(const TCommandLine& cl)
 {
     tRenderer r;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
+    r.GetCapacities();
     r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
     r.SetScale(r.GetScale());
     if (!r.RenderPages(nullptr, 0, nullptr, 0)) {
@@ -198,6 +291,61 @@ int RunCountPages(const TCommandLine& cl)
         return 1;
     }
     std::printf("%d\n", r.CurrentPage);
+    return 0;
+}
+
+int RunListPrinters(TCupsPrinterLayer& Layer)
+{
+    const std::vector<std::string> names = Layer.Printers();
+    if (names.empty()) {
+        std::fprintf(stderr, "quillard: no printers: %s\n", Layer.LastError().c_str());
+        return 1;
+    }
+    for (int i = 0; i < static_cast<int>(names.size()); ++i)
+        std::printf("%s%s\n", names[i].c_str(), i == Layer.DefaultIndex() ? " (default)" : "");
+    return 0;
+}
+
+// Prints the report as the print job does, one job per copy; the jobs handed
+// to the spooler are listed on standard output.
+int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
+{
+    if (Layer.Count() == 0) {
+        std::fprintf(stderr, "quillard: no printer to print on: %s\n", Layer.LastError().c_str());
+        return 1;
+    }
+    if (!cl.Printer.empty()) {
+        const int index = Layer.IndexOf(cl.Printer);
+        if (index < 0) {
+            std::fprintf(stderr, "quillard: there is no printer named %s\n", cl.Printer.c_str());
+            return 1;
+        }
+        Layer.SetPrinterIndex(index);
+    }
+    tRenderer r;
+    if (!r.OpenFile(cl.Report, nullptr))
+        return 1;
+    r.GetCapacities();
+    if (cl.RangeFrom > 0) {
+        // A range past the end would print an empty page.
+        const int pages = r.CountPages();
+        if (pages < cl.RangeFrom) {
+            std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", cl.Report.c_str(), pages,
+                         pages == 1 ? "" : "s", cl.RangeFrom);
+            return 1;
+        }
+        r.UsePageRange = 2;
+        r.RangeFrom = cl.RangeFrom;
+        r.RangeTo = cl.RangeTo;
+    }
+    r.Copies = cl.Copies;
+    const bool printed = r.Print(nullptr);
+    for (const std::string& job : Layer.SubmittedJobs())
+        std::printf("%s\n", job.c_str());
+    if (!printed) {
+        std::fprintf(stderr, "quillard: the report was not printed\n");
+        return 1;
+    }
     return 0;
 }
 
@@ -227,6 +375,14 @@ int RunCommandLine(int argc, char** argv)
     default:
         break;
     }
+    // Printers are those of the print spooler.
+    TCupsPrinterLayer printers;
+    SetPrinterLayer(&printers);
+    struct TRestore {
+        ~TRestore() { SetPrinterLayer(nullptr); }
+    } restore;
+    if (cl.Mode == TCommandLine::TMode::ListPrinters)
+        return RunListPrinters(printers);
     if (!CheckReadable(cl.Report))
         return 1;
 
@@ -240,6 +396,10 @@ int RunCommandLine(int argc, char** argv)
 
     if (cl.Mode == TCommandLine::TMode::Png)
         return RunPng(cl);
+    if (cl.Mode == TCommandLine::TMode::Pdf)
+        return RunPdf(cl);
+    if (cl.Mode == TCommandLine::TMode::Print)
+        return RunPrint(cl, printers);
     return RunCountPages(cl);
 }
 

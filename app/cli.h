@@ -8,11 +8,14 @@
 namespace quillard {
 
 struct TCommandLine {
-    enum class TMode { None, Help, Version, Png, CountPages, Gui } Mode = TMode::None;
+    enum class TMode { None, Help, Version, Png, CountPages, Pdf, Print, ListPrinters, Gui } Mode = TMode::None;
     std::string Output;
     std::string Report;
     int Page = 1;
     int Zoom = 100;
+    std::string Printer;          // --printer: queue to print on (blank: the default)
+    int Copies = 1;               // --copies
+    int RangeFrom = 0, RangeTo = 0;  // --pages A-B (0: all pages)
     std::string Error;  // set when the arguments cannot be used
 };
 

@@ -4,6 +4,8 @@
 #include "app/Preview.h"
 #include "app/qtservices.h"
 #include "app/switches.h"
+#include "engine/printer.h"
+#include "surfaces/cupsprinter.h"
 #include "surfaces/fontlist.h"
 
 #include <QApplication>
@@ -57,6 +59,9 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
 
     TQtUserServices services;
     SetUserServices(&services);
+    // Printers are those of the print spooler.
+    TCupsPrinterLayer printers;
+    SetPrinterLayer(&printers);
     // The main window first, then the open-document window; the main
     // window ends first, since its end writes the open-document window's
     // folder into the settings.
@@ -72,6 +77,7 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
     services.BeforePump = nullptr;
     previewer.reset();
     openDocument.reset();
+    SetPrinterLayer(nullptr);
     SetUserServices(nullptr);
     return code;
 }

@@ -358,6 +358,32 @@ int FindAttributeName(const std::string& Tag, const std::string& Name)
 {
     // The first " NAME" that starts outside a quoted region. Quote openers are
     // never spaces, so a match can only start on an unquoted position.
+    if (Tag.size() <= 4096) {
+        // Tags are short: a direct scan, without building a matcher, is what
+        // the page pass can afford for every attribute of every tag.
+        char closer = 0;
+        const size_t n = Name.size();
+        for (size_t p = 0; p < Tag.size(); ++p) {
+            const char c = Tag[p];
+            if (closer) {
+                if (c == closer)
+                    closer = 0;
+                continue;
+            }
+            if (c == '"' || c == '\'')
+                closer = c;
+            else if (c == '[')
+                closer = ']';
+            else if (c == ' ' && Tag.size() - p - 1 >= n) {
+                size_t i = 0;
+                while (i < n && UpChar(Tag[p + 1 + i]) == UpChar(Name[i]))
+                    ++i;
+                if (i == n)
+                    return static_cast<int>(p) + 1;
+            }
+        }
+        return 0;
+    }
     const Matcher m(" " + Name, true);
     size_t scanned = 0;  // quote state is known for offsets below this
     char closer = 0;     // closing character of the open quoted region, 0 when none

@@ -97,6 +97,13 @@ void tRenderer::SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
     Canvas = std::move(ACanvas);
 }
 
+std::unique_ptr<TRenderingCanvas> tRenderer::SwapCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
+{
+    std::unique_ptr<TRenderingCanvas> previous = std::move(Canvas);
+    SetCanvas(std::move(ACanvas));
+    return previous;
+}
+
 // ---------------------------------------------------------------------------
 // Spans
 
@@ -181,40 +188,6 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd)
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Error tRenderer.GetLn");
     }
-}
-
-// ---------------------------------------------------------------------------
-// Opening a report
-
-bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
-{
-    FileName = AFileName;
-    try {
-        Orientation = Printer().CanOrientation() ? static_cast<uint8_t>(Printer().Orientation()) : 0;
-    } catch (...) {
-        Orientation = 0;
-    }
-    Tray = 0;
-    FixedFontName = "Courier New";
-    PropFontName = "Times New Roman";
-    if (Spans[1])
-        Spans[1]->LinesPerPage = 0;
-    ColourMode = true;
-    if (FileName.empty())
-        return true;
-    try {
-        TByteFile f;
-        f.Open(FileName);
-        FileSize = f.Size();
-        if (Gauge) {
-            Gauge->MaxValue = static_cast<int>(std::min<int64_t>(FileSize, INT32_MAX));
-            Gauge->Progress = 1;
-        }
-    } catch (const std::exception& e) {
-        ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
-        return false;
-    }
-    return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -97,6 +97,8 @@ public:
     int CountPages();
     void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd);
     void SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
+    // Like SetCanvas, but hands the previous canvas back instead of freeing it.
+    std::unique_ptr<TRenderingCanvas> SwapCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
     void Abort() { Aborted = true; }
     void ResetSpans();
     void InitSpan(tSpan& S);
@@ -107,6 +109,15 @@ public:
     void DrawPrintableArea();
     void DrawTestPattern();
     void GetCapacities();
+    // Prints the report (or its page range) on the current printer, Copies
+    // times as separate documents; true when every copy reached the printer.
+    bool Print(TGauge* Gauge);
+
+    // ---- jobs ------------------------------------------------------------
+    // Writes the report (or RangeFrom..RangeTo when UsePageRange is set) as
+    // the PDF file AFileName. 0 on success; 1 to 4 on failure, with the text
+    // in Globals().LastErrorMessage.
+    int MakePDF(TGauge* Gauge, const std::string& AFileName);
 
     // ---- span setters ----------------------------------------------------
     void SetFontName(const std::string& Name);

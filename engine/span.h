@@ -69,7 +69,7 @@ public:
     int SuperscriptLevel = 0, SubscriptLevel = 0, BoldLevel = 0, ItalicLevel = 0,
         UnderlineLevel = 0, StrikeLevel = 0;
     bool Paginate = false;
-    std::string Text;
+    std::string Text;  // what the interpreter processed in the span on the current page
     std::unique_ptr<tSpan> Header, Footer;
     double Rotation = 0;
 

@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev libgif-dev
-          fonts-liberation2 fontconfig libgtest-dev libgmock-dev)
+          fonts-liberation2 fontconfig libgtest-dev libgmock-dev
+          libcups2-dev cups-daemon cups-client cups-filters poppler-utils qpdf)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

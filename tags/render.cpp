@@ -7,7 +7,7 @@
 #include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
-#include "surfaces/pdfmaker.h"
+#include "surfaces/pdfcanvas.h"
 
 #include <cerrno>
 #include <cmath>
@@ -60,12 +60,18 @@ void Handler(const std::string& Caption, F&& f)
 // Start of the last "DATA=" (any letter case) in s, or npos.
 size_t LastDataPos(const std::string& s)
 {
-    if (s.size() < 5)
-        return std::string::npos;
-    for (size_t i = s.size() - 5 + 1; i-- > 0;) {
+    // Lines hold few "=": look back from each of them.
+    size_t end = s.size();
+    while (end > 4) {
+        const void* hit = memrchr(s.data() + 4, '=', end - 4);
+        if (!hit)
+            break;
+        const size_t eq = static_cast<const char*>(hit) - s.data();
+        const size_t i = eq - 4;
         if ((s[i] == 'D' || s[i] == 'd') && (s[i + 1] == 'A' || s[i + 1] == 'a') && (s[i + 2] == 'T' || s[i + 2] == 't') &&
-            (s[i + 3] == 'A' || s[i + 3] == 'a') && s[i + 4] == '=')
+            (s[i + 3] == 'A' || s[i + 3] == 'a'))
             return i;
+        end = eq;
     }
     return std::string::npos;
 }
@@ -87,6 +93,11 @@ void tRenderer::StartPendingPage(tRenderState& State)
     ++PageNumber;
     AtLineStart = true;
     State.PageBreakPending = false;
+    // The spans keep what they processed on the page in hand; holding the
+    // whole report there would make memory grow with the page count.
+    for (auto& span : Spans)
+        if (span)
+            span->Text.clear();
     const bool inRange = (State.FromPage <= 0 || State.FromPage < CurrentPage) &&
                          (State.ToPage <= 0 || State.ToPage >= CurrentPage);
     if (Printing && !MakingPdf && Printer().Printing() && inRange) {

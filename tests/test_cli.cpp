@@ -21,6 +21,8 @@ TRun Quillard(const QStringList& Args)
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");  // the program must choose offscreen itself
+    // No print spooler: pages are laid out on the assumed Letter page.
+    env.insert("CUPS_SERVER", "/nonexistent/quillard-no-cups.sock");
     p.setProcessEnvironment(env);
     p.start(QUILLARD_BINARY, Args);
     p.waitForFinished(120000);

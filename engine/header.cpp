@@ -1,0 +1,239 @@
+// Opening a report: the header scan. The report is read once for its page
+// setup before anything is laid out: an {INIT ...} tag opening the first line,
+// or the legacy page-setup tags anywhere in the file. Paper size and
+// orientation go to the printer's device settings; the tray stays with the
+// renderer until the next print job.
+#include "engine/header.h"
+
+#include "engine/bytefile.h"
+#include "engine/markup.h"
+#include "engine/printer.h"
+#include "engine/renderer.h"
+#include "engine/services.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <stdexcept>
+
+namespace quillard {
+
+namespace {
+
+// The n-th name has the number n.
+const char* const PaperNames[] = {
+    "LETTER", "LETTERSMALL", "TABLOID", "LEDGER", "LEGAL", "STATEMENT", "EXECUTIVE", "A3", "A4", "A4SMALL",
+    "A5", "B4", "B5", "FOLIO", "QUARTO", "10X14", "11X17", "NOTE", "ENV_9", "ENV_10",
+    "ENV_11", "ENV_12", "ENV_14", "CSHEET", "DSHEET", "ESHEET", "ENV_DL", "ENV_C5", "ENV_C3", "ENV_C4",
+    "ENV_C6", "ENV_C65", "ENV_B4", "ENV_B5", "ENV_B6", "ENV_ITALY", "ENV_MONARCH", "ENV_PERSONAL",
+    "FANFOLD_US", "FANFOLD_STD_GERMAN", "FANFOLD_LGL_GERMAN", "ISO_B4", "JAPANESE_POSTCARD", "9X11", "10X11",
+    "15X11", "ENV_INVITE", "RESERVED_48", "RESERVED_49", "LETTER_EXTRA", "LEGAL_EXTRA", "TABLOID_EXTRA",
+    "A4_EXTRA", "LETTER_TRANSVERSE", "A4_TRANSVERSE", "LETTER_EXTRA_TRANSVERSE", "A_PLUS", "B_PLUS",
+    "LETTER_PLUS", "A4_PLUS", "A5_TRANSVERSE", "B5_TRANSVERSE", "A3_EXTRA", "A5_EXTRA", "B5_EXTRA", "A2",
+    "A3_TRANSVERSE", "A3_EXTRA_TRANSVERSE"};
+constexpr int PaperCount = sizeof PaperNames / sizeof PaperNames[0];
+static_assert(PaperCount == 68, "the paper list numbers 68 names");
+
+struct TTrayName {
+    const char* Name;
+    int Number;
+};
+const TTrayName TrayNames[] = {
+    {"UPPER", 1},   {"DEFAULT", 1},       {"LOWER", 2},        {"MIDDLE", 3},         {"MANUAL", 4},
+    {"ENVELOPE", 5}, {"ENVELOPE MANUAL", 6}, {"AUTOMATIC", 7}, {"AUTO", 7},           {"TRACTOR", 8},
+    {"SMALL-FORMAT", 9}, {"LARGE-FORMAT", 10}, {"LARGE", 11},  {"CASSETTE", 14},
+};
+
+bool StartsWithDigit(const std::string& s) { return !s.empty() && s[0] >= '0' && s[0] <= '9'; }
+
+// A tray value: a leading digit gives the number, a tray name its number;
+// anything else leaves the tray as it was.
+void ApplyTray(const std::string& Value, int16_t& Tray)
+{
+    if (StartsWithDigit(Value)) {
+        Tray = static_cast<int16_t>(ParseIntPrefix(Value, 0));
+        return;
+    }
+    if (int n = TrayNumber(Value))
+        Tray = static_cast<int16_t>(n);
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+}  // namespace
+
+int PaperNumber(const std::string& Name)
+{
+    for (int i = 0; i < PaperCount; ++i)
+        if (Name == PaperNames[i])
+            return i + 1;
+    return 0;
+}
+
+std::string PaperName(int Number)
+{
+    if (Number < 1 || Number > PaperCount)
+        return {};
+    return PaperNames[Number - 1];
+}
+
+int TrayNumber(const std::string& Name)
+{
+    for (const TTrayName& t : TrayNames)
+        if (Name == t.Name)
+            return t.Number;
+    return 0;
+}
+
+bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
+{
+    TPrinterLayer& printer = Printer();
+    FileName = AFileName;
+    try {
+        Orientation = printer.CanOrientation() ? static_cast<uint8_t>(printer.Orientation() == 1 ? 1 : 0) : 0;
+    } catch (...) {
+        Orientation = 0;
+    }
+    Tray = 0;
+    FixedFontName = "Courier New";
+    PropFontName = "Times New Roman";
+    if (Spans[1])
+        Spans[1]->LinesPerPage = 0;
+    ColourMode = true;
+    int lineCount = 0;
+    if (FileName.empty())
+        return true;
+
+    TByteFile file;
+    try {
+        file.Open(FileName);
+        FileSize = file.Size();
+        if (Gauge) {
+            Gauge->MaxValue = static_cast<int>(std::min<int64_t>(FileSize, INT_MAX));
+            Gauge->Progress = 1;
+        }
+        file.Seek(0);
+    } catch (const std::exception& e) {
+        ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
+        return false;
+    }
+
+    // Applies an orientation to the printer when it has one; a printer that
+    // refuses is passed over without a message.
+    auto orientPrinter = [&] {
+        try {
+            if (printer.CanOrientation())
+                printer.SetOrientation(Orientation);
+        } catch (...) {
+        }
+    };
+
+    std::string scan;
+    try {
+        while (!file.Eof()) {
+            ProcessMessages();
+            std::string line, lineEnd;
+            const int64_t before = file.Position();
+            GetLn(file, line, lineEnd);
+            if (file.Position() == before && !file.Eof())
+                throw std::runtime_error("The file could not be read past byte " + std::to_string(before));
+            ++lineCount;
+            scan = ReplaceAll(line, "\\{", "[[");
+            if (Gauge) {
+                const int64_t progress = static_cast<int64_t>(Gauge->Progress) + line.size() + lineEnd.size();
+                Gauge->Progress = static_cast<int>(std::min<int64_t>(progress, INT_MAX));
+            }
+            scan = UpperCase(Trim(scan));
+
+            if (lineCount == 1 && scan.compare(0, 5, "{INIT") == 0) {
+                const size_t close = scan.find('}');
+                const std::string tag = close == std::string::npos ? std::string() : scan.substr(0, close + 1);
+                auto attribute = [&](const char* Names) { return Trim(GetAttribute(tag, Names)); };
+
+                std::string value = attribute("VER;VERSION");
+                if (!IsBlank(value))
+                    Version = static_cast<uint8_t>(ParseIntPrefix(value, 0));
+
+                value = attribute("PAPERSIZE;PAPER");
+                if (!IsBlank(value)) {
+                    try {
+                        // Names first: 10X14, 11X17, 9X11, 10X11 and 15X11
+                        // start with a digit but are names, not numbers.
+                        if (int n = PaperNumber(value))
+                            printer.SetPaperSize(static_cast<int16_t>(n));
+                        else if (StartsWithDigit(value))
+                            printer.SetPaperSize(static_cast<int16_t>(ParseIntPrefix(value, 0)));
+                        printer.SetOrientation(Orientation);
+                    } catch (...) {
+                    }
+                }
+
+                value = attribute("ORIENTATION");
+                if (value == "PORTRAIT" || value == "LANSCAPE") {
+                    Orientation = value == "PORTRAIT" ? 0 : 1;
+                    orientPrinter();
+                }
+
+                value = attribute("PAPERTRAY;TRAY");
+                if (!IsBlank(value))
+                    ApplyTray(value, Tray);
+
+                value = attribute("MONOCHROME;MONO");
+                if (!value.empty() && value[0] == 'Y')
+                    ColourMode = false;
+
+                if (Version != 0) {
+                    file.Close();
+                    return true;
+                }
+            }
+
+            // Legacy page-setup tags, anywhere in the line.
+            if (scan.find("{LANDSCAPE}") != std::string::npos) {
+                Orientation = 1;
+                orientPrinter();
+            }
+            if (scan.find("{PORTRAIT}") != std::string::npos) {
+                Orientation = 0;
+                orientPrinter();
+            }
+            struct TPitch {
+                const char* Tag;
+                uint8_t& Size;
+                int Default;
+            };
+            const TPitch pitches[] = {{"{FONTSIZE10", Cpi10Size, 12}, {"{FONTSIZE12", Cpi12Size, 10}, {"{FONTSIZE17", Cpi17Size, 7}};
+            for (const TPitch& p : pitches) {
+                const size_t at = scan.find(p.Tag);
+                if (at != std::string::npos)
+                    p.Size = static_cast<uint8_t>(ParseIntPrefix(GetAttribute(TagAt(scan, static_cast<int>(at) + 1), ""), p.Default));
+            }
+            if (scan.find("{MONO}") != std::string::npos || scan.find("{MONOCHROME}") != std::string::npos)
+                ColourMode = false;
+            if (scan.find("{TRAY=") != std::string::npos || scan.find("{PAPERTRAY=") != std::string::npos) {
+                size_t at = scan.find("{TRAY=") != std::string::npos ? scan.find("{TRAY") : scan.find("{PAPERTRAY");
+                ApplyTray(GetAttribute(TagAt(scan, static_cast<int>(at) + 1), ""), Tray);
+            }
+
+            // In-line picture data follows: nothing after it is header.
+            if (scan.find("DATA=\"") != std::string::npos) {
+                file.Close();
+                return true;
+            }
+        }
+    } catch (const std::exception& e) {
+        ShowMessage(std::string(e.what()) + "\r\nLine #: " + std::to_string(lineCount) + "\r\nLine  = \"" +
+                        scan.substr(0, 50) + "\"",
+                    "Error Reading File");
+        file.Close();
+        return false;
+    }
+    file.Close();
+    if (Gauge) {
+        Gauge->MaxValue = lineCount;
+        Gauge->Progress = lineCount;
+    }
+    return true;
+}
+
+}  // namespace quillard

@@ -1,0 +1,146 @@
+// The PDF job: the renderer is switched onto a PDF surface laid out on the
+// whole sheet at 300 dpi, one page pass writes the document, and the renderer
+// goes back to its preview surface and metrics on every way out.
+#include "engine/globals.h"
+#include "engine/renderer.h"
+#include "surfaces/pdfcanvas.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillard {
+
+namespace {
+
+int ScaledMax(int Max, int Copies)
+{
+    const int64_t v = int64_t{Max} * Copies;
+    return static_cast<int>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+}
+
+}  // namespace
+
+int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
+{
+    int result = 0;
+    std::unique_ptr<tPDFMaker> maker;
+    std::unique_ptr<TRenderingCanvas> remembered;
+    bool swapped = false;
+    double rememberedScale = GetScale();
+    bool gaugeScaled = false;
+    int gaugeMax = 0;
+
+    // Puts the renderer back whatever happened: the surface it had, its
+    // printer metrics and its scale. Runs before the maker is freed.
+    struct TRestore {
+        tRenderer& R;
+        std::unique_ptr<tPDFMaker>& Maker;
+        std::unique_ptr<TRenderingCanvas>& Remembered;
+        bool& Swapped;
+        double& Scale;
+        TGauge* Gauge;
+        bool& GaugeScaled;
+        int& GaugeMax;
+        ~TRestore()
+        {
+            R.Printing = false;
+            R.MakingPdf = false;
+            try {
+                if (Swapped) {
+                    std::unique_ptr<TRenderingCanvas> pdf = R.SwapCanvas(std::move(Remembered));
+                    if (Maker)
+                        Maker->TakeBackCanvas(std::move(pdf));
+                }
+                R.PdfMaker = nullptr;
+                if (Gauge && GaugeScaled) {
+                    Gauge->MaxValue = GaugeMax;
+                    Gauge->Progress = Gauge->MaxValue;
+                }
+                R.GetCapacities();
+                R.SetScale(Scale);
+            } catch (...) {
+                R.PdfMaker = nullptr;
+            }
+        }
+    } restore{*this, maker, remembered, swapped, rememberedScale, Gauge, gaugeScaled, gaugeMax};
+
+    Printing = true;
+    MakingPdf = true;
+    try {
+        maker = std::make_unique<tPDFMaker>();
+        PdfMaker = maker.get();
+        remembered = SwapCanvas(maker->LendCanvas());
+        swapped = true;
+        rememberedScale = GetScale();
+    } catch (...) {
+        Globals().LastErrorMessage = "MakePDF: Error Creating PDF Canvas";
+        return 1;
+    }
+
+    bool begun = false;
+    try {
+        maker->SetFileName(AFileName);
+        maker->SetOrientation(Orientation == 1 ? poLandscape : poPortrait);
+        if (Orientation == 1) {
+            const int w = maker->PageWidth(), h = maker->PageHeight();
+            maker->SetPageWidth(h);
+            maker->SetPageHeight(w);
+        }
+        maker->SetTitle(JobTitle);
+
+        // The whole sheet is the page: no unprintable margin.
+        DpiX = Canvas->GetDeviceCaps(LOGPIXELSX);
+        DpiY = Canvas->GetDeviceCaps(LOGPIXELSY);
+        OffsetXPx = 0;
+        OffsetYPx = 0;
+        LeftOffset = 0;
+        TopOffset = 0;
+        PageWidthPx = std::abs(maker->PageWidth());
+        PageHeightPx = std::abs(maker->PageHeight());
+        PrintableWidth = PageWidthPx / DpiX;
+        PrintableHeight = PageHeightPx / DpiY;
+
+        maker->BeginDoc();
+        begun = true;
+        SetScale(1);
+        ResetSpans();
+
+        if (Gauge) {
+            gaugeMax = Gauge->MaxValue;
+            Gauge->MaxValue = ScaledMax(gaugeMax, Copies);
+            Gauge->Progress = 1;
+            gaugeScaled = true;
+        }
+        const bool ok = UsePageRange ? RenderPages(Gauge, RangeFrom, nullptr, RangeTo) : RenderPages(Gauge, -1, nullptr, -1);
+        if (!ok) {
+            Globals().LastErrorMessage = "MakePDF: Render Returned Error (error opening document)";
+            result = 4;
+        }
+        if (Gauge) {
+            Gauge->MaxValue = gaugeMax;
+            Gauge->Progress = Gauge->MaxValue;
+            gaugeScaled = false;
+        }
+    } catch (...) {
+        Globals().LastErrorMessage = "MakePDF: Error Rendering Document";
+        result = 2;
+    }
+
+    // The document is ended also after a failed pass, so what was rendered is
+    // saved. A document that never began is not written: that would put an
+    // empty file in place of one the user may have.
+    if (begun) {
+        try {
+            maker->EndDoc();
+        } catch (const std::exception& e) {
+            Globals().LastErrorMessage = std::string("MakePDF: ") + e.what();
+            result = 3;
+        } catch (...) {
+            Globals().LastErrorMessage = "MakePDF: Unknown error";
+            result = 3;
+        }
+    }
+    return result;
+}
+
+}  // namespace quillard

@@ -1,0 +1,123 @@
+// The print job: the renderer switches onto the printer's surface, measures
+// it, runs one page pass per copy (each copy a document of its own) and goes
+// back to its preview state afterwards, whatever happened.
+#include "engine/markup.h"
+#include "engine/printer.h"
+#include "engine/renderer.h"
+#include "engine/services.h"
+#include "surfaces/dccanvas.h"
+
+#include <algorithm>
+#include <climits>
+#include <stdexcept>
+
+namespace quillard {
+
+bool tRenderer::Print(TGauge* Gauge)
+{
+    TPrinterLayer& printer = Printer();
+    // A job started from inside a running one (through the message pump)
+    // would take the running job's surface and state away from it.
+    if (Printing) {
+        ShowMessage("A print or PDF job is already running.", "Error tRenderer.Print");
+        return false;
+    }
+    bool printed = false;
+    std::unique_ptr<TRenderingCanvas> previewCanvas;
+    bool canvasTaken = false;
+    double previewScale = GetScale();
+    try {
+        Printing = true;
+        previewScale = GetScale();
+
+        if (printer.CanOrientation())
+            printer.SetOrientation(Orientation);
+        printer.SetTitle(!IsBlank(JobTitle) ? JobTitle : "Quillard -- " + FileName);
+        if (Tray > 0)
+            SetPaperSource(Tray);
+        GetCapacities();
+        try {
+            if (printer.CanCopies())
+                printer.SetCopies(1);
+        } catch (...) {
+            ShowMessage("#1# Error checking \"Copies\" capability of printer", "Error", TMsgButtons::OKCancel);
+        }
+        const std::string paperProblem = printer.PaperProblem();
+        if (!paperProblem.empty())
+            ShowMessage(paperProblem, "Printer Error");
+
+        // The printer's surface for the running document.
+        auto usePrinterCanvas = [&] {
+            TDeviceContext* dc = printer.DeviceContext();
+            if (!dc)
+                throw std::runtime_error("The printer gave no surface to draw on");
+            SetCanvas(std::make_unique<tCanvasWrapper>(dc));
+        };
+
+        const int oldMax = Gauge ? Gauge->MaxValue : 0;
+        bool passOk = false;
+        try {
+            printer.BeginDoc();
+            SetScale(1);
+            PageWidthPx = printer.PageWidth();
+            PageHeightPx = printer.PageHeight();
+            previewCanvas = std::move(Canvas);
+            canvasTaken = true;
+            usePrinterCanvas();
+            ResetSpans();
+            if (Gauge) {
+                Gauge->MaxValue = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(oldMax) * Copies, INT_MIN, INT_MAX));
+                Gauge->Progress = 1;
+            }
+            const int copies = std::max(Copies, 1);
+            for (int copy = 1; copy <= copies; ++copy) {
+                passOk = UsePageRange ? RenderPages(Gauge, RangeFrom, nullptr, RangeTo) : RenderPages(Gauge, -1, nullptr, -1);
+                if (!passOk)
+                    break;
+                if (copy < copies) {
+                    // Each copy is a document of its own. The surface of the
+                    // ended document is let go before the next one begins.
+                    SetCanvas(nullptr);
+                    printer.EndDoc();
+                    printer.BeginDoc();
+                    usePrinterCanvas();
+                }
+            }
+        } catch (const std::exception& e) {
+            passOk = false;
+            ShowMessage(e.what(), "Error Printing Document!");
+        }
+        if (Gauge) {
+            Gauge->MaxValue = oldMax;
+            Gauge->Progress = Gauge->MaxValue;
+        }
+
+        try {
+            if (printer.Printing()) {
+                if (passOk) {
+                    printer.EndDoc();
+                    printed = true;
+                } else {
+                    printer.Abort();
+                    ShowMessage("#2# \"Status\"=False... Printing aborted!", "Error", TMsgButtons::OKCancel);
+                }
+            }
+        } catch (const std::exception& e) {
+            printed = false;
+            ShowMessage(e.what(), "Error Printing Document!");
+        }
+    } catch (const std::exception& e) {
+        printed = false;
+        ShowMessage(e.what(), "Error tRenderer.Print");
+    }
+
+    // Back to the preview, on every way out.
+    Printing = false;
+    if (canvasTaken)
+        SetCanvas(std::move(previewCanvas));
+    GetCapacities();
+    SetScale(previewScale);
+    return printed;
+}
+
+}  // namespace quillard

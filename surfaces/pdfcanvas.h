@@ -1,0 +1,141 @@
+// The PDF surface: a virtual 300-dpi device whose lines, rectangles, filled
+// rectangles and text become PDF page content through the document writer,
+// and the facade a PDF job drives it through.
+//
+// Text is measured with the compiled-in metrics of the standard PDF fonts, as
+// a screen font ten times the size would measure it at 96 dpi, so that a
+// report lays out the same way on every machine.
+#pragma once
+
+#include "surfaces/canvas.h"
+#include "surfaces/pdfwriter.h"
+
+#include <memory>
+#include <string>
+
+namespace quillard {
+
+class tPDFCanvasWrapper : public TRenderingCanvas {
+public:
+    tPDFCanvasWrapper();
+    ~tPDFCanvasWrapper() override;
+
+    TPrintPDF& Writer() { return *FWriter; }
+    int CurrentX() const { return FCurrentX; }
+    int CurrentY() const { return FCurrentY; }
+
+    // Device units (300 per inch) to points, truncated toward zero.
+    static int32_t ToPoints(int32_t V);
+    // The standard font (0..13) a face name and style map to, or -1 for a face
+    // outside the map.
+    static int PdfFontFor(const std::string& FaceName, TFontStyles Style);
+    // Backslash, parentheses, tab, line feed, form feed and carriage return
+    // escaped for a PDF literal string.
+    static std::string EscapeText(const std::string& Text);
+
+    void Arc(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4) override;
+    void Chord(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4) override;
+    void CopyRect(const TRect& Dest, const TGraphic& Source, const TRect& SourceRect) override;
+    void Draw(int X, int Y, const TGraphic& Graphic) override;
+    void DrawFocusRect(const TRect& R) override;
+    void Ellipse(int X1, int Y1, int X2, int Y2) override;
+    void FillRect(const TRect& R) override;
+    void FloodFill(int X, int Y, TColor Color, TFillStyle FillStyle) override;
+    void FrameRect(const TRect& R) override;
+    void LineTo(int X, int Y) override;
+    void MoveTo(int X, int Y) override;
+    void Pie(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4) override;
+    void Rectangle(int X1, int Y1, int X2, int Y2) override;
+    void Polygon(const std::vector<TPoint>& Points) override;
+    void Polyline(const std::vector<TPoint>& Points) override;
+    void StretchDraw(const TRect& R, const TGraphic& Graphic) override;
+    TSize TextExtent(const std::string& Text) override;
+    int TextHeight(const std::string& Text) override;
+    void TextOut(int X, int Y, const std::string& Text) override;
+    void TextRect(const TRect& R, int X, int Y, const std::string& Text) override;
+    int GetDeviceCaps(int Index) override;
+    void SetFontAngle(double Angle) override;
+
+private:
+    // The standard font text in the current Font is measured and written in:
+    // the mapped font, or for a face outside the map the writer's current one.
+    int MeasuringFont();
+    // PdfFontFor of the current Font, remembered for the last name and style.
+    int MappedFont();
+    // Fills the advance cache for the current Font.
+    void PrepareMeasure();
+
+    std::unique_ptr<TPrintPDF> FWriter;
+    int32_t FCurrentX = 0;
+    int32_t FCurrentY = 0;
+
+    std::string FMapName;
+    TFontStyles FMapStyle = 0;
+    int FMapFont = -2;
+
+    // Pixel advances of every byte for one font at one measuring size.
+    struct TAdvanceCache {
+        int Font = -1;
+        int64_t PixelsPerEm = -1;
+        int32_t Advance[256] = {};
+        int32_t Height = 0;
+    } FCache;
+};
+
+// The facade a PDF job uses: it owns the PDF surface (and through it the
+// writer) and forwards the document operations and properties. Page sizes are
+// in the surface's device units.
+class tPDFMaker {
+public:
+    tPDFMaker();
+    ~tPDFMaker();
+    tPDFMaker(const tPDFMaker&) = delete;
+    tPDFMaker& operator=(const tPDFMaker&) = delete;
+
+    // The surface; stays valid while the maker lives, also while lent.
+    tPDFCanvasWrapper* Canvas() const { return FCanvas; }
+    // Hands the surface to an owner of canvases (the renderer) for the job,
+    // and takes it back afterwards; the maker frees it only while it holds it.
+    std::unique_ptr<TRenderingCanvas> LendCanvas();
+    void TakeBackCanvas(std::unique_ptr<TRenderingCanvas> C);
+
+    void BeginDoc() { Writer().BeginDoc(); }
+    void NewPage() { Writer().NewPage(); }
+    void EndDoc() { Writer().EndDoc(); }
+
+    std::string FileName() const { return Writer().FileName; }
+    void SetFileName(const std::string& V) { Writer().FileName = V; }
+    std::string Title() const { return Writer().TITLE; }
+    void SetTitle(const std::string& V) { Writer().TITLE = V; }
+    int PageNumber() const { return Writer().PageNumber(); }
+    int PageWidth() const;
+    void SetPageWidth(int V);
+    int PageHeight() const;
+    void SetPageHeight(int V);
+    int LineWidth() const { return Writer().LineWidth; }
+    void SetLineWidth(int V) { Writer().LineWidth = V; }
+    std::string Author() const { return Writer().Author; }
+    void SetAuthor(const std::string& V) { Writer().Author = V; }
+    std::string Creator() const { return Writer().Creator; }
+    void SetCreator(const std::string& V) { Writer().Creator = V; }
+    std::string Keywords() const { return Writer().Keywords; }
+    void SetKeywords(const std::string& V) { Writer().Keywords = V; }
+    std::string Subject() const { return Writer().Subject; }
+    void SetSubject(const std::string& V) { Writer().Subject = V; }
+    std::string Producer() const { return Writer().Producer; }
+    void SetProducer(const std::string& V) { Writer().Producer = V; }
+    TPDFFont Font() const { return Writer().Font; }
+    void SetFont(const TPDFFont& V) { Writer().Font = V; }
+    bool Compress() const { return Writer().Compress; }
+    void SetCompress(bool V) { Writer().Compress = V; }
+    TPDFOrientation Orientation() const { return Writer().Orientation; }
+    void SetOrientation(TPDFOrientation V) { Writer().Orientation = V; }
+
+private:
+    TPrintPDF& Writer() const { return FCanvas->Writer(); }
+
+    std::unique_ptr<tPDFCanvasWrapper> FOwned;  // empty while lent
+    tPDFCanvasWrapper* FCanvas = nullptr;
+};
+
+}  // namespace quillard

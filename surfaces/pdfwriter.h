@@ -1,0 +1,123 @@
+// The PDF document writer: a PDF 1.4 file built from lines, rectangles and
+// text in the fourteen standard Type 1 fonts. Coordinates are PDF points with
+// y measured downwards from the top of the page; the writer flips them against
+// PageHeight. Every line of the file ends in CR LF and nothing is compressed,
+// so the bytes of a document follow from its drawing calls alone.
+//
+// Finished objects go straight to a temporary file beside the target, which
+// EndDoc renames over the target: memory does not grow with the page count,
+// and a job that dies half-way leaves any earlier file of that name as it was.
+#pragma once
+
+#include "surfaces/canvas.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quillard {
+
+enum TPDFOrientation : uint8_t { poPortrait, poLandscape };
+
+// Text state of the writer.
+struct TPDFFont {
+    uint8_t FontNumber = 4;  // index into the standard font table; resource /F(index+1)
+    int32_t Size = 12;       // points
+    TColor Color = 0;
+};
+
+// The standard fonts in the order of their resource names /F1../F14.
+constexpr int PdfFontCount = 14;
+extern const char* const PdfBaseFonts[PdfFontCount];
+
+class TPdfFileSink;
+
+class TPrintPDF {
+public:
+    TPrintPDF();
+    ~TPrintPDF();
+    TPrintPDF(const TPrintPDF&) = delete;
+    TPrintPDF& operator=(const TPrintPDF&) = delete;
+
+    // ---- properties ----------------------------------------------------
+    std::string FileName;
+    std::string TITLE;
+    int32_t PageWidth = 612;
+    int32_t PageHeight = 792;
+    int32_t LineWidth = 1;
+    std::string Author;
+    std::string Creator;
+    std::string Keywords;
+    std::string Subject;
+    std::string Producer;
+    TPDFFont Font;
+    bool Compress = false;  // kept for callers; the output is never compressed
+    TColor PenColor = 0;
+    TColor FillColor = clNone;
+    TPDFOrientation Orientation = poPortrait;  // kept for the facade; not read here
+
+    int PageNumber() const { return FPageNumber; }
+    bool PathOpen() const { return FPathOpen; }
+    int LastLineWidth() const { return FLastLineWidth; }
+
+    // The text Producer, Author and Creator start with.
+    static const char* const Attribution;
+
+    // ---- document --------------------------------------------------------
+    // Starts a document: the header and the document information go out, and
+    // the first page begins. The temporary file is made beside FileName here;
+    // a failure to make it is reported by EndDoc.
+    void BeginDoc();
+    // Ends the current page's content and begins the next page.
+    void NewPage();
+    // Writes the rest of the document and puts the file in place as
+    // FileName. Throws std::runtime_error with the system's reason when the
+    // file cannot be made or written.
+    void EndDoc();
+
+    // ---- drawing (points, y downwards) -----------------------------------
+    void MoveTo(int32_t X, int32_t Y);
+    void LineTo(int32_t X, int32_t Y);
+    void RectanglePath(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2);
+    void Stroke();
+    void Fill();
+    void FillAndStroke();
+    void EndPath();
+    void DrawRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2);
+    void FillRectangle(const TRect& R);
+    // Text is written between the parentheses as given: the caller escapes.
+    void TextOut(int32_t X, int32_t Y, const std::string& Text);
+    // Pictures are not embedded: nothing is written.
+    void DrawImage(int32_t X, int32_t Y, const TGraphic& Picture);
+
+private:
+    void EndLine(std::string& Buffer);
+    void WidthLine();
+    void ColorLine(TColor C, const char* Op);
+    int32_t FlipY(int32_t Y) const;
+    int32_t NextObject();
+    void FinishObject();
+    void ContentStart();
+    void ContentEnd();
+    void WriteInfo();
+    void Emit(const std::string& Bytes);
+
+    std::unique_ptr<TPdfFileSink> FSink;
+    std::string FObject;   // the object being assembled
+    std::string FContent;  // content lines of the current page
+    int32_t FPageNumber = 0;
+    int32_t FObjectCount = 0;
+    int64_t FTotal = 0;             // bytes written so far
+    std::vector<int64_t> FOffsets;  // offset of object k+1 at index k, then of the xref section
+    std::vector<int32_t> FContentObjects;  // content object of each page
+    size_t FStreamOffset = 0;       // where "stream" starts in FObject
+    bool FPathOpen = false;
+    int32_t FLastLineWidth = 0;
+    bool FBegun = false;
+};
+
+// Backslash and both parentheses escaped, for a literal string.
+std::string PdfEscapeParens(const std::string& S);
+
+}  // namespace quillard

@@ -1,0 +1,171 @@
+// Shared pieces of the PDF tests: the real PDF tools (qpdf, pdftotext) run on
+// the files written, and a reader for the parts of our own PDF files that the
+// tests look into (content streams, objects, cross-reference table).
+#pragma once
+
+#include <QDir>
+#include <QProcess>
+#include <QStringList>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace quillard::test {
+
+struct TToolRun {
+    int Code = -1;
+    std::string Out, Err;
+};
+
+inline TToolRun RunTool(const QString& Program, const QStringList& Args)
+{
+    QProcess p;
+    p.start(Program, Args);
+    if (!p.waitForStarted(30000))
+        return {-1, "", (Program + " could not be started").toStdString()};
+    p.waitForFinished(120000);
+    TToolRun r;
+    r.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.Out = p.readAllStandardOutput().toStdString();
+    r.Err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+// qpdf --check: exit 0 and no warnings.
+inline ::testing::AssertionResult PassesQpdfCheck(const std::string& Path)
+{
+    TToolRun r = RunTool("qpdf", {"--check", QString::fromStdString(Path)});
+    if (r.Code == 0 && r.Err.empty() && r.Out.find("WARNING") == std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "qpdf --check " << Path << " exited " << r.Code << "\n" << r.Out << r.Err;
+}
+
+// pdftotext of the pages (all when First is 0), in reading order.
+inline std::string PdfText(const std::string& Path, int First = 0, int Last = 0, bool Layout = false)
+{
+    QStringList args;
+    if (Layout)
+        args << "-layout";
+    if (First > 0)
+        args << "-f" << QString::number(First) << "-l" << QString::number(Last);
+    args << QString::fromStdString(Path) << "-";
+    TToolRun r = RunTool("pdftotext", args);
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    return r.Out;
+}
+
+// One field of pdfinfo's report ("Pages", "Page size", "Title"), trimmed.
+inline std::string PdfInfo(const std::string& Path, const std::string& Field)
+{
+    TToolRun r = RunTool("pdfinfo", {QString::fromStdString(Path)});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    std::istringstream lines(r.Out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind(Field + ":", 0) != 0)
+            continue;
+        std::string v = line.substr(Field.size() + 1);
+        v.erase(0, v.find_first_not_of(' '));
+        return v;
+    }
+    return "(no " + Field + ")";
+}
+
+// Every PDF file left in a folder passes qpdf --check.
+inline void ExpectEveryPdfChecks(const QString& Folder)
+{
+    for (const QString& name : QDir(Folder).entryList({"*.pdf"}, QDir::Files))
+        EXPECT_TRUE(PassesQpdfCheck(QDir(Folder).filePath(name).toStdString()));
+}
+
+inline std::string ReadBytes(const std::string& Path)
+{
+    std::ifstream in(Path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline bool FileExists(const std::string& Path) { return std::ifstream(Path).good(); }
+
+// The bytes between each "stream" line and its "endstream", in file order.
+inline std::vector<std::string> ContentStreams(const std::string& Pdf)
+{
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while ((pos = Pdf.find("stream\r\n", pos)) != std::string::npos) {
+        if (pos >= 3 && Pdf.compare(pos - 3, 3, "end") == 0) {
+            pos += 8;
+            continue;
+        }
+        size_t start = pos + 8;
+        size_t end = Pdf.find("endstream\r\n", start);
+        if (end == std::string::npos)
+            break;
+        out.push_back(Pdf.substr(start, end - start));
+        pos = end + 11;
+    }
+    return out;
+}
+
+// Object number -> the object's text from "N 0 obj" to "endobj", found by
+// scanning (not through the cross-reference table).
+inline std::map<int, std::string> Objects(const std::string& Pdf)
+{
+    std::map<int, std::string> out;
+    size_t pos = 0;
+    while ((pos = Pdf.find(" 0 obj\r\n", pos)) != std::string::npos) {
+        size_t lineStart = Pdf.rfind("\r\n", pos);
+        lineStart = lineStart == std::string::npos ? 0 : lineStart + 2;
+        int n = std::atoi(Pdf.substr(lineStart, pos - lineStart).c_str());
+        size_t end = Pdf.find("endobj\r\n", pos);
+        out[n] = Pdf.substr(lineStart, end + 8 - lineStart);
+        pos = end;
+    }
+    return out;
+}
+
+// Where each object starts in the file, by scanning.
+inline std::map<int, size_t> ObjectOffsets(const std::string& Pdf)
+{
+    std::map<int, size_t> out;
+    size_t pos = 0;
+    while ((pos = Pdf.find(" 0 obj\r\n", pos)) != std::string::npos) {
+        size_t lineStart = Pdf.rfind("\r\n", pos);
+        lineStart = lineStart == std::string::npos ? 0 : lineStart + 2;
+        out[std::atoi(Pdf.substr(lineStart, pos - lineStart).c_str())] = lineStart;
+        pos += 8;
+    }
+    return out;
+}
+
+// Sets an environment variable for the lifetime of the object.
+class TScopedEnv {
+public:
+    TScopedEnv(const char* Name, const char* Value) : FName(Name)
+    {
+        if (const char* old = std::getenv(Name))
+            FOld = old;
+        if (Value)
+            setenv(Name, Value, 1);
+        else
+            unsetenv(Name);
+    }
+    ~TScopedEnv()
+    {
+        if (FOld)
+            setenv(FName.c_str(), FOld->c_str(), 1);
+        else
+            unsetenv(FName.c_str());
+    }
+
+private:
+    std::string FName;
+    std::optional<std::string> FOld;
+};
+
+}  // namespace quillard::test

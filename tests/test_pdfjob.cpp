@@ -1,0 +1,299 @@
+// The PDF job: a report laid out on the PDF surface and written as a file,
+// its result codes and messages, landscape pages, page ranges, and the
+// renderer put back as it was on every way out; then the same through the
+// command line, as a real process.
+#include "surfaces/pdfcanvas.h"
+#include "tests/pdftestutil.h"
+#include "tests/testutil.h"
+
+#include <QDir>
+#include <QProcess>
+
+namespace quillard::test {
+namespace {
+
+class PdfJobTest : public EngineTest {
+protected:
+    TScopedEnv Epoch{"SOURCE_DATE_EPOCH", "1700000000"};
+
+    void TearDown() override
+    {
+        ExpectEveryPdfChecks(Dir.path());
+        EngineTest::TearDown();
+    }
+
+    std::string Out(const std::string& Name = "out.pdf") { return Dir.filePath(QString::fromStdString(Name)).toStdString(); }
+
+    int MakePdf(const std::string& Report, const std::string& Target)
+    {
+        R->OpenFile(Write(Report), nullptr);
+        Globals().LastErrorMessage.clear();
+        return R->MakePDF(nullptr, Target);
+    }
+};
+
+const std::string ThreePages = "First page, line one\r\nFirst page, line two\r\n\fSecond (page) \\ here\r\n{PAGE}\r\nThird page\r\n";
+
+TEST_F(PdfJobTest, ReportReadsBackPageByPageInOrder)
+{
+    ASSERT_EQ(MakePdf(ThreePages, Out()), 0) << Globals().LastErrorMessage;
+    ASSERT_TRUE(PassesQpdfCheck(Out()));
+    EXPECT_EQ(PdfText(Out(), 1, 1), "First page, line one\nFirst page, line two\n\n\f");
+    EXPECT_EQ(PdfText(Out(), 2, 2), "Second (page) \\ here\n\n\f");
+    EXPECT_EQ(PdfText(Out(), 3, 3), "Third page\n\n\f");
+    EXPECT_EQ(PdfInfo(Out(), "Pages"), "3");
+    EXPECT_TRUE(Services.Messages.empty());
+}
+
+TEST_F(PdfJobTest, PageIsTheWholeSheetWithoutUnprintableMargin)
+{
+    ASSERT_EQ(MakePdf("Corner\r\n", Out()), 0);
+    std::string pdf = ReadBytes(Out());
+    // Courier New 12 points: a cell of 56 device units, 13 points below the top.
+    EXPECT_NE(pdf.find("/F5 12 Tf\r\n0 779 Td\r\n(Corner) Tj"), std::string::npos);
+    EXPECT_NE(pdf.find("/MediaBox [ 0 0 612 792]"), std::string::npos);
+}
+
+TEST_F(PdfJobTest, LandscapePagesAreWideAndLaidOutOnTheWidePage)
+{
+    R->OpenFile(Write("Wide\r\n\fSecond\r\n"), nullptr);
+    R->Orientation = 1;
+    ASSERT_EQ(R->MakePDF(nullptr, Out()), 0);
+    std::string pdf = ReadBytes(Out());
+    EXPECT_NE(pdf.find("/MediaBox [ 0 0 792 612]"), std::string::npos);
+    EXPECT_EQ(pdf.find("/MediaBox [ 0 0 612 792]"), std::string::npos);
+    EXPECT_NE(pdf.find("0 599 Td\r\n(Wide) Tj"), std::string::npos);
+    ASSERT_TRUE(PassesQpdfCheck(Out()));
+    EXPECT_EQ(PdfInfo(Out(), "Page size").rfind("792 x 612 pts", 0), 0u);
+    EXPECT_EQ(PdfInfo(Out(), "Pages"), "2");
+}
+
+TEST_F(PdfJobTest, RangeHoldsExactlyItsPages)
+{
+    R->OpenFile(Write("one\r\n\ftwo\r\n\fthree\r\n\ffour\r\n"), nullptr);
+    R->UsePageRange = 2;
+    R->RangeFrom = 2;
+    R->RangeTo = 3;
+    ASSERT_EQ(R->MakePDF(nullptr, Out()), 0);
+    ASSERT_TRUE(PassesQpdfCheck(Out()));
+    EXPECT_EQ(PdfText(Out()), "two\n\n\fthree\n\n\f");
+}
+
+TEST_F(PdfJobTest, TitleComesFromTheJobTitle)
+{
+    R->JobTitle = "Statement (June) C:\\x";
+    ASSERT_EQ(MakePdf("x\r\n", Out()), 0);
+    EXPECT_EQ(PdfInfo(Out(), "Title"), "Statement (June) C:\\x");
+}
+
+TEST_F(PdfJobTest, GaugeCountsTheCopiesAndIsGivenBack)
+{
+    TGauge gauge;
+    gauge.MaxValue = 10;
+    int maxDuringPass = 0;
+    Services.OnPump = [&] { maxDuringPass = std::max(maxDuringPass, gauge.MaxValue); };
+    R->Copies = 3;
+    R->OpenFile(Write("a\r\nb\r\n"), nullptr);
+    ASSERT_EQ(R->MakePDF(&gauge, Out()), 0);
+    EXPECT_EQ(maxDuringPass, 30);
+    EXPECT_EQ(gauge.MaxValue, 10);
+    EXPECT_EQ(gauge.Progress, 10);
+}
+
+// ---- failures and the renderer afterwards --------------------------------------------
+
+struct TRendererSnapshot {
+    TRenderingCanvas* Canvas;
+    double PixelsPerInchX, PixelsPerInchY, Scale, DpiX, LeftOffset;
+    int PageWidthPx, PageHeightPx;
+    bool operator==(const TRendererSnapshot&) const = default;
+};
+
+TRendererSnapshot Snapshot(const tRenderer& R)
+{
+    return {R.Canvas.get(), R.PixelsPerInchX, R.PixelsPerInchY, R.GetScale(), R.DpiX, R.LeftOffset, R.PageWidthPx,
+            R.PageHeightPx};
+}
+
+struct OutcomeCase {
+    const char* Name;
+    std::string Report;
+    const char* Target;  // file name in the scratch folder
+    bool AbortOnPageTwo;
+    int Result;
+    const char* Message;  // start of LastErrorMessage
+    bool FileWritten;
+};
+
+class PdfJobOutcomeTest : public PdfJobTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(PdfJobOutcomeTest, ReportsTheResultAndPutsTheRendererBack)
+{
+    const OutcomeCase& c = GetParam();
+    UsePage(0.75);
+    const TRendererSnapshot before = Snapshot(*R);
+    if (c.AbortOnPageTwo)
+        Services.OnPump = [&] {
+            if (R->CurrentPage >= 2)
+                R->Abort();
+        };
+    const std::string target = Out(c.Target);
+    EXPECT_EQ(MakePdf(c.Report, target), c.Result);
+    EXPECT_EQ(Globals().LastErrorMessage.rfind(c.Message, 0), 0u) << Globals().LastErrorMessage;
+
+    EXPECT_TRUE(Snapshot(*R) == before);
+    EXPECT_FALSE(R->Printing);
+    EXPECT_FALSE(R->MakingPdf);
+    EXPECT_EQ(R->PdfMaker, nullptr);
+    EXPECT_EQ(R->Span().Canvas, before.Canvas);
+
+    EXPECT_EQ(FileExists(target), c.FileWritten);
+    if (c.FileWritten) {
+        EXPECT_TRUE(PassesQpdfCheck(target));
+    }
+
+    // The renderer still draws on its own surface.
+    Services.OnPump = nullptr;
+    ASSERT_TRUE(RenderReport("After the job\r\n"));
+    EXPECT_FALSE(Ink().Empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, PdfJobOutcomeTest,
+    ::testing::Values(OutcomeCase{"Success", ThreePages, "ok.pdf", false, 0, "", true},
+                      OutcomeCase{"PassFails", ThreePages, "aborted.pdf", true, 4,
+                                  "MakePDF: Render Returned Error (error opening document)", true},
+                      OutcomeCase{"FileCannotBeMade", ThreePages, "missing/folder/x.pdf", false, 3,
+                                  "MakePDF: Cannot create file \"", false},
+                      OutcomeCase{"RenderingFails", "Start\r\n{GOTO Y=9000000IN}Far below\r\n", "overflow.pdf", false,
+                                  2, "MakePDF: Error Rendering Document", true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(PdfJobTest, FailedPassKeepsWhatWasRendered)
+{
+    Services.OnPump = [&] {
+        if (R->CurrentPage >= 2)
+            R->Abort();
+    };
+    ASSERT_EQ(MakePdf(ThreePages, Out()), 4);
+    const std::string text = PdfText(Out());
+    EXPECT_EQ(text.find("First page, line one\nFirst page, line two\n"), 0u) << text;
+    EXPECT_EQ(text.find("Third page"), std::string::npos);
+}
+
+// ---- the command line --------------------------------------------------------------------
+
+TToolRun Quillard(const QStringList& Args, const QProcessEnvironment& Extra = {})
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    env.insert("SOURCE_DATE_EPOCH", "1700000000");
+    for (const QString& k : Extra.keys())
+        env.insert(k, Extra.value(k));
+    p.setProcessEnvironment(env);
+    p.start(QUILLARD_BINARY, Args);
+    p.waitForFinished(120000);
+    TToolRun r;
+    r.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.Out = p.readAllStandardOutput().toStdString();
+    r.Err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+const QString Example = QStringLiteral(QUILLARD_SOURCE_DIR "/examples/statement.txt");
+
+class PdfCommandLineTest : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    void TearDown() override { ExpectEveryPdfChecks(Dir.path()); }
+    QString Path(const QString& Name) { return Dir.filePath(Name); }
+};
+
+TEST_F(PdfCommandLineTest, ExampleBecomesACheckedReadablePdf)
+{
+    TToolRun r = Quillard({"--pdf", Path("statement.pdf"), Example});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string pdf = Path("statement.pdf").toStdString();
+    ASSERT_TRUE(PassesQpdfCheck(pdf));
+    const std::string text = PdfText(pdf);
+    EXPECT_EQ(text.rfind("MERROW & GATE HARDWARE SUPPLY", 0), 0u) << text;
+    EXPECT_NE(text.find("REMITTANCE ADVICE"), std::string::npos);
+    EXPECT_NE(text.find("NOTES"), std::string::npos);
+    EXPECT_EQ(PdfInfo(pdf, "Pages"), "3");
+}
+
+TEST_F(PdfCommandLineTest, SourceDateEpochMakesRunsIdentical)
+{
+    ASSERT_EQ(Quillard({"--pdf", Path("a.pdf"), Example}).Code, 0);
+    ASSERT_EQ(Quillard({"--pdf", Path("b.pdf"), Example}).Code, 0);
+    const std::string a = ReadBytes(Path("a.pdf").toStdString());
+    EXPECT_FALSE(a.empty());
+    EXPECT_EQ(a, ReadBytes(Path("b.pdf").toStdString()));
+    EXPECT_NE(a.find("/CreationDate (D:20231114221320)"), std::string::npos);
+}
+
+TEST_F(PdfCommandLineTest, InstalledFontsDoNotChangeThePdf)
+{
+    // A font configuration that finds no fonts at all.
+    const QString conf = Path("nofonts.conf");
+    std::ofstream(conf.toStdString()) << "<?xml version=\"1.0\"?>\n<fontconfig><cachedir>" << Path("cache").toStdString()
+                                      << "</cachedir></fontconfig>\n";
+    QProcessEnvironment noFonts;
+    noFonts.insert("FONTCONFIG_FILE", conf);
+    noFonts.insert("QT_QPA_FONTDIR", Path("nofonts"));
+    ASSERT_EQ(Quillard({"--pdf", Path("with.pdf"), Example}).Code, 0);
+    TToolRun r = Quillard({"--pdf", Path("without.pdf"), Example}, noFonts);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(ReadBytes(Path("with.pdf").toStdString()), ReadBytes(Path("without.pdf").toStdString()));
+}
+
+TEST_F(PdfCommandLineTest, PagesOptionWritesTheRange)
+{
+    TToolRun r = Quillard({"--pdf", Path("range.pdf"), "--pages", "2-3", Example});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string text = PdfText(Path("range.pdf").toStdString());
+    EXPECT_EQ(text.rfind("REMITTANCE ADVICE", 0), 0u) << text;
+    EXPECT_EQ(text.find("MERROW"), std::string::npos);
+    TToolRun one = Quillard({"--pdf", Path("one.pdf"), "--pages", "3", Example});
+    ASSERT_EQ(one.Code, 0) << one.Err;
+    EXPECT_EQ(PdfText(Path("one.pdf").toStdString()).rfind("NOTES", 0), 0u);
+}
+
+struct PdfFailCase {
+    const char* Name;
+    QStringList Args;
+    int Code;
+    const char* Message;
+};
+
+class PdfCommandLineFailure : public PdfCommandLineTest, public ::testing::WithParamInterface<PdfFailCase> {};
+
+TEST_P(PdfCommandLineFailure, ExitsWithTheCodeAndSaysWhy)
+{
+    QStringList args;
+    for (const QString& a : GetParam().Args)
+        args << (a.startsWith("@") ? Path(a.mid(1)) : a);
+    TToolRun r = Quillard(args);
+    EXPECT_EQ(r.Code, GetParam().Code);
+    EXPECT_NE(r.Err.find(GetParam().Message), std::string::npos) << r.Err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, PdfCommandLineFailure,
+    ::testing::Values(
+        PdfFailCase{"UnwritableTarget", {"--pdf", "@no/such/dir/x.pdf", Example}, 3, "MakePDF: Cannot create file"},
+        PdfFailCase{"NoFileName", {"--pdf"}, 2, "--pdf needs"},
+        PdfFailCase{"NoReport", {"--pdf", "@x.pdf"}, 2, "no report named"},
+        PdfFailCase{"MissingReport", {"--pdf", "@x.pdf", "/nonexistent/R.TXT"}, 1, "cannot open"},
+        PdfFailCase{"ReversedRange", {"--pdf", "@x.pdf", "--pages", "3-2", Example}, 2, "--pages needs"},
+        PdfFailCase{"ZeroPage", {"--pdf", "@x.pdf", "--pages", "0-2", Example}, 2, "--pages needs"},
+        PdfFailCase{"NotARange", {"--pdf", "@x.pdf", "--pages", "two", Example}, 2, "--pages needs"},
+        PdfFailCase{"PagesWithoutPdf", {"--png", "@x.png", "--pages", "1-2", Example}, 2, "--pages goes with --pdf"},
+        PdfFailCase{"RangePastTheEnd", {"--pdf", "@x.pdf", "--pages", "7-9", Example}, 1, "there is no page 7"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace quillard::test

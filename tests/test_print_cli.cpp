@@ -1,0 +1,164 @@
+// Printing from the command line, run as a real process against the private
+// spooler: --list-printers, --print with its printer, copies and page range,
+// and the exit codes and messages of prints that cannot be made.
+#include "tests/printtest.h"
+
+#include <QProcess>
+
+namespace quillard::test {
+namespace {
+
+struct TRun {
+    int Code = -1;
+    std::string Out, Err;
+};
+
+TRun Quillard(const QStringList& Args, const QString& CupsServer = QString())
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    if (!CupsServer.isEmpty())
+        env.insert("CUPS_SERVER", CupsServer);
+    p.setProcessEnvironment(env);
+    p.start(QUILLARD_BINARY, Args);
+    p.waitForFinished(120000);
+    TRun r;
+    r.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.Out = p.readAllStandardOutput().toStdString();
+    r.Err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+std::vector<int> JobIds(const std::string& Out)
+{
+    std::vector<int> ids;
+    std::istringstream in(Out);
+    std::string line;
+    while (std::getline(in, line))
+        ids.push_back(std::stoi(line.substr(line.rfind('-') + 1)));
+    return ids;
+}
+
+std::string FourPages()
+{
+    std::string r;
+    for (int k = 1; k <= 4; ++k)
+        r += "Page " + std::to_string(k) + " of the statement\r\n" + (k < 4 ? "\f" : "");
+    return r;
+}
+
+using CommandLinePrint = PrintTest;
+
+TEST_F(CommandLinePrint, ListsThePrintersWithTheDefaultMarked)
+{
+    TRun r = Quillard({"--list-printers"});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Out, "FILEPDF (default)\nRAW\nTRAYS\n");
+}
+
+// The report of {INIT VER=1 PAPER=A4 ORIENTATION=LANSCAPE TRAY=LOWER}
+// printed with quillard --print arrives as an A4 landscape job from the lower
+// tray with the right title and pages.
+TEST_F(CommandLinePrint, PrintsTheReportAsItsHeaderSays)
+{
+    const std::string report = Write("{INIT VER=1 PAPER=A4 ORIENTATION=LANSCAPE TRAY=LOWER}\r\n" + FourPages(), "STATEMENT.TXT");
+    TRun r = Quillard({"--print", QString::fromStdString(report)});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::vector<int> ids = JobIds(r.Out);
+    ASSERT_EQ(ids.size(), 1u) << r.Out;
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+
+    const auto attrs = Cups->JobAttributes(ids[0]);
+    EXPECT_EQ(One(attrs, "job-printer-uri").substr(One(attrs, "job-printer-uri").rfind('/') + 1), "FILEPDF");
+    EXPECT_EQ(One(attrs, "job-name"), "Quillard -- " + report);
+    EXPECT_EQ(One(attrs, "media"), "iso_a4_210x297mm");
+    EXPECT_EQ(One(attrs, "orientation-requested"), "landscape");
+    EXPECT_EQ(One(attrs, "media-source"), "bottom");
+    EXPECT_EQ(One(attrs, "job-state"), "completed");
+    EXPECT_EQ(One(attrs, "job-media-sheets-completed"), "4");
+
+    const std::string out = Cups->OutputFile("FILEPDF");
+    const auto info = PdfInfo(out);
+    EXPECT_EQ(info.at("Pages"), "4");
+    EXPECT_NE(info.at("Page size").find("842 x 595 pts (A4)"), std::string::npos) << info.at("Page size");
+    const auto pages = PdfPageTexts(out);
+    ASSERT_GE(pages.size(), 4u);
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_NE(pages[k - 1].find("Page " + std::to_string(k) + " of the statement"), std::string::npos) << pages[k - 1];
+}
+
+TEST_F(CommandLinePrint, PrinterCopiesAndPages)
+{
+    const std::string report = Write(FourPages());
+    TRun r = Quillard({"--print", "--printer", "trays", "--copies", "2", "--pages", "2-3", QString::fromStdString(report)});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::vector<int> ids = JobIds(r.Out);
+    ASSERT_EQ(ids.size(), 2u) << r.Out;
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    for (int id : ids) {
+        const auto attrs = Cups->JobAttributes(id);
+        EXPECT_EQ(One(attrs, "media"), "iso_a4_210x297mm");  // the A4 printer's own paper
+        EXPECT_EQ(One(attrs, "job-state"), "completed");
+        const auto pages = PdfPageTexts(Cups->SpooledDocument(id));
+        EXPECT_EQ(PdfInfo(Cups->SpooledDocument(id)).at("Pages"), "2");
+        ASSERT_GE(pages.size(), 2u);
+        EXPECT_NE(pages[0].find("Page 2 of"), std::string::npos) << pages[0];
+        EXPECT_NE(pages[1].find("Page 3 of"), std::string::npos) << pages[1];
+    }
+
+    // One page.
+    r = Quillard({"--print", "--pages", "4", QString::fromStdString(report)});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    const auto pages = PdfPageTexts(Cups->SpooledDocument(JobIds(r.Out).at(0)));
+    ASSERT_GE(pages.size(), 1u);
+    EXPECT_NE(pages[0].find("Page 4 of"), std::string::npos);
+}
+
+struct CliFailCase {
+    const char* Name;
+    QStringList Args;  // REPORT stands for a four-page report
+    int Code;
+    const char* Message;
+    bool NoSpooler = false;
+};
+
+class CommandLinePrintFailure : public PrintTest, public ::testing::WithParamInterface<CliFailCase> {};
+
+TEST_P(CommandLinePrintFailure, ExitsNonZeroWithAMessage)
+{
+    const CliFailCase& c = GetParam();
+    ASSERT_TRUE(Cups->Reject("RAW"));
+    const QString report = QString::fromStdString(Write(FourPages()));
+    QStringList args = c.Args;
+    args.replaceInStrings("REPORT", report);
+    TRun r = Quillard(args, c.NoSpooler ? Dir.filePath("no.sock") : QString());
+    EXPECT_EQ(r.Code, c.Code) << r.Err;
+    EXPECT_NE(r.Err.find(c.Message), std::string::npos) << r.Err;
+    EXPECT_TRUE(r.Out.empty()) << r.Out;
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    for (const auto& j : Cups->Jobs())
+        EXPECT_NE(j.State, 9) << "job " << j.Id << " printed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, CommandLinePrintFailure,
+    ::testing::Values(
+        CliFailCase{"UnknownPrinter", {"--print", "--printer", "NOPE", "REPORT"}, 1, "there is no printer named NOPE"},
+        CliFailCase{"PagesPastTheEnd", {"--print", "--pages", "7-9", "REPORT"}, 1, "has 4 pages; there is no page 7"},
+        CliFailCase{"RejectingQueue", {"--print", "--printer", "RAW", "REPORT"}, 1, "did not take the job"},
+        CliFailCase{"NoSpooler", {"--print", "REPORT"}, 1, "no printer to print on: The print spooler", true},
+        CliFailCase{"NoSpoolerToList", {"--list-printers"}, 1, "no printers: The print spooler", true},
+        CliFailCase{"MissingReport", {"--print", "/nonexistent/R.TXT"}, 1, "cannot open"},
+        CliFailCase{"NoCopies", {"--print", "--copies", "0", "REPORT"}, 2, "--copies needs"},
+        CliFailCase{"BackwardsRange", {"--print", "--pages", "3-2", "REPORT"}, 2, "--pages needs"},
+        CliFailCase{"RangeWithoutNumbers", {"--print", "--pages", "a-b", "REPORT"}, 2, "--pages needs"},
+        CliFailCase{"PrinterWithoutName", {"--print", "--printer"}, 2, "--printer needs"},
+        CliFailCase{"PrintWithoutReport", {"--print"}, 2, "no report named"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+}  // namespace
+}  // namespace quillard::test
