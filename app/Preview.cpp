@@ -373,19 +373,22 @@ void TfrmPreviewer::CreateComponents()
 
 void TfrmPreviewer::CreateMenus()
 {
+    // An item without an action belongs to a command this build does not
+    // have: it is shown, disabled, and says so.
     auto item = [this](QMenu* Menu, QAction*& A, const char* Name, const char* Caption, QKeySequence Shortcut,
-                       void (TfrmPreviewer::*Slot)()) {
+                       std::function<void()> Action) {
         A = Menu->addAction(QString::fromLatin1(Caption));
         A->setObjectName(Name);
         if (!Shortcut.isEmpty())
             A->setShortcut(Shortcut);
-        if (Slot) {
-            connect(A, &QAction::triggered, this, Slot);
+        if (Action) {
+            connect(A, &QAction::triggered, this, std::move(Action));
         } else {
             A->setEnabled(false);
             A->setToolTip(QString::fromLatin1(NotAvailable));
         }
     };
+    auto call = [this](void (TfrmPreviewer::*Slot)()) { return [this, Slot] { (this->*Slot)(); }; };
     auto separator = [](QMenu* Menu, const char* Name) {
         QAction* s = Menu->addSeparator();
         s->setObjectName(Name);
@@ -407,9 +410,9 @@ void TfrmPreviewer::CreateMenus()
          nullptr);
     mnuSepFile2 = separator(mnuFile, "mnuSepFile2");
     item(mnuFile, mnuPrintSetup, "mnuPrintSetup", "Print &Setup...", {}, nullptr);
-    item(mnuFile, mnuPrint, "mnuPrint", "&Print", QKeySequence(Qt::CTRL | Qt::Key_P), &TfrmPreviewer::DoPrint);
+    item(mnuFile, mnuPrint, "mnuPrint", "&Print", QKeySequence(Qt::CTRL | Qt::Key_P), call(&TfrmPreviewer::DoPrint));
     mnuSepFile3 = separator(mnuFile, "mnuSepFile3");
-    item(mnuFile, mnuExit, "mnuExit", "E&xit", {}, &TfrmPreviewer::QuitQuillard);
+    item(mnuFile, mnuExit, "mnuExit", "E&xit", {}, call(&TfrmPreviewer::QuitQuillard));
 
     mnuEdit = menu("mnuEdit", "&Edit");
     item(mnuEdit, AddAutoText1, "AddAutoText1", "Add &Auto Text", {}, nullptr);
@@ -420,30 +423,24 @@ void TfrmPreviewer::CreateMenus()
     item(mnuEdit, Again1, "Again1", "&Again", QKeySequence(Qt::CTRL | Qt::Key_A), nullptr);
 
     mnuView = menu("mnuView", "&View");
-    item(mnuView, ZoomOut1, "ZoomOut1", "Zoom &Out", {}, nullptr);
-    item(mnuView, ZoomIn1, "ZoomIn1", "Zoom &In", {}, nullptr);
+    // Zoom Out and Zoom In act as the keypad's minus and plus keys.
+    item(mnuView, ZoomOut1, "ZoomOut1", "Zoom &Out", {}, [this] { HandleKey(Qt::Key_Minus, Qt::KeypadModifier); });
+    item(mnuView, ZoomIn1, "ZoomIn1", "Zoom &In", {}, [this] { HandleKey(Qt::Key_Plus, Qt::KeypadModifier); });
     separator(mnuView, "mnuSepView1");
-    item(mnuView, PrevPage1, "PrevPage1", "&Prev Page", {}, &TfrmPreviewer::spnPageNumUpClick);
-    item(mnuView, NextPage1, "NextPage1", "&Next Page", {}, &TfrmPreviewer::spnPageNumDownClick);
+    item(mnuView, PrevPage1, "PrevPage1", "&Prev Page", {}, call(&TfrmPreviewer::spnPageNumUpClick));
+    item(mnuView, NextPage1, "NextPage1", "&Next Page", {}, call(&TfrmPreviewer::spnPageNumDownClick));
     separator(mnuView, "mnuSepView2");
-    item(mnuView, FirstPage1, "FirstPage1", "&First Page", {}, &TfrmPreviewer::FirstPage1Click);
-    item(mnuView, LastPage1, "LastPage1", "&Last Page", {}, &TfrmPreviewer::LastPage1Click);
+    item(mnuView, FirstPage1, "FirstPage1", "&First Page", {}, call(&TfrmPreviewer::FirstPage1Click));
+    item(mnuView, LastPage1, "LastPage1", "&Last Page", {}, call(&TfrmPreviewer::LastPage1Click));
     separator(mnuView, "mnuSepView3");
     item(mnuView, Source1, "Source1", "&Source", {}, nullptr);
     item(mnuView, Refresh1, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), nullptr);
-    // Zoom Out and Zoom In act as the keypad's minus and plus keys.
-    ZoomOut1->setEnabled(true);
-    ZoomOut1->setToolTip(QString());
-    connect(ZoomOut1, &QAction::triggered, this, [this] { HandleKey(Qt::Key_Minus, Qt::KeypadModifier); });
-    ZoomIn1->setEnabled(true);
-    ZoomIn1->setToolTip(QString());
-    connect(ZoomIn1, &QAction::triggered, this, [this] { HandleKey(Qt::Key_Plus, Qt::KeypadModifier); });
 
     mnuHelp = menu("mnuHelp", "&Help");
     item(mnuHelp, QuillardDocumentation1, "QuillardDocumentation1", "Quillard Documentation", {},
-         &TfrmPreviewer::QuillardDocumentation1Click);
+         call(&TfrmPreviewer::QuillardDocumentation1Click));
     QuillardDocumentation1->setVisible(false);
-    item(mnuHelp, About1, "About1", "&About", {}, &TfrmPreviewer::About1Click);
+    item(mnuHelp, About1, "About1", "&About", {}, call(&TfrmPreviewer::About1Click));
 }
 
 // ---------------------------------------------------------------------------
@@ -723,6 +720,16 @@ void TfrmPreviewer::FormDestroy()
     if (FDestroyed)
         return;
     FDestroyed = true;
+    try {
+        FreeAndCleanUp();
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "Error");
+    }
+    Renderer.reset();
+}
+
+void TfrmPreviewer::FreeAndCleanUp()
+{
     tmrKeyRepeat->stop();
     if (FDragCursor) {
         QApplication::restoreOverrideCursor();
@@ -737,7 +744,6 @@ void TfrmPreviewer::FormDestroy()
     CleanUpFiles();
     const std::string openDir = frmOpenDocument ? frmOpenDocument->OpenDir : OpenDir;
     WriteExitSettings(PathFromQ(edtZoom->text()), SaveTextDir, SaveGraphicDir, openDir);
-    Renderer.reset();
 }
 
 // ---------------------------------------------------------------------------
@@ -1453,7 +1459,11 @@ void TfrmPreviewer::cmdTestPatternClick()
 {
     if (!Renderer)
         return;
-    Renderer->ToggleTestPattern();
+    try {
+        Renderer->ToggleTestPattern();
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "DrawTestPattern");
+    }
     Image1->update();
     shpNonPrintable->update();
 }
@@ -1501,9 +1511,13 @@ std::string TfrmPreviewer::ViewStatsText() const
     }
     constexpr int TEXTCAPS = 34, BITSPIXEL = 12, SIZEPALETTE = 104;
     t += "Printer Capacitites:\r\n";
-    t += "  Text capabilities: " + std::to_string(Printer().GetDeviceCaps(TEXTCAPS)) +
-         "  Palette: " + std::to_string(Printer().GetDeviceCaps(SIZEPALETTE)) +
-         "  Bits per pixel: " + std::to_string(Printer().GetDeviceCaps(BITSPIXEL)) + "\r\n";
+    try {
+        t += "  Text capabilities: " + std::to_string(Printer().GetDeviceCaps(TEXTCAPS)) +
+             "  Palette: " + std::to_string(Printer().GetDeviceCaps(SIZEPALETTE)) +
+             "  Bits per pixel: " + std::to_string(Printer().GetDeviceCaps(BITSPIXEL)) + "\r\n";
+    } catch (const std::exception& e) {
+        t += std::string("  ") + e.what() + "\r\n";
+    }
     if (AutomationServer.Exists())
         t += "Objects dependent on me: " + std::to_string(AutomationServer.ObjectCount());
     else
@@ -1517,7 +1531,11 @@ void TfrmPreviewer::cmdShowPrintableClick()
 {
     if (!Renderer)
         return;
-    Renderer->DrawPrintableArea();
+    try {
+        Renderer->DrawPrintableArea();
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "Show Printable");
+    }
     Image1->update();
 }
 

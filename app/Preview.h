@@ -248,6 +248,7 @@ private:
     void CreateComponents();
     void CreateMenus();
     bool StartUp();
+    void FreeAndCleanUp();
     void ReadSettings();
     bool ApplySwitches();
     void NewPageBitmap();

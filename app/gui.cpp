@@ -9,12 +9,35 @@
 #include "surfaces/fontlist.h"
 
 #include <QApplication>
+#include <exception>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <memory>
 
 namespace quillard {
+
+namespace {
+
+// Every window command runs in its own protected block: a failure that no
+// handler caught is shown and the program goes on.
+class TQuillardApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* Receiver, QEvent* Event) override
+    {
+        try {
+            return QApplication::notify(Receiver, Event);
+        } catch (const std::exception& e) {
+            ShowMessage(e.what(), "Error");
+        } catch (...) {
+            ShowMessage("Unknown failure", "Error");
+        }
+        return false;
+    }
+};
+
+}  // namespace
 
 int RunGui(char* Argv0, const std::vector<std::string>& Params)
 {
@@ -40,7 +63,7 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
     // Qt reads no options of its own from the report's command line.
     int qargc = 1;
     char* qargv[] = {Argv0, nullptr};
-    QApplication app(qargc, qargv);
+    TQuillardApplication app(qargc, qargv);
     // The application's title. (A display name would be added to every
     // window caption on X11; the captions are the window's own.)
     QCoreApplication::setApplicationName(QStringLiteral("Quillard"));

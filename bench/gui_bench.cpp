@@ -58,8 +58,6 @@ int main(int argc, char** argv)
         sizes = {1000, 10000};
 
     TQtUserServices services;
-    if (const char* ms = std::getenv("PUMP_MS")) services.PumpInterval = std::chrono::milliseconds(std::atoi(ms));
-    const bool noSync = std::getenv("NO_SYNC");
     SetUserServices(&services);
     Globals().PrinterWarningShown = true;
 
@@ -71,7 +69,7 @@ int main(int argc, char** argv)
         TfrmPreviewer w({path});
         w.frmOpenDocument = &open;
         w.OnTerminate = [](int) {};
-        if (!noSync) services.BeforePump = [&w] { w.SyncGauges(); };
+        services.BeforePump = [&w] { w.SyncGauges(); };
         auto t0 = std::chrono::steady_clock::now();
         w.FormActivate();
         const double load = Ms(t0);

@@ -144,6 +144,17 @@ TEST_F(GuiPrintTest, PageChangeDuringThePrintIsShownAfterIt)
     EXPECT_FALSE(InkBox(W->PageBitmap->Image()).Empty());
 }
 
+TEST_F(GuiPrintTest, DebugInformationSaysSoWhenThePrinterIsGone)
+{
+    Start({Write(ThreePages())});
+    Cups->Reset();
+    Layer->Refresh();
+    W->cmdViewStats->click();
+    ASSERT_FALSE(Services.Messages.empty());
+    EXPECT_EQ(Services.Messages.back().Caption, "Debug Information");
+    EXPECT_NE(Services.Messages.back().Text.find("Printer Capacitites:"), std::string::npos);
+}
+
 TEST_F(GuiPrintTest, TheProgramPrintsEndsAndDeletesItsReport)
 {
     const std::string path = Write(ThreePages());
