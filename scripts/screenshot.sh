@@ -33,14 +33,19 @@ cleanup() {
 }
 trap cleanup EXIT
 export DISPLAY=":$display"
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+up=
+for _ in $(seq 200); do
+  if xdotool getdisplaygeometry >/dev/null 2>&1; then up=1; break; fi
+  sleep 0.1
+done
+[ -n "$up" ] || { echo "Xvfb did not start on :$display" >&2; exit 1; }
 
 unset QT_QPA_PLATFORM
 export XDG_CONFIG_HOME=${XDG_CONFIG_HOME:-$(mktemp -d)}
-build/quillard "$report" "$@" &
+build/quillard "$report" "$@" 2>"${out%.png}.log" &
 app=$!
 
-# Wait for the preview; answer message boxes (such as the missing-printer
+# The program's messages go to OUT.log. Wait for the preview; answer message boxes (such as the missing-printer
 # warning) with Enter on the way.
 for _ in $(seq 100); do
   if xdotool search --name -- "-- Quillard" >/dev/null 2>&1; then
@@ -50,7 +55,7 @@ for _ in $(seq 100); do
   if [ -n "$box" ]; then
     xdotool windowfocus --sync "$box" key Return >/dev/null 2>&1 || true
   fi
-  kill -0 "$app" 2>/dev/null || { echo "quillard ended before its window appeared" >&2; exit 1; }
+  kill -0 "$app" 2>/dev/null || { echo "quillard ended before its window appeared; see ${out%.png}.log" >&2; exit 1; }
   sleep 0.2
 done
 sleep 2.5   # the page is drawn and the progress window hides itself
