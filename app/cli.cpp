@@ -2,6 +2,7 @@
 
 #include "engine/globals.h"
 #include "engine/renderer.h"
+#include "engine/reportfiles.h"
 #include "engine/services.h"
 #include "surfaces/fontlist.h"
 #include "surfaces/imagecanvas.h"
@@ -99,6 +100,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
 
 namespace {
 
+// Pictures a report marked for deletion go when the program ends.
+struct TCleanUpAtExit {
+    tRenderer& R;
+    ~TCleanUpAtExit() { CleanUpImageFiles(R); }
+};
+
 bool CheckReadable(const std::string& Report)
 {
     struct stat st {};
@@ -118,6 +125,7 @@ bool CheckReadable(const std::string& Report)
 int RunPng(const TCommandLine& cl)
 {
     tRenderer r;
+    TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
@@ -154,6 +162,7 @@ int RunPng(const TCommandLine& cl)
 int RunCountPages(const TCommandLine& cl)
 {
     tRenderer r;
+    TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));

@@ -1,7 +1,6 @@
 // Tag families whose interpretation is not built yet. Their rows in the
 // dispatch table exist, so such tags are recognised and consumed without
-// drawing; pictures carried in-line are still skipped so their bytes never
-// reach the line reader.
+// drawing.
 #include "engine/renderer.h"
 
 namespace quillard {
@@ -17,11 +16,5 @@ void tRenderer::TagRect(tRenderState&, const std::string&) {}
 void tRenderer::TagCircle(tRenderState&, const std::string&) {}
 void tRenderer::TagPolygon(tRenderState&, const std::string&) {}
 void tRenderer::TagHighlight(tRenderState&, const std::string&) {}
-
-void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
-{
-    std::string tag = Tag;
-    DelImageData(State.ReportFile, LineStartPos, State.LineEnd, tag);
-}
 
 }  // namespace quillard
