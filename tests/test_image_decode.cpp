@@ -39,7 +39,7 @@ uint32_t Widen(uint32_t v, int bits)
 
 struct BmpCase {
     const char* Name;
-    BmpSpec Spec;
+    BmpLayout Opt;
     std::function<uint32_t(int, int)> Stored;    // the value written
     std::function<uint32_t(int, int)> Expected;  // 0xAARRGGBB decoded
 };
@@ -61,7 +61,7 @@ std::vector<BmpCase> BmpCases()
     for (int bpp : {1, 4, 8}) {
         const int n = 1 << bpp;
         for (bool top : {false, true})
-            c.push_back({nullptr, BmpSpec{W, top ? -H : H, bpp, 0, 40, Palette(n), {}}, Indexed(n), FromPalette(n)});
+            c.push_back({nullptr, BmpLayout{W, top ? -H : H, bpp, 0, 40, Palette(n), {}}, Indexed(n), FromPalette(n)});
     }
     c[0].Name = "OneBitBottomUp";
     c[1].Name = "OneBitTopDown";
@@ -69,33 +69,33 @@ std::vector<BmpCase> BmpCases()
     c[3].Name = "FourBitTopDown";
     c[4].Name = "EightBitBottomUp";
     c[5].Name = "EightBitTopDown";
-    c.push_back({"EightBitShortPalette", BmpSpec{W, H, 8, 0, 40, Palette(20), {}}, Indexed(20), FromPalette(20)});
-    c.push_back({"EightBitOs2CoreHeader", BmpSpec{W, H, 8, 0, 12, Palette(256), {}}, Indexed(256), FromPalette(256)});
-    c.push_back({"FourBitV5Header", BmpSpec{W, H, 4, 0, 124, Palette(16), {}}, Indexed(16), FromPalette(16)});
-    c.push_back({"Rle8", BmpSpec{W, H, 8, 1, 40, Palette(256), {}}, Indexed(7), FromPalette(7)});
-    c.push_back({"Rle4", BmpSpec{W, H, 4, 2, 40, Palette(16), {}}, Indexed(5), FromPalette(5)});
-    c.push_back({"Rle8Literals", BmpSpec{W, H, 8, 1, 40, Palette(256), {}}, Indexed(256), FromPalette(256)});
+    c.push_back({"EightBitShortPalette", BmpLayout{W, H, 8, 0, 40, Palette(20), {}}, Indexed(20), FromPalette(20)});
+    c.push_back({"EightBitOs2CoreHeader", BmpLayout{W, H, 8, 0, 12, Palette(256), {}}, Indexed(256), FromPalette(256)});
+    c.push_back({"FourBitV5Header", BmpLayout{W, H, 4, 0, 124, Palette(16), {}}, Indexed(16), FromPalette(16)});
+    c.push_back({"Rle8", BmpLayout{W, H, 8, 1, 40, Palette(256), {}}, Indexed(7), FromPalette(7)});
+    c.push_back({"Rle4", BmpLayout{W, H, 4, 2, 40, Palette(16), {}}, Indexed(5), FromPalette(5)});
+    c.push_back({"Rle8Literals", BmpLayout{W, H, 8, 1, 40, Palette(256), {}}, Indexed(256), FromPalette(256)});
     auto rgb555 = [](int x, int y) { return uint32_t((x % 32) << 10 | (y % 32) << 5 | ((x + y) % 32)); };
-    c.push_back({"SixteenBit555", BmpSpec{W, H, 16, 0, 40, {}, {}}, rgb555, [](int x, int y) {
+    c.push_back({"SixteenBit555", BmpLayout{W, H, 16, 0, 40, {}, {}}, rgb555, [](int x, int y) {
                      return 0xFF000000u | Widen(x % 32, 5) << 16 | Widen(y % 32, 5) << 8 | Widen((x + y) % 32, 5);
                  }});
     auto rgb565 = [](int x, int y) { return uint32_t((x % 32) << 11 | (y * 3 % 64) << 5 | ((x + y) % 32)); };
-    c.push_back({"SixteenBit565Bitfields", BmpSpec{W, -H, 16, 3, 40, {}, {0xF800, 0x07E0, 0x001F}}, rgb565, [](int x, int y) {
+    c.push_back({"SixteenBit565Bitfields", BmpLayout{W, -H, 16, 3, 40, {}, {0xF800, 0x07E0, 0x001F}}, rgb565, [](int x, int y) {
                      return 0xFF000000u | Widen(x % 32, 5) << 16 | Widen(y * 3 % 64, 6) << 8 | Widen((x + y) % 32, 5);
                  }});
-    c.push_back({"TwentyFourBitBottomUp", BmpSpec{W, H, 24, 0, 40, {}, {}}, Rgb24, [](int x, int y) { return 0xFF000000u | Rgb24(x, y); }});
-    c.push_back({"TwentyFourBitTopDown", BmpSpec{W, -H, 24, 0, 40, {}, {}}, Rgb24, [](int x, int y) { return 0xFF000000u | Rgb24(x, y); }});
-    c.push_back({"TwentyFourBitOnePixelWide", BmpSpec{1, H, 24, 0, 40, {}, {}}, Rgb24, [](int x, int y) { return 0xFF000000u | Rgb24(x, y); }});
+    c.push_back({"TwentyFourBitBottomUp", BmpLayout{W, H, 24, 0, 40, {}, {}}, Rgb24, [](int x, int y) { return 0xFF000000u | Rgb24(x, y); }});
+    c.push_back({"TwentyFourBitTopDown", BmpLayout{W, -H, 24, 0, 40, {}, {}}, Rgb24, [](int x, int y) { return 0xFF000000u | Rgb24(x, y); }});
+    c.push_back({"TwentyFourBitOnePixelWide", BmpLayout{1, H, 24, 0, 40, {}, {}}, Rgb24, [](int x, int y) { return 0xFF000000u | Rgb24(x, y); }});
     // The fourth byte of plain 32-bit pixels is not alpha: the picture is opaque.
-    c.push_back({"ThirtyTwoBitIgnoresFourthByte", BmpSpec{W, H, 32, 0, 40, {}, {}},
+    c.push_back({"ThirtyTwoBitIgnoresFourthByte", BmpLayout{W, H, 32, 0, 40, {}, {}},
                  [](int x, int y) { return uint32_t(x * 13 % 256) << 24 | Rgb24(x, y); },
                  [](int x, int y) { return 0xFF000000u | Rgb24(x, y); }});
-    c.push_back({"ThirtyTwoBitV5WithAlpha", BmpSpec{W, H, 32, 3, 124, {}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
+    c.push_back({"ThirtyTwoBitV5WithAlpha", BmpLayout{W, H, 32, 3, 124, {}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
                  [](int x, int y) { return uint32_t(x % 2 ? 0x80 : 0xFF) << 24 | Rgb24(x, y); },
                  [](int x, int y) { return uint32_t(x % 2 ? 0x80 : 0xFF) << 24 | Rgb24(x, y); }});
-    c.push_back({"ThirtyTwoBitZeroAlphaEverywhereIsOpaque", BmpSpec{W, H, 32, 3, 124, {}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
+    c.push_back({"ThirtyTwoBitZeroAlphaEverywhereIsOpaque", BmpLayout{W, H, 32, 3, 124, {}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
                  Rgb24, [](int x, int y) { return 0xFF000000u | Rgb24(x, y); }});
-    c.push_back({"ThirtyTwoBitSwappedBitfields", BmpSpec{W, H, 32, 3, 40, {}, {0xFF, 0xFF00, 0xFF0000}},
+    c.push_back({"ThirtyTwoBitSwappedBitfields", BmpLayout{W, H, 32, 3, 40, {}, {0xFF, 0xFF00, 0xFF0000}},
                  [](int x, int y) {
                      const uint32_t v = Rgb24(x, y);
                      return (v & 0xFF) << 16 | (v & 0xFF00) | (v >> 16);
@@ -111,12 +111,12 @@ class BmpDecodeTest : public ::testing::TestWithParam<BmpCase> {};
 TEST_P(BmpDecodeTest, GivesTheWrittenPixels)
 {
     const BmpCase& c = GetParam();
-    const std::string file = MakeBmp(c.Spec, c.Stored);
+    const std::string file = MakeBmp(c.Opt, c.Stored);
     std::string why;
     const TGraphic g = DecodeBmp(reinterpret_cast<const uint8_t*>(file.data()), file.size(), &why);
     ASSERT_FALSE(g.Empty()) << why;
-    const int h = std::abs(c.Spec.Height);
-    ASSERT_EQ(g.Width, c.Spec.Width);
+    const int h = std::abs(c.Opt.Height);
+    ASSERT_EQ(g.Width, c.Opt.Width);
     ASSERT_EQ(g.Height, h);
     int wrong = 0;
     for (int y = 0; y < h; ++y)
@@ -143,7 +143,7 @@ TEST(BmpDecode, RunLengthDeltaLeavesSkippedPixelsTransparent)
     px += std::string("\x00\x00", 2);          // end of line
     px += std::string("\x00\x03\x01\x02\x01\x00", 6);  // absolute: 1 2 1 (padded)
     px += std::string("\x00\x01", 2);          // end of bitmap
-    const std::string file = MakeBmp(BmpSpec{4, 3, 8, 1, 40, {0x000000, 0xFF0000, 0x00FF00}, {}}, [](int, int) { return 0u; });
+    const std::string file = MakeBmp(BmpLayout{4, 3, 8, 1, 40, {0x000000, 0xFF0000, 0x00FF00}, {}}, [](int, int) { return 0u; });
     // Replace the pixel data MakeBmp encoded with the hand-made one.
     const uint32_t off = uint8_t(file[10]) | uint8_t(file[11]) << 8;
     const std::string bmp = file.substr(0, off) + px;
@@ -170,7 +170,7 @@ uint32_t Blocks(int x, int y)
 
 struct JpegCase {
     const char* Name;
-    JpegSpec Spec;
+    JpegOptions Opt;
     int Tolerance;
     int Margin = 0;  // pixels next to block edges left out (chroma upsampling blends them)
 };
@@ -184,15 +184,15 @@ TEST_P(JpegDecodeTest, GivesThePictureAndKeepsTheFileBytes)
     const int w = 64, h = 48;
     std::function<uint32_t(int, int)> colour = Blocks;
     std::function<uint32_t(int, int)> expected = Blocks;
-    if (c.Spec.Gray) {
+    if (c.Opt.Gray) {
         colour = [](int x, int y) { return uint32_t((x / 16 * 50 + y / 16 * 30) % 256); };
         expected = [colour](int x, int y) { return colour(x, y) * 0x010101u; };
-    } else if (c.Spec.Cmyk) {
+    } else if (c.Opt.Cmyk) {
         // Stored inverted, as Adobe writes it: 255 = no ink.
         colour = [](int x, int y) { return (x / 16) % 2 ? 0xFF0000FFu : 0x00FFFFC0u; };
         expected = [](int x, int y) { return (x / 16) % 2 ? 0xFF0000u : 0x00C0C0u; };
     }
-    const std::string file = EncodeJpeg(w, h, colour, c.Spec);
+    const std::string file = EncodeJpeg(w, h, colour, c.Opt);
     std::string why;
     const TGraphic g = DecodeJpeg(reinterpret_cast<const uint8_t*>(file.data()), file.size(), &why);
     ASSERT_FALSE(g.Empty()) << why;
@@ -333,8 +333,9 @@ TEST_P(BadPictureTest, GivesAnEmptyPicture)
     EXPECT_TRUE(g.Empty());
     EXPECT_TRUE(g.Pixels.empty());
     EXPECT_FALSE(why.empty());
-    if (GetParam().Reason)
+    if (GetParam().Reason) {
         EXPECT_NE(why.find(GetParam().Reason), std::string::npos) << why;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -359,14 +360,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"BmpBitfieldsAt24Bits", TPictureFormat::Bmp, [] { return Patch32(ValidBmp(), 30, 3); }},
         BadCase{"BmpRleWithoutEnd", TPictureFormat::Bmp,
                 [] {
-                    const std::string s = MakeBmp(BmpSpec{W, H, 8, 1, 40, Palette(256), {}}, Indexed(7));
+                    const std::string s = MakeBmp(BmpLayout{W, H, 8, 1, 40, Palette(256), {}}, Indexed(7));
                     return s.substr(0, s.size() - 40);
                 }},
         BadCase{"BmpRleTopDown", TPictureFormat::Bmp,
-                [] { return Patch32(MakeBmp(BmpSpec{W, H, 8, 1, 40, Palette(256), {}}, Indexed(7)), 22, uint32_t(-H)); }},
+                [] { return Patch32(MakeBmp(BmpLayout{W, H, 8, 1, 40, Palette(256), {}}, Indexed(7)), 22, uint32_t(-H)); }},
         BadCase{"BmpRleClaims100000By100000", TPictureFormat::Bmp,
                 [] {
-                    return Patch32(Patch32(MakeBmp(BmpSpec{W, H, 8, 1, 40, Palette(256), {}}, Indexed(7)), 18, 100000),
+                    return Patch32(Patch32(MakeBmp(BmpLayout{W, H, 8, 1, 40, Palette(256), {}}, Indexed(7)), 18, 100000),
                                    22, 100000);
                 }},
         BadCase{"JpegCutInHalf", TPictureFormat::Jpeg, [] { const std::string s = ValidJpeg(); return s.substr(0, s.size() / 2); }},
@@ -400,9 +401,9 @@ TEST(DamagedPictures, RandomByteDamageNeverCrashes)
     std::mt19937 rng(20240607);
     const std::pair<TPictureFormat, std::string> originals[] = {
         {TPictureFormat::Bmp, ValidBmp()},
-        {TPictureFormat::Bmp, MakeBmp(BmpSpec{W, H, 4, 2, 40, Palette(16), {}}, Indexed(5))},
+        {TPictureFormat::Bmp, MakeBmp(BmpLayout{W, H, 4, 2, 40, Palette(16), {}}, Indexed(5))},
         {TPictureFormat::Jpeg, ValidJpeg()},
-        {TPictureFormat::Jpeg, EncodeJpeg(64, 48, Blocks, JpegSpec{90, true})},
+        {TPictureFormat::Jpeg, EncodeJpeg(64, 48, Blocks, JpegOptions{90, true})},
         {TPictureFormat::Gif, ValidGif()},
     };
     int decoded = 0;

@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"Bmp8Rle", "LOGO8.BMP",
                    [] {
                        std::vector<uint32_t> pal = QuarterColours;
-                       return MakeBmp(BmpSpec{300, 150, 8, 1, 40, pal, {}},
+                       return MakeBmp(BmpLayout{300, 150, 8, 1, 40, pal, {}},
                                       [](int x, int y) { return uint32_t(QuarterIndex(x, y)); });
                    },
                    Quarters, 0},
@@ -91,12 +91,12 @@ INSTANTIATE_TEST_SUITE_P(
                    [] {
                        std::vector<uint32_t> pal = QuarterColours;
                        pal.resize(16, 0);
-                       return MakeBmp(BmpSpec{300, -150, 4, 0, 40, pal, {}},
+                       return MakeBmp(BmpLayout{300, -150, 4, 0, 40, pal, {}},
                                       [](int x, int y) { return uint32_t(QuarterIndex(x, y)); });
                    },
                    Quarters, 0},
         FormatCase{"Jpeg", "LOGO.JPG", [] { return EncodeJpeg(300, 150, JpegBlocks); }, JpegBlocks, 3},
-        FormatCase{"JpegLongExtension", "PHOTO.JPEG", [] { return EncodeJpeg(300, 150, JpegBlocks, JpegSpec{100, true}); },
+        FormatCase{"JpegLongExtension", "PHOTO.JPEG", [] { return EncodeJpeg(300, 150, JpegBlocks, JpegOptions{100, true}); },
                    JpegBlocks, 3},
         FormatCase{"Gif", "LOGO.GIF", [] { return EncodeGif(300, 150, QuarterColours, {GifFrame{0, 0, 300, 150, false, -1, QuarterIndex}}); },
                    Quarters, 0},
@@ -396,7 +396,7 @@ TEST_P(InlineImageTest, RecognisesTheFormatBySignature)
 INSTANTIATE_TEST_SUITE_P(
     Signatures, InlineImageTest,
     ::testing::Values(InlineCase{"JfifJpeg", [] { return EncodeJpeg(300, 150, JpegBlocks); }, JpegBlocks, 3},
-                      InlineCase{"ExifStyleJpeg", [] { return EncodeJpeg(300, 150, JpegBlocks, JpegSpec{100, false, false, false, false}); },
+                      InlineCase{"ExifStyleJpeg", [] { return EncodeJpeg(300, 150, JpegBlocks, JpegOptions{100, false, false, false, false}); },
                                  JpegBlocks, 3},
                       InlineCase{"Bmp", [] { return MakeBmp24(300, 150, Quarters); }, Quarters, 0},
                       InlineCase{"Gif",

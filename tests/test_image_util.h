@@ -31,7 +31,7 @@ inline void Put32(std::string& s, uint32_t v)
     Put16(s, v >> 16);
 }
 
-struct BmpSpec {
+struct BmpLayout {
     int Width = 0, Height = 0;  // Height as stored: negative = top-down
     int Bpp = 24;
     uint32_t Compression = 0;   // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS
@@ -43,7 +43,7 @@ struct BmpSpec {
 // The file of a picture whose stored value at (x, y) (y counted from the top
 // of the picture) is Value(x, y): a palette index up to 8 bits, the raw
 // 16-bit word at 16 bits, 0x00RRGGBB at 24 bits and the raw word at 32.
-inline std::string MakeBmp(const BmpSpec& S, const std::function<uint32_t(int, int)>& Value)
+inline std::string MakeBmp(const BmpLayout& S, const std::function<uint32_t(int, int)>& Value)
 {
     const int w = S.Width, h = S.Height < 0 ? -S.Height : S.Height;
     const bool topDown = S.Height < 0;
@@ -167,12 +167,12 @@ inline std::string MakeBmp(const BmpSpec& S, const std::function<uint32_t(int, i
 // A 24-bit picture of 0x00RRGGBB colours.
 inline std::string MakeBmp24(int W, int H, const std::function<uint32_t(int, int)>& Colour)
 {
-    return MakeBmp(BmpSpec{W, H, 24, 0, 40, {}, {}}, Colour);
+    return MakeBmp(BmpLayout{W, H, 24, 0, 40, {}, {}}, Colour);
 }
 
 // ---- JPEG -----------------------------------------------------------------
 
-struct JpegSpec {
+struct JpegOptions {
     int Quality = 100;
     bool Progressive = false;
     bool Gray = false;
@@ -187,7 +187,7 @@ struct JpegFailure {
 };
 
 // Encodes a W x H picture; Colour gives 0x00RRGGBB (or 0xCCMMYYKK for CMYK).
-inline std::string EncodeJpeg(int W, int H, const std::function<uint32_t(int, int)>& Colour, JpegSpec Spec = {})
+inline std::string EncodeJpeg(int W, int H, const std::function<uint32_t(int, int)>& Colour, JpegOptions Opt = {})
 {
     jpeg_compress_struct c{};
     JpegFailure err{};
@@ -204,15 +204,15 @@ inline std::string EncodeJpeg(int W, int H, const std::function<uint32_t(int, in
     jpeg_mem_dest(&c, &out, &size);
     c.image_width = JDIMENSION(W);
     c.image_height = JDIMENSION(H);
-    c.input_components = Spec.Gray ? 1 : Spec.Cmyk ? 4 : 3;
-    c.in_color_space = Spec.Gray ? JCS_GRAYSCALE : Spec.Cmyk ? JCS_CMYK : JCS_RGB;
+    c.input_components = Opt.Gray ? 1 : Opt.Cmyk ? 4 : 3;
+    c.in_color_space = Opt.Gray ? JCS_GRAYSCALE : Opt.Cmyk ? JCS_CMYK : JCS_RGB;
     jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, Spec.Quality, TRUE);
-    c.write_JFIF_header = Spec.Jfif && !Spec.Cmyk ? TRUE : FALSE;
-    if (!Spec.Subsample)
+    jpeg_set_quality(&c, Opt.Quality, TRUE);
+    c.write_JFIF_header = Opt.Jfif && !Opt.Cmyk ? TRUE : FALSE;
+    if (!Opt.Subsample)
         for (int i = 0; i < c.num_components; ++i)
             c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
-    if (Spec.Progressive)
+    if (Opt.Progressive)
         jpeg_simple_progression(&c);
     jpeg_start_compress(&c, TRUE);
     std::vector<JSAMPLE> row(size_t(W) * c.input_components);
@@ -220,9 +220,9 @@ inline std::string EncodeJpeg(int W, int H, const std::function<uint32_t(int, in
         const int y = int(c.next_scanline);
         for (int x = 0; x < W; ++x) {
             const uint32_t v = Colour(x, y);
-            if (Spec.Gray) {
+            if (Opt.Gray) {
                 row[x] = JSAMPLE(v & 0xFF);
-            } else if (Spec.Cmyk) {
+            } else if (Opt.Cmyk) {
                 for (int k = 0; k < 4; ++k)
                     row[4 * x + k] = JSAMPLE((v >> (24 - 8 * k)) & 0xFF);
             } else {
