@@ -6,6 +6,7 @@
 #include "engine/globals.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
+#include "engine/reportfiles.h"
 #include "engine/services.h"
 #include "surfaces/cupsprinter.h"
 #include "surfaces/fontlist.h"
@@ -199,6 +200,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
 
 namespace {
 
+// Pictures a report marked for deletion go when the program ends.
+struct TCleanUpAtExit {
+    tRenderer& R;
+    ~TCleanUpAtExit() { CleanUpImageFiles(R); }
+};
+
 bool CheckReadable(const std::string& Report)
 {
     struct stat st {};
@@ -218,6 +225,7 @@ bool CheckReadable(const std::string& Report)
 int RunPng(const TCommandLine& cl)
 {
     tRenderer r;
+    TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
@@ -281,6 +289,7 @@ int RunPdf(const TCommandLine& cl)
 int RunCountPages(const TCommandLine& cl)
 {
     tRenderer r;
+    TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();

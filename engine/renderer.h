@@ -11,6 +11,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quillard {
 
@@ -147,8 +148,20 @@ public:
     // ---- the tag interpreter -------------------------------------------
     void Render(tRenderState& State, std::string& Line);
 
-    // In-line picture data (skipped on pages that are not drawn).
+    // In-line picture data. GetInlineData reads the Count bytes of the image
+    // tag on the current line into Stream and appends the rest of the
+    // physical line where they end to Line; DelImageData steps over the data
+    // of the image tags in Tag on pages that are not drawn.
+    void GetInlineData(TByteFile& File, std::string& Line, std::vector<uint8_t>& Stream, int64_t Count,
+                       std::string& LineEnd);
     void DelImageData(TByteFile& File, int64_t LineStart, std::string& LineEnd, std::string& Tag);
+    // Text that a handler read from the report after the current line's end
+    // (the rest of the physical line after in-line picture data): Render goes
+    // on with it as part of the line.
+    std::string LineRest;
+    // The report came from somewhere that may not act on this computer's
+    // files (loaded over HTTP): its pictures are never deleted.
+    bool ReportIsUntrusted = false;
 
 private:
     void RecomputeLineHeight();

@@ -89,6 +89,9 @@ struct TGraphic {
     int Width = 0;
     int Height = 0;
     std::vector<uint32_t> Pixels;
+    // The file's own bytes when the picture was decoded from a JPEG file, for
+    // surfaces that embed JPEG data as it is; empty otherwise.
+    std::vector<uint8_t> JpegData{};
     bool Empty() const { return Width <= 0 || Height <= 0; }
 };
 

@@ -76,6 +76,17 @@ size_t LastDataPos(const std::string& s)
     return std::string::npos;
 }
 
+// Whether s holds "DATA=" (any letter case) between From and To.
+bool HasDataBetween(const std::string& s, size_t From, size_t To)
+{
+    To = std::min(To, s.size());
+    for (size_t i = From; i + 5 <= To; ++i)
+        if ((s[i] == 'D' || s[i] == 'd') && (s[i + 1] == 'A' || s[i + 1] == 'a') && (s[i + 2] == 'T' || s[i + 2] == 't') &&
+            (s[i + 3] == 'A' || s[i + 3] == 'a') && s[i + 4] == '=')
+            return true;
+    return false;
+}
+
 }  // namespace
 
 bool tRenderer::PageInRange(const tRenderState& State) const
@@ -117,6 +128,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
     if (Aborted)
         return;
     RepeatHeaderFooter = false;
+    LineRest.clear();
     size_t pos = 0;  // start of the part of Line not yet processed
     int64_t counter = static_cast<int64_t>(Line.size()) + 1;
     size_t dataPos = LastDataPos(Line);
@@ -137,12 +149,17 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
             size_t searchFrom = brace;
             for (;;) {
                 const size_t close = Line.find('}', searchFrom);
-                const bool hasData = dataPos != std::string::npos && dataPos >= pos;
+                // A tag with DATA= before its first "}" carries in-line
+                // picture bytes: it runs to the end of the line.
+                const bool hasData = dataPos != std::string::npos && dataPos >= brace &&
+                                     (close == std::string::npos || HasDataBetween(Line, brace, close));
                 if (hasData || (close == std::string::npos && State.ReportFile.Eof())) {
                     run = Line.substr(pos, brace - pos);
                     tag = UpperCase(Line.substr(brace));
                     pos = Line.size();
-                    if (!PageInRange(State))
+                    // The tag belongs to the page a pending break starts.
+                    const int tagPage = CurrentPage + (State.PageBreakPending ? 1 : 0);
+                    if ((State.FromPage > 0 && tagPage < State.FromPage) || (State.ToPage > 0 && tagPage > State.ToPage))
                         DelImageData(State.ReportFile, LineStartPos, State.LineEnd, tag);
                     break;
                 }
@@ -195,6 +212,13 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                     dataPos += FieldText.size();
                 counter += 1;
                 FieldText.clear();
+            }
+            if (!LineRest.empty()) {
+                // The physical line goes on after in-line picture data.
+                counter += static_cast<int64_t>(LineRest.size());
+                Line += LineRest;
+                LineRest.clear();
+                dataPos = LastDataPos(Line);
             }
         }
 
