@@ -9,6 +9,7 @@
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
+#include "engine/reportfiles.h"
 #include "engine/services.h"
 #include "surfaces/imagecanvas.h"
 
@@ -702,17 +703,10 @@ void TfrmPreviewer::CleanUpFiles()
 {
     if (DeleteReportOnExit)
         DeleteRegularFile(ReportFileName);
-    if (!Renderer)
-        return;
-    // The list holds file names each followed by ";".
-    std::string& list = Renderer->ImagesToDelete;
-    while (!IsBlank(list)) {
-        const size_t semi = list.find(';');
-        const std::string item = semi == std::string::npos ? list : list.substr(0, semi);
-        list.erase(0, semi == std::string::npos ? list.size() : semi + 1);
-        DeleteRegularFile(item);
-    }
-    list.clear();
+    // The pictures the report marked for deletion (regular files only, and
+    // none of a report that may not touch this computer's files).
+    if (Renderer)
+        CleanUpImageFiles(*Renderer);
 }
 
 void TfrmPreviewer::FormDestroy()

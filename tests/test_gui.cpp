@@ -886,6 +886,16 @@ TEST_F(GuiTest, CleanUpDeletesTheListedRegularFilesOnly)
     EXPECT_EQ(W->Renderer->ImagesToDelete, "");
 }
 
+TEST_F(GuiTest, CleanUpLeavesThePicturesOfAnUntrustedReport)
+{
+    Start({Write(PagedReport(1))});
+    const std::string a = Write("x", "A.JPG");
+    W->Renderer->ImagesToDelete = a + ";";
+    W->Renderer->ReportIsUntrusted = true;
+    Finish();
+    EXPECT_TRUE(std::filesystem::exists(a));
+}
+
 TEST_F(GuiTest, ClosingTheWindowEndsTheProgram)
 {
     Start({Write(PagedReport(1))});
