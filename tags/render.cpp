@@ -10,6 +10,7 @@
 #include "surfaces/pdfmaker.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -83,8 +84,12 @@ bool tRenderer::PageInRange(const tRenderState& State) const
 
 void tRenderer::StartPendingPage(tRenderState& State)
 {
-    ++CurrentPage;
-    ++PageNumber;
+    // The counters stop at their largest value ({FIELD CODE=PAGE} may start
+    // the page numbers there) instead of overflowing.
+    if (CurrentPage < INT32_MAX)
+        ++CurrentPage;
+    if (PageNumber < INT32_MAX)
+        ++PageNumber;
     AtLineStart = true;
     State.PageBreakPending = false;
     const bool inRange = (State.FromPage <= 0 || State.FromPage < CurrentPage) &&
