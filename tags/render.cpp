@@ -58,12 +58,13 @@ void Handler(const std::string& Caption, F&& f)
     }
 }
 
-// Start of the last "DATA=" (any letter case) in s, or npos.
-size_t LastDataPos(const std::string& s)
+// Start of the last "DATA=" (any letter case) in s that starts at From or
+// later, or npos.
+size_t LastDataPos(const std::string& s, size_t From = 0)
 {
     if (s.size() < 5)
         return std::string::npos;
-    for (size_t i = s.size() - 5 + 1; i-- > 0;) {
+    for (size_t i = s.size() - 5 + 1; i-- > From;) {
         if ((s[i] == 'D' || s[i] == 'd') && (s[i + 1] == 'A' || s[i + 1] == 'a') && (s[i + 2] == 'T' || s[i + 2] == 't') &&
             (s[i + 3] == 'A' || s[i + 3] == 'a') && s[i + 4] == '=')
             return i;
@@ -150,8 +151,14 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                     Line += next;
                     if (lineEnd.find('\f') != std::string::npos)
                         Line += "{PAGE}";
-                    if (next.find("=") != std::string::npos || dataPos == std::string::npos)
-                        dataPos = LastDataPos(Line);
+                    // A later "DATA=" can only lie in the joined part (its
+                    // "=" does), or straddle the join. Searching only there
+                    // keeps a tag that runs on over many lines linear.
+                    if (next.find('=') != std::string::npos) {
+                        const size_t found = LastDataPos(Line, searchFrom >= 4 ? searchFrom - 4 : 0);
+                        if (found != std::string::npos)
+                            dataPos = found;
+                    }
                     if (State.ReportFile.Position() == before && !State.ReportFile.Eof()) {
                         // Nothing more can be read: take the tag as it stands.
                         run = Line.substr(pos, brace - pos);

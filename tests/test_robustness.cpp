@@ -33,5 +33,49 @@ TEST_F(RobustnessTest, PageNumberStartedAtTheLargestValueStaysThere)
     EXPECT_TRUE(Services.Messages.empty());
 }
 
+// A tag left open runs on over the following lines until a closing brace.
+// Joining them must take time in proportion to the text, not to its square
+// (400 000 short lines took minutes).
+struct OpenTagCase {
+    const char* Name;
+    std::string Line;  // each continuation line
+};
+
+class OpenTagTest : public RobustnessTest, public ::testing::WithParamInterface<OpenTagCase> {};
+
+TEST_P(OpenTagTest, JoinsManyLinesInLinearTime)
+{
+    std::string report = "{GOBY X=1in";
+    for (int i = 0; i < 400000; ++i)
+        report += GetParam().Line + "\r\n";
+    report += " Y=1in}moved";
+
+    const auto start = std::chrono::steady_clock::now();
+    const QImage page = Draw(report, 1);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Generous: the quadratic join took minutes.
+    EXPECT_LT(seconds, 30.0);
+    EXPECT_EQ(R->CurrentPage, 1);
+    EXPECT_TRUE(Services.Messages.empty());
+
+    // The joined tag is one {GOBY} whose last attribute counts: the text moves
+    // down an inch, as in the same report written on one line.
+    EXPECT_TRUE(page == Draw("{GOBY X=1in Y=1in}moved", 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(Continuation, OpenTagTest,
+                         ::testing::Values(OpenTagCase{"PlainLines", " junk"}, OpenTagCase{"LinesWithEquals", " A=1"},
+                                           OpenTagCase{"LinesEndingInDat", " DAT"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// "DATA=" split by the join of two lines still counts as in-line data: the
+// rest of the line is one tag.
+TEST_F(RobustnessTest, DataWordAcrossAJoinedLineIsStillFound)
+{
+    R->OpenFile(Write("{IMG DAT\r\nA=\"xy\" DATALEN=2}after\r\nnext"), nullptr);
+    ASSERT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
+    EXPECT_NE(R->PageSpan().Text.find("{IMG DATA=\"XY\" DATALEN=2}AFTER"), std::string::npos) << R->PageSpan().Text;
+}
+
 }  // namespace
 }  // namespace quillard::test
