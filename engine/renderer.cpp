@@ -352,9 +352,14 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
                                      "{FONT COLOR=BLACK BGCOLOR=Cyan BGSTYLE=\"Solid\"}", "",
                                      "{HIGHLIGHTLINE COLOR=Yellow STYLE=\"Solid\"}{HIGHLIGHTLINE COLOR=LIME STYLE=\"//\"}");
             // A line read while a page break waits belongs to the next page.
-            const int page = CurrentPage + (State->PageBreakPending ? 1 : 0);
+            const int64_t page = int64_t(CurrentPage) + (State->PageBreakPending ? 1 : 0);
             std::string mark = "," + std::to_string(page) + ",";
-            if (n > 0 && FoundPages.find(mark) == std::string::npos)
+            // Pages only grow during a pass, so a page already recorded is the
+            // last one: looking only there keeps a long report with many
+            // hits from searching the whole list for every line.
+            const bool recorded = FoundPages.size() >= mark.size() &&
+                                  FoundPages.compare(FoundPages.size() - mark.size(), mark.size(), mark) == 0;
+            if (n > 0 && !recorded)
                 FoundPages += mark;
         }
 

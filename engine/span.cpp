@@ -102,14 +102,10 @@ void tSpan::Assign(const tSpan& Source)
         f = sf;
         f.Rotation = keepRotation;
         Pen() = Source.Pen();
-        if (Source.Header) {
-            Header = std::make_unique<tSpan>(Canvas, PageHeight, PageWidth);
-            Header->Assign(*Source.Header);
-        }
-        if (Source.Footer) {
-            Footer = std::make_unique<tSpan>(Canvas, PageHeight, PageWidth);
-            Footer->Assign(*Source.Footer);
-        }
+        if (Source.Header)
+            Header = Source.Header;
+        if (Source.Footer)
+            Footer = Source.Footer;
     });
 }
 

@@ -70,7 +70,12 @@ public:
         UnderlineLevel = 0, StrikeLevel = 0;
     bool Paginate = false;
     std::string Text;  // what the interpreter processed in the span on the current page
-    std::unique_ptr<tSpan> Header, Footer;
+    // Saved copies of a repeated header and footer ({/HEADER} and {/FOOTER}
+    // with REPEAT=Y). They never change once made, so the spans that copy
+    // this one share them instead of copying them again: copying them whole
+    // made a copy of the copies of the copies, doubling with each header
+    // closed on a line.
+    std::shared_ptr<const tSpan> Header, Footer;
     double Rotation = 0;
 
     // The top entries; an index outside the stack raises std::out_of_range.

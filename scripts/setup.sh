@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
 # Installs what Quillard needs on Debian 12 (as root) and builds it into
 # build/. Safe to run again: packages already present are not fetched.
+# "setup.sh --packages-only [EXTRA-PACKAGE]..." installs the packages (and
+# the extra ones, such as the sanitizer scripts' clang) without building.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev libgif-dev
           fonts-liberation2 fontconfig libgtest-dev libgmock-dev
           libcups2-dev cups-daemon cups-client cups-filters poppler-utils qpdf)
+packages_only=false
+if [ "${1:-}" = "--packages-only" ]; then
+  packages_only=true
+  shift
+  packages+=("$@")
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -16,6 +24,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+$packages_only && exit 0
 
 build_type=${BUILD_TYPE:-RelWithDebInfo}
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE="$build_type" >/dev/null

@@ -10,6 +10,7 @@
 #include "surfaces/pdfcanvas.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -57,13 +58,14 @@ void Handler(const std::string& Caption, F&& f)
     }
 }
 
-// Start of the last "DATA=" (any letter case) in s, or npos.
-size_t LastDataPos(const std::string& s)
+// Start of the last "DATA=" (any letter case) in s that starts at From or
+// later, or npos.
+size_t LastDataPos(const std::string& s, size_t From = 0)
 {
     // Lines hold few "=": look back from each of them.
     size_t end = s.size();
-    while (end > 4) {
-        const void* hit = memrchr(s.data() + 4, '=', end - 4);
+    while (end > From + 4) {
+        const void* hit = memrchr(s.data() + From + 4, '=', end - From - 4);
         if (!hit)
             break;
         const size_t eq = static_cast<const char*>(hit) - s.data();
@@ -100,8 +102,12 @@ bool tRenderer::PageInRange(const tRenderState& State) const
 
 void tRenderer::StartPendingPage(tRenderState& State)
 {
-    ++CurrentPage;
-    ++PageNumber;
+    // The counters stop at their largest value ({FIELD CODE=PAGE} may start
+    // the page numbers there) instead of overflowing.
+    if (CurrentPage < INT32_MAX)
+        ++CurrentPage;
+    if (PageNumber < INT32_MAX)
+        ++PageNumber;
     AtLineStart = true;
     State.PageBreakPending = false;
     // The spans keep what they processed on the page in hand; holding the
@@ -173,8 +179,14 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                     Line += next;
                     if (lineEnd.find('\f') != std::string::npos)
                         Line += "{PAGE}";
-                    if (next.find("=") != std::string::npos || dataPos == std::string::npos)
-                        dataPos = LastDataPos(Line);
+                    // A later "DATA=" can only lie in the joined part (its
+                    // "=" does), or straddle the join. Searching only there
+                    // keeps a tag that runs on over many lines linear.
+                    if (next.find('=') != std::string::npos) {
+                        const size_t found = LastDataPos(Line, searchFrom >= 4 ? searchFrom - 4 : 0);
+                        if (found != std::string::npos)
+                            dataPos = found;
+                    }
                     if (State.ReportFile.Position() == before && !State.ReportFile.Eof()) {
                         // Nothing more can be read: take the tag as it stands.
                         run = Line.substr(pos, brace - pos);
