@@ -152,6 +152,7 @@ public:
     // ---- AutoText and AutoShapes (PreviewTools.cpp) ----------------------
     void cmdAddTextClick();
     void AddAutoText1Click();
+    void cmdEditTextClick();
     void cmdDrawLineClick();
     void cmdDrawBoxClick();
     void cmdDrawCircleClick();
@@ -170,6 +171,7 @@ public:
     void PaintRubberBand(QPainter& Painter);
     QPoint ShapeStart{-1, -1}, ShapePrevEnd{-1, -1}, ShapeEnd{-1, -1};  // pixels from the sheet's corner
     TfrmAddText* frmAddText = nullptr;
+    TfrmEditText* frmEditText = nullptr;
 
     // ---- fields ---------------------------------------------------------
     std::unique_ptr<tRenderer> Renderer;

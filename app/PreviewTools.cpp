@@ -2,6 +2,7 @@
 // click on the page, and lines, boxes and ovals drawn on it. Whatever is
 // added is written into the report file and the report is read again.
 #include "app/AddText.h"
+#include "app/EditText.h"
 #include "app/Preview.h"
 #include "engine/autotext.h"
 #include "engine/fileeditor.h"
@@ -43,13 +44,14 @@ void TfrmPreviewer::ConnectAutoTools()
         W->setToolTip(QString::fromLatin1(Hint));
     };
     enable(cmdAddText, "Click this button then click on the report where you want to add text");
+    enable(cmdEditText, "Edit User Added Objects");
     enable(cmdDrawLine, "Draw a Line");
     enable(cmdDrawBox, "Draw a Box");
     enable(cmdDrawCircle, "Draw a Circle");
     enable(cmdPickColor, "Select the Drawing Color");
     enable(chkFilled, "Fill boxes and ovals with the drawing colour");
     enable(cboWidth, "Line width in points");
-    for (QAction* a : {AddAutoText1}) {
+    for (QAction* a : {AddAutoText1, EditAutoText1}) {
         a->setEnabled(true);
         a->setToolTip(QString());
     }
@@ -61,6 +63,8 @@ void TfrmPreviewer::ConnectAutoTools()
     connect(cmdPickColor, &QPushButton::clicked, this, &TfrmPreviewer::cmdPickColorClick);
     connect(chkFilled, &QCheckBox::clicked, this, &TfrmPreviewer::chkFilledClick);
     connect(cboWidth, &QComboBox::currentTextChanged, this, &TfrmPreviewer::cboWidthChange);
+    connect(cmdEditText, &QPushButton::clicked, this, &TfrmPreviewer::cmdEditTextClick);
+    connect(EditAutoText1, &QAction::triggered, this, &TfrmPreviewer::cmdEditTextClick);
 }
 
 // ---------------------------------------------------------------------------
@@ -219,6 +223,22 @@ void TfrmPreviewer::PaintRubberBand(QPainter& Painter)
     else
         Painter.drawEllipse(box);
     Painter.restore();
+}
+
+// ---------------------------------------------------------------------------
+// Changing and deleting what was added
+
+void TfrmPreviewer::cmdEditTextClick()
+{
+    if (!Renderer || Renderer->FileName.empty())
+        return;
+    if (!frmEditText)
+        frmEditText = new TfrmEditText(this);
+    frmEditText->Renderer = Renderer.get();
+    frmEditText->ShowModal();
+    frmEditText->Renderer = nullptr;
+    // The window closes with OK either way: what it changed is shown.
+    RefreshReport();
 }
 
 // ---------------------------------------------------------------------------

@@ -265,7 +265,9 @@ tAddTextSpanCollection ReadAutoTextSpans(tRenderer& Renderer, const std::string&
             } else if (SameText(cls, "AUTOSHAPE")) {
                 item.FontName = "%DISABLE%";
                 std::string shape;
-                for (auto [find, kind] : {std::pair{"{LINE ", "LINE"}, {"{OVAL ", "OVAL"}, {"{RECT ", "RECT"}}) {
+                // Boxes are written as {RECTANGLE ...}: that is a RECT too.
+                for (auto [find, kind] : {std::pair{"{LINE ", "LINE"}, {"{OVAL ", "OVAL"}, {"{RECT ", "RECT"},
+                                          {"{RECTANGLE ", "RECT"}}) {
                     const size_t s = FindNoCase(body, find);
                     if (s != std::string::npos) {
                         item.Kind = kind;

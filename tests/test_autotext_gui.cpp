@@ -4,6 +4,7 @@
 #include "tests/testutil.h"
 
 #include "app/AddText.h"
+#include "app/EditText.h"
 #include "app/OpenDoc.h"
 #include "app/Preview.h"
 #include "engine/autotext.h"
@@ -261,6 +262,33 @@ TEST_F(AutoToolsTest, FilledOvalAndLineUseTheirModes)
     Mouse(QEvent::MouseButtonRelease, {250, 300}, Qt::NoButton);
     EXPECT_NE(ReadFile(Path).find("{LINE ABSOLUTE  WIDTH=\"1pt\" COLOR=\"BLACK\""), std::string::npos);
     EXPECT_TRUE(InkNear({150, 300}, IsInk));
+}
+
+TEST_F(AutoToolsTest, EditWindowDeletesAnItemAndThePreviewFollows)
+{
+    TAutoTextStyle style;
+    style.FontSize = 24;
+    const std::string item = AutoTextMarkup(1, style, 2, 3, "WWWW");
+    const std::string report = "Top line\r\n" + item + "\r\n";
+    Start(report);
+    EXPECT_TRUE(W->cmdEditText->isEnabled());
+    EXPECT_TRUE(W->EditAutoText1->isEnabled());
+    const QRect place(170, 270, 200, 60);
+    ASSERT_FALSE(InkBox(W->PageBitmap->Image().copy(place)).Empty());
+
+    int listed = -1;
+    WhenModal([&](QWidget* M) {
+        auto* d = qobject_cast<TfrmEditText*>(M);
+        ASSERT_NE(d, nullptr);
+        listed = d->lstObjects->count();
+        d->lstObjects->setCurrentRow(0);
+        d->cmdDel->click();
+        d->cmdOk->click();
+    });
+    W->EditAutoText1->trigger();
+    EXPECT_EQ(listed, 1);
+    EXPECT_EQ(ReadFile(Path), "Top line\r\n\r\n");
+    EXPECT_TRUE(InkBox(W->PageBitmap->Image().copy(place)).Empty()) << "refreshed without the item";
 }
 
 }  // namespace
