@@ -172,6 +172,7 @@ TfrmPreviewer::TfrmPreviewer(std::vector<std::string> AParams, QWidget* Parent)
 
     CreateComponents();
     CreateMenus();
+    ConnectAutoTools();
 
     // FormCreate: no report, no tools, tiny and out of sight until the first
     // activation.
@@ -995,6 +996,7 @@ void TfrmPreviewer::Image1Paint(QPainter& Painter)
     Painter.fillRect(Image1->rect(), Qt::white);
     if (PageBitmap)
         Painter.drawImage(0, 0, PageBitmap->Image());
+    PaintRubberBand(Painter);
 }
 
 void TfrmPreviewer::SetPaperSize()
@@ -1284,7 +1286,7 @@ void TfrmPreviewer::Image1MouseDown(QMouseEvent* Event)
 {
     if (Event->button() != Qt::LeftButton)
         return;
-    if (AddTextPending || DrawLineMode || DrawBoxMode || DrawOvalMode)
+    if (ToolMouseDown(Event))
         return;
     if (!FDragCursor) {
         QApplication::setOverrideCursor(Qt::ClosedHandCursor);
@@ -1300,6 +1302,8 @@ void TfrmPreviewer::Image1MouseDown(QMouseEvent* Event)
 
 void TfrmPreviewer::Image1MouseMove(QMouseEvent* Event)
 {
+    if (ToolMouseMove(Event))
+        return;
     if (!Dragging)
         return;
     if (!(Event->buttons() & Qt::LeftButton)) {
@@ -1319,6 +1323,8 @@ void TfrmPreviewer::Image1MouseUp(QMouseEvent* Event)
         return;
     if (Dragging)
         EndDrag();
+    else
+        ToolMouseUp(Event);
     edtPageNum->setFocus();
 }
 

@@ -31,6 +31,8 @@ class QPainter;
 namespace quillard {
 
 class TfrmAbout;
+class TfrmAddText;
+class TfrmEditText;
 class TfrmLoading;
 class TfrmOpenDocument;
 class TGaugeBar;
@@ -147,6 +149,30 @@ public:
     // Brings the progress gauges up to date with the engine's counts.
     void SyncGauges();
 
+    // ---- AutoText and AutoShapes (PreviewTools.cpp) ----------------------
+    void cmdAddTextClick();
+    void AddAutoText1Click();
+    void cmdEditTextClick();
+    void cmdDrawLineClick();
+    void cmdDrawBoxClick();
+    void cmdDrawCircleClick();
+    void cmdPickColorClick();
+    void chkFilledClick();
+    void cboWidthChange();
+    // Places a text item where the left button was released (pixels within
+    // Image1) on the current page.
+    void AddTextAt(QPoint Release);
+    // Writes the shape drawn from ShapeStart to ShapeEnd into the report.
+    void WriteAutoShape();
+    // Re-reads the report after a change and shows the page that was shown
+    // when the report still has it.
+    void RefreshReport();
+    // The rubber band of the shape being drawn, on Image1.
+    void PaintRubberBand(QPainter& Painter);
+    QPoint ShapeStart{-1, -1}, ShapePrevEnd{-1, -1}, ShapeEnd{-1, -1};  // pixels from the sheet's corner
+    TfrmAddText* frmAddText = nullptr;
+    TfrmEditText* frmEditText = nullptr;
+
     // ---- fields ---------------------------------------------------------
     std::unique_ptr<tRenderer> Renderer;
     TPageCanvas* PageBitmap = nullptr;  // owned by the renderer while it holds it
@@ -245,6 +271,14 @@ protected:
     void closeEvent(QCloseEvent* Event) override;
 
 private:
+    // The page mouse while a tool is active; true when the event was the
+    // tool's.
+    bool ToolMouseDown(QMouseEvent* Event);
+    bool ToolMouseMove(QMouseEvent* Event);
+    bool ToolMouseUp(QMouseEvent* Event);
+    void ConnectAutoTools();
+    void SetDrawMode(bool& Mode);
+    QPoint SheetPoint(QPoint Image1Point) const;
     void CreateComponents();
     void CreateMenus();
     bool StartUp();

@@ -943,7 +943,7 @@ INSTANTIATE_TEST_SUITE_P(
                       MenuCase{"mnuSaveAsPDF", "Save As PD&F...", "", false},
                       MenuCase{"mnuSaveAsGraphic", "Save As &Graphic...", "Ctrl+G", false},
                       MenuCase{"mnuPrintSetup", "Print &Setup...", "", false}, MenuCase{"mnuPrint", "&Print", "Ctrl+P", true},
-                      MenuCase{"mnuExit", "E&xit", "", true}, MenuCase{"AddAutoText1", "Add &Auto Text", "", false},
+                      MenuCase{"mnuExit", "E&xit", "", true}, MenuCase{"AddAutoText1", "Add &Auto Text", "", true},
                       MenuCase{"ModifyReport1", "&Modify Report", "Ctrl+M", false}, MenuCase{"Find1", "&Find", "Ctrl+F", false},
                       MenuCase{"Again1", "&Again", "Ctrl+A", false}, MenuCase{"ZoomOut1", "Zoom &Out", "", true},
                       MenuCase{"NextPage1", "&Next Page", "", true}, MenuCase{"LastPage1", "&Last Page", "", true},

@@ -1,0 +1,222 @@
+#include "app/AddText.h"
+
+#include "app/qtservices.h"
+#include "engine/renderer.h"
+#include "surfaces/fontlist.h"
+
+#include <QColorDialog>
+
+namespace quillard {
+
+namespace {
+
+// Characters 0x80..0x9F of Windows-1252.
+const char16_t Cp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                 0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+QColor ToQColor(COLORREF c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+
+}  // namespace
+
+std::string TextToReport(const QString& Text)
+{
+    std::string out;
+    for (QChar ch : Text) {
+        const char16_t u = ch.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+            out += static_cast<char>(u);
+            continue;
+        }
+        char b = '?';
+        for (int i = 0; i < 32; ++i)
+            if (Cp1252High[i] == u && u != 0)
+                b = static_cast<char>(0x80 + i);
+        out += b;
+    }
+    return out;
+}
+
+void TTextStyleControls::Create(QWidget* Parent, int Left, int Top)
+{
+    lstFont = new QListWidget(Parent);
+    lstFont->setObjectName("lstFont");
+    lstFont->setGeometry(Left, Top, 200, 120);
+    for (const std::string& name : SurfaceFontList())
+        lstFont->addItem(FromBytes(name));
+    if (lstFont->count() > 0)
+        lstFont->setCurrentRow(0);
+
+    lstSize = new QListWidget(Parent);
+    lstSize->setObjectName("lstSize");
+    lstSize->setGeometry(Left + 208, Top, 50, 120);
+    for (int i = 4; i <= 72; ++i)
+        lstSize->addItem(QString::number(i));
+    lstSize->setCurrentRow(15);
+
+    auto check = [&](QCheckBox*& C, const char* Name, const char* Caption, int Y) {
+        C = new QCheckBox(QString::fromLatin1(Caption), Parent);
+        C->setObjectName(Name);
+        C->setGeometry(Left + 266, Top + Y, 90, 20);
+    };
+    check(chkBold, "chkBold", "&Bold", 0);
+    check(chkItalic, "chkItalic", "&Italic", 22);
+    check(chkUnderline, "chkUnderline", "&Underline", 44);
+
+    cmdColor = new QPushButton(QStringLiteral("Color"), Parent);
+    cmdColor->setObjectName("cmdColor");
+    cmdColor->setGeometry(Left + 266, Top + 70, 64, 24);
+    cmdColor->setAutoDefault(false);
+    shpColor = new QFrame(Parent);
+    shpColor->setObjectName("shpColor");
+    shpColor->setGeometry(Left + 334, Top + 72, 20, 20);
+    shpColor->setFrameShape(QFrame::Box);
+    shpColor->setAutoFillBackground(true);
+    ShowColor(0);
+
+    sbRotate = new QScrollBar(Qt::Horizontal, Parent);
+    sbRotate->setObjectName("sbRotate");
+    sbRotate->setRange(0, 359);
+    sbRotate->setGeometry(Left, Top + 150, 258, 18);
+    lblRotate = new QLabel(Parent);
+    lblRotate->setObjectName("lblRotate");
+    lblRotate->setGeometry(Left, Top + 128, 200, 18);
+    sbRotateChange();
+}
+
+void TTextStyleControls::ShowColor(COLORREF AColor)
+{
+    Color = AColor & 0xFFFFFF;
+    QPalette p = shpColor->palette();
+    p.setColor(QPalette::Window, ToQColor(Color));
+    shpColor->setPalette(p);
+    QPalette b = cmdColor->palette();
+    b.setColor(QPalette::ButtonText, ToQColor(Color));
+    cmdColor->setPalette(b);
+}
+
+TAutoTextStyle TTextStyleControls::Style() const
+{
+    TAutoTextStyle s;
+    s.FontName = lstFont->currentItem() ? TextToReport(lstFont->currentItem()->text()) : std::string();
+    s.FontSize = lstSize->currentItem() ? ParseIntPrefix(lstSize->currentItem()->text().toStdString(), 10) : 10;
+    s.Color = Color;
+    s.Rotation = sbRotate->value();
+    s.Bold = chkBold->isChecked();
+    s.Italic = chkItalic->isChecked();
+    s.Underline = chkUnderline->isChecked();
+    return s;
+}
+
+void TTextStyleControls::SetStyle(const TAutoTextStyle& S)
+{
+    const auto fonts = lstFont->findItems(FromBytes(S.FontName), Qt::MatchFixedString);
+    if (fonts.isEmpty())
+        lstFont->setCurrentRow(-1);
+    else
+        lstFont->setCurrentItem(fonts.first());
+    const auto sizes = lstSize->findItems(QString::number(S.FontSize), Qt::MatchExactly);
+    if (sizes.isEmpty())
+        lstSize->setCurrentRow(-1);
+    else
+        lstSize->setCurrentItem(sizes.first());
+    chkBold->setChecked(S.Bold);
+    chkItalic->setChecked(S.Italic);
+    chkUnderline->setChecked(S.Underline);
+    ShowColor(S.Color);
+    sbRotate->setValue(std::clamp(S.Rotation, 0, 359));
+    sbRotateChange();
+}
+
+void TTextStyleControls::sbRotateChange()
+{
+    lblRotate->setText(QStringLiteral("Rotate Angle: ") + QString::number(sbRotate->value()) + QStringLiteral("deg"));
+}
+
+bool TTextStyleControls::cmdColorClick(QWidget* Owner)
+{
+    const QColor c = QColorDialog::getColor(ToQColor(Color), Owner);
+    if (!c.isValid())
+        return false;
+    ShowColor(static_cast<COLORREF>(c.red() | (c.green() << 8) | (c.blue() << 16)));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+TfrmAddText::TfrmAddText(QWidget* Parent) : QDialog(Parent) { FormCreate(); }
+
+void TfrmAddText::FormCreate()
+{
+    setObjectName("frmAddText");
+    setWindowTitle(QStringLiteral("Add Text to Report"));
+    setFixedSize(400, 330);
+
+    auto* lblText = new QLabel(QStringLiteral("Text:"), this);
+    lblText->setGeometry(12, 10, 200, 18);
+    txtTextToAdd = new QLineEdit(this);
+    txtTextToAdd->setObjectName("txtTextToAdd");
+    txtTextToAdd->setGeometry(12, 30, 376, 24);
+
+    Controls.Create(this, 12, 64);
+
+    lblLocation = new QLabel(this);
+    lblLocation->setObjectName("lblLocation");
+    lblLocation->setGeometry(12, 240, 376, 18);
+
+    cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
+    cmdOk->setObjectName("cmdOk");
+    cmdOk->setGeometry(110, 286, 80, 28);
+    cmdOk->setDefault(true);
+    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+    cmdCancel->setObjectName("cmdCancel");
+    cmdCancel->setGeometry(210, 286, 80, 28);
+    cmdCancel->setAutoDefault(false);
+
+    connect(cmdOk, &QPushButton::clicked, this, &TfrmAddText::cmdOkClick);
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cmdColor, &QPushButton::clicked, this, &TfrmAddText::cmdColorClick);
+    connect(sbRotate, &QScrollBar::valueChanged, this, &TfrmAddText::sbRotateChange);
+}
+
+int TfrmAddText::ShowModal() { return exec(); }
+
+void TfrmAddText::showEvent(QShowEvent* Event)
+{
+    QDialog::showEvent(Event);
+    FormShow();
+}
+
+void TfrmAddText::FormShow()
+{
+    lblLocation->setText(QStringLiteral("( Location: ") + QString::fromStdString(GeneralNumber(TargetX)) +
+                         QStringLiteral(", ") + QString::fromStdString(GeneralNumber(TargetY)) +
+                         QStringLiteral(" )"));
+    txtTextToAdd->setFocus();
+}
+
+std::string TfrmAddText::Markup() const
+{
+    const int number = Renderer ? Renderer->NextAutoTextNumber : 1;
+    return AutoTextMarkup(number, Controls.Style(), TargetX, TargetY, TextToReport(txtTextToAdd->text()));
+}
+
+void TfrmAddText::cmdOkClick()
+{
+    // An empty text adds nothing; the window still closes with OK.
+    if (!IsBlank(TextToReport(txtTextToAdd->text())) && Renderer) {
+        const std::string markup = Markup();
+        // A name is used once even when writing fails half-way.
+        ++Renderer->NextAutoTextNumber;
+        if (AddTextToReportFile(Renderer->FileName, markup, TargetPage))
+            txtTextToAdd->clear();
+    }
+    accept();
+}
+
+void TfrmAddText::cmdColorClick() { Controls.cmdColorClick(this); }
+
+void TfrmAddText::sbRotateChange() { Controls.sbRotateChange(); }
+
+}  // namespace quillard

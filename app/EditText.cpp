@@ -1,0 +1,306 @@
+#include "app/EditText.h"
+
+#include "app/qtservices.h"
+#include "engine/bytefile.h"
+#include "engine/fileeditor.h"
+#include "engine/renderer.h"
+#include "engine/services.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QSignalBlocker>
+
+namespace quillard {
+
+namespace {
+const char* const EditCaption = "Edit User Added Objects";
+}
+
+TfrmEditText::TfrmEditText(QWidget* Parent) : QDialog(Parent)
+{
+    setObjectName("frmEditText");
+    setWindowTitle(QString::fromLatin1(EditCaption));
+    setFixedSize(560, 360);
+
+    auto* lblObjects = new QLabel(QStringLiteral("Text Objects:"), this);
+    lblObjects->setGeometry(12, 8, 150, 18);
+    lstObjects = new QListWidget(this);
+    lstObjects->setObjectName("lstObjects");
+    lstObjects->setGeometry(12, 28, 150, 270);
+    cmdDel = new QPushButton(QStringLiteral("Delete"), this);
+    cmdDel->setObjectName("cmdDel");
+    cmdDel->setGeometry(12, 310, 80, 28);
+    cmdDel->setAutoDefault(false);
+
+    txtTextToAdd = new QLineEdit(this);
+    txtTextToAdd->setObjectName("txtTextToAdd");
+    txtTextToAdd->setGeometry(176, 28, 370, 24);
+    auto* lblX = new QLabel(QStringLiteral("( Location   --   X:"), this);
+    lblX->setGeometry(176, 60, 120, 20);
+    txtX = new QLineEdit(this);
+    txtX->setObjectName("txtX");
+    txtX->setGeometry(298, 58, 70, 24);
+    auto* lblY = new QLabel(QStringLiteral("Y:"), this);
+    lblY->setGeometry(376, 60, 20, 20);
+    txtY = new QLineEdit(this);
+    txtY->setObjectName("txtY");
+    txtY->setGeometry(398, 58, 70, 24);
+
+    Controls.Create(this, 176, 92);
+
+    cmdApply = new QPushButton(QStringLiteral("&Apply"), this);
+    cmdApply->setObjectName("cmdApply");
+    cmdApply->setGeometry(276, 310, 80, 28);
+    cmdApply->setEnabled(false);
+    cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
+    cmdOk->setObjectName("cmdOk");
+    cmdOk->setGeometry(366, 310, 80, 28);
+    cmdOk->setDefault(true);
+    cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
+    cmdCancel->setObjectName("cmdCancel");
+    cmdCancel->setGeometry(456, 310, 80, 28);
+    cmdCancel->setAutoDefault(false);
+
+    connect(lstObjects, &QListWidget::itemClicked, this, &TfrmEditText::lstObjectsChange);
+    connect(lstObjects, &QListWidget::itemDoubleClicked, this, &TfrmEditText::lstObjectsChange);
+    connect(lstObjects, &QListWidget::currentRowChanged, this, [this] {
+        if (!FFilling)
+            lstObjectsChange();
+    });
+    lstObjects->installEventFilter(this);
+    connect(cmdDel, &QPushButton::clicked, this, &TfrmEditText::cmdDelClick);
+    connect(cmdApply, &QPushButton::clicked, this, &TfrmEditText::cmdApplyClick);
+    connect(cmdOk, &QPushButton::clicked, this, &TfrmEditText::cmdOkClick);
+    connect(cmdCancel, &QPushButton::clicked, this, &QDialog::accept);
+    connect(Controls.cmdColor, &QPushButton::clicked, this, &TfrmEditText::cmdColorClick);
+    connect(Controls.sbRotate, &QScrollBar::valueChanged, this, &TfrmEditText::sbRotateChange);
+
+    // Whatever the user changes makes Apply the default.
+    auto changed = [this] {
+        if (!FFilling)
+            EnableApply();
+    };
+    connect(txtTextToAdd, &QLineEdit::textEdited, this, changed);
+    connect(txtX, &QLineEdit::textEdited, this, changed);
+    connect(txtY, &QLineEdit::textEdited, this, changed);
+    connect(Controls.lstFont, &QListWidget::itemClicked, this, changed);
+    connect(Controls.lstFont, &QListWidget::currentRowChanged, this, changed);
+    connect(Controls.lstSize, &QListWidget::itemClicked, this, changed);
+    connect(Controls.lstSize, &QListWidget::currentRowChanged, this, changed);
+    for (QCheckBox* c : {Controls.chkBold, Controls.chkItalic, Controls.chkUnderline})
+        connect(c, &QCheckBox::toggled, this, changed);
+}
+
+int TfrmEditText::ShowModal() { return exec(); }
+
+void TfrmEditText::showEvent(QShowEvent* Event)
+{
+    QDialog::showEvent(Event);
+    FormShow();
+}
+
+void TfrmEditText::reject() { accept(); }
+
+bool TfrmEditText::eventFilter(QObject* Watched, QEvent* Event)
+{
+    if (Watched == lstObjects && Event->type() == QEvent::FocusIn)
+        lstObjectsEnter();
+    return QDialog::eventFilter(Watched, Event);
+}
+
+void TfrmEditText::FormShow()
+{
+    LastIndex = 999;
+    DisableEdit();
+    LoadAutoTextSpans();
+}
+
+void TfrmEditText::LoadAutoTextSpans()
+{
+    FFilling = true;
+    Items.clear();
+    lstObjects->clear();
+    LastIndex = 999;
+    FFilling = false;
+    setWindowTitle(QString::fromLatin1(EditCaption));
+    if (!Renderer)
+        return;
+
+    const std::string name = Renderer->FileName;
+    TByteFile file;
+    try {
+        file.Open(name);
+    } catch (const std::exception&) {
+        ShowMessage("Error Opening File \"" + name + "\"", "Error Editing Text");
+        return;
+    }
+    std::string text;
+    try {
+        char block[64 * 1024];
+        while (size_t n = file.Read(block, sizeof block))
+            text.append(block, n);
+    } catch (const std::exception&) {
+        file.Close();
+        ShowMessage("Error Reading File \"" + name + "\"", "Error Editing Text");
+        return;
+    }
+    file.Close();
+    ReportText = std::move(text);
+
+    int errors = 0;
+    Items = ReadAutoTextSpans(*Renderer, ReportText, errors);
+    if (errors > 0)
+        setWindowTitle(QString::fromLatin1(EditCaption) + QStringLiteral("  (There were some errors loading the text)"));
+    FFilling = true;
+    for (const auto& item : Items)
+        lstObjects->addItem(FromBytes(ListEntryText(item.DisplayText)));
+    lstObjects->setCurrentRow(-1);
+    FFilling = false;
+}
+
+const tAddTextSpanCollectionItem* TfrmEditText::Selected() const
+{
+    const int i = lstObjects->currentRow();
+    return i >= 0 && i < static_cast<int>(Items.size()) ? &Items[static_cast<size_t>(i)] : nullptr;
+}
+
+void TfrmEditText::lstObjectsChange()
+{
+    const int index = lstObjects->currentRow();
+    if (index == LastIndex)
+        return;
+    LastIndex = index;
+    const tAddTextSpanCollectionItem* item = Selected();
+    if (!item) {
+        DisableEdit();
+        return;
+    }
+    FFilling = true;
+    txtX->setText(QString::fromStdString(GeneralNumber(item->PosX)));
+    txtY->setText(QString::fromStdString(GeneralNumber(item->PosY)));
+    TAutoTextStyle style;
+    style.FontName = item->FontName;
+    style.FontSize = item->FontSizeOrWidth;
+    style.Color = item->Color;
+    style.Rotation = item->Rotation;
+    style.Bold = item->Bold;
+    style.Italic = item->Italic;
+    style.Underline = item->Underline;
+    Controls.SetStyle(style);
+    txtTextToAdd->setText(FromBytes(item->DisplayText));
+    SelectedKind = item->Kind;
+    FFilling = false;
+    EnableEdit();
+}
+
+void TfrmEditText::lstObjectsEnter() { DisableEdit(); }
+
+void TfrmEditText::EnableEdit()
+{
+    const bool text = SelectedKind == "AUTOTEXT";
+    for (QWidget* w : std::initializer_list<QWidget*>{txtTextToAdd, Controls.lstFont, Controls.chkBold,
+                                                      Controls.chkItalic, Controls.chkUnderline, Controls.sbRotate})
+        w->setEnabled(text);
+    for (QWidget* w : std::initializer_list<QWidget*>{txtX, txtY, Controls.lstSize, Controls.cmdColor})
+        w->setEnabled(true);
+    DisableApply();
+}
+
+void TfrmEditText::DisableEdit()
+{
+    for (QWidget* w : std::initializer_list<QWidget*>{txtTextToAdd, Controls.lstFont, Controls.chkBold,
+                                                      Controls.chkItalic, Controls.chkUnderline, Controls.sbRotate,
+                                                      txtX, txtY, Controls.lstSize, Controls.cmdColor})
+        w->setEnabled(false);
+    DisableApply();
+}
+
+void TfrmEditText::EnableApply()
+{
+    cmdApply->setEnabled(true);
+    cmdApply->setDefault(true);
+    cmdOk->setDefault(false);
+}
+
+void TfrmEditText::DisableApply()
+{
+    cmdApply->setEnabled(false);
+    cmdApply->setDefault(false);
+    cmdOk->setDefault(true);
+}
+
+void TfrmEditText::DeleteSpanFromStr(int Position) { quillard::DeleteSpanFromStr(ReportText, Position); }
+
+bool TfrmEditText::WriteOutFile()
+{
+    if (!Renderer || !ReplaceFileSafely(Renderer->FileName, ReportText)) {
+        ShowMessage("Error Writing File \"QUILLARD.TMP\"", "Error Adding Text");
+        return false;
+    }
+    return true;
+}
+
+void TfrmEditText::cmdDelClick()
+{
+    const tAddTextSpanCollectionItem* item = Selected();
+    if (!item)
+        return;
+    DisableEdit();
+    // A span without its end is left alone, and so is the file.
+    if (quillard::DeleteSpanFromStr(ReportText, item->SpanPos))
+        WriteOutFile();
+    LoadAutoTextSpans();
+}
+
+void TfrmEditText::cmdApplyClick()
+{
+    const tAddTextSpanCollectionItem* selected = Selected();
+    if (!selected)
+        return;
+    if (selected->Kind != "AUTOTEXT") {
+        // Shapes are not rewritten from the window.
+        DisableApply();
+        return;
+    }
+    tAddTextSpanCollectionItem item = *selected;
+    DisableEdit();
+    bool ok = false;
+    const double x = txtX->text().trimmed().toDouble(&ok);
+    if (ok)
+        item.PosX = x;
+    const double y = txtY->text().trimmed().toDouble(&ok);
+    if (ok)
+        item.PosY = y;
+    TAutoTextStyle style = Controls.Style();
+    if (!Controls.lstFont->currentItem())
+        style.FontName = item.FontName;  // a font that is not installed stays
+    const std::string text = Trim(TextToReport(txtTextToAdd->text()));
+    const std::string markup = AutoTextEditMarkup(item.SpanName, style, item.PosX, item.PosY, text);
+    if (quillard::DeleteSpanFromStr(ReportText, item.SpanPos)) {
+        ReportText.insert(static_cast<size_t>(item.SpanPos) - 1, markup);
+        WriteOutFile();
+    }
+    LoadAutoTextSpans();
+}
+
+void TfrmEditText::cmdOkClick()
+{
+    if (cmdApply->isEnabled())
+        cmdApplyClick();
+    accept();
+}
+
+void TfrmEditText::cmdColorClick()
+{
+    if (Controls.cmdColorClick(this))
+        EnableApply();
+}
+
+void TfrmEditText::sbRotateChange()
+{
+    Controls.sbRotateChange();
+    if (!FFilling)
+        EnableApply();
+}
+
+}  // namespace quillard
