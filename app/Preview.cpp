@@ -2,6 +2,8 @@
 
 #include "app/About.h"
 #include "app/OpenDoc.h"
+#include "app/Printwin.h"
+#include "app/search.h"
 #include "app/loading.h"
 #include "app/qtservices.h"
 #include "app/settings.h"
@@ -16,6 +18,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -169,6 +173,7 @@ TfrmPreviewer::TfrmPreviewer(std::vector<std::string> AParams, QWidget* Parent)
     setObjectName("frmPreviewer");
     setWindowTitle(QStringLiteral("Quillard Previewer"));
     OnTerminate = [](int Code) { QCoreApplication::exit(Code); };
+    OpenWithDesktop = [](const std::string& Path) { QDesktopServices::openUrl(QUrl::fromLocalFile(PathToQ(Path))); };
 
     CreateComponents();
     CreateMenus();
@@ -404,14 +409,16 @@ void TfrmPreviewer::CreateMenus()
     };
 
     mnuFile = menu("mnuFile", "&File");
-    item(mnuFile, mnuOpenFile, "mnuOpenFile", "&Open File...", QKeySequence(Qt::CTRL | Qt::Key_O), nullptr);
+    item(mnuFile, mnuOpenFile, "mnuOpenFile", "&Open File...", QKeySequence(Qt::CTRL | Qt::Key_O),
+         call(&TfrmPreviewer::OpenFile));
     mnuSepFile1 = separator(mnuFile, "mnuSepFile1");
-    item(mnuFile, mnuSaveAs, "mnuSaveAs", "Save &As...", QKeySequence(Qt::CTRL | Qt::Key_S), nullptr);
-    item(mnuFile, mnuSaveAsPDF, "mnuSaveAsPDF", "Save As PD&F...", {}, nullptr);
+    item(mnuFile, mnuSaveAs, "mnuSaveAs", "Save &As...", QKeySequence(Qt::CTRL | Qt::Key_S),
+         call(&TfrmPreviewer::SaveAs));
+    item(mnuFile, mnuSaveAsPDF, "mnuSaveAsPDF", "Save As PD&F...", {}, call(&TfrmPreviewer::SaveAsPDF));
     item(mnuFile, mnuSaveAsGraphic, "mnuSaveAsGraphic", "Save As &Graphic...", QKeySequence(Qt::CTRL | Qt::Key_G),
-         nullptr);
+         call(&TfrmPreviewer::SaveAsGraphic));
     mnuSepFile2 = separator(mnuFile, "mnuSepFile2");
-    item(mnuFile, mnuPrintSetup, "mnuPrintSetup", "Print &Setup...", {}, nullptr);
+    item(mnuFile, mnuPrintSetup, "mnuPrintSetup", "Print &Setup...", {}, call(&TfrmPreviewer::PrintSetup1Click));
     item(mnuFile, mnuPrint, "mnuPrint", "&Print", QKeySequence(Qt::CTRL | Qt::Key_P), call(&TfrmPreviewer::DoPrint));
     mnuSepFile3 = separator(mnuFile, "mnuSepFile3");
     item(mnuFile, mnuExit, "mnuExit", "E&xit", {}, call(&TfrmPreviewer::QuitQuillard));
@@ -420,9 +427,12 @@ void TfrmPreviewer::CreateMenus()
     item(mnuEdit, AddAutoText1, "AddAutoText1", "Add &Auto Text", {}, nullptr);
     item(mnuEdit, EditAutoText1, "EditAutoText1", "Edit &Auto Text", {}, nullptr);
     separator(mnuEdit, "mnuSepEdit1");
-    item(mnuEdit, ModifyReport1, "ModifyReport1", "&Modify Report", QKeySequence(Qt::CTRL | Qt::Key_M), nullptr);
-    item(mnuEdit, Find1, "Find1", "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), nullptr);
-    item(mnuEdit, Again1, "Again1", "&Again", QKeySequence(Qt::CTRL | Qt::Key_A), nullptr);
+    item(mnuEdit, ModifyReport1, "ModifyReport1", "&Modify Report", QKeySequence(Qt::CTRL | Qt::Key_M),
+         call(&TfrmPreviewer::ModifyReport1Click));
+    item(mnuEdit, Find1, "Find1", "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), call(&TfrmPreviewer::FindDialog));
+    item(mnuEdit, Again1, "Again1", "&Again", QKeySequence(Qt::CTRL | Qt::Key_A), [this] { FindNext(); });
+    // Disabled until a find succeeds.
+    Again1->setEnabled(false);
 
     mnuView = menu("mnuView", "&View");
     // Zoom Out and Zoom In act as the keypad's minus and plus keys.
@@ -435,8 +445,8 @@ void TfrmPreviewer::CreateMenus()
     item(mnuView, FirstPage1, "FirstPage1", "&First Page", {}, call(&TfrmPreviewer::FirstPage1Click));
     item(mnuView, LastPage1, "LastPage1", "&Last Page", {}, call(&TfrmPreviewer::LastPage1Click));
     separator(mnuView, "mnuSepView3");
-    item(mnuView, Source1, "Source1", "&Source", {}, nullptr);
-    item(mnuView, Refresh1, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), nullptr);
+    item(mnuView, Source1, "Source1", "&Source", {}, call(&TfrmPreviewer::ModifyReport1Click));
+    item(mnuView, Refresh1, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), call(&TfrmPreviewer::Refresh1Click));
 
     mnuHelp = menu("mnuHelp", "&Help");
     item(mnuHelp, QuillardDocumentation1, "QuillardDocumentation1", "Quillard Documentation", {},
@@ -487,6 +497,8 @@ void TfrmPreviewer::FormActivate()
 
     // Every activation.
     LabelClickCount = 0;
+    if (frmPrintWindow && frmPrintWindow->isVisible())
+        frmPrintWindow->raise();
     if (PrintSwitch) {
         PrintSwitch = false;
         DoPrint();
@@ -499,6 +511,8 @@ bool TfrmPreviewer::StartUp()
 {
     frmLoading = new TfrmLoading(this);
     frmLoading->SetMessage("Initializing.");
+    frmPrintWindow = new TfrmPrintWindow(this, this);
+    FPrintSetupAvailable = true;
     frmLoading->SetMessage("Initializing..");
     frmLoading->SetMessage("Initializing...");
     frmLoading->SetMessage("Initializing....");
@@ -545,6 +559,7 @@ bool TfrmPreviewer::StartUp()
         Renderer->SetScale(Globals().ZoomLevel / 100.0);
         SetPaperSize();
         Clear();
+        frmPrintWindow->Renderer = Renderer.get();
 
         setGeometry(x(), 0, 591, 395);
         // Without a window manager nobody maximises: take the screen's
@@ -684,6 +699,8 @@ void TfrmPreviewer::EndApplication(int Code)
 
 void TfrmPreviewer::QuitQuillard()
 {
+    if (frmPrintWindow)
+        frmPrintWindow->hide();
     if (frmLoading)
         frmLoading->hide();
     hide();
@@ -820,6 +837,14 @@ bool TfrmPreviewer::LoadFile()
     if (Terminated)
         return false;
     ShowPageCount();
+
+    if (frmPrintWindow) {
+        frmPrintWindow->spnSmall->setValue(Renderer->Cpi17Size);
+        frmPrintWindow->spnMedium->setValue(Renderer->Cpi12Size);
+        frmPrintWindow->spnLarge->setValue(Renderer->Cpi10Size);
+        frmPrintWindow->chkMono->setChecked(!Renderer->ColourMode);
+        frmPrintWindow->setWindowTitle(FromBytes(ReportFileName) + QStringLiteral(" -- Quillard"));
+    }
 
     RenderGauge->Gauge.MaxValue = frmLoading->Gauge1->Gauge.MaxValue;
     RenderGauge->Sync();
@@ -1209,14 +1234,14 @@ void TfrmPreviewer::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
     case Qt::Key_A:
     case Qt::Key_L:
     case Qt::Key_N:
-        // Find Next: there is no search in this build, so nothing more is
-        // found.
-        if (none || ctrl)
+        if ((none || ctrl) && !FindNext())
             stopRepeat();
         break;
     case Qt::Key_F:
-        if (none || ctrl)
+        if (none || ctrl) {
             stopRepeat();
+            FindDialog();
+        }
         break;
     case Qt::Key_Plus:
         if (none && keypad) {

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QStringList>
 #include <QTimer>
 #include <QToolButton>
 #include <chrono>
@@ -33,6 +34,8 @@ namespace quillard {
 class TfrmAbout;
 class TfrmAddText;
 class TfrmEditText;
+class TfrmFind;
+class TfrmPrintWindow;
 class TfrmLoading;
 class TfrmOpenDocument;
 class TGaugeBar;
@@ -141,6 +144,20 @@ public:
     void cmdShowPrintableClick();
     void cmdDemoRotateClick();
     void cmdRenderClick();
+    // "Print &Setup...": the print options window.
+    void PrintSetup1Click();
+
+    // ---- whole-file commands ---------------------------------------------
+    void OpenFile();
+    void SaveAs();
+    void SaveAsPDF();
+    void SaveAsGraphic();
+    void ModifyReport1Click();
+    void Refresh1Click();
+    // ---- find -------------------------------------------------------------
+    void FindDialog();
+    bool FindNext();
+
     // The text of the "Debug Information" box.
     std::string ViewStatsText() const;
 
@@ -203,7 +220,11 @@ public:
     int LabelClickCount = 0;
     std::string FoundPages;
     std::string SaveTextDir, SavePdfDir, SaveGraphicDir;
-    std::string SaveTextFileName, SaveGraphicFileName;
+    std::string SaveTextFileName, SaveGraphicFileName, SavePdfFileName;
+    // Opens a saved file with the desktop's program for it (the PDF viewer,
+    // the picture program, the text editor); replaceable so that a test can
+    // watch instead of starting programs.
+    std::function<void(const std::string&)> OpenWithDesktop;
     // "Open Dir" as read, kept when there is no open-document window.
     std::string OpenDir;
 
@@ -220,6 +241,8 @@ public:
     TfrmOpenDocument* frmOpenDocument = nullptr;  // made by the program entry
     TfrmLoading* frmLoading = nullptr;
     TfrmAbout* frmAbout = nullptr;
+    TfrmPrintWindow* frmPrintWindow = nullptr;  // made at the first activation
+    TfrmFind* frmFind = nullptr;                // made on first use
 
     // ---- components -----------------------------------------------------
     QWidget* Panel1 = nullptr;
@@ -297,6 +320,9 @@ private:
     void ShowPageCount();
     void SetSheetColour(const QColor& Colour);
     std::string AreaText() const;
+    // The save dialog (SaveDialog1); the chosen name, empty when cancelled.
+    std::string RunSaveDialog(const char* Title, const std::string& Dir, const std::string& Name,
+                              const char* DefaultSuffix, const QStringList& Filters);
 
     bool FInFormActivate = false;
     bool FActivationPosted = false;

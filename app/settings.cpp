@@ -60,6 +60,15 @@ bool WriteExitSettings(const std::string& ZoomText, const std::string& SaveTxtDi
     return s.status() == QSettings::NoError;
 }
 
+bool WriteUserSetting(const std::string& Name, const std::string& Value)
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, Organisation, Application);
+    s.setFallbacksEnabled(false);
+    s.setValue(QString::fromStdString(Name), FromBytes(Value));
+    s.sync();
+    return s.status() == QSettings::NoError;
+}
+
 int ParseZoomLevel(const std::string& Value, int Current, bool* Replaced)
 {
     if (Replaced)

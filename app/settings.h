@@ -30,6 +30,10 @@ bool NoOpenOrSave();
 bool WriteExitSettings(const std::string& ZoomText, const std::string& SaveTxtDir, const std::string& SaveGraphicDir,
                        const std::string& OpenDir);
 
+// Writes one current-user value ("Use MS LineDraw Font", "Save PDF Dir", ...);
+// false when the store could not be written.
+bool WriteUserSetting(const std::string& Name, const std::string& Value);
+
 // "Zoom Level": the value's leading digits as a percentage; no digits keep
 // Current; above 300 gives 70 (and sets *Replaced).
 int ParseZoomLevel(const std::string& Value, int Current, bool* Replaced = nullptr);

@@ -5,6 +5,7 @@
 //   quillard_gui_bench [PAGES...]      (default: 1000 10000)
 #include "app/OpenDoc.h"
 #include "app/Preview.h"
+#include "app/Printwin.h"
 #include "app/qtservices.h"
 #include "engine/globals.h"
 #include "surfaces/fontlist.h"
@@ -60,6 +61,7 @@ int main(int argc, char** argv)
     TQtUserServices services;
     SetUserServices(&services);
     Globals().PrinterWarningShown = true;
+    TfrmPrintWindow::NoPrinterWarningShown = true;
 
     for (int pages : sizes) {
         const std::string path = dir.filePath(QString("REPORT%1.TXT").arg(pages)).toStdString();

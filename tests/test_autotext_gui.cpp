@@ -6,6 +6,7 @@
 #include "app/AddText.h"
 #include "app/EditText.h"
 #include "app/OpenDoc.h"
+#include "app/Printwin.h"
 #include "app/Preview.h"
 #include "engine/autotext.h"
 
@@ -42,6 +43,7 @@ protected:
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
         InstallFontSubstitutions();
         Globals().PrinterWarningShown = true;
+        TfrmPrintWindow::NoPrinterWarningShown = true;
         Globals().UseLineDrawFont = false;
         Globals().ZoomLevel = 100;
         Globals().Scale = 1.0;

@@ -8,6 +8,7 @@
 #include "app/About.h"
 #include "app/OpenDoc.h"
 #include "app/Preview.h"
+#include "app/Printwin.h"
 #include "app/loading.h"
 #include "engine/markup.h"
 
@@ -78,6 +79,7 @@ protected:
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
         InstallFontSubstitutions();
         Globals().PrinterWarningShown = true;  // no printer here; that warning is tested elsewhere
+        TfrmPrintWindow::NoPrinterWarningShown = true;
         Globals().UseLineDrawFont = false;
         Globals().ZoomLevel = 75;
         Globals().Scale = 1.0;
@@ -483,6 +485,9 @@ TEST_P(PageBoxTest, TypedTextSelectsThePage)
     Start({Write(PagedReport(20))});
     Type(W->edtPageNum, "3");
     ASSERT_EQ(W->CurrentPage, 3);
+    // "F" is also the find key: its window is cancelled.
+    if (QString::fromLatin1(GetParam().Typed).contains(QLatin1Char('F')))
+        WhenModal([](QWidget* w) { w->close(); });
     Type(W->edtPageNum, QString::fromLatin1(GetParam().Typed));
     EXPECT_EQ(W->edtPageNum->text(), QString::fromLatin1(GetParam().Box));
     EXPECT_EQ(W->CurrentPage, GetParam().Page);
@@ -932,22 +937,22 @@ TEST_P(MenuTest, ItemHasItsCaptionShortcutAndState)
     EXPECT_EQ(a->text(), QString::fromLatin1(GetParam().Caption));
     EXPECT_EQ(a->shortcut(), QKeySequence(QString::fromLatin1(GetParam().Shortcut)));
     EXPECT_EQ(a->isEnabled(), GetParam().Enabled);
-    if (!GetParam().Enabled) {
+    if (!GetParam().Enabled && std::string(GetParam().Name) != "Again1") {
         EXPECT_EQ(a->toolTip(), "Not available yet");
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Items, MenuTest,
-    ::testing::Values(MenuCase{"mnuOpenFile", "&Open File...", "Ctrl+O", false}, MenuCase{"mnuSaveAs", "Save &As...", "Ctrl+S", false},
-                      MenuCase{"mnuSaveAsPDF", "Save As PD&F...", "", false},
-                      MenuCase{"mnuSaveAsGraphic", "Save As &Graphic...", "Ctrl+G", false},
-                      MenuCase{"mnuPrintSetup", "Print &Setup...", "", false}, MenuCase{"mnuPrint", "&Print", "Ctrl+P", true},
+    ::testing::Values(MenuCase{"mnuOpenFile", "&Open File...", "Ctrl+O", true}, MenuCase{"mnuSaveAs", "Save &As...", "Ctrl+S", true},
+                      MenuCase{"mnuSaveAsPDF", "Save As PD&F...", "", true},
+                      MenuCase{"mnuSaveAsGraphic", "Save As &Graphic...", "Ctrl+G", true},
+                      MenuCase{"mnuPrintSetup", "Print &Setup...", "", true}, MenuCase{"mnuPrint", "&Print", "Ctrl+P", true},
                       MenuCase{"mnuExit", "E&xit", "", true}, MenuCase{"AddAutoText1", "Add &Auto Text", "", true},
-                      MenuCase{"ModifyReport1", "&Modify Report", "Ctrl+M", false}, MenuCase{"Find1", "&Find", "Ctrl+F", false},
+                      MenuCase{"ModifyReport1", "&Modify Report", "Ctrl+M", true}, MenuCase{"Find1", "&Find", "Ctrl+F", true},
                       MenuCase{"Again1", "&Again", "Ctrl+A", false}, MenuCase{"ZoomOut1", "Zoom &Out", "", true},
                       MenuCase{"NextPage1", "&Next Page", "", true}, MenuCase{"LastPage1", "&Last Page", "", true},
-                      MenuCase{"Refresh1", "&Refresh", "F5", false}, MenuCase{"About1", "&About", "", true}),
+                      MenuCase{"Refresh1", "&Refresh", "F5", true}, MenuCase{"About1", "&About", "", true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(GuiTest, AboutWindowShowsTheVersion)

@@ -467,7 +467,7 @@ TEST(MarkupRobustness, LongAndHostileInputsStayFast)
     EXPECT_EQ(ParseIntPrefix(std::string(10'000'000, '9'), 3), 3);
     EXPECT_THROW(ParseAngle(std::string(10'000'000, '-')), EConvertError);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 20.0);
+    EXPECT_LT(seconds, std::getenv("QUILLARD_SLOW_BUILD") ? 200.0 : 20.0);  // sanitizer builds run slower
 }
 
 TEST(MarkupRobustness, GarbageBytesNeverThrowFromQuietParsers)

@@ -1,6 +1,7 @@
 // Inputs found by fuzzing and by review of the page pass that once crashed,
 // hung or ran into undefined behaviour. Each must now end normally with the
 // result the same report gives when written plainly.
+#include <cstdlib>
 #include "tests/testutil.h"
 
 #include <chrono>
@@ -56,7 +57,7 @@ TEST_P(OpenTagTest, JoinsManyLinesInLinearTime)
     const QImage page = Draw(report, 1);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // Generous: the quadratic join took minutes.
-    EXPECT_LT(seconds, 30.0);
+    EXPECT_LT(seconds, std::getenv("QUILLARD_SLOW_BUILD") ? 300.0 : 30.0);  // sanitizer builds run slower
     EXPECT_EQ(R->CurrentPage, 1);
     EXPECT_TRUE(Services.Messages.empty());
 
@@ -125,7 +126,8 @@ TEST_F(RobustnessTest, SearchHitsOnManyPagesAreRecordedOnceInLinearTime)
     ASSERT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
     // Generous (the pass itself takes seconds here): the old way took more
     // than two minutes.
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 60.0);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+              std::getenv("QUILLARD_SLOW_BUILD") ? 600.0 : 60.0);
     EXPECT_EQ(R->CurrentPage, 100000);
     EXPECT_TRUE(R->FoundPages == expected);
 }

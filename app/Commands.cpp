@@ -1,0 +1,405 @@
+// The preview's commands that act on whole files (open, the three saves,
+// editing the report, refresh), "Print &Setup..." and find.
+#include "app/OpenDoc.h"
+#include "app/Preview.h"
+#include "app/Printwin.h"
+#include "app/loading.h"
+#include "app/picturefile.h"
+#include "app/qtservices.h"
+#include "app/search.h"
+#include "engine/bytefile.h"
+#include "engine/fileeditor.h"
+#include "engine/globals.h"
+#include "engine/markup.h"
+#include "engine/services.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSaveFile>
+#include <QUrl>
+#include <algorithm>
+#include <cstdio>
+#include <climits>
+#include <fstream>
+#include <stdexcept>
+#include <iterator>
+#include <sstream>
+
+namespace quillard {
+
+namespace {
+
+// The folder of a chosen file, without a trailing separator (except the root).
+std::string FolderOf(const std::string& Path) { return PathFromQ(QFileInfo(PathToQ(Path)).absolutePath()); }
+
+std::string WithoutNuls(std::string s)
+{
+    s.erase(std::remove(s.begin(), s.end(), '\0'), s.end());
+    return s;
+}
+
+bool ReadWholeFile(const std::string& Path, std::string& Bytes)
+{
+    std::ifstream in(Path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad())
+        return false;
+    Bytes = ss.str();
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Print setup
+
+void TfrmPreviewer::PrintSetup1Click()
+{
+    if (!frmPrintWindow)
+        return;
+    frmPrintWindow->show();
+    frmPrintWindow->raise();
+    frmPrintWindow->activateWindow();
+}
+
+// ---------------------------------------------------------------------------
+// The save dialog
+
+std::string TfrmPreviewer::RunSaveDialog(const char* Title, const std::string& Dir, const std::string& Name,
+                                         const char* DefaultSuffix, const QStringList& Filters)
+{
+    QFileDialog dialog(this, QString::fromLatin1(Title), PathToQ(Dir));
+    dialog.setObjectName("SaveDialog1");
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters(Filters);
+    dialog.setDefaultSuffix(QString::fromLatin1(DefaultSuffix));
+    if (!Name.empty())
+        dialog.selectFile(QFileInfo(PathToQ(Name)).fileName());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return PathFromQ(dialog.selectedFiles().first());
+}
+
+// ---------------------------------------------------------------------------
+// Open File
+
+void TfrmPreviewer::OpenFile()
+{
+    CleanUpFiles();
+    DeleteReportOnExit = false;
+    PrintSwitch = false;
+    PreviewSwitch = true;
+    const std::string previous = ReportFileName;
+    ReportFileName.clear();
+    if (frmOpenDocument)
+        frmOpenDocument->SelectedPath.clear();
+    if (LoadFile()) {
+        // The browse dialog starts in the new report's folder next time.
+        if (frmOpenDocument)
+            frmOpenDocument->OpenDir = FolderOf(ReportFileName);
+        else
+            OpenDir = FolderOf(ReportFileName);
+    } else {
+        ReportFileName = previous;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Save As text: the report byte for byte, markup and all
+
+void TfrmPreviewer::SaveAs()
+{
+    if (!Renderer)
+        return;
+    const std::string name = RunSaveDialog("Save File As...", SaveTextDir, SaveTextFileName, "TXT",
+                                           {QStringLiteral("Ascii Text File (*.TXT *.txt)")});
+    if (name.empty())
+        return;
+    SaveTextDir = FolderOf(name);
+    SaveTextFileName = name;
+    std::string bytes;
+    bool ok = ReadWholeFile(Renderer->FileName, bytes);
+    if (ok) {
+        QSaveFile out(PathToQ(name));
+        ok = out.open(QIODevice::WriteOnly) &&
+             out.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()) &&
+             out.commit();
+    }
+    ShowMessage(ok ? "File Saved" : "Error Saving File!", "");
+}
+
+// ---------------------------------------------------------------------------
+// Save As PDF
+
+void TfrmPreviewer::SaveAsPDF()
+{
+    if (!Renderer)
+        return;
+    const std::string name = RunSaveDialog("Save PDF As...", SavePdfDir, SavePdfFileName, "PDF",
+                                           {QStringLiteral("Portable Document Format (*.PDF *.pdf)")});
+    if (name.empty())
+        return;
+    SavePdfDir = FolderOf(name);
+    SavePdfFileName = name;
+    try {
+        if (frmLoading)
+            frmLoading->Gauge1->Reset();
+        const int result = Renderer->MakePDF(frmLoading ? &frmLoading->Gauge1->Gauge : nullptr, name);
+        SyncGauges();
+        const std::string last = WithoutNuls(Globals().LastErrorMessage);
+        if (result == 0) {
+            if (OpenWithDesktop)
+                OpenWithDesktop(name);
+        } else if (result == 3) {
+            ShowMessage(" Error #" + std::to_string(result) + " while producing PDF Document.\r\n" + last +
+                            "\r\n\r\n Is the destination PDF still open in Acrobat Reader?",
+                        "Error Producing PDF Document!");
+        } else {
+            ShowMessage("Error #" + std::to_string(result) + " while producing PDF Document\r\n" + last,
+                        "Error Producing PDF Document!");
+        }
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "Error Creating PDF");
+    }
+    // The job drew on a surface of its own: the preview page is drawn again.
+    if (!PageBitmap && !Terminated)
+        Render();
+}
+
+// ---------------------------------------------------------------------------
+// Save As Graphic: the page bitmap as JPEG or BMP
+
+void TfrmPreviewer::SaveAsGraphic()
+{
+    const std::string name =
+        RunSaveDialog("Save Web Graphic As...", SaveGraphicDir, SaveGraphicFileName, "JPG",
+                      {QStringLiteral("JPEG Image (*.JPG *.JPEG *.jpg *.jpeg)"),
+                       QStringLiteral("Bitmap Image (*.BMP *.bmp)")});
+    if (name.empty())
+        return;
+    SaveGraphicDir = FolderOf(name);
+    SaveGraphicFileName = name;
+    if (!PageBitmap) {
+        ShowMessage("Error Saving file", "");
+        return;
+    }
+    const QImage& page = PageBitmap->Image();
+    std::string why;
+    const bool bmp = name.size() >= 4 && UpperCase(name.substr(name.size() - 4)) == ".BMP";
+    const bool ok = bmp ? SaveBmpFile(page, name, &why) : SaveJpegFile(page, name, &why);
+    if (!ok) {
+        std::fprintf(stderr, "Save As Graphic: %s: %s\n", name.c_str(), why.c_str());
+        ShowMessage(bmp ? "Error Saving file\r\n" + why : std::string("Error Saving file"), "");
+        return;
+    }
+    if (OpenWithDesktop)
+        OpenWithDesktop(name);
+}
+
+// ---------------------------------------------------------------------------
+// Modify Report: form feeds become {PAGE} once, then the report goes to the
+// user's text editor
+
+void TfrmPreviewer::ModifyReport1Click()
+{
+    if (!Renderer)
+        return;
+    const std::string report = Renderer->FileName;
+    try {
+        if (!Renderer->FormFeedsConverted && Renderer->FileSize > 64000) {
+            Renderer->FormFeedsConverted = true;
+            std::string bytes;
+            if (!ReadWholeFile(report, bytes))
+                throw std::runtime_error("Cannot read " + report);
+            if (bytes.find('\f') != std::string::npos) {
+                std::string converted;
+                converted.reserve(bytes.size() + 64);
+                for (char c : bytes) {
+                    if (c == '\f')
+                        converted += "{PAGE}";
+                    else
+                        converted += c;
+                }
+                // The report is replaced whole or not at all.
+                std::string why;
+                if (!ReplaceFileSafely(report, converted, &why))
+                    throw std::runtime_error(why);
+            }
+        }
+    } catch (const std::exception& e) {
+        ShowMessage(e.what(), "Error Editing Report");
+    }
+
+    // $VISUAL, then $EDITOR (a command line of its own), then the desktop's
+    // program for text files. The editor runs on its own; nobody waits.
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* var : {"VISUAL", "EDITOR"}) {
+        const QString command = env.value(QString::fromLatin1(var)).trimmed();
+        if (command.isEmpty())
+            continue;
+        QStringList args = QProcess::splitCommand(command);
+        if (args.isEmpty())
+            continue;
+        const QString program = args.takeFirst();
+        args << PathToQ(report);
+        if (QProcess::startDetached(program, args))
+            return;
+    }
+    if (OpenWithDesktop)
+        OpenWithDesktop(report);
+}
+
+// ---------------------------------------------------------------------------
+// Refresh: the report is read again; the page stays when it still exists
+
+void TfrmPreviewer::Refresh1Click()
+{
+    SuppressRender = true;
+    const QString pageText = edtPageNum->text();
+    const int page = CurrentPage;
+    SetPaperSize();
+    LoadFile();
+    int wanted = 0;
+    int n = 0;
+    while (n < pageText.size() && pageText[n].isDigit() && n < 9)
+        wanted = wanted * 10 + pageText[n++].digitValue();
+    if (n == 0)
+        wanted = 99999;
+    if (PageCount >= wanted) {
+        CurrentPage = page;
+        const QSignalBlocker block(edtPageNum);
+        edtPageNum->setText(pageText);
+        PrevPageText = pageText;
+    }
+    SuppressRender = false;
+    Render();
+}
+
+// ---------------------------------------------------------------------------
+// Find
+
+void TfrmPreviewer::FindDialog()
+{
+    if (!Renderer)
+        return;
+    if (!frmFind) {
+        try {
+            frmFind = new TfrmFind(this);
+        } catch (const std::exception&) {
+            ShowMessage("Error Creating \"Find\" Window", "Error");
+            return;
+        }
+    }
+    if (frmFind->Execute(Renderer.get()) <= 0) {
+        if (!FoundPages.empty() && FoundPages.find("," + std::to_string(CurrentPage) + ",") != std::string::npos) {
+            Clear();
+            Render();
+        }
+        FoundPages.clear();
+        StatusBar->clearMessage();
+        return;
+    }
+
+    int total = 0, pages = 0, first = 0;
+    FoundPages.clear();
+    const std::string find = Renderer->FindText;
+    if (!IsBlank(find)) {
+        TByteFile file;
+        try {
+            file.Open(ReportFileName);
+        } catch (const std::exception&) {
+            ShowMessage("Cannot Open File", "Error opening \"" + ReportFileName + "\"");
+            ReportFileName.clear();
+            return;
+        }
+        int page = 1;
+        std::string line, lineEnd;
+        while (!file.Eof()) {
+            const int64_t before = file.Position();
+            Renderer->GetLn(file, line, lineEnd);
+            if (file.Position() == before && line.empty() && lineEnd.empty())
+                break;  // nothing more can be read
+            const int hits = CountHits(line, find, Renderer->FindCaseSensitive);
+            if (hits > 0) {
+                total += hits;
+                const std::string mark = "," + std::to_string(page) + ",";
+                if (FoundPages.find(mark) == std::string::npos) {
+                    FoundPages += mark;
+                    ++pages;
+                }
+                if (first == 0)
+                    first = page;
+            }
+            std::string counted = line;
+            if (counted.find('\f') != std::string::npos)
+                counted = ReplaceAll(counted, "\f", "{PAGE}");
+            if (lineEnd.find('\f') != std::string::npos)
+                counted += "{PAGE}";
+            const std::string upper = UpperCase(counted);
+            for (size_t p = upper.find("{PAGE}"); p != std::string::npos; p = upper.find("{PAGE}", p + 6))
+                ++page;
+            ProcessMessages();
+            if (Terminated)
+                return;
+        }
+    }
+
+    if (first == 0) {
+        StatusBar->showMessage(QStringLiteral("Not Found!"));
+        ShowMessage("String not found!", "");
+        return;
+    }
+    Again1->setEnabled(true);
+    FoundPages = ReplaceAll(FoundPages, ",,", ",");
+    std::string status = std::to_string(total) + " Occurance" + (total > 1 ? "s" : "") + " Found";
+    if (pages > 1)
+        status += " on Pages " + FoundPages.substr(1, FoundPages.size() - 2) +
+                  "    (Press \"N\" for next page with an occurance on it)";
+    StatusBar->showMessage(FromBytes(status));
+    const bool samePage = first == CurrentPage;
+    edtPageNum->setText(QString::number(first));
+    if (samePage) {
+        Clear();
+        Render();
+    }
+}
+
+bool TfrmPreviewer::FindNext()
+{
+    if (!Renderer)
+        return false;
+    int next = 0;
+    size_t p = 0;
+    while (p < FoundPages.size()) {
+        const size_t comma = FoundPages.find(',', p);
+        const std::string item = FoundPages.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
+        p = comma == std::string::npos ? FoundPages.size() : comma + 1;
+        if (item.empty())
+            continue;
+        const int page = static_cast<int>(std::min<long long>(std::atoll(item.c_str()), INT_MAX));
+        if (page > CurrentPage) {
+            next = page;
+            break;
+        }
+    }
+    if (next > 0) {
+        CurrentPage = next;
+        edtPageNum->setText(QString::number(next));
+        return true;
+    }
+    KeyRepeating = false;
+    tmrKeyRepeat->stop();
+    ShowMessage("No more occurances were found!", "Search For \"" + Renderer->FindText + "\"");
+    return false;
+}
+
+}  // namespace quillard

@@ -1,0 +1,80 @@
+// The print options window ("Print &Setup..." of the preview): the printer,
+// the two default fonts and the three default sizes for reports that name
+// none, monochrome, copies, the line-drawing font, and the system's print
+// dialog for the page range. OK hands the choices to the renderer and
+// redraws the preview; printing itself is the preview's.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <functional>
+#include <string>
+
+namespace quillard {
+
+class tRenderer;
+class TfrmPreviewer;
+
+class TfrmPrintWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmPrintWindow(TfrmPreviewer* MainWindow, QWidget* Parent = nullptr);
+
+    void FormCreate();
+    void FormActivate();
+    void cmdOkClick();
+    void CancelClick();
+    void PickCPIFontClick();
+    void PickPropFontClick();
+    void prtSetupClick();
+    void cboPrinterNameChange();
+    void Label7Click();
+
+    // The renderer of the main window (handed over at start-up; not owned).
+    tRenderer* Renderer = nullptr;
+    TfrmPreviewer* MainWindow = nullptr;
+
+    // What the print dialog (PrintDialog1) holds between its runs: the range
+    // kind (0 all pages, 1 selection, 2 pages), the range and the copies.
+    int DialogRange = 0;
+    int DialogFrom = 0, DialogTo = 0;
+    int DialogCopies = 1;
+    int DialogMinPage = 0, DialogMaxPage = 0;
+    bool DialogPageNumbers = false;
+
+    // The "No Printers Installed" warning has been shown in this process.
+    static bool NoPrinterWarningShown;
+
+    // ---- components -----------------------------------------------------
+    QLabel* Label7 = nullptr;
+    QComboBox* cboPrinterName = nullptr;
+    QLabel* lblPrintername = nullptr;
+    QLabel *label1 = nullptr, *Label2 = nullptr, *Label9 = nullptr;
+    QPushButton *PickCPIFont = nullptr, *PickPropFont = nullptr;
+    QLabel *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr, *Label6 = nullptr, *Label8 = nullptr;
+    QSpinBox *spnSmall = nullptr, *spnMedium = nullptr, *spnLarge = nullptr, *spnCopies = nullptr;
+    QCheckBox* chkMono = nullptr;
+    QCheckBox* chkUseLineDraw = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QPushButton *cmdOk = nullptr, *Cancel = nullptr, *prtSetup = nullptr;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+    void reject() override;
+
+private:
+    // Fills the printer list and selects the current printer (the first
+    // entry when that fails); throws on failure of the printer system.
+    void FillPrinters();
+    void SelectCurrentPrinter();
+    void ShowPrinterName();
+    // The font dialog on Button's font; true and Name set on OK.
+    bool PickFont(QPushButton* Button, std::string& Name);
+};
+
+}  // namespace quillard

@@ -1,0 +1,85 @@
+#include "app/search.h"
+
+#include "app/qtservices.h"
+#include "engine/markup.h"
+#include "engine/renderer.h"
+
+namespace quillard {
+
+TfrmFind::TfrmFind(QWidget* Parent) : QDialog(Parent)
+{
+    setObjectName("frmFind");
+    setWindowTitle(QStringLiteral("Find"));
+    setWindowFlag(Qt::WindowStaysOnTopHint);
+    setFixedSize(356, 100);
+
+    txtFindStr = new QLineEdit(this);
+    txtFindStr->setObjectName("txtFindStr");
+    txtFindStr->setGeometry(12, 14, 236, 24);
+    chkMatchCase = new QCheckBox(QStringLiteral("&Match Case"), this);
+    chkMatchCase->setObjectName("chkMatchCase");
+    chkMatchCase->setGeometry(12, 52, 140, 22);
+    cmdFind = new QPushButton(QStringLiteral("&Find"), this);
+    cmdFind->setObjectName("cmdFind");
+    cmdFind->setGeometry(262, 12, 82, 28);
+    cmdFind->setDefault(true);
+    cmdClose = new QPushButton(QStringLiteral("&Cancel"), this);
+    cmdClose->setObjectName("cmdClose");
+    cmdClose->setGeometry(262, 50, 82, 28);
+    cmdClose->setAutoDefault(false);
+
+    connect(cmdFind, &QPushButton::clicked, this, &TfrmFind::cmdFindClick);
+    connect(cmdClose, &QPushButton::clicked, this, &TfrmFind::cmdCloseClick);
+}
+
+int TfrmFind::Execute(tRenderer* ARenderer)
+{
+    Renderer = ARenderer;
+    const int result = exec();
+    Renderer = nullptr;
+    return result;
+}
+
+void TfrmFind::showEvent(QShowEvent* Event)
+{
+    QDialog::showEvent(Event);
+    FormShow();
+}
+
+void TfrmFind::FormShow()
+{
+    txtFindStr->selectAll();
+    txtFindStr->setFocus();
+}
+
+void TfrmFind::cmdFindClick()
+{
+    if (Renderer) {
+        Renderer->FindText = PathFromQ(txtFindStr->text());
+        // The report's bytes are Windows-1252: so is the text searched for.
+        const QByteArray latin = txtFindStr->text().toLatin1();
+        if (QString::fromLatin1(latin) == txtFindStr->text())
+            Renderer->FindText = latin.toStdString();
+        Renderer->FindCaseSensitive = chkMatchCase->isChecked();
+    }
+    done(1);
+}
+
+void TfrmFind::cmdCloseClick()
+{
+    if (Renderer) {
+        Renderer->FindText.clear();
+        Renderer->FindCaseSensitive = false;
+    }
+    done(-1);
+}
+
+void TfrmFind::reject() { cmdCloseClick(); }
+
+int CountHits(const std::string& Line, const std::string& Find, bool CaseSensitive)
+{
+    std::string copy = Line;
+    return HighlightMatches(copy, Find, CaseSensitive, "", "", "", "");
+}
+
+}  // namespace quillard

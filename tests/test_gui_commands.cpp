@@ -1,0 +1,581 @@
+// The preview's whole-file commands on the offscreen platform with real
+// files: Save As text, PDF and picture, Modify Report with its one-time
+// form-feed conversion and the editor, Refresh, Open File, and find with
+// its status-bar texts, page list and find next.
+#include "tests/pdftestutil.h"
+#include "tests/testutil.h"
+
+#include "app/OpenDoc.h"
+#include "app/Preview.h"
+#include "app/Printwin.h"
+#include "app/search.h"
+#include "engine/markup.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QSettings>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <filesystem>
+
+namespace quillard::test {
+namespace {
+
+// A report of Pages pages separated by form feeds; each page names itself.
+std::string PagedReport(int Pages)
+{
+    std::string s;
+    for (int p = 1; p <= Pages; ++p) {
+        if (p > 1)
+            s += "\f";
+        s += "{CPI10}Page " + std::to_string(p) + " of the report\r\n";
+        s += "Line of page " + std::to_string(p) + "\r\n";
+    }
+    return s;
+}
+
+void WhenModal(std::function<void(QWidget*)> Answer)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, Answer] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            Answer(w);
+        }
+    });
+    poll->start();
+}
+
+// Answers the next save dialog with Path (or cancels it when Path is empty),
+// recording the dialog's title and starting folder.
+struct TSaveAnswer {
+    QString Title, Folder;
+    bool Seen = false;
+};
+void AnswerSaveDialog(const std::string& Path, TSaveAnswer* Seen = nullptr)
+{
+    WhenModal([Path, Seen](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        if (!d) {
+            w->close();
+            return;
+        }
+        if (Seen) {
+            Seen->Seen = true;
+            Seen->Title = d->windowTitle();
+            Seen->Folder = d->directory().absolutePath();
+        }
+        if (Path.empty()) {
+            d->reject();
+            return;
+        }
+        d->selectFile(QString::fromStdString(Path));
+        QMetaObject::invokeMethod(d, "done", Qt::DirectConnection, Q_ARG(int, QDialog::Accepted));
+    });
+}
+
+class CommandsTest : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    TRecordingServices Services;
+    std::unique_ptr<TfrmOpenDocument> OpenDocument;
+    std::unique_ptr<TfrmPreviewer> W;
+    std::vector<std::string> Opened;  // what went to the desktop's programs
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(Dir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
+        InstallFontSubstitutions();
+        Globals().PrinterWarningShown = true;
+        TfrmPrintWindow::NoPrinterWarningShown = true;
+        Globals().ZoomLevel = 75;
+        Globals().Scale = 1.0;
+        SetUserServices(&Services);
+        // No editor of the desktop may start from a test.
+        ::setenv("VISUAL", "true", 1);
+        ::unsetenv("EDITOR");
+    }
+
+    void TearDown() override
+    {
+        W.reset();
+        OpenDocument.reset();
+        SetUserServices(nullptr);
+        Globals().Scale = 1.0;
+        Globals().ZoomLevel = 75;
+        ::unsetenv("VISUAL");
+    }
+
+    std::string Path(const std::string& Name) { return Dir.filePath(QString::fromStdString(Name)).toStdString(); }
+
+    std::string Write(const std::string& Bytes, const std::string& Name = "REPORT.TXT")
+    {
+        const std::string p = Path(Name);
+        std::ofstream(p, std::ios::binary) << Bytes;
+        return p;
+    }
+
+    void Start(const std::string& Bytes)
+    {
+        W = std::make_unique<TfrmPreviewer>(std::vector<std::string>{Write(Bytes)});
+        OpenDocument = std::make_unique<TfrmOpenDocument>();
+        W->frmOpenDocument = OpenDocument.get();
+        W->OnTerminate = [](int) {};
+        W->OpenWithDesktop = [this](const std::string& P) { Opened.push_back(P); };
+        W->FormActivate();
+        ASSERT_NE(W->Renderer, nullptr);
+    }
+
+    std::string MessagesText() const
+    {
+        std::string s;
+        for (const auto& m : Services.Messages)
+            s += "[" + m.Caption + "] " + m.Text + "\n";
+        return s;
+    }
+    std::string Status() const { return W->StatusBar->currentMessage().toStdString(); }
+};
+
+// ---- Save As text ------------------------------------------------------------
+
+TEST_F(CommandsTest, SaveAsTextCopiesTheReportByteForByte)
+{
+    std::string bytes = PagedReport(3);
+    bytes += "{FONT NAME=\"Arial\"}caf\xe9 \x01\x7f{/FONT}\r\n";
+    bytes += std::string("no line end, a NUL \0 here", 25);
+    Start(bytes);
+    const std::string target = Path("saved/COPY.TXT");
+    std::filesystem::create_directories(Path("saved"));
+    TSaveAnswer seen;
+    AnswerSaveDialog(target, &seen);
+    W->mnuSaveAs->trigger();
+    EXPECT_TRUE(seen.Seen);
+    EXPECT_EQ(seen.Title, "Save File As...");
+    EXPECT_EQ(ReadBytes(target), bytes);
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Text, "File Saved");
+    EXPECT_EQ(Services.Messages[0].Caption, "");
+    EXPECT_EQ(W->SaveTextDir, Path("saved"));
+    EXPECT_EQ(W->SaveTextFileName, target);
+
+    // The next save starts in that folder, and an unwritable target says so.
+    std::filesystem::create_directories(Path("locked"));
+    std::filesystem::permissions(Path("locked"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    TSaveAnswer again;
+    AnswerSaveDialog(Path("locked/NO.TXT"), &again);
+    W->SaveAs();
+    std::filesystem::permissions(Path("locked"), std::filesystem::perms::owner_all);
+    EXPECT_EQ(again.Folder.toStdString(), Path("saved"));
+    if (::geteuid() != 0) {
+        ASSERT_EQ(Services.Messages.size(), 2u) << MessagesText();
+        EXPECT_EQ(Services.Messages[1].Text, "Error Saving File!");
+    }
+}
+
+TEST_F(CommandsTest, CancelledSaveWritesNothing)
+{
+    Start(PagedReport(2));
+    AnswerSaveDialog("");
+    W->SaveAs();
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+    EXPECT_TRUE(W->SaveTextFileName.empty());
+}
+
+// ---- Save As PDF -------------------------------------------------------------
+
+TEST_F(CommandsTest, SaveAsPdfWritesACheckedPdfAndOpensIt)
+{
+    Start(PagedReport(3));
+    const std::string target = Path("REPORT.PDF");
+    TSaveAnswer seen;
+    AnswerSaveDialog(target, &seen);
+    W->mnuSaveAsPDF->trigger();
+    EXPECT_EQ(seen.Title, "Save PDF As...");
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+    EXPECT_TRUE(PassesQpdfCheck(target));
+    const std::string text = PdfText(target);
+    for (int p = 1; p <= 3; ++p)
+        EXPECT_NE(text.find("Page " + std::to_string(p) + " of the report"), std::string::npos) << text;
+    EXPECT_EQ(PdfInfo(target, "Pages"), "3");
+    ASSERT_EQ(Opened.size(), 1u);
+    EXPECT_EQ(Opened[0], target);
+    EXPECT_EQ(W->SavePdfDir, Dir.path().toStdString());
+    // The preview is still there and still pages.
+    ASSERT_NE(W->PageBitmap, nullptr);
+    EXPECT_FALSE(InkBox(W->PageBitmap->Image()).Empty());
+}
+
+TEST_F(CommandsTest, SaveAsPdfIntoAFolderThatIsGoneSaysWhy)
+{
+    Start(PagedReport(1));
+    std::filesystem::create_directories(Path("gone"));
+    WhenModal([this](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(d, nullptr);
+        d->selectFile(QString::fromStdString(Path("gone/X.PDF")));
+        // The folder goes away between the choice and the writing.
+        std::filesystem::remove_all(Path("gone"));
+        QMetaObject::invokeMethod(d, "done", Qt::DirectConnection, Q_ARG(int, QDialog::Accepted));
+    });
+    W->SaveAsPDF();
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Caption, "Error Producing PDF Document!");
+    EXPECT_NE(Services.Messages[0].Text.find(" while producing PDF Document"), std::string::npos);
+    EXPECT_TRUE(Opened.empty());
+}
+
+// ---- Save As Graphic ---------------------------------------------------------
+
+struct TGraphicCase {
+    const char* Name;
+    const char* Written;  // the file the dialog makes of it
+    bool Bmp;
+};
+
+class SaveGraphicTest : public CommandsTest, public ::testing::WithParamInterface<TGraphicCase> {};
+
+TEST_P(SaveGraphicTest, WritesThePageBitmapAsPicture)
+{
+    Start(PagedReport(2));
+    ASSERT_NE(W->PageBitmap, nullptr);
+    const QImage page = W->PageBitmap->Image().convertToFormat(QImage::Format_RGB32);
+    TSaveAnswer seen;
+    AnswerSaveDialog(Path(GetParam().Name), &seen);
+    W->mnuSaveAsGraphic->trigger();
+    EXPECT_EQ(seen.Title, "Save Web Graphic As...");
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+    const std::string written = Path(GetParam().Written);
+    const std::string bytes = ReadBytes(written);
+    ASSERT_GT(bytes.size(), 4u) << written;
+    if (GetParam().Bmp) {
+        EXPECT_EQ(bytes.substr(0, 2), "BM");
+    } else {
+        EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xFF);
+        EXPECT_EQ(static_cast<unsigned char>(bytes[1]), 0xD8);
+    }
+    const QImage back = QImage(QString::fromStdString(written)).convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(back.isNull());
+    ASSERT_EQ(back.size(), page.size());
+    if (GetParam().Bmp) {
+        EXPECT_EQ(back, page);
+    } else {
+        // Lossy, but the same picture: the mean difference is small and the
+        // text is where it was.
+        double diff = 0;
+        for (int y = 0; y < page.height(); ++y)
+            for (int x = 0; x < page.width(); ++x)
+                diff += std::abs(qGray(page.pixel(x, y)) - qGray(back.pixel(x, y)));
+        EXPECT_LT(diff / (page.width() * page.height()), 3.0);
+        const TInkBox a = InkBox(page), b = InkBox(back);
+        EXPECT_NEAR(a.Left, b.Left, 2);
+        EXPECT_NEAR(a.Top, b.Top, 2);
+        EXPECT_NEAR(a.Right, b.Right, 2);
+    }
+    ASSERT_EQ(Opened.size(), 1u);
+    EXPECT_EQ(Opened[0], written);
+    EXPECT_EQ(W->SaveGraphicFileName, written);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SaveGraphicTest,
+                         ::testing::Values(TGraphicCase{"page.bmp", "page.bmp", true},
+                                           TGraphicCase{"PAGE.BMP", "PAGE.BMP", true},
+                                           TGraphicCase{"page.jpeg", "page.jpeg", false},
+                                           TGraphicCase{"PAGE.JPG", "PAGE.JPG", false},
+                                           TGraphicCase{"page", "page.JPG", false}),
+                         [](const auto& Info) {
+                             std::string n = Info.param.Written;
+                             for (char& c : n)
+                                 if (c == '.')
+                                     c = '_';
+                             return n;
+                         });
+
+// ---- Modify Report -----------------------------------------------------------
+
+// A report above 64000 bytes with form feeds between its pages.
+std::string LargeReport(int* FormFeeds)
+{
+    std::string s;
+    int page = 1, ff = 0;
+    while (s.size() < 70000) {
+        s += "Line of page " + std::to_string(page) + " with some filler text to make it long enough\r\n";
+        if (s.size() % 1500 < 90) {
+            s += "\f";
+            ++ff;
+            ++page;
+        }
+    }
+    *FormFeeds = ff;
+    return s;
+}
+
+TEST_F(CommandsTest, ModifyReportConvertsFormFeedsOnceAndStartsTheEditor)
+{
+    int formFeeds = 0;
+    const std::string original = LargeReport(&formFeeds);
+    ASSERT_GT(formFeeds, 10);
+    ASSERT_GT(original.size(), 64000u);
+    Start(original);
+    // The editor: a script that notes what it was given.
+    const std::string noted = Path("editor.out");
+    const std::string script = Write("#!/bin/sh\nprintf '%s' \"$1\" > '" + noted + "'\n", "editor.sh");
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    ::setenv("VISUAL", script.c_str(), 1);
+
+    W->ModifyReport1->trigger();
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+    const std::string converted = ReadBytes(W->ReportFileName);
+    EXPECT_EQ(converted.find('\f'), std::string::npos);
+    EXPECT_EQ(converted.size(), original.size() + 5 * formFeeds);
+    EXPECT_EQ(converted, ReplaceAll(original, "\f", "{PAGE}"));
+    EXPECT_FALSE(std::filesystem::exists(Path("QUILLARD.TMP")));
+    EXPECT_FALSE(std::filesystem::exists("QX_TRANS.TMP"));
+    QElapsedTimer t;
+    t.start();
+    while (!std::filesystem::exists(noted) && t.elapsed() < 10000)
+        QTest::qWait(20);
+    EXPECT_EQ(ReadBytes(noted), W->ReportFileName);
+    EXPECT_TRUE(Opened.empty());
+
+    // A second Modify Report in the same run leaves new form feeds alone.
+    std::ofstream(W->ReportFileName, std::ios::binary | std::ios::app) << "\fmore\r\n";
+    ::setenv("VISUAL", "true", 1);
+    W->Source1->trigger();
+    EXPECT_NE(ReadBytes(W->ReportFileName).find("\fmore"), std::string::npos);
+}
+
+TEST_F(CommandsTest, ModifyReportLeavesASmallReportAsItIsAndFallsBackToTheDesktop)
+{
+    const std::string original = PagedReport(3);
+    Start(original);
+    ::unsetenv("VISUAL");
+    ::setenv("EDITOR", "", 1);
+    W->ModifyReport1Click();
+    EXPECT_EQ(ReadBytes(W->ReportFileName), original);
+    ASSERT_EQ(Opened.size(), 1u);
+    EXPECT_EQ(Opened[0], W->ReportFileName);
+    ::unsetenv("EDITOR");
+}
+
+TEST_F(CommandsTest, ModifyReportThatCannotBeReplacedKeepsTheReportWhole)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root writes anywhere";
+    int formFeeds = 0;
+    const std::string original = LargeReport(&formFeeds);
+    Start(original);
+    std::filesystem::permissions(Dir.path().toStdString(),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    W->ModifyReport1Click();
+    std::filesystem::permissions(Dir.path().toStdString(), std::filesystem::perms::owner_all);
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Caption, "Error Editing Report");
+    EXPECT_EQ(ReadBytes(W->ReportFileName), original);
+}
+
+// ---- Refresh -----------------------------------------------------------------
+
+TEST_F(CommandsTest, RefreshKeepsThePageWhileItExists)
+{
+    Start(PagedReport(8));
+    W->edtPageNum->setText("3");
+    ASSERT_EQ(W->CurrentPage, 3);
+    std::ofstream(W->ReportFileName, std::ios::binary) << ReplaceAll(PagedReport(5), "of the report", "refreshed");
+    W->Refresh1->trigger();
+    EXPECT_EQ(W->PageCount, 5);
+    EXPECT_EQ(W->CurrentPage, 3);
+    EXPECT_EQ(W->edtPageNum->text(), "3");
+    EXPECT_FALSE(W->SuppressRender);
+
+    W->edtPageNum->setText("5");
+    std::ofstream(W->ReportFileName, std::ios::binary) << PagedReport(4);
+    W->Refresh1Click();
+    EXPECT_EQ(W->PageCount, 4);
+    EXPECT_EQ(W->CurrentPage, 1);
+    EXPECT_EQ(W->edtPageNum->text(), "1");
+}
+
+// ---- Open File ---------------------------------------------------------------
+
+TEST_F(CommandsTest, OpenFileLoadsTheChosenReportAndCancelKeepsTheCurrentOne)
+{
+    Start(PagedReport(2));
+    const std::string first = W->ReportFileName;
+    WhenModal([](QWidget* w) {
+        auto* d = qobject_cast<TfrmOpenDocument*>(w);
+        ASSERT_NE(d, nullptr);
+        d->cmdCancel->click();
+    });
+    W->mnuOpenFile->trigger();
+    EXPECT_EQ(W->ReportFileName, first);
+    EXPECT_EQ(W->PageCount, 2);
+
+    std::filesystem::create_directories(Path("other"));
+    const std::string second = Write(PagedReport(4), "other/SECOND.TXT");
+    WhenModal([second](QWidget* w) {
+        auto* d = qobject_cast<TfrmOpenDocument*>(w);
+        ASSERT_NE(d, nullptr);
+        d->edtPath->setText(QString::fromStdString(second));
+        d->cmdOk->click();
+    });
+    W->OpenFile();
+    EXPECT_EQ(W->ReportFileName, second);
+    EXPECT_EQ(W->PageCount, 4);
+    EXPECT_EQ(OpenDocument->OpenDir, Path("other"));
+    EXPECT_TRUE(W->PreviewSwitch);
+}
+
+// ---- Find --------------------------------------------------------------------
+
+// Runs the find window with Text and Match Case.
+void AnswerFind(const std::string& Text, bool MatchCase)
+{
+    WhenModal([Text, MatchCase](QWidget* w) {
+        auto* f = qobject_cast<TfrmFind*>(w);
+        ASSERT_NE(f, nullptr);
+        f->txtFindStr->setText(QString::fromStdString(Text));
+        f->chkMatchCase->setChecked(MatchCase);
+        f->cmdFind->click();
+    });
+}
+
+struct TFindCase {
+    const char* Name;
+    const char* Text;
+    bool MatchCase;
+    const char* Status;
+    const char* FoundPages;
+    int FirstPage;
+};
+
+class FindTest : public CommandsTest, public ::testing::WithParamInterface<TFindCase> {};
+
+// Five pages: "abc" on page 2 twice and on page 5, "ABC" on page 4, and
+// "abc" inside tags on pages 1 and 3.
+std::string FindReport()
+{
+    return "{FONT NAME=\"abc\"}Page one{/FONT}\r\n"
+           "\fPage two abc and abc\r\n"
+           "\fPage three {FONT NAME=abc}x{/FONT}\r\n"
+           "\fPage four ABC\r\n"
+           "\fPage five xabcx\r\n";
+}
+
+TEST_P(FindTest, CountsHitsOutsideTagsAndListsThePages)
+{
+    const TFindCase& c = GetParam();
+    Start(FindReport());
+    ASSERT_EQ(W->PageCount, 5);
+    AnswerFind(c.Text, c.MatchCase);
+    W->Find1->trigger();
+    EXPECT_EQ(Status(), c.Status);
+    EXPECT_EQ(W->FoundPages, c.FoundPages);
+    if (c.FirstPage == 0) {
+        ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+        EXPECT_EQ(Services.Messages[0].Text, "String not found!");
+        EXPECT_EQ(Services.Messages[0].Caption, "");
+        EXPECT_FALSE(W->Again1->isEnabled());
+    } else {
+        EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+        EXPECT_EQ(W->CurrentPage, c.FirstPage);
+        EXPECT_EQ(W->edtPageNum->text().toInt(), c.FirstPage);
+        EXPECT_TRUE(W->Again1->isEnabled());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FindTest,
+    ::testing::Values(
+        TFindCase{"IgnoringCase", "abc", false,
+                  "4 Occurances Found on Pages 2,4,5    (Press \"N\" for next page with an occurance on it)",
+                  ",2,4,5,", 2},
+        TFindCase{"MatchCase", "abc", true,
+                  "3 Occurances Found on Pages 2,5    (Press \"N\" for next page with an occurance on it)", ",2,5,",
+                  2},
+        TFindCase{"UpperOnly", "ABC", true, "1 Occurance Found", ",4,", 4},
+        TFindCase{"OnePageTwice", "two", false, "1 Occurance Found", ",2,", 2},
+        TFindCase{"OnlyInTags", "NAME", false, "Not Found!", "", 0},
+        TFindCase{"Nowhere", "zebra", false, "Not Found!", "", 0},
+        TFindCase{"Spaces", "   ", false, "Not Found!", "", 0}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST_F(CommandsTest, FindNextStepsThroughThePagesAndSaysWhenThereAreNoMore)
+{
+    Start(FindReport());
+    AnswerFind("abc", false);
+    W->FindDialog();
+    ASSERT_EQ(W->CurrentPage, 2);
+    QTest::keyClick(W->edtPageNum, Qt::Key_N);
+    EXPECT_EQ(W->CurrentPage, 4);
+    EXPECT_EQ(W->edtPageNum->text(), "4");
+    EXPECT_TRUE(W->FindNext());
+    EXPECT_EQ(W->CurrentPage, 5);
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+    QTest::keyClick(W->edtPageNum, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(W->CurrentPage, 5);
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Text, "No more occurances were found!");
+    EXPECT_EQ(Services.Messages[0].Caption, "Search For \"abc\"");
+    EXPECT_FALSE(W->tmrKeyRepeat->isActive());
+}
+
+TEST_F(CommandsTest, FindNextFromPage999GoesTo1000)
+{
+    std::string r;
+    for (int p = 1; p <= 1000; ++p)
+        r += (p > 1 ? "\f" : "") + std::string(p >= 998 ? "needle\r\n" : "hay\r\n");
+    Start(r);
+    ASSERT_EQ(W->PageCount, 1000);
+    AnswerFind("needle", false);
+    W->FindDialog();
+    EXPECT_EQ(W->FoundPages, ",998,999,1000,");
+    EXPECT_EQ(W->CurrentPage, 998);
+    W->edtPageNum->setText("999");
+    ASSERT_EQ(W->CurrentPage, 999);
+    EXPECT_TRUE(W->FindNext());
+    EXPECT_EQ(W->CurrentPage, 1000);
+}
+
+TEST_F(CommandsTest, HitsAreHighlightedAndCancelRemovesTheHighlight)
+{
+    Start("Plain words and a needle here\r\n");
+    const QImage plain = W->PageBitmap->Image().copy();
+    AnswerFind("needle", false);
+    W->FindDialog();
+    EXPECT_EQ(Status(), "1 Occurance Found");
+    const QImage lit = W->PageBitmap->Image().copy();
+    EXPECT_NE(lit, plain);
+
+    WhenModal([](QWidget* w) {
+        auto* f = qobject_cast<TfrmFind*>(w);
+        ASSERT_NE(f, nullptr);
+        f->cmdClose->click();
+    });
+    W->FindDialog();
+    EXPECT_TRUE(W->Renderer->FindText.empty());
+    EXPECT_TRUE(W->FoundPages.empty());
+    EXPECT_EQ(Status(), "");
+    EXPECT_EQ(W->PageBitmap->Image(), plain);
+}
+
+TEST_F(CommandsTest, FindOnAReportThatIsGoneSaysSoAndForgetsTheReport)
+{
+    Start(PagedReport(2));
+    const std::string path = W->ReportFileName;
+    std::filesystem::remove(path);
+    AnswerFind("Page", false);
+    W->FindDialog();
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Text, "Cannot Open File");
+    EXPECT_EQ(Services.Messages[0].Caption, "Error opening \"" + path + "\"");
+    EXPECT_TRUE(W->ReportFileName.empty());
+}
+
+}  // namespace
+}  // namespace quillard::test

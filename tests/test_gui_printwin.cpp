@@ -1,0 +1,312 @@
+// The print options window over a real spooler: the printer list and the
+// selection, what OK hands to the renderer and the printer, Cancel, the
+// sizes and monochrome box filled by the load, the system's print dialog,
+// and the warnings without printers.
+#include "tests/printtest.h"
+
+#include "app/OpenDoc.h"
+#include "app/Preview.h"
+#include "app/Printwin.h"
+
+#include <QApplication>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSettings>
+#include <QTimer>
+
+namespace quillard::test {
+namespace {
+
+std::string Report(const std::string& Header = "")
+{
+    std::string r = Header;
+    for (int k = 1; k <= 3; ++k)
+        r += "{CPI10}{FONT COLOR=Red}Page " + std::to_string(k) + " in red{/FONT}\r\n" + (k < 3 ? "\f" : "");
+    return r;
+}
+
+// Runs Answer on the next modal window to appear.
+void WhenModal(std::function<void(QWidget*)> Answer)
+{
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, Answer] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            poll->stop();
+            poll->deleteLater();
+            Answer(w);
+        }
+    });
+    poll->start();
+}
+
+// The preview started as the program does, on the spooler's printers.
+class PrintWindowTest : public PrintTest {
+protected:
+    std::unique_ptr<TfrmOpenDocument> OpenDocument;
+    std::unique_ptr<TfrmPreviewer> W;
+    TfrmPrintWindow* P = nullptr;
+
+    void SetUp() override
+    {
+        PrintTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
+        Globals().ZoomLevel = 75;
+        Globals().UseLineDrawFont = false;
+        Layer = std::make_unique<TCupsPrinterLayer>();
+        SetPrinterLayer(Layer.get());
+    }
+
+    void TearDown() override
+    {
+        W.reset();
+        OpenDocument.reset();
+        Globals().UseLineDrawFont = false;
+        PrintTest::TearDown();
+    }
+
+    void Start(const std::string& Bytes)
+    {
+        W = std::make_unique<TfrmPreviewer>(std::vector<std::string>{Write(Bytes)});
+        OpenDocument = std::make_unique<TfrmOpenDocument>();
+        W->frmOpenDocument = OpenDocument.get();
+        W->OnTerminate = [](int) {};
+        W->FormActivate();
+        ASSERT_NE(W->frmPrintWindow, nullptr);
+        P = W->frmPrintWindow;
+        ASSERT_EQ(P->Renderer, W->Renderer.get());
+    }
+
+    void OpenSetup()
+    {
+        ASSERT_TRUE(W->mnuPrintSetup->isEnabled());
+        W->mnuPrintSetup->trigger();
+        ASSERT_TRUE(P->isVisible());
+    }
+
+    QStringList Listed() const
+    {
+        QStringList names;
+        for (int k = 0; k < P->cboPrinterName->count(); ++k)
+            names << P->cboPrinterName->itemText(k);
+        return names;
+    }
+};
+
+TEST_F(PrintWindowTest, ListsTheSpoolersPrintersWithTheDefaultSelected)
+{
+    Start(Report());
+    OpenSetup();
+    const QStringList names = Listed();
+    EXPECT_EQ(names.size(), 3) << names.join(",").toStdString();
+    for (const char* q : {"FILEPDF", "TRAYS", "RAW"})
+        EXPECT_TRUE(names.contains(QString::fromLatin1(q))) << q;
+    EXPECT_EQ(P->cboPrinterName->currentText(), "FILEPDF");
+    EXPECT_EQ(P->lblPrintername->text(), "FILEPDF:FILEPDF");
+    EXPECT_TRUE(P->lblPrintername->isHidden());
+    P->Label7Click();
+    EXPECT_FALSE(P->lblPrintername->isHidden());
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+}
+
+TEST_F(PrintWindowTest, ChoosingAPrinterMakesItTheCurrentOne)
+{
+    Start(Report());
+    OpenSetup();
+    const int trays = P->cboPrinterName->findText("TRAYS");
+    ASSERT_GE(trays, 0);
+    P->cboPrinterName->setCurrentIndex(trays);
+    P->cboPrinterNameChange();
+    EXPECT_EQ(Layer->PrinterIndex(), Layer->IndexOf("TRAYS"));
+    EXPECT_EQ(P->lblPrintername->text(), "TRAYS:TRAYS");
+    // OK takes the A4 printer's metrics into the preview.
+    P->cmdOk->click();
+    EXPECT_FALSE(P->isVisible());
+    EXPECT_NEAR(W->Renderer->DpiX, 300, 0.5);
+    EXPECT_EQ(W->Image1->width(), W->Renderer->PageWidthPx);
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+}
+
+TEST_F(PrintWindowTest, LoadingFillsTheSizesTheMonochromeBoxAndTheCaption)
+{
+    Start(Report("{FONTSIZE10=14}{FONTSIZE12=11}{FONTSIZE17=8}{MONO}\r\n"));
+    EXPECT_EQ(P->spnSmall->value(), 8);
+    EXPECT_EQ(P->spnMedium->value(), 11);
+    EXPECT_EQ(P->spnLarge->value(), 14);
+    EXPECT_TRUE(P->chkMono->isChecked());
+    EXPECT_EQ(P->windowTitle(), QString::fromStdString(W->ReportFileName) + " -- Quillard");
+
+    // The renderer keeps its sizes for a report that names none; colour
+    // is the report's own.
+    std::ofstream(W->ReportFileName, std::ios::binary) << Report("{FONTSIZE17=6}\r\n");
+    W->Refresh1Click();
+    EXPECT_EQ(P->spnSmall->value(), 6);
+    EXPECT_EQ(P->spnMedium->value(), 11);
+    EXPECT_EQ(P->spnLarge->value(), 14);
+    EXPECT_FALSE(P->chkMono->isChecked());
+}
+
+TEST_F(PrintWindowTest, OkHandsSizesMonoCopiesAndLineDrawToTheRendererAndPrinter)
+{
+    Start(Report());
+    ASSERT_NE(W->PageBitmap, nullptr);
+    const QImage colour = W->PageBitmap->Image().copy();
+    OpenSetup();
+    P->spnSmall->setValue(9);
+    P->spnMedium->setValue(13);
+    P->spnLarge->setValue(20);
+    P->spnCopies->setValue(2);
+    P->chkMono->setChecked(true);
+    P->chkUseLineDraw->setChecked(true);
+    P->cmdOk->click();
+
+    tRenderer& r = *W->Renderer;
+    EXPECT_EQ(r.Cpi17Size, 9);
+    EXPECT_EQ(r.Cpi12Size, 13);
+    EXPECT_EQ(r.Cpi10Size, 20);
+    EXPECT_EQ(r.Copies, 2);
+    EXPECT_FALSE(r.ColourMode);
+    EXPECT_EQ(r.UsePageRange, 0);
+    EXPECT_TRUE(Globals().UseLineDrawFont);
+    EXPECT_EQ(Layer->Copies(), 2);
+    EXPECT_FALSE(P->isVisible());
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, "Merrowgate", "Quillard");
+    EXPECT_EQ(s.value("Use MS LineDraw Font").toString(), "Yes");
+
+    // The preview was drawn again: larger and without red.
+    ASSERT_NE(W->PageBitmap, nullptr);
+    const QImage mono = W->PageBitmap->Image();
+    auto redPixels = [](const QImage& I) {
+        int n = 0;
+        for (int y = 0; y < I.height(); ++y)
+            for (int x = 0; x < I.width(); ++x) {
+                const QRgb c = I.pixel(x, y);
+                n += qRed(c) > 160 && qGreen(c) < 90 && qBlue(c) < 90;
+            }
+        return n;
+    };
+    EXPECT_GT(redPixels(colour), 20);
+    EXPECT_EQ(redPixels(mono), 0);
+    EXPECT_GT(InkBox(mono).Width(), InkBox(colour).Width());
+
+    // Unticking Monochrome brings the colour back.
+    OpenSetup();
+    P->chkMono->setChecked(false);
+    P->chkUseLineDraw->setChecked(false);
+    P->cmdOk->click();
+    EXPECT_TRUE(W->Renderer->ColourMode);
+    EXPECT_GT(redPixels(W->PageBitmap->Image()), 20);
+    QSettings again(QSettings::NativeFormat, QSettings::UserScope, "Merrowgate", "Quillard");
+    EXPECT_EQ(again.value("Use MS LineDraw Font").toString(), "No");
+}
+
+TEST_F(PrintWindowTest, CancelLeavesTheRendererAlone)
+{
+    Start(Report());
+    const QImage before = W->PageBitmap->Image().copy();
+    OpenSetup();
+    P->spnSmall->setValue(30);
+    P->spnLarge->setValue(40);
+    P->spnCopies->setValue(5);
+    P->chkMono->setChecked(true);
+    P->Cancel->click();
+    EXPECT_FALSE(P->isVisible());
+    EXPECT_EQ(W->Renderer->Cpi17Size, 7);
+    EXPECT_EQ(W->Renderer->Cpi10Size, 12);
+    EXPECT_EQ(W->Renderer->Copies, 1);
+    EXPECT_TRUE(W->Renderer->ColourMode);
+    EXPECT_EQ(Layer->Copies(), 1);
+    EXPECT_EQ(W->PageBitmap->Image(), before);
+}
+
+TEST_F(PrintWindowTest, ThePrintDialogOffersThePagesAndCopies)
+{
+    Start(Report());
+    OpenSetup();
+    P->spnCopies->setValue(3);
+    int minPage = -1, maxPage = -1, copies = -1;
+    QString printer;
+    bool ranges = false;
+    WhenModal([&](QWidget* w) {
+        auto* d = qobject_cast<QPrintDialog*>(w);
+        ASSERT_NE(d, nullptr) << w->metaObject()->className();
+        minPage = d->minPage();
+        maxPage = d->maxPage();
+        ranges = d->testOption(QAbstractPrintDialog::PrintPageRange);
+        copies = d->printer()->copyCount();
+        printer = d->printer()->printerName();
+        d->accept();
+    });
+    P->prtSetup->click();
+    EXPECT_TRUE(ranges);
+    EXPECT_EQ(minPage, 1);
+    EXPECT_EQ(maxPage, 3);
+    EXPECT_EQ(copies, 3);
+    EXPECT_EQ(printer, "FILEPDF");
+    EXPECT_EQ(P->spnCopies->value(), 3);
+    EXPECT_TRUE(P->prtSetup->isEnabled());
+    EXPECT_EQ(P->cboPrinterName->currentText(), "FILEPDF");
+    P->cmdOk->click();
+    EXPECT_EQ(W->Renderer->Copies, 3);
+    EXPECT_EQ(W->Renderer->UsePageRange, 0);
+    EXPECT_EQ(Layer->Copies(), 3);
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+}
+
+TEST_F(PrintWindowTest, PrintSetupIsDisabledWhilePrinting)
+{
+    Start(Report());
+    bool enabledDuring = true;
+    Services.OnPump = [&] {
+        if (W->Renderer->Printing)
+            enabledDuring = enabledDuring && W->mnuPrintSetup->isEnabled();
+    };
+    W->DoPrint();
+    Services.OnPump = nullptr;
+    EXPECT_FALSE(enabledDuring);
+    EXPECT_TRUE(W->mnuPrintSetup->isEnabled());
+    EXPECT_TRUE(Cups->WaitUntilIdle());
+}
+
+// ---- without printers ------------------------------------------------------
+
+TEST_F(PrintWindowTest, WithoutPrintersTheWarningComesOncePerProcess)
+{
+    SetPrinterLayer(nullptr);
+    TfrmPrintWindow::NoPrinterWarningShown = false;
+    {
+        TfrmPrintWindow first(nullptr);
+        TfrmPrintWindow second(nullptr);
+        EXPECT_EQ(first.cboPrinterName->count(), 0);
+    }
+    int warnings = 0;
+    for (const auto& m : Services.Messages)
+        if (m.Caption == "No Printers Installed") {
+            ++warnings;
+            EXPECT_EQ(m.Text, "Quillard could not find any installed printers\r\nPrint Preview may not be stable");
+        }
+    EXPECT_EQ(warnings, 1);
+}
+
+TEST_F(PrintWindowTest, CopiesWithoutMultipleCopySupportAreRefusedByTheDialogButKeptForTheRenderer)
+{
+    SetPrinterLayer(nullptr);
+    TfrmPrintWindow::NoPrinterWarningShown = true;
+    tRenderer renderer;
+    TfrmPrintWindow p(nullptr);
+    p.Renderer = &renderer;
+    p.spnCopies->setValue(3);
+    WhenModal([](QWidget* w) { w->close(); });
+    p.prtSetupClick();
+    ASSERT_FALSE(Services.Messages.empty());
+    EXPECT_EQ(Services.Messages[0].Caption, "Error");
+    EXPECT_EQ(Services.Messages[0].Text, "Printer does not support Multiple Copies");
+    p.cmdOkClick();
+    EXPECT_EQ(renderer.Copies, 3);
+}
+
+}  // namespace
+}  // namespace quillard::test
