@@ -2,6 +2,7 @@
 // whole sheet at 300 dpi, one page pass writes the document, and the renderer
 // goes back to its preview surface and metrics on every way out.
 #include "engine/globals.h"
+#include "engine/printer.h"
 #include "engine/renderer.h"
 #include "surfaces/pdfcanvas.h"
 
@@ -81,11 +82,15 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
     try {
         maker->SetFileName(AFileName);
         maker->SetOrientation(Orientation == 1 ? poLandscape : poPortrait);
-        if (Orientation == 1) {
-            const int w = maker->PageWidth(), h = maker->PageHeight();
-            maker->SetPageWidth(h);
-            maker->SetPageHeight(w);
+        // The sheet of the report's paper, as the header set it in the
+        // printer's settings (Letter when the number names no known size),
+        // turned for landscape.
+        int paper = DMPAPER_LETTER;
+        try {
+            paper = Printer().PaperSize();
+        } catch (...) {
         }
+        maker->SetPaper(paper, Orientation == 1);
         maker->SetTitle(JobTitle);
 
         // The whole sheet is the page: no unprintable margin.

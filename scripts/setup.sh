@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev libgif-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev libgif-dev zlib1g-dev
           fonts-liberation2 fontconfig libgtest-dev libgmock-dev
           libcups2-dev cups-daemon cups-client cups-filters poppler-utils qpdf)
 packages_only=false

@@ -2,7 +2,11 @@
 
 #include "surfaces/pdffontmetrics.h"
 
+#include <QPageSize>
+#include <QSize>
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -132,34 +136,102 @@ int tPDFCanvasWrapper::MeasuringFont()
     return current < PdfStandardFontCount ? current : 4;
 }
 
-// ---- operations that draw nothing in a PDF ------------------------------------
+// ---- pen and brush ------------------------------------------------------------
 
-void tPDFCanvasWrapper::Arc(int, int, int, int, int, int, int, int) {}
-void tPDFCanvasWrapper::Chord(int, int, int, int, int, int, int, int) {}
-void tPDFCanvasWrapper::CopyRect(const TRect&, const TGraphic&, const TRect&) {}
+namespace {
+
+constexpr double PointsPerUnit = 72.0 / DeviceDpi;
+
+// Colours as the screen resolves them (system colours to their fixed values);
+// clNone stays clNone, the writer's no-fill value.
+TColor Plain(TColor C) { return C == clNone ? clNone : ResolveColor(C); }
+
+// Dash lengths of the one-unit styled pens, on and off, in points: the screen's
+// lengths in pixels.
+std::vector<double> DashesOf(TPenStyle Style)
+{
+    switch (Style) {
+    case psDash: return {18, 6};
+    case psDot: return {3, 3};
+    case psDashDot: return {9, 6, 3, 6};
+    case psDashDotDot: return {9, 3, 3, 3, 3, 3};
+    default: return {};
+    }
+}
+
+constexpr double Pi = 3.14159265358979323846;
+
+}  // namespace
+
+tPDFCanvasWrapper::TInk tPDFCanvasWrapper::InkOf() const
+{
+    TInk k;
+    if (Pen.Mode == pmNop) {
+        k.Skip = true;
+        return k;
+    }
+    k.PenColor = Plain(Pen.Color);
+    k.BrushColor = Plain(Brush.Color);
+    // The two pen modes that paint a fixed colour; the others combine with
+    // the page, which a PDF cannot do: they paint as copies.
+    if (Pen.Mode == pmBlack || Pen.Mode == pmWhite) {
+        k.PenColor = k.BrushColor = Pen.Mode == pmBlack ? clBlack : clWhite;
+    }
+    k.BrushStyle = Brush.Style <= bsDiagCross ? Brush.Style : bsSolid;
+    k.Interior = k.BrushStyle != bsClear && k.BrushColor != clNone;
+    k.Outline = Pen.Style != psClear && Pen.Style <= psInsideFrame;
+    k.Width = Pen.Width;
+    k.Thin = Pen.Width <= 1;
+    k.Inside = Pen.Style == psInsideFrame && !k.Thin;
+    if (k.Thin)
+        k.Dash = DashesOf(Pen.Style);
+    return k;
+}
+
+void tPDFCanvasWrapper::PaintPath(const TInk& Ink, const std::function<void()>& Build, bool Closed, bool EvenOdd)
+{
+    TPrintPDF& w = *FWriter;
+    bool fill = Ink.Interior && Closed;
+    const bool stroke = Ink.Outline;
+    if (Ink.Skip || (!fill && !stroke))
+        return;
+    w.PenColor = Ink.PenColor;
+    w.FillColor = Ink.BrushColor;
+    w.FillStyle = Ink.BrushStyle;
+    w.LineWidth = Ink.Width;
+    if (stroke && !Ink.Dash.empty() && Ink.BrushStyle == bsSolid && Ink.BrushColor != clNone) {
+        // The gaps between the dashes show the brush colour.
+        if (fill) {
+            Build();
+            w.Fill(EvenOdd);
+            fill = false;
+        }
+        w.Dash.clear();
+        w.PenColor = Ink.BrushColor;
+        Build();
+        w.Stroke();
+        w.PenColor = Ink.PenColor;
+    }
+    w.Dash = stroke ? Ink.Dash : std::vector<double>{};
+    Build();
+    if (fill && stroke)
+        w.FillAndStroke(EvenOdd);
+    else if (fill)
+        w.Fill(EvenOdd);
+    else
+        w.Stroke();
+    w.Dash.clear();
+    w.FillStyle = bsSolid;
+}
+
+// ---- operations a PDF cannot express ------------------------------------------------
+
+// The pixels a flood fill would reach are not known here; the focus
+// rectangle inverts what is on the page.
 void tPDFCanvasWrapper::DrawFocusRect(const TRect&) {}
-void tPDFCanvasWrapper::Ellipse(int, int, int, int) {}
 void tPDFCanvasWrapper::FloodFill(int, int, TColor, TFillStyle) {}
-void tPDFCanvasWrapper::FrameRect(const TRect&) {}
-void tPDFCanvasWrapper::Pie(int, int, int, int, int, int, int, int) {}
-void tPDFCanvasWrapper::Polygon(const std::vector<TPoint>&) {}
-void tPDFCanvasWrapper::Polyline(const std::vector<TPoint>&) {}
-void tPDFCanvasWrapper::StretchDraw(const TRect&, const TGraphic&) {}
-void tPDFCanvasWrapper::SetFontAngle(double) {}
 
-// ---- drawing ----------------------------------------------------------------------
-
-void tPDFCanvasWrapper::Draw(int X, int Y, const TGraphic& Graphic)
-{
-    FWriter->DrawImage(ToPoints(X), ToPoints(Y), Graphic);
-}
-
-void tPDFCanvasWrapper::FillRect(const TRect& R)
-{
-    const TRect p{ToPoints(R.Left), ToPoints(R.Top), ToPoints(R.Right), ToPoints(R.Bottom)};
-    FWriter->FillColor = Brush.Color;
-    FWriter->FillRectangle(p);
-}
+// ---- figures --------------------------------------------------------------------------
 
 void tPDFCanvasWrapper::MoveTo(int X, int Y)
 {
@@ -173,11 +245,18 @@ void tPDFCanvasWrapper::LineTo(int X, int Y)
     const int32_t x0 = ToPoints(FCurrentX), y0 = ToPoints(FCurrentY);
     const int32_t x1 = ToPoints(X), y1 = ToPoints(Y);
     TPrintPDF& w = *FWriter;
-    w.MoveTo(x0, y0);
-    w.PenColor = Pen.Color;
-    w.LineWidth = Pen.Width;
-    w.LineTo(x1, y1);
-    w.Stroke();
+    TInk ink = InkOf();
+    ink.Interior = false;
+    // The screen counts a styled line's dashes in pixels along its major
+    // axis: a slanting line's dashes are longer by its length over that.
+    const double dx = std::abs(double(X) - FCurrentX), dy = std::abs(double(Y) - FCurrentY);
+    if (std::max(dx, dy) > 0)
+        for (double& d : ink.Dash)
+            d *= std::hypot(dx, dy) / std::max(dx, dy);
+    PaintPath(ink, [&] {
+        w.MoveTo(x0, y0);
+        w.LineTo(x1, y1);
+    }, false, false);
     FCurrentX = X;
     FCurrentY = Y;
 }
@@ -186,11 +265,225 @@ void tPDFCanvasWrapper::Rectangle(int X1, int Y1, int X2, int Y2)
 {
     const int32_t x1 = ToPoints(X1), y1 = ToPoints(Y1), x2 = ToPoints(X2), y2 = ToPoints(Y2);
     TPrintPDF& w = *FWriter;
-    w.PenColor = Pen.Color;
-    w.FillColor = Brush.Color;
-    // A clear pen writes no width: the width in force strokes the outline.
-    w.LineWidth = Pen.Style == psClear ? 0 : Pen.Width;
-    w.DrawRectangle(x1, y1, x2, y2);
+    const TInk ink = InkOf();
+    if (ink.Outline && !ink.Dash.empty()) {
+        // Dashes run round from the top-left corner, to the right first.
+        const int32_t l = std::min(x1, x2), r = std::max(x1, x2), t = std::min(y1, y2), b = std::max(y1, y2);
+        PaintPath(ink, [&] {
+            w.MoveTo(l, t);
+            w.LineTo(r, t);
+            w.LineTo(r, b);
+            w.LineTo(l, b);
+            w.ClosePath();
+        }, true, false);
+        return;
+    }
+    PaintPath(ink, [&] { w.RectanglePath(x1, y1, x2, y2); }, true, false);
+}
+
+void tPDFCanvasWrapper::FillRect(const TRect& R)
+{
+    if (Brush.Style == bsClear)
+        return;
+    const TRect p{ToPoints(R.Left), ToPoints(R.Top), ToPoints(R.Right), ToPoints(R.Bottom)};
+    TPrintPDF& w = *FWriter;
+    w.FillColor = Plain(Brush.Color);
+    w.FillStyle = Brush.Style <= bsDiagCross ? Brush.Style : bsSolid;
+    w.FillRectangle(p);
+    w.FillStyle = bsSolid;
+}
+
+void tPDFCanvasWrapper::FrameRect(const TRect& R)
+{
+    if (Brush.Style == bsClear || R.Right <= R.Left || R.Bottom <= R.Top)
+        return;
+    // A frame one device unit wide, inside the rectangle, in the brush.
+    TPrintPDF& w = *FWriter;
+    const double l = R.Left * PointsPerUnit, t = R.Top * PointsPerUnit, r = R.Right * PointsPerUnit,
+                 b = R.Bottom * PointsPerUnit;
+    const double in = std::min({PointsPerUnit, (r - l) / 2, (b - t) / 2});
+    w.MoveTo(l, t);
+    w.LineTo(r, t);
+    w.LineTo(r, b);
+    w.LineTo(l, b);
+    w.ClosePath();
+    w.MoveTo(l + in, t + in);
+    w.LineTo(r - in, t + in);
+    w.LineTo(r - in, b - in);
+    w.LineTo(l + in, b - in);
+    w.ClosePath();
+    w.FillColor = Plain(Brush.Color);
+    w.FillStyle = Brush.Style <= bsDiagCross ? Brush.Style : bsSolid;
+    w.Fill(true);
+    w.FillStyle = bsSolid;
+}
+
+void tPDFCanvasWrapper::Polygon(const std::vector<TPoint>& Points)
+{
+    if (Points.size() < 2)
+        return;
+    TPrintPDF& w = *FWriter;
+    TInk ink = InkOf();
+    ink.Width = std::max<int32_t>(ink.Width, 1);
+    // Closed by its last side; the interior by alternate filling.
+    PaintPath(ink, [&] {
+        w.MoveTo(Points[0].X * PointsPerUnit, Points[0].Y * PointsPerUnit);
+        for (size_t i = 1; i < Points.size(); ++i)
+            w.LineTo(Points[i].X * PointsPerUnit, Points[i].Y * PointsPerUnit);
+        w.ClosePath();
+    }, true, true);
+}
+
+void tPDFCanvasWrapper::Polyline(const std::vector<TPoint>& Points)
+{
+    if (Points.size() < 2)
+        return;
+    TPrintPDF& w = *FWriter;
+    TInk ink = InkOf();
+    ink.Width = std::max<int32_t>(ink.Width, 1);
+    PaintPath(ink, [&] {
+        w.MoveTo(Points[0].X * PointsPerUnit, Points[0].Y * PointsPerUnit);
+        for (size_t i = 1; i < Points.size(); ++i)
+            w.LineTo(Points[i].X * PointsPerUnit, Points[i].Y * PointsPerUnit);
+    }, false, false);
+}
+
+enum TBoxKind { bkEllipse, bkArc, bkChord, bkPie };
+
+void tPDFCanvasWrapper::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+{
+    int L = std::min(X1, X2), R = std::max(X1, X2), T = std::min(Y1, Y2), B = std::max(Y1, Y2);
+    if (R <= L || B <= T)
+        return;
+    TInk ink = InkOf();
+    ink.Width = std::max<int32_t>(ink.Width, 1);
+    if (ink.Skip || (Kind == bkArc && !ink.Outline))
+        return;
+
+    // The figure's box in points; a wide inside-frame pen keeps the outline
+    // within it.
+    double l = L * PointsPerUnit, t = T * PointsPerUnit, r = R * PointsPerUnit, b = B * PointsPerUnit;
+    if (ink.Inside && ink.Outline) {
+        const double half = ink.Width / 2.0;
+        const double dx = std::min(half, (r - l) / 2), dy = std::min(half, (b - t) / 2);
+        l += dx;
+        r -= dx;
+        t += dy;
+        b -= dy;
+    }
+    const double cx = (l + r) / 2, cy = (t + b) / 2, rx = (r - l) / 2, ry = (b - t) / 2;
+    // A point of the ellipse by the angle of its parametric form,
+    // counter-clockwise as seen on the page (y runs downwards).
+    auto at = [&](double a) { return std::pair<double, double>(cx + rx * std::cos(a), cy - ry * std::sin(a)); };
+
+    // The radial points to angles: where the rays from the centre through
+    // them meet the ellipse. Equal angles make the whole figure.
+    double start = 0, sweep = 2 * Pi;
+    if (Kind != bkEllipse) {
+        const double ccx = (double(L) + R) / 2 * PointsPerUnit, ccy = (double(T) + B) / 2 * PointsPerUnit;
+        auto angleOf = [&](int PX, int PY) {
+            const double dx = PX * PointsPerUnit - ccx, dy = ccy - PY * PointsPerUnit;
+            if (dx == 0 && dy == 0)
+                return 0.0;
+            return std::atan2(dy * rx, dx * ry);
+        };
+        start = angleOf(X3, Y3);
+        sweep = angleOf(X4, Y4) - start;
+        while (sweep <= 1e-9)
+            sweep += 2 * Pi;
+        sweep = std::min(sweep, 2 * Pi);
+    }
+
+    TPrintPDF& w = *FWriter;
+    auto build = [&] {
+        const auto p0 = at(start);
+        if (Kind == bkPie) {
+            w.MoveTo(cx, cy);
+            w.LineTo(p0.first, p0.second);
+        } else {
+            w.MoveTo(p0.first, p0.second);
+        }
+        // Bezier curves of at most a quarter turn each.
+        const int n = std::max(1, int(std::ceil(sweep / (Pi / 2) - 1e-9)));
+        const double step = sweep / n, k = 4.0 / 3.0 * std::tan(step / 4);
+        for (int i = 0; i < n; ++i) {
+            const double a = start + i * step, e = a + step;
+            const auto p = at(a), q = at(e);
+            w.CurveTo(p.first - k * rx * std::sin(a), p.second - k * ry * std::cos(a), q.first + k * rx * std::sin(e),
+                      q.second + k * ry * std::cos(e), q.first, q.second);
+        }
+        if (Kind != bkArc)
+            w.ClosePath();
+    };
+    if (Kind == bkArc)
+        ink.Interior = false;
+    PaintPath(ink, build, Kind != bkArc, false);
+}
+
+void tPDFCanvasWrapper::Ellipse(int X1, int Y1, int X2, int Y2) { BoxShape(bkEllipse, X1, Y1, X2, Y2, 0, 0, 0, 0); }
+
+void tPDFCanvasWrapper::Arc(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+{
+    BoxShape(bkArc, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
+}
+
+void tPDFCanvasWrapper::Chord(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+{
+    BoxShape(bkChord, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
+}
+
+void tPDFCanvasWrapper::Pie(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+{
+    BoxShape(bkPie, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
+}
+
+// ---- pictures -------------------------------------------------------------------------
+
+void tPDFCanvasWrapper::Draw(int X, int Y, const TGraphic& Graphic)
+{
+    // One picture pixel per device unit.
+    FWriter->DrawImage(X * PointsPerUnit, Y * PointsPerUnit, Graphic.Width * PointsPerUnit, Graphic.Height * PointsPerUnit,
+                       Graphic);
+}
+
+void tPDFCanvasWrapper::StretchDraw(const TRect& R, const TGraphic& Graphic)
+{
+    FWriter->DrawImage(R.Left * PointsPerUnit, R.Top * PointsPerUnit, (double(R.Right) - R.Left) * PointsPerUnit,
+                       (double(R.Bottom) - R.Top) * PointsPerUnit, Graphic);
+}
+
+void tPDFCanvasWrapper::CopyRect(const TRect& Dest, const TGraphic& Source, const TRect& SourceRect)
+{
+    // The part of the picture inside the source rectangle, stretched over
+    // Dest; a source given right to left or bottom to top mirrors it.
+    if (Source.Empty() || Source.Pixels.size() < size_t(Source.Width) * size_t(Source.Height))
+        return;
+    double dLeft = Dest.Left, dRight = Dest.Right, dTop = Dest.Top, dBottom = Dest.Bottom;
+    int sl = SourceRect.Left, sr = SourceRect.Right, st = SourceRect.Top, sb = SourceRect.Bottom;
+    if (sr < sl) {
+        std::swap(sl, sr);
+        std::swap(dLeft, dRight);
+    }
+    if (sb < st) {
+        std::swap(st, sb);
+        std::swap(dTop, dBottom);
+    }
+    const int cl = std::max(sl, 0), ct = std::max(st, 0), cr = std::min(sr, Source.Width), cb = std::min(sb, Source.Height);
+    if (cr <= cl || cb <= ct)
+        return;
+    // The destination of the part that lies on the picture.
+    const double kx = (dRight - dLeft) / (double(sr) - sl), ky = (dBottom - dTop) / (double(sb) - st);
+    const double dl = dLeft + (double(cl) - sl) * kx, dt = dTop + (double(ct) - st) * ky;
+    const double dr = dLeft + (double(cr) - sl) * kx, db = dTop + (double(cb) - st) * ky;
+    TGraphic part;
+    part.Width = cr - cl;
+    part.Height = cb - ct;
+    part.Pixels.reserve(size_t(part.Width) * size_t(part.Height));
+    for (int y = ct; y < cb; ++y) {
+        const uint32_t* row = Source.Pixels.data() + size_t(y) * size_t(Source.Width);
+        part.Pixels.insert(part.Pixels.end(), row + cl, row + cr);
+    }
+    FWriter->DrawImage(dl * PointsPerUnit, dt * PointsPerUnit, (dr - dl) * PointsPerUnit, (db - dt) * PointsPerUnit, part);
 }
 
 // ---- text ---------------------------------------------------------------------------
@@ -205,7 +498,8 @@ void tPDFCanvasWrapper::PrepareMeasure()
         for (int b = 0; b < 256; ++b)
             FCache.Advance[b] = ClampInt((m.Widths[b] * ppem + 500) / 1000);
         const int64_t upm = m.UnitsPerEm;
-        FCache.Height = ClampInt((m.Ascent * ppem + upm / 2) / upm + (m.Descent * ppem + upm / 2) / upm);
+        FCache.Ascent = ClampInt((m.Ascent * ppem + upm / 2) / upm);
+        FCache.Height = ClampInt(FCache.Ascent + (m.Descent * ppem + upm / 2) / upm);
         FCache.Font = font;
         FCache.PixelsPerEm = ppem;
     }
@@ -215,6 +509,7 @@ TSize tPDFCanvasWrapper::TextExtent(const std::string& Text)
 {
     // The measure of a screen font of ten times the size at 96 dpi, whole
     // pixels per character as the screen gives them, scaled to 300 dpi.
+    SelectFont();
     PrepareMeasure();
     int64_t width = 0;
     for (unsigned char c : Text)
@@ -225,29 +520,130 @@ TSize tPDFCanvasWrapper::TextExtent(const std::string& Text)
 int tPDFCanvasWrapper::TextHeight(const std::string& Text)
 {
     // The cell height does not depend on the text.
+    SelectFont();
     PrepareMeasure();
     return ClampInt(int64_t{FCache.Height} * DeviceDpi / 10 / ScreenDpi);
 }
 
-void tPDFCanvasWrapper::TextOut(int X, int Y, const std::string& Text)
+void tPDFCanvasWrapper::SelectFont()
+{
+    const bool same = FLastSerial == FontSerial && FLastFont && FLastFont->Size == Font.Size &&
+                      FLastFont->Style == Font.Style && FLastFont->Color == Font.Color && FLastFont->Name == Font.Name;
+    if (!same) {
+        FLastFont = Font;
+        FLastSerial = FontSerial;
+        FRotated = false;
+        FAngle = 0;
+    }
+}
+
+void tPDFCanvasWrapper::SetFontAngle(double Angle)
+{
+    // Whole tenths of a degree, truncated toward zero, in extended precision
+    // with pi to 14 decimals, as the screen's rotated font takes the angle.
+    const long double K = 1.0L / (2.0L * 3.14159265358979L);
+    const long double Tenths = static_cast<long double>(Angle) * K * 3600.0L;
+    long long escapement = 0;
+    if (std::isfinite(Tenths))
+        escapement = static_cast<long long>(std::truncl(std::clamp(Tenths, -1.0e12L, 1.0e12L)));
+    FAngle = double(escapement % 3600) / 10.0 * Pi / 180.0;
+    FRotated = true;
+    FLastFont = Font;
+    FLastSerial = FontSerial;
+}
+
+void tPDFCanvasWrapper::WriteText(int X, int Y, const std::string& Text)
 {
     TPrintPDF& w = *FWriter;
     const int mapped = MappedFont();
     if (mapped >= 0)
         w.Font.FontNumber = static_cast<uint8_t>(mapped);
     w.Font.Size = Font.Size;
-    w.Font.Color = Font.Color;
+    w.Font.Color = Plain(Font.Color);
     const std::string escaped = EscapeText(Text);
     const int h = TextHeight(escaped);
-    int32_t bottom;
-    if (__builtin_add_overflow(static_cast<int32_t>(Y), static_cast<int32_t>(h), &bottom))
-        Overflow();
-    // The baseline sits at the bottom of the measured cell, so that (X, Y) is
-    // the text's top-left corner as on the other surfaces.
-    w.TextOut(ToPoints(X), ToPoints(bottom), escaped);
+    const double a = TextAngle();
+    // The baseline of level text sits at the bottom of the measured cell.
+    // Rotated text turns about the cell's top-left corner (X, Y) with its
+    // baseline at the cell's ascent below it, as the screen draws it.
+    double bx, by;
+    if (a == 0) {
+        int32_t bottom;
+        if (__builtin_add_overflow(static_cast<int32_t>(Y), static_cast<int32_t>(h), &bottom))
+            Overflow();
+        w.TextOut(ToPoints(X), ToPoints(bottom), escaped);
+        bx = ToPoints(X);
+        by = ToPoints(bottom);
+    } else {
+        const double ascent = double(FCache.Ascent) * DeviceDpi / 10 / ScreenDpi;
+        bx = (X + ascent * std::sin(a)) * PointsPerUnit;
+        by = (Y + ascent * std::cos(a)) * PointsPerUnit;
+        w.TextOut(bx, by, a, escaped);
+    }
+
+    // Underline and strike-out: bars along the baseline as long as the text,
+    // where the standard fonts put them.
+    if (!(Font.Style & (fsUnderline | fsStrikeOut)) || Text.empty())
+        return;
+    const double length = TextExtent(Text).cx * PointsPerUnit;
+    const double em = std::abs(double(Font.Size)), thick = em * 0.05;
+    const double ux = std::cos(a), uy = -std::sin(a);  // along the baseline
+    const double vx = -std::sin(a), vy = -std::cos(a); // upwards from it
+    auto bar = [&](double Centre) {
+        const double lo = Centre - thick / 2, hi = Centre + thick / 2;
+        auto corner = [&](double U, double V) { return std::pair<double, double>(bx + U * ux + V * vx, by + U * uy + V * vy); };
+        const auto p1 = corner(0, lo), p2 = corner(length, lo), p3 = corner(length, hi), p4 = corner(0, hi);
+        w.MoveTo(p1.first, p1.second);
+        w.LineTo(p2.first, p2.second);
+        w.LineTo(p3.first, p3.second);
+        w.LineTo(p4.first, p4.second);
+        w.ClosePath();
+        w.FillColor = Plain(Font.Color);
+        w.FillStyle = bsSolid;
+        w.Fill();
+    };
+    if (Font.Style & fsUnderline)
+        bar(-0.1 * em);
+    if (Font.Style & fsStrikeOut)
+        bar(0.3 * em);
 }
 
-void tPDFCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string& Text) { TextOut(X, Y, Text); }
+void tPDFCanvasWrapper::TextOut(int X, int Y, const std::string& Text)
+{
+    SelectFont();
+    WriteText(X, Y, Text);
+}
+
+void tPDFCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string& Text)
+{
+    SelectFont();
+    if (R.Right <= R.Left || R.Bottom <= R.Top)
+        return;  // nothing to fill, and the text is clipped away
+    TPrintPDF& w = *FWriter;
+    const int32_t l = ToPoints(R.Left), t = ToPoints(R.Top), r = ToPoints(R.Right), b = ToPoints(R.Bottom);
+    if (Brush.Style != bsClear && !FRotated) {
+        // The background colour: the brush colour for a solid brush, its
+        // complement for a hatched one.
+        const TColor c = ResolveColor(Brush.Color);
+        w.FillColor = Brush.Style == bsSolid ? c : (~c & 0xFFFFFFu);
+        w.FillStyle = bsSolid;
+        w.FillRectangle(TRect{l, t, r, b});
+    }
+    if (Text.empty())
+        return;
+    if (TextAngle() == 0) {
+        // Text that lies wholly outside the rectangle is not written at all,
+        // so that it is not found in the file either. (Descenders reach below
+        // the cell by less than its height.)
+        const int64_t right = int64_t{X} + TextExtent(Text).cx, h = TextHeight(Text);
+        if (right <= R.Left || X >= R.Right || int64_t{Y} + 2 * h <= R.Top || Y >= R.Bottom)
+            return;
+    }
+    w.SaveState();
+    w.ClipRectangle(l, t, r, b);
+    WriteText(X, Y, Text);
+    w.RestoreState();
+}
 
 int tPDFCanvasWrapper::GetDeviceCaps(int Index)
 {
@@ -293,5 +689,29 @@ int tPDFMaker::PageHeight() const { return PointsToDevice(Writer().PageHeight); 
 void tPDFMaker::SetPageWidth(int V) { Writer().PageWidth = tPDFCanvasWrapper::ToPoints(V); }
 
 void tPDFMaker::SetPageHeight(int V) { Writer().PageHeight = tPDFCanvasWrapper::ToPoints(V); }
+
+bool PaperSizeInPoints(int DmPaper, int32_t& Width, int32_t& Height)
+{
+    // The same table of Windows paper numbers the printers use.
+    if (DmPaper <= 0)
+        return false;
+    const QPageSize::PageSizeId id = QPageSize::id(DmPaper);
+    if (id == QPageSize::Custom)
+        return false;
+    const QSize points = QPageSize(id).sizePoints();
+    if (points.width() <= 0 || points.height() <= 0)
+        return false;
+    Width = points.width();
+    Height = points.height();
+    return true;
+}
+
+void tPDFMaker::SetPaper(int DmPaper, bool Landscape)
+{
+    int32_t w = 612, h = 792;  // Letter
+    PaperSizeInPoints(DmPaper, w, h);
+    Writer().PageWidth = Landscape ? h : w;
+    Writer().PageHeight = Landscape ? w : h;
+}
 
 }  // namespace quillard

@@ -1,6 +1,12 @@
-// The PDF surface: a virtual 300-dpi device whose lines, rectangles, filled
-// rectangles and text become PDF page content through the document writer,
-// and the facade a PDF job drives it through.
+// The PDF surface: a virtual 300-dpi device whose drawing becomes PDF page
+// content through the document writer, and the facade a PDF job drives it
+// through. What the screen surface shows, the PDF shows: lines and
+// rectangles; ellipses, arcs, chords and pies as curves with the screen's
+// geometry; polygons and polylines; the pen's dash styles; clear pens and
+// brushes that draw nothing; hatched brushes; pictures; rotated text and
+// text clipped to a rectangle. Only the pen modes that combine with what is
+// already on the page cannot be expressed: such figures are drawn as with
+// the plain copy mode.
 //
 // Text is measured with the compiled-in metrics of the standard PDF fonts, as
 // a screen font ten times the size would measure it at 96 dpi, so that a
@@ -10,8 +16,11 @@
 #include "surfaces/canvas.h"
 #include "surfaces/pdfwriter.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quillard {
 
@@ -23,6 +32,9 @@ public:
     TPrintPDF& Writer() { return *FWriter; }
     int CurrentX() const { return FCurrentX; }
     int CurrentY() const { return FCurrentY; }
+    // The angle text is written at (radians, counter-clockwise): the one
+    // SetFontAngle took, in whole tenths of a degree, until Font changes.
+    double TextAngle() const { return FRotated ? FAngle : 0.0; }
 
     // Device units (300 per inch) to points, truncated toward zero.
     static int32_t ToPoints(int32_t V);
@@ -57,6 +69,31 @@ public:
     void SetFontAngle(double Angle) override;
 
 private:
+    // How the pen and brush reach the page for one figure.
+    struct TInk {
+        bool Skip = false;      // the pen mode leaves the page alone
+        bool Outline = false;   // the pen draws
+        bool Interior = false;  // the brush fills
+        TColor PenColor = 0, BrushColor = 0;
+        TBrushStyle BrushStyle = bsSolid;
+        int32_t Width = 1;      // points, one per device unit of the pen
+        bool Thin = true;       // one-unit pen (styled, flat ends)
+        bool Inside = false;    // wide inside-frame pen
+        std::vector<double> Dash;
+    };
+    TInk InkOf() const;
+    // Paints the path Build writes: the interior with the brush (when Closed),
+    // then the outline with the pen; dashes over the brush colour when the
+    // brush is solid, as the screen's opaque background shows them.
+    void PaintPath(const TInk& Ink, const std::function<void()>& Build, bool Closed, bool EvenOdd);
+    void BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4);
+    // The font copy of the text operations: a change of Font since
+    // SetFontAngle (or a new assignment) drops the rotation.
+    void SelectFont();
+    // Writes Text with its cell's top-left corner at (X, Y), rotated when a
+    // rotation is in force, with underline and strike-out lines.
+    void WriteText(int X, int Y, const std::string& Text);
+
     // The standard font text in the current Font is measured and written in:
     // the mapped font, or for a face outside the map the writer's current one.
     int MeasuringFont();
@@ -69,6 +106,13 @@ private:
     int32_t FCurrentX = 0;
     int32_t FCurrentY = 0;
 
+    // Rotated text: the angle, whether it is in force, and the font it was
+    // set for; text has no background while it is in force.
+    bool FRotated = false;
+    double FAngle = 0;
+    std::optional<TFont> FLastFont;
+    uint32_t FLastSerial = 0;
+
     std::string FMapName;
     TFontStyles FMapStyle = 0;
     int FMapFont = -2;
@@ -78,6 +122,7 @@ private:
         int Font = -1;
         int64_t PixelsPerEm = -1;
         int32_t Advance[256] = {};
+        int32_t Ascent = 0;
         int32_t Height = 0;
     } FCache;
 };
@@ -130,6 +175,9 @@ public:
     void SetCompress(bool V) { Writer().Compress = V; }
     TPDFOrientation Orientation() const { return Writer().Orientation; }
     void SetOrientation(TPDFOrientation V) { Writer().Orientation = V; }
+    // Pages of the sheet a paper number (DMPAPER) names, in whole points;
+    // Letter for a number without a known size. Landscape swaps the sides.
+    void SetPaper(int DmPaper, bool Landscape);
 
 private:
     TPrintPDF& Writer() const { return FCanvas->Writer(); }
@@ -137,5 +185,9 @@ private:
     std::unique_ptr<tPDFCanvasWrapper> FOwned;  // empty while lent
     tPDFCanvasWrapper* FCanvas = nullptr;
 };
+
+// The sheet a Windows paper number (DMPAPER) names, portrait, in whole
+// points; false for a number without a known size.
+bool PaperSizeInPoints(int DmPaper, int32_t& Width, int32_t& Height);
 
 }  // namespace quillard

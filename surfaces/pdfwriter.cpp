@@ -1,17 +1,22 @@
 #include "surfaces/pdfwriter.h"
 
+#include <QCryptographicHash>
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <map>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace quillard {
 
@@ -45,6 +50,165 @@ void AppendInt(std::string& S, int64_t V)
 
 constexpr const char* Eol = "\r\n";
 
+template <size_t N>
+void Put(std::string& S, const char (&Literal)[N])
+{
+    S.append(Literal, N - 1);
+}
+
+// A number with at most Decimals decimals, the trailing zeros left out,
+// whatever the locale. Values beyond any page are cut to +/-1e9.
+void AppendReal(std::string& S, double V, int Decimals = 3)
+{
+    if (!std::isfinite(V))
+        V = 0;
+    V = std::clamp(V, -1e9, 1e9);
+    char buf[48];
+    auto res = std::to_chars(buf, buf + sizeof buf, V, std::chars_format::fixed, Decimals);
+    char* end = res.ptr;
+    if (std::find(buf, end, '.') != end) {
+        while (end[-1] == '0')
+            --end;
+        if (end[-1] == '.')
+            --end;
+    }
+    if (end - buf == 2 && buf[0] == '-' && buf[1] == '0')
+        S += '0';
+    else
+        S.append(buf, end);
+}
+
+// ---- pictures ----------------------------------------------------------------
+
+// Deflates data handed over in pieces (zlib's FlateDecode format).
+class TDeflate {
+public:
+    TDeflate()
+    {
+        if (deflateInit(&FZ, Z_DEFAULT_COMPRESSION) != Z_OK)
+            throw std::bad_alloc();
+    }
+    ~TDeflate() { deflateEnd(&FZ); }
+    TDeflate(const TDeflate&) = delete;
+    TDeflate& operator=(const TDeflate&) = delete;
+
+    void Add(const uint8_t* Data, size_t Size) { Run(Data, Size, Z_NO_FLUSH); }
+    std::string Finish()
+    {
+        Run(nullptr, 0, Z_FINISH);
+        return std::move(FOut);
+    }
+
+private:
+    void Run(const uint8_t* Data, size_t Size, int Flush)
+    {
+        FZ.next_in = const_cast<Bytef*>(Data);
+        FZ.avail_in = static_cast<uInt>(Size);
+        for (;;) {
+            unsigned char chunk[64 * 1024];
+            FZ.next_out = chunk;
+            FZ.avail_out = sizeof chunk;
+            const int rc = deflate(&FZ, Flush);
+            if (rc == Z_STREAM_ERROR)
+                throw std::runtime_error("The picture could not be compressed");
+            FOut.append(reinterpret_cast<const char*>(chunk), sizeof chunk - FZ.avail_out);
+            if (Flush == Z_FINISH ? rc == Z_STREAM_END : (FZ.avail_in == 0 && FZ.avail_out != 0))
+                return;
+        }
+    }
+
+    z_stream FZ{};
+    std::string FOut;
+};
+
+struct TJpegLayout {
+    int Width = 0, Height = 0, Components = 0;
+};
+
+// The frame header of a JPEG file a PDF reader decodes (baseline, extended or
+// progressive Huffman coding, 8 bits per sample); false for anything else.
+bool ReadJpegLayout(const std::vector<uint8_t>& D, TJpegLayout& L)
+{
+    const size_t n = D.size();
+    if (n < 4 || D[0] != 0xFF || D[1] != 0xD8)
+        return false;
+    size_t i = 2;
+    while (i + 4 <= n) {
+        if (D[i] != 0xFF)
+            return false;
+        while (i < n && D[i] == 0xFF)
+            ++i;
+        if (i >= n)
+            return false;
+        const uint8_t marker = D[i++];
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue;
+        if (marker == 0xD9 || marker == 0xDA || i + 2 > n)
+            return false;  // no frame header before the image data
+        const size_t length = size_t{D[i]} << 8 | D[i + 1];
+        if (length < 2 || i + length > n)
+            return false;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+            if ((marker != 0xC0 && marker != 0xC1 && marker != 0xC2) || length < 8 || D[i + 2] != 8)
+                return false;
+            L.Height = D[i + 3] << 8 | D[i + 4];
+            L.Width = D[i + 5] << 8 | D[i + 6];
+            L.Components = D[i + 7];
+            return true;
+        }
+        i += length;
+    }
+    return false;
+}
+
+std::string Digest(const TGraphic& G, bool Jpeg)
+{
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    const int32_t dims[2] = {G.Width, G.Height};
+    h.addData(QByteArrayView(reinterpret_cast<const char*>(dims), sizeof dims));
+    if (Jpeg)
+        h.addData(QByteArrayView(reinterpret_cast<const char*>(G.JpegData.data()), qsizetype(G.JpegData.size())));
+    else
+        h.addData(QByteArrayView(reinterpret_cast<const char*>(G.Pixels.data()), qsizetype(G.Pixels.size() * 4)));
+    return (Jpeg ? "J" : "P") + h.result().toStdString();
+}
+
+// The lines of one cell of a hatch pattern, in points downwards from the
+// top-left corner of an 8-point cell: the lines of the screen's hatch
+// brushes, through the centres of the pixels those brushes set.
+std::string HatchLines(TBrushStyle Style)
+{
+    std::string s;
+    auto segment = [&](double X1, double Y1, double X2, double Y2) {
+        AppendReal(s, X1);
+        s += ' ';
+        AppendReal(s, Y1);
+        s += " m\r\n";
+        AppendReal(s, X2);
+        s += ' ';
+        AppendReal(s, Y2);
+        s += " l\r\n";
+    };
+    const bool hor = Style == bsHorizontal || Style == bsCross;
+    const bool ver = Style == bsVertical || Style == bsCross;
+    const bool fdiag = Style == bsFDiagonal || Style == bsDiagCross;
+    const bool bdiag = Style == bsBDiagonal || Style == bsDiagCross;
+    if (hor)
+        segment(0, 3.5, 8, 3.5);
+    if (ver)
+        segment(4.5, 0, 4.5, 8);
+    // Diagonals run past the cell so that the neighbouring cells' lines
+    // fill its corners.
+    for (int d = -8; d <= 8; d += 8) {
+        if (fdiag)
+            segment(-1, -1 + d, 9, 9 + d);
+        if (bdiag)
+            segment(-1, 9 + d, 9, -1 + d);
+    }
+    return s;
+}
+
+
 std::string SystemReason(int Err) { return std::strerror(Err); }
 
 }  // namespace
@@ -60,6 +224,31 @@ std::string PdfEscapeParens(const std::string& S)
     }
     return out;
 }
+
+// Image objects and hatch patterns of the document: each gets its resource
+// name when first used and its object after the page that used it first.
+struct TPdfResources {
+    struct TImage {
+        int Index = 0;  // /Im<Index>
+        int Width = 0, Height = 0;
+        const char* ColorSpace = "/DeviceRGB";
+        const char* Filter = "/FlateDecode";
+        std::string Data;
+        std::string Alpha;  // deflated soft mask; empty when opaque
+    };
+    struct TPattern {
+        int Index = 0;  // /P<Index>
+        TBrushStyle Style = bsHorizontal;
+        TColor Color = 0;
+        int32_t PageHeight = 0;
+    };
+    std::map<std::string, int> ImageByDigest;
+    std::vector<int32_t> ImageObjects;  // object of /Im(k+1); 0 until written
+    std::vector<TImage> PendingImages;
+    std::map<std::tuple<int, uint32_t, int32_t>, int> PatternByKey;
+    std::vector<int32_t> PatternObjects;
+    std::vector<TPattern> PendingPatterns;
+};
 
 // ---------------------------------------------------------------------------
 // The file the document goes to: an unnamed temporary file in the target's
@@ -223,7 +412,14 @@ private:
 
 // ---------------------------------------------------------------------------
 
-TPrintPDF::TPrintPDF() : Author(Attribution), Creator(Attribution), Producer(Attribution) {}
+TPrintPDF::TPrintPDF()
+    : Author(Attribution), Creator(Attribution), Producer(Attribution), FResources(std::make_unique<TPdfResources>())
+{
+}
+
+int TPrintPDF::ImageCount() const { return static_cast<int>(FResources->ImageObjects.size()); }
+
+int TPrintPDF::PatternCount() const { return static_cast<int>(FResources->PatternObjects.size()); }
 
 TPrintPDF::~TPrintPDF() = default;
 
@@ -245,10 +441,91 @@ void TPrintPDF::Emit(const std::string& Bytes)
         FSink->Append(Bytes);
 }
 
-void TPrintPDF::FinishObject()
+void TPrintPDF::FinishObject() { WriteObject(FObject); }
+
+void TPrintPDF::WriteObject(const std::string& Bytes)
 {
-    Emit(FObject);
+    Emit(Bytes);
     FOffsets.push_back(FTotal);
+}
+
+void TPrintPDF::FillColorLine()
+{
+    if (FillStyle == bsSolid || FillStyle == bsClear || FillStyle > bsDiagCross) {
+        ColorLine(FillColor, "rg");
+        return;
+    }
+    TPdfResources& r = *FResources;
+    const auto key = std::make_tuple(int(FillStyle), uint32_t(FillColor & 0xFFFFFF), PageHeight);
+    auto found = r.PatternByKey.find(key);
+    if (found == r.PatternByKey.end()) {
+        r.PatternObjects.push_back(0);
+        const int index = static_cast<int>(r.PatternObjects.size());
+        r.PendingPatterns.push_back({index, FillStyle, FillColor, PageHeight});
+        found = r.PatternByKey.emplace(key, index).first;
+    }
+    FContent += "/Pattern cs\r\n/P";
+    AppendInt(FContent, found->second);
+    FContent += " scn\r\n";
+}
+
+void TPrintPDF::DashLine()
+{
+    if (Dash == FDashInForce)
+        return;
+    FContent += '[';
+    for (size_t i = 0; i < Dash.size(); ++i) {
+        if (i)
+            FContent += ' ';
+        AppendReal(FContent, Dash[i]);
+    }
+    FContent += "] 0 d\r\n";
+    FDashInForce = Dash;
+}
+
+// Image objects and patterns first used on the page just ended.
+void TPrintPDF::WriteResources()
+{
+    TPdfResources& r = *FResources;
+    auto head = [](int32_t n) { return std::to_string(n) + " 0 obj\r\n"; };
+    for (TPdfResources::TImage& im : r.PendingImages) {
+        const int32_t n = NextObject();
+        const int32_t mask = im.Alpha.empty() ? 0 : NextObject();
+        r.ImageObjects[static_cast<size_t>(im.Index - 1)] = n;
+        auto image = [&](int32_t Number, const char* Space, const char* Filter, const std::string& Data, int32_t Mask) {
+            std::string o = head(Number);
+            o += "<< /Type /XObject\r\n/Subtype /Image\r\n/Width " + std::to_string(im.Width) + "\r\n/Height " +
+                 std::to_string(im.Height) + "\r\n/ColorSpace " + Space + "\r\n/BitsPerComponent 8\r\n/Filter " + Filter +
+                 "\r\n";
+            if (Mask)
+                o += "/SMask " + std::to_string(Mask) + " 0 R\r\n";
+            o += "/Length " + std::to_string(Data.size()) + "\r\n>>\r\nstream\r\n";
+            o += Data;
+            o += "\r\nendstream\r\nendobj\r\n";
+            return o;
+        };
+        WriteObject(image(n, im.ColorSpace, im.Filter, im.Data, mask));
+        if (mask)
+            WriteObject(image(mask, "/DeviceGray", "/FlateDecode", im.Alpha, 0));
+    }
+    r.PendingImages.clear();
+    for (const TPdfResources::TPattern& p : r.PendingPatterns) {
+        const int32_t n = NextObject();
+        r.PatternObjects[static_cast<size_t>(p.Index - 1)] = n;
+        // Stroke colour, one-point lines with flat ends, the cell's lines.
+        std::string content;
+        std::swap(content, FContent);
+        ColorLine(p.Color, "RG");
+        std::swap(content, FContent);
+        content += "1 w\r\n0 J\r\n" + HatchLines(p.Style) + "S\r\n";
+        std::string o = head(n);
+        o += "<< /Type /Pattern\r\n/PatternType 1\r\n/PaintType 1\r\n/TilingType 1\r\n/BBox [ 0 0 8 8]\r\n/XStep 8\r\n"
+             "/YStep 8\r\n/Matrix [ 1 0 0 -1 0 " +
+             std::to_string(p.PageHeight) + "]\r\n/Resources << >>\r\n/Length " + std::to_string(content.size()) +
+             "\r\n>>\r\nstream\r\n" + content + "endstream\r\nendobj\r\n";
+        WriteObject(o);
+    }
+    r.PendingPatterns.clear();
 }
 
 void TPrintPDF::WidthLine()
@@ -282,7 +559,7 @@ void TPrintPDF::ColorLine(TColor C, const char* Op)
         }
         FContent += ' ';
     }
-    FContent += Op;
+    FContent.append(Op, 2);  // "rg" or "RG"
     EndLine(FContent);
 }
 
@@ -300,6 +577,8 @@ void TPrintPDF::BeginDoc()
     FContentObjects.clear();
     FObject.clear();
     FContent.clear();
+    FDashInForce.clear();
+    FResources = std::make_unique<TPdfResources>();
     FSink = std::make_unique<TPdfFileSink>(FileName);
     FBegun = true;
 
@@ -374,10 +653,17 @@ void TPrintPDF::ContentStart()
     FObject += "stream";
     EndLine(FObject);
     FContent.clear();
+    // Every page starts with the initial graphics state.
+    FDashInForce.clear();
+    FDashStack.clear();
 }
 
 void TPrintPDF::ContentEnd()
 {
+    // A state saved and not restored is restored here: the page's content
+    // stays balanced.
+    while (!FDashStack.empty())
+        RestoreState();
     FObject += FContent;
     FContent.clear();
     FObject += "endstream";
@@ -397,6 +683,7 @@ void TPrintPDF::ContentEnd()
     FObject += "endobj";
     EndLine(FObject);
     FinishObject();
+    WriteResources();
     // The page's bytes are out: give back what a long page took.
     if (FContent.capacity() > (1u << 20))
         std::string().swap(FContent);
@@ -473,11 +760,19 @@ void TPrintPDF::EndDoc()
     line(num(resources) + " 0 obj");
     line("<< /ProcSet [ /PDF /Text /ImageC]");
     line("/XObject << ");
+    for (size_t k = 0; k < FResources->ImageObjects.size(); ++k)
+        line("/Im" + num(int64_t(k) + 1) + " " + num(FResources->ImageObjects[k]) + " 0 R ");
     line(">>");
     line("/Font << ");
     for (int k = 0; k < PdfFontCount; ++k)
         line("/F" + num(k + 1) + " " + num(fonts[k]) + " 0 R ");
     line(">>");
+    if (!FResources->PatternObjects.empty()) {
+        line("/Pattern << ");
+        for (size_t k = 0; k < FResources->PatternObjects.size(); ++k)
+            line("/P" + num(int64_t(k) + 1) + " " + num(FResources->PatternObjects[k]) + " 0 R ");
+        line(">>");
+    }
     line(">>");
     line("endobj");
     FinishObject();
@@ -609,33 +904,104 @@ void TPrintPDF::Stroke()
 {
     if (FPathOpen) {
         WidthLine();
+        DashLine();
         ColorLine(PenColor, "RG");
-        FContent += "1 J\r\n1 j\r\nS\r\n";
+        FContent += Dash.empty() ? "1 J\r\n1 j\r\nS\r\n" : "0 J\r\n1 j\r\nS\r\n";
         FLastLineWidth = 0;
     }
     FPathOpen = false;
 }
 
-void TPrintPDF::Fill()
+void TPrintPDF::Fill(bool EvenOdd)
 {
     if (FPathOpen) {
-        ColorLine(FillColor, "rg");
-        FContent += "f\r\n";
+        FillColorLine();
+        FContent += EvenOdd ? "f*\r\n" : "f\r\n";
         FLastLineWidth = 0;
     }
     FPathOpen = false;
 }
 
-void TPrintPDF::FillAndStroke()
+void TPrintPDF::FillAndStroke(bool EvenOdd)
 {
     if (FPathOpen) {
         WidthLine();
+        DashLine();
         ColorLine(PenColor, "RG");
-        ColorLine(FillColor, "rg");
-        FContent += "B\r\n";
+        FillColorLine();
+        if (!Dash.empty())
+            FContent += "0 J\r\n";
+        FContent += EvenOdd ? "B*\r\n" : "B\r\n";
         FLastLineWidth = 0;
     }
     FPathOpen = false;
+}
+
+void TPrintPDF::MoveTo(double X, double Y)
+{
+    AppendPoint(X, Y);
+    FContent += " m\r\n";
+    FPathOpen = true;
+}
+
+void TPrintPDF::LineTo(double X, double Y)
+{
+    AppendPoint(X, Y);
+    FContent += " l\r\n";
+    FPathOpen = true;
+}
+
+void TPrintPDF::CurveTo(double X1, double Y1, double X2, double Y2, double X3, double Y3)
+{
+    AppendPoint(X1, Y1);
+    FContent += ' ';
+    AppendPoint(X2, Y2);
+    FContent += ' ';
+    AppendPoint(X3, Y3);
+    FContent += " c\r\n";
+    FPathOpen = true;
+}
+
+void TPrintPDF::ClosePath()
+{
+    if (FPathOpen)
+        FContent += "h\r\n";
+}
+
+void TPrintPDF::AppendPoint(double X, double Y)
+{
+    AppendReal(FContent, X);
+    FContent += ' ';
+    AppendReal(FContent, static_cast<double>(PageHeight) - Y);
+}
+
+void TPrintPDF::SaveState()
+{
+    if (FPathOpen)
+        EndPath();
+    FContent += "q\r\n";
+    FDashStack.push_back(FDashInForce);
+}
+
+void TPrintPDF::RestoreState()
+{
+    if (FPathOpen)
+        EndPath();
+    if (FDashStack.empty())
+        return;  // nothing saved: a Q would unbalance the page
+    FContent += "Q\r\n";
+    FDashInForce = std::move(FDashStack.back());
+    FDashStack.pop_back();
+}
+
+void TPrintPDF::ClipRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
+{
+    if (FPathOpen)
+        EndPath();
+    RectanglePath(X1, Y1, X2, Y2);
+    FContent += "W n\r\n";
+    FPathOpen = false;
+    FLastLineWidth = 0;
 }
 
 void TPrintPDF::EndPath()
@@ -667,6 +1033,27 @@ void TPrintPDF::TextOut(int32_t X, int32_t Y, const std::string& Text)
     const int32_t y = FlipY(Y);
     if (FPathOpen)
         EndPath();
+    // Text is most of a report: the fixed parts go in with their lengths known.
+    Put(FContent, "BT\r\n");
+    ColorLine(Font.Color, "rg");
+    Put(FContent, "0 Tr\r\n/F");
+    AppendInt(FContent, Font.FontNumber + 1);
+    FContent += ' ';
+    AppendInt(FContent, Font.Size);
+    Put(FContent, " Tf\r\n");
+    AppendInt(FContent, X);
+    FContent += ' ';
+    AppendInt(FContent, y);
+    Put(FContent, " Td\r\n(");
+    FContent += Text;
+    Put(FContent, ") Tj\r\nET\r\n");
+}
+
+void TPrintPDF::TextOut(double X, double Y, double Angle, const std::string& Text)
+{
+    if (FPathOpen)
+        EndPath();
+    const double c = std::cos(Angle), s = std::sin(Angle);
     FContent += "BT\r\n";
     ColorLine(Font.Color, "rg");
     FContent += "0 Tr\r\n/F";
@@ -674,14 +1061,84 @@ void TPrintPDF::TextOut(int32_t X, int32_t Y, const std::string& Text)
     FContent += ' ';
     AppendInt(FContent, Font.Size);
     FContent += " Tf\r\n";
-    AppendInt(FContent, X);
-    FContent += ' ';
-    AppendInt(FContent, y);
-    FContent += " Td\r\n(";
+    for (double v : {c, s, -s, c}) {
+        AppendReal(FContent, v, 5);
+        FContent += ' ';
+    }
+    AppendPoint(X, Y);
+    FContent += " Tm\r\n(";
     FContent += Text;
     FContent += ") Tj\r\nET\r\n";
 }
 
-void TPrintPDF::DrawImage(int32_t X, int32_t Y, const TGraphic& Picture) {}
+void TPrintPDF::DrawImage(int32_t X, int32_t Y, const TGraphic& Picture)
+{
+    DrawImage(double(X), double(Y), double(Picture.Width), double(Picture.Height), Picture);
+}
+
+void TPrintPDF::DrawImage(double X, double Y, double Width, double Height, const TGraphic& Picture)
+{
+    const size_t pixels = Picture.Empty() ? 0 : size_t(Picture.Width) * size_t(Picture.Height);
+    if (pixels == 0 || Picture.Pixels.size() < pixels || !std::isfinite(Width) || !std::isfinite(Height) ||
+        Width == 0 || Height == 0)
+        return;
+    TPdfResources& r = *FResources;
+
+    // JPEG files go in as they are, when a reader decodes them to the same
+    // picture: grey or YCbCr pictures of the decoded size. (CMYK files are
+    // converted on decoding as the screen shows them; they go in as pixels.)
+    TJpegLayout jpeg;
+    const bool asJpeg = !Picture.JpegData.empty() && ReadJpegLayout(Picture.JpegData, jpeg) &&
+                        jpeg.Width == Picture.Width && jpeg.Height == Picture.Height &&
+                        (jpeg.Components == 1 || jpeg.Components == 3);
+    const std::string digest = Digest(Picture, asJpeg);
+    auto found = r.ImageByDigest.find(digest);
+    if (found == r.ImageByDigest.end()) {
+        TPdfResources::TImage im;
+        im.Width = Picture.Width;
+        im.Height = Picture.Height;
+        if (asJpeg) {
+            im.Filter = "/DCTDecode";
+            im.ColorSpace = jpeg.Components == 1 ? "/DeviceGray" : "/DeviceRGB";
+            im.Data.assign(Picture.JpegData.begin(), Picture.JpegData.end());
+        } else {
+            TDeflate rgb, alpha;
+            bool opaque = true;
+            std::vector<uint8_t> row(size_t(Picture.Width) * 3), alphaRow(size_t(Picture.Width));
+            for (int y = 0; y < Picture.Height; ++y) {
+                const uint32_t* p = Picture.Pixels.data() + size_t(y) * size_t(Picture.Width);
+                for (int x = 0; x < Picture.Width; ++x) {
+                    row[3 * size_t(x)] = uint8_t(p[x] >> 16);
+                    row[3 * size_t(x) + 1] = uint8_t(p[x] >> 8);
+                    row[3 * size_t(x) + 2] = uint8_t(p[x]);
+                    alphaRow[size_t(x)] = uint8_t(p[x] >> 24);
+                    opaque = opaque && alphaRow[size_t(x)] == 0xFF;
+                }
+                rgb.Add(row.data(), row.size());
+                alpha.Add(alphaRow.data(), alphaRow.size());
+            }
+            im.Data = rgb.Finish();
+            if (!opaque)
+                im.Alpha = alpha.Finish();
+        }
+        r.ImageObjects.push_back(0);
+        im.Index = static_cast<int>(r.ImageObjects.size());
+        found = r.ImageByDigest.emplace(digest, im.Index).first;
+        r.PendingImages.push_back(std::move(im));
+    }
+
+    // The unit square of the picture onto its place on the page.
+    if (FPathOpen)
+        EndPath();
+    FContent += "q\r\n";
+    AppendReal(FContent, Width);
+    FContent += " 0 0 ";
+    AppendReal(FContent, Height);
+    FContent += ' ';
+    AppendPoint(X, Y + Height);
+    FContent += " cm\r\n/Im";
+    AppendInt(FContent, found->second);
+    FContent += " Do\r\nQ\r\n";
+}
 
 }  // namespace quillard

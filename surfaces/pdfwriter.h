@@ -1,8 +1,12 @@
-// The PDF document writer: a PDF 1.4 file built from lines, rectangles and
-// text in the fourteen standard Type 1 fonts. Coordinates are PDF points with
-// y measured downwards from the top of the page; the writer flips them against
-// PageHeight. Every line of the file ends in CR LF and nothing is compressed,
-// so the bytes of a document follow from its drawing calls alone.
+// The PDF document writer: a PDF 1.4 file built from lines, rectangles,
+// curves, pictures and text in the fourteen standard Type 1 fonts. Coordinates
+// are PDF points with y measured downwards from the top of the page; the
+// writer flips them against PageHeight. Every line of the file ends in CR LF
+// and page content is not compressed, so the bytes of a document follow from
+// its drawing calls alone. Pictures are image objects: JPEG files as they are
+// (DCTDecode), other pictures deflated with zlib (FlateDecode); hatched fills
+// are tiling patterns. Both are written once per document, after the page
+// that first uses them, and listed in the shared resources.
 //
 // Finished objects go straight to a temporary file beside the target, which
 // EndDoc renames over the target: memory does not grow with the page count,
@@ -32,6 +36,7 @@ constexpr int PdfFontCount = 14;
 extern const char* const PdfBaseFonts[PdfFontCount];
 
 class TPdfFileSink;
+struct TPdfResources;
 
 class TPrintPDF {
 public:
@@ -55,6 +60,13 @@ public:
     bool Compress = false;  // kept for callers; the output is never compressed
     TColor PenColor = 0;
     TColor FillColor = clNone;
+    // How fills paint: bsSolid in FillColor; a hatched style with lines of
+    // FillColor on a tiling pattern of 8 points, the pixels between the lines
+    // left as they are. (bsClear is not a fill; it paints as bsSolid.)
+    TBrushStyle FillStyle = bsSolid;
+    // On and off lengths in points of dashed strokes; empty strokes solid.
+    // Dashed strokes have flat ends.
+    std::vector<double> Dash;
     TPDFOrientation Orientation = poPortrait;  // kept for the facade; not read here
 
     int PageNumber() const { return FPageNumber; }
@@ -80,16 +92,39 @@ public:
     void MoveTo(int32_t X, int32_t Y);
     void LineTo(int32_t X, int32_t Y);
     void RectanglePath(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2);
+    // Paths in fractions of a point (written with up to three decimals).
+    void MoveTo(double X, double Y);
+    void LineTo(double X, double Y);
+    void CurveTo(double X1, double Y1, double X2, double Y2, double X3, double Y3);
+    void ClosePath();
     void Stroke();
-    void Fill();
-    void FillAndStroke();
+    // EvenOdd fills by the even-odd rule (f*, B*) instead of non-zero winding.
+    void Fill(bool EvenOdd = false);
+    void FillAndStroke(bool EvenOdd = false);
     void EndPath();
+    // Graphics state: q and Q; a rectangle that clips what follows until the
+    // state is restored.
+    void SaveState();
+    void RestoreState();
+    void ClipRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2);
     void DrawRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2);
     void FillRectangle(const TRect& R);
     // Text is written between the parentheses as given: the caller escapes.
     void TextOut(int32_t X, int32_t Y, const std::string& Text);
-    // Pictures are not embedded: nothing is written.
+    // Text whose baseline starts at (X, Y) and runs Angle radians
+    // counter-clockwise from east, placed with a text matrix.
+    void TextOut(double X, double Y, double Angle, const std::string& Text);
+    // A picture with one pixel per point, its top-left corner at (X, Y).
     void DrawImage(int32_t X, int32_t Y, const TGraphic& Picture);
+    // A picture stretched over Width x Height points from its top-left
+    // corner at (X, Y); a negative size mirrors it. Empty pictures and sizes
+    // draw nothing. A picture drawn again (the same pixels, or the same JPEG
+    // file) uses the image object written the first time.
+    void DrawImage(double X, double Y, double Width, double Height, const TGraphic& Picture);
+
+    // Number of image objects and patterns in the document so far.
+    int ImageCount() const;
+    int PatternCount() const;
 
 private:
     void EndLine(std::string& Buffer);
@@ -102,6 +137,11 @@ private:
     void ContentEnd();
     void WriteInfo();
     void Emit(const std::string& Bytes);
+    void WriteObject(const std::string& Bytes);
+    void WriteResources();
+    void FillColorLine();
+    void DashLine();
+    void AppendPoint(double X, double Y);
 
     std::unique_ptr<TPdfFileSink> FSink;
     std::string FObject;   // the object being assembled
@@ -115,6 +155,9 @@ private:
     bool FPathOpen = false;
     int32_t FLastLineWidth = 0;
     bool FBegun = false;
+    std::vector<double> FDashInForce;  // the dash the page's graphics state holds
+    std::vector<std::vector<double>> FDashStack;  // the dash at each open q
+    std::unique_ptr<TPdfResources> FResources;
 };
 
 // Backslash and both parentheses escaped, for a literal string.

@@ -92,8 +92,9 @@ inline std::string ReadBytes(const std::string& Path)
 
 inline bool FileExists(const std::string& Path) { return std::ifstream(Path).good(); }
 
-// The bytes between each "stream" line and its "endstream", in file order.
-inline std::vector<std::string> ContentStreams(const std::string& Pdf)
+// The bytes between each "stream" line and its "endstream", in file order:
+// the page contents (pictures and patterns left out unless asked for).
+inline std::vector<std::string> ContentStreams(const std::string& Pdf, bool AllStreams = false)
 {
     std::vector<std::string> out;
     size_t pos = 0;
@@ -106,7 +107,11 @@ inline std::vector<std::string> ContentStreams(const std::string& Pdf)
         size_t end = Pdf.find("endstream\r\n", start);
         if (end == std::string::npos)
             break;
-        out.push_back(Pdf.substr(start, end - start));
+        const size_t object = Pdf.rfind(" 0 obj\r\n", pos);
+        const std::string head = Pdf.substr(object == std::string::npos ? 0 : object, pos - (object == std::string::npos ? 0 : object));
+        const bool resource = head.find("/Subtype /Image") != std::string::npos || head.find("/Type /Pattern") != std::string::npos;
+        if (AllStreams || !resource)
+            out.push_back(Pdf.substr(start, end - start));
         pos = end + 11;
     }
     return out;

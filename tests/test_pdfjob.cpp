@@ -2,8 +2,11 @@
 // its result codes and messages, landscape pages, page ranges, and the
 // renderer put back as it was on every way out; then the same through the
 // command line, as a real process.
+#include "engine/printer.h"
 #include "surfaces/pdfcanvas.h"
 #include "tests/pdftestutil.h"
+#include "tests/printtest.h"
+#include "tests/test_image_util.h"
 #include "tests/testutil.h"
 
 #include <QDir>
@@ -16,9 +19,17 @@ class PdfJobTest : public EngineTest {
 protected:
     TScopedEnv Epoch{"SOURCE_DATE_EPOCH", "1700000000"};
 
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        // The paper lives in the printer's settings, which outlive a report.
+        Printer().SetPaperSize(DMPAPER_LETTER);
+    }
+
     void TearDown() override
     {
         ExpectEveryPdfChecks(Dir.path());
+        Printer().SetPaperSize(DMPAPER_LETTER);
         EngineTest::TearDown();
     }
 
@@ -66,6 +77,126 @@ TEST_F(PdfJobTest, LandscapePagesAreWideAndLaidOutOnTheWidePage)
     ASSERT_TRUE(PassesQpdfCheck(Out()));
     EXPECT_EQ(PdfInfo(Out(), "Page size").rfind("792 x 612 pts", 0), 0u);
     EXPECT_EQ(PdfInfo(Out(), "Pages"), "2");
+}
+
+// ---- the paper --------------------------------------------------------------------------
+
+struct PaperCase {
+    const char* Name;
+    const char* Header;  // what the report's first line starts with
+    const char* MediaBox;
+    const char* TopLine;  // Courier 12 at the top of the page
+};
+
+void PrintTo(const PaperCase& C, std::ostream* Os) { *Os << C.Name; }
+
+class PdfPaperTest : public PdfJobTest, public ::testing::WithParamInterface<PaperCase> {};
+
+TEST_P(PdfPaperTest, PagesAreTheSheetTheReportNames)
+{
+    const std::string report = std::string(GetParam().Header) + "Top\r\n\fSecond\r\n";
+    ASSERT_EQ(MakePdf(report, Out()), 0) << Globals().LastErrorMessage;
+    const std::string pdf = ReadBytes(Out());
+    EXPECT_NE(pdf.find(std::string("/MediaBox [ 0 0 ") + GetParam().MediaBox + "]"), std::string::npos);
+    EXPECT_NE(pdf.find(std::string(GetParam().TopLine) + "\r\n(Top) Tj"), std::string::npos);
+    ASSERT_TRUE(PassesQpdfCheck(Out()));
+    std::string size = GetParam().MediaBox;
+    size.replace(size.find(' '), 1, " x ");
+    EXPECT_EQ(PdfInfo(Out(), "Page size").rfind(size + " pts", 0), 0u) << PdfInfo(Out(), "Page size");
+    EXPECT_EQ(PdfInfo(Out(), "Pages"), "2");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sheets, PdfPaperTest,
+    ::testing::Values(PaperCase{"None", "", "612 792", "0 779 Td"},
+                      PaperCase{"Letter", "{INIT PAPER=LETTER}", "612 792", "0 779 Td"},
+                      PaperCase{"A4", "{INIT PAPER=A4}", "595 842", "0 829 Td"},
+                      PaperCase{"A4ByNumber", "{INIT PAPERSIZE=9}", "595 842", "0 829 Td"},
+                      PaperCase{"A4Landscape", "{INIT PAPER=A4 ORIENTATION=LANSCAPE}", "842 595", "0 582 Td"},
+                      PaperCase{"Legal", "{INIT PAPER=LEGAL}", "612 1008", "0 995 Td"},
+                      PaperCase{"A3", "{INIT PAPER=A3}", "842 1191", "0 1178 Td"},
+                      PaperCase{"EnvelopeDL", "{INIT PAPER=ENV_DL}", "312 624", "0 611 Td"},
+                      PaperCase{"NumberWithoutASize", "{INIT PAPER=999}", "612 792", "0 779 Td"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_F(PdfJobTest, PageLayoutSpansTheWholeSheet)
+{
+    // Right-aligned text ends at the right edge of an A4 page.
+    ASSERT_EQ(MakePdf("{INIT PAPER=A4}{ALIGN=RIGHT}WWWWWWWWWW{/ALIGN}\r\n", Out()), 0);
+    // Ten Courier characters of 12 points are 300 device units wide; the
+    // page is 2479 wide: trunc(2179 x 0.24) = 522.
+    EXPECT_NE(ReadBytes(Out()).find("522 829 Td\r\n(WWWWWWWWWW) Tj"), std::string::npos);
+}
+
+// The paper comes from the report, not from the printer that keeps it: an
+// A4 printer's settings give Legal pages to a Legal report, and the Letter
+// printer's A4 pages to an A4 report.
+struct SpoolerPaperCase {
+    const char* Name;
+    const char* Queue;
+    const char* Header;
+    const char* MediaBox;
+};
+
+void PrintTo(const SpoolerPaperCase& C, std::ostream* Os) { *Os << C.Name; }
+
+class PdfPaperOverSpoolerTest : public PrintTest, public ::testing::WithParamInterface<SpoolerPaperCase> {};
+
+TEST_P(PdfPaperOverSpoolerTest, PagesAreTheReportsSheet)
+{
+    UseLayer(GetParam().Queue);
+    const std::string report = Dir.filePath("R.TXT").toStdString();
+    std::ofstream(report, std::ios::binary) << GetParam().Header << "Top\r\n";
+    ASSERT_TRUE(R->OpenFile(report, nullptr));
+    const std::string pdf = Dir.filePath("out.pdf").toStdString();
+    ASSERT_EQ(R->MakePDF(nullptr, pdf), 0) << Globals().LastErrorMessage;
+    ASSERT_TRUE(PassesQpdfCheck(pdf));
+    EXPECT_NE(ReadBytes(pdf).find(std::string("/MediaBox [ 0 0 ") + GetParam().MediaBox + "]"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Queues, PdfPaperOverSpoolerTest,
+                         ::testing::Values(SpoolerPaperCase{"A4OnTheLetterPrinter", "FILEPDF", "{INIT PAPER=A4}", "595 842"},
+                                           SpoolerPaperCase{"LegalOnTheA4Printer", "TRAYS", "{INIT PAPER=LEGAL}", "612 1008"},
+                                           SpoolerPaperCase{"NoneOnTheLetterPrinter", "FILEPDF", "", "612 792"}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- pictures ---------------------------------------------------------------------------
+
+TEST_F(PdfJobTest, JpegLogoKeepsItsBytesOnEveryPage)
+{
+    const std::string logo = EncodeJpeg(90, 60, [](int x, int y) { return uint32_t(x * 2 << 16 | y * 4 << 8 | 0x80); });
+    Write(logo, "LOGO.JPG");
+    ASSERT_EQ(MakePdf("{IMAGE SRC=LOGO.JPG LEFT=1in TOP=1in}\r\n{PAGE}{IMAGE SRC=LOGO.JPG LEFT=2in TOP=1in WIDTH=2in}\r\n",
+                      Out()),
+              0)
+        << Globals().LastErrorMessage;
+    ASSERT_TRUE(PassesQpdfCheck(Out()));
+    const std::string pdf = ReadBytes(Out());
+    const size_t at = pdf.find(logo);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(pdf.find(logo, at + 1), std::string::npos) << "the logo is in the file once";
+    EXPECT_NE(pdf.find("/Filter /DCTDecode"), std::string::npos);
+    // pdfimages gives the file back as it was, drawn on both pages.
+    TToolRun r = RunTool("pdfimages", {"-j", QString::fromStdString(Out()), QString::fromStdString(Out("logo"))});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(ReadBytes(Out("logo-000.jpg")), logo);
+    EXPECT_EQ(ReadBytes(Out("logo-001.jpg")), logo);
+    // The first at its natural size, one picture pixel per 300th of an inch.
+    EXPECT_NE(pdf.find("q\r\n21.6 0 0 14.4 72 705.6 cm\r\n/Im1 Do\r\nQ"), std::string::npos);
+}
+
+TEST_F(PdfJobTest, BitmapPictureReadsBackPixelForPixel)
+{
+    auto colour = [](int x, int y) { return (x + y) % 3 == 0 ? 0x102030u : 0xF0E0D0u; };
+    Write(MakeBmp24(7, 5, colour), "PIC.BMP");
+    ASSERT_EQ(MakePdf("{IMAGE SRC=PIC.BMP LEFT=1in TOP=1in}\r\n", Out()), 0) << Globals().LastErrorMessage;
+    TToolRun r = RunTool("pdfimages", {"-png", QString::fromStdString(Out()), QString::fromStdString(Out("pic"))});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const QImage back(QString::fromStdString(Out("pic-000.png")));
+    ASSERT_EQ(back.size(), QSize(7, 5));
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 7; ++x)
+            EXPECT_EQ(back.pixel(x, y) & 0xFFFFFF, colour(x, y)) << x << "," << y;
 }
 
 TEST_F(PdfJobTest, RangeHoldsExactlyItsPages)

@@ -272,7 +272,86 @@ INSTANTIATE_TEST_SUITE_P(
                           w.EndPath();
                       },
                       Lines({"0 90 m", "n"})},
-        PrimitiveCase{"DrawImageWritesNothing", [](TPrintPDF& w) { w.DrawImage(1, 2, TGraphic{}); }, ""}),
+        PrimitiveCase{"EmptyPictureWritesNothing", [](TPrintPDF& w) { w.DrawImage(1, 2, TGraphic{}); }, ""},
+        PrimitiveCase{"CurvesInFractionsOfAPoint",
+                      [](TPrintPDF& w) {
+                          w.MoveTo(0.5, 10.25);
+                          w.CurveTo(1.0 / 3, 2.0 / 3, -0.0001, 100, 7, 8.0004);
+                          w.LineTo(-2.5, 0.0);
+                          w.ClosePath();
+                          w.Stroke();
+                      },
+                      Lines({"0.5 781.75 m", "0.333 791.333 0 692 7 784 c", "-2.5 792 l", "h", "1 w", "0 0 0 RG", "1 J",
+                             "1 j", "S"})},
+        PrimitiveCase{"EvenOddFills",
+                      [](TPrintPDF& w) {
+                          w.FillColor = 0xFF;
+                          w.MoveTo(0.0, 0.0);
+                          w.LineTo(1.0, 1.0);
+                          w.Fill(true);
+                          w.MoveTo(0.0, 0.0);
+                          w.LineTo(1.0, 1.0);
+                          w.FillAndStroke(true);
+                      },
+                      Lines({"0 792 m", "1 791 l", "1 0 0 rg", "f*", "0 792 m", "1 791 l", "1 w", "0 0 0 RG", "1 0 0 rg",
+                             "B*"})},
+        PrimitiveCase{"ClosingWithoutAPathWritesNothing", [](TPrintPDF& w) { w.ClosePath(); }, ""},
+        PrimitiveCase{"DashesAreWrittenWhenTheyChange",
+                      [](TPrintPDF& w) {
+                          w.Dash = {3, 1.5};
+                          for (int i = 0; i < 2; ++i) {
+                              w.MoveTo(0, 0);
+                              w.LineTo(1, 0);
+                              w.Stroke();
+                          }
+                          w.Dash.clear();
+                          w.MoveTo(0, 0);
+                          w.LineTo(1, 0);
+                          w.Stroke();
+                      },
+                      Lines({"0 792 m", "1 792 l", "1 w", "[3 1.5] 0 d", "0 0 0 RG", "0 J", "1 j", "S", "0 792 m",
+                             "1 792 l", "1 w", "0 0 0 RG", "0 J", "1 j", "S", "0 792 m", "1 792 l", "1 w", "[] 0 d",
+                             "0 0 0 RG", "1 J", "1 j", "S"})},
+        PrimitiveCase{"ClipToARectangleWithinSavedState",
+                      [](TPrintPDF& w) {
+                          w.MoveTo(5, 5);
+                          w.SaveState();
+                          w.ClipRectangle(10, 20, 110, 70);
+                          w.TextOut(10, 30, "in");
+                          w.RestoreState();
+                          w.RestoreState();  // nothing saved: no Q
+                      },
+                      Lines({"5 787 m", "n", "q", "10 722 100 50 re", "W n", "BT", "0 0 0 rg", "0 Tr", "/F5 12 Tf",
+                             "10 762 Td", "(in) Tj", "ET", "Q"})},
+        PrimitiveCase{"StateLeftSavedIsRestoredAtTheEndOfThePage",
+                      [](TPrintPDF& w) {
+                          w.SaveState();
+                          w.SaveState();
+                      },
+                      Lines({"q", "q", "Q", "Q"})},
+        PrimitiveCase{"DashOfASavedStateComesBack",
+                      [](TPrintPDF& w) {
+                          w.SaveState();
+                          w.Dash = {2, 2};
+                          w.MoveTo(0, 0);
+                          w.LineTo(1, 0);
+                          w.Stroke();
+                          w.RestoreState();
+                          w.Dash.clear();
+                          w.MoveTo(0, 0);
+                          w.LineTo(1, 0);
+                          w.Stroke();
+                      },
+                      Lines({"q", "0 792 m", "1 792 l", "1 w", "[2 2] 0 d", "0 0 0 RG", "0 J", "1 j", "S", "Q", "0 792 m",
+                             "1 792 l", "1 w", "0 0 0 RG", "1 J", "1 j", "S"})},
+        PrimitiveCase{"TurnedTextHasATextMatrix",
+                      [](TPrintPDF& w) {
+                          w.Font.FontNumber = 8;
+                          w.Font.Size = 20;
+                          w.TextOut(100.5, 200.0, 3.14159265358979323846 / 6, "tilt");
+                      },
+                      Lines({"BT", "0 0 0 rg", "0 Tr", "/F9 20 Tf", "0.86603 0.5 -0.5 0.86603 100.5 592 Tm", "(tilt) Tj",
+                             "ET"})}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(PdfWriterTest, OpenPathIsEndedAtEndDocAndNotAtNewPage)
