@@ -561,9 +561,8 @@ int16_t TCupsPrinterLayer::PaperSize() const
 
 void TCupsPrinterLayer::SetPaperSize(int16_t DmPaper)
 {
+    // Kept even without a printer: the PDF job lays out on the report's paper.
     EnsureList();
-    if (FCurrent < 0)
-        throw std::runtime_error(NoDefaultPrinter);
     FPaper = DmPaper;
 }
 
