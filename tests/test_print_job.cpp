@@ -142,7 +142,8 @@ TEST_P(MarkPlacement, LandsWhereTheReportPutsIt)
     char size[64];
     std::snprintf(size, sizeof size, "%g x %g pts", c.Width, c.Height);
     EXPECT_EQ(info.at("Page size").rfind(size, 0), 0u) << info.at("Page size");
-    const TPdfWord* mark = Find(PdfWords(doc), "MARK1");
+    const auto words = PdfWords(doc);  // Find points into this list
+    const TPdfWord* mark = Find(words, "MARK1");
     ASSERT_NE(mark, nullptr);
     EXPECT_NEAR(mark->XMin, 144, 1.0);
     EXPECT_NEAR(mark->YMax, 216, 2.0);  // a line of text stands on the cursor
