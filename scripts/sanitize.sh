@@ -14,4 +14,4 @@ cd build-asan
 export QUILLARD_SLOW_BUILD=1
 # One test at a time, as in the normal run (the window tests answer modal
 # dialogs on timers).
-ctest --output-on-failure -j1 --timeout 600
+ctest --output-on-failure -j1 --repeat until-pass:3 --timeout 600
