@@ -178,6 +178,7 @@ TfrmPreviewer::TfrmPreviewer(std::vector<std::string> AParams, QWidget* Parent)
     CreateComponents();
     CreateMenus();
     ConnectAutoTools();
+    CreateHttpClient();
 
     // FormCreate: no report, no tools, tiny and out of sight until the first
     // activation.
@@ -346,7 +347,6 @@ void TfrmPreviewer::CreateComponents()
     diag(cmdDemoRotate, "cmdDemoRotate", "Demo Rotated Text", 500, 124);
     diag(cmdRender, "cmdRender", "Render", 626, 60);
     diag(Button1, "Button1", "LoadFromWeb", 688, 90);
-    unavailable(Button1);
     DiagnosticPanel->setGeometry(0, 24, 780, 26);
     DiagnosticPanel->hide();
 
@@ -569,14 +569,10 @@ bool TfrmPreviewer::StartUp()
         showMaximized();
         FormResize();
 
-        if (IsHttpAddress(ReportFileName)) {
-            if (frmOpenDocument)
-                frmOpenDocument->SelectedPath = ReportFileName;
-            if (!LoadFromWeb(ReportFileName)) {
-                EndApplication(1);
-                return false;
-            }
-        }
+        // A web address is fetched by LoadFile below, which then loads the
+        // fetched report once.
+        if (IsHttpAddress(ReportFileName) && frmOpenDocument)
+            frmOpenDocument->SelectedPath = ReportFileName;
 
         frmLoading->SetMessage("Initializing......");
         if (!LoadFile()) {
@@ -676,12 +672,6 @@ bool TfrmPreviewer::ApplySwitches()
     return true;
 }
 
-bool TfrmPreviewer::LoadFromWeb(const std::string& Url)
-{
-    ShowMessage("Loading reports over HTTP is not available in this build of Quillard.\r\n" + Url, "Quillard");
-    return false;
-}
-
 // ---------------------------------------------------------------------------
 // The end of the program
 
@@ -692,6 +682,7 @@ void TfrmPreviewer::EndApplication(int Code)
     Terminated = true;
     if (Renderer && Renderer->Rendering)
         Renderer->Abort();
+    StopWebTransfer();
     tmrKeyRepeat->stop();
     if (OnTerminate)
         OnTerminate(ExitCode);
@@ -719,7 +710,8 @@ void TfrmPreviewer::closeEvent(QCloseEvent* Event)
 
 void TfrmPreviewer::CleanUpFiles()
 {
-    if (DeleteReportOnExit)
+    // (A web address stands for no file here.)
+    if (DeleteReportOnExit && !IsHttpAddress(ReportFileName))
         DeleteRegularFile(ReportFileName);
     // The pictures the report marked for deletion (regular files only, and
     // none of a report that may not touch this computer's files).
@@ -822,6 +814,9 @@ bool TfrmPreviewer::LoadFile()
     if (ReportFileName.empty())
         return false;
 
+    // A report fetched from a web server may not act on this computer's
+    // files; any other report may.
+    Renderer->ReportIsUntrusted = !WebReportFile.empty() && ReportFileName == WebReportFile;
     frmLoading->Loading();
     frmLoading->SetMessage("");
     if (!Renderer->OpenFile(ReportFileName, &frmLoading->Gauge1->Gauge)) {

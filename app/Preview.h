@@ -40,6 +40,7 @@ class TfrmLoading;
 class TfrmOpenDocument;
 class TGaugeBar;
 class TfrmPreviewer;
+class THttpClient;
 
 // The page bitmap: a screen surface that the renderer owns while it draws
 // on it. The window keeps a pointer to it and is told when it goes.
@@ -113,7 +114,21 @@ public:
     void Image1Paint(QPainter& Painter);
     void DoPrint();
     void SetPrintMode(bool On);
+
+    // ---- reports from a web server (PreviewWeb.cpp) ---------------------
+    // Fetches Url into a temporary file and loads it; true when the report
+    // was retrieved and loaded.
     bool LoadFromWeb(const std::string& Url);
+    void FinishedLoadFromWeb();
+    void HttpClientDisconnected(int StatusCode, const std::string& Description);
+    void HttpClientError(int ErrorCode, const std::string& Description);
+    // The diagnostic button: fetches ExampleReportUrl.
+    void Button1Click();
+    THttpClient* HttpClient = nullptr;
+    std::string ExampleReportUrl;
+    // The report last fetched from a web server; while it is the report the
+    // renderer does not let it act on this computer's files.
+    std::string WebReportFile;
 
     // ---- keys -----------------------------------------------------------
     void HandleKey(int Key, Qt::KeyboardModifiers Shift);
@@ -303,6 +318,8 @@ private:
     void SetDrawMode(bool& Mode);
     QPoint SheetPoint(QPoint Image1Point) const;
     void CreateComponents();
+    void CreateHttpClient();
+    void StopWebTransfer();
     void CreateMenus();
     bool StartUp();
     void FreeAndCleanUp();
@@ -332,6 +349,7 @@ private:
     bool FDragCursor = false;
     bool FDestroyed = false;
     bool FPrintSetupAvailable = false;
+    bool FWebLoaded = false;
     std::vector<QObject*> FKeyTargets;
 };
 

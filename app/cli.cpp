@@ -2,6 +2,7 @@
 
 #include "app/gui.h"
 #include "app/switches.h"
+#include "app/webclient.h"
 
 #include "engine/globals.h"
 #include "engine/printer.h"
@@ -23,6 +24,7 @@
 #include <cstring>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillard {
 
@@ -42,6 +44,7 @@ const char* const Usage =
     "  /REGSVR, /REG, /R            register the automation server\n"
     "  /UNREGSVR, /UNREG, /U        remove the automation server's registration\n"
     "Without a report the open-document window asks for one.\n"
+    "A REPORT that is an http:// or https:// address is fetched first.\n"
     "\n"
     "Options without a display:\n"
     "  --png OUT.png        draw one page as a PNG picture\n"
@@ -225,6 +228,7 @@ bool CheckReadable(const std::string& Report)
 int RunPng(const TCommandLine& cl)
 {
     tRenderer r;
+    r.ReportIsUntrusted = cl.ReportIsUntrusted;
     TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
@@ -265,6 +269,7 @@ int RunPng(const TCommandLine& cl)
 int RunPdf(const TCommandLine& cl)
 {
     tRenderer r;
+    r.ReportIsUntrusted = cl.ReportIsUntrusted;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     if (cl.RangeFrom > 0) {
@@ -289,6 +294,7 @@ int RunPdf(const TCommandLine& cl)
 int RunCountPages(const TCommandLine& cl)
 {
     tRenderer r;
+    r.ReportIsUntrusted = cl.ReportIsUntrusted;
     TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
@@ -332,6 +338,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
         Layer.SetPrinterIndex(index);
     }
     tRenderer r;
+    r.ReportIsUntrusted = cl.ReportIsUntrusted;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
@@ -356,6 +363,47 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
         return 1;
     }
     return 0;
+}
+
+// A report named by a web address, fetched into a temporary file that goes
+// when the program ends.
+struct TFetchedReport {
+    std::string Path;
+    ~TFetchedReport()
+    {
+        if (!Path.empty())
+            ::unlink(Path.c_str());
+    }
+};
+
+bool FetchReport(const std::string& Url, TFetchedReport& Fetched)
+{
+    const TProxySetting proxy = ReadProxySetting();
+    if (!proxy.Error.empty()) {
+        std::fprintf(stderr, "quillard: %s\n", proxy.Error.c_str());
+        return false;
+    }
+    THttpClient client;
+    client.UserAgent = "QX3";
+    if (proxy.Use) {
+        client.ProxyServer = proxy.Server;
+        client.ProxyPort = proxy.Port;
+    }
+    Fetched.Path = MakeTempFileName();
+    if (Fetched.Path.empty()) {
+        std::fprintf(stderr, "quillard: no temporary file could be made for the report (check TEMP)\n");
+        return false;
+    }
+    client.LocalFile = Fetched.Path;
+    client.URL = Url;
+    client.OnError = [&](int Code, const std::string& Text) {
+        std::fprintf(stderr, "quillard: cannot fetch %s: error %d: %s\n", Url.c_str(), Code, Text.c_str());
+    };
+    if (!client.Get()) {
+        Fetched.Path.clear();  // the client left no file
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -392,8 +440,6 @@ int RunCommandLine(int argc, char** argv)
     } restore;
     if (cl.Mode == TCommandLine::TMode::ListPrinters)
         return RunListPrinters(printers);
-    if (!CheckReadable(cl.Report))
-        return 1;
 
     // Drawing on bitmaps needs no display: the offscreen platform serves
     // whether or not one is around.
@@ -402,6 +448,16 @@ int RunCommandLine(int argc, char** argv)
     char* qargv[] = {argv[0], nullptr};
     QGuiApplication app(qargc, qargv);
     InstallFontSubstitutions();
+
+    TFetchedReport fetched;
+    if (IsHttpAddress(cl.Report)) {
+        if (!FetchReport(cl.Report, fetched))
+            return 1;
+        cl.Report = fetched.Path;
+        cl.ReportIsUntrusted = true;
+    }
+    if (!CheckReadable(cl.Report))
+        return 1;
 
     if (cl.Mode == TCommandLine::TMode::Png)
         return RunPng(cl);

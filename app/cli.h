@@ -16,6 +16,7 @@ struct TCommandLine {
     std::string Printer;          // --printer: queue to print on (blank: the default)
     int Copies = 1;               // --copies
     int RangeFrom = 0, RangeTo = 0;  // --pages A-B (0: all pages)
+    bool ReportIsUntrusted = false;  // the report was fetched from a web server
     std::string Error;  // set when the arguments cannot be used
 };
 

@@ -41,6 +41,19 @@ TUserSettings ReadUserSettings()
     return out;
 }
 
+TInternetSettings ReadInternetSettings()
+{
+    TInternetSettings out;
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, Organisation, Application);
+    s.setFallbacksEnabled(false);
+    if (s.status() != QSettings::NoError)
+        return out;
+    s.beginGroup(QStringLiteral("Internet Settings"));
+    out.ProxyEnable = Value(s, "ProxyEnable");
+    out.ProxyServer = Value(s, "ProxyServer");
+    return out;
+}
+
 bool NoOpenOrSave()
 {
     QSettings s(QSettings::NativeFormat, QSettings::SystemScope, Organisation, Application);

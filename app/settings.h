@@ -25,6 +25,13 @@ TUserSettings ReadUserSettings();
 // Whether "No Open or Save" is present (with any content) in the system scope.
 bool NoOpenOrSave();
 
+// The proxy values of the user's "Internet Settings" group, as stored.
+struct TInternetSettings {
+    std::optional<std::string> ProxyEnable;
+    std::optional<std::string> ProxyServer;
+};
+TInternetSettings ReadInternetSettings();
+
 // The values written when the program ends. Returns false when the store
 // could not be written.
 bool WriteExitSettings(const std::string& ZoomText, const std::string& SaveTxtDir, const std::string& SaveGraphicDir,

@@ -41,6 +41,9 @@ TSwitch ClassifyParameter(const std::string& Param)
     return TSwitch::ReportPath;
 }
 
-bool IsHttpAddress(const std::string& Name) { return UpperCase(LeftStr(Name, 7)) == "HTTP://"; }
+bool IsHttpAddress(const std::string& Name)
+{
+    return UpperCase(LeftStr(Name, 7)) == "HTTP://" || UpperCase(LeftStr(Name, 8)) == "HTTPS://";
+}
 
 }  // namespace quillard

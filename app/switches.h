@@ -31,7 +31,8 @@ enum class TSwitch {
 // listed switch is a report path.
 TSwitch ClassifyParameter(const std::string& Param);
 
-// Whether a name is an HTTP address ("HTTP://" in any letter case).
+// Whether a name is a web address ("HTTP://" or "HTTPS://" in any letter
+// case).
 bool IsHttpAddress(const std::string& Name);
 
 }  // namespace quillard

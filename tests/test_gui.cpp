@@ -357,12 +357,17 @@ TEST_F(GuiTest, PrintWithPreviewKeepsThePreviewOpenAfterAFailedPrint)
     EXPECT_TRUE(Services.Messages.empty());
 }
 
-TEST_F(GuiTest, HttpAddressIsRefusedAsNotAvailable)
+TEST_F(GuiTest, WebAddressNobodyAnswersEndsTheProgram)
 {
-    Start({"http://localhost:1/REPORT.TXT"});
+    const QByteArray proxy = qgetenv("http_proxy");
+    qunsetenv("http_proxy");
+    Start({"http://127.0.0.1:1/REPORT.TXT"});
+    if (!proxy.isNull())
+        qputenv("http_proxy", proxy);
     EXPECT_TRUE(Ended);
     EXPECT_EQ(EndCode, 1);
-    EXPECT_TRUE(HasMessage("Quillard", "HTTP is not available"));
+    EXPECT_TRUE(HasMessage("Error Transferring File", "Error Code:1\r\n"));
+    EXPECT_TRUE(HasMessage("Error", "No file was retrieved from the server"));
 }
 
 // ---- settings ---------------------------------------------------------------

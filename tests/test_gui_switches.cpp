@@ -106,7 +106,7 @@ TEST(StartSwitches, HttpAddressesInAnyLetterCase)
     EXPECT_TRUE(IsHttpAddress("HTTP://host/r.txt"));
     EXPECT_TRUE(IsHttpAddress("http://host/r.txt"));
     EXPECT_TRUE(IsHttpAddress("hTTp://"));
-    EXPECT_FALSE(IsHttpAddress("https://host/r.txt"));
+    EXPECT_TRUE(IsHttpAddress("https://host/r.txt"));
     EXPECT_FALSE(IsHttpAddress("/tmp/http://x"));
 }
 
