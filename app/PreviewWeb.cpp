@@ -58,9 +58,14 @@ void TfrmPreviewer::Button1Click() { LoadFromWeb(ExampleReportUrl); }
 
 bool TfrmPreviewer::LoadFromWeb(const std::string& Url)
 {
-    // One transfer at a time.
+    // One transfer at a time, and none while a page pass or a print job is
+    // under way (the report must not change beneath it).
     if (!HttpClient || HttpClient->Busy() || Terminated)
         return false;
+    if (Renderer && (Renderer->Rendering || Renderer->Printing)) {
+        MessageBeep();
+        return false;
+    }
 
     // The proxy of the user's Internet Settings; without one the client
     // keeps what it has (the environment's proxy, or none).

@@ -619,8 +619,9 @@ bool THttpClient::Transfer(const QUrl& Url)
     idle.setInterval(std::max(1, TimeoutMs));
     auto progress = [&idle] { idle.start(); };
     connect(&idle, &QTimer::timeout, this, [this] {
-        Fail(QNetworkReply::TimeoutError,
-             "The server sent nothing for " + std::to_string((TimeoutMs + 999) / 1000) + " seconds");
+        const int seconds = (TimeoutMs + 999) / 1000;
+        Fail(QNetworkReply::TimeoutError, "The server sent nothing for " + std::to_string(seconds) +
+                                              (seconds == 1 ? " second" : " seconds"));
         Finish();
     });
     auto send = [socket, request, progress] {

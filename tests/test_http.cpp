@@ -503,7 +503,7 @@ TEST_F(HttpClientTest, AServerThatSendsNothingTimesOut)
 {
     Client.TimeoutMs = 300;
     EXPECT_FALSE(Fetch("/silent"));
-    ExpectFailure(QNetworkReply::TimeoutError, "The server sent nothing for 1 seconds");
+    ExpectFailure(QNetworkReply::TimeoutError, "The server sent nothing for 1 second");
     EXPECT_EQ(Events[1].Code, 0);
     EXPECT_EQ(Events[1].Text, "Connection closed");
 }
@@ -891,6 +891,31 @@ TEST_F(WebWindowTest, EscStopsAFetchThatHangs)
     EXPECT_FALSE(W->HttpClient->Busy());
     EXPECT_TRUE(Services.Messages.empty()) << Services.Messages[0].Text;
     EXPECT_TRUE(TempFiles().isEmpty());
+}
+
+TEST_F(WebWindowTest, NoFetchWhileAPageIsBeingDrawn)
+{
+    Serve("R.TXT", PagedReport(1));
+    const std::string local = Write(PagedReport(300, "long report"), "LONG.TXT");
+    Start({local});
+    ASSERT_FALSE(Ended);
+    W->ExampleReportUrl = Server.Url("/R.TXT");
+    bool clicked = false;
+    Services.OnPump = [&] {
+        if (W->Renderer->Rendering && !clicked) {
+            clicked = true;
+            W->Button1->click();
+        }
+    };
+    W->edtPageNum->setFocus();
+    W->edtPageNum->selectAll();
+    QTest::keyClicks(W->edtPageNum, "299");
+    Services.OnPump = nullptr;
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(Server.Requests("/R.TXT"), 0);
+    EXPECT_EQ(W->ReportFileName, local);
+    EXPECT_EQ(W->CurrentPage, 299);
+    EXPECT_TRUE(ShowsPageOf(local, 299));
 }
 
 TEST_F(WebWindowTest, TheDownloadGoesWhenAnotherReportIsOpened)
