@@ -82,6 +82,10 @@ private:
     TfrmPreviewer* FOwner;
 };
 
+// The number at the start of Text (at most INT_MAX), Default when it starts
+// with no digit.
+int LeadingNumber(const QString& Text, int Default);
+
 class TfrmPreviewer : public QMainWindow {
     Q_OBJECT
 public:

@@ -241,19 +241,7 @@ int TQuillardX::Pages() { return W.PageCount; }
 int TQuillardX::CurrentPage() { return W.CurrentPage; }
 void TQuillardX::SetCurrentPage(int Value) { W.edtPageNum->setText(QString::number(Value)); }
 
-int TQuillardX::Zoom()
-{
-    const QString text = W.edtZoom->text();
-    long long value = 0;
-    int digits = 0;
-    for (QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            break;
-        value = std::min<long long>(value * 10 + (c.unicode() - '0'), INT_MAX);
-        ++digits;
-    }
-    return digits ? static_cast<int>(value) : 100;
-}
+int TQuillardX::Zoom() { return LeadingNumber(W.edtZoom->text(), 100); }
 
 void TQuillardX::SetZoom(int Value) { W.edtZoom->setText(QString::number(Value)); }
 
