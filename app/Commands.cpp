@@ -261,28 +261,7 @@ void TfrmPreviewer::ModifyReport1Click()
 // ---------------------------------------------------------------------------
 // Refresh: the report is read again; the page stays when it still exists
 
-void TfrmPreviewer::Refresh1Click()
-{
-    SuppressRender = true;
-    const QString pageText = edtPageNum->text();
-    const int page = CurrentPage;
-    SetPaperSize();
-    LoadFile();
-    int wanted = 0;
-    int n = 0;
-    while (n < pageText.size() && pageText[n].isDigit() && n < 9)
-        wanted = wanted * 10 + pageText[n++].digitValue();
-    if (n == 0)
-        wanted = 99999;
-    if (PageCount >= wanted) {
-        CurrentPage = page;
-        const QSignalBlocker block(edtPageNum);
-        edtPageNum->setText(pageText);
-        PrevPageText = pageText;
-    }
-    SuppressRender = false;
-    Render();
-}
+void TfrmPreviewer::Refresh1Click() { RefreshReport(); }
 
 // ---------------------------------------------------------------------------
 // Find

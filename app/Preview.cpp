@@ -461,6 +461,7 @@ void TfrmPreviewer::CreateMenus()
 void TfrmPreviewer::showEvent(QShowEvent* Event)
 {
     QMainWindow::showEvent(Event);
+    AutomationServer.CheckIdle();
     // The first activation runs from the message loop once the window is up.
     if (FirstActivation && !FActivationPosted) {
         FActivationPosted = true;
@@ -509,9 +510,12 @@ void TfrmPreviewer::FormActivate()
 
 bool TfrmPreviewer::StartUp()
 {
-    frmLoading = new TfrmLoading(this);
+    // (A client may have had them made already, before the window showed.)
+    if (!frmLoading)
+        frmLoading = new TfrmLoading(this);
     frmLoading->SetMessage("Initializing.");
-    frmPrintWindow = new TfrmPrintWindow(this, this);
+    if (!frmPrintWindow)
+        frmPrintWindow = new TfrmPrintWindow(this, this);
     FPrintSetupAvailable = true;
     frmLoading->SetMessage("Initializing..");
     frmLoading->SetMessage("Initializing...");
@@ -554,12 +558,7 @@ bool TfrmPreviewer::StartUp()
         QCoreApplication::processEvents();
         frmLoading->SetMessage("Initializing......");
 
-        Renderer = std::make_unique<tRenderer>();
-        Renderer->SetCanvas(std::make_unique<tImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
-        Renderer->SetScale(Globals().ZoomLevel / 100.0);
-        SetPaperSize();
-        Clear();
-        frmPrintWindow->Renderer = Renderer.get();
+        SetUpRenderer();
 
         setGeometry(x(), 0, 591, 395);
         // Without a window manager nobody maximises: take the screen's
@@ -675,8 +674,20 @@ bool TfrmPreviewer::ApplySwitches()
 // ---------------------------------------------------------------------------
 // The end of the program
 
-void TfrmPreviewer::EndApplication(int Code)
+bool TfrmPreviewer::EndApplication(int Code)
 {
+    if (!AutomationServer.StandAlone() && AutomationServer.ObjectCount() > 0) {
+        const bool endAnyway =
+            ConfirmEndWithClients
+                ? ConfirmEndWithClients()
+                : AskWarning("This application has been launched via Automation, and one or more clients currently "
+                             "have references to this application.  This application should be closed from a "
+                             "client, and manually closing this application will likely cause your client "
+                             "application(s) to fail.\r\n\r\nAre you sure you want to close this application?",
+                             "Automation Warning");
+        if (!endAnyway)
+            return false;
+    }
     if (ExitCode == 0)
         ExitCode = Code;
     Terminated = true;
@@ -686,6 +697,33 @@ void TfrmPreviewer::EndApplication(int Code)
     tmrKeyRepeat->stop();
     if (OnTerminate)
         OnTerminate(ExitCode);
+    return true;
+}
+
+void TfrmPreviewer::EnsureEngine()
+{
+    if (!frmLoading)
+        frmLoading = new TfrmLoading(this);
+    if (!frmPrintWindow) {
+        frmPrintWindow = new TfrmPrintWindow(this, this);
+        FPrintSetupAvailable = true;
+    }
+    if (!Renderer)
+        SetUpRenderer();
+}
+
+void TfrmPreviewer::SetUpRenderer()
+{
+    // One renderer serves the whole run; one a client had made before the
+    // window showed keeps what the client set (the job title).
+    if (!Renderer) {
+        Renderer = std::make_unique<tRenderer>();
+        Renderer->SetCanvas(std::make_unique<tImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
+    }
+    Renderer->SetScale(Globals().ZoomLevel / 100.0);
+    SetPaperSize();
+    Clear();
+    frmPrintWindow->Renderer = Renderer.get();
 }
 
 void TfrmPreviewer::QuitQuillard()
@@ -697,15 +735,27 @@ void TfrmPreviewer::QuitQuillard()
     hide();
     if (AutomationServer.StandAlone())
         EndApplication(ExitCode);
+    else
+        AutomationServer.CheckIdle();
 }
 
 void TfrmPreviewer::closeEvent(QCloseEvent* Event)
 {
-    // Closing by the frame always ends the program.
+    // Closing by the frame ends the program (unless the user, asked about
+    // the clients of an automation process, calls it off).
+    if (!EndApplication(ExitCode)) {
+        Event->ignore();
+        return;
+    }
     Event->accept();
     if (frmLoading)
         frmLoading->hide();
-    EndApplication(ExitCode);
+}
+
+void TfrmPreviewer::hideEvent(QHideEvent* Event)
+{
+    QMainWindow::hideEvent(Event);
+    AutomationServer.CheckIdle();
 }
 
 void TfrmPreviewer::CleanUpFiles()
@@ -805,7 +855,7 @@ bool TfrmPreviewer::LoadFile()
     PageDrawn = true;
     if (!Renderer)
         return false;
-    if (ReportFileName.empty() && frmOpenDocument) {
+    if (ReportFileName.empty() && frmOpenDocument && !NobodyToAsk) {
         if (frmOpenDocument->ShowModal() > 0)
             ReportFileName = frmOpenDocument->SelectedPath;
     }

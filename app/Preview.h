@@ -83,6 +83,10 @@ private:
     TfrmPreviewer* FOwner;
 };
 
+// The number at the start of Text (at most INT_MAX), Default when it starts
+// with no digit.
+int LeadingNumber(const QString& Text, int Default);
+
 class TfrmPreviewer : public QMainWindow {
     Q_OBJECT
 public:
@@ -102,8 +106,19 @@ public:
     // report marked for deletion.
     void CleanUpFiles();
     // Ends the program with an exit code; the first code that is not 0
-    // stays.
-    void EndApplication(int Code);
+    // stays. In a process a client started, while clients remain, the user
+    // is asked first; false when the end was called off.
+    bool EndApplication(int Code);
+    // Makes what the automation interface needs before the first
+    // activation has run: the progress window, the print options window
+    // and the renderer. The start-up later takes them over.
+    void EnsureEngine();
+    // Whether nobody can answer windows (a server without a display): the
+    // open-document window is not offered then.
+    bool NobodyToAsk = false;
+    // Asks "Automation Warning"; true to end anyway. Replaceable so that a
+    // test can answer.
+    std::function<bool()> ConfirmEndWithClients;
 
     // ---- the report and the page ---------------------------------------
     bool LoadFile();
@@ -305,6 +320,7 @@ public:
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
     void showEvent(QShowEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
     void changeEvent(QEvent* Event) override;
     void closeEvent(QCloseEvent* Event) override;
 
@@ -322,6 +338,9 @@ private:
     void StopWebTransfer();
     void CreateMenus();
     bool StartUp();
+    // Makes the renderer when there is none, on a screen surface at the
+    // zoom, and hands it to the print options window.
+    void SetUpRenderer();
     void FreeAndCleanUp();
     void ReadSettings();
     bool ApplySwitches();

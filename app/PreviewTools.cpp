@@ -17,9 +17,6 @@
 
 namespace quillard {
 
-namespace {
-
-// The number at the start of Text, Default when it starts with no digit.
 int LeadingNumber(const QString& Text, int Default)
 {
     long long v = 0;
@@ -32,6 +29,8 @@ int LeadingNumber(const QString& Text, int Default)
     }
     return digits == 0 ? Default : static_cast<int>(v);
 }
+
+namespace {
 
 QColor ColorOf(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 

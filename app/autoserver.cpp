@@ -1,17 +1,763 @@
 #include "app/autoserver.h"
 
+#include "app/AddText.h"
+#include "app/Preview.h"
+#include "app/automation.h"
+#include "app/qtservices.h"
+#include "engine/renderer.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <unistd.h>
+#include <vector>
+
 namespace quillard {
+
+// ---------------------------------------------------------------------------
+// The members as the bus sees them
+
+namespace {
+
+const QString IntrospectableInterface = QStringLiteral("org.freedesktop.DBus.Introspectable");
+const QString PropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString DocumentPath = QStringLiteral("/QuillardX/Document");
+const QString SpanPathPrefix = QStringLiteral("/QuillardX/Document/Span/");
+
+using TGetter = QVariant (*)(TQuillardX&);
+using TSetter = void (*)(TQuillardX&, const QVariant&);
+
+struct TProperty {
+    const char* Name;
+    const char* Signature;  // "i", "s", "b", "d" or "o"
+    TGetter Get;
+    TSetter Set;  // nullptr: read only
+};
+
+// Report texts are Windows-1252 bytes, file names the system's UTF-8; the
+// bus carries Unicode.
+QString Text(const std::string& Bytes) { return FromBytes(Bytes); }
+std::string Bytes(const QVariant& V) { return V.toString().toUtf8().toStdString(); }
+int Int(const QVariant& V)
+{
+    const long long v = V.toLongLong();
+    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
+#define QX_INT(Name)                                                                  \
+    {#Name, "i", [](TQuillardX& X) { return QVariant(X.Name()); },                   \
+     [](TQuillardX& X, const QVariant& V) { X.Set##Name(Int(V)); }}
+#define QX_INT_RO(Name) {#Name, "i", [](TQuillardX& X) { return QVariant(X.Name()); }, nullptr}
+#define QX_DOUBLE_RO(Name) {#Name, "d", [](TQuillardX& X) { return QVariant(X.Name()); }, nullptr}
+#define QX_BOOL(Name)                                                                 \
+    {#Name, "b", [](TQuillardX& X) { return QVariant(X.Name()); },                   \
+     [](TQuillardX& X, const QVariant& V) { X.Set##Name(V.toBool()); }}
+
+const TProperty Properties[] = {
+    QX_INT(NumberOfCopies),
+    {"PrinterName", "s", [](TQuillardX& X) { return QVariant(Text(X.PrinterName())); }, nullptr},
+    QX_INT(PrinterIndex),
+    {"PrintTitle", "s", [](TQuillardX& X) { return QVariant(Text(X.PrintTitle())); },
+     [](TQuillardX& X, const QVariant& V) { X.SetPrintTitle(Bytes(V)); }},
+    QX_BOOL(Visible),
+    QX_INT_RO(PrinterCount),
+    QX_INT_RO(Pages),
+    QX_INT(CurrentPage),
+    QX_INT(Zoom),
+    QX_INT(Top),
+    QX_INT(Left),
+    QX_INT(Height),
+    QX_INT(Width),
+    QX_INT(VerticalScrollPosition),
+    QX_INT(HorizontalScrollPosition),
+    QX_INT_RO(PrinterPageWidth),
+    QX_INT_RO(PrinterPageHeight),
+    QX_DOUBLE_RO(PrinterPageWidth_IN),
+    QX_DOUBLE_RO(PrinterPageHeight_IN),
+    QX_INT_RO(PrinterNonPrintableX),
+    QX_INT_RO(PrinterNonPrintableY),
+    QX_DOUBLE_RO(PrinterNonPrintableX_IN),
+    QX_DOUBLE_RO(PrinterNonPrintableY_IN),
+    QX_BOOL(CloseAfterPrint),
+    QX_BOOL(PrintEnabled),
+    {"Version", "s", [](TQuillardX& X) { return QVariant(Text(X.Version())); }, nullptr},
+    {"Document", "o", [](TQuillardX&) { return QVariant::fromValue(QDBusObjectPath(DocumentPath)); }, nullptr},
+    // Writing is accepted and changes nothing.
+    {"LastErrorMessage", "s", [](TQuillardX& X) { return QVariant(Text(X.LastErrorMessage())); },
+     [](TQuillardX&, const QVariant&) {}},
+};
+
+#undef QX_INT
+#undef QX_INT_RO
+#undef QX_DOUBLE_RO
+#undef QX_BOOL
+
+struct TMethod {
+    const char* Name;
+    const char* In;   // argument signature
+    const char* Out;  // result signature, "" for none
+    const char* ArgName;
+};
+
+const TMethod Methods[] = {
+    {"Print", "", "", nullptr},
+    {"Printers", "i", "s", "nIndex"},
+    {"Close", "", "", nullptr},
+    {"LoadFile", "s", "i", "cFileName"},
+    {"LoadReport", "s", "i", "TextReport"},
+    {"SaveAsPDF", "s", "i", "TextReport"},
+};
+
+const TProperty* FindProperty(const QString& Name)
+{
+    for (const TProperty& p : Properties)
+        if (Name == QLatin1String(p.Name))
+            return &p;
+    return nullptr;
+}
+
+// Whether V can be a value of the D-Bus type Signature.
+bool Fits(const QVariant& V, const char* Signature)
+{
+    const int t = V.metaType().id();
+    switch (Signature[0]) {
+    case 'i':
+        return t == QMetaType::Int || t == QMetaType::UInt || t == QMetaType::LongLong || t == QMetaType::ULongLong ||
+               t == QMetaType::Short || t == QMetaType::UShort || t == QMetaType::UChar;
+    case 'b':
+        return t == QMetaType::Bool;
+    case 's':
+        return t == QMetaType::QString;
+    default:
+        return false;
+    }
+}
+
+const char* SpanPathNote = "Span objects are /QuillardX/Document/Span/N, with mN for a negative index";
+
+// The path of the span object with Index, and back.
+QString SpanPath(int Index)
+{
+    return SpanPathPrefix + (Index < 0 ? QStringLiteral("m") + QString::number(-static_cast<long long>(Index))
+                                       : QString::number(Index));
+}
+
+bool SpanIndex(const QString& Path, int& Index)
+{
+    if (!Path.startsWith(SpanPathPrefix))
+        return false;
+    QString rest = Path.mid(SpanPathPrefix.size());
+    bool negative = false;
+    if (rest.startsWith(QLatin1Char('m'))) {
+        negative = true;
+        rest = rest.mid(1);
+    }
+    if (rest.isEmpty() || rest.size() > 10)
+        return false;
+    for (QChar c : rest)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    const long long v = (negative ? -1 : 1) * rest.toLongLong();
+    if (v < INT_MIN || v > INT_MAX || (negative && v == 0))
+        return false;
+    Index = static_cast<int>(v);
+    return true;
+}
+
+QString XmlEscape(const char* Text) { return QString::fromUtf8(Text).toHtmlEscaped(); }
+
+QString ChangedAnnotation()
+{
+    return QStringLiteral(
+        "    <annotation name=\"org.freedesktop.DBus.Property.EmitsChangedSignal\" value=\"false\"/>\n");
+}
+
+}  // namespace
+
+// The description of one of the three interfaces, as an <interface> element.
+QString AutomationInterfaceXml(const char* Interface)
+{
+    QString x = QStringLiteral("  <interface name=\"%1\">\n").arg(QLatin1String(Interface));
+    if (std::strcmp(Interface, AutomationInterface) == 0) {
+        x += QStringLiteral("    <annotation name=\"com.merrowgate.Quillard.TypeLibrary\" value=\"Quillard\"/>\n"
+                            "    <annotation name=\"com.merrowgate.Quillard.Description\" "
+                            "value=\"Quillard Print Preview Automation Server\"/>\n");
+        x += ChangedAnnotation();
+        for (const TMethod& m : Methods) {
+            x += QStringLiteral("    <method name=\"%1\">\n").arg(QLatin1String(m.Name));
+            if (*m.In)
+                x += QStringLiteral("      <arg name=\"%1\" type=\"%2\" direction=\"in\"/>\n")
+                         .arg(QLatin1String(m.ArgName), QLatin1String(m.In));
+            if (*m.Out)
+                x += QStringLiteral("      <arg name=\"Result\" type=\"%1\" direction=\"out\"/>\n")
+                         .arg(QLatin1String(m.Out));
+            x += QStringLiteral("    </method>\n");
+        }
+        for (const TProperty& p : Properties)
+            x += QStringLiteral("    <property name=\"%1\" type=\"%2\" access=\"%3\"/>\n")
+                     .arg(QLatin1String(p.Name), QLatin1String(p.Signature),
+                          QLatin1String(p.Set ? "readwrite" : "read"));
+    } else if (std::strcmp(Interface, DocumentInterface) == 0) {
+        x += QStringLiteral("    <method name=\"Span\">\n"
+                            "      <arg name=\"index\" type=\"i\" direction=\"in\"/>\n"
+                            "      <arg name=\"Result\" type=\"o\" direction=\"out\"/>\n"
+                            "      <annotation name=\"com.merrowgate.Quillard.Note\" value=\"%1\"/>\n"
+                            "    </method>\n")
+                 .arg(XmlEscape(SpanPathNote));
+    } else {
+        x += ChangedAnnotation();
+        x += QStringLiteral("    <property name=\"Text\" type=\"s\" access=\"readwrite\"/>\n");
+    }
+    x += QStringLiteral("  </interface>\n");
+    return x;
+}
+
+namespace {
+
+QString StandardInterfacesXml()
+{
+    return QStringLiteral(
+        "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
+        "    <method name=\"Introspect\"><arg name=\"xml_data\" type=\"s\" direction=\"out\"/></method>\n"
+        "  </interface>\n"
+        "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
+        "    <method name=\"Get\"><arg name=\"interface_name\" type=\"s\" direction=\"in\"/>"
+        "<arg name=\"property_name\" type=\"s\" direction=\"in\"/><arg name=\"value\" type=\"v\" direction=\"out\"/>"
+        "</method>\n"
+        "    <method name=\"Set\"><arg name=\"interface_name\" type=\"s\" direction=\"in\"/>"
+        "<arg name=\"property_name\" type=\"s\" direction=\"in\"/><arg name=\"value\" type=\"v\" direction=\"in\"/>"
+        "</method>\n"
+        "    <method name=\"GetAll\"><arg name=\"interface_name\" type=\"s\" direction=\"in\"/>"
+        "<arg name=\"values\" type=\"a{sv}\" direction=\"out\"/></method>\n"
+        "    <signal name=\"PropertiesChanged\"><arg name=\"interface_name\" type=\"s\"/>"
+        "<arg name=\"changed_properties\" type=\"a{sv}\"/><arg name=\"invalidated_properties\" type=\"as\"/>"
+        "</signal>\n"
+        "  </interface>\n"
+        "  <interface name=\"org.freedesktop.DBus.Peer\">\n"
+        "    <method name=\"Ping\"/>\n"
+        "    <method name=\"GetMachineId\"><arg name=\"machine_uuid\" type=\"s\" direction=\"out\"/></method>\n"
+        "  </interface>\n");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The object on the bus
+
+// Serves /QuillardX and the document and span objects below it. Calls are
+// answered one at a time from the message loop, never while the window is
+// in the middle of a page pass, a print or a PDF job, nor while another
+// call is being served (a member that lets messages run would otherwise
+// be entered again): such calls wait their turn.
+class TAutomationObject : public QDBusVirtualObject {
+public:
+    TAutomationObject(TAutomationServerLayer* Layer, TfrmPreviewer* Window) : FLayer(Layer), FWindow(Window)
+    {
+        FPump.setSingleShot(true);
+        QObject::connect(&FPump, &QTimer::timeout, this, [this] { Pump(); });
+    }
+
+    QString introspect(const QString& Path) const override
+    {
+        if (Path == QLatin1String(AutomationObjectPath))
+            return AutomationInterfaceXml(AutomationInterface) + QStringLiteral("  <node name=\"Document\"/>\n");
+        if (Path == DocumentPath)
+            return AutomationInterfaceXml(DocumentInterface) + QStringLiteral("  <node name=\"Span\"/>\n");
+        int index = 0;
+        if (SpanIndex(Path, index))
+            return AutomationInterfaceXml(SpanInterface);
+        return QString();
+    }
+
+    bool handleMessage(const QDBusMessage& Message, const QDBusConnection& Connection) override
+    {
+        if (Message.type() != QDBusMessage::MethodCallMessage)
+            return false;
+        if (Message.interface() == IntrospectableInterface && Message.member() == QLatin1String("Introspect")) {
+            Connection.send(Message.createReply(Introspect(Message.path())));
+            return true;
+        }
+        FLayer->NoteClient(Message.service());
+        FQueue.push_back({Message, Connection});
+        FPump.start(0);
+        return true;
+    }
+
+    bool Busy() const { return FServing || !FQueue.empty(); }
+
+private:
+    struct TCall {
+        QDBusMessage Message;
+        QDBusConnection Connection;
+    };
+
+    QString Introspect(const QString& Path) const
+    {
+        QString body = introspect(Path);
+        const bool known = !body.isEmpty() || Path == SpanPathPrefix.chopped(1);
+        QString x = QStringLiteral(
+            "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n");
+        if (known && Path != SpanPathPrefix.chopped(1))
+            x += StandardInterfacesXml();
+        x += body + QStringLiteral("</node>\n");
+        return x;
+    }
+
+    bool WindowBusy() const
+    {
+        const tRenderer* r = FWindow->Renderer.get();
+        return r && (r->Rendering || r->Printing || r->MakingPdf);
+    }
+
+    void Pump()
+    {
+        if (FServing)
+            return;  // the call being served lets messages run: wait for it
+        while (!FQueue.empty()) {
+            if (FWindow->Terminated) {
+                // The program is ending: nothing more is served.
+                TCall call = std::move(FQueue.front());
+                FQueue.pop_front();
+                if (call.Message.isReplyRequired())
+                    call.Connection.send(call.Message.createErrorReply(QLatin1String(AutomationErrorName),
+                                                                       QStringLiteral("Quillard is ending")));
+                continue;
+            }
+            if (WindowBusy()) {
+                FPump.start(20);
+                return;
+            }
+            TCall call = std::move(FQueue.front());
+            FQueue.pop_front();
+            FServing = true;
+            QDBusMessage reply;
+            try {
+                reply = Serve(call.Message);
+            } catch (const std::bad_alloc&) {
+                reply = call.Message.createErrorReply(QLatin1String(AutomationErrorName),
+                                                      QStringLiteral("Out of memory"));
+            } catch (const std::exception& e) {
+                reply = call.Message.createErrorReply(QLatin1String(AutomationErrorName), MessageText(e.what()));
+            }
+            FServing = false;
+            // A client that asked for no answer gets none.
+            if (call.Message.isReplyRequired())
+                call.Connection.send(reply);
+        }
+        FLayer->CheckIdle();
+    }
+
+    static QDBusMessage Error(const QDBusMessage& M, QDBusError::ErrorType Type, const QString& Text)
+    {
+        return M.createErrorReply(Type, Text);
+    }
+
+    QDBusMessage Serve(const QDBusMessage& M)
+    {
+        const QString path = M.path();
+        if (path == QLatin1String(AutomationObjectPath))
+            return ServeQuillardX(M);
+        if (path == DocumentPath)
+            return ServeDocument(M);
+        int index = 0;
+        if (SpanIndex(path, index))
+            return ServeSpan(M, index);
+        return Error(M, QDBusError::UnknownObject, QStringLiteral("No object at ") + path);
+    }
+
+    QDBusMessage ServeQuillardX(const QDBusMessage& M)
+    {
+        TQuillardX x(*FWindow);
+        const QString iface = M.interface();
+        const QString member = M.member();
+        const QList<QVariant> args = M.arguments();
+        if (iface == PropertiesInterface)
+            return ServeProperties(M, AutomationInterface, [&](const QString& Name, const QVariant* Value,
+                                                               QVariant& Out) -> QDBusMessage {
+                const TProperty* p = FindProperty(Name);
+                if (!p)
+                    return Error(M, QDBusError::UnknownProperty, QStringLiteral("No property ") + Name);
+                if (!Value) {
+                    Out = p->Get(x);
+                    return {};
+                }
+                if (!p->Set)
+                    return Error(M, QDBusError::PropertyReadOnly, QStringLiteral("Property %1 is read-only").arg(Name));
+                if (!Fits(*Value, p->Signature))
+                    return Error(M, QDBusError::InvalidArgs,
+                                 QStringLiteral("Property %1 takes type %2").arg(Name, QLatin1String(p->Signature)));
+                p->Set(x, *Value);
+                return {};
+            });
+        if (!iface.isEmpty() && iface != QLatin1String(AutomationInterface))
+            return Error(M, QDBusError::UnknownInterface, QStringLiteral("No interface ") + iface);
+        for (const TMethod& m : Methods) {
+            if (member != QLatin1String(m.Name))
+                continue;
+            if (M.signature() != QLatin1String(m.In))
+                return Error(M, QDBusError::InvalidArgs,
+                             QStringLiteral("%1 takes arguments of type \"%2\"")
+                                 .arg(member, QLatin1String(m.In)));
+            if (member == QLatin1String("Print")) {
+                x.Print();
+                return M.createReply();
+            }
+            if (member == QLatin1String("Close")) {
+                x.Close();
+                return M.createReply();
+            }
+            if (member == QLatin1String("Printers"))
+                return M.createReply(Text(x.Printers(args.value(0).toInt())));
+            const QString text = args.value(0).toString();
+            if (member == QLatin1String("LoadFile"))
+                return M.createReply(x.LoadFile(PathFromQ(text)));
+            if (member == QLatin1String("LoadReport"))
+                return M.createReply(x.LoadReport(TextToReport(text)));
+            return M.createReply(x.SaveAsPDF(PathFromQ(text)));
+        }
+        return Error(M, QDBusError::UnknownMethod, QStringLiteral("No method ") + member);
+    }
+
+    QDBusMessage ServeDocument(const QDBusMessage& M)
+    {
+        const QString iface = M.interface();
+        if (iface == PropertiesInterface)
+            return ServeProperties(M, DocumentInterface,
+                                   [&](const QString& Name, const QVariant*, QVariant&) -> QDBusMessage {
+                                       return Error(M, QDBusError::UnknownProperty, QStringLiteral("No property ") + Name);
+                                   });
+        if (!iface.isEmpty() && iface != QLatin1String(DocumentInterface))
+            return Error(M, QDBusError::UnknownInterface, QStringLiteral("No interface ") + iface);
+        if (M.member() != QLatin1String("Span"))
+            return Error(M, QDBusError::UnknownMethod, QStringLiteral("No method ") + M.member());
+        if (M.signature() != QLatin1String("i"))
+            return Error(M, QDBusError::InvalidArgs, QStringLiteral("Span takes arguments of type \"i\""));
+        return M.createReply(QVariant::fromValue(QDBusObjectPath(SpanPath(M.arguments().value(0).toInt()))));
+    }
+
+    QDBusMessage ServeSpan(const QDBusMessage& M, int Index)
+    {
+        const QString iface = M.interface();
+        if (iface != PropertiesInterface)
+            return Error(M, iface.isEmpty() || iface == QLatin1String(SpanInterface) ? QDBusError::UnknownMethod
+                                                                                     : QDBusError::UnknownInterface,
+                         QStringLiteral("No method ") + M.member());
+        return ServeProperties(M, SpanInterface, [&](const QString& Name, const QVariant* Value,
+                                                     QVariant& Out) -> QDBusMessage {
+            if (Name != QLatin1String("Text"))
+                return Error(M, QDBusError::UnknownProperty, QStringLiteral("No property ") + Name);
+            if (!Value) {
+                Out = QString::fromStdString(QuillardXSpanText(Index));
+                return {};
+            }
+            if (!Fits(*Value, "s"))
+                return Error(M, QDBusError::InvalidArgs, QStringLiteral("Property Text takes type s"));
+            return {};  // accepted, and nothing changes
+        });
+    }
+
+    // Get, Set and GetAll of org.freedesktop.DBus.Properties. Access gets or
+    // (with a value) sets one property; it returns an error message or an
+    // invalid message on success.
+    template <typename TAccess>
+    QDBusMessage ServeProperties(const QDBusMessage& M, const char* Interface, TAccess Access)
+    {
+        const QList<QVariant> args = M.arguments();
+        const QString member = M.member();
+        const QString iface = args.value(0).toString();
+        if (!iface.isEmpty() && iface != QLatin1String(Interface))
+            return Error(M, QDBusError::UnknownInterface, QStringLiteral("No interface ") + iface);
+        if (member == QLatin1String("Get") && M.signature() == QLatin1String("ss")) {
+            QVariant out;
+            QDBusMessage e = Access(args.value(1).toString(), nullptr, out);
+            if (e.type() == QDBusMessage::ErrorMessage)
+                return e;
+            return M.createReply(QVariant::fromValue(QDBusVariant(out)));
+        }
+        if (member == QLatin1String("Set") && M.signature() == QLatin1String("ssv")) {
+            const QVariant value = args.value(2).value<QDBusVariant>().variant();
+            QVariant unused;
+            QDBusMessage e = Access(args.value(1).toString(), &value, unused);
+            if (e.type() == QDBusMessage::ErrorMessage)
+                return e;
+            return M.createReply();
+        }
+        if (member == QLatin1String("GetAll") && M.signature() == QLatin1String("s")) {
+            QVariantMap all;
+            if (std::strcmp(Interface, AutomationInterface) == 0) {
+                // A property that cannot be read now (printer metrics
+                // without a printer) is left out.
+                for (const TProperty& p : Properties) {
+                    QVariant out;
+                    try {
+                        QDBusMessage e = Access(QLatin1String(p.Name), nullptr, out);
+                        if (e.type() == QDBusMessage::ErrorMessage)
+                            continue;
+                    } catch (const std::exception&) {
+                        continue;
+                    }
+                    all.insert(QLatin1String(p.Name), out);
+                }
+            } else if (std::strcmp(Interface, SpanInterface) == 0) {
+                QVariant out;
+                Access(QStringLiteral("Text"), nullptr, out);
+                all.insert(QStringLiteral("Text"), out);
+            }
+            return M.createReply(QVariant::fromValue(all));
+        }
+        return Error(M, QDBusError::InvalidArgs, QStringLiteral("Wrong arguments for ") + member);
+    }
+
+    TAutomationServerLayer* FLayer;
+    TfrmPreviewer* FWindow;
+    std::deque<TCall> FQueue;
+    QTimer FPump;
+    bool FServing = false;
+};
+
+// ---------------------------------------------------------------------------
+// Registration
+
+namespace {
+
+QString DataHome()
+{
+    const QByteArray xdg = qgetenv("XDG_DATA_HOME");
+    if (!xdg.isEmpty() && xdg.startsWith('/'))
+        return QString::fromLocal8Bit(xdg);
+    return QDir::homePath() + QStringLiteral("/.local/share");
+}
+
+// Replaces Path whole with Text; false with the reason in Error.
+bool WriteFileWhole(const QString& Path, const QByteArray& Text, std::string& Error)
+{
+    if (!QDir().mkpath(QFileInfo(Path).absolutePath())) {
+        Error = "cannot make the folder " + PathFromQ(QFileInfo(Path).absolutePath());
+        return false;
+    }
+    QSaveFile f(Path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(Text) != Text.size() || !f.commit()) {
+        Error = "cannot write " + PathFromQ(Path) + ": " + PathFromQ(f.errorString());
+        return false;
+    }
+    return true;
+}
+
+bool RemoveFile(const QString& Path, std::string& Error)
+{
+    if (!QFileInfo::exists(Path) && !QFileInfo(Path).isSymLink())
+        return true;
+    if (!QFile::remove(Path)) {
+        Error = "cannot remove " + PathFromQ(Path);
+        return false;
+    }
+    return true;
+}
+
+// Quotes a word of the activation file's Exec line when it needs it.
+std::string ExecWord(const std::string& Word)
+{
+    if (!Word.empty() && Word.find_first_of(" \t\"'\\$`") == std::string::npos)
+        return Word;
+    std::string q = "'";
+    for (char c : Word) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+const char* const InterfaceNames[] = {AutomationInterface, DocumentInterface, SpanInterface};
+
+}  // namespace
+
+std::string AutomationServiceFile()
+{
+    return PathFromQ(DataHome() + QStringLiteral("/dbus-1/services/") + QLatin1String(AutomationServiceName) +
+                     QStringLiteral(".service"));
+}
+
+std::string AutomationInterfaceFile(const char* Interface)
+{
+    return PathFromQ(DataHome() + QStringLiteral("/dbus-1/interfaces/") + QLatin1String(Interface) +
+                     QStringLiteral(".xml"));
+}
+
+std::string AutomationServiceFileText(const std::string& ProgramPath)
+{
+    return std::string("# Quillard Print Preview Automation Server\n"
+                       "[D-BUS Service]\n"
+                       "Name=") +
+           AutomationServiceName + "\nExec=" + ExecWord(ProgramPath) + " -AUTOMATION\n";
+}
+
+std::string RunningProgramPath()
+{
+    std::vector<char> buf(4096);
+    const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0)
+        return {};
+    return std::string(buf.data(), static_cast<size_t>(n));
+}
+
+TAutomationServerLayer::TAutomationServerLayer(const TStartSwitches& Switches) : FSwitches(Switches)
+{
+    FIdleTimer.setSingleShot(true);
+    connect(&FIdleTimer, &QTimer::timeout, this, [this] {
+        if (FPublished && FClients.isEmpty() && FWindow && !FWindow->isVisible() && !(FObject && FObject->Busy()) &&
+            OnIdleEnd)
+            OnIdleEnd();
+    });
+    if (const char* linger = std::getenv("QUILLARD_AUTOMATION_LINGER_MS")) {
+        char* end = nullptr;
+        const long v = std::strtol(linger, &end, 10);
+        if (end != linger && *end == '\0' && v >= 0 && v <= 24L * 3600 * 1000)
+            LingerMs = static_cast<int>(v);
+    }
+}
+
+TAutomationServerLayer::~TAutomationServerLayer() { Withdraw(); }
 
 bool TAutomationServerLayer::Register(std::string& Error)
 {
-    Error = "This build of Quillard has no automation server to register.";
-    return false;
+    const std::string program = RunningProgramPath();
+    if (program.empty()) {
+        Error = "the program's own path cannot be read";
+        return false;
+    }
+    for (const char* iface : InterfaceNames) {
+        const QString xml = QStringLiteral(
+                                "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
+                                " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n") +
+                            AutomationInterfaceXml(iface) + QStringLiteral("</node>\n");
+        if (!WriteFileWhole(PathToQ(AutomationInterfaceFile(iface)), xml.toUtf8(), Error))
+            return false;
+    }
+    const std::string text = AutomationServiceFileText(program);
+    return WriteFileWhole(PathToQ(AutomationServiceFile()), QByteArray::fromStdString(text), Error);
 }
 
 bool TAutomationServerLayer::Unregister(std::string& Error)
 {
-    Error = "This build of Quillard has no automation server to unregister.";
-    return false;
+    bool ok = RemoveFile(PathToQ(AutomationServiceFile()), Error);
+    for (const char* iface : InterfaceNames) {
+        std::string why;
+        if (!RemoveFile(PathToQ(AutomationInterfaceFile(iface)), why)) {
+            if (ok)
+                Error = why;
+            ok = false;
+        }
+    }
+    return ok;
+}
+
+bool TAutomationServerLayer::IsRegistered() { return QFileInfo::exists(PathToQ(AutomationServiceFile())); }
+
+bool TAutomationServerLayer::Publish(TfrmPreviewer* Window, const QDBusConnection& Connection, std::string& Error)
+{
+    Withdraw();
+    if (FSwitches.NoRegServer) {
+        Error = "the program was started without an automation server";
+        return false;
+    }
+    if (!Connection.isConnected()) {
+        Error = "there is no session bus (" + PathFromQ(Connection.lastError().message()) + ")";
+        return false;
+    }
+    FConnection = Connection;
+    FWindow = Window;
+    FObject = std::make_unique<TAutomationObject>(this, Window);
+    if (!FConnection.registerVirtualObject(QLatin1String(AutomationObjectPath), FObject.get(),
+                                           QDBusConnection::SubPath)) {
+        Error = "the object path " + std::string(AutomationObjectPath) + " is taken";
+        FObject.reset();
+        return false;
+    }
+    if (!FConnection.registerService(QLatin1String(AutomationServiceName))) {
+        const QString why = FConnection.lastError().message();
+        Error = std::string("the bus name ") + AutomationServiceName + " is not free" +
+                (why.isEmpty() ? std::string() : " (" + PathFromQ(why) + ")");
+        FConnection.unregisterObject(QLatin1String(AutomationObjectPath));
+        FObject.reset();
+        return false;
+    }
+    FWatcher = new QDBusServiceWatcher(this);
+    FWatcher->setConnection(FConnection);
+    FWatcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+    connect(FWatcher, &QDBusServiceWatcher::serviceUnregistered, this, &TAutomationServerLayer::ClientLeft);
+    FPublished = true;
+    if (!OnIdleEnd)
+        OnIdleEnd = [Window] { Window->EndApplication(Window->ExitCode); };
+    CheckIdle();
+    return true;
+}
+
+void TAutomationServerLayer::Withdraw()
+{
+    FIdleTimer.stop();
+    if (!FPublished)
+        return;
+    FPublished = false;
+    FConnection.unregisterService(QLatin1String(AutomationServiceName));
+    FConnection.unregisterObject(QLatin1String(AutomationObjectPath), QDBusConnection::UnregisterTree);
+    delete FWatcher;
+    FWatcher = nullptr;
+    FClients.clear();
+    FObject.reset();
+}
+
+void TAutomationServerLayer::NoteClient(const QString& Sender)
+{
+    if (Sender.isEmpty() || FClients.contains(Sender))
+        return;
+    FClients.insert(Sender);
+    if (FWatcher)
+        FWatcher->addWatchedService(Sender);
+    // A client that left before the watch began is gone already.
+    if (FConnection.isConnected() && FConnection.interface() &&
+        !FConnection.interface()->isServiceRegistered(Sender).value()) {
+        ClientLeft(Sender);
+        return;
+    }
+    CheckIdle();
+}
+
+void TAutomationServerLayer::ClientLeft(const QString& Name)
+{
+    if (!FClients.remove(Name))
+        return;
+    if (FWatcher)
+        FWatcher->removeWatchedService(Name);
+    CheckIdle();
+}
+
+void TAutomationServerLayer::CheckIdle()
+{
+    if (!FPublished || !StartedByAutomation() || !FWindow)
+        return;
+    const bool idle = FClients.isEmpty() && !FWindow->isVisible() && !(FObject && FObject->Busy());
+    if (!idle)
+        FIdleTimer.stop();
+    else if (!FIdleTimer.isActive())
+        FIdleTimer.start(LingerMs);
 }
 
 }  // namespace quillard

@@ -1,34 +1,105 @@
-// The automation server layer as start-up sees it: whether a server object
-// exists, whether a client started the process, and the server's
-// registration. This build has no automation server yet, so no server
-// exists, the program always runs as a plain viewer, and registration
-// reports failure with the reason in Error.
+// The automation server layer: the program as a service on the D-Bus session
+// bus, under the well-known name com.merrowgate.Quillard with the object
+// /QuillardX. It knows how the process was started (by a user, or by the bus
+// because a client called), registers the server (an activation file the bus
+// starts the program from, and the interface descriptions), publishes the
+// automation object, and keeps count of the clients: a process the bus
+// started ends once no client remains and its window is hidden.
 #pragma once
 
 #include "app/switches.h"
 
+#include <QDBusConnection>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <memory>
 #include <string>
+
+class QDBusServiceWatcher;
 
 namespace quillard {
 
-class TAutomationServerLayer {
+class TfrmPreviewer;
+class TAutomationObject;
+
+// The bus names of the server.
+inline constexpr const char* AutomationServiceName = "com.merrowgate.Quillard";
+inline constexpr const char* AutomationObjectPath = "/QuillardX";
+inline constexpr const char* AutomationInterface = "com.merrowgate.Quillard.IQuillardX";
+inline constexpr const char* DocumentInterface = "com.merrowgate.Quillard.IQuillardXDocument";
+inline constexpr const char* SpanInterface = "com.merrowgate.Quillard.IQuillardXSpan";
+// The error name of a failure inside a member.
+inline constexpr const char* AutomationErrorName = "com.merrowgate.Quillard.Error";
+
+// Where the registration lives: the activation file of the session bus and
+// the interface descriptions, under the user's data folder
+// ($XDG_DATA_HOME, else ~/.local/share).
+std::string AutomationServiceFile();
+std::string AutomationInterfaceFile(const char* Interface);
+// The activation file's text for a program at ProgramPath.
+std::string AutomationServiceFileText(const std::string& ProgramPath);
+// The path of the running program.
+std::string RunningProgramPath();
+
+class TAutomationServerLayer : public QObject {
+    Q_OBJECT
 public:
-    explicit TAutomationServerLayer(const TStartSwitches& Switches) : FSwitches(Switches) {}
-    // Whether the server object was created (never without "NOREGSERVER"
-    // either, in this build).
-    bool Exists() const { return false; }
+    explicit TAutomationServerLayer(const TStartSwitches& Switches);
+    ~TAutomationServerLayer() override;
+
+    // Whether the server is published on a bus (never with "NOREGSERVER").
+    bool Exists() const { return FPublished; }
     // Started by an automation client ("AUTOMATION" or "EMBEDDING").
     bool StartedByAutomation() const { return FSwitches.Automation; }
     // The window is shown at start and closing it ends the program unless a
     // server exists and a client started the process.
     bool StandAlone() const { return !Exists() || !StartedByAutomation(); }
-    // Number of objects clients hold.
-    int ObjectCount() const { return 0; }
+    // Number of clients that called the server and are still on the bus.
+    int ObjectCount() const { return static_cast<int>(FClients.size()); }
+    const TStartSwitches& Switches() const { return FSwitches; }
+
+    // Writes the activation file and the interface descriptions (each
+    // replaced whole); false with the reason in Error when that fails.
     bool Register(std::string& Error);
+    // Removes them; removing what is not there succeeds.
     bool Unregister(std::string& Error);
+    // Whether an activation file of this server exists.
+    static bool IsRegistered();
+
+    // Publishes the automation object of Window on Connection and takes the
+    // server's name. False with the reason in Error when the bus refuses.
+    bool Publish(TfrmPreviewer* Window, const QDBusConnection& Connection, std::string& Error);
+    // Withdraws the object and the name.
+    void Withdraw();
+
+    // Looks again whether a process the bus started has anything left to
+    // do: with no client and the window hidden it ends after the linger
+    // time (a client that makes one call per connection, as command-line
+    // tools do, has that long to call again).
+    void CheckIdle();
+    // How long an idle process started by the bus waits before it ends.
+    int LingerMs = 15000;
+    // Ends the program (the window's end, replaceable by tests).
+    std::function<void()> OnIdleEnd;
+
+    // Called for every message the object takes: the sender counts as a
+    // client until it leaves the bus.
+    void NoteClient(const QString& Sender);
 
 private:
+    void ClientLeft(const QString& Name);
+
     TStartSwitches FSwitches;
+    bool FPublished = false;
+    QDBusConnection FConnection{QString()};
+    std::unique_ptr<TAutomationObject> FObject;
+    QDBusServiceWatcher* FWatcher = nullptr;
+    QSet<QString> FClients;
+    QTimer FIdleTimer;
+    TfrmPreviewer* FWindow = nullptr;
 };
 
 }  // namespace quillard

@@ -9,6 +9,7 @@
 #include "surfaces/fontlist.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <exception>
 #include <cstdio>
 #include <cstdlib>
@@ -42,9 +43,9 @@ public:
 int RunGui(char* Argv0, const std::vector<std::string>& Params)
 {
     const TStartSwitches start = ParseStartSwitches(Params);
-    TAutomationServerLayer server(start);
     if (start.RegServer || start.UnregServer) {
         // Registration ends the program at once, without a window.
+        TAutomationServerLayer server(start);
         std::string why;
         const bool ok = start.RegServer ? server.Register(why) : server.Unregister(why);
         if (!ok)
@@ -52,8 +53,20 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
         return ok ? 0 : 1;
     }
 
+    // A program the bus started finds its bus in the starter's variables.
+    if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        const char* type = std::getenv("DBUS_STARTER_BUS_TYPE");
+        const char* address = std::getenv("DBUS_STARTER_ADDRESS");
+        if (type && address && std::string(type) == "session")
+            setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+    }
+
     const bool display = std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
-    if (!display) {
+    if (!display && start.Automation) {
+        // A server without a display still serves its clients: reports
+        // loaded, printed and saved as PDF, windows never seen.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    } else if (!display) {
         std::fprintf(stderr,
                      "quillard: there is no display to show the preview on (DISPLAY is not set).\n"
                      "Try 'quillard --help' for the options that work without one.\n");
@@ -72,9 +85,13 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
     bool namesReport = false;
-    for (const std::string& p : Params)
-        namesReport = namesReport || ClassifyParameter(p) == TSwitch::ReportPath;
-    if (Unattended() && !namesReport) {
+    for (const std::string& p : Params) {
+        const TSwitch kind = ClassifyParameter(p);
+        // The registration switches need no report either.
+        namesReport = namesReport || kind == TSwitch::ReportPath || kind == TSwitch::Register ||
+                      kind == TSwitch::Unregister;
+    }
+    if (Unattended() && !namesReport && !start.Automation) {
         // Nobody could answer the open-document window.
         std::fprintf(stderr, "quillard: no report named\n");
         return 2;
@@ -92,6 +109,31 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
     auto openDocument = std::make_unique<TfrmOpenDocument>();
     previewer->frmOpenDocument = openDocument.get();
     services.BeforePump = [p = previewer.get()] { p->SyncGauges(); };
+
+    previewer->NobodyToAsk = Unattended();
+
+    TAutomationServerLayer& server = previewer->AutomationServer;
+    if (!start.NoRegServer) {
+        // A registered server is registered again on every start, so the
+        // bus starts the program from where it is now.
+        if (TAutomationServerLayer::IsRegistered()) {
+            std::string why;
+            if (!server.Register(why))
+                std::fprintf(stderr, "quillard: the automation server's registration was not renewed: %s\n",
+                             why.c_str());
+        }
+        std::string why;
+        if (!server.Publish(previewer.get(), QDBusConnection::sessionBus(), why) && start.Automation) {
+            // Nobody could reach a server without its name.
+            std::fprintf(stderr, "quillard: the automation server cannot start: %s\n", why.c_str());
+            services.BeforePump = nullptr;
+            previewer.reset();
+            openDocument.reset();
+            SetPrinterLayer(nullptr);
+            SetUserServices(nullptr);
+            return 1;
+        }
+    }
 
     if (server.StandAlone())
         previewer->show();

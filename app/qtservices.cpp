@@ -112,6 +112,18 @@ TMsgResult TQtUserServices::MessageBox(const std::string& Text, const std::strin
     }
 }
 
+bool AskWarning(const std::string& Text, const std::string& Caption)
+{
+    if (Unattended() || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        std::fprintf(stderr, "%s: %s [No]\n", Caption.c_str(), MessageText(Text).toLocal8Bit().constData());
+        return false;
+    }
+    QMessageBox box(QMessageBox::Warning, MessageText(Caption), MessageText(Text), QMessageBox::Yes | QMessageBox::No,
+                    QApplication::activeWindow());
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void TQtUserServices::ProcessMessages()
 {
     // Reading the clock costs more than a short line of the report takes to

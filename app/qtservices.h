@@ -26,6 +26,10 @@ std::string PathFromQ(const QString& Path);
 // offscreen platform.
 bool Unattended();
 
+// A warning question with Yes and No, No the default; true for Yes.
+// Unattended, the question goes to stderr and the default (No) is taken.
+bool AskWarning(const std::string& Text, const std::string& Caption);
+
 class TQtUserServices : public IUserServices {
 public:
     // A modal message box with Caption as its title. Unattended, the message

@@ -36,6 +36,9 @@ TSwitch ClassifyParameter(const std::string& Param)
         return TSwitch::Preview;
     if (p == "/PRINT" || p == "/P" || p == "--PRINT")
         return TSwitch::Print;
+    // The automation server layer's own switches are not report paths.
+    if (p == "/AUTOMATION" || p == "/EMBEDDING" || p == "/REGSERVER" || p == "/UNREGSERVER" || p == "/NOREGSERVER")
+        return TSwitch::Ignored;
     if (Param.empty() || Param[0] == '-')
         return TSwitch::Ignored;
     return TSwitch::ReportPath;

@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev libgif-dev zlib1g-dev
           fonts-liberation2 fontconfig libgtest-dev libgmock-dev
-          libcups2-dev cups-daemon cups-client cups-filters poppler-utils qpdf python3 tinyproxy)
+          libcups2-dev cups-daemon cups-client cups-filters poppler-utils qpdf
+          dbus-daemon libglib2.0-bin python3 tinyproxy)
 packages_only=false
 if [ "${1:-}" = "--packages-only" ]; then
   packages_only=true

@@ -1,5 +1,7 @@
 // Test entry: a widget application on Qt's offscreen platform (fonts, raster
 // painting and the preview's windows need one), then every GoogleTest case.
+#include "tests/modal.h"
+
 #include <QApplication>
 #include <gtest/gtest.h>
 #include <cstdlib>
@@ -10,5 +12,11 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    // A window test that ends before its dialog showed leaves no answer
+    // waiting for the next test's dialogs.
+    struct TCancelAnswers : ::testing::EmptyTestEventListener {
+        void OnTestEnd(const ::testing::TestInfo&) override { quillard::test::CancelModalAnswers(); }
+    };
+    ::testing::UnitTest::GetInstance()->listeners().Append(new TCancelAnswers);
     return RUN_ALL_TESTS();
 }

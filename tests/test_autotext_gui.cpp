@@ -2,6 +2,7 @@
 // click on the page and a shape drawn with the mouse end up in the report
 // file and on the page shown afterwards.
 #include "tests/testutil.h"
+#include "tests/modal.h"
 
 #include "app/AddText.h"
 #include "app/EditText.h"
@@ -70,20 +71,6 @@ protected:
         W->FormActivate();
     }
 
-    // Runs Answer on the next modal window to appear.
-    static void WhenModal(std::function<void(QWidget*)> Answer)
-    {
-        auto* poll = new QTimer;
-        poll->setInterval(10);
-        QObject::connect(poll, &QTimer::timeout, [poll, Answer] {
-            if (QWidget* w = QApplication::activeModalWidget()) {
-                poll->stop();
-                poll->deleteLater();
-                Answer(w);
-            }
-        });
-        poll->start();
-    }
 
     void Mouse(QEvent::Type Type, QPoint At, Qt::MouseButtons Held)
     {

@@ -4,6 +4,7 @@
 // triple-click, printing as far as this build goes, and the end of the
 // program with its clean-up and settings.
 #include "tests/testutil.h"
+#include "tests/modal.h"
 
 #include "app/About.h"
 #include "app/OpenDoc.h"
@@ -84,7 +85,12 @@ protected:
         Globals().ZoomLevel = 75;
         Globals().Scale = 1.0;
         SetUserServices(&Services);
+        // Registration of the automation server goes into the test's folder.
+        if (const char* d = std::getenv("XDG_DATA_HOME"))
+            OldDataHome = d;
+        setenv("XDG_DATA_HOME", Dir.filePath("data").toLocal8Bit().constData(), 1);
     }
+    std::string OldDataHome;
 
     void TearDown() override
     {
@@ -94,6 +100,10 @@ protected:
         Globals().Scale = 1.0;
         Globals().ZoomLevel = 75;
         Globals().UseLineDrawFont = false;
+        if (OldDataHome.empty())
+            unsetenv("XDG_DATA_HOME");
+        else
+            setenv("XDG_DATA_HOME", OldDataHome.c_str(), 1);
     }
 
     std::string Write(const std::string& Bytes, const std::string& Name = "REPORT.TXT")
@@ -148,21 +158,6 @@ protected:
         return W->PageBitmap->Image() == ReferencePage(W->ReportFileName, Page, W->Renderer->GetScale());
     }
 
-    // Runs Answer on the next modal window to appear (start-up lets
-    // messages run before it shows one).
-    static void WhenModal(std::function<void(QWidget*)> Answer)
-    {
-        auto* poll = new QTimer;
-        poll->setInterval(10);
-        QObject::connect(poll, &QTimer::timeout, [poll, Answer] {
-            if (QWidget* w = QApplication::activeModalWidget()) {
-                poll->stop();
-                poll->deleteLater();
-                Answer(w);
-            }
-        });
-        poll->start();
-    }
 
     bool HasMessage(const std::string& Caption, const std::string& Text) const
     {
@@ -310,23 +305,34 @@ TEST_F(GuiTest, LaterReportPathReplacesAnEarlierOne)
     EXPECT_FALSE(std::filesystem::exists(b));
 }
 
-TEST_F(GuiTest, RegisterAloneReportsFailureAndEndsBeforeAnyRenderer)
+TEST_F(GuiTest, RegisterAloneReportsAndEndsBeforeAnyRenderer)
 {
     Start({"/R"});
     EXPECT_TRUE(Ended);
-    EXPECT_EQ(EndCode, 1);
+    EXPECT_EQ(EndCode, 0);
     ASSERT_EQ(Services.Messages.size(), 1u);
-    EXPECT_EQ(Services.Messages[0].Text, "Register Server Not Successfull!");
+    EXPECT_EQ(Services.Messages[0].Text, "Register Server Successfull!");
     EXPECT_EQ(Services.Messages[0].Caption, "");
     EXPECT_EQ(W->Renderer, nullptr);
+    EXPECT_TRUE(QFileInfo::exists(Dir.filePath("data/dbus-1/services/com.merrowgate.Quillard.service")));
 }
 
 TEST_F(GuiTest, UnregisterWithAReportReportsAndGoesOnToThePreview)
 {
     Start({"/UNREG", Write(PagedReport(2))});
     EXPECT_FALSE(Ended);
-    EXPECT_TRUE(HasMessage("", "Unregister Server Not Successfull!"));
+    EXPECT_TRUE(HasMessage("", "Unregister Server Successfull!"));
     EXPECT_EQ(W->PageCount, 2);
+}
+
+TEST_F(GuiTest, RegisterIntoAFolderThatCannotBeMadeSaysItFailed)
+{
+    Write("a file where the data folder should be", "blocked");
+    setenv("XDG_DATA_HOME", Dir.filePath("blocked").toLocal8Bit().constData(), 1);
+    Start({"/REGSVR", Write(PagedReport(1))});
+    EXPECT_FALSE(Ended);
+    EXPECT_TRUE(HasMessage("", "Register Server Not Successfull!"));
+    EXPECT_EQ(W->PageCount, 1);
 }
 
 // Printing on real printers is in test_gui_print.cpp; here there is none.

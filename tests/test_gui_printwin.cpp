@@ -3,6 +3,7 @@
 // sizes and monochrome box filled by the load, the system's print dialog,
 // and the warnings without printers.
 #include "tests/printtest.h"
+#include "tests/modal.h"
 
 #include "app/OpenDoc.h"
 #include "app/Preview.h"
@@ -25,20 +26,6 @@ std::string Report(const std::string& Header = "")
     return r;
 }
 
-// Runs Answer on the next modal window to appear.
-void WhenModal(std::function<void(QWidget*)> Answer)
-{
-    auto* poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, Answer] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            poll->stop();
-            poll->deleteLater();
-            Answer(w);
-        }
-    });
-    poll->start();
-}
 
 // The preview started as the program does, on the spooler's printers.
 class PrintWindowTest : public PrintTest {

@@ -142,6 +142,10 @@ TRun Quillard(const QStringList& Args, bool Offscreen, const QString& ConfigHome
     if (Offscreen)
         env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_CONFIG_HOME", ConfigHome);
+    // Registration goes beside the settings, and no bus of this machine is
+    // touched.
+    env.insert("XDG_DATA_HOME", ConfigHome + "-data");
+    env.remove("DBUS_SESSION_BUS_ADDRESS");
     if (!CupsServer.isEmpty())
         env.insert("CUPS_SERVER", CupsServer);
     p.setProcessEnvironment(env);
@@ -196,11 +200,16 @@ TEST_F(ProgramTest, UnattendedWithoutAReportEndsInsteadOfAsking)
     EXPECT_NE(r.Err.find("no report named"), std::string::npos) << r.Err;
 }
 
-TEST_F(ProgramTest, RegServerEndsAtOnceAndSaysRegistrationIsMissing)
+TEST_F(ProgramTest, RegServerAndUnregServerEndAtOnce)
 {
+    const std::string service =
+        Dir.filePath("config-data/dbus-1/services/com.merrowgate.Quillard.service").toStdString();
     TRun r = Quillard({"-RegServer"}, false, Dir.filePath("config"));
-    EXPECT_EQ(r.Code, 1);
-    EXPECT_NE(r.Err.find("no automation server"), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_TRUE(std::filesystem::exists(service));
+    r = Quillard({"/UNREGSERVER"}, false, Dir.filePath("config"));
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    EXPECT_FALSE(std::filesystem::exists(service));
 }
 
 TEST_F(ProgramTest, UnknownLongOptionIsAnError)

@@ -1,0 +1,318 @@
+#include "app/automation.h"
+
+#include "app/Preview.h"
+#include "app/Printwin.h"
+#include "app/loading.h"
+#include "app/qtservices.h"
+#include "engine/globals.h"
+#include "engine/markup.h"
+#include "engine/printer.h"
+#include "surfaces/helpers.h"
+
+#include <QScrollBar>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace quillard {
+
+namespace {
+
+// Writes Bytes into the file Path, which exists and is empty; false with the
+// reason in Why.
+bool WriteWhole(const std::string& Path, const std::string& Bytes, std::string& Why)
+{
+    const int fd = ::open(Path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) {
+        Why = std::strerror(errno);
+        return false;
+    }
+    size_t done = 0;
+    while (done < Bytes.size()) {
+        const ssize_t n = ::write(fd, Bytes.data() + done, Bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            Why = std::strerror(n < 0 ? errno : ENOSPC);
+            ::close(fd);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (::close(fd) != 0) {
+        Why = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// Window geometry is asked of a normal window: a maximised one is restored
+// first, so that the values a client sets stay.
+void Unmaximise(TfrmPreviewer& W)
+{
+    if (W.windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        W.setWindowState(W.windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Printing and the printer
+
+void TQuillardX::Print()
+{
+    W.EnsureEngine();
+    if (W.Renderer->FileName.empty()) {
+        // A report named while the window was hidden loads now.
+        if (W.ReportFileName.empty() || !W.LoadFile())
+            throw TAutomationError("There is no report to print.");
+    }
+    W.DoPrint();
+    if (W.PrintFailed)
+        throw TAutomationError(Globals().LastErrorMessage.empty() ? std::string("The report was not printed.")
+                                                                  : Globals().LastErrorMessage);
+}
+
+int TQuillardX::NumberOfCopies()
+{
+    W.EnsureEngine();
+    return W.frmPrintWindow->spnCopies->value();
+}
+
+void TQuillardX::SetNumberOfCopies(int Value)
+{
+    W.EnsureEngine();
+    if (Value >= 1 && Value <= 99)
+        W.frmPrintWindow->spnCopies->setValue(Value);
+}
+
+std::string TQuillardX::PrinterName()
+{
+    const int index = Printer().PrinterIndex();
+    const std::vector<std::string> names = Printer().Printers();
+    return index >= 0 && index < static_cast<int>(names.size()) ? names[static_cast<size_t>(index)] : std::string();
+}
+
+int TQuillardX::PrinterIndex() { return Printer().PrinterIndex(); }
+
+void TQuillardX::SetPrinterIndex(int Value)
+{
+    if (Value >= 0 && Value < Printer().Count())
+        Printer().SetPrinterIndex(Value);
+}
+
+std::string TQuillardX::Printers(int Index)
+{
+    const std::vector<std::string> names = Printer().Printers();
+    return Index >= 0 && Index < static_cast<int>(names.size()) ? names[static_cast<size_t>(Index)] : std::string();
+}
+
+int TQuillardX::PrinterCount() { return Printer().Count(); }
+
+std::string TQuillardX::PrintTitle()
+{
+    W.EnsureEngine();
+    return W.Renderer->JobTitle;
+}
+
+void TQuillardX::SetPrintTitle(const std::string& Value)
+{
+    W.EnsureEngine();
+    W.Renderer->JobTitle = Value;
+}
+
+int TQuillardX::PrinterPageWidth() { return Printer().PageWidth(); }
+int TQuillardX::PrinterPageHeight() { return Printer().PageHeight(); }
+
+double TQuillardX::PrinterPageWidth_IN()
+{
+    W.EnsureEngine();
+    return W.Renderer->PrintableWidth;
+}
+
+double TQuillardX::PrinterPageHeight_IN()
+{
+    W.EnsureEngine();
+    return W.Renderer->PrintableHeight;
+}
+
+int TQuillardX::PrinterNonPrintableX()
+{
+    W.EnsureEngine();
+    return static_cast<int>(std::lround(W.Renderer->OffsetXPx));
+}
+
+int TQuillardX::PrinterNonPrintableY()
+{
+    W.EnsureEngine();
+    return static_cast<int>(std::lround(W.Renderer->OffsetYPx));
+}
+
+double TQuillardX::PrinterNonPrintableX_IN()
+{
+    W.EnsureEngine();
+    return W.Renderer->LeftOffset;
+}
+
+double TQuillardX::PrinterNonPrintableY_IN()
+{
+    W.EnsureEngine();
+    return W.Renderer->TopOffset;
+}
+
+bool TQuillardX::CloseAfterPrint() { return W.CloseAfterPrint; }
+void TQuillardX::SetCloseAfterPrint(bool Value) { W.CloseAfterPrint = Value; }
+
+bool TQuillardX::PrintEnabled()
+{
+    return W.cmdPrint->isEnabled() || W.mnuPrint->isEnabled() || W.mnuPrintSetup->isEnabled();
+}
+
+void TQuillardX::SetPrintEnabled(bool Value)
+{
+    W.cmdPrint->setVisible(Value);
+    W.cmdPrint->setEnabled(Value);
+    W.mnuPrint->setVisible(Value);
+    W.mnuPrint->setEnabled(Value);
+    W.mnuPrintSetup->setVisible(Value);
+    W.mnuPrintSetup->setEnabled(Value);
+}
+
+// ---------------------------------------------------------------------------
+// The window
+
+void TQuillardX::Close() { W.QuitQuillard(); }
+
+bool TQuillardX::Visible() { return W.isVisible(); }
+
+void TQuillardX::SetVisible(bool Value)
+{
+    if (!Value) {
+        W.hide();
+        return;
+    }
+    W.show();
+    W.raise();
+    W.activateWindow();
+    // The first showing runs the start-up (and loads the report) before
+    // the client's next call.
+    if (W.FirstActivation)
+        W.FormActivate();
+}
+
+int TQuillardX::LoadFile(const std::string& FileName)
+{
+    // The report shown so far goes as when another report is opened: a
+    // report that was to be deleted at the end (a text handed over by
+    // LoadReport, or one named with "/D") is deleted now, and the new one
+    // is the client's own file, never deleted.
+    W.CleanUpFiles();
+    W.DeleteReportOnExit = false;
+    W.ReportFileName = FileName;
+    if (W.isVisible() && !W.FirstActivation)
+        return W.LoadFile() ? 1 : 0;
+    return 0;
+}
+
+int TQuillardX::LoadReport(const std::string& Text)
+{
+    const std::string name = MakeTempFileName();
+    if (name.empty())
+        throw TAutomationError("No temporary file could be made for the report.");
+    std::string why;
+    if (!WriteWhole(name, Text, why)) {
+        std::remove(name.c_str());
+        throw TAutomationError("The report could not be written to " + name + ": " + why);
+    }
+    W.CleanUpFiles();
+    W.ReportFileName = name;
+    W.DeleteReportOnExit = true;
+    if (W.isVisible() && !W.FirstActivation)
+        return W.LoadFile() ? 1 : 0;
+    return 1;
+}
+
+int TQuillardX::Pages() { return W.PageCount; }
+int TQuillardX::CurrentPage() { return W.CurrentPage; }
+void TQuillardX::SetCurrentPage(int Value) { W.edtPageNum->setText(QString::number(Value)); }
+
+int TQuillardX::Zoom() { return LeadingNumber(W.edtZoom->text(), 100); }
+
+void TQuillardX::SetZoom(int Value) { W.edtZoom->setText(QString::number(Value)); }
+
+int TQuillardX::Top() { return W.pos().y(); }
+int TQuillardX::Left() { return W.pos().x(); }
+int TQuillardX::Height() { return W.frameGeometry().height(); }
+int TQuillardX::Width() { return W.frameGeometry().width(); }
+
+void TQuillardX::SetTop(int Value)
+{
+    Unmaximise(W);
+    W.move(W.pos().x(), Value);
+}
+
+void TQuillardX::SetLeft(int Value)
+{
+    Unmaximise(W);
+    W.move(Value, W.pos().y());
+}
+
+void TQuillardX::SetHeight(int Value)
+{
+    Unmaximise(W);
+    const int frame = W.frameGeometry().height() - W.height();
+    W.resize(W.width(), std::max(1, Value - frame));
+}
+
+void TQuillardX::SetWidth(int Value)
+{
+    Unmaximise(W);
+    const int frame = W.frameGeometry().width() - W.width();
+    W.resize(std::max(1, Value - frame), W.height());
+}
+
+int TQuillardX::VerticalScrollPosition() { return W.ScrollBox1->verticalScrollBar()->value(); }
+int TQuillardX::HorizontalScrollPosition() { return W.ScrollBox1->horizontalScrollBar()->value(); }
+void TQuillardX::SetVerticalScrollPosition(int Value) { W.ScrollBox1->verticalScrollBar()->setValue(Value); }
+void TQuillardX::SetHorizontalScrollPosition(int Value) { W.ScrollBox1->horizontalScrollBar()->setValue(Value); }
+
+// ---------------------------------------------------------------------------
+// Files and the rest
+
+std::string TQuillardX::Version() { return ShortVersion(FileVersionValue("FileVersion")); }
+
+int TQuillardX::SaveAsPDF(const std::string& Path)
+{
+    int result = 100;
+    // At most the first 255 characters of the path.
+    const std::string path = PathFromQ(PathToQ(Path).left(255));
+    const bool wasVisible = W.isVisible();
+    try {
+        SetVisible(true);
+        W.EnsureEngine();
+        if (W.frmLoading)
+            W.frmLoading->Gauge1->Reset();
+        result = W.Renderer->MakePDF(W.frmLoading ? &W.frmLoading->Gauge1->Gauge : nullptr, path);
+        W.SyncGauges();
+    } catch (const std::exception& e) {
+        Globals().LastErrorMessage = e.what();
+        result = 2;
+    }
+    // The job drew on a surface of its own: the preview page is drawn again.
+    if (!W.PageBitmap && !W.Terminated && !W.FirstActivation)
+        W.Render();
+    if (!wasVisible)
+        W.hide();
+    return result;
+}
+
+std::string TQuillardX::LastErrorMessage() { return Globals().LastErrorMessage; }
+
+std::string QuillardXSpanText(int Index) { return "This would be the text in span " + std::to_string(Index); }
+
+}  // namespace quillard

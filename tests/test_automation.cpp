@@ -1,0 +1,747 @@
+// The automation server: the members of IQuillardX acting on the main window,
+// the object on a real private session bus called by gdbus, the life of a
+// process the bus started, registration and activation, and a whole session
+// driven from a shell script, printing to a private cupsd.
+#include "tests/dbussession.h"
+#include "tests/printtest.h"
+#include "tests/testutil.h"
+
+#include "app/OpenDoc.h"
+#include "app/Preview.h"
+#include "app/Printwin.h"
+#include "app/autoserver.h"
+#include "app/automation.h"
+#include "engine/markup.h"
+#include "surfaces/helpers.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+namespace quillard::test {
+namespace {
+
+std::string Pages(int N, const std::string& Word = "Page")
+{
+    std::string s;
+    for (int p = 1; p <= N; ++p) {
+        if (p > 1)
+            s += "\f";
+        s += Word + " " + std::to_string(p) + " of the automated report\r\n";
+    }
+    return s;
+}
+
+// Waits until Done holds, letting events run; false after TimeoutMs.
+template <typename F>
+bool WaitFor(F Done, int TimeoutMs = 20000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!Done()) {
+        if (t.elapsed() > TimeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qWait(5);
+    }
+    return true;
+}
+
+std::vector<std::string> FilesIn(const QString& Dir)
+{
+    std::vector<std::string> out;
+    for (const QString& f : QDir(Dir).entryList(QDir::Files))
+        out.push_back(f.toStdString());
+    return out;
+}
+
+// The main window as a client finds it: made by the program entry, never
+// shown, its start-up not run.
+class AutomationTest : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    TRecordingServices Services;
+    std::unique_ptr<TfrmOpenDocument> OpenDocument;
+    std::unique_ptr<TfrmPreviewer> W;
+    std::unique_ptr<TQuillardX> X;
+    bool Ended = false;
+    std::string OldTemp;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(Dir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
+        InstallFontSubstitutions();
+        Globals().PrinterWarningShown = true;
+        TfrmPrintWindow::NoPrinterWarningShown = true;
+        Globals().ZoomLevel = 75;
+        Globals().Scale = 1.0;
+        Globals().LastErrorMessage.clear();
+        SetUserServices(&Services);
+        if (const char* t = std::getenv("TEMP"))
+            OldTemp = t;
+        QDir().mkpath(Dir.filePath("tmp"));
+        setenv("TEMP", Dir.filePath("tmp").toLocal8Bit().constData(), 1);
+    }
+
+    void TearDown() override
+    {
+        X.reset();
+        W.reset();
+        OpenDocument.reset();
+        SetUserServices(nullptr);
+        Globals().Scale = 1.0;
+        if (OldTemp.empty())
+            unsetenv("TEMP");
+        else
+            setenv("TEMP", OldTemp.c_str(), 1);
+    }
+
+    std::string Write(const std::string& Bytes, const std::string& Name = "REPORT.TXT")
+    {
+        const std::string path = Dir.filePath(QString::fromStdString(Name)).toStdString();
+        std::ofstream(path, std::ios::binary) << Bytes;
+        return path;
+    }
+
+    void Create(std::vector<std::string> Params = {"-AUTOMATION"})
+    {
+        W = std::make_unique<TfrmPreviewer>(std::move(Params));
+        OpenDocument = std::make_unique<TfrmOpenDocument>();
+        W->frmOpenDocument = OpenDocument.get();
+        W->NobodyToAsk = true;
+        W->OnTerminate = [this](int) { Ended = true; };
+        X = std::make_unique<TQuillardX>(*W);
+    }
+
+    std::vector<std::string> TempFiles() { return FilesIn(Dir.filePath("tmp")); }
+};
+
+TEST_F(AutomationTest, CopiesBetweenOneAndNinetyNineAreTakenOthersIgnored)
+{
+    Create();
+    struct {
+        int Put, Expected;
+    } cases[] = {{5, 5}, {100, 5}, {99, 99}, {0, 99}, {-1, 99}, {1, 1}, {1000, 1}};
+    for (const auto& c : cases) {
+        X->SetNumberOfCopies(c.Put);
+        EXPECT_EQ(X->NumberOfCopies(), c.Expected) << "put " << c.Put;
+    }
+    // The print window the client set stays the window of the start-up.
+    TfrmPrintWindow* made = W->frmPrintWindow;
+    X->LoadReport(Pages(1));
+    X->SetVisible(true);
+    EXPECT_EQ(W->frmPrintWindow, made);
+    EXPECT_EQ(X->NumberOfCopies(), 1);
+}
+
+TEST_F(AutomationTest, ZoomIsTheLeadingDigitsOfTheZoomBoxOrAHundred)
+{
+    Create();
+    struct {
+        const char* Text;
+        int Zoom;
+    } cases[] = {{"abc", 100}, {"", 100}, {"150", 150}, {"75%", 75}, {"99999999999999", INT_MAX}};
+    for (const auto& c : cases) {
+        const QSignalBlocker block(W->edtZoom);
+        W->edtZoom->setText(QString::fromLatin1(c.Text));
+        EXPECT_EQ(X->Zoom(), c.Zoom) << c.Text;
+    }
+}
+
+TEST_F(AutomationTest, LoadFileOnAHiddenWindowLoadsWhenTheWindowFirstShows)
+{
+    const std::string first = Write(Pages(3), "FIRST.TXT");
+    const std::string second = Write(Pages(2, "Second"), "SECOND.TXT");
+    Create();
+    EXPECT_EQ(X->LoadFile(first), 0);
+    EXPECT_EQ(X->Pages(), 0);
+    X->SetVisible(true);
+    EXPECT_TRUE(X->Visible());
+    EXPECT_EQ(X->Pages(), 3);
+    EXPECT_EQ(W->Renderer->FileName, first);
+
+    // Shown before, hidden now: the name is stored and waits for another
+    // LoadFile once the window is visible again.
+    X->SetVisible(false);
+    EXPECT_EQ(X->LoadFile(second), 0);
+    X->SetVisible(true);
+    EXPECT_EQ(W->Renderer->FileName, first);
+    EXPECT_EQ(X->LoadFile(second), 1);
+    EXPECT_EQ(X->Pages(), 2);
+    EXPECT_EQ(X->LoadFile(Dir.filePath("NONE.TXT").toStdString()), 0);
+    EXPECT_FALSE(Ended);
+}
+
+TEST_F(AutomationTest, LoadReportWritesTheTextToATemporaryReportDeletedAtTheEnd)
+{
+    Create();
+    const std::string text = "{INIT VER=1}\r\nFirst page\fSecond page \x80 without a line end";
+    EXPECT_EQ(X->LoadReport(text), 1);
+    ASSERT_EQ(TempFiles().size(), 1u);
+    const std::string name = TempFiles()[0];
+    EXPECT_TRUE(std::regex_match(name, std::regex("QX[0-9]+\\.TMP"))) << name;
+    EXPECT_EQ(ReadFile(Dir.filePath("tmp/" + QString::fromStdString(name)).toStdString()), text);
+    X->SetVisible(true);
+    EXPECT_EQ(X->Pages(), 2);
+    // Visible now: the next text loads at once, and the first file goes.
+    EXPECT_EQ(X->LoadReport(Pages(4)), 1);
+    EXPECT_EQ(X->Pages(), 4);
+    EXPECT_EQ(TempFiles().size(), 1u);
+    W.reset();
+    EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(AutomationTest, LoadFileAfterLoadReportNeverDeletesTheClientsFile)
+{
+    const std::string own = Write(Pages(2), "OWN.TXT");
+    Create();
+    X->LoadReport(Pages(1));
+    X->SetVisible(true);
+    EXPECT_EQ(X->LoadFile(own), 1);
+    EXPECT_TRUE(TempFiles().empty());
+    W.reset();
+    EXPECT_TRUE(std::filesystem::exists(own));
+}
+
+TEST_F(AutomationTest, SaveAsPdfShowsAHiddenWindowWhileWritingAndHidesItAgain)
+{
+    Create();
+    X->LoadReport(Pages(3));
+    const std::string pdf = Dir.filePath("OUT.PDF").toStdString();
+    bool shownWhileWriting = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] { shownWhileWriting = shownWhileWriting || X->Visible(); });
+    probe.start(0);
+    EXPECT_EQ(X->SaveAsPDF(pdf), 0);
+    probe.stop();
+    EXPECT_TRUE(shownWhileWriting);
+    EXPECT_FALSE(X->Visible());
+    EXPECT_EQ(X->Pages(), 3);
+    const std::string text = RunProgram("pdftotext", {pdf, "-"});
+    EXPECT_NE(text.find("Page 3 of the automated report"), std::string::npos) << text;
+
+    // A failed job gives its code and says why.
+    EXPECT_NE(X->SaveAsPDF(Dir.filePath("missing/OUT.PDF").toStdString()), 0);
+    EXPECT_FALSE(X->LastErrorMessage().empty());
+}
+
+TEST_F(AutomationTest, SaveAsPdfTakesTheFirst255CharactersOfThePath)
+{
+    Create();
+    X->LoadReport(Pages(1));
+    std::string path = Dir.path().toStdString() + "/";
+    path += std::string(255 - path.size() - 4, 'p') + ".PDF";
+    ASSERT_EQ(path.size(), 255u);
+    EXPECT_EQ(X->SaveAsPDF(path + "-this-part-is-dropped"), 0) << X->LastErrorMessage();
+    EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST_F(AutomationTest, PageWindowAndPrintControls)
+{
+    Create();
+    X->LoadReport(Pages(3));
+    X->SetVisible(true);
+    X->SetCurrentPage(3);
+    EXPECT_EQ(X->CurrentPage(), 3);
+    X->SetCurrentPage(9);
+    EXPECT_EQ(X->CurrentPage(), 3);
+    X->SetZoom(150);
+    EXPECT_EQ(X->Zoom(), 150);
+    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), 1.5);
+
+    X->SetLeft(40);
+    X->SetTop(30);
+    X->SetWidth(500);
+    X->SetHeight(400);
+    EXPECT_EQ(X->Left(), 40);
+    EXPECT_EQ(X->Top(), 30);
+    EXPECT_EQ(X->Width(), 500);
+    EXPECT_EQ(X->Height(), 400);
+    X->SetVerticalScrollPosition(50);
+    EXPECT_EQ(X->VerticalScrollPosition(), 50);
+
+    EXPECT_TRUE(X->PrintEnabled());
+    X->SetPrintEnabled(false);
+    EXPECT_FALSE(X->PrintEnabled());
+    EXPECT_FALSE(W->cmdPrint->isVisibleTo(W.get()));
+    EXPECT_FALSE(W->mnuPrint->isVisible());
+    EXPECT_FALSE(W->mnuPrintSetup->isVisible());
+    X->SetPrintEnabled(true);
+    EXPECT_TRUE(W->cmdPrint->isEnabled() && W->mnuPrint->isEnabled() && W->mnuPrintSetup->isEnabled());
+
+    X->SetCloseAfterPrint(true);
+    EXPECT_TRUE(W->CloseAfterPrint);
+    X->SetPrintTitle("Client title");
+    EXPECT_EQ(X->PrintTitle(), "Client title");
+    EXPECT_TRUE(std::regex_match(X->Version(), std::regex("[0-9]+\\.[0-9]+"))) << X->Version();
+    EXPECT_EQ(QuillardXSpanText(7), "This would be the text in span 7");
+}
+
+TEST_F(AutomationTest, PrintWithoutAReportOrPrinterIsAnError)
+{
+    Create();
+    EXPECT_THROW(X->Print(), TAutomationError);
+    X->LoadReport(Pages(1));
+    // No printer in this test: the job fails and the client hears of it.
+    EXPECT_THROW(X->Print(), TAutomationError);
+    EXPECT_FALSE(Ended);
+}
+
+// ---------------------------------------------------------------------------
+// Printers of a real spooler
+
+class AutomationPrinterTest : public PrintTest {};
+
+TEST_F(AutomationPrinterTest, PrinterListIndexAndMetricsComeFromTheSpooler)
+{
+    Layer = std::make_unique<TCupsPrinterLayer>();
+    SetPrinterLayer(Layer.get());
+    TfrmPrintWindow::NoPrinterWarningShown = true;
+    TfrmPreviewer w({"-AUTOMATION"});
+    w.NobodyToAsk = true;
+    w.OnTerminate = [](int) {};
+    TQuillardX x(w);
+    w.EnsureEngine();
+    ASSERT_EQ(x.PrinterCount(), 3);
+    std::vector<std::string> names;
+    for (int i = 0; i < x.PrinterCount(); ++i)
+        names.push_back(x.Printers(i));
+    EXPECT_EQ(x.Printers(x.PrinterCount()), "");
+    EXPECT_EQ(x.Printers(-1), "");
+    EXPECT_EQ(x.PrinterName(), "FILEPDF");
+
+    const int trays = static_cast<int>(std::find(names.begin(), names.end(), "TRAYS") - names.begin());
+    ASSERT_LT(trays, 3);
+    x.SetPrinterIndex(trays);
+    EXPECT_EQ(x.PrinterIndex(), trays);
+    EXPECT_EQ(x.PrinterName(), "TRAYS");
+    x.SetPrinterIndex(3);
+    EXPECT_EQ(x.PrinterIndex(), trays);
+    x.SetPrinterIndex(-1);
+    EXPECT_EQ(x.PrinterIndex(), trays);
+
+    // A4 at 300 dpi with 12 points of margin left and top.
+    EXPECT_EQ(x.PrinterPageWidth(), Layer->PageWidth());
+    EXPECT_EQ(x.PrinterPageHeight(), Layer->PageHeight());
+    w.Renderer->GetCapacities();
+    EXPECT_EQ(x.PrinterNonPrintableX(), 50);
+    EXPECT_EQ(x.PrinterNonPrintableY(), 50);
+    EXPECT_NEAR(x.PrinterNonPrintableX_IN(), 12.0 / 72, 0.01);
+    EXPECT_NEAR(x.PrinterPageWidth_IN(), (583.0 - 12) / 72, 0.01);
+    EXPECT_NEAR(x.PrinterPageHeight_IN(), (830.0 - 24) / 72, 0.01);
+}
+
+// ---------------------------------------------------------------------------
+// The object on a private session bus
+
+class AutomationBusTest : public AutomationTest {
+protected:
+    TDBusSession Bus;
+    QString ConnectionName;
+
+    void SetUp() override
+    {
+        AutomationTest::SetUp();
+        ASSERT_TRUE(Bus.Start(Dir.path(), Dir.filePath("services"), QProcessEnvironment::systemEnvironment()))
+            << Bus.Error();
+        static int serial = 0;
+        ConnectionName = QStringLiteral("automation-test-%1").arg(++serial);
+    }
+
+    void TearDown() override
+    {
+        if (W)
+            W->AutomationServer.Withdraw();
+        QDBusConnection::disconnectFromBus(ConnectionName);
+        Bus.Stop();
+        AutomationTest::TearDown();
+    }
+
+    void Publish(std::vector<std::string> Params = {"-AUTOMATION"})
+    {
+        Create(std::move(Params));
+        std::string why;
+        ASSERT_TRUE(W->AutomationServer.Publish(W.get(), QDBusConnection::connectToBus(Bus.Address(), ConnectionName),
+                                                why))
+            << why;
+    }
+
+    TGdbusResult Call(const QStringList& Args) { return Gdbus(Bus.Address(), Args, true); }
+};
+
+TEST_F(AutomationBusTest, PropertiesAndMethodsAnswerGdbus)
+{
+    Publish();
+    EXPECT_TRUE(W->AutomationServer.Exists());
+    EXPECT_FALSE(W->AutomationServer.StandAlone());
+    struct {
+        QStringList Args;
+        const char* Out;
+    } steps[] = {
+        {QxCall("LoadReport", {"'{INIT VER=1}\\r\\nOne\\fTwo\\fThree'"}), "(1,)"},
+        {QxGet("Pages"), "(<0>,)"},
+        {QxSet("Visible", "true"), "()"},
+        {QxGet("Visible"), "(<true>,)"},
+        {QxGet("Pages"), "(<3>,)"},
+        {QxSet("CurrentPage", "2"), "()"},
+        {QxGet("CurrentPage"), "(<2>,)"},
+        {QxSet("Zoom", "120"), "()"},
+        {QxGet("Zoom"), "(<120>,)"},
+        {QxSet("NumberOfCopies", "100"), "()"},
+        {QxGet("NumberOfCopies"), "(<1>,)"},
+        {QxSet("NumberOfCopies", "99"), "()"},
+        {QxGet("NumberOfCopies"), "(<99>,)"},
+        {QxGet("PrinterCount"), "(<0>,)"},
+        {QxCall("Printers", {"0"}), "('',)"},
+        {QxSet("LastErrorMessage", "'ignored'"), "()"},
+        {QxGet("Document"), "(<objectpath '/QuillardX/Document'>,)"},
+        {QxCall("Document.Span", {"7"}), "(objectpath '/QuillardX/Document/Span/7',)"},
+        {QxCall("Document.Span", {"--", "-3"}), "(objectpath '/QuillardX/Document/Span/m3',)"},
+    };
+    for (const auto& s : steps) {
+        const TGdbusResult r = Call(s.Args);
+        EXPECT_EQ(r.Out, s.Out) << s.Args.join(' ').toStdString() << "\n" << r.Err;
+    }
+    for (const char* span : {"7", "m3"}) {
+        const QString path = QStringLiteral("/QuillardX/Document/Span/") + QLatin1String(span);
+        const QStringList get = {"call", "--session", "--dest", "com.merrowgate.Quillard", "--object-path", path,
+                                 "--method", "org.freedesktop.DBus.Properties.Get",
+                                 "com.merrowgate.Quillard.IQuillardXSpan", "Text"};
+        const std::string index = span[0] == 'm' ? "-3" : "7";
+        EXPECT_EQ(Call(get).Out, "(<'This would be the text in span " + index + "'>,)");
+        QStringList set = get;
+        set[7] = "org.freedesktop.DBus.Properties.Set";
+        set << "<'new text'>";
+        EXPECT_EQ(Call(set).Code, 0);
+        EXPECT_EQ(Call(get).Out, "(<'This would be the text in span " + index + "'>,)");
+    }
+    const TGdbusResult all = Call(QxCall("org.freedesktop.DBus.Properties.GetAll", {"com.merrowgate.Quillard.IQuillardX"}));
+    EXPECT_NE(all.Out.find("'Pages': <3>"), std::string::npos) << all.Out;
+    EXPECT_NE(all.Out.find("'Version': <'"), std::string::npos) << all.Out;
+}
+
+TEST_F(AutomationBusTest, WrongCallsGetTheBusErrors)
+{
+    Publish();
+    struct {
+        QStringList Args;
+        const char* Error;
+    } cases[] = {
+        {QxSet("Zoom", "'abc'"), "org.freedesktop.DBus.Error.InvalidArgs"},
+        {QxSet("Pages", "4"), "org.freedesktop.DBus.Error.PropertyReadOnly"},
+        {QxGet("Colour"), "org.freedesktop.DBus.Error.UnknownProperty"},
+        {QxCall("Explode"), "org.freedesktop.DBus.Error.UnknownMethod"},
+        {QxCall("Print"), "com.merrowgate.Quillard.Error: There is no report to print."},
+        {{"call", "--session", "--dest", "com.merrowgate.Quillard", "--object-path", "/QuillardX/Other", "--method",
+          "org.freedesktop.DBus.Properties.Get", "x", "y"},
+         "org.freedesktop.DBus.Error.UnknownObject"},
+    };
+    for (const auto& c : cases) {
+        const TGdbusResult r = Call(c.Args);
+        EXPECT_NE(r.Code, 0) << c.Args.join(' ').toStdString();
+        EXPECT_NE(r.Err.find(c.Error), std::string::npos) << c.Args.join(' ').toStdString() << "\n" << r.Err;
+    }
+}
+
+TEST_F(AutomationBusTest, IntrospectionListsEveryMember)
+{
+    Publish();
+    const TGdbusResult r = Gdbus(Bus.Address(),
+                                 {"introspect", "--session", "--dest", "com.merrowgate.Quillard", "--object-path",
+                                  "/QuillardX", "--recurse"},
+                                 true);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    for (const char* member :
+         {"Print()", "Printers(in  i nIndex", "Close()", "LoadFile(in  s cFileName", "LoadReport(in  s TextReport",
+          "SaveAsPDF(in  s TextReport", "readwrite i NumberOfCopies", "readonly s PrinterName",
+          "readwrite i PrinterIndex", "readwrite s PrintTitle", "readwrite b Visible", "readonly i PrinterCount",
+          "readonly i Pages", "readwrite i CurrentPage", "readwrite i Zoom", "readwrite i Top", "readwrite i Left",
+          "readwrite i Height", "readwrite i Width", "readwrite i VerticalScrollPosition",
+          "readwrite i HorizontalScrollPosition", "readonly i PrinterPageWidth", "readonly i PrinterPageHeight",
+          "readonly d PrinterPageWidth_IN", "readonly d PrinterPageHeight_IN", "readonly i PrinterNonPrintableX",
+          "readonly i PrinterNonPrintableY", "readonly d PrinterNonPrintableX_IN", "readonly d PrinterNonPrintableY_IN",
+          "readwrite b CloseAfterPrint", "readwrite b PrintEnabled", "readonly s Version", "readonly o Document",
+          "readwrite s LastErrorMessage", "interface com.merrowgate.Quillard.IQuillardXDocument",
+          "Span(in  i index"})
+        EXPECT_NE(r.Out.find(member), std::string::npos) << member;
+}
+
+TEST_F(AutomationBusTest, CallsWaitWhileAPageIsBeingDrawn)
+{
+    Publish();
+    X->LoadReport(Pages(2));
+    X->SetVisible(true);
+    W->Renderer->Rendering = true;
+    QProcess client;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+    client.setProcessEnvironment(env);
+    client.start("gdbus", QxSet("CurrentPage", "2"));
+    QTest::qWait(300);
+    EXPECT_EQ(client.state(), QProcess::Running);
+    EXPECT_EQ(X->CurrentPage(), 1);
+    W->Renderer->Rendering = false;
+    ASSERT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(client.exitCode(), 0);
+    EXPECT_EQ(X->CurrentPage(), 2);
+}
+
+TEST_F(AutomationBusTest, ClientsCountUntilTheyLeaveTheBus)
+{
+    Publish();
+    const QString name = ConnectionName + "-client";
+    {
+        QDBusConnection client = QDBusConnection::connectToBus(Bus.Address(), name);
+        ASSERT_TRUE(client.isConnected());
+        QDBusMessage m = QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX",
+                                                        "org.freedesktop.DBus.Properties", "Get");
+        m << QStringLiteral("com.merrowgate.Quillard.IQuillardX") << QStringLiteral("Pages");
+        const QDBusMessage reply = client.call(m, QDBus::BlockWithGui);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        EXPECT_EQ(W->AutomationServer.ObjectCount(), 1);
+
+        // The user closes the window while the client holds on: asked, and
+        // No keeps the program.
+        int asked = 0;
+        W->ConfirmEndWithClients = [&] {
+            ++asked;
+            return false;
+        };
+        W->show();
+        EXPECT_FALSE(W->close());
+        EXPECT_EQ(asked, 1);
+        EXPECT_FALSE(Ended);
+        W->ConfirmEndWithClients = [&] {
+            ++asked;
+            return true;
+        };
+        EXPECT_TRUE(W->close());
+        EXPECT_EQ(asked, 2);
+        EXPECT_TRUE(Ended);
+    }
+    QDBusConnection::disconnectFromBus(name);
+    EXPECT_TRUE(WaitFor([&] { return W->AutomationServer.ObjectCount() == 0; }));
+}
+
+TEST_F(AutomationBusTest, AProcessTheBusStartedEndsWhenNoClientRemainsAndTheWindowIsHidden)
+{
+    struct {
+        const char* Name;
+        std::vector<std::string> Params;
+        bool Show, Ends;
+    } cases[] = {
+        {"HiddenAutomation", {"-AUTOMATION"}, false, true},
+        {"VisibleAutomation", {"-AUTOMATION"}, true, false},
+        {"StandAlone", {}, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Ended = false;
+        if (W)
+            W->AutomationServer.Withdraw();
+        X.reset();
+        W.reset();
+        QDBusConnection::disconnectFromBus(ConnectionName);
+        ConnectionName += "x";
+        Publish(c.Params);
+        W->AutomationServer.LingerMs = 100;
+        X->LoadReport(Pages(1));
+        if (c.Show)
+            X->SetVisible(true);
+        EXPECT_EQ(Call(QxGet("Pages")).Code, 0);
+        QTest::qWait(600);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(Ended, c.Ends);
+        if (c.Show) {
+            // Closed by a client: hidden, and then it ends.
+            EXPECT_EQ(Call(QxCall("Close")).Code, 0);
+            EXPECT_FALSE(W->isVisible());
+            EXPECT_TRUE(WaitFor([&] { return Ended; }, 5000));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The program itself: registration, activation, and a scripted session
+
+class AutomationProcessTest : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    TDBusSession Bus;
+    QProcessEnvironment Env;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(Dir.isValid());
+        QDir().mkpath(Dir.filePath("tmp"));
+        Env = QProcessEnvironment::systemEnvironment();
+        Env.remove("DISPLAY");
+        Env.remove("DBUS_SESSION_BUS_ADDRESS");
+        Env.insert("QT_QPA_PLATFORM", "offscreen");
+        Env.insert("XDG_DATA_HOME", Dir.filePath("data"));
+        Env.insert("XDG_CONFIG_HOME", Dir.filePath("config"));
+        Env.insert("TEMP", Dir.filePath("tmp"));
+        Env.insert("QUILLARD_AUTOMATION_LINGER_MS", "500");
+        Env.insert("CUPS_SERVER", Dir.filePath("no-spooler"));
+    }
+
+    void StartBus() { ASSERT_TRUE(Bus.Start(Dir.path(), Dir.filePath("data/dbus-1/services"), Env)) << Bus.Error(); }
+
+    int Quillard(const QStringList& Args, std::string* Err = nullptr)
+    {
+        QProcess p;
+        p.setProcessEnvironment(Env);
+        p.start(QUILLARD_BINARY, Args);
+        if (!p.waitForFinished(60000))
+            return -1;
+        if (Err)
+            *Err = p.readAllStandardError().toStdString();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+};
+
+TEST_F(AutomationProcessTest, RegistrationLetsTheBusStartTheProgramOnTheFirstCall)
+{
+    ASSERT_EQ(Quillard({"-REGSERVER"}), 0);
+    const std::string service = ReadFile(Dir.filePath("data/dbus-1/services/com.merrowgate.Quillard.service").toStdString());
+    EXPECT_NE(service.find("[D-BUS Service]\nName=com.merrowgate.Quillard\n"), std::string::npos) << service;
+    EXPECT_NE(service.find(std::string("Exec=") + std::filesystem::canonical(QUILLARD_BINARY).string() +
+                           " -AUTOMATION\n"),
+              std::string::npos)
+        << service;
+    const std::string xml =
+        ReadFile(Dir.filePath("data/dbus-1/interfaces/com.merrowgate.Quillard.IQuillardX.xml").toStdString());
+    EXPECT_NE(xml.find("<property name=\"PrinterPageWidth_IN\" type=\"d\" access=\"read\"/>"), std::string::npos);
+
+    StartBus();
+    EXPECT_FALSE(Bus.HasOwner("com.merrowgate.Quillard"));
+    TGdbusResult r = Gdbus(Bus.Address(), QxCall("LoadReport", {"'Report handed over as text\\r\\n'"}));
+    EXPECT_EQ(r.Out, "(1,)") << r.Err;
+    EXPECT_TRUE(Bus.HasOwner("com.merrowgate.Quillard"));
+    EXPECT_EQ(FilesIn(Dir.filePath("tmp")).size(), 1u);
+    r = Gdbus(Bus.Address(), QxCall("SaveAsPDF", {"'" + Dir.filePath("out.pdf") + "'"}));
+    EXPECT_EQ(r.Out, "(0,)") << r.Err;
+    EXPECT_NE(RunProgram("pdftotext", {Dir.filePath("out.pdf").toStdString(), "-"}).find("Report handed over as text"),
+              std::string::npos);
+
+    // No client left, the window hidden: the program ends by itself and
+    // takes its temporary report with it.
+    EXPECT_TRUE(WaitFor([&] { return !Bus.HasOwner("com.merrowgate.Quillard"); }, 20000));
+    EXPECT_TRUE(FilesIn(Dir.filePath("tmp")).empty());
+
+    ASSERT_EQ(Quillard({"-UNREGSERVER"}), 0);
+    EXPECT_FALSE(std::filesystem::exists(Dir.filePath("data/dbus-1/services/com.merrowgate.Quillard.service").toStdString()));
+    r = Gdbus(Bus.Address(), QxGet("Pages"));
+    EXPECT_NE(r.Code, 0);
+    EXPECT_NE(r.Err.find("ServiceUnknown"), std::string::npos) << r.Err;
+}
+
+TEST_F(AutomationProcessTest, ARunningViewerServesUnlessToldNotTo)
+{
+    StartBus();
+    const std::string report = Dir.filePath("R.TXT").toStdString();
+    std::ofstream(report) << "A report\r\n";
+    Env.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+    struct {
+        const char* Name;
+        QStringList Args;
+        bool Serves;
+    } cases[] = {{"Plain", {QString::fromStdString(report)}, true},
+                 {"NoRegServer", {QString::fromStdString(report), "-NOREGSERVER"}, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        QProcess p;
+        p.setProcessEnvironment(Env);
+        p.start(QUILLARD_BINARY, c.Args);
+        ASSERT_TRUE(p.waitForStarted());
+        // The viewer is up once it has loaded the report.
+        QTest::qWait(1500);
+        EXPECT_EQ(p.state(), QProcess::Running);
+        EXPECT_EQ(Bus.HasOwner("com.merrowgate.Quillard"), c.Serves);
+        if (c.Serves) {
+            EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Pages")).Out, "(<1>,)");
+            // Close from a client ends a viewer the user started.
+            EXPECT_EQ(Gdbus(Bus.Address(), QxCall("Close")).Code, 0);
+            EXPECT_TRUE(p.waitForFinished(20000));
+        } else {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+}
+
+TEST_F(AutomationProcessTest, RegistrationSwitchesOfTheWindowSayWhetherTheyWorked)
+{
+    std::string err;
+    EXPECT_EQ(Quillard({"/R"}, &err), 0);
+    EXPECT_NE(err.find("Register Server Successfull!"), std::string::npos) << err;
+    EXPECT_TRUE(std::filesystem::exists(Dir.filePath("data/dbus-1/services/com.merrowgate.Quillard.service").toStdString()));
+    EXPECT_EQ(Quillard({"/UNREGSVR"}, &err), 0);
+    EXPECT_NE(err.find("Unregister Server Successfull!"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(Dir.filePath("data/dbus-1/services/com.merrowgate.Quillard.service").toStdString()));
+    // A data folder that cannot be written.
+    std::ofstream(Dir.filePath("blocked").toStdString()) << "a file, not a folder";
+    Env.insert("XDG_DATA_HOME", Dir.filePath("blocked"));
+    EXPECT_EQ(Quillard({"/REG"}, &err), 1);
+    EXPECT_NE(err.find("Register Server Not Successfull!"), std::string::npos) << err;
+}
+
+class AutomationScriptTest : public PrintTest {};
+
+TEST_F(AutomationScriptTest, AShellScriptDrivesTheWholeSessionWithGdbus)
+{
+    TDBusSession bus;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_DATA_HOME", Dir.filePath("data"));
+    env.insert("XDG_CONFIG_HOME", Dir.filePath("config"));
+    env.insert("CUPS_SERVER", QString::fromStdString(Cups->Socket()));
+    env.insert("QUILLARD_AUTOMATION_LINGER_MS", "500");
+    ASSERT_TRUE(bus.Start(Dir.path(), Dir.filePath("data/dbus-1/services"), env)) << bus.Error();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", bus.Address());
+
+    QProcess reg;
+    reg.setProcessEnvironment(env);
+    reg.start(QUILLARD_BINARY, {"-REGSERVER"});
+    ASSERT_TRUE(reg.waitForFinished(60000));
+    ASSERT_EQ(reg.exitCode(), 0);
+
+    const std::string report = Dir.filePath("REPORT.TXT").toStdString();
+    std::ofstream(report, std::ios::binary)
+        << "{INIT VER=1}\r\nIt's page one\\ with a quote\r\n\fPage two\r\n\fPage three\r\n";
+    QProcess script;
+    script.setProcessEnvironment(env);
+    script.start("bash", {QUILLARD_SOURCE_DIR "/examples/automation-demo.sh", QString::fromStdString(report),
+                          Dir.filePath("out.pdf")});
+    ASSERT_TRUE(script.waitForFinished(120000));
+    const std::string out = script.readAllStandardOutput().toStdString();
+    ASSERT_EQ(script.exitCode(), 0) << out << script.readAllStandardError().toStdString();
+    for (const char* line : {"LoadReport: (1,)", "Pages: (<3>,)", "CurrentPage: (<2>,)", "Zoom: (<150>,)",
+                             "Printer: (<'FILEPDF'>,)", "Printed.", "SaveAsPDF: (0,)"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+
+    const std::string text = RunProgram("pdftotext", {Dir.filePath("out.pdf").toStdString(), "-"});
+    EXPECT_NE(text.find("It's page one\\ with a quote"), std::string::npos) << text;
+    EXPECT_NE(text.find("Page three"), std::string::npos) << text;
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    const auto jobs = Cups->Jobs();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs[0].Name, "Quillard automation demo");
+    EXPECT_EQ(jobs[0].State, 9);
+    EXPECT_TRUE(WaitFor([&] { return !bus.HasOwner("com.merrowgate.Quillard"); }, 20000));
+}
+
+}  // namespace
+}  // namespace quillard::test
