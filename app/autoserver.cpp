@@ -3,6 +3,7 @@
 #include "app/AddText.h"
 #include "app/Preview.h"
 #include "app/automation.h"
+#include "app/webclient.h"
 #include "app/qtservices.h"
 #include "engine/renderer.h"
 
@@ -261,7 +262,7 @@ QString StandardInterfacesXml()
 
 // Serves /QuillardX and the document and span objects below it. Calls are
 // answered one at a time from the message loop, never while the window is
-// in the middle of a page pass, a print or a PDF job, nor while another
+// in the middle of a page pass, a print or a PDF job or a web fetch, nor while another
 // call is being served (a member that lets messages run would otherwise
 // be entered again): such calls wait their turn.
 class TAutomationObject : public QDBusVirtualObject {
@@ -322,7 +323,8 @@ private:
     bool WindowBusy() const
     {
         const tRenderer* r = FWindow->Renderer.get();
-        return r && (r->Rendering || r->Printing || r->MakingPdf);
+        return (r && (r->Rendering || r->Printing || r->MakingPdf)) ||
+               (FWindow->HttpClient && FWindow->HttpClient->Busy());
     }
 
     void Pump()
