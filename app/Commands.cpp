@@ -188,6 +188,10 @@ void TfrmPreviewer::SaveAsGraphic()
         return;
     SaveGraphicDir = FolderOf(name);
     SaveGraphicFileName = name;
+    // A page that is not drawn just now (a pass was stopped while the
+    // dialog was up) is drawn first.
+    if (!PageBitmap && Renderer && !Terminated)
+        Render();
     if (!PageBitmap) {
         ShowMessage("Error Saving file", "");
         return;

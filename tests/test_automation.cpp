@@ -4,7 +4,7 @@
 // driven from a shell script, printing to a private cupsd.
 #include "tests/dbussession.h"
 #include "tests/printtest.h"
-#include "tests/testutil.h"
+#include "tests/windowtest.h"
 
 #include "app/OpenDoc.h"
 #include "app/Preview.h"
@@ -66,65 +66,22 @@ std::vector<std::string> FilesIn(const QString& Dir)
 
 // The main window as a client finds it: made by the program entry, never
 // shown, its start-up not run.
-class AutomationTest : public ::testing::Test {
+class AutomationTest : public WindowTest {
 protected:
-    QTemporaryDir Dir;
-    TRecordingServices Services;
-    std::unique_ptr<TfrmOpenDocument> OpenDocument;
-    std::unique_ptr<TfrmPreviewer> W;
     std::unique_ptr<TQuillardX> X;
-    bool Ended = false;
-    std::string OldTemp;
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(Dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
-        InstallFontSubstitutions();
-        Globals().PrinterWarningShown = true;
-        TfrmPrintWindow::NoPrinterWarningShown = true;
-        Globals().ZoomLevel = 75;
-        Globals().Scale = 1.0;
-        Globals().LastErrorMessage.clear();
-        SetUserServices(&Services);
-        if (const char* t = std::getenv("TEMP"))
-            OldTemp = t;
-        QDir().mkpath(Dir.filePath("tmp"));
-        setenv("TEMP", Dir.filePath("tmp").toLocal8Bit().constData(), 1);
-    }
 
     void TearDown() override
     {
         X.reset();
-        W.reset();
-        OpenDocument.reset();
-        SetUserServices(nullptr);
-        Globals().Scale = 1.0;
-        if (OldTemp.empty())
-            unsetenv("TEMP");
-        else
-            setenv("TEMP", OldTemp.c_str(), 1);
-    }
-
-    std::string Write(const std::string& Bytes, const std::string& Name = "REPORT.TXT")
-    {
-        const std::string path = Dir.filePath(QString::fromStdString(Name)).toStdString();
-        std::ofstream(path, std::ios::binary) << Bytes;
-        return path;
+        WindowTest::TearDown();
     }
 
     void Create(std::vector<std::string> Params = {"-AUTOMATION"})
     {
-        W = std::make_unique<TfrmPreviewer>(std::move(Params));
-        OpenDocument = std::make_unique<TfrmOpenDocument>();
-        W->frmOpenDocument = OpenDocument.get();
+        MakeWindows(std::move(Params));
         W->NobodyToAsk = true;
-        W->OnTerminate = [this](int) { Ended = true; };
         X = std::make_unique<TQuillardX>(*W);
     }
-
-    std::vector<std::string> TempFiles() { return FilesIn(Dir.filePath("tmp")); }
 };
 
 TEST_F(AutomationTest, CopiesBetweenOneAndNinetyNineAreTakenOthersIgnored)
@@ -188,18 +145,18 @@ TEST_F(AutomationTest, LoadReportWritesTheTextToATemporaryReportDeletedAtTheEnd)
     Create();
     const std::string text = "{INIT VER=1}\r\nFirst page\fSecond page \x80 without a line end";
     EXPECT_EQ(X->LoadReport(text), 1);
-    ASSERT_EQ(TempFiles().size(), 1u);
-    const std::string name = TempFiles()[0];
+    ASSERT_EQ(TempFiles().size(), 1);
+    const std::string name = TempFiles()[0].toStdString();
     EXPECT_TRUE(std::regex_match(name, std::regex("QX[0-9]+\\.TMP"))) << name;
-    EXPECT_EQ(ReadFile(Dir.filePath("tmp/" + QString::fromStdString(name)).toStdString()), text);
+    EXPECT_EQ(ReadFile(Dir.filePath("temp/" + QString::fromStdString(name)).toStdString()), text);
     X->SetVisible(true);
     EXPECT_EQ(X->Pages(), 2);
     // Visible now: the next text loads at once, and the first file goes.
     EXPECT_EQ(X->LoadReport(Pages(4)), 1);
     EXPECT_EQ(X->Pages(), 4);
-    EXPECT_EQ(TempFiles().size(), 1u);
+    EXPECT_EQ(TempFiles().size(), 1);
     W.reset();
-    EXPECT_TRUE(TempFiles().empty());
+    EXPECT_TRUE(TempFiles().isEmpty());
 }
 
 TEST_F(AutomationTest, LoadFileAfterLoadReportNeverDeletesTheClientsFile)
@@ -209,7 +166,7 @@ TEST_F(AutomationTest, LoadFileAfterLoadReportNeverDeletesTheClientsFile)
     X->LoadReport(Pages(1));
     X->SetVisible(true);
     EXPECT_EQ(X->LoadFile(own), 1);
-    EXPECT_TRUE(TempFiles().empty());
+    EXPECT_TRUE(TempFiles().isEmpty());
     W.reset();
     EXPECT_TRUE(std::filesystem::exists(own));
 }

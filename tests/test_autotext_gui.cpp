@@ -1,7 +1,7 @@
 // The preview's tools on the offscreen platform: a text item placed by a
 // click on the page and a shape drawn with the mouse end up in the report
 // file and on the page shown afterwards.
-#include "tests/testutil.h"
+#include "tests/windowtest.h"
 #include "tests/modal.h"
 
 #include "app/AddText.h"
@@ -29,48 +29,22 @@ std::string ReadFile(const std::string& Path)
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class AutoToolsTest : public ::testing::Test {
+class AutoToolsTest : public WindowTest {
 protected:
-    QTemporaryDir Dir;
-    TRecordingServices Services;
-    std::unique_ptr<TfrmOpenDocument> OpenDocument;
-    std::unique_ptr<TfrmPreviewer> W;
     std::string Path;
 
     void SetUp() override
     {
-        ASSERT_TRUE(Dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
-        InstallFontSubstitutions();
-        Globals().PrinterWarningShown = true;
-        TfrmPrintWindow::NoPrinterWarningShown = true;
-        Globals().UseLineDrawFont = false;
+        WindowTest::SetUp();
         Globals().ZoomLevel = 100;
-        Globals().Scale = 1.0;
-        SetUserServices(&Services);
-    }
-
-    void TearDown() override
-    {
-        W.reset();
-        OpenDocument.reset();
-        SetUserServices(nullptr);
-        Globals().Scale = 1.0;
-        Globals().ZoomLevel = 75;
     }
 
     void Start(const std::string& Report)
     {
-        Path = Dir.filePath("REPORT.TXT").toStdString();
-        std::ofstream(Path, std::ios::binary) << Report;
-        W = std::make_unique<TfrmPreviewer>(std::vector<std::string>{Path});
-        OpenDocument = std::make_unique<TfrmOpenDocument>();
-        W->frmOpenDocument = OpenDocument.get();
-        W->OnTerminate = [](int) {};
+        Path = Write(Report);
+        MakeWindows({Path});
         W->FormActivate();
     }
-
 
     void Mouse(QEvent::Type Type, QPoint At, Qt::MouseButtons Held)
     {

@@ -3,7 +3,7 @@
 // spin buttons, dragging the page, the sheet's geometry, the diagnostic
 // triple-click, printing as far as this build goes, and the end of the
 // program with its clean-up and settings.
-#include "tests/testutil.h"
+#include "tests/windowtest.h"
 #include "tests/modal.h"
 
 #include "app/About.h"
@@ -41,89 +41,13 @@ std::string PagedReport(int Pages, int LinesPerPage = 3)
     return s;
 }
 
-// Page N of a report drawn by a renderer of its own at Zoom, as the
-// headless command line draws it.
-QImage ReferencePage(const std::string& Path, int Page, double Zoom)
-{
-    const double scale = Globals().Scale;
-    QImage out;
-    {
-        tRenderer r;
-        r.OpenFile(Path, nullptr);
-        r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
-        r.SetScale(Zoom);
-        auto canvas = std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
-        tImageCanvas* page = canvas.get();
-        r.SetCanvas(std::move(canvas));
-        r.SetScale(Zoom);
-        r.RenderPages(nullptr, Page, nullptr, Page);
-        out = page->Image().copy();
-    }
-    Globals().Scale = scale;
-    return out;
-}
-
-class GuiTest : public ::testing::Test {
+class GuiTest : public WindowTest {
 protected:
-    QTemporaryDir Dir;
-    TRecordingServices Services;
-    std::unique_ptr<TfrmOpenDocument> OpenDocument;
-    std::unique_ptr<TfrmPreviewer> W;
-    bool Ended = false;
-    int EndCode = -1;
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(Dir.isValid());
-        // Each test has settings stores of its own.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
-        InstallFontSubstitutions();
-        Globals().PrinterWarningShown = true;  // no printer here; that warning is tested elsewhere
-        TfrmPrintWindow::NoPrinterWarningShown = true;
-        Globals().UseLineDrawFont = false;
-        Globals().ZoomLevel = 75;
-        Globals().Scale = 1.0;
-        SetUserServices(&Services);
-        // Registration of the automation server goes into the test's folder.
-        if (const char* d = std::getenv("XDG_DATA_HOME"))
-            OldDataHome = d;
-        setenv("XDG_DATA_HOME", Dir.filePath("data").toLocal8Bit().constData(), 1);
-    }
-    std::string OldDataHome;
-
-    void TearDown() override
-    {
-        W.reset();
-        OpenDocument.reset();
-        SetUserServices(nullptr);
-        Globals().Scale = 1.0;
-        Globals().ZoomLevel = 75;
-        Globals().UseLineDrawFont = false;
-        if (OldDataHome.empty())
-            unsetenv("XDG_DATA_HOME");
-        else
-            setenv("XDG_DATA_HOME", OldDataHome.c_str(), 1);
-    }
-
-    std::string Write(const std::string& Bytes, const std::string& Name = "REPORT.TXT")
-    {
-        std::string path = Dir.filePath(QString::fromStdString(Name)).toStdString();
-        std::ofstream(path, std::ios::binary) << Bytes;
-        return path;
-    }
-
     // Creates the windows as the program entry does and runs the first
     // activation.
     void Start(std::vector<std::string> Params)
     {
-        W = std::make_unique<TfrmPreviewer>(std::move(Params));
-        OpenDocument = std::make_unique<TfrmOpenDocument>();
-        W->frmOpenDocument = OpenDocument.get();
-        W->OnTerminate = [this](int Code) {
-            Ended = true;
-            EndCode = Code;
-        };
+        MakeWindows(std::move(Params));
         W->FormActivate();
     }
 
@@ -158,14 +82,6 @@ protected:
         return W->PageBitmap->Image() == ReferencePage(W->ReportFileName, Page, W->Renderer->GetScale());
     }
 
-
-    bool HasMessage(const std::string& Caption, const std::string& Text) const
-    {
-        for (const auto& m : Services.Messages)
-            if (m.Caption == Caption && m.Text.find(Text) != std::string::npos)
-                return true;
-        return false;
-    }
 };
 
 // ---- start-up ---------------------------------------------------------------

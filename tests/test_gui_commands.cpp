@@ -4,7 +4,7 @@
 // its status-bar texts, page list and find next.
 #include "tests/pdftestutil.h"
 #include "tests/modal.h"
-#include "tests/testutil.h"
+#include "tests/windowtest.h"
 
 #include "app/OpenDoc.h"
 #include "app/Preview.h"
@@ -66,67 +66,15 @@ void AnswerSaveDialog(const std::string& Path, TSaveAnswer* Seen = nullptr)
     }, "QFileDialog");
 }
 
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public WindowTest {
 protected:
-    QTemporaryDir Dir;
-    TRecordingServices Services;
-    std::unique_ptr<TfrmOpenDocument> OpenDocument;
-    std::unique_ptr<TfrmPreviewer> W;
-    std::vector<std::string> Opened;  // what went to the desktop's programs
-
-    void SetUp() override
-    {
-        ASSERT_TRUE(Dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
-        InstallFontSubstitutions();
-        Globals().PrinterWarningShown = true;
-        TfrmPrintWindow::NoPrinterWarningShown = true;
-        Globals().ZoomLevel = 75;
-        Globals().Scale = 1.0;
-        SetUserServices(&Services);
-        // No editor of the desktop may start from a test.
-        ::setenv("VISUAL", "true", 1);
-        ::unsetenv("EDITOR");
-    }
-
-    void TearDown() override
-    {
-        W.reset();
-        OpenDocument.reset();
-        SetUserServices(nullptr);
-        Globals().Scale = 1.0;
-        Globals().ZoomLevel = 75;
-        ::unsetenv("VISUAL");
-    }
-
-    std::string Path(const std::string& Name) { return Dir.filePath(QString::fromStdString(Name)).toStdString(); }
-
-    std::string Write(const std::string& Bytes, const std::string& Name = "REPORT.TXT")
-    {
-        const std::string p = Path(Name);
-        std::ofstream(p, std::ios::binary) << Bytes;
-        return p;
-    }
-
     void Start(const std::string& Bytes)
     {
-        W = std::make_unique<TfrmPreviewer>(std::vector<std::string>{Write(Bytes)});
-        OpenDocument = std::make_unique<TfrmOpenDocument>();
-        W->frmOpenDocument = OpenDocument.get();
-        W->OnTerminate = [](int) {};
-        W->OpenWithDesktop = [this](const std::string& P) { Opened.push_back(P); };
+        MakeWindows({Write(Bytes)});
         W->FormActivate();
         ASSERT_NE(W->Renderer, nullptr);
     }
 
-    std::string MessagesText() const
-    {
-        std::string s;
-        for (const auto& m : Services.Messages)
-            s += "[" + m.Caption + "] " + m.Text + "\n";
-        return s;
-    }
     std::string Status() const { return W->StatusBar->currentMessage().toStdString(); }
 };
 

@@ -3,7 +3,7 @@
 // 127.0.0.1, the main window loading a report from a web address, and the
 // headless command line doing the same.
 #include "tests/pdftestutil.h"
-#include "tests/testutil.h"
+#include "tests/windowtest.h"
 
 #include "app/OpenDoc.h"
 #include "app/Preview.h"
@@ -592,46 +592,17 @@ TEST_F(HttpClientTest, OneTransferAtATime)
 
 // ---- the main window ---------------------------------------------------------------------
 
-class WebWindowTest : public ::testing::Test {
+class WebWindowTest : public WindowTest {
 protected:
-    QTemporaryDir Dir;
-    TRecordingServices Services;
     TWebServer Server;
-    std::unique_ptr<TfrmOpenDocument> OpenDocument;
-    std::unique_ptr<TfrmPreviewer> W;
-    std::optional<TEnvVar> Temp, NoHttpProxy, NoHttpsProxy;
-    bool Ended = false;
-    int EndCode = -1;
 
     void SetUp() override
     {
-        ASSERT_TRUE(Dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
-        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
-        // Temporary files go to a folder of the test's, where they can be
-        // counted.
-        QDir(Dir.path()).mkdir("temp");
+        WindowTest::SetUp();
         QDir(Dir.path()).mkdir("www");
-        Temp.emplace("TEMP", Dir.filePath("temp").toStdString());
-        NoHttpProxy.emplace("http_proxy", "");
-        NoHttpsProxy.emplace("https_proxy", "");
-        InstallFontSubstitutions();
-        Globals().PrinterWarningShown = true;
-        TfrmPrintWindow::NoPrinterWarningShown = true;
-        Globals().UseLineDrawFont = false;
-        Globals().ZoomLevel = 75;
-        Globals().Scale = 1.0;
-        SetUserServices(&Services);
+        SetEnv("http_proxy", "");
+        SetEnv("https_proxy", "");
         ASSERT_TRUE(Server.Start(Dir.filePath("www"), Dir.filePath("server.log")));
-    }
-
-    void TearDown() override
-    {
-        W.reset();
-        OpenDocument.reset();
-        SetUserServices(nullptr);
-        Globals().Scale = 1.0;
-        Globals().ZoomLevel = 75;
     }
 
     std::string Serve(const std::string& Name, const std::string& Bytes)
@@ -639,24 +610,10 @@ protected:
         std::ofstream(Dir.filePath("www/" + QString::fromStdString(Name)).toStdString(), std::ios::binary) << Bytes;
         return Dir.filePath("www/" + QString::fromStdString(Name)).toStdString();
     }
-    std::string Write(const std::string& Bytes, const std::string& Name)
-    {
-        const std::string path = Dir.filePath(QString::fromStdString(Name)).toStdString();
-        std::ofstream(path, std::ios::binary) << Bytes;
-        return path;
-    }
-    // The temporary files in the test's TEMP folder.
-    QStringList TempFiles() const { return QDir(Dir.filePath("temp")).entryList(QDir::Files | QDir::System); }
 
     void Start(std::vector<std::string> Params)
     {
-        W = std::make_unique<TfrmPreviewer>(std::move(Params));
-        OpenDocument = std::make_unique<TfrmOpenDocument>();
-        W->frmOpenDocument = OpenDocument.get();
-        W->OnTerminate = [this](int Code) {
-            Ended = true;
-            EndCode = Code;
-        };
+        MakeWindows(std::move(Params));
         W->FormActivate();
     }
 
@@ -670,50 +627,14 @@ protected:
         s.sync();
     }
 
-    bool HasMessage(const std::string& Caption, const std::string& Text) const
-    {
-        for (const auto& m : Services.Messages)
-            if (m.Caption == Caption && m.Text.find(Text) != std::string::npos)
-                return true;
-        return false;
-    }
-
     // The page shown is page N of the report in File as a renderer of its
     // own draws it.
     bool ShowsPageOf(const std::string& File, int Page)
     {
         if (!W->PageBitmap)
             return false;
-        const double scale = Globals().Scale, zoom = W->Renderer->GetScale();
-        QImage reference;
-        {
-            tRenderer r;
-            r.OpenFile(File, nullptr);
-            r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
-            r.SetScale(zoom);
-            auto canvas = std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
-            tImageCanvas* page = canvas.get();
-            r.SetCanvas(std::move(canvas));
-            r.SetScale(zoom);
-            r.RenderPages(nullptr, Page, nullptr, Page);
-            reference = page->Image().copy();
-        }
-        Globals().Scale = scale;
+        const QImage reference = ReferencePage(File, Page, W->Renderer->GetScale());
         return W->PageBitmap->Image() == reference && InkBox(reference).Width() > 100;
-    }
-
-    static void WhenModal(std::function<void(QWidget*)> Answer)
-    {
-        auto* poll = new QTimer;
-        poll->setInterval(10);
-        QObject::connect(poll, &QTimer::timeout, [poll, Answer] {
-            if (QWidget* w = QApplication::activeModalWidget()) {
-                poll->stop();
-                poll->deleteLater();
-                Answer(w);
-            }
-        });
-        poll->start();
     }
 };
 
