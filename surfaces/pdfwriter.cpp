@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <algorithm>
+#include <initializer_list>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -46,6 +47,17 @@ void AppendInt(std::string& S, int64_t V)
     char buf[24];
     auto res = std::to_chars(buf, buf + sizeof buf, V);
     S.append(buf, res.ptr);
+}
+
+// One content line of integer operands and their operator: "x y m" and CR LF.
+void AppendOperation(std::string& S, std::initializer_list<int64_t> Operands, const char* Operator)
+{
+    for (int64_t v : Operands) {
+        AppendInt(S, v);
+        S += ' ';
+    }
+    S += Operator;
+    S += "\r\n";
 }
 
 constexpr const char* Eol = "\r\n";
@@ -862,23 +874,13 @@ void TPrintPDF::EndDoc()
 
 void TPrintPDF::MoveTo(int32_t X, int32_t Y)
 {
-    const int32_t y = FlipY(Y);
-    AppendInt(FContent, X);
-    FContent += ' ';
-    AppendInt(FContent, y);
-    FContent += " m";
-    EndLine(FContent);
+    AppendOperation(FContent, {X, FlipY(Y)}, "m");
     FPathOpen = true;
 }
 
 void TPrintPDF::LineTo(int32_t X, int32_t Y)
 {
-    const int32_t y = FlipY(Y);
-    AppendInt(FContent, X);
-    FContent += ' ';
-    AppendInt(FContent, y);
-    FContent += " l";
-    EndLine(FContent);
+    AppendOperation(FContent, {X, FlipY(Y)}, "l");
     FPathOpen = true;
 }
 
@@ -886,17 +888,7 @@ void TPrintPDF::RectanglePath(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
 {
     const int32_t xmin = std::min(X1, X2), xmax = std::max(X1, X2);
     const int32_t ymin = std::min(Y1, Y2), ymax = std::max(Y1, Y2);
-    const int32_t y = FlipY(ymax);
-    const int32_t w = Sub(xmax, xmin), h = Sub(ymax, ymin);
-    AppendInt(FContent, xmin);
-    FContent += ' ';
-    AppendInt(FContent, y);
-    FContent += ' ';
-    AppendInt(FContent, w);
-    FContent += ' ';
-    AppendInt(FContent, h);
-    FContent += " re";
-    EndLine(FContent);
+    AppendOperation(FContent, {xmin, FlipY(ymax), Sub(xmax, xmin), Sub(ymax, ymin)}, "re");
     FPathOpen = true;
 }
 
