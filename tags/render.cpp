@@ -319,8 +319,9 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                 // the rest of a long line is not moved for every field.
                 const size_t k = FieldText.size();
                 if (pos < k) {
-                    // Room in front, twice what is needed so that the next
-                    // fields find room too.
+                    // Room in front: what this field needs, and as much
+                    // again as the line is long (up to a megabyte), so that
+                    // the fields after it find room too.
                     const size_t room = k - pos + std::min(Line.size(), static_cast<size_t>(1) << 20) + k;
                     Line.insert(0, room, ' ');
                     pos += room;
