@@ -76,6 +76,11 @@ void AnswerSaveDialog(const std::string& Path, TSaveAnswer* Seen = nullptr)
             d->reject();
             return;
         }
+        // selectFile leaves the name box alone while it has the focus,
+        // which it gets when the dialog is first activated: an answer given
+        // after that came back as the folder alone, now and then.
+        if (QWidget* focus = QApplication::focusWidget(); focus && d->isAncestorOf(focus))
+            focus->clearFocus();
         d->selectFile(QString::fromStdString(Path));
         QMetaObject::invokeMethod(d, "done", Qt::DirectConnection, Q_ARG(int, QDialog::Accepted));
     });
