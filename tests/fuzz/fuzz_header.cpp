@@ -122,5 +122,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     const TScan again = Scan(path, orienting, !gauge);
     if (!(again == first))
         Fail("a second scan of the same file differs");
+    fuzz::RemoveScratch();
     return 0;
 }

@@ -206,6 +206,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     }
     Globals().Scale = 1.0;
     Globals().UseLineDrawFont = false;
+    std::remove(pdf.c_str());
+    fuzz::RemoveScratch();
     QCoreApplication::processEvents();
     return 0;
 }
