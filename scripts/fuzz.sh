@@ -21,8 +21,9 @@ options() {
     fuzz_getln) echo "$common -max_len=4096" ;;
     fuzz_pdfpass) echo "$common -max_len=8192 -dict=tests/fuzz/markup.dict" ;;
     fuzz_header) echo "$common -max_len=4096 -dict=tests/fuzz/markup.dict" ;;
-    # A picture may be 100 megapixels (400 MB of pixels) by design.
-    fuzz_pictures) echo "-timeout=10 -rss_limit_mb=2560 -malloc_limit_mb=1024 -max_len=65536" ;;
+    # A picture may be 100 megapixels (400 MB of pixels) by design; filling
+    # that much took up to 10 s under the sanitizers on a busy machine.
+    fuzz_pictures) echo "-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=1024 -max_len=65536" ;;
     fuzz_autotext) echo "$common -max_len=8192 -dict=tests/fuzz/markup.dict" ;;
     *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
