@@ -231,15 +231,30 @@ tAddTextSpanCollection ReadAutoTextSpans(tRenderer& Renderer, const std::string&
 {
     tAddTextSpanCollection items;
     Errors = 0;
+    // The report is worked through from left to right: the brace closing
+    // each tag, the next "CLASS" and the next "{/SPAN}" are each found once
+    // for all spans, so that a report of many spans (or of spans that are
+    // never closed) is read in time in proportion to its length.
+    TForwardFinder spanStart("{SPAN"), brace("}"), classWord("CLASS"), spanEnd("{/SPAN}");
     size_t pos = 0;
-    for (;;) {
-        const size_t at = FindNoCase(ReportText, "{SPAN", pos);
+    for (;; pos += 5) {
+        const size_t at = spanStart.From(ReportText, pos);
         if (at == std::string::npos)
             break;
+        pos = at;  // the next search starts 5 further on
         try {
-            const std::string tag = TagAt(ReportText, static_cast<int>(at) + 1);
+            // The tag runs to its closing brace, or to the end without one.
+            const size_t b = brace.From(ReportText, at);
+            const size_t tagEnd = b == std::string::npos ? ReportText.size() : b + 1;
+            // Without the word there is no CLASS attribute: not an item.
+            const size_t c = classWord.From(ReportText, at);
+            if (c == std::string::npos || c >= tagEnd)
+                continue;
+            const std::string tag = Trim(ReportText.substr(at, tagEnd - at));
             const std::string cls = Trim(GetAttribute(tag, "CLASS"));
-            const size_t close = FindNoCase(ReportText, "{/SPAN}", at);
+            if (!SameText(cls, "AUTOTEXT") && !SameText(cls, "AUTOSHAPE"))
+                continue;
+            const size_t close = spanEnd.From(ReportText, at);
             const std::string body =
                 ReportText.substr(at, close == std::string::npos ? std::string::npos : close - at);
             tAddTextSpanCollectionItem item;
@@ -294,7 +309,6 @@ tAddTextSpanCollection ReadAutoTextSpans(tRenderer& Renderer, const std::string&
         } catch (const std::exception&) {
             ++Errors;
         }
-        pos = at + 5;
     }
     return items;
 }

@@ -33,6 +33,7 @@ void TByteFile::Open(const std::string& FileName)
     FPos = 0;
     FBufStart = 0;
     FBuf.clear();
+    FShrunk = false;
 }
 
 void TByteFile::Close()
@@ -77,6 +78,7 @@ size_t TByteFile::Read(char* Buffer, size_t Count)
         if (FPos < FBufStart || FPos >= FBufStart + static_cast<int64_t>(FBuf.size())) {
             if (!Fill()) {
                 FSize = FPos;  // the file shrank under us: this is its end now
+                FShrunk = true;
                 break;
             }
         }

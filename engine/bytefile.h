@@ -27,6 +27,9 @@ public:
     // Reads up to Count bytes at the position and advances it; returns the
     // number read (0 at the end).
     size_t Read(char* Buffer, size_t Count);
+    // The file turned out shorter than it was when opened (another program
+    // truncated it while it was read): where it ended is its end now.
+    bool Shrunk() const { return FShrunk; }
 
 private:
     bool Fill();
@@ -35,6 +38,7 @@ private:
     int64_t FPos = 0;
     int64_t FBufStart = 0;
     std::vector<char> FBuf;
+    bool FShrunk = false;
 };
 
 }  // namespace quillard

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,43 @@ void Probe(const char* Step)
         detail::ReplaceFileProbe(Step);
 }
 
+// An exclusive lock on a folder (flock on the folder itself, so that nothing
+// is added to it), held until the object goes. Rewrites by other processes
+// wait for it; after a while the rewrite gives up with a reason. Where the
+// file system has no such locks, the rewrite goes on without one.
+class TFolderLock {
+public:
+    ~TFolderLock()
+    {
+        if (FFd >= 0)
+            ::close(FFd);  // releases the lock
+    }
+    void Take(const std::string& Folder)
+    {
+        FFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (FFd < 0)
+            return;
+        for (int waited = 0;; waited += 10) {
+            if (::flock(FFd, LOCK_EX | LOCK_NB) == 0)
+                return;
+            if (errno == EINTR)
+                continue;
+            if (errno != EWOULDBLOCK) {
+                ::close(FFd);  // no locks here
+                FFd = -1;
+                return;
+            }
+            if (waited >= 30000)
+                throw std::runtime_error("another program has been rewriting a file in " + Folder +
+                                         " for half a minute");
+            ::usleep(10000);
+        }
+    }
+
+private:
+    int FFd = -1;
+};
+
 }  // namespace
 
 bool ReplaceFileSafely(const std::string& Target, const std::string& Content, std::string* Reason)
@@ -45,6 +83,7 @@ bool ReplaceFileSafely(const std::string& Target, const std::string& Content, st
     std::string target = Target;
     std::string temp;
     int fd = -1;
+    TFolderLock lock;
     try {
         if (target.empty() || target.find('\0') != std::string::npos)
             throw std::runtime_error("no file name");
@@ -66,6 +105,11 @@ bool ReplaceFileSafely(const std::string& Target, const std::string& Content, st
         }
         const size_t slash = target.rfind('/');
         const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+        // One rewrite at a time in a folder: every rewrite there goes through
+        // the same temporary name, and a second one (another instance adding
+        // text to the same report) would take the first one's temporary file
+        // away half-written, or put it in place half-written.
+        lock.Take(folder.empty() ? "." : folder);
         temp = folder + ReportTempName;
         // A report that is itself called QUILLARD.TMP is written through a
         // name of its own.

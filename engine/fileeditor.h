@@ -17,7 +17,9 @@ extern const char* const ReportTempName;  // "QUILLARD.TMP"
 // written: Content goes to a new "QUILLARD.TMP" in Target's folder, which is
 // flushed to the disk and then renamed over Target in one step (a symbolic
 // link is followed: the file it names is replaced). The new file keeps the
-// old one's permission bits and, where allowed, its owner. On any failure
+// old one's permission bits and, where allowed, its owner. Rewrites in one
+// folder are made one at a time, those of other processes included (they
+// share the temporary name): a second one waits for the first. On any failure
 // Target stays as it was, the temporary file is removed, the result is false
 // and Reason, when given, says what went wrong.
 bool ReplaceFileSafely(const std::string& Target, const std::string& Content, std::string* Reason = nullptr);

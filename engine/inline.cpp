@@ -46,12 +46,14 @@ int64_t FindDataBlock(TByteFile& File, int64_t From, int64_t End)
     return -1;
 }
 
-// The attributes of an image tag: the text before its DATA=, closed again,
-// so that picture bytes are never taken for attributes.
-std::string TagHead(const std::string& Tag)
+// Kept ends with "{IMG", in any letter case.
+bool EndsWithImg(const std::string& Kept)
 {
-    const int d = PosNoCase("DATA=", Tag);
-    return d > 0 ? Tag.substr(0, static_cast<size_t>(d) - 1) + "}" : Tag;
+    const size_t n = Kept.size();
+    if (n < 4 || Kept[n - 4] != '{')
+        return false;
+    auto up = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
+    return up(Kept[n - 3]) == 'I' && up(Kept[n - 2]) == 'M' && up(Kept[n - 1]) == 'G';
 }
 
 }  // namespace
@@ -98,37 +100,64 @@ void tRenderer::GetInlineData(TByteFile& File, std::string& Line, std::vector<ui
 
 void tRenderer::DelImageData(TByteFile& File, int64_t LineStart, std::string& LineEnd, std::string& Tag)
 {
+    // The image tags of Tag are taken out one at a time, each time the first
+    // "{IMG" of what is left, until one of them has data to step over. Taking
+    // a tag out joins the text on either side, which may spell a new "{IMG"
+    // that starts before it. Tag is therefore read once from left to right:
+    // Kept is what stays of the text before the read position, and a tag is
+    // taken out as soon as "{IMG" is complete at Kept's end. What follows the
+    // read position is never changed, so the words a tag is examined for are
+    // found once, each search going on from where the last one ended.
+    std::string kept;
+    size_t read = 0;
     try {
+        kept.reserve(Tag.size());
+        TForwardFinder data("DATA="), dataLen("DATALEN="), close("}");
+        int64_t block = -2;  // the file offset of the data, once looked for
         for (;;) {
-            const int p = PosNoCase("{IMG", Tag);
-            if (p == 0)
+            bool found = false;
+            while (read < Tag.size()) {
+                kept += Tag[read++];
+                if (EndsWithImg(kept)) {
+                    found = true;
+                    break;
+                }
+            }
+            if (!found) {
+                Tag = std::move(kept);
                 return;
-            const std::string from = Tag.substr(static_cast<size_t>(p) - 1);
-            const int d = PosNoCase("DATA=", from);
-            const int l = PosNoCase("DATALEN=", from);
-            const size_t closePos = from.find('}');
-            const int c = closePos == std::string::npos ? 0 : static_cast<int>(closePos) + 1;
+            }
+            // The tag runs from the "{IMG" at Kept's end on through Tag from
+            // the read position; none of the words can start in "{IMG".
+            const size_t d = data.From(Tag, read), l = dataLen.From(Tag, read), c = close.From(Tag, read);
             int n = 0;
-            if (d > 0 && l > 0 && (c == 0 || d < c))
-                n = ParseIntPrefix(Trim(GetAttribute(TagHead(from), "DATALEN")), 0);
-            int64_t data = -1;
-            if (n > 0) {
+            if (d != std::string::npos && l != std::string::npos && (c == std::string::npos || d < c)) {
+                const std::string head = kept.substr(kept.size() - 4) + Tag.substr(read, d - read) + "}";
+                n = ParseIntPrefix(Trim(GetAttribute(head, "DATALEN")), 0);
+            }
+            if (n > 0 && block == -2) {
                 // The block is found from the line's start as the image tag
                 // finds it, which also holds when text precedes the tag.
                 const int64_t end = File.Position();
-                data = FindDataBlock(File, LineStart, end);
+                block = FindDataBlock(File, LineStart, end);
                 File.Seek(end);
             }
-            if (data < 0) {
-                Tag.erase(static_cast<size_t>(p) - 1, static_cast<size_t>(c > 0 ? c : 4));
+            if (n <= 0 || block < 0) {
+                // The tag goes: through its closing brace, or only its
+                // "{IMG" when no brace follows.
+                kept.resize(kept.size() - 4);
+                if (c != std::string::npos)
+                    read = c + 1;
                 continue;
             }
-            File.Seek(data + n + 2);
+            File.Seek(block + n + 2);
             Tag.clear();
             LineEnd.clear();
             return;
         }
     } catch (const std::exception& e) {
+        if (read <= Tag.size())
+            Tag = kept + Tag.substr(read);
         ShowMessage(e.what(), "Error tRenderer.DelImageData");
     }
 }

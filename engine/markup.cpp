@@ -852,4 +852,28 @@ int64_t RoundHalfEven(double v)
     return static_cast<int64_t>(r);
 }
 
+TForwardFinder::TForwardFinder(std::string Word) : FWord(std::move(Word))
+{
+    for (char& c : FWord)
+        c = UpChar(c);
+}
+
+size_t TForwardFinder::From(const std::string& Text, size_t Pos)
+{
+    // Nothing at or after an earlier position is nothing after a later one;
+    // a find at or after Pos is still the first one.
+    if (FFound == std::string::npos || (FSearched && FFound >= Pos))
+        return FFound;
+    FSearched = true;
+    const size_t m = FWord.size();
+    for (size_t i = Pos; i + m <= Text.size(); ++i) {
+        size_t k = 0;
+        while (k < m && UpChar(Text[i + k]) == FWord[k])
+            ++k;
+        if (k == m)
+            return FFound = i;
+    }
+    return FFound = std::string::npos;
+}
+
 }  // namespace quillard

@@ -63,4 +63,20 @@ int HighlightMatches(std::string& Line, const std::string& Find, bool CaseSensit
 // Round half to even, as device coordinates and sizes are rounded.
 int64_t RoundHalfEven(double v);
 
+// The first place of a word in a text (ASCII letter case ignored) at or
+// after a position that only moves forward, as when a text is worked through
+// from left to right: each search goes on from where the last one stopped,
+// so all of them together read the text once. The text must not change.
+class TForwardFinder {
+public:
+    explicit TForwardFinder(std::string Word);
+    // 0-based position, or npos when there is none at or after Pos.
+    size_t From(const std::string& Text, size_t Pos);
+
+private:
+    std::string FWord;  // upper case
+    size_t FFound = 0;
+    bool FSearched = false;
+};
+
 }  // namespace quillard

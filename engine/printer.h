@@ -80,6 +80,10 @@ public:
     virtual void EndDoc() {}
     // Drops the running document; nothing of it is printed.
     virtual void Abort() {}
+    // What the user should know about the document EndDoc handed over last
+    // although it went through (the printer is stopped, so nothing comes out
+    // until it is started again); empty when there is nothing to say.
+    virtual std::string JobNotice() const { return {}; }
     // A document is running (between BeginDoc and EndDoc or Abort).
     virtual bool Printing() const { return false; }
     // The device context of the running document, to draw its pages on; it

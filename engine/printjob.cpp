@@ -97,6 +97,9 @@ bool tRenderer::Print(TGauge* Gauge)
                 if (passOk) {
                     printer.EndDoc();
                     printed = true;
+                    const std::string notice = printer.JobNotice();
+                    if (!notice.empty())
+                        ShowMessage(notice, "Printer Stopped");
                 } else {
                     printer.Abort();
                     ShowMessage("#2# \"Status\"=False... Printing aborted!", "Error", TMsgButtons::OKCancel);

@@ -377,9 +377,20 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         ProcessMessages();
         Render(*State, line);
         ProcessMessages();
+        if (State->ReportFile.Shrunk())
+            break;
     }
 
     AreaCode = 99;
+    if (State->ReportFile.Shrunk()) {
+        // Another program cut the report short while it was read: what was
+        // laid out is not the report, and the caller must not take it for it.
+        ShowMessage("Error reading from file " + Quoted(FileName) + "\r\n" +
+                        "The file became shorter while it was read (it ends at byte " +
+                        std::to_string(State->ReportFile.Size()) + " now)",
+                    "Cannot Read File");
+        return false;
+    }
     return !Aborted;
 }
 

@@ -17,6 +17,7 @@ namespace quillard {
 
 class TByteFile;
 class tPDFMaker;
+struct TLineTail;
 
 // Progress gauge: any object with these two integers.
 struct TGauge {
@@ -168,8 +169,9 @@ private:
     bool PageInRange(const tRenderState& State) const;
     void StartPendingPage(tRenderState& State);
     // Draws a text run; the rest of the line (from RestPos) counts for
-    // alignment of the whole line.
-    void DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos);
+    // alignment of the whole line. Tail keeps that rest's text for the runs
+    // of one line.
+    void DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos, TLineTail& Tail);
     void Dispatch(tRenderState& State, const std::string& Tag);
     void SetStyleBit(int& Level, TFontStyles Bit, int Delta);
 

@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets=(fuzz_pagepass fuzz_markup fuzz_entities fuzz_getln)
+targets=(fuzz_pagepass fuzz_pdfpass fuzz_markup fuzz_entities fuzz_getln fuzz_header fuzz_pictures fuzz_autotext)
 options() {
   # A page pass over a few KiB takes milliseconds; ten seconds is a hang.
   local common="-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024"
@@ -19,6 +19,12 @@ options() {
     fuzz_markup) echo "$common -max_len=4096 -dict=tests/fuzz/markup.dict" ;;
     fuzz_entities) echo "$common -max_len=1024" ;;
     fuzz_getln) echo "$common -max_len=4096" ;;
+    fuzz_pdfpass) echo "$common -max_len=8192 -dict=tests/fuzz/markup.dict" ;;
+    fuzz_header) echo "$common -max_len=4096 -dict=tests/fuzz/markup.dict" ;;
+    # A picture may be 100 megapixels (400 MB of pixels) by design; filling
+    # that much took up to 10 s under the sanitizers on a busy machine.
+    fuzz_pictures) echo "-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=1024 -max_len=65536" ;;
+    fuzz_autotext) echo "$common -max_len=8192 -dict=tests/fuzz/markup.dict" ;;
     *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
 }

@@ -147,6 +147,15 @@ public:
     virtual void TextOut(int X, int Y, const std::string& Text) = 0;
     virtual void TextRect(const TRect& R, int X, int Y, const std::string& Text) = 0;
     virtual int TextWidth(const std::string& Text) { return TextExtent(Text).cx; }
+    // TextWidth of Head followed by Tail[From, To). Measuring the many
+    // tails of one long text this way costs no more than measuring it once
+    // on surfaces that keep running sums of character widths over a tail:
+    // TailKey names the tail's content (a new key whenever it changes).
+    virtual int TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
+                                uint64_t TailKey)
+    {
+        return TextWidth(Head + Tail.substr(From, To - From));
+    }
     virtual int GetDeviceCaps(int Index) = 0;
     virtual void SetFontAngle(double Angle) = 0;
 };

@@ -788,6 +788,7 @@ void TCupsPrinterLayer::EndDoc()
     if (!FPrinting || !FJob)
         throw std::runtime_error("Printing not in progress");
     FPrinting = false;
+    FJobNotice.clear();
     TJob& job = *FJob;
     job.DC->End();
     job.Writer.reset();  // the device context draws no more
@@ -808,8 +809,28 @@ void TCupsPrinterLayer::EndDoc()
         } else {
             error = LastCupsError();
         }
-        if (!error.empty())
+        if (!error.empty()) {
             cupsCancelJob2(http.get(), job.Queue.c_str(), job.Id, 0);
+        } else {
+            // A stopped queue takes jobs and keeps them: the user waits for
+            // paper that does not come unless told.
+            ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+            char uri[1024];
+            httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
+                             "/printers/%s", job.Queue.c_str());
+            ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+            static const char* const wanted[] = {"printer-state", "printer-state-message"};
+            ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
+            TIpp response(cupsDoRequest(http.get(), request, "/"));
+            ipp_attribute_t* state = response ? ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM) : nullptr;
+            if (state && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED) {
+                FJobNotice = "The printer \"" + job.Queue +
+                             "\" is stopped: the document waits in its queue until the printer is started again.";
+                ipp_attribute_t* why = ippFindAttribute(response.get(), "printer-state-message", IPP_TAG_TEXT);
+                if (why && ippGetString(why, 0, nullptr) && *ippGetString(why, 0, nullptr))
+                    FJobNotice += std::string("\r\n(") + ippGetString(why, 0, nullptr) + ")";
+            }
+        }
     } else {
         error = SpoolerUnreachable();
     }

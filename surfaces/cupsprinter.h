@@ -56,6 +56,7 @@ public:
     void NewPage() override;
     void EndDoc() override;
     void Abort() override;
+    std::string JobNotice() const override { return FJobNotice; }
     bool Printing() const override;
     TDeviceContext* DeviceContext() override;
 
@@ -99,6 +100,7 @@ private:
     std::unique_ptr<TJob> FJob;
     bool FPrinting = false;
     std::vector<std::string> FSubmitted;
+    std::string FJobNotice;
 };
 
 }  // namespace quillard

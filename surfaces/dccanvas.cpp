@@ -453,6 +453,66 @@ struct tCanvasWrapper::TTextState {
     std::array<double, 256> ByteTable{};
     bool ByteTableValid = false;
     bool ByteTableLineDraw = false;
+
+    // The same advances at the reference size in Qt's unit of 1/64 pixel,
+    // which measures them exactly: a long run's advance is the sum of these
+    // whole numbers, scaled once, so a text measures the same however it is
+    // split into pieces. A table is kept for each of the last few fonts, with
+    // running sums over the last tails measured in pieces (TextWidthJoined),
+    // as a line whose runs change the font measures its tail in each.
+    struct TTailSums {
+        uint64_t Key = 0;
+        std::vector<int64_t> Sums;  // Sums[i]: the units of the first i bytes
+    };
+    struct TUnitTable {
+        QFont Font;
+        bool LineDraw = false;
+        std::array<int64_t, 256> Units{};
+        std::vector<TTailSums> Tails;
+    };
+    std::vector<TUnitTable> UnitTables;  // the most recently used last
+
+    TUnitTable& UnitsFor(bool LineDraw)
+    {
+        for (size_t i = UnitTables.size(); i-- > 0;) {
+            if (UnitTables[i].LineDraw == LineDraw && UnitTables[i].Font == MeasuredFont) {
+                if (i + 1 != UnitTables.size())
+                    std::rotate(UnitTables.begin() + i, UnitTables.begin() + i + 1, UnitTables.end());
+                return UnitTables.back();
+            }
+        }
+        if (UnitTables.size() >= 8)
+            UnitTables.erase(UnitTables.begin());
+        TUnitTable t;
+        t.Font = MeasuredFont;
+        t.LineDraw = LineDraw;
+        for (int b = 0; b < 256; ++b) {
+            const QString C = ReportTextToQString(std::string(1, char(b)), LineDraw);
+            t.Units[b] = std::llround(Reference->horizontalAdvance(C) * 64);
+        }
+        UnitTables.push_back(std::move(t));
+        return UnitTables.back();
+    }
+    double UnitsToPixels(int64_t Units) const { return double(Units) / 64 * Scale; }
+
+    static const std::vector<int64_t>& SumsOf(TUnitTable& Table, const std::string& Tail, uint64_t Key)
+    {
+        for (const TTailSums& t : Table.Tails)
+            if (t.Key == Key && t.Sums.size() == Tail.size() + 1)
+                return t.Sums;
+        if (Table.Tails.size() >= 2)
+            Table.Tails.erase(Table.Tails.begin());
+        TTailSums t;
+        t.Key = Key;
+        t.Sums.resize(Tail.size() + 1);
+        int64_t sum = 0;
+        for (size_t i = 0; i < Tail.size(); ++i) {
+            sum += Table.Units[static_cast<unsigned char>(Tail[i])];
+            t.Sums[i + 1] = sum;
+        }
+        Table.Tails.push_back(std::move(t));
+        return Table.Tails.back().Sums;
+    }
 };
 
 // Runs longer than this are measured with the byte table and drawn only as
@@ -547,14 +607,37 @@ TSize tCanvasWrapper::TextExtent(const std::string& Text)
     FText->Measure(F);
     double Advance = 0;
     if (Text.size() > LongRun) {
-        const auto& Table = FText->ByteAdvances(IsLineDrawFace(Font.Name));
+        const auto& Units = FText->UnitsFor(IsLineDrawFace(Font.Name)).Units;
+        int64_t Sum = 0;
         for (unsigned char c : Text)
-            Advance += Table[c];
+            Sum += Units[c];
+        Advance = FText->UnitsToPixels(Sum);
     } else {
         Advance = FText->Advance(ReportTextToQString(Text, IsLineDrawFace(Font.Name)));
     }
     const int Cx = Advance < double(INT_MAX) ? int(std::lround(Advance)) : INT_MAX;
     return TSize{Cx, FText->Height};
+}
+
+int tCanvasWrapper::TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
+                                    uint64_t TailKey)
+{
+    To = std::min(To, Tail.size());
+    From = std::min(From, To);
+    if (Head.size() + (To - From) <= LongRun)
+        return TextWidth(Head + Tail.substr(From, To - From));
+    // As TextExtent measures a long run, with the tail's part taken from the
+    // running sums.
+    const QFont F = SelectFont();
+    FText->Measure(F);
+    TTextState::TUnitTable& Table = FText->UnitsFor(IsLineDrawFace(Font.Name));
+    int64_t Sum = 0;
+    for (unsigned char c : Head)
+        Sum += Table.Units[c];
+    const std::vector<int64_t>& Sums = TTextState::SumsOf(Table, Tail, TailKey);
+    Sum += Sums[To] - Sums[From];
+    const double Advance = FText->UnitsToPixels(Sum);
+    return Advance < double(INT_MAX) ? int(std::lround(Advance)) : INT_MAX;
 }
 
 void tCanvasWrapper::TextOut(int X, int Y, const std::string& Text)

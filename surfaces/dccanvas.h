@@ -95,6 +95,8 @@ public:
     void Polyline(const std::vector<TPoint>& Points) override;
     void StretchDraw(const TRect& R, const TGraphic& Graphic) override;
     TSize TextExtent(const std::string& Text) override;
+    int TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
+                        uint64_t TailKey) override;
     void TextOut(int X, int Y, const std::string& Text) override;
     void TextRect(const TRect& R, int X, int Y, const std::string& Text) override;
     int GetDeviceCaps(int Index) override;

@@ -517,6 +517,46 @@ TSize tPDFCanvasWrapper::TextExtent(const std::string& Text)
     return TSize{ClampInt(width * DeviceDpi / 10 / ScreenDpi), ClampInt(int64_t{FCache.Height} * DeviceDpi / 10 / ScreenDpi)};
 }
 
+int tPDFCanvasWrapper::TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
+                                       uint64_t TailKey)
+{
+    // As TextExtent measures, with the tail's part taken from running sums:
+    // whole-pixel advances add up the same however the text is split.
+    To = std::min(To, Tail.size());
+    From = std::min(From, To);
+    SelectFont();
+    PrepareMeasure();
+    const TTailSums* sums = nullptr;
+    for (size_t i = FTailSums.size(); i-- > 0;) {
+        const TTailSums& t = FTailSums[i];
+        if (t.Key == TailKey && t.Font == FCache.Font && t.PixelsPerEm == FCache.PixelsPerEm &&
+            t.Sums.size() == Tail.size() + 1) {
+            sums = &t;
+            break;
+        }
+    }
+    if (!sums) {
+        if (FTailSums.size() >= 8)
+            FTailSums.erase(FTailSums.begin());
+        TTailSums t;
+        t.Key = TailKey;
+        t.Font = FCache.Font;
+        t.PixelsPerEm = FCache.PixelsPerEm;
+        t.Sums.resize(Tail.size() + 1);
+        int64_t sum = 0;
+        for (size_t i = 0; i < Tail.size(); ++i) {
+            sum += FCache.Advance[static_cast<unsigned char>(Tail[i])];
+            t.Sums[i + 1] = sum;
+        }
+        FTailSums.push_back(std::move(t));
+        sums = &FTailSums.back();
+    }
+    int64_t width = sums->Sums[To] - sums->Sums[From];
+    for (unsigned char c : Head)
+        width += FCache.Advance[c];
+    return ClampInt(width * DeviceDpi / 10 / ScreenDpi);
+}
+
 int tPDFCanvasWrapper::TextHeight(const std::string& Text)
 {
     // The cell height does not depend on the text.

@@ -62,6 +62,8 @@ public:
     void Polyline(const std::vector<TPoint>& Points) override;
     void StretchDraw(const TRect& R, const TGraphic& Graphic) override;
     TSize TextExtent(const std::string& Text) override;
+    int TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
+                        uint64_t TailKey) override;
     int TextHeight(const std::string& Text) override;
     void TextOut(int X, int Y, const std::string& Text) override;
     void TextRect(const TRect& R, int X, int Y, const std::string& Text) override;
@@ -125,6 +127,15 @@ private:
         int32_t Ascent = 0;
         int32_t Height = 0;
     } FCache;
+    // Running sums of the advances over the last tails measured in pieces,
+    // for each font and size they were measured in.
+    struct TTailSums {
+        uint64_t Key = 0;
+        int Font = -1;
+        int64_t PixelsPerEm = -1;
+        std::vector<int64_t> Sums;  // Sums[i]: the advances of the first i bytes
+    };
+    std::vector<TTailSums> FTailSums;  // the most recently used last
 };
 
 // The facade a PDF job uses: it owns the PDF surface (and through it the

@@ -19,25 +19,118 @@ namespace quillard {
 
 namespace {
 
-// The text of a line with every tag removed: each "{" with everything up to
-// the first "}" after it; a "{" without one removes the rest.
-std::string WithoutTags(const std::string& s, size_t From)
-{
-    std::string out;
-    size_t i = std::min(From, s.size());
-    while (i < s.size()) {
-        size_t b = s.find('{', i);
-        if (b == std::string::npos) {
-            out.append(s, i, std::string::npos);
-            break;
+bool IsTrimByte(char c) { return c == ' ' || c == '\r' || static_cast<unsigned char>(c) == 0xFF; }
+
+}  // namespace
+
+// The text of the rest of a line without its tags, as the alignment of the
+// whole line measures it for every run: every "{" goes with everything up to
+// the first "}" after it, and a "{" without one removes the rest. It is made
+// once from Base and used for each later run while the line is unchanged
+// from there on, instead of being made and measured again for every run.
+struct TLineTail {
+    bool Built = false;
+    size_t Base = 0;
+    // Line positions before this may have changed since the text was made.
+    size_t ValidFrom = 0;
+    std::string Text;
+    // Line positions Start..End (End inclusive: the "{" that ends the part,
+    // or the line's end) are text, read from Text at Offset onwards.
+    struct TPart {
+        size_t Start, End, Offset;
+    };
+    std::vector<TPart> Parts;
+    size_t Cursor = 0;         // the part the last look-up ended in
+    size_t TextEnd = 0;        // Text without its trailing trim bytes
+    size_t NonTrimFrom = 0;    // the last search for a non-trim byte: from here
+    size_t NonTrimAt = 0;      // it found one here (or TextEnd)
+    uint64_t Key = 0;          // names Text for the surfaces' running sums
+
+    void Build(const std::string& Line, size_t From)
+    {
+        static uint64_t keys = 0;
+        Built = true;
+        Base = ValidFrom = From;
+        Text.clear();
+        Parts.clear();
+        Cursor = 0;
+        Key = ++keys;
+        size_t i = std::min(From, Line.size());
+        for (;;) {
+            const size_t b = Line.find('{', i);
+            const size_t end = b == std::string::npos ? Line.size() : b;
+            Parts.push_back({i, end, Text.size()});
+            Text.append(Line, i, end - i);
+            if (b == std::string::npos)
+                break;
+            const size_t e = Line.find('}', b);
+            if (e == std::string::npos)
+                break;
+            i = e + 1;
         }
-        out.append(s, i, b - i);
-        size_t e = s.find('}', b);
-        if (e == std::string::npos)
-            break;
-        i = e + 1;
+        TextEnd = Text.size();
+        while (TextEnd > 0 && IsTrimByte(Text[TextEnd - 1]))
+            --TextEnd;
+        NonTrimFrom = 1;  // nothing searched yet
+        NonTrimAt = 0;
     }
-    return out;
+
+    // Where the text of the line from Pos starts in Text; the text is made
+    // again from Pos when Pos lies inside a tag of the text made before.
+    size_t Offset(const std::string& Line, size_t Pos)
+    {
+        if (!Built || Pos < ValidFrom || Pos < Base) {
+            Build(Line, Pos);
+            return 0;
+        }
+        if (Cursor >= Parts.size() || Parts[Cursor].Start > Pos)
+            Cursor = 0;
+        while (Cursor < Parts.size() && Parts[Cursor].End < Pos)
+            ++Cursor;
+        if (Cursor < Parts.size() && Parts[Cursor].Start <= Pos)
+            return Parts[Cursor].Offset + (Pos - Parts[Cursor].Start);
+        Build(Line, Pos);
+        return 0;
+    }
+
+    // The first byte of Text at or after From that is no trim byte, or
+    // TextEnd; From only grows from one run of a line to the next.
+    size_t NonTrim(size_t From)
+    {
+        if (From < NonTrimFrom || From > NonTrimAt) {
+            NonTrimAt = From;
+            while (NonTrimAt < TextEnd && IsTrimByte(Text[NonTrimAt]))
+                ++NonTrimAt;
+        }
+        NonTrimFrom = From;
+        return std::min(NonTrimAt, TextEnd);
+    }
+};
+
+namespace {
+
+// The width of the trimmed Run followed by the text of the line from RestPos
+// without its tags, on the canvas: what measuring that text gives, without
+// making it.
+int WholeLineWidth(TRenderingCanvas& C, const std::string& Run, const std::string& Line, size_t RestPos,
+                   TLineTail& Tail)
+{
+    const size_t off = Tail.Offset(Line, RestPos);
+    size_t a = 0, b = Run.size();
+    while (a < b && IsTrimByte(Run[a]))
+        ++a;
+    if (a < b) {
+        // The text starts in the run; it ends in the tail unless that is
+        // all trim bytes.
+        if (Tail.TextEnd > off)
+            return C.TextWidthJoined(Run.substr(a), Tail.Text, off, Tail.TextEnd, Tail.Key);
+        while (b > a && IsTrimByte(Run[b - 1]))
+            --b;
+        return C.TextWidthJoined(Run.substr(a, b - a), Tail.Text, off, off, Tail.Key);
+    }
+    // A run of trim bytes only: the text is the tail's, trimmed.
+    const size_t from = off < Tail.TextEnd ? Tail.NonTrim(off) : Tail.TextEnd;
+    return C.TextWidthJoined(std::string(), Tail.Text, from, std::max(from, Tail.TextEnd), Tail.Key);
 }
 
 void CheckedAdd(int& Counter, int Delta)
@@ -138,6 +231,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
     size_t pos = 0;  // start of the part of Line not yet processed
     int64_t counter = static_cast<int64_t>(Line.size()) + 1;
     size_t dataPos = LastDataPos(Line);
+    TLineTail tail;
 
     do {
         --counter;
@@ -179,6 +273,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                     Line += next;
                     if (lineEnd.find('\f') != std::string::npos)
                         Line += "{PAGE}";
+                    tail.Built = false;
                     // A later "DATA=" can only lie in the joined part (its
                     // "=" does), or straddle the join. Searching only there
                     // keeps a tag that runs on over many lines linear.
@@ -207,7 +302,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
             StartPendingPage(State);
 
         if (!run.empty())
-            DrawTextRun(State, std::move(run), Line, pos);
+            DrawTextRun(State, std::move(run), Line, pos, tail);
 
         ProcessMessages();
         if (Aborted)
@@ -218,10 +313,29 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
             PageDrawn = PageInRange(State);
             Dispatch(State, tag);
             if (!FieldText.empty()) {
-                // A field's text is drawn as the next run of the line.
-                Line.insert(pos, FieldText);
-                if (dataPos != std::string::npos && dataPos >= pos)
-                    dataPos += FieldText.size();
+                // A field's text is drawn as the next run of the line. It
+                // goes in just before the unprocessed part, over text already
+                // processed (which is dropped when the line is done), so that
+                // the rest of a long line is not moved for every field.
+                const size_t k = FieldText.size();
+                if (pos < k) {
+                    // Room in front: what this field needs, and as much
+                    // again as the line is long (up to a megabyte), so that
+                    // the fields after it find room too.
+                    const size_t room = k - pos + std::min(Line.size(), static_cast<size_t>(1) << 20) + k;
+                    Line.insert(0, room, ' ');
+                    pos += room;
+                    if (dataPos != std::string::npos)
+                        dataPos += room;
+                    tail.Built = false;
+                }
+                tail.ValidFrom = std::max(tail.ValidFrom, pos);
+                // A "DATA=" before the field was passed over already; it must
+                // not come back into play under the field's text.
+                if (dataPos != std::string::npos && dataPos < pos)
+                    dataPos = std::string::npos;
+                pos -= k;
+                Line.replace(pos, k, FieldText);
                 counter += 1;
                 FieldText.clear();
             }
@@ -230,6 +344,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                 counter += static_cast<int64_t>(LineRest.size());
                 Line += LineRest;
                 LineRest.clear();
+                tail.Built = false;
                 dataPos = LastDataPos(Line);
             }
         }
@@ -250,7 +365,8 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
     }
 }
 
-void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos)
+void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos,
+                            TLineTail& Tail)
 {
     if (Run.find('&') != std::string::npos)
         Run = DecodeEntities(Run);
@@ -267,14 +383,15 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
         if (!AlignWholeLine) {
             s.CursorX -= widthIn(Trim(Run)) / 2;
         } else if (AtLineStart) {
-            s.CursorX -= widthIn(Trim(Run + WithoutTags(Line, RestPos))) / 2;
+            s.CursorX -= (ppx != 0 ? WholeLineWidth(c, Run, Line, RestPos, Tail) / ppx : 0.0) / 2;
             Run = TrimLeft(Run);
         }
     }
     AtLineStart = false;
     const double anchor = s.CursorX;
     if (align == "RIGHT")
-        s.CursorX -= widthIn(Trim(AlignWholeLine ? Run + WithoutTags(Line, RestPos) : Run));
+        s.CursorX -= AlignWholeLine ? (ppx != 0 ? WholeLineWidth(c, Run, Line, RestPos, Tail) / ppx : 0.0)
+                                    : widthIn(Trim(Run));
 
     if (s.CursorY == 0)
         s.CursorY = s.LineHeight;

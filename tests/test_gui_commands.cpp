@@ -18,7 +18,10 @@
 #include <QSettings>
 #include <QTest>
 #include <QTimer>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <sys/resource.h>
 #include <filesystem>
 
 namespace quillard::test {
@@ -61,6 +64,11 @@ void AnswerSaveDialog(const std::string& Path, TSaveAnswer* Seen = nullptr)
             d->reject();
             return;
         }
+        // selectFile leaves the name box alone while it has the focus,
+        // which it gets when the dialog is first activated: an answer given
+        // after that came back as the folder alone, now and then.
+        if (QWidget* focus = QApplication::focusWidget(); focus && d->isAncestorOf(focus))
+            focus->clearFocus();
         d->selectFile(QString::fromStdString(Path));
         QMetaObject::invokeMethod(d, "done", Qt::DirectConnection, Q_ARG(int, QDialog::Accepted));
     }, "QFileDialog");
@@ -143,6 +151,35 @@ TEST_F(CommandsTest, SaveAsPdfWritesACheckedPdfAndOpensIt)
     EXPECT_EQ(Opened[0], target);
     EXPECT_EQ(W->SavePdfDir, Dir.path().toStdString());
     // The preview is still there and still pages.
+    ASSERT_NE(W->PageBitmap, nullptr);
+    EXPECT_FALSE(InkBox(W->PageBitmap->Image()).Empty());
+}
+
+// The disk fills while the PDF is written (a limit on the size of the files
+// the process writes; with SIGXFSZ ignored a write past it fails as on a full
+// disk): the message says why, and nothing is left under the chosen name.
+TEST_F(CommandsTest, SaveAsPdfOnAFullDiskSaysWhyAndLeavesNoFile)
+{
+    Start(PagedReport(40));
+    const std::string target = Path("FULL.PDF");
+    AnswerSaveDialog(target);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 2048;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    W->SaveAsPDF();
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Caption, "Error Producing PDF Document!");
+    EXPECT_EQ(Services.Messages[0].Text.rfind(" Error #3 while producing PDF Document.\r\nMakePDF: Cannot write file", 0), 0u)
+        << MessagesText();
+    EXPECT_NE(Services.Messages[0].Text.find(std::strerror(EFBIG)), std::string::npos) << MessagesText();
+    EXPECT_FALSE(FileExists(target));
+    EXPECT_TRUE(Opened.empty());
+    // The preview goes on.
     ASSERT_NE(W->PageBitmap, nullptr);
     EXPECT_FALSE(InkBox(W->PageBitmap->Image()).Empty());
 }

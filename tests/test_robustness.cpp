@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include "tests/testutil.h"
 
+#include "engine/autotext.h"
+#include "engine/bytefile.h"
+#include "surfaces/pdfcanvas.h"
+
 #include <chrono>
 #include <climits>
 #include <functional>
@@ -130,6 +134,195 @@ TEST_F(RobustnessTest, SearchHitsOnManyPagesAreRecordedOnceInLinearTime)
               std::getenv("QUILLARD_SLOW_BUILD") ? 600.0 : 60.0);
     EXPECT_EQ(R->CurrentPage, 100000);
     EXPECT_TRUE(R->FoundPages == expected);
+}
+
+
+// ---- lines with very many tags -------------------------------------------------
+// These once took time in proportion to the square of the line's length (a
+// line of 100 000 image tags took a minute and a half, 20 000 right-aligned
+// runs half a minute; bench/longline_bench.cpp measures them). What they draw
+// is pinned here.
+
+// The image tags of a line on a page that is not drawn are stepped over one
+// at a time, each time the first "{IMG" of what is left, until one has data.
+struct SkipCase {
+    const char* Name;
+    std::string Tag;     // as the pass hands it over (upper case)
+    std::string Rest;    // what is left of it
+    bool DataSkipped;    // the in-line data was found and stepped over
+};
+
+class SkipImageDataTest : public RobustnessTest, public ::testing::WithParamInterface<SkipCase> {};
+
+TEST_P(SkipImageDataTest, StepsOverTheTagsAsTheyComeFirst)
+{
+    const SkipCase& c = GetParam();
+    // The physical line: the tags, then data of the block the first tag with
+    // a length names, then more text.
+    const std::string line = "x" + c.Tag + "\r\nnext line\r\n";
+    const std::string path = Write(line);
+    TByteFile f;
+    f.Open(path);
+    const int64_t end = int64_t(line.find("\r\n"));
+    f.Seek(end);
+    std::string tag = c.Tag, lineEnd = "\r\n";
+    R->DelImageData(f, 0, lineEnd, tag);
+    EXPECT_EQ(tag, c.Rest);
+    if (c.DataSkipped) {
+        EXPECT_TRUE(lineEnd.empty());
+        const size_t data = line.find("DATA=\"") + 6;
+        EXPECT_EQ(f.Position(), int64_t(data + 3 + 2));  // three bytes, the quote and the brace
+    } else {
+        EXPECT_EQ(lineEnd, "\r\n");
+        EXPECT_EQ(f.Position(), end);
+    }
+    EXPECT_TRUE(Services.Messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, SkipImageDataTest,
+    ::testing::Values(SkipCase{"NoImageTag", "{PEN WIDTH=2}", "{PEN WIDTH=2}", false},
+                      SkipCase{"EmptyTagsGo", "{IMG}{IMG X=1}REST", "REST", false},
+                      SkipCase{"LowerCaseToo", "{img}{IMG}{img}A", "A", false},
+                      // Taking a tag out joins what was around it into a new one.
+                      SkipCase{"JoinedTagGoesToo", "{{IMG}IMG}B", "B", false},
+                      SkipCase{"DeeplyJoined", "{{{IMG}IMG}IMG}C", "C", false},
+                      // Without a closing brace only "{IMG" goes.
+                      SkipCase{"Unclosed", "A{IMG B{IMG", "A B", false},
+                      SkipCase{"NoLengthNoData", "{IMG DATA=\"ABC\"}R", "R", false},
+                      SkipCase{"ZeroLength", "{IMG DATALEN=0 DATA=\"ABC\"}R", "R", false},
+                      SkipCase{"DataAfterEmptyTags", "{IMG}{IMG}{IMG DATALEN=3 DATA=\"ABC\"}", "", true},
+                      SkipCase{"LengthOutsideTheTag", "{IMG}DATALEN=3 {IMG DATA=\"ABC\"}", "DATALEN=3 ", false},
+                      SkipCase{"ManyTagsThenData", [] {
+                                   std::string t;
+                                   for (int i = 0; i < 20000; ++i)
+                                       t += "{IMG}";
+                                   return t + "{IMG DATALEN=3 DATA=\"ABC\"}";
+                               }(),
+                               "", true},
+                      SkipCase{"ManyTagsNoData", [] {
+                                   std::string t = "{IMG DATALEN=0 DATA=\"";
+                                   for (int i = 0; i < 20000; ++i)
+                                       t += "{IMG}";
+                                   return t;
+                               }(),
+                               "", false}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A field's text is drawn as the next run of the line: a line of many
+// fields draws as the same line with the numbers written out, also when a
+// field's text is longer than everything before it on the line.
+struct FieldLineCase {
+    const char* Name;
+    std::string WithFields, Written;
+};
+
+class FieldLineTest : public RobustnessTest, public ::testing::WithParamInterface<FieldLineCase> {};
+
+TEST_P(FieldLineTest, DrawsAsTheTextWrittenOut)
+{
+    const FieldLineCase& c = GetParam();
+    EXPECT_TRUE(Draw(c.WithFields, 1) == Draw(c.Written, 1));
+    EXPECT_TRUE(Services.Messages.empty());
+}
+
+std::string Times(const std::string& S, int N)
+{
+    std::string out;
+    for (int i = 0; i < N; ++i)
+        out += S;
+    return out;
+}
+
+// Each field stands between tags, as its written-out number does, so that
+// both lines are drawn in the same runs.
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FieldLineTest,
+    ::testing::Values(FieldLineCase{"ManyFields", Times("p{U}{FIELD CODE=PAGE}{/U} ", 300), Times("p{U}1{/U} ", 300)},
+                      FieldLineCase{"LongerThanTheLineBefore",
+                                    "{FIELD CODE=PAGE START=90000 STYLE=ROMAN}{U}x{/U}{FIELD CODE=PAGE}",
+                                    std::string(90, 'M') + "{U}x{/U}" + std::string(90, 'M')},
+                      FieldLineCase{"FieldsAroundInlineData",
+                                    "{FIELD CODE=PAGE}{U}a{/U}{FIELD CODE=PAGE}{IMG DATA=\"xy\" DATALEN=2}b",
+                                    "1{U}a{/U}1"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A right-aligned line measures the rest of the line for every run. A long
+// line (measured character by character) of many runs still ends at the
+// right edge, where a short line with the same last run ends.
+TEST_F(RobustnessTest, LongRightAlignedLineOfManyRunsEndsAtTheEdge)
+{
+    std::string runs = "{ALIGN=RIGHT}{CPI17}";
+    for (int i = 0; i < 400; ++i)
+        runs += "ab{U}cd{/U}";
+    ASSERT_GT(runs.size(), 2048u);
+    const TInkBox many = InkBox(Draw(runs, 1));
+    const TInkBox few = InkBox(Draw("{ALIGN=RIGHT}{CPI17}ab{U}cd{/U}", 1));
+    ASSERT_FALSE(few.Empty());
+    EXPECT_EQ(many.Right, few.Right);
+    EXPECT_LT(many.Left, few.Left);
+    EXPECT_TRUE(Services.Messages.empty());
+}
+
+// The measure of a text given in pieces is the measure of the joined text,
+// on both kinds of surface, for short and long texts and tails measured in
+// several fonts.
+TEST(JoinedTextWidth, IsTheWidthOfTheJoinedText)
+{
+    InstallFontSubstitutions();
+    std::string tail;
+    for (int i = 0; i < 3000; ++i)
+        tail += char(32 + (i * 7) % 200);
+    struct Piece {
+        std::string Head;
+        size_t From, To;
+    };
+    const Piece pieces[] = {{"", 0, 0},        {"abc", 0, 10},      {"", 10, 900},      {"  x", 2000, 3000},
+                            {"head", 5, 1200}, {"W", 1, 2999},      {"", 2999, 3000},   {std::string(1500, 'i'), 100, 110}};
+    tImageCanvas screen(10, 10, 96, 96);
+    tPDFCanvasWrapper pdf;
+    for (TRenderingCanvas* c : std::initializer_list<TRenderingCanvas*>{&screen, &pdf}) {
+        for (const char* font : {"Arial", "Times New Roman", "Courier New"}) {
+            for (int style : {0, int(fsBold)}) {
+                c->Font.Name = font;
+                c->Font.Size = 11;
+                c->Font.Style = TFontStyles(style);
+                c->FontChanged();
+                for (const Piece& p : pieces)
+                    EXPECT_EQ(c->TextWidthJoined(p.Head, tail, p.From, p.To, 77),
+                              c->TextWidth(p.Head + tail.substr(p.From, p.To - p.From)))
+                        << font << " " << style << " " << p.Head.size() << " " << p.From << "-" << p.To;
+            }
+        }
+    }
+}
+
+// The items of a report with many spans, some never closed: read as they
+// always were (an item's text runs to the next closing tag, or to the end),
+// and in time in proportion to the report.
+TEST_F(RobustnessTest, ItemsAmongManyUnclosedSpans)
+{
+    std::string report;
+    for (int i = 0; i < 30000; ++i)
+        report += "{SPAN LEFT=1in}";
+    report += "{SPAN CLASS=\"AutoText\" NAME=\"A\" TOP=1in LEFT=2in}{B}one{/B}{/SPAN}";
+    report += "{span class=autoshape}{PEN WIDTH=\"3pt\" FILLSTYLE=\"SOLID\" COLOR=\"RED\"}{OVAL ABSOLUTE FROM=\"1in,1\" TO=\"2in,2\"}";
+    report += "{SPAN NAME=\"CLASS\" CLASS=AUTOTEXT}open to the end";
+    int errors = -1;
+    const auto items = ReadAutoTextSpans(*R, report, errors);
+    EXPECT_EQ(errors, 0);
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].Kind, "AUTOTEXT");
+    EXPECT_EQ(items[0].DisplayText, "one");
+    EXPECT_TRUE(items[0].Bold);
+    EXPECT_EQ(items[0].PosX, 2.0);
+    EXPECT_EQ(items[1].Kind, "OVAL");
+    EXPECT_TRUE(items[1].Filled);
+    EXPECT_EQ(items[1].FontSizeOrWidth, 3);
+    EXPECT_EQ(items[1].EndX, 2.0);
+    EXPECT_EQ(items[2].Kind, "AUTOTEXT");
+    EXPECT_EQ(items[2].DisplayText, "open to the end");
+    EXPECT_EQ(items[2].SpanPos, int(report.rfind("{SPAN NAME")) + 1);
 }
 
 }  // namespace

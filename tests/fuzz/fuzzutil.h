@@ -76,4 +76,9 @@ inline const std::string& WriteScratch(const uint8_t* Data, size_t Size)
     return path;
 }
 
+// Removes the scratch file once an input is done with it: processes that
+// end without running the exit handlers (libFuzzer's merge runs, a crash)
+// would otherwise leave it behind.
+inline void RemoveScratch() { std::remove(ScratchPath().c_str()); }
+
 }  // namespace quillard::fuzz
