@@ -258,7 +258,16 @@ TEST_F(AutomationTest, PrintWithoutAReportOrPrinterIsAnError)
 // ---------------------------------------------------------------------------
 // Printers of a real spooler
 
-class AutomationPrinterTest : public PrintTest {};
+class AutomationPrinterTest : public PrintTest {
+protected:
+    void SetUp() override
+    {
+        PrintTest::SetUp();
+        // The window writes its settings when it ends.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
+        QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
+    }
+};
 
 TEST_F(AutomationPrinterTest, PrinterListIndexAndMetricsComeFromTheSpooler)
 {
