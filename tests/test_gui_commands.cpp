@@ -40,6 +40,15 @@ std::string PagedReport(int Pages)
     return s;
 }
 
+// Puts Path into a file dialog's name box. selectFile leaves the box alone
+// while it has the focus, which it gets when the dialog is first activated:
+// an answer given after that came back as the folder alone, now and then.
+void ChooseFile(QFileDialog* Dialog, const std::string& Path)
+{
+    if (QWidget* focus = QApplication::focusWidget(); focus && Dialog->isAncestorOf(focus))
+        focus->clearFocus();
+    Dialog->selectFile(QString::fromStdString(Path));
+}
 
 // Answers the next save dialog with Path (or cancels it when Path is empty),
 // recording the dialog's title and starting folder.
@@ -64,12 +73,7 @@ void AnswerSaveDialog(const std::string& Path, TSaveAnswer* Seen = nullptr)
             d->reject();
             return;
         }
-        // selectFile leaves the name box alone while it has the focus,
-        // which it gets when the dialog is first activated: an answer given
-        // after that came back as the folder alone, now and then.
-        if (QWidget* focus = QApplication::focusWidget(); focus && d->isAncestorOf(focus))
-            focus->clearFocus();
-        d->selectFile(QString::fromStdString(Path));
+        ChooseFile(d, Path);
         QMetaObject::invokeMethod(d, "done", Qt::DirectConnection, Q_ARG(int, QDialog::Accepted));
     }, "QFileDialog");
 }
@@ -195,7 +199,7 @@ TEST_F(CommandsTest, SaveAsPdfIntoAFolderThatIsGoneSaysWhy)
     WhenModal(
         [this](QWidget* w) {
             auto* d = qobject_cast<QFileDialog*>(w);
-            d->selectFile(QString::fromStdString(Path("gone/X.PDF")));
+            ChooseFile(d, Path("gone/X.PDF"));
             // The folder goes away between the choice and the writing (once
             // the dialog is done with it: its folder watcher would otherwise
             // see it go).
