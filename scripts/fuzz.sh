@@ -40,8 +40,13 @@ seconds=${2:?how many seconds}
 shift 2
 opts=$(options "$target")
 source scripts/sanitizer-env.sh
-sanitizer_build build-fuzz -DQUILLARD_FUZZ=ON -DQUILLARD_TESTS=OFF -DQUILLARD_BENCH=OFF
-cmake --build build-fuzz -j"${JOBS:-2}" --target "$target"
+# Runs of two targets at once share the build folder: one builds at a time.
+mkdir -p build-fuzz
+(
+  flock 9
+  sanitizer_build build-fuzz -DQUILLARD_FUZZ=ON -DQUILLARD_TESTS=OFF -DQUILLARD_BENCH=OFF
+  cmake --build build-fuzz -j"${JOBS:-2}" --target "$target"
+) 9>build-fuzz/.build.lock
 
 name=${target#fuzz_}
 work=build-fuzz/corpus/$target

@@ -405,14 +405,7 @@ private:
     {
         if (FError.empty())
             FError = std::string(What) + " \"" + FTarget + "\". " + SystemReason(Err);
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-        if (!FTempName.empty())
-            ::unlink(FTempName.c_str());
-        FTempName.clear();
-        FBuffer.clear();
-        FBuffer.shrink_to_fit();
+        Discard();
     }
 
     std::string FTarget;

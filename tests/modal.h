@@ -6,12 +6,29 @@
 
 #include <QWidget>
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace quillard::test {
 
 // Runs Answer on the next modal window to appear; with ClassName, on the
 // next one that inherits that class (other modal windows are left alone).
 void WhenModal(std::function<void(QWidget*)> Answer, const char* ClassName = nullptr);
+// Runs Answer on the next modal window, which must be a Dialog: any other
+// modal window fails the test and is closed, so the test goes on.
+template <class Dialog, class F>
+void WhenDialog(F Answer)
+{
+    WhenModal([Answer](QWidget* w) {
+        auto* d = qobject_cast<Dialog*>(w);
+        if (!d) {
+            ADD_FAILURE() << "another modal window: " << w->metaObject()->className() << " "
+                          << w->objectName().toStdString();
+            w->close();
+            return;
+        }
+        Answer(d);
+    });
+}
 // Stops every poll still waiting (run after each test).
 void CancelModalAnswers();
 

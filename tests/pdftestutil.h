@@ -3,11 +3,16 @@
 // tests look into (content streams, objects, cross-reference table).
 #pragma once
 
+#include "surfaces/pdfwriter.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <initializer_list>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
@@ -171,6 +176,37 @@ public:
 private:
     std::string FName;
     std::optional<std::string> FOld;
+};
+
+// The lines joined, each ended by CR LF as the PDF writer ends them.
+inline std::string Lines(std::initializer_list<const char*> L)
+{
+    std::string s;
+    for (const char* l : L)
+        (s += l) += "\r\n";
+    return s;
+}
+
+// A PDF writer with a fixed creation date, writing into a folder of the test's own.
+class PdfDocumentTest : public ::testing::Test {
+protected:
+    QTemporaryDir Dir;
+    TScopedEnv Epoch{"SOURCE_DATE_EPOCH", "1700000000"};  // 2023-11-14 22:13:20 UTC
+    TPrintPDF W;
+
+    std::string Path(const std::string& Name) { return Dir.filePath(QString::fromStdString(Name)).toStdString(); }
+
+    // Runs Draw between BeginDoc and EndDoc, checks the file with qpdf and
+    // returns its bytes.
+    std::string Document(const std::function<void(TPrintPDF&)>& Draw, const std::string& Name = "out.pdf")
+    {
+        W.FileName = Path(Name);
+        W.BeginDoc();
+        Draw(W);
+        W.EndDoc();
+        EXPECT_TRUE(PassesQpdfCheck(W.FileName));
+        return ReadBytes(W.FileName);
+    }
 };
 
 }  // namespace quillard::test

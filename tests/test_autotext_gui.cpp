@@ -97,9 +97,7 @@ TEST_F(AutoToolsTest, TextPlacedByAClickIsWrittenBeforeThePageEndAndShown)
     W->cmdAddText->click();
     EXPECT_TRUE(W->AddTextPending);
     std::string shownLocation;
-    WhenModal([&](QWidget* M) {
-        auto* d = qobject_cast<TfrmAddText*>(M);
-        ASSERT_NE(d, nullptr);
+    WhenDialog<TfrmAddText>([&](TfrmAddText* d) {
         EXPECT_EQ(d->windowTitle(), "Add Text to Report");
         shownLocation = d->lblLocation->text().toStdString();
         EXPECT_EQ(d->lstSize->currentItem()->text(), "19");
@@ -148,8 +146,7 @@ TEST_F(AutoToolsTest, EmptyTextAddsNothing)
     const std::string report = "Text\r\n";
     Start(report);
     W->cmdAddText->click();
-    WhenModal([](QWidget* M) {
-        auto* d = qobject_cast<TfrmAddText*>(M);
+    WhenDialog<TfrmAddText>([](TfrmAddText* d) {
         d->txtTextToAdd->setText("   ");
         d->cmdOk->click();
     });
@@ -162,9 +159,7 @@ TEST_F(AutoToolsTest, BoxDrawnWithTheMouseShowsABandThenLandsInTheReport)
 {
     const std::string report = "Only page\r\n";
     Start(report);
-    WhenModal([](QWidget* M) {
-        auto* d = qobject_cast<QColorDialog*>(M);
-        ASSERT_NE(d, nullptr);
+    WhenDialog<QColorDialog>([](QColorDialog* d) {
         d->setCurrentColor(Qt::red);
         d->accept();
     });
@@ -240,9 +235,7 @@ TEST_F(AutoToolsTest, EditWindowDeletesAnItemAndThePreviewFollows)
     ASSERT_FALSE(InkBox(W->PageBitmap->Image().copy(place)).Empty());
 
     int listed = -1;
-    WhenModal([&](QWidget* M) {
-        auto* d = qobject_cast<TfrmEditText*>(M);
-        ASSERT_NE(d, nullptr);
+    WhenDialog<TfrmEditText>([&](TfrmEditText* d) {
         listed = d->lstObjects->count();
         d->lstObjects->setCurrentRow(0);
         d->cmdDel->click();

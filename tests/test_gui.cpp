@@ -149,13 +149,7 @@ TEST_F(GuiTest, MissingReportEndsTheProgramWithTheOpenFailure)
 TEST_F(GuiTest, WithoutAReportTheOpenDocumentWindowAsksAndCancelEnds)
 {
     bool shown = false;
-    WhenModal([&](QWidget* w) {
-        auto* d = qobject_cast<TfrmOpenDocument*>(w);
-        if (!d) {
-            ADD_FAILURE() << "another modal window: " << w->objectName().toStdString();
-            w->close();
-            return;
-        }
+    WhenDialog<TfrmOpenDocument>([&](TfrmOpenDocument* d) {
         shown = true;
         EXPECT_EQ(d->windowTitle(), "Open Quillard Document");
         d->cmdCancel->click();
@@ -169,16 +163,7 @@ TEST_F(GuiTest, WithoutAReportTheOpenDocumentWindowAsksAndCancelEnds)
 TEST_F(GuiTest, TheOpenDocumentWindowsPathIsLoaded)
 {
     const std::string path = Write(PagedReport(4));
-    WhenModal([&](QWidget* w) {
-        auto* d = qobject_cast<TfrmOpenDocument*>(w);
-        if (!d) {
-            ADD_FAILURE() << "another modal window: " << w->objectName().toStdString();
-            w->close();
-            return;
-        }
-        d->edtPath->setText(QString::fromStdString(path));
-        d->cmdOk->click();
-    });
+    AnswerOpenDocument(path);
     Start({});
     ASSERT_FALSE(Ended);
     EXPECT_EQ(W->ReportFileName, path);

@@ -391,23 +391,14 @@ TEST_F(CommandsTest, OpenFileLoadsTheChosenReportAndCancelKeepsTheCurrentOne)
 {
     Start(PagedReport(2));
     const std::string first = W->ReportFileName;
-    WhenModal([](QWidget* w) {
-        auto* d = qobject_cast<TfrmOpenDocument*>(w);
-        ASSERT_NE(d, nullptr);
-        d->cmdCancel->click();
-    });
+    WhenDialog<TfrmOpenDocument>([](TfrmOpenDocument* d) { d->cmdCancel->click(); });
     W->mnuOpenFile->trigger();
     EXPECT_EQ(W->ReportFileName, first);
     EXPECT_EQ(W->PageCount, 2);
 
     std::filesystem::create_directories(Path("other"));
     const std::string second = Write(PagedReport(4), "other/SECOND.TXT");
-    WhenModal([second](QWidget* w) {
-        auto* d = qobject_cast<TfrmOpenDocument*>(w);
-        ASSERT_NE(d, nullptr);
-        d->edtPath->setText(QString::fromStdString(second));
-        d->cmdOk->click();
-    });
+    AnswerOpenDocument(second);
     W->OpenFile();
     EXPECT_EQ(W->ReportFileName, second);
     EXPECT_EQ(W->PageCount, 4);
@@ -420,9 +411,7 @@ TEST_F(CommandsTest, OpenFileLoadsTheChosenReportAndCancelKeepsTheCurrentOne)
 // Runs the find window with Text and Match Case.
 void AnswerFind(const std::string& Text, bool MatchCase)
 {
-    WhenModal([Text, MatchCase](QWidget* w) {
-        auto* f = qobject_cast<TfrmFind*>(w);
-        ASSERT_NE(f, nullptr);
+    WhenDialog<TfrmFind>([Text, MatchCase](TfrmFind* f) {
         f->txtFindStr->setText(QString::fromStdString(Text));
         f->chkMatchCase->setChecked(MatchCase);
         f->cmdFind->click();
@@ -536,11 +525,7 @@ TEST_F(CommandsTest, HitsAreHighlightedAndCancelRemovesTheHighlight)
     const QImage lit = W->PageBitmap->Image().copy();
     EXPECT_NE(lit, plain);
 
-    WhenModal([](QWidget* w) {
-        auto* f = qobject_cast<TfrmFind*>(w);
-        ASSERT_NE(f, nullptr);
-        f->cmdClose->click();
-    });
+    WhenDialog<TfrmFind>([](TfrmFind* f) { f->cmdClose->click(); });
     W->FindDialog();
     EXPECT_TRUE(W->Renderer->FindText.empty());
     EXPECT_TRUE(W->FoundPages.empty());

@@ -217,9 +217,7 @@ TEST_F(PrintWindowTest, ThePrintDialogOffersThePagesAndCopies)
     int minPage = -1, maxPage = -1, copies = -1;
     QString printer;
     bool ranges = false;
-    WhenModal([&](QWidget* w) {
-        auto* d = qobject_cast<QPrintDialog*>(w);
-        ASSERT_NE(d, nullptr) << w->metaObject()->className();
+    WhenDialog<QPrintDialog>([&](QPrintDialog* d) {
         minPage = d->minPage();
         maxPage = d->maxPage();
         ranges = d->testOption(QAbstractPrintDialog::PrintPageRange);

@@ -677,16 +677,7 @@ INSTANTIATE_TEST_SUITE_P(Schemes, SchemeCaseTest, ::testing::Values("http", "HTT
 TEST_F(WebWindowTest, TheOpenDocumentWindowsWebAddressIsFetched)
 {
     const std::string served = Serve("R.TXT", PagedReport(2));
-    WhenModal([&](QWidget* w) {
-        auto* d = qobject_cast<TfrmOpenDocument*>(w);
-        if (!d) {
-            ADD_FAILURE() << "another modal window: " << w->objectName().toStdString();
-            w->close();
-            return;
-        }
-        d->edtPath->setText(QString::fromStdString(Server.Url("/R.TXT")));
-        d->cmdOk->click();
-    });
+    AnswerOpenDocument(Server.Url("/R.TXT"));
     Start({});
     ASSERT_FALSE(Ended);
     EXPECT_EQ(W->PageCount, 2);
@@ -860,16 +851,7 @@ TEST_F(WebWindowTest, TheDownloadGoesWhenAnotherReportIsOpened)
 
     // A report of this computer's replaces that one, and is trusted.
     const std::string local = Write(PagedReport(3, "local report"), "LOCAL.TXT");
-    WhenModal([&](QWidget* w) {
-        auto* d = qobject_cast<TfrmOpenDocument*>(w);
-        if (!d) {
-            ADD_FAILURE() << "another modal window: " << w->objectName().toStdString();
-            w->close();
-            return;
-        }
-        d->edtPath->setText(QString::fromStdString(local));
-        d->cmdOk->click();
-    });
+    AnswerOpenDocument(local);
     W->OpenFile();
     EXPECT_EQ(W->ReportFileName, local);
     EXPECT_EQ(W->PageCount, 3);

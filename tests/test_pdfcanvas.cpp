@@ -15,14 +15,6 @@
 namespace quillard::test {
 namespace {
 
-std::string Lines(std::initializer_list<const char*> L)
-{
-    std::string s;
-    for (const char* l : L)
-        (s += l) += "\r\n";
-    return s;
-}
-
 class PdfCanvasTest : public ::testing::Test {
 protected:
     QTemporaryDir Dir;

@@ -11,14 +11,6 @@
 namespace quillard::test {
 namespace {
 
-std::string Lines(std::initializer_list<const char*> L)
-{
-    std::string s;
-    for (const char* l : L)
-        (s += l) += "\r\n";
-    return s;
-}
-
 TGraphic Picture(int W, int H, const std::function<uint32_t(int, int)>& Argb)
 {
     TGraphic g;
@@ -65,24 +57,7 @@ std::string Decoded(const std::string& Pdf, int Object)
     return r.Out;
 }
 
-class PdfImageTest : public ::testing::Test {
-protected:
-    QTemporaryDir Dir;
-    TScopedEnv Epoch{"SOURCE_DATE_EPOCH", "1700000000"};
-    TPrintPDF W;
-
-    std::string Path(const std::string& Name) { return Dir.filePath(QString::fromStdString(Name)).toStdString(); }
-
-    std::string Document(const std::function<void(TPrintPDF&)>& Draw, const std::string& Name = "images.pdf")
-    {
-        W.FileName = Path(Name);
-        W.BeginDoc();
-        Draw(W);
-        W.EndDoc();
-        EXPECT_TRUE(PassesQpdfCheck(W.FileName));
-        return ReadBytes(W.FileName);
-    }
-};
+using PdfImageTest = PdfDocumentTest;
 
 // ---- image objects --------------------------------------------------------------------
 

@@ -14,33 +14,8 @@
 namespace quillard::test {
 namespace {
 
-std::string Lines(std::initializer_list<const char*> L)
-{
-    std::string s;
-    for (const char* l : L)
-        (s += l) += "\r\n";
-    return s;
-}
-
-class PdfWriterTest : public ::testing::Test {
+class PdfWriterTest : public PdfDocumentTest {
 protected:
-    QTemporaryDir Dir;
-    TScopedEnv Epoch{"SOURCE_DATE_EPOCH", "1700000000"};  // 2023-11-14 22:13:20 UTC
-    TPrintPDF W;
-
-    std::string Path(const std::string& Name) { return Dir.filePath(QString::fromStdString(Name)).toStdString(); }
-
-    // Runs Draw between BeginDoc and EndDoc and returns the file's bytes.
-    std::string Document(const std::function<void(TPrintPDF&)>& Draw, const std::string& Name = "out.pdf")
-    {
-        W.FileName = Path(Name);
-        W.BeginDoc();
-        Draw(W);
-        W.EndDoc();
-        EXPECT_TRUE(PassesQpdfCheck(W.FileName));
-        return ReadBytes(W.FileName);
-    }
-
     // The content of the single page of a document drawn by Draw.
     std::string PageContent(const std::function<void(TPrintPDF&)>& Draw)
     {

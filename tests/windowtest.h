@@ -49,6 +49,15 @@ inline QImage ReferencePage(const std::string& Path, int Page, double Zoom)
     return out;
 }
 
+// Answers the next open-document window with Path and OK.
+inline void AnswerOpenDocument(const std::string& Path)
+{
+    WhenDialog<TfrmOpenDocument>([Path](TfrmOpenDocument* d) {
+        d->edtPath->setText(QString::fromStdString(Path));
+        d->cmdOk->click();
+    });
+}
+
 class WindowTest : public ::testing::Test {
 protected:
     QTemporaryDir Dir;
