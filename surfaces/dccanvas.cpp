@@ -953,33 +953,28 @@ void tCanvasWrapper::Pie(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4,
     BoxShape(bkPie, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
 }
 
-void tCanvasWrapper::FillRect(const TRect& R)
+namespace {
+
+// R within the coordinate range; empty when it has no pixel.
+QRect ClampedArea(const TRect& R)
 {
-    if (!Ready() || Brush.Style == bsClear)
-        return;
     const int L = Clamp(R.Left), T = Clamp(R.Top), Rt = Clamp(R.Right), B = Clamp(R.Bottom);
-    if (Rt <= L || B <= T)
-        return;
-    QPainter& P = FDC->Painter();
-    P.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    P.setBackgroundMode(Qt::TransparentMode);
-    P.setBrushOrigin(0, 0);
-    P.fillRect(RectOf(L, T, Rt, B), BrushOf(Brush.Style, ToQColor(Brush.Color)));
+    return Rt <= L || B <= T ? QRect() : RectOf(L, T, Rt, B);
 }
 
-void tCanvasWrapper::FrameRect(const TRect& R)
+// The painter set for filling areas with Mode, patterns anchored at the origin.
+QPainter& AreaPainter(QPainter& P, QPainter::CompositionMode Mode)
 {
-    if (!Ready() || Brush.Style == bsClear)
-        return;
-    const int L = Clamp(R.Left), T = Clamp(R.Top), Rt = Clamp(R.Right), B = Clamp(R.Bottom);
-    if (Rt <= L || B <= T)
-        return;
-    QPainter& P = FDC->Painter();
-    P.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    P.setCompositionMode(Mode);
     P.setBackgroundMode(Qt::TransparentMode);
     P.setBrushOrigin(0, 0);
-    const QBrush Fill = BrushOf(Brush.Style, ToQColor(Brush.Color));
-    // Four strips that do not overlap.
+    return P;
+}
+
+// A one-pixel frame along the inside of Area, as four strips that do not overlap.
+void FillFrame(QPainter& P, const QRect& Area, const QBrush& Fill)
+{
+    const int L = Area.left(), T = Area.top(), Rt = Area.right() + 1, B = Area.bottom() + 1;
     P.fillRect(RectOf(L, T, Rt, T + 1), Fill);
     if (B - T > 1)
         P.fillRect(RectOf(L, B - 1, Rt, B), Fill);
@@ -990,28 +985,35 @@ void tCanvasWrapper::FrameRect(const TRect& R)
     }
 }
 
+}  // namespace
+
+void tCanvasWrapper::FillRect(const TRect& R)
+{
+    const QRect Area = ClampedArea(R);
+    if (!Ready() || Brush.Style == bsClear || Area.isEmpty())
+        return;
+    AreaPainter(FDC->Painter(), QPainter::CompositionMode_SourceOver)
+        .fillRect(Area, BrushOf(Brush.Style, ToQColor(Brush.Color)));
+}
+
+void tCanvasWrapper::FrameRect(const TRect& R)
+{
+    const QRect Area = ClampedArea(R);
+    if (!Ready() || Brush.Style == bsClear || Area.isEmpty())
+        return;
+    FillFrame(AreaPainter(FDC->Painter(), QPainter::CompositionMode_SourceOver), Area,
+              BrushOf(Brush.Style, ToQColor(Brush.Color)));
+}
+
 void tCanvasWrapper::DrawFocusRect(const TRect& R)
 {
-    if (!Ready())
-        return;
-    const int L = Clamp(R.Left), T = Clamp(R.Top), Rt = Clamp(R.Right), B = Clamp(R.Bottom);
-    if (Rt <= L || B <= T)
+    const QRect Area = ClampedArea(R);
+    if (!Ready() || Area.isEmpty())
         return;
     // Every other pixel of a one-pixel frame inverted: drawing it again
     // takes it away.
-    QPainter& P = FDC->Painter();
-    P.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-    P.setBackgroundMode(Qt::TransparentMode);
-    P.setBrushOrigin(0, 0);
-    const QBrush Dots(Qt::white, Qt::Dense4Pattern);
-    P.fillRect(RectOf(L, T, Rt, T + 1), Dots);
-    if (B - T > 1)
-        P.fillRect(RectOf(L, B - 1, Rt, B), Dots);
-    if (B - T > 2) {
-        P.fillRect(RectOf(L, T + 1, L + 1, B - 1), Dots);
-        if (Rt - L > 1)
-            P.fillRect(RectOf(Rt - 1, T + 1, Rt, B - 1), Dots);
-    }
+    QPainter& P = AreaPainter(FDC->Painter(), QPainter::RasterOp_SourceXorDestination);
+    FillFrame(P, Area, QBrush(Qt::white, Qt::Dense4Pattern));
     P.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 

@@ -318,35 +318,26 @@ void tPDFCanvasWrapper::FrameRect(const TRect& R)
     w.FillStyle = bsSolid;
 }
 
-void tPDFCanvasWrapper::Polygon(const std::vector<TPoint>& Points)
+void tPDFCanvasWrapper::PointsPath(const std::vector<TPoint>& Points, bool Closed)
 {
     if (Points.size() < 2)
         return;
     TPrintPDF& w = *FWriter;
     TInk ink = InkOf();
     ink.Width = std::max<int32_t>(ink.Width, 1);
-    // Closed by its last side; the interior by alternate filling.
+    // A polygon is closed by its last side and filled by alternate filling.
     PaintPath(ink, [&] {
         w.MoveTo(Points[0].X * PointsPerUnit, Points[0].Y * PointsPerUnit);
         for (size_t i = 1; i < Points.size(); ++i)
             w.LineTo(Points[i].X * PointsPerUnit, Points[i].Y * PointsPerUnit);
-        w.ClosePath();
-    }, true, true);
+        if (Closed)
+            w.ClosePath();
+    }, Closed, Closed);
 }
 
-void tPDFCanvasWrapper::Polyline(const std::vector<TPoint>& Points)
-{
-    if (Points.size() < 2)
-        return;
-    TPrintPDF& w = *FWriter;
-    TInk ink = InkOf();
-    ink.Width = std::max<int32_t>(ink.Width, 1);
-    PaintPath(ink, [&] {
-        w.MoveTo(Points[0].X * PointsPerUnit, Points[0].Y * PointsPerUnit);
-        for (size_t i = 1; i < Points.size(); ++i)
-            w.LineTo(Points[i].X * PointsPerUnit, Points[i].Y * PointsPerUnit);
-    }, false, false);
-}
+void tPDFCanvasWrapper::Polygon(const std::vector<TPoint>& Points) { PointsPath(Points, true); }
+
+void tPDFCanvasWrapper::Polyline(const std::vector<TPoint>& Points) { PointsPath(Points, false); }
 
 enum TBoxKind { bkEllipse, bkArc, bkChord, bkPie };
 

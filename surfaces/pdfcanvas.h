@@ -88,6 +88,8 @@ private:
     // then the outline with the pen; dashes over the brush colour when the
     // brush is solid, as the screen's opaque background shows them.
     void PaintPath(const TInk& Ink, const std::function<void()>& Build, bool Closed, bool EvenOdd);
+    // The path through Points: closed and filled, or open.
+    void PointsPath(const std::vector<TPoint>& Points, bool Closed);
     void BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4);
     // The font copy of the text operations: a change of Font since
     // SetFontAngle (or a new assignment) drops the rotation.
