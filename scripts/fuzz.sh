@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets=(fuzz_pagepass fuzz_pdfpass fuzz_markup fuzz_entities fuzz_getln fuzz_header fuzz_pictures fuzz_autotext)
+targets=(fuzz_pagepass fuzz_pdfpass fuzz_markup fuzz_entities fuzz_getln fuzz_header fuzz_pictures fuzz_autotext fuzz_http)
 options() {
   # A page pass over a few KiB takes milliseconds; ten seconds is a hang.
   local common="-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024"
@@ -25,6 +25,8 @@ options() {
     # that much took up to 10 s under the sanitizers on a busy machine.
     fuzz_pictures) echo "-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=1024 -max_len=65536" ;;
     fuzz_autotext) echo "$common -max_len=8192 -dict=tests/fuzz/markup.dict" ;;
+    # Each input is a real connection (and up to two redirects) on 127.0.0.1.
+    fuzz_http) echo "$common -max_len=8192 -dict=tests/fuzz/http.dict" ;;
     *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
 }
