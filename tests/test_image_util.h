@@ -341,28 +341,7 @@ protected:
     uint32_t At(int x, int y) { return Page->Image().pixel(x, y) & 0xFFFFFF; }
 
     // Bounding box of the pixels that are not white.
-    TInkBox NonWhite()
-    {
-        const QImage& img = Page->Image();
-        TInkBox b;
-        for (int y = 0; y < img.height(); ++y) {
-            const QRgb* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
-            for (int x = 0; x < img.width(); ++x) {
-                if ((row[x] & 0xFFFFFF) == 0xFFFFFF)
-                    continue;
-                if (b.Empty()) {
-                    b.Left = b.Right = x;
-                    b.Top = b.Bottom = y;
-                } else {
-                    b.Left = std::min(b.Left, x);
-                    b.Right = std::max(b.Right, x);
-                    b.Top = std::min(b.Top, y);
-                    b.Bottom = std::max(b.Bottom, y);
-                }
-            }
-        }
-        return b;
-    }
+    TInkBox NonWhite() { return InkBox(Page->Image(), [](QRgb c) { return (c & 0xFFFFFF) != 0xFFFFFF; }); }
 
     std::string Captions() const
     {

@@ -53,12 +53,17 @@ struct TInkBox {
     int Width() const { return Empty() ? 0 : Right - Left + 1; }
 };
 
-inline TInkBox InkBox(const QImage& img, const std::function<bool(QRgb)>& ink = IsInk)
+template <class Ink = bool (*)(QRgb)>
+TInkBox InkBox(const QImage& In, Ink ink = IsInk)
 {
+    const QImage img = In.format() == QImage::Format_RGB32 || In.format() == QImage::Format_ARGB32
+                           ? In
+                           : In.convertToFormat(QImage::Format_ARGB32);
     TInkBox b;
-    for (int y = 0; y < img.height(); ++y)
+    for (int y = 0; y < img.height(); ++y) {
+        const QRgb* row = reinterpret_cast<const QRgb*>(img.constScanLine(y));
         for (int x = 0; x < img.width(); ++x)
-            if (ink(img.pixel(x, y))) {
+            if (ink(row[x])) {
                 if (b.Empty()) {
                     b.Left = b.Right = x;
                     b.Top = b.Bottom = y;
@@ -69,6 +74,7 @@ inline TInkBox InkBox(const QImage& img, const std::function<bool(QRgb)>& ink = 
                     b.Bottom = std::max(b.Bottom, y);
                 }
             }
+    }
     return b;
 }
 
