@@ -230,6 +230,8 @@ namespace {
 
 // The longest status line and header block taken from a server.
 const int MaxHeadBytes = 64 * 1024;
+// "100 Continue" and the like before the real answer.
+const int MaxInterimAnswers = 16;
 
 int SocketErrorCode(QAbstractSocket::SocketError Error)
 {
@@ -433,8 +435,16 @@ void THttpClient::Process()
                 Finish();
                 return;
             }
-            if (FStatus < 200)
-                continue;  // an interim answer; the real one follows
+            if (FStatus < 200) {
+                // An interim answer; the real one follows (a server that
+                // sends nothing else is not waited for without end).
+                if (++FInterimAnswers > MaxInterimAnswers) {
+                    Fail(HttpErrorBadAnswer, "The server's answer has no end of its header");
+                    Finish();
+                    return;
+                }
+                continue;
+            }
             FHeadDone = true;
             const auto httpFailure = [this] {
                 Fail(FStatus, FReason.empty() ? "HTTP status " + std::to_string(FStatus) : FReason);
@@ -522,8 +532,13 @@ bool THttpClient::ProcessChunks()
         return true;
     }
     case TChunkState::DataEnd:
-        if (!TakeLine(FBuffer, line))
+        if (!TakeLine(FBuffer, line)) {
+            if (FBuffer.size() > 2) {
+                Fail(HttpErrorBadAnswer, "The server's answer has an invalid chunk");
+                Finish();
+            }
             return false;
+        }
         if (!line.isEmpty()) {
             Fail(HttpErrorBadAnswer, "The server's answer has an invalid chunk");
             Finish();
@@ -539,8 +554,16 @@ bool THttpClient::ProcessChunks()
             }
             return false;
         }
-        if (line.isEmpty())
+        if (line.isEmpty()) {
             Finish();  // the whole body has come
+            return true;
+        }
+        FTrailerBytes += line.size() + 2;
+        if (FTrailerBytes > MaxHeadBytes) {
+            Fail(HttpErrorBadAnswer, "The server's answer has no end of its trailer");
+            Finish();
+            return false;
+        }
         return true;
     }
     return false;
@@ -568,6 +591,8 @@ bool THttpClient::Transfer(const QUrl& Url)
 {
     FBuffer.clear();
     FDone = FHeadDone = FRedirect = false;
+    FInterimAnswers = 0;
+    FTrailerBytes = 0;
     FStatus = 0;
     FReason.clear();
     FLength = -1;

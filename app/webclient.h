@@ -140,6 +140,8 @@ private:
     bool FChunked = false;
     TChunkState FChunkState = TChunkState::Size;
     int64_t FChunkLeft = 0;
+    int FInterimAnswers = 0;
+    int64_t FTrailerBytes = 0;
     int FStatus = 0;
     std::string FReason;
     int64_t FLength = -1;

@@ -480,6 +480,23 @@ TEST_F(HttpClientTest, AnAnswerThatIsNotHttpFails)
     EXPECT_EQ(Events[1].Code, 0);
 }
 
+// A server that keeps sending what never becomes the report is not read for
+// ever: the transfer fails as soon as the answer is clearly broken.
+TEST_F(HttpClientTest, AnAnswerThatNeverEndsItsFramingFails)
+{
+    struct Case {
+        const char* Path;
+        const char* Text;
+    };
+    for (const Case& c : {Case{"/endless/interim", "no end of its header"},
+                          Case{"/endless/trailer", "no end of its trailer"},
+                          Case{"/endless/chunkend", "an invalid chunk"}}) {
+        SCOPED_TRACE(c.Path);
+        EXPECT_FALSE(Fetch(c.Path));
+        ExpectFailure(HttpErrorBadAnswer, c.Text);
+    }
+}
+
 TEST_F(HttpClientTest, FollowsRedirectsButNotForEver)
 {
     const std::string body = Serve("R.TXT", PagedReport(2));

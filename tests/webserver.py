@@ -16,6 +16,9 @@ that go wrong on purpose:
   /nolength/NAME       NAME without a length: the body ends with the connection
   /garbage             something that is not HTTP at all
   /silent              reads the request and never answers
+  /endless/interim     "100 Continue" answers, for ever
+  /endless/trailer     a whole chunked body, then trailer lines for ever
+  /endless/chunkend    a chunk's data, then bytes that never end the chunk
   /viaproxy/NAME       NAME, but only to a request that came through a proxy
                        (one carrying a Via header); 403 otherwise
 
@@ -94,6 +97,22 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.close_connection = True
         elif path == "/silent":
             threading.Event().wait(600)
+        elif path.startswith("/endless/"):
+            start, again = {
+                "interim": (b"", b"HTTP/1.1 100 Continue\r\n\r\n"),
+                "trailer": (b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nHello\r\n0\r\n",
+                            b"X-More: " + b"m" * 200 + b"\r\n"),
+                "chunkend": (b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nHello",
+                             b"x" * 1000),
+            }[path.split("/")[2]]
+            # Until the client hangs up (or 64 MB, should it never).
+            try:
+                self.wfile.write(start)
+                for _ in range(64 * 1024 * 1024 // len(again)):
+                    self.wfile.write(again)
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+            self.close_connection = True
         elif path.startswith("/viaproxy/"):
             if not self.headers.get("Via"):
                 self.answer(403, b"Only through the proxy\r\n")
