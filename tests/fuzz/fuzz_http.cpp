@@ -4,7 +4,8 @@
 // redirect to any address comes back here too. Whatever the answer, the
 // transfer ends, a fetched report is on disk whole and no larger than what
 // was sent, a failed one has left no file and says why, and the end is
-// reported once. The proxy setting readers get the same bytes.
+// reported once. The same answer sent at once gives the same outcome and the
+// same file as sent in pieces. The proxy setting readers get the same bytes.
 #include "app/webclient.h"
 #include "tests/fuzz/fuzzutil.h"
 
@@ -14,6 +15,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -145,32 +148,35 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
-{
-    if (Size < 1)
-        return 0;
-    const uint8_t options = Data[0];
-    const std::string answer(reinterpret_cast<const char*>(Data + 1), Size - 1);
-    ProxyReaders(answer);
+namespace {
 
-    static const size_t pieces[4] = {1, 7, 100, 65536};
-    Server->Set(answer, pieces[options & 3]);
+struct TOutcome {
+    bool Ok = false;
+    std::string File;
+};
+
+// One transfer of Answer, sent Piece bytes at a time, with its checks.
+TOutcome Fetch(const std::string& Answer, size_t Piece, uint8_t Options)
+{
+    Server->Set(Answer, Piece);
 
     const std::string& file = fuzz::ScratchPath();
-    if (options & 4)
-        fuzz::WriteScratch(Data, 1);  // a file there already is rewritten
-    else
+    if (Options & 4) {
+        const uint8_t old[3] = {'o', 'l', 'd'};
+        fuzz::WriteScratch(old, 3);  // a file there already is rewritten
+    } else {
         fuzz::RemoveScratch();
+    }
 
     THttpClient client;
     client.UserAgent = "QX3";
     client.ProxyServer = "127.0.0.1";
     client.ProxyPort = Server->Port;
-    client.URL = (options & 8) ? "http://report.invalid/Q/R.TXT?x=1" : "http://127.0.0.1/R.TXT";
+    client.URL = (Options & 8) ? "http://report.invalid/Q/R.TXT?x=1" : "http://127.0.0.1/R.TXT";
     client.LocalFile = file;
     client.TimeoutMs = 5000;
     client.MaxRedirects = 2;
-    client.MaxBytes = (options & 16) ? 64 : 1 << 20;
+    client.MaxBytes = (Options & 16) ? 64 : 1 << 20;
     int errors = 0, ends = 0;
     std::string errorText;
     client.OnError = [&](int, const std::string& Text) {
@@ -190,7 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         const int64_t size = SizeOf(file);
         if (size < 0)
             Fail("a successful transfer left no file");
-        if (size > int64_t(answer.size()) || size > client.MaxBytes)
+        if (size > int64_t(Answer.size()) || size > client.MaxBytes)
             Fail("the file is larger than what was sent");
     } else {
         if (errors != 1 || errorText.empty())
@@ -198,6 +204,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         if (Exists(file))
             Fail("a failed transfer left its file");
     }
+    TOutcome out;
+    out.Ok = ok;
+    if (ok) {
+        std::ifstream in(file, std::ios::binary);
+        out.File.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     fuzz::RemoveScratch();
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
+{
+    if (Size < 1)
+        return 0;
+    const uint8_t options = Data[0];
+    const std::string answer(reinterpret_cast<const char*>(Data + 1), Size - 1);
+    ProxyReaders(answer);
+
+    static const size_t pieces[3] = {1, 7, 100};
+    const TOutcome inPieces = Fetch(answer, pieces[(options & 3) % 3], options);
+    const TOutcome atOnce = Fetch(answer, answer.size() + 1, options);
+    if (inPieces.Ok != atOnce.Ok)
+        Fail("the answer in pieces and at once had different outcomes");
+    if (inPieces.File != atOnce.File)
+        Fail("the answer in pieces and at once gave different files");
     return 0;
 }
