@@ -232,6 +232,8 @@ namespace {
 const int MaxHeadBytes = 64 * 1024;
 // "100 Continue" and the like before the real answer.
 const int MaxInterimAnswers = 16;
+// A chunk's size line, extension included.
+const int MaxChunkLine = 1024;
 
 int SocketErrorCode(QAbstractSocket::SocketError Error)
 {
@@ -422,13 +424,15 @@ void THttpClient::Process()
                 end = lf;
                 skip = 2;
             }
-            if (end < 0) {
-                if (FBuffer.size() > MaxHeadBytes) {
-                    Fail(HttpErrorBadAnswer, "The server's answer has no end of its header");
-                    Finish();
-                }
+            // A head longer than MaxHeadBytes fails, however its bytes arrive:
+            // without an end in sight, once the end can no longer come in time.
+            if (end > MaxHeadBytes || (end < 0 && FBuffer.size() > MaxHeadBytes + 3)) {
+                Fail(HttpErrorBadAnswer, "The server's answer has no end of its header");
+                Finish();
                 return;
             }
+            if (end < 0)
+                return;
             const QByteArray head = FBuffer.left(end);
             FBuffer.remove(0, end + skip);
             if (!ParseHead(head)) {
@@ -439,7 +443,7 @@ void THttpClient::Process()
                 // An interim answer; the real one follows (a server that
                 // sends nothing else is not waited for without end).
                 if (++FInterimAnswers > MaxInterimAnswers) {
-                    Fail(HttpErrorBadAnswer, "The server's answer has no end of its header");
+                    Fail(HttpErrorBadAnswer, "The server sent too many interim answers");
                     Finish();
                     return;
                 }
@@ -498,11 +502,18 @@ bool THttpClient::ProcessChunks()
     QByteArray line;
     switch (FChunkState) {
     case TChunkState::Size: {
+        // A size line (with its extension) longer than MaxChunkLine fails,
+        // whether it has come whole or is still coming.
         if (!TakeLine(FBuffer, line)) {
-            if (FBuffer.size() > 1024) {
+            if (FBuffer.size() > MaxChunkLine + 1) {
                 Fail(HttpErrorBadAnswer, "The server's answer has an invalid chunk");
                 Finish();
             }
+            return false;
+        }
+        if (line.size() > MaxChunkLine) {
+            Fail(HttpErrorBadAnswer, "The server's answer has an invalid chunk");
+            Finish();
             return false;
         }
         const qsizetype semicolon = line.indexOf(';');
@@ -548,7 +559,9 @@ bool THttpClient::ProcessChunks()
         return true;
     case TChunkState::Trailer:
         if (!TakeLine(FBuffer, line)) {
-            if (FBuffer.size() > MaxHeadBytes) {
+            // The line still coming counts at least its bytes so far, less a
+            // CR, plus its end.
+            if (FTrailerBytes + FBuffer.size() + 1 > MaxHeadBytes) {
                 Fail(HttpErrorBadAnswer, "The server's answer has no end of its trailer");
                 Finish();
             }

@@ -25,8 +25,9 @@ options() {
     # that much took up to 10 s under the sanitizers on a busy machine.
     fuzz_pictures) echo "-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=1024 -max_len=65536" ;;
     fuzz_autotext) echo "$common -max_len=8192 -dict=tests/fuzz/markup.dict" ;;
-    # Each input is a real connection (and up to two redirects) on 127.0.0.1.
-    fuzz_http) echo "$common -max_len=8192 -dict=tests/fuzz/http.dict" ;;
+    # Each input is two transfers of up to three connections each on
+    # 127.0.0.1: milliseconds, unless the machine stalls.
+    fuzz_http) echo "-timeout=30 -rss_limit_mb=2048 -malloc_limit_mb=1024 -max_len=8192 -dict=tests/fuzz/http.dict" ;;
     *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
 }
@@ -41,14 +42,15 @@ target=$1
 seconds=${2:?how many seconds}
 shift 2
 opts=$(options "$target")
-source scripts/sanitizer-env.sh
-# Runs of two targets at once share the build folder: one builds at a time.
+# Runs of two targets at once share the build folder (and the package
+# installer): one sets up and builds at a time.
 mkdir -p build-fuzz
-(
-  flock 9
-  sanitizer_build build-fuzz -DQUILLARD_FUZZ=ON -DQUILLARD_TESTS=OFF -DQUILLARD_BENCH=OFF
-  cmake --build build-fuzz -j"${JOBS:-2}" --target "$target"
-) 9>build-fuzz/.build.lock
+exec 9>build-fuzz/.build.lock
+flock 9
+source scripts/sanitizer-env.sh
+sanitizer_build build-fuzz -DQUILLARD_FUZZ=ON -DQUILLARD_TESTS=OFF -DQUILLARD_BENCH=OFF
+cmake --build build-fuzz -j"${JOBS:-2}" --target "$target"
+exec 9>&-
 
 name=${target#fuzz_}
 work=build-fuzz/corpus/$target

@@ -481,16 +481,19 @@ TEST_F(HttpClientTest, AnAnswerThatIsNotHttpFails)
 }
 
 // A server that keeps sending what never becomes the report is not read for
-// ever: the transfer fails as soon as the answer is clearly broken.
+// ever: the transfer fails as soon as the answer is clearly broken. The
+// limits hold however the bytes arrive.
 TEST_F(HttpClientTest, AnAnswerThatNeverEndsItsFramingFails)
 {
     struct Case {
         const char* Path;
         const char* Text;
     };
-    for (const Case& c : {Case{"/endless/interim", "no end of its header"},
+    for (const Case& c : {Case{"/endless/interim", "too many interim answers"},
                           Case{"/endless/trailer", "no end of its trailer"},
-                          Case{"/endless/chunkend", "an invalid chunk"}}) {
+                          Case{"/endless/chunkend", "an invalid chunk"},
+                          // The same limits when the whole answer comes in one piece.
+                          Case{"/long/head", "no end of its header"}, Case{"/long/chunkline", "an invalid chunk"}}) {
         SCOPED_TRACE(c.Path);
         EXPECT_FALSE(Fetch(c.Path));
         ExpectFailure(HttpErrorBadAnswer, c.Text);

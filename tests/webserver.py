@@ -19,6 +19,8 @@ that go wrong on purpose:
   /endless/interim     "100 Continue" answers, for ever
   /endless/trailer     a whole chunked body, then trailer lines for ever
   /endless/chunkend    a chunk's data, then bytes that never end the chunk
+  /long/head           a whole answer whose header is over 64 KiB, in one piece
+  /long/chunkline      a whole chunked answer with a size line over 1 KiB
   /viaproxy/NAME       NAME, but only to a request that came through a proxy
                        (one carrying a Via header); 403 otherwise
 
@@ -97,6 +99,13 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.close_connection = True
         elif path == "/silent":
             threading.Event().wait(600)
+        elif path == "/long/head":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nX-Long: " + b"h" * 70000 + b"\r\nContent-Length: 5\r\n\r\nHello")
+            self.close_connection = True
+        elif path == "/long/chunkline":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5;" + b"e" * 1100 +
+                             b"\r\nHello\r\n0\r\n\r\n")
+            self.close_connection = True
         elif path.startswith("/endless/"):
             start, again = {
                 "interim": (b"", b"HTTP/1.1 100 Continue\r\n\r\n"),
