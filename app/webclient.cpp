@@ -234,6 +234,7 @@ const int MaxHeadBytes = 64 * 1024;
 const int MaxInterimAnswers = 16;
 // A chunk's size line, extension included.
 const int MaxChunkLine = 1024;
+const char* const InvalidChunk = "The server's answer has an invalid chunk";
 
 int SocketErrorCode(QAbstractSocket::SocketError Error)
 {
@@ -313,6 +314,12 @@ void THttpClient::Fail(int Code, const std::string& Description)
     FErrorText = Description;
 }
 
+void THttpClient::Stop(int Code, const std::string& Description)
+{
+    Fail(Code, Description);
+    Finish();
+}
+
 void THttpClient::Finish()
 {
     FDone = true;
@@ -324,8 +331,7 @@ void THttpClient::Abort()
 {
     if (!FBusy)
         return;
-    Fail(QNetworkReply::OperationCanceledError, "The transfer was stopped");
-    Finish();
+    Stop(QNetworkReply::OperationCanceledError, "The transfer was stopped");
 }
 
 bool THttpClient::WriteAll(const char* Data, int64_t Size)
@@ -412,9 +418,8 @@ void THttpClient::Process()
         if (!FHeadDone) {
             if (FBuffer.size() >= 5 && !FBuffer.startsWith("HTTP/")) {
                 const qsizetype eol = FBuffer.indexOf('\n');
-                Fail(HttpErrorBadAnswer, "The server's answer is not HTTP: " +
+                Stop(HttpErrorBadAnswer, "The server's answer is not HTTP: " +
                                              FBuffer.left(std::min<qsizetype>(eol < 0 ? 80 : eol, 80)).trimmed().toStdString());
-                Finish();
                 return;
             }
             qsizetype end = FBuffer.indexOf("\r\n\r\n");
@@ -427,8 +432,7 @@ void THttpClient::Process()
             // A head longer than MaxHeadBytes fails, however its bytes arrive:
             // without an end in sight, once the end can no longer come in time.
             if (end > MaxHeadBytes || (end < 0 && FBuffer.size() > MaxHeadBytes + 3)) {
-                Fail(HttpErrorBadAnswer, "The server's answer has no end of its header");
-                Finish();
+                Stop(HttpErrorBadAnswer, "The server's answer has no end of its header");
                 return;
             }
             if (end < 0)
@@ -443,8 +447,7 @@ void THttpClient::Process()
                 // An interim answer; the real one follows (a server that
                 // sends nothing else is not waited for without end).
                 if (++FInterimAnswers > MaxInterimAnswers) {
-                    Fail(HttpErrorBadAnswer, "The server sent too many interim answers");
-                    Finish();
+                    Stop(HttpErrorBadAnswer, "The server sent too many interim answers");
                     return;
                 }
                 continue;
@@ -466,8 +469,7 @@ void THttpClient::Process()
                 return;
             }
             if (FLength > MaxBytes) {
-                Fail(HttpErrorTooLarge, "The report is larger than " + std::to_string(MaxBytes) + " bytes");
-                Finish();
+                Stop(HttpErrorTooLarge, "The report is larger than " + std::to_string(MaxBytes) + " bytes");
                 return;
             }
             if (FStatus == 204 || FStatus == 205 || FLength == 0) {
@@ -506,14 +508,12 @@ bool THttpClient::ProcessChunks()
         // whether it has come whole or is still coming.
         if (!TakeLine(FBuffer, line)) {
             if (FBuffer.size() > MaxChunkLine + 1) {
-                Fail(HttpErrorBadAnswer, "The server's answer has an invalid chunk");
-                Finish();
+                Stop(HttpErrorBadAnswer, InvalidChunk);
             }
             return false;
         }
         if (line.size() > MaxChunkLine) {
-            Fail(HttpErrorBadAnswer, "The server's answer has an invalid chunk");
-            Finish();
+            Stop(HttpErrorBadAnswer, InvalidChunk);
             return false;
         }
         const qsizetype semicolon = line.indexOf(';');
@@ -521,8 +521,7 @@ bool THttpClient::ProcessChunks()
         bool ok = digits.size() <= 15;
         const qlonglong size = ok ? digits.toLongLong(&ok, 16) : 0;
         if (!ok || size < 0) {
-            Fail(HttpErrorBadAnswer, "The server's answer has an invalid chunk");
-            Finish();
+            Stop(HttpErrorBadAnswer, InvalidChunk);
             return false;
         }
         FChunkLeft = size;
@@ -545,14 +544,12 @@ bool THttpClient::ProcessChunks()
     case TChunkState::DataEnd:
         if (!TakeLine(FBuffer, line)) {
             if (FBuffer.size() > 2) {
-                Fail(HttpErrorBadAnswer, "The server's answer has an invalid chunk");
-                Finish();
+                Stop(HttpErrorBadAnswer, InvalidChunk);
             }
             return false;
         }
         if (!line.isEmpty()) {
-            Fail(HttpErrorBadAnswer, "The server's answer has an invalid chunk");
-            Finish();
+            Stop(HttpErrorBadAnswer, InvalidChunk);
             return false;
         }
         FChunkState = TChunkState::Size;
@@ -562,8 +559,7 @@ bool THttpClient::ProcessChunks()
             // The line still coming counts at least its bytes so far, less a
             // CR, plus its end.
             if (FTrailerBytes + FBuffer.size() + 1 > MaxHeadBytes) {
-                Fail(HttpErrorBadAnswer, "The server's answer has no end of its trailer");
-                Finish();
+                Stop(HttpErrorBadAnswer, "The server's answer has no end of its trailer");
             }
             return false;
         }
@@ -573,8 +569,7 @@ bool THttpClient::ProcessChunks()
         }
         FTrailerBytes += line.size() + 2;
         if (FTrailerBytes > MaxHeadBytes) {
-            Fail(HttpErrorBadAnswer, "The server's answer has no end of its trailer");
-            Finish();
+            Stop(HttpErrorBadAnswer, "The server's answer has no end of its trailer");
             return false;
         }
         return true;
@@ -658,9 +653,8 @@ bool THttpClient::Transfer(const QUrl& Url)
     auto progress = [&idle] { idle.start(); };
     connect(&idle, &QTimer::timeout, this, [this] {
         const int seconds = (TimeoutMs + 999) / 1000;
-        Fail(QNetworkReply::TimeoutError, "The server sent nothing for " + std::to_string(seconds) +
+        Stop(QNetworkReply::TimeoutError, "The server sent nothing for " + std::to_string(seconds) +
                                               (seconds == 1 ? " second" : " seconds"));
-        Finish();
     });
     auto send = [socket, request, progress] {
         progress();
@@ -682,8 +676,7 @@ bool THttpClient::Transfer(const QUrl& Url)
             ConnectionEnded();
             return;
         }
-        Fail(SocketErrorCode(Error), socket->errorString().toStdString());
-        Finish();
+        Stop(SocketErrorCode(Error), socket->errorString().toStdString());
     });
 
     idle.start();

@@ -129,6 +129,8 @@ private:
     bool WriteAll(const char* Data, int64_t Size);
     void Fail(int Code, const std::string& Description);
     void Finish();
+    // Fail, then Finish: the request is over.
+    void Stop(int Code, const std::string& Description);
 
     QTcpSocket* FSocket = nullptr;
     QEventLoop* FLoop = nullptr;

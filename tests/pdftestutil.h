@@ -27,9 +27,13 @@ struct TToolRun {
     std::string Out, Err;
 };
 
-inline TToolRun RunTool(const QString& Program, const QStringList& Args)
+// Runs Program to its end, in Env when one is given.
+inline TToolRun RunTool(const QString& Program, const QStringList& Args,
+                        const std::optional<QProcessEnvironment>& Env = std::nullopt)
 {
     QProcess p;
+    if (Env)
+        p.setProcessEnvironment(*Env);
     p.start(Program, Args);
     if (!p.waitForStarted(30000))
         return {-1, "", (Program + " could not be started").toStdString()};

@@ -937,7 +937,6 @@ protected:
 
     TToolRun Quillard(const QStringList& Args)
     {
-        QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
@@ -946,14 +945,7 @@ protected:
         env.insert("XDG_CONFIG_HOME", Dir.filePath("config"));
         env.remove("http_proxy");
         env.remove("https_proxy");
-        p.setProcessEnvironment(env);
-        p.start(QUILLARD_BINARY, Args);
-        p.waitForFinished(120000);
-        TToolRun r;
-        r.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.Out = p.readAllStandardOutput().toStdString();
-        r.Err = p.readAllStandardError().toStdString();
-        return r;
+        return RunTool(QUILLARD_BINARY, Args, env);
     }
     QStringList TempFiles() const { return QDir(Dir.filePath("temp")).entryList(QDir::Files); }
 };

@@ -316,7 +316,6 @@ TEST_F(PdfJobTest, FailedPassKeepsWhatWasRendered)
 
 TToolRun Quillard(const QStringList& Args, const QProcessEnvironment& Extra = {})
 {
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
@@ -324,14 +323,7 @@ TToolRun Quillard(const QStringList& Args, const QProcessEnvironment& Extra = {}
     env.insert("SOURCE_DATE_EPOCH", "1700000000");
     for (const QString& k : Extra.keys())
         env.insert(k, Extra.value(k));
-    p.setProcessEnvironment(env);
-    p.start(QUILLARD_BINARY, Args);
-    p.waitForFinished(120000);
-    TToolRun r;
-    r.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.Out = p.readAllStandardOutput().toStdString();
-    r.Err = p.readAllStandardError().toStdString();
-    return r;
+    return RunTool(QUILLARD_BINARY, Args, env);
 }
 
 const QString Example = QStringLiteral(QUILLARD_SOURCE_DIR "/examples/statement.txt");
