@@ -89,6 +89,7 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
 {
     TPrinterLayer& printer = Printer();
     FileName = AFileName;
+    PictureCache.Clear();
     try {
         Orientation = printer.CanOrientation() ? static_cast<uint8_t>(printer.Orientation() == 1 ? 1 : 0) : 0;
     } catch (...) {

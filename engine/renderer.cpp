@@ -227,6 +227,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
 
     AreaCode = 103;
     ImagesToDelete.clear();
+    PictureBudget.Reset();
     if (TestPattern) {
         DrawPrintableArea();
         DrawTestPattern();

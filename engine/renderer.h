@@ -5,6 +5,7 @@
 // first byte and hands each line to the tag interpreter (Render).
 #pragma once
 
+#include "engine/picturecache.h"
 #include "engine/span.h"
 #include "surfaces/canvas.h"
 
@@ -163,6 +164,10 @@ public:
     // The report came from somewhere that may not act on this computer's
     // files (loaded over HTTP): its pictures are never deleted.
     bool ReportIsUntrusted = false;
+    // Pictures decoded from files, for the next reference to the same one.
+    TPictureCache PictureCache;
+    // The decoding work pictures may take in the running pass.
+    TPictureBudget PictureBudget;
 
 private:
     void RecomputeLineHeight();

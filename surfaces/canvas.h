@@ -158,6 +158,9 @@ public:
     }
     virtual int GetDeviceCaps(int Index) = 0;
     virtual void SetFontAngle(double Angle) = 0;
+    // The device area in which anything drawn can show: what lies outside
+    // is cut off. False when the surface cannot tell.
+    virtual bool DeviceArea(TRect& Area) { return false; }
 };
 
 }  // namespace quillard

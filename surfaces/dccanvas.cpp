@@ -723,6 +723,14 @@ int tCanvasWrapper::GetDeviceCaps(int Index)
     }
 }
 
+bool tCanvasWrapper::DeviceArea(TRect& Area)
+{
+    if (!FDC || !FDC->Device())
+        return false;
+    Area = TRect{0, 0, FDC->Device()->width(), FDC->Device()->height()};
+    return true;
+}
+
 void tCanvasWrapper::MoveTo(int X, int Y)
 {
     if (FDC)

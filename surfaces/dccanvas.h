@@ -101,6 +101,7 @@ public:
     void TextRect(const TRect& R, int X, int Y, const std::string& Text) override;
     int GetDeviceCaps(int Index) override;
     void SetFontAngle(double Angle) override;
+    bool DeviceArea(TRect& Area) override;
 
 private:
     struct TTextState;

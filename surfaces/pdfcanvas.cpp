@@ -681,6 +681,16 @@ int tPDFCanvasWrapper::GetDeviceCaps(int Index)
     return Index == LOGPIXELSX || Index == LOGPIXELSY ? DeviceDpi : 0;
 }
 
+bool tPDFCanvasWrapper::DeviceArea(TRect& Area)
+{
+    // The page, in device units, rounded outwards.
+    auto device = [](int32_t Points) {
+        return static_cast<int32_t>(std::clamp<int64_t>((int64_t{Points} * DeviceDpi + 71) / 72, 0, INT32_MAX));
+    };
+    Area = TRect{0, 0, device(FWriter->PageWidth), device(FWriter->PageHeight)};
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // The facade
 

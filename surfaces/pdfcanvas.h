@@ -69,6 +69,7 @@ public:
     void TextRect(const TRect& R, int X, int Y, const std::string& Text) override;
     int GetDeviceCaps(int Index) override;
     void SetFontAngle(double Angle) override;
+    bool DeviceArea(TRect& Area) override;
 
 private:
     // How the pen and brush reach the page for one figure.

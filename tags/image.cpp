@@ -6,6 +6,9 @@
 #include "engine/reportfiles.h"
 #include "surfaces/pictures.h"
 
+#include <memory>
+#include <stdexcept>
+
 #include <algorithm>
 #include <cmath>
 
@@ -91,6 +94,53 @@ TFormatChoice ChooseFormat(const std::string& FormatAttr, const std::vector<uint
 
 int ClampToInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, -2000000000, 2000000000)); }
 
+// A picture's decoded size and where its pixels go: the whole picture, or
+// the part of it that lands on the surface at the surface's resolution.
+struct TPicturePlan {
+    bool Whole = true;
+    TPictureWindow Window;
+    TRect Target;  // the device rectangle the decoded pixels fill
+};
+
+// Pictures with more pixels than this are decoded only as far as the place
+// they are drawn in shows them (64 MB of pixels).
+constexpr int64_t WholeDecodePixels = 16'000'000;
+
+// The part of a Width x Height picture stretched over Target (its edges in
+// either order, mirroring it) that falls inside Area, at no more pixels than
+// it covers there; false when none of it does.
+bool PlanVisiblePart(int Width, int Height, const TRect& Target, const TRect& Area, TPicturePlan& Plan)
+{
+    const double x0 = Target.Left, x1 = Target.Right, y0 = Target.Top, y1 = Target.Bottom;
+    const double vl = std::max(std::min(x0, x1), double(Area.Left)), vr = std::min(std::max(x0, x1), double(Area.Right));
+    const double vt = std::max(std::min(y0, y1), double(Area.Top)), vb = std::min(std::max(y0, y1), double(Area.Bottom));
+    if (vl >= vr || vt >= vb)
+        return false;
+    // Picture pixels under the visible device span, one more on each side.
+    auto span = [](double From, double To, double V0, double V1, int Pixels, int& Lo, int& Hi) {
+        const double k = Pixels / (To - From);
+        const double a = (V0 - From) * k, b = (V1 - From) * k;
+        Lo = static_cast<int>(std::clamp(std::floor(std::min(a, b)) - 1, 0.0, double(Pixels)));
+        Hi = static_cast<int>(std::clamp(std::ceil(std::max(a, b)) + 1, 0.0, double(Pixels)));
+    };
+    TPictureWindow& w = Plan.Window;
+    span(x0, x1, vl, vr, Width, w.Left, w.Right);
+    span(y0, y1, vt, vb, Height, w.Top, w.Bottom);
+    if (w.Right <= w.Left || w.Bottom <= w.Top)
+        return false;
+    // The part's place on the device, and as many pixels as it covers there.
+    const double pl = x0 + (x1 - x0) * w.Left / Width, pr = x0 + (x1 - x0) * w.Right / Width;
+    const double pt = y0 + (y1 - y0) * w.Top / Height, pb = y0 + (y1 - y0) * w.Bottom / Height;
+    w.Width = static_cast<int>(std::clamp(std::ceil(std::fabs(pr - pl)), 1.0, double(w.Right - w.Left)));
+    w.Height = static_cast<int>(std::clamp(std::ceil(std::fabs(pb - pt)), 1.0, double(w.Bottom - w.Top)));
+    Plan.Whole = false;
+    Plan.Target = TRect{ClampToInt(RoundHalfEven(pl)), ClampToInt(RoundHalfEven(pt)), ClampToInt(RoundHalfEven(pr)),
+                        ClampToInt(RoundHalfEven(pb))};
+    return true;
+}
+
+std::string FormatLetter(TPictureFormat F) { return F == TPictureFormat::Jpeg ? "J" : F == TPictureFormat::Gif ? "G" : "B"; }
+
 }  // namespace
 
 void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
@@ -112,6 +162,7 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
             GetInlineData(State.ReportFile, LineRest, bytes, n, State.LineEnd);
         if (bytes.empty())
             return;
+        PictureBudget.AddBytes(bytes.size());
     } else {
         src = Trim(GetAttribute(head, "SRC;SOURCE"));
         if (IsBlank(src))
@@ -126,16 +177,6 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     // Pages outside the range are laid out but not drawn.
     if (!PageInRange(State))
         return;
-
-    // Decoding.
-    const TFormatChoice format = ChooseFormat(GetAttribute(head, "FORMAT"), fromData ? &bytes : nullptr, src);
-    TGraphic picture;
-    if (format.Known) {
-        if (fromData || ReadWholeFile(path, bytes, MaxPictureBytes))
-            picture = DecodePicture(format.Format, bytes);
-    }
-    bytes.clear();
-    bytes.shrink_to_fit();
 
     tSpan& s = Span();
     TRenderingCanvas* canvas = s.Canvas ? s.Canvas : Canvas.get();
@@ -167,16 +208,33 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
         }
         return p;
     };
-
-    if (picture.Empty()) {
+    auto couldNotLoad = [&] {
         const TDoublePoint p = corner(0);
         canvas->TextOut(DevX(p.X), DevY(p.Y),
                         fromData ? std::string("(Could Not Load Graphic)") : "(Could Not Load Graphic: " + src);
+    };
+
+    const TFormatChoice format = ChooseFormat(GetAttribute(head, "FORMAT"), fromData ? &bytes : nullptr, src);
+    if (!format.Known) {
+        couldNotLoad();
+        return;
+    }
+
+    if (!fromData) {
+        if (!ReadWholeFile(path, bytes, MaxPictureBytes)) {
+            couldNotLoad();
+            return;
+        }
+        PictureBudget.AddBytes(bytes.size());
+    }
+    TPictureSize size;
+    if (!ProbePicture(format.Format, bytes, size)) {
+        couldNotLoad();
         return;
     }
 
     // Size in inches: one picture pixel per device pixel at natural size.
-    const double W = picture.Width, H = picture.Height;
+    const double W = size.Width, H = size.Height;
     const double naturalW = W / (DpiX > 0 ? DpiX : 300), naturalH = H / (DpiY > 0 ? DpiY : 300);
     double w = naturalW, h = naturalH;
     bool sized = false;
@@ -215,14 +273,59 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
 
     const TDoublePoint p = corner(w);
     const int x = DevX(p.X), y = DevY(p.Y);
-    if (GetScale() == 1.0 && H / PixelsPerInchY == h && W / PixelsPerInchX == w) {
-        canvas->Draw(x, y, picture);
-    } else {
-        auto device = [](double v) { return std::isfinite(v) ? std::clamp(v, -2e9, 2e9) : 0.0; };
-        const double dw = device(w * PixelsPerInchX), dh = device(h * PixelsPerInchY);
-        const TRect r{x, y, ClampToInt(int64_t(x) + RoundHalfEven(dw)), ClampToInt(int64_t(y) + RoundHalfEven(dh))};
-        canvas->StretchDraw(r, picture);
+    const bool oneToOne = GetScale() == 1.0 && H / PixelsPerInchY == h && W / PixelsPerInchX == w;
+    auto device = [](double v) { return std::isfinite(v) ? std::clamp(v, -2e9, 2e9) : 0.0; };
+    const double dw = device(w * PixelsPerInchX), dh = device(h * PixelsPerInchY);
+    const TRect target = oneToOne ? TRect{x, y, ClampToInt(int64_t(x) + size.Width), ClampToInt(int64_t(y) + size.Height)}
+                                  : TRect{x, y, ClampToInt(int64_t(x) + RoundHalfEven(dw)),
+                                          ClampToInt(int64_t(y) + RoundHalfEven(dh))};
+
+    // A picture far larger than its place is decoded only where it shows.
+    TPicturePlan plan;
+    if (int64_t(size.Width) * size.Height > WholeDecodePixels) {
+        TRect area;
+        if (!canvas->DeviceArea(area))
+            area = TRect{DevX(0), DevY(0), DevX(PrintableWidth + 2 * LeftOffset), DevY(PrintableHeight + 2 * TopOffset)};
+        if (!PlanVisiblePart(size.Width, size.Height, target, area, plan))
+            return;  // none of it lands on the surface
     }
+    const TPictureWindow* window = plan.Whole ? nullptr : &plan.Window;
+    // The same picture at the same size is decoded once.
+    std::string key = FormatLetter(format.Format) + ContentKey(bytes);
+    if (window)
+        for (int v : {window->Left, window->Top, window->Right, window->Bottom, window->Width, window->Height})
+            key += "," + std::to_string(v);
+
+    // Decoding.
+    std::shared_ptr<const TGraphic> picture = PictureCache.Find(key);
+    if (!picture) {
+        const int64_t pixels = plan.Whole ? int64_t(size.Width) * size.Height
+                                          : int64_t(plan.Window.Width) * plan.Window.Height;
+        const bool refusedBefore = PictureBudget.Exhausted();
+        if (!PictureBudget.Spend(pixels)) {
+            if (refusedBefore)
+                return;
+            throw std::runtime_error("The pictures of this report would decode to more than " +
+                                     std::to_string(PictureBudget.Allowed() / 1'000'000) +
+                                     " million pixels in one pass; the pictures from here on are not drawn.");
+        }
+        picture = std::make_shared<TGraphic>(DecodePicture(format.Format, bytes, nullptr, window));
+        // A picture that does not decode is remembered as such too.
+        PictureCache.Add(key, picture);
+    }
+    bytes.clear();
+    bytes.shrink_to_fit();
+    if (picture->Empty()) {
+        couldNotLoad();
+        return;
+    }
+
+    if (!plan.Whole)
+        canvas->StretchDraw(plan.Target, *picture);
+    else if (oneToOne)
+        canvas->Draw(x, y, *picture);
+    else
+        canvas->StretchDraw(target, *picture);
 }
 
 }  // namespace quillard

@@ -159,6 +159,33 @@ TEST(BmpDecode, RunLengthDeltaLeavesSkippedPixelsTransparent)
     EXPECT_EQ(g.Pixels, expected);
 }
 
+// A run of deltas long enough to carry the column past the largest int (8.4
+// million of 255 pixels each) on a 16-pixel row: the column stops at the
+// row's end, and the next row still decodes where it belongs.
+TEST(BmpDecode, RunLengthDeltasPastTheRowEndCannotWrapTheColumn)
+{
+    std::string px;
+    px.reserve(34'000'100);
+    for (int i = 0; i < 8'500'000; ++i)
+        px += std::string("\x00\x02\xFF\x00", 4);
+    px += std::string("\x00\x00", 2);          // end of the bottom row
+    px += std::string("\x04\x01", 2);          // four pixels of index 1
+    px += std::string("\x00\x03\x02\x02\x02\x00", 6);  // absolute: three of index 2
+    px += std::string("\x00\x01", 2);          // end of bitmap
+    const std::string file = MakeBmp(BmpLayout{16, 16, 8, 1, 40, {0x000000, 0xFF0000, 0x00FF00}, {}}, [](int, int) { return 0u; });
+    const uint32_t off = uint8_t(file[10]) | uint8_t(file[11]) << 8;
+    const std::string bmp = file.substr(0, off) + px;
+    std::string why;
+    const TGraphic g = DecodeBmp(reinterpret_cast<const uint8_t*>(bmp.data()), bmp.size(), &why);
+    ASSERT_EQ(g.Width, 16) << why;
+    ASSERT_EQ(g.Height, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const uint32_t want = y == 14 && x < 4 ? 0xFFFF0000u : y == 14 && x < 7 ? 0xFF00FF00u : 0u;
+            ASSERT_EQ(g.Pixels[size_t(y) * 16 + x], want) << x << "," << y;
+        }
+}
+
 // ---- JPEG -------------------------------------------------------------------
 
 // Flat 16-pixel blocks survive JPEG coding nearly unchanged at any sampling.
@@ -423,6 +450,177 @@ TEST(DamagedPictures, RandomByteDamageNeverCrashes)
             }
         }
     SUCCEED() << decoded << " damaged files still decoded";
+}
+
+// ---- decoding a window of a picture at a smaller size ---------------------------
+
+// The picture pixel under the centre of output pixel I of Count spread over
+// From..To.
+int Centre(int From, int To, int Count, int I) { return int(std::floor(From + (I + 0.5) * double(To - From) / Count)); }
+
+struct WindowCase {
+    const char* Name;
+    TPictureWindow Window;
+};
+void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.Name; }
+
+const WindowCase WindowCases[] = {
+    {"WholeAtFullSize", {0, 0, W, H, W, H}},
+    {"WholeAtHalfSize", {0, 0, W, H, W / 2, H / 2}},
+    {"PartAtItsSize", {5, 3, 30, 20, 25, 17}},
+    {"PartShrunk", {5, 3, 30, 20, 7, 5}},
+    {"OnePixel", {0, 0, W, H, 1, 1}},
+    {"ReachingBeyondThePicture", {-10, -4, W + 10, H + 9, 11, 6}},
+    {"ThinStripe", {0, 11, W, 12, W, 1}},
+};
+
+// Each output pixel of a window is the decoded picture's pixel under its
+// centre, for every format that decodes rows one to one.
+class WindowDecodeTest : public ::testing::TestWithParam<WindowCase> {
+protected:
+    static void ExpectSampled(const TGraphic& Full, const TGraphic& Part, const TPictureWindow& Asked)
+    {
+        const int l = std::clamp(Asked.Left, 0, Full.Width), t = std::clamp(Asked.Top, 0, Full.Height);
+        const int r = std::clamp(Asked.Right, l, Full.Width), b = std::clamp(Asked.Bottom, t, Full.Height);
+        ASSERT_EQ(Part.Width, std::min(Asked.Width, r - l));
+        ASSERT_EQ(Part.Height, std::min(Asked.Height, b - t));
+        for (int j = 0; j < Part.Height; ++j)
+            for (int i = 0; i < Part.Width; ++i) {
+                const int x = Centre(l, r, Part.Width, i), y = Centre(t, b, Part.Height, j);
+                ASSERT_EQ(Part.Pixels[size_t(j) * Part.Width + i], Full.Pixels[size_t(y) * Full.Width + x])
+                    << "output " << i << "," << j << " from " << x << "," << y;
+            }
+    }
+};
+
+TEST_P(WindowDecodeTest, BmpLayoutsGiveThePixelsUnderTheCentres)
+{
+    for (const BmpCase& c : BmpCases()) {
+        if (c.Opt.Width != W)
+            continue;
+        SCOPED_TRACE(c.Name);
+        const std::vector<uint8_t> file = Bytes(MakeBmp(c.Opt, c.Stored));
+        const TGraphic full = DecodePicture(TPictureFormat::Bmp, file);
+        std::string why;
+        const TGraphic part = DecodePicture(TPictureFormat::Bmp, file, &why, &GetParam().Window);
+        ASSERT_FALSE(part.Empty()) << why;
+        ExpectSampled(full, part, GetParam().Window);
+    }
+}
+
+TEST_P(WindowDecodeTest, GifFramesGiveThePixelsUnderTheCentres)
+{
+    const std::string files[] = {
+        EncodeGif(W, H, GifColours, {GifFrame{0, 0, W, H, false, -1, GifIndex}}),
+        EncodeGif(W, H, GifColours, {GifFrame{0, 0, W, H, true, -1, GifIndex}}),
+        // A frame on part of the screen, with a transparent colour.
+        EncodeGif(W, H, GifColours, {GifFrame{4, 2, 20, 15, false, 3, GifIndex}}),
+    };
+    for (const std::string& f : files) {
+        const std::vector<uint8_t> file = Bytes(f);
+        const TGraphic full = DecodePicture(TPictureFormat::Gif, file);
+        std::string why;
+        const TGraphic part = DecodePicture(TPictureFormat::Gif, file, &why, &GetParam().Window);
+        ASSERT_FALSE(part.Empty()) << why;
+        ExpectSampled(full, part, GetParam().Window);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, WindowDecodeTest, ::testing::ValuesIn(WindowCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// A JPEG window is first reduced by libjpeg (here by 8: 256 x 192 to 32 x
+// 24), then sampled; flat 32-pixel blocks keep their colours.
+TEST(JpegWindow, ReducedDecodingKeepsTheColoursAndDropsTheFileBytes)
+{
+    auto blocks = [](int x, int y) { return Blocks(x / 2, y / 2); };
+    const std::vector<uint8_t> file = Bytes(EncodeJpeg(256, 192, blocks));
+    const TPictureWindow windows[] = {{0, 0, 256, 192, 32, 24}, {64, 32, 192, 160, 20, 20}, {0, 0, 256, 192, 3, 2}};
+    for (const TPictureWindow& win : windows) {
+        std::string why;
+        const TGraphic g = DecodePicture(TPictureFormat::Jpeg, file, &why, &win);
+        ASSERT_EQ(g.Width, win.Width) << why;
+        ASSERT_EQ(g.Height, win.Height);
+        EXPECT_TRUE(g.JpegData.empty());
+        for (int j = 0; j < g.Height; ++j)
+            for (int i = 0; i < g.Width; ++i) {
+                const int x = Centre(win.Left, win.Right, g.Width, i), y = Centre(win.Top, win.Bottom, g.Height, j);
+                if (std::min(x % 32, 31 - x % 32) < 8 || std::min(y % 32, 31 - y % 32) < 8)
+                    continue;  // near a block edge the reduced picture blends
+                EXPECT_LE(ColourDistance(g.Pixels[size_t(j) * g.Width + i] & 0xFFFFFF, blocks(x, y)), 8)
+                    << i << "," << j;
+            }
+    }
+    // The window of the whole picture at its own size is the picture.
+    const TPictureWindow whole{0, 0, 256, 192, 256, 192};
+    const TGraphic g = DecodePicture(TPictureFormat::Jpeg, file, nullptr, &whole);
+    EXPECT_EQ(g.Pixels, DecodePicture(TPictureFormat::Jpeg, file).Pixels);
+    EXPECT_EQ(g.JpegData, file);
+}
+
+TEST(PictureWindow, AWindowOutsideThePictureGivesNothing)
+{
+    const std::vector<uint8_t> file = Bytes(ValidBmp());
+    const TPictureWindow outside{W + 5, 0, W + 50, H, 10, 10};
+    std::string why;
+    EXPECT_TRUE(DecodePicture(TPictureFormat::Bmp, file, &why, &outside).Empty());
+    EXPECT_FALSE(why.empty());
+}
+
+// Pictures that declare a size their data cannot fill decode a small window
+// in small memory: a 5 KB run-length file and a 49-byte GIF both declaring
+// 10,000 x 10,000.
+TEST(PictureWindow, DeclaredSizeCostsOnlyTheWindow)
+{
+    std::string runs;
+    for (int row = 0; row < 60; ++row) {
+        for (int i = 0; i < 40; ++i)
+            runs += std::string("\xFF\x01", 2);  // runs of 255 pixels of index 1
+        runs += std::string("\x00\x00", 2);
+    }
+    runs += std::string("\x00\x01", 2);
+    const std::string file = MakeBmp(BmpLayout{4, 4, 8, 1, 40, {0x000000, 0xFF0000}, {}}, [](int, int) { return 0u; });
+    const uint32_t off = uint8_t(file[10]) | uint8_t(file[11]) << 8;
+    const std::vector<uint8_t> bmp = Bytes(Patch32(Patch32(file.substr(0, off) + runs, 18, 10000), 22, 10000));
+    TPictureSize size;
+    ASSERT_TRUE(ProbePicture(TPictureFormat::Bmp, bmp, size));
+    EXPECT_EQ(size.Width, 10000);
+    EXPECT_EQ(size.Height, 10000);
+    const TPictureWindow window{0, 0, 10000, 10000, 100, 100};
+    std::string why;
+    const TGraphic g = DecodePicture(TPictureFormat::Bmp, bmp, &why, &window);
+    ASSERT_EQ(g.Width, 100) << why;
+    // The runs filled the bottom 60 rows; the output's bottom row samples
+    // picture row 9,950 among them.
+    EXPECT_EQ(g.Pixels[size_t(99) * 100], 0xFFFF0000u);
+    EXPECT_EQ(g.Pixels[0], 0u);
+
+    std::string gif = ValidGif().substr(0, 13 + 24 + 10 + 2);
+    gif[6] = char(10000 & 0xFF);
+    gif[7] = char(10000 >> 8);
+    gif[8] = char(10000 & 0xFF);
+    gif[9] = char(10000 >> 8);
+    ASSERT_TRUE(ProbePicture(TPictureFormat::Gif, Bytes(gif), size));
+    EXPECT_EQ(size.Width, 10000);
+    EXPECT_TRUE(DecodePicture(TPictureFormat::Gif, Bytes(gif), &why, &window).Empty());
+}
+
+TEST(PictureProbe, GivesTheDeclaredSizeOfEachFormat)
+{
+    TPictureSize size;
+    ASSERT_TRUE(ProbePicture(TPictureFormat::Bmp, Bytes(ValidBmp()), size));
+    EXPECT_EQ(size.Width, W);
+    EXPECT_EQ(size.Height, H);
+    ASSERT_TRUE(ProbePicture(TPictureFormat::Jpeg, Bytes(ValidJpeg()), size));
+    EXPECT_EQ(size.Width, 64);
+    EXPECT_EQ(size.Height, 48);
+    // A GIF frame reaching past the logical screen widens the picture.
+    ASSERT_TRUE(ProbePicture(TPictureFormat::Gif, Bytes(EncodeGif(10, 6, GifColours, {GifFrame{4, 3, 9, 5, false, -1, GifIndex}})), size));
+    EXPECT_EQ(size.Width, 13);
+    EXPECT_EQ(size.Height, 8);
+    std::string why;
+    EXPECT_FALSE(ProbePicture(TPictureFormat::Jpeg, Bytes(ValidBmp()), size, &why));
+    EXPECT_FALSE(why.empty());
 }
 
 }  // namespace
