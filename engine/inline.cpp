@@ -90,7 +90,7 @@ void tRenderer::GetInlineData(TByteFile& File, std::string& Line, std::vector<ui
         File.Seek(data + Count + 2);
         LineStartPos = File.Position();
         std::string rest;
-        GetLn(File, rest, LineEnd);
+        GetLn(File, rest, LineEnd, true);
         Line += rest;
     } catch (const std::exception& e) {
         Stream.clear();
@@ -153,6 +153,7 @@ void tRenderer::DelImageData(TByteFile& File, int64_t LineStart, std::string& Li
             File.Seek(block + n + 2);
             Tag.clear();
             LineEnd.clear();
+            LineCut = false;
             return;
         }
     } catch (const std::exception& e) {

@@ -145,12 +145,68 @@ void tRenderer::FreeCurrentSpan()
 // ---------------------------------------------------------------------------
 // Reading lines
 
-void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd)
+namespace {
+
+// Watches the bytes of a line for the DATA=" of an image tag that carries
+// in-line data ("{IMG" or "{IMAGE", then "DATALEN=", then DATA=" before any
+// "}"): what follows are the picture's bytes, not text.
+class TInlineDataWatch {
+public:
+    // True when C completes such a DATA=".
+    bool Feed(char C)
+    {
+        if (FSinceBrace < 0 && C != '{')
+            return false;  // outside tags: nothing to watch
+        const uint8_t u = static_cast<uint8_t>(C >= 'a' && C <= 'z' ? C - 32 : C);
+        FLast = FLast << 8 | u;
+        if (C == '}') {
+            FSinceBrace = -1;
+            FImage = FLength = false;
+            return false;
+        }
+        if (C == '{') {
+            FSinceBrace = 0;
+            FImage = FLength = false;
+            return false;
+        }
+        if (FSinceBrace < 5) {
+            ++FSinceBrace;
+            if (FSinceBrace == 3)
+                FImage = (FLast & 0xFFFFFFFFu) == Word("{IMG");
+            else if (FSinceBrace == 5 && (FLast & 0xFFFFFFFFFFFFull) == Word("{IMAGE"))
+                FImage = true;
+        }
+        if (!FImage)
+            return false;
+        if (FLast == Word("DATALEN="))
+            FLength = true;
+        return C == '"' && FLength && (FLast & 0xFFFFFFFFFFFFull) == Word("DATA=\"");
+    }
+
+private:
+    static constexpr uint64_t Word(const char* S)
+    {
+        uint64_t v = 0;
+        for (; *S; ++S)
+            v = v << 8 | static_cast<uint8_t>(*S);
+        return v;
+    }
+    uint64_t FLast = 0;      // the last eight bytes, upper-cased, the newest lowest
+    int FSinceBrace = -1;    // bytes since the last "{" not followed by "}" (up to 5)
+    bool FImage = false;     // that "{" opened an image tag
+    bool FLength = false;    // with a DATALEN= in it so far
+};
+
+}  // namespace
+
+void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, bool StopAfterInlineData)
 {
     Line.clear();
     LineEnd.clear();
+    LineCut = false;
     int64_t start = 0;
     int64_t count = 0;
+    TInlineDataWatch watch;
     try {
         start = File.Position();
         char block[500];
@@ -164,8 +220,17 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd)
                 char c = block[i];
                 ++count;
                 bool term = c == '\n' || c == '\f' || c == '\r';
-                if (LineEnd.empty() && !term)
+                if (LineEnd.empty() && !term) {
+                    if (StopAfterInlineData && watch.Feed(c)) {
+                        // The picture's bytes follow: the line stops here.
+                        Line.append(block + runStart, i + 1 - runStart);
+                        runStart = n;
+                        LineCut = true;
+                        done = true;
+                        break;
+                    }
                     continue;  // part of the line; appended in one piece below
+                }
                 if (LineEnd.empty())
                     Line.append(block + runStart, i - runStart);
                 LineEnd += c;
@@ -174,7 +239,7 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd)
                     break;
                 }
             }
-            if (LineEnd.empty())
+            if (LineEnd.empty() && !LineCut)
                 Line.append(block + runStart, n - runStart);
         }
         if (LineEnd.size() == 2) {
@@ -330,7 +395,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         AreaCode = 111;
         LineStartPos = State->ReportFile.Position();
         AreaCode = 3;
-        GetLn(State->ReportFile, line, State->LineEnd);
+        GetLn(State->ReportFile, line, State->LineEnd, true);
         if (State->ReportFile.Position() == LineStartPos && !State->ReportFile.Eof()) {
             // The reader could not move on (a read error it has reported):
             // stop rather than read the same place forever.

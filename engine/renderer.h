@@ -98,7 +98,14 @@ public:
     bool OpenFile(const std::string& AFileName, TGauge* Gauge);
     bool RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, int ToPage);
     int CountPages();
-    void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd);
+    // Reads the next line of File and its terminator (CR, LF, FF, or two of
+    // them) into Line and LineEnd. With StopAfterInlineData, reading stops
+    // right after the DATA=" of an image tag that carries in-line data, whose
+    // bytes follow and are no text (LineEnd stays empty and LineCut is set).
+    void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, bool StopAfterInlineData = false);
+    // The last GetLn stopped before the end of the physical line, at the
+    // in-line data of an image tag, which nobody has read yet.
+    bool LineCut = false;
     void SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
     // Like SetCanvas, but hands the previous canvas back instead of freeing it.
     std::unique_ptr<TRenderingCanvas> SwapCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);

@@ -267,7 +267,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                     // The tag goes on on the next line.
                     const int64_t before = State.ReportFile.Position();
                     std::string next, lineEnd;
-                    GetLn(State.ReportFile, next, lineEnd);
+                    GetLn(State.ReportFile, next, lineEnd, true);
                     State.LineEnd = lineEnd;
                     searchFrom = Line.size();
                     Line += next;
@@ -355,6 +355,13 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
     } while (counter > 0 && Line.find_first_not_of(' ', pos) != std::string::npos);
 
     Line.erase(0, std::min(pos, Line.size()));
+    if (LineCut) {
+        // The line was read up to in-line picture data that no tag took: the
+        // data belongs to the line, which ends where the physical line does.
+        std::string rest, lineEnd;
+        GetLn(State.ReportFile, rest, lineEnd);
+        State.LineEnd = lineEnd;
+    }
     if (!Aborted) {
         // A line has been placed; but after a page break that waits for the
         // next page, no line of that page is placed yet: its first line takes

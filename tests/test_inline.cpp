@@ -222,5 +222,83 @@ INSTANTIATE_TEST_SUITE_P(
         PassCase{"NegativeLength", "One\r\n{IMG DATALEN=-5 DATA=\"\"}\r\n{PAGE}\r\nTwo", 2, 0}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// ---- many pictures on one line ---------------------------------------------------
+
+// The line reader of a pass stops right after the DATA=" of an image tag that
+// carries in-line data, so that no line ever holds picture bytes; everything
+// else reads to the line's end as before.
+struct CutCase {
+    const char* Name;
+    std::string Bytes;
+    std::string Line;
+    bool Cut;
+};
+void PrintTo(const CutCase& c, std::ostream* os) { *os << c.Name; }
+
+class LineCutTest : public PictureTest, public ::testing::WithParamInterface<CutCase> {};
+
+TEST_P(LineCutTest, StopsOnlyAtTheDataOfAnImageTag)
+{
+    const CutCase& c = GetParam();
+    TByteFile file;
+    file.Open(Write(c.Bytes, "CUT.TXT"));
+    std::string line, lineEnd;
+    R->GetLn(file, line, lineEnd, true);
+    EXPECT_EQ(line, c.Line);
+    EXPECT_EQ(R->LineCut, c.Cut);
+    EXPECT_EQ(lineEnd, c.Cut ? "" : "\r\n");
+    EXPECT_EQ(file.Position(), int64_t(c.Line.size() + lineEnd.size()));
+    // Without the option the line runs to its first terminator.
+    file.Seek(0);
+    R->GetLn(file, line, lineEnd);
+    EXPECT_FALSE(R->LineCut);
+    EXPECT_EQ(line, c.Bytes.substr(0, c.Bytes.find_first_of("\r\n\f")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LineCutTest,
+    ::testing::Values(
+        CutCase{"ImageWithData", "ab {IMG DATALEN=3 DATA=\"x\ry\"}z\r\n", "ab {IMG DATALEN=3 DATA=\"", true},
+        CutCase{"LowerCase", "{img left=1in datalen=3 data=\"x\ny\"}\r\n", "{img left=1in datalen=3 data=\"", true},
+        CutCase{"ImageTagSpelledOut", "{IMAGE DATALEN=1 DATA=\"q\"}\r\n", "{IMAGE DATALEN=1 DATA=\"", true},
+        CutCase{"NoLength", "{IMG DATA=\"abc\"} text\r\n", "{IMG DATA=\"abc\"} text", false},
+        CutCase{"LengthInAnEarlierTag", "{IMG DATALEN=3} {IMG DATA=\"abc\"}\r\n", "{IMG DATALEN=3} {IMG DATA=\"abc\"}", false},
+        CutCase{"DataOutsideTags", "DATALEN=3 DATA=\"abc\"\r\n", "DATALEN=3 DATA=\"abc\"", false},
+        CutCase{"OtherTag", "{FONT DATALEN=3 DATA=\"abc\"}\r\n", "{FONT DATALEN=3 DATA=\"abc\"}", false},
+        CutCase{"ClosedBeforeTheData", "{IMG DATALEN=3}DATA=\"abc\"\r\n", "{IMG DATALEN=3}DATA=\"abc\"", false},
+        CutCase{"WordAcrossTheReadBlocks", std::string(494, ' ') + "{IMG DATALEN=1 DATA=\"q\"}\r\n",
+                std::string(494, ' ') + "{IMG DATALEN=1 DATA=\"", true}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Four hundred small pictures, each in its own colour and place, on one
+// physical line draw the same as on lines of their own, on a page that is
+// drawn and after one that is not; and every pass counts the same pages.
+TEST_F(PictureTest, ManyInlinePicturesOnOneLineDrawAsOnLinesOfTheirOwn)
+{
+    std::vector<std::string> tags;
+    for (int i = 0; i < 400; ++i) {
+        const uint32_t colour = uint32_t(40 + i % 200) << 16 | uint32_t(30 + i / 2) << 8 | 0x40;
+        const std::string bmp = MakeBmp24(6, 6, [colour](int, int) { return colour; });
+        tags.push_back(Inline("LEFT=" + std::to_string(100 + 8 * (i % 40)) + "px TOP=" + std::to_string(100 + 8 * (i / 40)) + "px",
+                              bmp + "\r\n"));
+    }
+    std::string oneLine, ownLines;
+    for (const std::string& t : tags) {
+        oneLine += t;
+        ownLines += t + "\r";
+    }
+    for (const std::string& lead : {std::string(), std::string("First\r\n{PAGE}\r\n")}) {
+        const int page = lead.empty() ? 1 : 2;
+        ASSERT_TRUE(Draw300(lead + oneLine + "\r\nEnd\r\n", page));
+        EXPECT_EQ(Captions(), "");
+        const QImage joined = Page->Image().copy();
+        const int pages = R->CountPages();
+        ASSERT_TRUE(Draw300(lead + ownLines + "\nEnd\r\n", page));
+        EXPECT_TRUE(joined == Page->Image()) << "page " << page;
+        EXPECT_EQ(R->CountPages(), pages);
+        EXPECT_EQ(pages, page);
+    }
+}
+
 }  // namespace
 }  // namespace quillard::test
