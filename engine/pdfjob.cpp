@@ -131,10 +131,10 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
         result = 2;
     }
 
-    // The document is ended also after a failed pass, so what was rendered is
-    // saved. A document that never began is not written: that would put an
-    // empty file in place of one the user may have.
-    if (begun) {
+    // Only a whole document is written: after a failed or stopped pass the
+    // maker's temporary file goes, and a file the user had under that name
+    // stays as it was.
+    if (begun && result == 0) {
         try {
             maker->EndDoc();
         } catch (const std::exception& e) {

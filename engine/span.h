@@ -70,6 +70,14 @@ public:
         UnderlineLevel = 0, StrikeLevel = 0;
     bool Paginate = false;
     std::string Text;  // what the interpreter processed in the span on the current page
+    // Adds to Text, which keeps at most the first MaxKeptText bytes of a
+    // page: a page of one endless line must not be held twice.
+    static constexpr size_t MaxKeptText = 64 * 1024;
+    void KeepText(const std::string& S)
+    {
+        if (Text.size() < MaxKeptText)
+            Text.append(S, 0, MaxKeptText - Text.size());
+    }
     // Saved copies of a repeated header and footer ({/HEADER} and {/FOOTER}
     // with REPEAT=Y). They never change once made, so the spans that copy
     // this one share them instead of copying them again: copying them whole

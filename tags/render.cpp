@@ -308,7 +308,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
         if (Aborted)
             break;
         if (!IsBlank(tag)) {
-            Span().Text += tag;
+            Span().KeepText(tag);
             FieldText.clear();
             PageDrawn = PageInRange(State);
             Dispatch(State, tag);
@@ -378,7 +378,7 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
     if (Run.find('&') != std::string::npos)
         Run = DecodeEntities(Run);
     tSpan& s = Span();
-    s.Text += Run;
+    s.KeepText(Run);
     if (!PageInRange(State))
         return;
     TRenderingCanvas& c = *s.Canvas;
@@ -433,22 +433,28 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
     const int left = DevX(s.Left + s.CursorX);
 
     const tPenInfo& pen = s.Pen();
-    if (!(f.BackColor == 0xFFFFFF && f.BackStyle == bsClear)) {
-        c.Brush.Color = f.BackColor;
-        c.Brush.Style = ToBrushStyle(f.BackStyle);
-        c.Pen.Style = psClear;
-        c.Pen.Mode = pmCopy;
-        c.FillRect(TRect{left, top, left + extent.cx, top + extent.cy});
-        c.Pen.Mode = ToPenMode(pen.Mode);
-        c.Pen.Color = pen.Color | PaletteFlag;
-    }
-    c.Brush.Color = 0xFFFFFF;
-    c.Brush.Style = bsClear;
+    try {
+        if (!(f.BackColor == 0xFFFFFF && f.BackStyle == bsClear)) {
+            c.Brush.Color = f.BackColor;
+            c.Brush.Style = ToBrushStyle(f.BackStyle);
+            c.Pen.Style = psClear;
+            c.Pen.Mode = pmCopy;
+            c.FillRect(TRect{left, top, left + extent.cx, top + extent.cy});
+            c.Pen.Mode = ToPenMode(pen.Mode);
+            c.Pen.Color = pen.Color | PaletteFlag;
+        }
+        c.Brush.Color = 0xFFFFFF;
+        c.Brush.Style = bsClear;
 
-    if (s.Clip)
-        c.TextRect(clip, left, top, text);
-    else
-        c.TextOut(left, top, text);
+        if (s.Clip)
+            c.TextRect(clip, left, top, text);
+        else
+            c.TextOut(left, top, text);
+    } catch (const std::overflow_error&) {
+        // A surface that cannot express the position (the PDF's points) has
+        // the run beyond every page: nothing of it would show, as on the
+        // screen, and the line goes on.
+    }
 
     s.Column += static_cast<int>(std::min<size_t>(Run.size(), INT32_MAX / 2));
     c.Pen.Mode = ToPenMode(pen.Mode);

@@ -246,11 +246,13 @@ TRendererSnapshot Snapshot(const tRenderer& R)
             R.PageHeightPx};
 }
 
+enum class TTrouble { None, AbortOnPageTwo, ThrowOnPageTwo };
+
 struct OutcomeCase {
     const char* Name;
     std::string Report;
     const char* Target;  // file name in the scratch folder
-    bool AbortOnPageTwo;
+    TTrouble Trouble;
     int Result;
     const char* Message;  // start of LastErrorMessage
     bool FileWritten;
@@ -263,10 +265,13 @@ TEST_P(PdfJobOutcomeTest, ReportsTheResultAndPutsTheRendererBack)
     const OutcomeCase& c = GetParam();
     UsePage(0.75);
     const TRendererSnapshot before = Snapshot(*R);
-    if (c.AbortOnPageTwo)
+    if (c.Trouble != TTrouble::None)
         Services.OnPump = [&] {
-            if (R->CurrentPage >= 2)
-                R->Abort();
+            if (R->CurrentPage < 2)
+                return;
+            if (c.Trouble == TTrouble::ThrowOnPageTwo)
+                throw std::runtime_error("unexpected");
+            R->Abort();
         };
     const std::string target = Out(c.Target);
     EXPECT_EQ(MakePdf(c.Report, target), c.Result);
@@ -291,25 +296,43 @@ TEST_P(PdfJobOutcomeTest, ReportsTheResultAndPutsTheRendererBack)
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, PdfJobOutcomeTest,
-    ::testing::Values(OutcomeCase{"Success", ThreePages, "ok.pdf", false, 0, "", true},
-                      OutcomeCase{"PassFails", ThreePages, "aborted.pdf", true, 4,
-                                  "MakePDF: Render Returned Error (error opening document)", true},
-                      OutcomeCase{"FileCannotBeMade", ThreePages, "missing/folder/x.pdf", false, 3,
+    ::testing::Values(OutcomeCase{"Success", ThreePages, "ok.pdf", TTrouble::None, 0, "", true},
+                      // A failed job writes no file.
+                      OutcomeCase{"PassFails", ThreePages, "aborted.pdf", TTrouble::AbortOnPageTwo, 4,
+                                  "MakePDF: Render Returned Error (error opening document)", false},
+                      OutcomeCase{"FileCannotBeMade", ThreePages, "missing/folder/x.pdf", TTrouble::None, 3,
                                   "MakePDF: Cannot create file \"", false},
-                      OutcomeCase{"RenderingFails", "Start\r\n{GOTO Y=9000000IN}Far below\r\n", "overflow.pdf", false,
-                                  2, "MakePDF: Error Rendering Document", true}),
+                      OutcomeCase{"RenderingFails", ThreePages, "failed.pdf", TTrouble::ThrowOnPageTwo, 2,
+                                  "MakePDF: Error Rendering Document", false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-TEST_F(PdfJobTest, FailedPassKeepsWhatWasRendered)
+// A pass that fails or is stopped writes no file: an older file of that
+// name stays as it was, and no temporary file is left beside it.
+TEST_F(PdfJobTest, FailedPassLeavesAnEarlierFileWhole)
 {
+    Write("an earlier document", "out.pdf");
     Services.OnPump = [&] {
         if (R->CurrentPage >= 2)
             R->Abort();
     };
     ASSERT_EQ(MakePdf(ThreePages, Out()), 4);
-    const std::string text = PdfText(Out());
-    EXPECT_EQ(text.find("First page, line one\nFirst page, line two\n"), 0u) << text;
-    EXPECT_EQ(text.find("Third page"), std::string::npos);
+    EXPECT_EQ(ReadBytes(Out()), "an earlier document");
+    EXPECT_EQ(QDir(Dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "the report and the earlier file";
+    Services.OnPump = nullptr;
+    ASSERT_EQ(MakePdf(ThreePages, Out()), 0);
+    EXPECT_EQ(PdfInfo(Out(), "Pages"), "3");
+}
+
+// Text sent beyond any position a PDF can hold ({GOTO X=100000in}) lies off
+// every page: it is left out, and the rest of the report is written.
+TEST_F(PdfJobTest, TextBeyondThePdfsReachIsLeftOut)
+{
+    ASSERT_EQ(MakePdf("Before\r\n{GOTO X=100000in}Lost\r\nAfter\r\n{GOTO Y=-200000in}Lost too\r\n{PAGE}Page two\r\n", Out()),
+              0)
+        << Globals().LastErrorMessage;
+    EXPECT_EQ(PdfText(Out(), 1, 1), "Before\nAfter\n\n\f");
+    EXPECT_EQ(PdfText(Out(), 2, 2), "Page two\n\n\f");
+    EXPECT_TRUE(Services.Messages.empty());
 }
 
 // ---- the command line --------------------------------------------------------------------
