@@ -4,6 +4,7 @@
 #include "app/switches.h"
 #include "app/webclient.h"
 
+#include "engine/bytefile.h"
 #include "engine/globals.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
@@ -218,6 +219,10 @@ bool CheckReadable(const std::string& Report)
     }
     if (S_ISDIR(st.st_mode)) {
         std::fprintf(stderr, "quillard: %s is a folder, not a report\n", Report.c_str());
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "quillard: cannot open %s: %s\n", Report.c_str(), NotRegularReason(st.st_mode).c_str());
         return false;
     }
     return true;

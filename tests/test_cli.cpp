@@ -1,11 +1,14 @@
 // The headless command line, run as a real process: page counts, page
 // pictures, and the exit codes and messages of failed runs.
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -91,6 +94,33 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"NoReport", {"--count-pages"}, 2, "no report named"},
                       FailCase{"UnwritablePicture", {"--png", "/nonexistent/dir/x.png", Example}, 1, "cannot write"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// A FIFO as the report once held the program in open() for ever; a device
+// was read as an empty report. Each run ends at once saying what it is.
+TEST(CommandLine, ReportThatIsNoRegularFileEndsAtOnceSayingWhatItIs)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath("REPORT.TXT"), link = dir.filePath("LINK.TXT");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_EQ(::symlink(fifo.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
+    struct Case {
+        QString Report;
+        const char* Says;
+    };
+    for (const Case& c : {Case{fifo, "not a regular file (a FIFO)"}, Case{link, "not a regular file (a FIFO)"},
+                          Case{"/dev/zero", "not a regular file (a character device)"}}) {
+        for (const QStringList& mode : {QStringList{"--count-pages"}, QStringList{"--png", dir.filePath("p.png")},
+                                        QStringList{"--pdf", dir.filePath("p.pdf")}}) {
+            SCOPED_TRACE(c.Report.toStdString() + " " + mode.join(' ').toStdString());
+            const TRun r = Quillard(mode + QStringList{c.Report});
+            EXPECT_EQ(r.Code, 1);
+            EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("p.png")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("p.pdf")));
+}
 
 TEST(CommandLine, HelpAndVersion)
 {

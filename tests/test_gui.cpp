@@ -22,6 +22,7 @@
 #include <QTest>
 #include <filesystem>
 #include <map>
+#include <sys/stat.h>
 
 namespace quillard::test {
 namespace {
@@ -181,6 +182,33 @@ TEST_F(GuiTest, DeleteSwitchRemovesTheReportAtExit)
     EXPECT_TRUE(std::filesystem::exists(path));
     Finish();
     EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// A FIFO, a folder or a device named as the report: the open fails at once
+// with a message saying what it is (opening a FIFO once waited for a writer
+// for ever).
+TEST_F(GuiTest, ReportThatIsNoRegularFileFailsAtOnceSayingWhatItIs)
+{
+    const std::string fifo = Dir.filePath("FIFO.TXT").toStdString(), link = Dir.filePath("LINK.TXT").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink(fifo, link);
+    struct Case {
+        std::string Path;
+        const char* Kind;
+    };
+    for (const Case& c : {Case{fifo, "not a regular file (a FIFO)"}, Case{link, "not a regular file (a FIFO)"},
+                          Case{"/dev/zero", "not a regular file (a character device)"}}) {
+        SCOPED_TRACE(c.Path);
+        Services.Messages.clear();
+        Ended = false;
+        EndCode = -1;
+        Start({c.Path});
+        EXPECT_TRUE(Ended);
+        EXPECT_EQ(EndCode, 1);
+        EXPECT_TRUE(HasMessage("Cannot Open File", c.Kind)) << MessagesText();
+        Finish();
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 TEST_F(GuiTest, ReportIsKeptWithoutTheDeleteSwitchOrWithItsDashForm)
