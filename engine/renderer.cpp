@@ -226,7 +226,6 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         return true;
 
     AreaCode = 103;
-    ImagesToDelete.clear();
     if (TestPattern) {
         DrawPrintableArea();
         DrawTestPattern();

@@ -116,11 +116,13 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
         src = Trim(GetAttribute(head, "SRC;SOURCE"));
         if (IsBlank(src))
             return;
-        path = FindReportFile(src, FileName);
+        // The name is looked up as the report spells it.
+        std::string written = head;
+        if (TagAsWritten.size() == Tag.size() && SameText(TagAsWritten, Tag))
+            written = dataAt > 0 ? TagAsWritten.substr(0, static_cast<size_t>(dataAt) - 1) + "}" : TagAsWritten;
+        path = FindReportFile(Trim(GetAttribute(written, "SRC;SOURCE")), FileName);
         if (path.empty())
             return;
-        if (UpperCase(Trim(GetAttribute(head, "DELETE"))) == "YES")
-            MarkImageForDeletion(*this, path);
     }
 
     // Pages outside the range are laid out but not drawn.
@@ -130,10 +132,14 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     // Decoding.
     const TFormatChoice format = ChooseFormat(GetAttribute(head, "FORMAT"), fromData ? &bytes : nullptr, src);
     TGraphic picture;
+    TFileIdentity read;
     if (format.Known) {
-        if (fromData || ReadWholeFile(path, bytes, MaxPictureBytes))
+        if (fromData || ReadWholeFile(path, bytes, MaxPictureBytes, &read))
             picture = DecodePicture(format.Format, bytes);
     }
+    // Only a file that decoded as a picture may be deleted.
+    if (!fromData && !picture.Empty() && UpperCase(Trim(GetAttribute(head, "DELETE"))) == "YES")
+        MarkImageForDeletion(*this, path, read, State.ReportFile.Identity());
     bytes.clear();
     bytes.shrink_to_fit();
 
