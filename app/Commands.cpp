@@ -42,17 +42,16 @@ std::string WithoutNuls(std::string s)
     return s;
 }
 
+// The report, read as the page pass reads it (a FIFO or a device is refused,
+// never waited on).
 bool ReadWholeFile(const std::string& Path, std::string& Bytes)
 {
-    std::ifstream in(Path, std::ios::binary);
-    if (!in)
+    try {
+        Bytes = ReadWholeReport(Path);
+        return true;
+    } catch (const std::exception&) {
         return false;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad())
-        return false;
-    Bytes = ss.str();
-    return true;
+    }
 }
 
 }  // namespace

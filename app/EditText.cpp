@@ -130,8 +130,8 @@ void TfrmEditText::LoadAutoTextSpans()
     TByteFile file;
     try {
         file.Open(name);
-    } catch (const std::exception&) {
-        ShowMessage("Error Opening File \"" + name + "\"", "Error Editing Text");
+    } catch (const std::exception& e) {
+        ShowMessage("Error Opening File \"" + name + "\"\r\n" + e.what(), "Error Editing Text");
         return;
     }
     std::string text;
@@ -233,11 +233,11 @@ void TfrmEditText::DeleteSpanFromStr(int Position) { quillard::DeleteSpanFromStr
 
 bool TfrmEditText::WriteOutFile()
 {
-    if (!Renderer || !ReplaceFileSafely(Renderer->FileName, ReportText)) {
+    if (!Renderer) {
         ShowMessage("Error Writing File \"QUILLARD.TMP\"", "Error Adding Text");
         return false;
     }
-    return true;
+    return RewriteReport(Renderer->FileName, ReportText, "Error Adding Text");
 }
 
 void TfrmEditText::cmdDelClick()

@@ -95,15 +95,6 @@ int DigitsValue(const QString& Digits)
     return static_cast<int>(v);
 }
 
-// Deletes Path when it names a regular file (never a folder, a device or
-// whatever a link points at).
-void DeleteRegularFile(const std::string& Path)
-{
-    struct stat st {};
-    if (!Path.empty() && ::lstat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        ::unlink(Path.c_str());
-}
-
 // Limits what the user types to a number of characters; texts the program
 // puts in the box are not limited.
 class TMaxLengthValidator : public QValidator {
@@ -760,9 +751,10 @@ void TfrmPreviewer::hideEvent(QHideEvent* Event)
 
 void TfrmPreviewer::CleanUpFiles()
 {
-    // (A web address stands for no file here.)
+    // (A web address stands for no file here.) A report named through a
+    // link is the file the link leads to; the link stays.
     if (DeleteReportOnExit && !IsHttpAddress(ReportFileName))
-        DeleteRegularFile(ReportFileName);
+        DeleteReportFile(ReportFileName);
     // The pictures the report marked for deletion (regular files only, and
     // none of a report that may not touch this computer's files).
     if (Renderer)

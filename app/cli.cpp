@@ -4,6 +4,7 @@
 #include "app/switches.h"
 #include "app/webclient.h"
 
+#include "engine/bytefile.h"
 #include "engine/globals.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
@@ -203,10 +204,18 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
 
 namespace {
 
-// Pictures a report marked for deletion go when the program ends.
+// Pictures a report marked for deletion go when the program ends, after the
+// report was printed or written as a PDF. Counting its pages or drawing one
+// of them only looks at the report: a host may do that before it prints. A
+// job that failed keeps them, for the host to try again.
 struct TCleanUpAtExit {
     tRenderer& R;
-    ~TCleanUpAtExit() { CleanUpImageFiles(R); }
+    bool JobDone = false;
+    ~TCleanUpAtExit()
+    {
+        if (JobDone)
+            CleanUpImageFiles(R);
+    }
 };
 
 bool CheckReadable(const std::string& Report)
@@ -220,6 +229,10 @@ bool CheckReadable(const std::string& Report)
         std::fprintf(stderr, "quillard: %s is a folder, not a report\n", Report.c_str());
         return false;
     }
+    if (!S_ISREG(st.st_mode)) {
+        std::fprintf(stderr, "quillard: cannot open %s: %s\n", Report.c_str(), NotRegularReason(st.st_mode).c_str());
+        return false;
+    }
     return true;
 }
 
@@ -229,7 +242,6 @@ int RunPng(const TCommandLine& cl)
 {
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
-    TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
@@ -270,6 +282,7 @@ int RunPdf(const TCommandLine& cl)
 {
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
+    TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     if (cl.RangeFrom > 0) {
@@ -288,6 +301,7 @@ int RunPdf(const TCommandLine& cl)
                      cl.Report.c_str(), r.CurrentPage, r.CurrentPage == 1 ? "" : "s", cl.RangeFrom, cl.Output.c_str());
         return 1;
     }
+    cleanUp.JobDone = true;
     return 0;
 }
 
@@ -295,7 +309,6 @@ int RunCountPages(const TCommandLine& cl)
 {
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
-    TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
@@ -339,6 +352,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
     }
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
+    TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
@@ -362,6 +376,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
         std::fprintf(stderr, "quillard: the report was not printed\n");
         return 1;
     }
+    cleanUp.JobDone = true;
     return 0;
 }
 

@@ -208,23 +208,20 @@ std::string InsertAtEndOfPage(const std::string& Report, const std::string& Mark
 
 bool AddTextToReportFile(const std::string& FileName, const std::string& Markup, int TargetPage)
 {
+    // A report that may not be rewritten is not read for nothing.
+    const std::string refusal = RewriteRefusal(FileName);
+    if (!refusal.empty()) {
+        ShowMessage(refusal, "Error Adding Text");
+        return false;
+    }
     std::string report;
     try {
-        TByteFile file;
-        file.Open(FileName);
-        char block[64 * 1024];
-        while (size_t n = file.Read(block, sizeof block))
-            report.append(block, n);
-        file.Close();
-    } catch (const std::exception&) {
-        ShowMessage("Error Opening File \"" + FileName + Dq, "Error Adding Text");
+        report = ReadWholeReport(FileName);
+    } catch (const std::exception& e) {
+        ShowMessage("Error Opening File \"" + FileName + Dq + "\r\n" + e.what(), "Error Adding Text");
         return false;
     }
-    if (!ReplaceFileSafely(FileName, InsertAtEndOfPage(report, Markup, TargetPage))) {
-        ShowMessage("Error Writing File \"QUILLARD.TMP\"", "Error Adding Text");
-        return false;
-    }
-    return true;
+    return RewriteReport(FileName, InsertAtEndOfPage(report, Markup, TargetPage), "Error Adding Text");
 }
 
 tAddTextSpanCollection ReadAutoTextSpans(tRenderer& Renderer, const std::string& ReportText, int& Errors)

@@ -14,19 +14,53 @@ namespace {
 constexpr size_t BlockSize = 64 * 1024;
 }
 
+std::string FileKindName(mode_t Mode)
+{
+    if (S_ISDIR(Mode))
+        return "a folder";
+    if (S_ISFIFO(Mode))
+        return "a FIFO";
+    if (S_ISCHR(Mode))
+        return "a character device";
+    if (S_ISBLK(Mode))
+        return "a block device";
+    if (S_ISSOCK(Mode))
+        return "a socket";
+    if (S_ISLNK(Mode))
+        return "a symbolic link";
+    if (S_ISREG(Mode))
+        return "a regular file";
+    return "of an unknown kind";
+}
+
+std::string NotRegularReason(mode_t Mode) { return "not a regular file (" + FileKindName(Mode) + ")"; }
+
 TByteFile::~TByteFile() { Close(); }
 
 void TByteFile::Open(const std::string& FileName)
 {
     Close();
-    int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC);
+    FIdentity = {};
+    // Anything but a regular file is refused before it is opened: opening a
+    // FIFO waits for a writer, and opening a device may act on it.
+    struct stat st {};
+    if (::stat(FileName.c_str(), &st) != 0)
+        throw std::runtime_error(std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        throw std::runtime_error(NotRegularReason(st.st_mode));
+    // Without waiting all the same, in case the name is changed over to a
+    // FIFO in between; what was opened is checked again.
+    const int fd = ::open(FileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         throw std::runtime_error(std::strerror(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
         ::close(fd);
-        throw std::runtime_error(std::strerror(err ? err : EINVAL));
+        throw std::runtime_error(std::strerror(err));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw std::runtime_error(NotRegularReason(st.st_mode));
     }
     FFd = fd;
     FSize = st.st_size;
@@ -34,6 +68,7 @@ void TByteFile::Open(const std::string& FileName)
     FBufStart = 0;
     FBuf.clear();
     FShrunk = false;
+    FIdentity = TFileIdentity{st.st_dev, st.st_ino, true};
 }
 
 void TByteFile::Close()
@@ -89,6 +124,17 @@ size_t TByteFile::Read(char* Buffer, size_t Count)
         FPos += static_cast<int64_t>(n);
     }
     return done;
+}
+
+std::string ReadWholeReport(const std::string& FileName)
+{
+    TByteFile file;
+    file.Open(FileName);
+    std::string bytes;
+    char block[64 * 1024];
+    while (size_t n = file.Read(block, sizeof block))
+        bytes.append(block, n);
+    return bytes;
 }
 
 }  // namespace quillard

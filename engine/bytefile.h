@@ -4,9 +4,30 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace quillard {
+
+// Which file a name reached: its device and inode number. Two names of one
+// file (a hard link, a symbolic link followed) have the same identity.
+struct TFileIdentity {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+    bool Known = false;
+    bool operator==(const TFileIdentity& Other) const
+    {
+        return Known && Other.Known && Device == Other.Device && Inode == Other.Inode;
+    }
+    bool operator!=(const TFileIdentity& Other) const { return !(*this == Other); }
+};
+
+// The words for a kind of file other than a regular one ("a folder", "a
+// FIFO", "a character device", ...), for messages.
+std::string FileKindName(mode_t Mode);
+// Why a file of that kind is not read as a report or picture:
+// "not a regular file (a FIFO)".
+std::string NotRegularReason(mode_t Mode);
 
 class TByteFile {
 public:
@@ -15,10 +36,14 @@ public:
     TByteFile(const TByteFile&) = delete;
     TByteFile& operator=(const TByteFile&) = delete;
 
-    // Opens read-only; throws std::runtime_error with the system's reason.
+    // Opens a regular file read-only; throws std::runtime_error with the
+    // system's reason, or NotRegularReason for anything else (a FIFO or a
+    // device is never opened in a way that could wait).
     void Open(const std::string& FileName);
     void Close();
     bool IsOpen() const { return FFd >= 0; }
+    // The file opened last (kept after Close; unknown after a failed Open).
+    const TFileIdentity& Identity() const { return FIdentity; }
 
     int64_t Size() const { return FSize; }
     int64_t Position() const { return FPos; }
@@ -39,6 +64,11 @@ private:
     int64_t FBufStart = 0;
     std::vector<char> FBuf;
     bool FShrunk = false;
+    TFileIdentity FIdentity;
 };
+
+// The whole of the regular file FileName, read through TByteFile; throws
+// std::runtime_error with the reason when it cannot be opened or read.
+std::string ReadWholeReport(const std::string& FileName);
 
 }  // namespace quillard

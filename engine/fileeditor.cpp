@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,51 +38,48 @@ void Probe(const char* Step)
         detail::ReplaceFileProbe(Step);
 }
 
-// An exclusive lock on a folder (flock on the folder itself, so that nothing
-// is added to it), held until the object goes. Rewrites by other processes
-// wait for it; after a while the rewrite gives up with a reason. Where the
-// file system has no such locks, the rewrite goes on without one.
-class TFolderLock {
-public:
-    ~TFolderLock()
-    {
-        if (FFd >= 0)
-            ::close(FFd);  // releases the lock
-    }
-    void Take(const std::string& Folder)
-    {
-        FFd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (FFd < 0)
-            return;
-        for (int waited = 0;; waited += 10) {
-            if (::flock(FFd, LOCK_EX | LOCK_NB) == 0)
-                return;
-            if (errno == EINTR)
-                continue;
-            if (errno != EWOULDBLOCK) {
-                ::close(FFd);  // no locks here
-                FFd = -1;
-                return;
-            }
-            if (waited >= 30000)
-                throw std::runtime_error("another program has been rewriting a file in " + Folder +
-                                         " for half a minute");
-            ::usleep(10000);
-        }
-    }
-
-private:
-    int FFd = -1;
-};
+// Why the file Real (the report Name, links followed), of status St, may not
+// be rewritten; "" when it may.
+std::string Refusal(const std::string& Name, const std::string& Real, const struct stat& St)
+{
+    if (!S_ISREG(St.st_mode))
+        return "File \"" + Name + "\" is " + NotRegularReason(St.st_mode) + " and was left as it is";
+    // Read-only by its permissions (which bind even a user the system would
+    // let write it), or for this user.
+    if ((St.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, Real.c_str(), W_OK, AT_EACCESS) != 0)
+        return "File \"" + Name + "\" is read-only and was left as it is";
+    return {};
+}
 
 }  // namespace
+
+std::string RewriteRefusal(const std::string& Target)
+{
+    struct stat st {};
+    if (Target.empty() || Target.find('\0') != std::string::npos || ::stat(Target.c_str(), &st) != 0)
+        return {};  // nothing there to keep: the rewrite itself says what goes wrong
+    return Refusal(Target, Target, st);
+}
+
+bool RewriteReport(const std::string& FileName, const std::string& Content, const char* Caption)
+{
+    const std::string refusal = RewriteRefusal(FileName);
+    if (!refusal.empty()) {
+        ShowMessage(refusal, Caption);
+        return false;
+    }
+    if (!ReplaceFileSafely(FileName, Content)) {
+        ShowMessage("Error Writing File \"QUILLARD.TMP\"", Caption);
+        return false;
+    }
+    return true;
+}
 
 bool ReplaceFileSafely(const std::string& Target, const std::string& Content, std::string* Reason)
 {
     std::string target = Target;
     std::string temp;
     int fd = -1;
-    TFolderLock lock;
     try {
         if (target.empty() || target.find('\0') != std::string::npos)
             throw std::runtime_error("no file name");
@@ -99,39 +95,35 @@ bool ReplaceFileSafely(const std::string& Target, const std::string& Content, st
             }
             if (::stat(target.c_str(), &st) != 0)
                 Fail("cannot examine", target);
-            if (!S_ISREG(st.st_mode))
-                throw std::runtime_error(target + " is not a regular file");
+            const std::string refusal = Refusal(Target, target, st);
+            if (!refusal.empty())
+                throw std::runtime_error(refusal);
             existed = true;
         }
         const size_t slash = target.rfind('/');
         const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-        // One rewrite at a time in a folder: every rewrite there goes through
-        // the same temporary name, and a second one (another instance adding
-        // text to the same report) would take the first one's temporary file
-        // away half-written, or put it in place half-written.
-        lock.Take(folder.empty() ? "." : folder);
-        temp = folder + ReportTempName;
-        // A report that is itself called QUILLARD.TMP is written through a
-        // name of its own.
-        if (temp == target)
-            temp += ".NEW";
 
-        // Whatever lies at the temporary name (an old copy, a link put there)
-        // goes first, so the content always lands in a new file of our own.
-        if (::unlink(temp.c_str()) != 0 && errno != ENOENT)
-            Fail("cannot remove the old", temp);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            const int err = errno;
-            const std::string name = temp;
-            temp.clear();  // not ours: nothing to remove
-            errno = err;
-            Fail("cannot create", name);
-        }
+        // A new file of our own under a name nobody else uses (another
+        // rewrite in the folder, another user's file in a shared folder),
+        // made readable and writable by this process's user alone.
+        std::string pattern = folder + ReportTempName + ".XXXXXX";
+        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd < 0)
+            Fail("cannot create a temporary file in", folder.empty() ? std::string(".") : folder);
+        temp = pattern;
+        Probe("created");
         if (existed) {
-            (void)!::fchown(fd, st.st_uid, st.st_gid);
-            (void)!::fchmod(fd, st.st_mode & 0777);
+            // The report's owner and group where this user may give them,
+            // while only the owner has access; then the report's permissions.
+            // Kept in this user's group, the file gives the report group's
+            // rights to nobody else.
+            mode_t mode = st.st_mode & 0777;
+            if (::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0)
+                mode &= ~static_cast<mode_t>(0070);
+            if (::fchmod(fd, mode) != 0)
+                Fail("cannot give the report's permissions to", temp);
         }
+        Probe("owned");
         size_t done = 0;
         while (done < Content.size()) {
             const ssize_t n = ::write(fd, Content.data() + done, Content.size() - done);
@@ -176,8 +168,8 @@ bool tFileEditor::Load()
     TByteFile file;
     try {
         file.Open(name);
-    } catch (const std::exception&) {
-        ShowMessage("Error Opening File \"" + name + "\"", "Error Editing Text");
+    } catch (const std::exception& e) {
+        ShowMessage("Error Opening File \"" + name + "\"\r\n" + e.what(), "Error Editing Text");
         return false;
     }
     Text.clear();
@@ -206,12 +198,11 @@ bool tFileEditor::InsertText(const std::string& Markup, int Page)
 
 bool tFileEditor::Save()
 {
-    std::string why;
-    if (!Renderer || !ReplaceFileSafely(Renderer->FileName, Text, &why)) {
+    if (!Renderer) {
         ShowMessage("Error Writing File \"QUILLARD.TMP\"", "Error Adding Text");
         return false;
     }
-    return true;
+    return RewriteReport(Renderer->FileName, Text, "Error Adding Text");
 }
 
 int tFileEditor::FindNth(const std::string& Sub, const std::string& S, int N)

@@ -88,6 +88,10 @@ int TrayNumber(const std::string& Name)
 bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
 {
     TPrinterLayer& printer = Printer();
+    // The pictures listed for deletion belong to the report that listed them
+    // (every pass of it adds to the list); another report starts afresh.
+    if (AFileName != FileName)
+        ImagesToDelete.clear();
     FileName = AFileName;
     PictureCache.Clear();
     try {

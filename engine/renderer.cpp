@@ -291,7 +291,6 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         return true;
 
     AreaCode = 103;
-    ImagesToDelete.clear();
     PictureBudget.Reset();
     if (TestPattern) {
         DrawPrintableArea();

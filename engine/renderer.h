@@ -31,6 +31,17 @@ struct TDoublePoint {
     double Y = 0;
 };
 
+// A picture the report asked to have deleted ({IMAGE ... DELETE=YES}), as it
+// was when it decoded: the clean-up deletes that file and no other.
+struct TPictureToDelete {
+    std::string Path;          // the absolute name it was found by
+    std::string Folder;        // the real path of the folder holding it
+    std::string Name;          // its name in that folder
+    std::string ReportFolder;  // the real path of the report's folder: Folder is it or below it
+    TFileIdentity Picture;     // the file that decoded
+    TFileIdentity Report;      // the report that named it, never deleted
+};
+
 class tRenderer {
 public:
     tRenderer();
@@ -65,7 +76,8 @@ public:
     bool Printing = false;
     bool MakingPdf = false;
     int64_t LineStartPos = 0;
-    std::string ImagesToDelete;
+    // The pictures to delete when the report is done with (CleanUpImageFiles).
+    std::vector<TPictureToDelete> ImagesToDelete;
     std::string FileName;
     bool Rendering = false;
     uint8_t Orientation = 0;
@@ -168,6 +180,9 @@ public:
     // (the rest of the physical line after in-line picture data): Render goes
     // on with it as part of the line.
     std::string LineRest;
+    // The tag being handled as the report spells it (handlers get it
+    // upper-cased): file names in it keep their letter case.
+    std::string TagAsWritten;
     // The report came from somewhere that may not act on this computer's
     // files (loaded over HTTP): its pictures are never deleted.
     bool ReportIsUntrusted = false;

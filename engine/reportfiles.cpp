@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -91,6 +92,75 @@ std::string Normalised(const std::string& Name)
     return s;
 }
 
+// The folder of a file name, made absolute; "" for no name.
+std::string FolderOf(const std::string& FileName)
+{
+    if (FileName.empty())
+        return {};
+    const std::string path = Absolute(FileName);
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, std::max<size_t>(slash, 1));
+}
+
+// The path with every link, "." and ".." resolved; "" when it does not exist.
+std::string RealPath(const std::string& Path)
+{
+    if (Path.empty())
+        return {};
+    char* real = ::realpath(Path.c_str(), nullptr);
+    if (!real)
+        return {};
+    std::string s = real;
+    std::free(real);
+    return s;
+}
+
+// Whether the real path Folder is Base or lies below it.
+bool AtOrBelow(const std::string& Folder, const std::string& Base)
+{
+    if (Folder.empty() || Base.empty())
+        return false;
+    if (Folder == Base || Base == "/")
+        return true;
+    return Folder.size() > Base.size() && Folder.compare(0, Base.size(), Base) == 0 && Folder[Base.size()] == '/';
+}
+
+TFileIdentity Identity(const struct stat& St) { return TFileIdentity{St.st_dev, St.st_ino, true}; }
+
+// The file a name reaches now (links followed); unknown when none.
+TFileIdentity IdentityAt(const std::string& Path)
+{
+    struct stat st {};
+    if (Path.empty() || ::stat(Path.c_str(), &st) != 0)
+        return {};
+    return Identity(st);
+}
+
+// Opens the folder at the absolute path Folder from the root, one component
+// at a time, refusing a symbolic link anywhere on the way (so that what is
+// opened is the folder the path names now, not one a link was made to point
+// at); -1 when that cannot be done.
+int OpenFolderWithoutLinks(const std::string& Folder)
+{
+    if (Folder.empty() || Folder[0] != '/')
+        return -1;
+    int fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    size_t i = 1;
+    while (fd >= 0 && i < Folder.size()) {
+        size_t slash = Folder.find('/', i);
+        if (slash == std::string::npos)
+            slash = Folder.size();
+        const std::string part = Folder.substr(i, slash - i);
+        i = slash + 1;
+        if (part.empty() || part == ".")
+            continue;
+        const int next = part == ".." ? -1 : ::openat(fd, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
 }  // namespace
 
 std::string FindFileNoCase(const std::string& Name, const std::string& BaseDir)
@@ -131,20 +201,20 @@ std::string FindReportFile(const std::string& Name, const std::string& ReportFil
         return {};
     if (s[0] == '/')
         return FindFileNoCase(s, "/");
-    std::string found = FindFileNoCase(s, WorkingFolder());
-    if (found.empty() && !ReportFileName.empty()) {
-        const std::string report = Absolute(ReportFileName);
-        const size_t slash = report.rfind('/');
-        const std::string folder = slash == std::string::npos ? std::string() : report.substr(0, std::max<size_t>(slash, 1));
-        if (!folder.empty())
-            found = FindFileNoCase(s, folder);
-    }
+    std::string found;
+    const std::string folder = FolderOf(ReportFileName);
+    if (!folder.empty())
+        found = FindFileNoCase(s, folder);
+    if (found.empty())
+        found = FindFileNoCase(s, WorkingFolder());
     return found.empty() ? found : Absolute(found);
 }
 
-bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>& Bytes, int64_t MaxBytes)
+bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>& Bytes, int64_t MaxBytes, TFileIdentity* Read)
 {
     Bytes.clear();
+    if (Read)
+        *Read = {};
     // Non-blocking, so that a FIFO put where a picture was expected cannot
     // hold the pass; only regular files are read.
     const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -174,44 +244,98 @@ bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>& Bytes, int64_t
         return false;
     }
     Bytes.resize(got);
+    if (Read)
+        *Read = TFileIdentity{st.st_dev, st.st_ino, true};
     return true;
 }
 
-void MarkImageForDeletion(tRenderer& Renderer, const std::string& Path)
+bool MarkImageForDeletion(tRenderer& Renderer, const std::string& Path, const TFileIdentity& Read,
+                          const TFileIdentity& Report)
 {
-    // A name holding the list's separator could not be listed faithfully.
-    if (Renderer.ReportIsUntrusted || Path.empty() || Path.find(';') != std::string::npos)
-        return;
-    const std::string item = Path + ";";
-    const std::string& list = Renderer.ImagesToDelete;
-    size_t from = 0;
-    while (from < list.size()) {
-        const size_t end = list.find(';', from);
-        if (end == std::string::npos)
-            break;
-        if (list.compare(from, end - from + 1, item) == 0)
-            return;
-        from = end + 1;
-    }
-    Renderer.ImagesToDelete += item;
+    if (Renderer.ReportIsUntrusted || !Read.Known || Path.empty() || Path.find('\0') != std::string::npos)
+        return false;
+    const std::string reportFolder = RealPath(FolderOf(Renderer.FileName));
+    const size_t slash = Path.rfind('/');
+    if (reportFolder.empty() || slash == std::string::npos)
+        return false;
+    TPictureToDelete item;
+    item.Path = Path;
+    item.Name = Path.substr(slash + 1);
+    item.Folder = RealPath(slash == 0 ? "/" : Path.substr(0, slash));
+    item.ReportFolder = reportFolder;
+    item.Picture = Read;
+    item.Report = Report;
+    if (item.Name.empty() || item.Name == "." || item.Name == ".." || !AtOrBelow(item.Folder, reportFolder))
+        return false;
+    // The name itself, not a link at it, is the file that decoded; and it is
+    // not the report (by any name).
+    struct stat st {};
+    if (::lstat(Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || Identity(st) != Read || Read == Report ||
+        Read == IdentityAt(Renderer.FileName))
+        return false;
+    for (const TPictureToDelete& listed : Renderer.ImagesToDelete)
+        if (listed.Folder == item.Folder && listed.Name == item.Name)
+            return true;
+    Renderer.ImagesToDelete.push_back(std::move(item));
+    return true;
 }
+
+namespace {
+
+// Deletes one listed picture when it is still what was listed.
+void DeleteListedPicture(const TPictureToDelete& Item, const TFileIdentity& ReportNow)
+{
+    if (!AtOrBelow(Item.Folder, Item.ReportFolder) || Item.Name.find('/') != std::string::npos)
+        return;
+    const int dir = OpenFolderWithoutLinks(Item.Folder);
+    if (dir < 0)
+        return;
+    struct stat st {};
+    if (::fstatat(dir, Item.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        Identity(st) == Item.Picture && Identity(st) != Item.Report && Identity(st) != ReportNow)
+        ::unlinkat(dir, Item.Name.c_str(), 0);
+    ::close(dir);
+}
+
+}  // namespace
 
 void CleanUpImageFiles(tRenderer& Renderer)
 {
-    std::string list;
+    std::vector<TPictureToDelete> list;
     list.swap(Renderer.ImagesToDelete);
     if (Renderer.ReportIsUntrusted)
         return;
-    while (!IsBlank(list)) {
-        const size_t end = list.find(';');
-        const std::string name = list.substr(0, end);
-        list.erase(0, end == std::string::npos ? std::string::npos : end + 1);
-        if (name.empty() || name.find('\0') != std::string::npos)
-            continue;
-        struct stat st {};
-        if (::lstat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            ::unlink(name.c_str());
-    }
+    const TFileIdentity reportNow = IdentityAt(Renderer.FileName);
+    for (const TPictureToDelete& item : list)
+        DeleteListedPicture(item, reportNow);
+}
+
+bool DeleteReportFile(const std::string& Path)
+{
+    if (Path.empty() || Path.find('\0') != std::string::npos)
+        return false;
+    // The file the name reaches, as the system follows it.
+    const int fd = ::open(Path.c_str(), O_PATH | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    const std::string real = regular ? RealPath(Path) : std::string();
+    const size_t slash = real.rfind('/');
+    if (slash == std::string::npos)
+        return false;
+    const std::string name = real.substr(slash + 1);
+    const int dir = OpenFolderWithoutLinks(slash == 0 ? "/" : real.substr(0, slash));
+    if (dir < 0)
+        return false;
+    // Still that file, and nothing else, at its real name.
+    struct stat now {};
+    const bool same = ::fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(now.st_mode) &&
+                      Identity(now) == Identity(st);
+    const bool deleted = same && ::unlinkat(dir, name.c_str(), 0) == 0;
+    ::close(dir);
+    return deleted;
 }
 
 }  // namespace quillard

@@ -1,7 +1,10 @@
 // Files that reports name: finding them the way the report's author meant
-// (names arrive upper-cased and may be written with backslashes), reading
-// them with a size limit, and the pictures a report asks to have deleted.
+// (letter case may differ, names may be written with backslashes), reading
+// them with a size limit, the pictures a report asks to have deleted, and the
+// report the user asks to have deleted.
 #pragma once
+
+#include "engine/bytefile.h"
 
 #include <cstdint>
 #include <string>
@@ -12,28 +15,43 @@ namespace quillard {
 class tRenderer;
 
 // The existing regular file that Name denotes, looked up component by
-// component without regard to letter case, "\" and "/" both separating
+// component, each spelt exactly when there is such an entry and otherwise
+// without regard to letter case, "\" and "/" both separating
 // folders; "" when there is none. A relative name is looked up from BaseDir.
 // A leading drive ("C:") is dropped: the rest is taken from the root.
 std::string FindFileNoCase(const std::string& Name, const std::string& BaseDir);
 
 // A file named in a report: an absolute name as it stands, a relative one
-// from the working folder first and then from the report's folder. The
+// from the report's folder first and then from the working folder (so that
+// the picture beside the report is the one drawn, and the one deleted). The
 // result is an absolute path, or "" when no such file exists.
 std::string FindReportFile(const std::string& Name, const std::string& ReportFileName);
 
 // Reads the whole of a regular file of at most MaxBytes bytes; false when it
-// cannot be read or is larger.
-bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>& Bytes, int64_t MaxBytes);
+// cannot be read or is larger. Read, when given, gets the file that was read.
+bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>& Bytes, int64_t MaxBytes,
+                   TFileIdentity* Read = nullptr);
 
-// Adds Path (a file found by FindReportFile) to the renderer's
-// ImagesToDelete, once. Reports the renderer does not trust add nothing.
-void MarkImageForDeletion(tRenderer& Renderer, const std::string& Path);
+// Lists Path (a file found by FindReportFile that decoded as a picture, Read
+// being the file decoded) in the renderer's ImagesToDelete, once, when it may
+// be deleted: a regular file reached without a link at its own name, in the
+// report's folder or below (on real paths), other than the report (Report).
+// Reports the renderer does not trust list nothing. True when listed.
+bool MarkImageForDeletion(tRenderer& Renderer, const std::string& Path, const TFileIdentity& Read,
+                          const TFileIdentity& Report);
 
-// Deletes the files listed in the renderer's ImagesToDelete and empties the
-// list. Only regular files are deleted (a symbolic link, a folder or a device
-// is left alone), and nothing at all while the report is untrusted. The
-// application runs this before another report is opened and at exit.
+// Deletes the pictures listed in the renderer's ImagesToDelete and empties
+// the list; nothing at all while the report is untrusted. Each is checked
+// again just before it goes: still the very file that decoded, still a
+// regular file in the report's folder or below, reached from the root with no
+// symbolic link on the way. The application runs this when it is done with a
+// report (another report is opened, the program ends).
 void CleanUpImageFiles(tRenderer& Renderer);
+
+// Deletes the report the user asked to have deleted (the /DELETE switch): the
+// regular file the name reaches, through a symbolic link if the name is one
+// (the link itself stays). A folder, a device or a FIFO is left alone. True
+// when a file was deleted.
+bool DeleteReportFile(const std::string& Path);
 
 }  // namespace quillard

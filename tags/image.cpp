@@ -167,11 +167,13 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
         src = Trim(GetAttribute(head, "SRC;SOURCE"));
         if (IsBlank(src))
             return;
-        path = FindReportFile(src, FileName);
+        // The name is looked up as the report spells it.
+        std::string written = head;
+        if (TagAsWritten.size() == Tag.size() && SameText(TagAsWritten, Tag))
+            written = dataAt > 0 ? TagAsWritten.substr(0, static_cast<size_t>(dataAt) - 1) + "}" : TagAsWritten;
+        path = FindReportFile(Trim(GetAttribute(written, "SRC;SOURCE")), FileName);
         if (path.empty())
             return;
-        if (UpperCase(Trim(GetAttribute(head, "DELETE"))) == "YES")
-            MarkImageForDeletion(*this, path);
     }
 
     // Pages outside the range are laid out but not drawn.
@@ -220,8 +222,9 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
         return;
     }
 
+    TFileIdentity read;
     if (!fromData) {
-        if (!ReadWholeFile(path, bytes, MaxPictureBytes)) {
+        if (!ReadWholeFile(path, bytes, MaxPictureBytes, &read)) {
             couldNotLoad();
             return;
         }
@@ -319,6 +322,9 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
         couldNotLoad();
         return;
     }
+    // Only a file that decoded as a picture may be deleted.
+    if (!fromData && UpperCase(Trim(GetAttribute(head, "DELETE"))) == "YES")
+        MarkImageForDeletion(*this, path, read, State.ReportFile.Identity());
 
     if (!plan.Whole)
         canvas->StretchDraw(plan.Target, *picture);

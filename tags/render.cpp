@@ -311,6 +311,8 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
             Span().KeepText(tag);
             FieldText.clear();
             PageDrawn = PageInRange(State);
+            // The tag as written ends where the processed part of the line does.
+            TagAsWritten.assign(Line, pos - std::min(pos, tag.size()), tag.size());
             Dispatch(State, tag);
             if (!FieldText.empty()) {
                 // A field's text is drawn as the next run of the line. It

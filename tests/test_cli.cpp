@@ -1,11 +1,15 @@
 // The headless command line, run as a real process: page counts, page
 // pictures, and the exit codes and messages of failed runs.
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -90,6 +94,74 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"UnknownOption", {"--frobnicate", Example}, 2, "unknown option"},
                       FailCase{"NoReport", {"--count-pages"}, 2, "no report named"},
                       FailCase{"UnwritablePicture", {"--png", "/nonexistent/dir/x.png", Example}, 1, "cannot write"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A FIFO as the report once held the program in open() for ever; a device
+// was read as an empty report. Each run ends at once saying what it is.
+TEST(CommandLine, ReportThatIsNoRegularFileEndsAtOnceSayingWhatItIs)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath("REPORT.TXT"), link = dir.filePath("LINK.TXT");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_EQ(::symlink(fifo.toLocal8Bit().constData(), link.toLocal8Bit().constData()), 0);
+    struct Case {
+        QString Report;
+        const char* Says;
+    };
+    for (const Case& c : {Case{fifo, "not a regular file (a FIFO)"}, Case{link, "not a regular file (a FIFO)"},
+                          Case{"/dev/zero", "not a regular file (a character device)"}}) {
+        for (const QStringList& mode : {QStringList{"--count-pages"}, QStringList{"--png", dir.filePath("p.png")},
+                                        QStringList{"--pdf", dir.filePath("p.pdf")}}) {
+            SCOPED_TRACE(c.Report.toStdString() + " " + mode.join(' ').toStdString());
+            const TRun r = Quillard(mode + QStringList{c.Report});
+            EXPECT_EQ(r.Code, 1);
+            EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("p.png")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("p.pdf")));
+}
+
+// Counting the pages of a report or drawing one of its pages only looks at
+// it: the pictures it marks DELETE=YES stay (a host counts before it prints).
+// Writing it as a PDF is the job done: they go when the program ends, unless
+// the job failed.
+struct DeleteRunCase {
+    const char* Name;
+    std::function<QStringList(const QString& Dir)> Args;
+    int Code;
+    bool PictureGone;
+};
+
+void PrintTo(const DeleteRunCase& c, std::ostream* os) { *os << c.Name; }
+
+class DeleteYesRun : public ::testing::TestWithParam<DeleteRunCase> {};
+
+TEST_P(DeleteYesRun, PicturesGoOnlyAfterAJobDone)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QImage pic(30, 20, QImage::Format_RGB32);
+    pic.fill(Qt::blue);
+    const QString picture = dir.filePath("PIC.BMP");
+    ASSERT_TRUE(pic.save(picture, "BMP"));
+    const QString report = dir.filePath("REPORT.TXT");
+    std::ofstream(report.toStdString(), std::ios::binary) << "{IMAGE SRC=pic.bmp DELETE=YES}\r\nWith a picture\r\n";
+    const TRun r = Quillard(GetParam().Args(dir.path()) + QStringList{report});
+    EXPECT_EQ(r.Code, GetParam().Code) << r.Err;
+    EXPECT_EQ(!QFileInfo::exists(picture), GetParam().PictureGone);
+    EXPECT_TRUE(QFileInfo::exists(report));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, DeleteYesRun,
+    ::testing::Values(DeleteRunCase{"CountPages", [](const QString&) { return QStringList{"--count-pages"}; }, 0, false},
+                      DeleteRunCase{"Png", [](const QString& d) { return QStringList{"--png", d + "/p.png"}; }, 0, false},
+                      DeleteRunCase{"Pdf", [](const QString& d) { return QStringList{"--pdf", d + "/p.pdf"}; }, 0, true},
+                      DeleteRunCase{"PdfThatFails",
+                                    [](const QString& d) { return QStringList{"--pdf", d + "/no/such/folder/p.pdf"}; }, 3,
+                                    false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(CommandLine, HelpAndVersion)

@@ -10,6 +10,7 @@
 #include "tests/testutil.h"
 
 #include "engine/autotext.h"
+#include "engine/bytefile.h"
 #include "engine/fileeditor.h"
 
 #include <QDir>
@@ -230,7 +231,12 @@ struct RewriteWay {
 const RewriteWay RewriteWays[] = {
     {"ReplaceFileSafely",
      [](tRenderer&, const std::string& Path, const std::string& Markup, std::string& Reason) {
-         return ReplaceFileSafely(Path, ReadFile(Path) + Markup, &Reason);
+         std::string text;
+         try {
+             text = ReadWholeReport(Path);
+         } catch (const std::exception&) {
+         }
+         return ReplaceFileSafely(Path, text + Markup, &Reason);
      },
      ""},
     {"FileEditor",
@@ -279,6 +285,79 @@ TEST_P(DiskFullTest, ReportRewriteFailsAndKeepsTheReport)
         fs::remove(path);
     }
 }
+
+// A report that may not be rewritten (read-only, or no regular file at all):
+// every way refuses at once with a message saying why, and leaves the report
+// and its folder as they were.
+struct RefusedCase {
+    const char* Name;
+    std::function<std::string(const std::string& Folder)> Make;  // makes the report, gives its name
+    const char* Says;
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.Name; }
+
+class RefusedRewriteTest : public EngineTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedRewriteTest, EveryWayRefusesAndKeepsTheReport)
+{
+    const std::string folder = Dir.path().toStdString();
+    const std::string path = GetParam().Make(folder);
+    struct stat before {};
+    ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+    const auto listing = Listing(folder);
+    TAutoTextStyle style;
+    const std::string markup = AutoTextMarkup(1, style, 1, 1, "Added");
+    for (const RewriteWay& way : RewriteWays) {
+        SCOPED_TRACE(way.Name);
+        Services.Messages.clear();
+        std::string reason;
+        EXPECT_FALSE(way.Run(*R, path, markup, reason));
+        std::string said = reason;
+        for (const auto& m : Services.Messages)
+            said += "[" + m.Caption + "] " + m.Text;
+        EXPECT_NE(said.find(GetParam().Says), std::string::npos) << said;
+        EXPECT_LE(Services.Messages.size(), 1u);
+        struct stat after {};
+        ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_mtime, before.st_mtime);
+        EXPECT_EQ(Joined(Listing(folder)), Joined(listing));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, RefusedRewriteTest,
+    ::testing::Values(RefusedCase{"ReadOnly",
+                                  [](const std::string& d) {
+                                      const std::string p = d + "/REPORT.TXT";
+                                      std::ofstream(p) << "read only\r\n";
+                                      ::chmod(p.c_str(), 0444);
+                                      return p;
+                                  },
+                                  "is read-only"},
+                      RefusedCase{"Fifo",
+                                  [](const std::string& d) {
+                                      const std::string p = d + "/REPORT.TXT";
+                                      ::mkfifo(p.c_str(), 0600);
+                                      return p;
+                                  },
+                                  "not a regular file (a FIFO)"},
+                      RefusedCase{"LinkToAFifo",
+                                  [](const std::string& d) {
+                                      ::mkfifo((d + "/PIPE").c_str(), 0600);
+                                      fs::create_symlink(d + "/PIPE", d + "/REPORT.TXT");
+                                      return d + "/REPORT.TXT";
+                                  },
+                                  "not a regular file (a FIFO)"},
+                      RefusedCase{"Folder",
+                                  [](const std::string& d) {
+                                      fs::create_directory(d + "/REPORT.TXT");
+                                      return d + "/REPORT.TXT";
+                                  },
+                                  "not a regular file (a folder)"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DiskFullTest,
                          ::testing::Values(DiskFullCase{"FileSizeLimit", TFullKind::SizeLimit},
@@ -518,7 +597,7 @@ TEST(TwoWriters, ReportIsAlwaysOneWholeVersion)
     EXPECT_EQ(added, 25);
     EXPECT_EQ(broken, 0) << sample;
     EXPECT_TRUE(whole(ReadFile(path)));
-    EXPECT_FALSE(fs::exists(dir.filePath("QUILLARD.TMP").toStdString()));
+    EXPECT_EQ(Joined(Listing(dir.path().toStdString())), "REPORT.TXT ");
     EXPECT_TRUE(services.Messages.empty());
 }
 

@@ -22,6 +22,7 @@
 #include <QTest>
 #include <filesystem>
 #include <map>
+#include <sys/stat.h>
 
 namespace quillard::test {
 namespace {
@@ -181,6 +182,50 @@ TEST_F(GuiTest, DeleteSwitchRemovesTheReportAtExit)
     EXPECT_TRUE(std::filesystem::exists(path));
     Finish();
     EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// /D with a report named through a link deletes the report the link leads
+// to (the file the name stands for); the link stays, leading nowhere. A link
+// to a folder deletes nothing.
+TEST_F(GuiTest, DeleteSwitchThroughALinkDeletesTheReportItLeadsTo)
+{
+    std::filesystem::create_directories(Dir.filePath("real").toStdString());
+    const std::string report = Write(PagedReport(2), "real/REPORT.TXT");
+    const std::string link = Dir.filePath("LINK.TXT").toStdString();
+    std::filesystem::create_symlink(report, link);
+    Start({"/D", link});
+    ASSERT_FALSE(Ended);
+    EXPECT_EQ(W->PageCount, 2);
+    Finish();
+    EXPECT_FALSE(std::filesystem::exists(report));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+}
+
+// A FIFO, a folder or a device named as the report: the open fails at once
+// with a message saying what it is (opening a FIFO once waited for a writer
+// for ever).
+TEST_F(GuiTest, ReportThatIsNoRegularFileFailsAtOnceSayingWhatItIs)
+{
+    const std::string fifo = Dir.filePath("FIFO.TXT").toStdString(), link = Dir.filePath("LINK.TXT").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink(fifo, link);
+    struct Case {
+        std::string Path;
+        const char* Kind;
+    };
+    for (const Case& c : {Case{fifo, "not a regular file (a FIFO)"}, Case{link, "not a regular file (a FIFO)"},
+                          Case{"/dev/zero", "not a regular file (a character device)"}}) {
+        SCOPED_TRACE(c.Path);
+        Services.Messages.clear();
+        Ended = false;
+        EndCode = -1;
+        Start({c.Path});
+        EXPECT_TRUE(Ended);
+        EXPECT_EQ(EndCode, 1);
+        EXPECT_TRUE(HasMessage("Cannot Open File", c.Kind)) << MessagesText();
+        Finish();
+    }
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 TEST_F(GuiTest, ReportIsKeptWithoutTheDeleteSwitchOrWithItsDashForm)
@@ -785,29 +830,51 @@ TEST_F(GuiTest, EscDuringAPassStopsIt)
 
 // ---- clean-up -----------------------------------------------------------------------
 
-TEST_F(GuiTest, CleanUpDeletesTheListedRegularFilesOnly)
+// A picture file of one colour, as a host would write it.
+void WritePicture(const std::string& Path)
 {
-    Start({Write(PagedReport(1))});
-    const std::string a = Write("x", "A.JPG"), b = Write("y", "B.JPG");
-    const std::string folder = Dir.filePath("FOLDER").toStdString();
-    std::filesystem::create_directory(folder);
-    const std::string link = Dir.filePath("LINK.JPG").toStdString();
-    std::filesystem::create_symlink(b, link);
-    W->Renderer->ImagesToDelete = a + ";" + folder + ";" + link + ";" + Dir.filePath("GONE.JPG").toStdString() + ";" + b + "  ";
-    W->CleanUpFiles();
-    EXPECT_FALSE(std::filesystem::exists(a));
-    EXPECT_TRUE(std::filesystem::exists(folder));
-    EXPECT_TRUE(std::filesystem::is_symlink(link));
-    // The last item has no ";" after it: the rest of the list, spaces and all.
-    EXPECT_TRUE(std::filesystem::exists(b));
-    EXPECT_EQ(W->Renderer->ImagesToDelete, "");
+    QImage pic(30, 20, QImage::Format_RGB32);
+    pic.fill(Qt::blue);
+    ASSERT_TRUE(pic.save(QString::fromStdString(Path), "BMP"));
+}
+
+// The pictures a report marks go when another report is opened, never while
+// the report is shown (its passes come and go), and only pictures: a link, a
+// folder and a picture not marked stay.
+TEST_F(GuiTest, MarkedPicturesGoWhenTheReportIsDoneWithNeverBetweenPasses)
+{
+    for (const char* name : {"ONE.BMP", "TWO.BMP", "KEEP.BMP"})
+        WritePicture(Dir.filePath(name).toStdString());
+    std::filesystem::create_symlink(Dir.filePath("KEEP.BMP").toStdString(), Dir.filePath("LINK.BMP").toStdString());
+    std::filesystem::create_directory(Dir.filePath("FOLDER.BMP").toStdString());
+    Start({Write("{IMAGE SRC=ONE.BMP DELETE=YES}{IMAGE SRC=LINK.BMP DELETE=YES}{IMAGE SRC=FOLDER.BMP DELETE=YES}\r\n"
+                 "{IMAGE SRC=KEEP.BMP}\fPage two{IMAGE SRC=TWO.BMP DELETE=YES}\r\n")});
+    ASSERT_FALSE(Ended);
+    ASSERT_EQ(W->PageCount, 2);
+    W->edtPageNum->setText("2");
+    ASSERT_EQ(W->CurrentPage, 2);
+    W->Refresh1Click();
+    W->edtPageNum->setText("1");
+    for (const char* name : {"ONE.BMP", "TWO.BMP", "KEEP.BMP"})
+        EXPECT_TRUE(std::filesystem::exists(Dir.filePath(name).toStdString())) << name;
+
+    AnswerOpenDocument(Write(PagedReport(1), "OTHER.TXT"));
+    W->OpenFile();
+    ASSERT_EQ(W->ReportFileName, Dir.filePath("OTHER.TXT").toStdString());
+    EXPECT_FALSE(std::filesystem::exists(Dir.filePath("ONE.BMP").toStdString()));
+    EXPECT_FALSE(std::filesystem::exists(Dir.filePath("TWO.BMP").toStdString()));
+    EXPECT_TRUE(std::filesystem::exists(Dir.filePath("KEEP.BMP").toStdString()));
+    EXPECT_TRUE(std::filesystem::is_symlink(Dir.filePath("LINK.BMP").toStdString()));
+    EXPECT_TRUE(std::filesystem::is_directory(Dir.filePath("FOLDER.BMP").toStdString()));
+    EXPECT_TRUE(W->Renderer->ImagesToDelete.empty());
 }
 
 TEST_F(GuiTest, CleanUpLeavesThePicturesOfAnUntrustedReport)
 {
-    Start({Write(PagedReport(1))});
-    const std::string a = Write("x", "A.JPG");
-    W->Renderer->ImagesToDelete = a + ";";
+    const std::string a = Dir.filePath("A.BMP").toStdString();
+    WritePicture(a);
+    Start({Write("{IMAGE SRC=A.BMP DELETE=YES}\r\n")});
+    ASSERT_EQ(W->Renderer->ImagesToDelete.size(), 1u);
     W->Renderer->ReportIsUntrusted = true;
     Finish();
     EXPECT_TRUE(std::filesystem::exists(a));

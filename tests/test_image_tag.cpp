@@ -406,6 +406,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- DELETE=YES -------------------------------------------------------------------
 
+// The names of the pictures listed for deletion, in order.
+std::string Listed(const tRenderer& R)
+{
+    std::string s;
+    for (const TPictureToDelete& p : R.ImagesToDelete)
+        s += p.Path + ";";
+    return s;
+}
+
 TEST_F(PictureTest, DeleteYesListsTheFileOnceAndCleanUpRemovesIt)
 {
     Write(MakeBmp24(30, 20, Quarters), "TEMP.BMP");
@@ -413,48 +422,245 @@ TEST_F(PictureTest, DeleteYesListsTheFileOnceAndCleanUpRemovesIt)
     ASSERT_TRUE(Draw300("{IMAGE SRC=TEMP.BMP DELETE=YES}\r\n{IMAGE SRC=temp.bmp DELETE=YES}{IMAGE SRC=KEEP.BMP}\r\n"));
     const std::string temp = FindReportFile("TEMP.BMP", R->FileName);
     ASSERT_FALSE(temp.empty());
-    EXPECT_EQ(R->ImagesToDelete, temp + ";");
+    EXPECT_EQ(Listed(*R), temp + ";");
     EXPECT_TRUE(fs::exists(PathOf("TEMP.BMP")));  // not before the clean-up
     CleanUpImageFiles(*R);
     EXPECT_FALSE(fs::exists(PathOf("TEMP.BMP")));
     EXPECT_TRUE(fs::exists(PathOf("KEEP.BMP")));
-    EXPECT_EQ(R->ImagesToDelete, "");
+    EXPECT_TRUE(R->ImagesToDelete.empty());
 }
 
-TEST_F(PictureTest, EachPassStartsANewDeletionList)
+// The pictures of every pass of one report stay listed: a pass that draws one
+// page (and so decodes only that page's pictures) forgets none. Another
+// report starts a list of its own; nothing is deleted on the way.
+TEST_F(PictureTest, EveryPassOfAReportAddsToItsDeletionList)
 {
-    Write(MakeBmp24(30, 20, Quarters), "TEMP.BMP");
-    ASSERT_TRUE(Draw300("{IMAGE SRC=TEMP.BMP DELETE=YES}\r\n"));
-    EXPECT_NE(R->ImagesToDelete, "");
-    ASSERT_TRUE(Draw300("no pictures\r\n"));
-    EXPECT_EQ(R->ImagesToDelete, "");
+    Write(MakeBmp24(30, 20, Quarters), "ONE.BMP");
+    Write(MakeBmp24(30, 20, Quarters), "TWO.BMP");
+    const std::string report = "{IMAGE SRC=ONE.BMP DELETE=YES}\r\n{PAGE}{IMAGE SRC=TWO.BMP DELETE=YES}\r\n";
+    ASSERT_TRUE(Draw300(report, 2));
+    EXPECT_EQ(Listed(*R), PathOf("TWO.BMP") + ";");
+    ASSERT_TRUE(R->RenderPages(nullptr, 1, nullptr, 1));
+    ASSERT_TRUE(R->RenderPages(nullptr, 2, nullptr, 2));
+    EXPECT_EQ(Listed(*R), PathOf("TWO.BMP") + ";" + PathOf("ONE.BMP") + ";");
+    R->OpenFile(Write("no pictures\r\n", "OTHER.TXT"), nullptr);
+    EXPECT_TRUE(R->ImagesToDelete.empty());
+    CleanUpImageFiles(*R);
+    EXPECT_TRUE(fs::exists(PathOf("ONE.BMP")));
+    EXPECT_TRUE(fs::exists(PathOf("TWO.BMP")));
 }
 
 TEST_F(PictureTest, ReportFromTheWebDeletesNothing)
 {
     Write(MakeBmp24(30, 20, Quarters), "TEMP.BMP");
-    R->ReportIsUntrusted = true;
     ASSERT_TRUE(Draw300("{IMAGE SRC=TEMP.BMP DELETE=YES}\r\n"));
-    EXPECT_EQ(R->ImagesToDelete, "");
+    ASSERT_EQ(R->ImagesToDelete.size(), 1u);
     // Even a list made while the report was trusted is left alone.
-    R->ImagesToDelete = PathOf("TEMP.BMP") + ";";
+    R->ReportIsUntrusted = true;
     CleanUpImageFiles(*R);
     EXPECT_TRUE(fs::exists(PathOf("TEMP.BMP")));
+    ASSERT_TRUE(R->RenderPages(nullptr, 1, nullptr, 1));
+    EXPECT_TRUE(R->ImagesToDelete.empty());
 }
 
-TEST_F(PictureTest, CleanUpDeletesOnlyRegularFiles)
+// Which files DELETE=YES may take: the report lies in REPORT/ of the scratch
+// folder, with OUTSIDE/ beside it. Each case lays out its files, gives the
+// tag (as written) and names the files that must be gone and those that must
+// stay after a pass and the clean-up.
+struct DeleteCase {
+    const char* Name;
+    std::function<void(const std::string& Root)> Arrange;
+    std::function<std::string(const std::string& Root)> Tag;
+    std::vector<std::string> Gone, Kept;  // relative to the scratch folder
+    uint32_t Drawn;                       // colour of the picture drawn, 0 for none
+};
+
+void PrintTo(const DeleteCase& c, std::ostream* os) { *os << c.Name; }
+
+constexpr uint32_t Blue = 0x2040C0, Red = 0xC02020;
+
+std::string Bmp(uint32_t Colour)
 {
-    Write(MakeBmp24(30, 20, Quarters), "TARGET.BMP");
-    fs::create_symlink(PathOf("TARGET.BMP"), PathOf("LINK.BMP"));
-    fs::create_directory(PathOf("DIR.BMP"));
-    ASSERT_TRUE(Draw300("{IMAGE SRC=LINK.BMP DELETE=YES}\r\n"));
-    EXPECT_NE(R->ImagesToDelete, "");
-    R->ImagesToDelete += PathOf("DIR.BMP") + ";" + PathOf("NOT-THERE.BMP") + ";";
-    CleanUpImageFiles(*R);
-    EXPECT_TRUE(fs::is_symlink(PathOf("LINK.BMP")));
-    EXPECT_TRUE(fs::exists(PathOf("TARGET.BMP")));
-    EXPECT_TRUE(fs::is_directory(PathOf("DIR.BMP")));
+    return MakeBmp24(30, 20, [Colour](int, int) { return Colour; });
 }
+
+void Put(const std::string& Path, const std::string& Bytes) { std::ofstream(Path, std::ios::binary) << Bytes; }
+
+class DeleteYesTest : public PictureTest, public ::testing::WithParamInterface<DeleteCase> {};
+
+TEST_P(DeleteYesTest, DeletesOnlyADecodedPictureBesideOrBelowTheReport)
+{
+    const DeleteCase& c = GetParam();
+    const std::string root = Dir.path().toStdString();
+    fs::create_directories(root + "/REPORT");
+    fs::create_directories(root + "/OUTSIDE");
+    c.Arrange(root);
+    const std::string report = c.Tag(root) + "\r\nAfter the picture\r\n";
+    ASSERT_TRUE(Draw300("{IMAGE LEFT=1in TOP=1in" + report.substr(6), 1, "REPORT/REPORT.TXT"));
+    if (c.Drawn) {
+        EXPECT_LE(ColourDistance(At(310, 305), c.Drawn), 2) << std::hex << At(310, 305);
+    }
+    CleanUpImageFiles(*R);
+    for (const std::string& f : c.Gone)
+        EXPECT_FALSE(fs::exists(fs::symlink_status(root + "/" + f))) << f;
+    for (const std::string& f : c.Kept)
+        EXPECT_TRUE(fs::exists(fs::symlink_status(root + "/" + f))) << f;
+    EXPECT_TRUE(fs::exists(root + "/REPORT/REPORT.TXT"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, DeleteYesTest,
+    ::testing::Values(
+        DeleteCase{"BesideTheReport", [](const std::string& r) { Put(r + "/REPORT/PIC.BMP", Bmp(Blue)); },
+                   [](auto&) { return "{IMAGE SRC=PIC.BMP DELETE=YES}"; }, {"REPORT/PIC.BMP"}, {}, Blue},
+        DeleteCase{"InASubfolder", [](const std::string& r) {
+                       fs::create_directories(r + "/REPORT/Pics");
+                       Put(r + "/REPORT/Pics/Pic.bmp", Bmp(Blue));
+                   },
+                   [](auto&) { return "{IMAGE SRC=PICS\\PIC.BMP DELETE=YES}"; }, {"REPORT/Pics/Pic.bmp"}, {}, Blue},
+        DeleteCase{"AbsoluteNameBesideTheReport", [](const std::string& r) { Put(r + "/REPORT/PIC.BMP", Bmp(Blue)); },
+                   [](const std::string& r) { return "{IMAGE SRC=\"" + r + "/REPORT/PIC.BMP\" DELETE=YES}"; },
+                   {"REPORT/PIC.BMP"}, {}, Blue},
+        DeleteCase{"AbsoluteNameOutside", [](const std::string& r) { Put(r + "/OUTSIDE/PIC.BMP", Bmp(Red)); },
+                   [](const std::string& r) { return "{IMAGE SRC=\"" + r + "/OUTSIDE/PIC.BMP\" DELETE=YES}"; }, {},
+                   {"OUTSIDE/PIC.BMP"}, Red},
+        DeleteCase{"UpAndOut", [](const std::string& r) { Put(r + "/OUTSIDE/PIC.BMP", Bmp(Red)); },
+                   [](auto&) { return "{IMAGE SRC=..\\OUTSIDE\\PIC.BMP DELETE=YES}"; }, {}, {"OUTSIDE/PIC.BMP"}, Red},
+        DeleteCase{"UpAndBackIn", [](const std::string& r) { Put(r + "/REPORT/PIC.BMP", Bmp(Blue)); },
+                   [](auto&) { return "{IMAGE SRC=../REPORT/PIC.BMP DELETE=YES}"; }, {"REPORT/PIC.BMP"}, {}, Blue},
+        DeleteCase{"ThroughALinkedFolder", [](const std::string& r) {
+                       Put(r + "/OUTSIDE/PIC.BMP", Bmp(Red));
+                       fs::create_directory_symlink(r + "/OUTSIDE", r + "/REPORT/LINKED");
+                   },
+                   [](auto&) { return "{IMAGE SRC=LINKED\\PIC.BMP DELETE=YES}"; }, {},
+                   {"OUTSIDE/PIC.BMP", "REPORT/LINKED"}, Red},
+        DeleteCase{"LinkToAPictureBesideTheReport", [](const std::string& r) {
+                       Put(r + "/REPORT/TARGET.BMP", Bmp(Blue));
+                       fs::create_symlink(r + "/REPORT/TARGET.BMP", r + "/REPORT/LINK.BMP");
+                   },
+                   [](auto&) { return "{IMAGE SRC=LINK.BMP DELETE=YES}"; }, {}, {"REPORT/TARGET.BMP", "REPORT/LINK.BMP"},
+                   Blue},
+        DeleteCase{"NotAPicture", [](const std::string& r) { Put(r + "/REPORT/NOTES.BMP", "just some notes\r\n"); },
+                   [](auto&) { return "{IMAGE SRC=NOTES.BMP DELETE=YES}"; }, {}, {"REPORT/NOTES.BMP"}, 0},
+        DeleteCase{"TheReportByName", [](auto&) {}, [](auto&) { return "{IMAGE SRC=REPORT.TXT FORMAT=BMP DELETE=YES}"; },
+                   {}, {}, 0},
+        DeleteCase{"ExactSpellingFirst", [](const std::string& r) {
+                       Put(r + "/REPORT/dup.bmp", Bmp(Blue));
+                       Put(r + "/REPORT/Dup.bmp", Bmp(Red));
+                   },
+                   [](auto&) { return "{IMAGE SRC=dup.bmp DELETE=YES}"; }, {"REPORT/dup.bmp"}, {"REPORT/Dup.bmp"}, Blue},
+        DeleteCase{"OtherSpellingWhenNoExactOne", [](const std::string& r) { Put(r + "/REPORT/Dup.bmp", Bmp(Red)); },
+                   [](auto&) { return "{IMAGE SRC=dup.BMP DELETE=YES}"; }, {"REPORT/Dup.bmp"}, {}, Red},
+        DeleteCase{"NotAskedFor", [](const std::string& r) { Put(r + "/REPORT/PIC.BMP", Bmp(Blue)); },
+                   [](auto&) { return "{IMAGE SRC=PIC.BMP DELETE=NO}"; }, {}, {"REPORT/PIC.BMP"}, Blue}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A report that is itself a picture, named by a hard link of its own, is
+// drawn but never deleted by either name.
+TEST_F(PictureTest, ReportThatDecodesAsAPictureIsNeverDeleted)
+{
+    std::string bmp = MakeBmp24(200, 20, [](int, int) { return 0x808080u; });
+    const std::string tags =
+        "\r\n{IMAGE SRC=SELF.BMP LEFT=1in TOP=1in DELETE=YES}{IMAGE SRC=HARD.BMP LEFT=2in TOP=1in DELETE=YES}\r\n";
+    bmp.replace(bmp.size() - 200, tags.size(), tags);  // inside the pixels: the picture still decodes
+    const std::string path = Write(bmp, "SELF.BMP");
+    fs::create_hard_link(path, PathOf("HARD.BMP"));
+    ASSERT_TRUE(Draw300(bmp, 1, "SELF.BMP"));
+    EXPECT_EQ(At(310, 305), 0x808080u);  // drawn, by both names
+    EXPECT_EQ(At(610, 305), 0x808080u);
+    EXPECT_TRUE(R->ImagesToDelete.empty());
+    CleanUpImageFiles(*R);
+    EXPECT_TRUE(fs::exists(PathOf("SELF.BMP")));
+    EXPECT_TRUE(fs::exists(PathOf("HARD.BMP")));
+}
+
+// A relative name is the picture beside the report even when the working
+// folder has one of that name: that one is drawn, and that one deleted.
+TEST_F(PictureTest, PictureBesideTheReportWinsOverTheWorkingFolder)
+{
+    QTemporaryDir work;
+    const std::string old = fs::current_path();
+    struct Back {
+        std::string To;
+        ~Back() { fs::current_path(To); }
+    } back{old};
+    fs::current_path(work.path().toStdString());
+    const std::string theirs = work.filePath("LOGO.BMP").toStdString();
+    Put(theirs, Bmp(Red));
+    Write(Bmp(Blue), "LOGO.BMP");
+    ASSERT_TRUE(Draw300("{IMAGE SRC=LOGO.BMP LEFT=1in TOP=1in DELETE=YES}\r\n"));
+    EXPECT_EQ(At(310, 310), Blue);
+    CleanUpImageFiles(*R);
+    EXPECT_FALSE(fs::exists(PathOf("LOGO.BMP")));
+    EXPECT_TRUE(fs::exists(theirs));
+
+    // Without one beside the report, the working folder's is drawn, but it
+    // lies outside the report's folder and stays.
+    ASSERT_TRUE(Draw300("{IMAGE SRC=LOGO.BMP LEFT=1in TOP=1in DELETE=YES}\r\n"));
+    EXPECT_EQ(At(310, 310), Red);
+    EXPECT_TRUE(R->ImagesToDelete.empty());
+    CleanUpImageFiles(*R);
+    EXPECT_TRUE(fs::exists(theirs));
+}
+
+// What changed between the pass and the clean-up: the clean-up deletes only
+// the very file that decoded, still in the report's folder, reached with no
+// link on the way.
+struct LaterChangeCase {
+    const char* Name;
+    // Changes the files after the pass; the picture is REPORT/PICS/PIC.BMP.
+    std::function<void(const std::string& Root)> Change;
+    std::vector<std::string> Kept;
+};
+
+void PrintTo(const LaterChangeCase& c, std::ostream* os) { *os << c.Name; }
+
+class ChangedBeforeCleanUpTest : public PictureTest, public ::testing::WithParamInterface<LaterChangeCase> {};
+
+TEST_P(ChangedBeforeCleanUpTest, LeavesWhatIsNoLongerThePicture)
+{
+    const std::string root = Dir.path().toStdString();
+    fs::create_directories(root + "/REPORT/PICS");
+    fs::create_directories(root + "/OUTSIDE");
+    Put(root + "/REPORT/PICS/PIC.BMP", Bmp(Blue));
+    ASSERT_TRUE(Draw300("{IMAGE SRC=PICS/PIC.BMP DELETE=YES}\r\n", 1, "REPORT/REPORT.TXT"));
+    ASSERT_EQ(R->ImagesToDelete.size(), 1u);
+    GetParam().Change(root);
+    CleanUpImageFiles(*R);
+    for (const std::string& f : GetParam().Kept)
+        EXPECT_TRUE(fs::exists(fs::symlink_status(root + "/" + f))) << f;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ChangedBeforeCleanUpTest,
+    ::testing::Values(
+        LaterChangeCase{"ReplacedByAnotherFile",
+                        [](const std::string& r) {
+                            Put(r + "/REPORT/PICS/NEW.BMP", "a note written since");
+                            fs::rename(r + "/REPORT/PICS/NEW.BMP", r + "/REPORT/PICS/PIC.BMP");
+                        },
+                        {"REPORT/PICS/PIC.BMP"}},
+        LaterChangeCase{"ReplacedByALinkToItself",
+                        [](const std::string& r) {
+                            fs::rename(r + "/REPORT/PICS/PIC.BMP", r + "/OUTSIDE/PIC.BMP");
+                            fs::create_symlink(r + "/OUTSIDE/PIC.BMP", r + "/REPORT/PICS/PIC.BMP");
+                        },
+                        {"OUTSIDE/PIC.BMP", "REPORT/PICS/PIC.BMP"}},
+        // The same file, moved out with its folder and reached through a
+        // link put in the folder's place.
+        LaterChangeCase{"FolderMovedOutAndLinkedBack",
+                        [](const std::string& r) {
+                            fs::rename(r + "/REPORT/PICS", r + "/OUTSIDE/PICS");
+                            fs::create_directory_symlink(r + "/OUTSIDE/PICS", r + "/REPORT/PICS");
+                        },
+                        {"OUTSIDE/PICS/PIC.BMP"}},
+        LaterChangeCase{"ReportFolderMovedAndLinkedBack",
+                        [](const std::string& r) {
+                            fs::rename(r + "/REPORT", r + "/OUTSIDE/REPORT");
+                            fs::create_directory_symlink(r + "/OUTSIDE/REPORT", r + "/REPORT");
+                        },
+                        {"OUTSIDE/REPORT/PICS/PIC.BMP"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- finding the files reports name ---------------------------------------------
 
@@ -493,6 +699,7 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"Slashes", [](auto&) { return "pics/sub/logo.bmp"; }, "Pics/Sub/Logo.Bmp"},
         LookupCase{"DoubledAndDotted", [](auto&) { return "PICS\\\\.\\SUB\\LOGO.BMP"; }, "Pics/Sub/Logo.Bmp"},
         LookupCase{"ExactSpellingWins", [](auto&) { return "BOTH.BMP"; }, "BOTH.BMP"},
+        LookupCase{"ExactSpellingWinsInLowerCase", [](auto&) { return "aB.jpg"; }, "aB.jpg"},
         LookupCase{"SortedOrderDecidesTheRest", [](auto&) { return "AB.JPG"; }, "Ab.jpg"},
         LookupCase{"AbsoluteUpperCased", [](const std::string& d) { return UpperCase(d) + "\\TOP.GIF"; }, "top.gif"},
         LookupCase{"DriveLetterDropped", [](const std::string& d) { return "C:" + UpperCase(d) + "\\PICS\\SUB\\LOGO.BMP"; },
@@ -504,9 +711,9 @@ INSTANTIATE_TEST_SUITE_P(
         LookupCase{"NulInside", [](auto&) { return std::string("TOP.GIF\0X", 9); }, ""}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-// A relative name is looked for in the working folder first, then in the
-// report's folder.
-TEST_F(PictureTest, RelativeNamesTryTheWorkingFolderThenTheReportFolder)
+// A relative name is looked for in the report's folder first, then in the
+// working folder.
+TEST_F(PictureTest, RelativeNamesTryTheReportFolderThenTheWorkingFolder)
 {
     QTemporaryDir work;
     const std::string old = fs::current_path();
@@ -519,12 +726,13 @@ TEST_F(PictureTest, RelativeNamesTryTheWorkingFolderThenTheReportFolder)
     std::ofstream(work.filePath("same.bmp").toStdString()) << MakeBmp24(30, 20, [](int, int) { return 0xFF0000u; });
     Write(MakeBmp24(30, 20, [](int, int) { return 0x0000FFu; }), "Same.BMP");
     ASSERT_TRUE(Draw300("{IMAGE SRC=SAME.BMP LEFT=1in TOP=1in}\r\n"));
+    EXPECT_EQ(At(310, 310), 0x0000FFu);
+    EXPECT_EQ(FindReportFile("SAME.BMP", R->FileName), PathOf("Same.BMP"));
+
+    fs::remove(PathOf("Same.BMP"));
+    ASSERT_TRUE(Draw300("{IMAGE SRC=SAME.BMP LEFT=1in TOP=1in}\r\n"));
     EXPECT_EQ(At(310, 310), 0xFF0000u);
     EXPECT_EQ(FindReportFile("SAME.BMP", R->FileName), work.filePath("same.bmp").toStdString());
-
-    fs::remove(work.filePath("same.bmp").toStdString());
-    ASSERT_TRUE(Draw300("{IMAGE SRC=SAME.BMP LEFT=1in TOP=1in}\r\n"));
-    EXPECT_EQ(At(310, 310), 0x0000FFu);
 }
 
 // ---- a whole report ------------------------------------------------------------------

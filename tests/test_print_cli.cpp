@@ -3,6 +3,8 @@
 // and the exit codes and messages of prints that cannot be made.
 #include "tests/printtest.h"
 
+#include <QFileInfo>
+#include <QImage>
 #include <QProcess>
 
 namespace quillard::test {
@@ -116,6 +118,26 @@ TEST_F(CommandLinePrint, PrinterCopiesAndPages)
     const auto pages = PdfPageTexts(Cups->SpooledDocument(JobIds(r.Out).at(0)));
     ASSERT_GE(pages.size(), 1u);
     EXPECT_NE(pages[0].find("Page 4 of"), std::string::npos);
+}
+
+// Pictures a report marks DELETE=YES go when --print has handed its job to
+// the spooler; a print that failed keeps them for the host to try again.
+TEST_F(CommandLinePrint, MarkedPicturesGoAfterAPrintAndStayAfterAFailedOne)
+{
+    QImage pic(30, 20, QImage::Format_RGB32);
+    pic.fill(Qt::blue);
+    const QString picture = Dir.filePath("PIC.BMP");
+    ASSERT_TRUE(pic.save(picture, "BMP"));
+    const QString report = QString::fromStdString(Write("{IMAGE SRC=PIC.BMP DELETE=YES}\r\n" + FourPages()));
+    ASSERT_TRUE(Cups->Reject("RAW"));
+    TRun r = Quillard({"--print", "--printer", "RAW", report});
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_TRUE(QFileInfo::exists(picture));
+    r = Quillard({"--print", report});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_FALSE(QFileInfo::exists(picture));
+    EXPECT_TRUE(QFileInfo::exists(report));
+    ASSERT_TRUE(Cups->WaitUntilIdle());
 }
 
 struct CliFailCase {

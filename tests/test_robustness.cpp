@@ -6,12 +6,19 @@
 
 #include "engine/autotext.h"
 #include "engine/bytefile.h"
+#include "engine/fileeditor.h"
+#include "engine/services.h"
 #include "surfaces/pdfcanvas.h"
 
 #include <chrono>
 #include <climits>
 #include <functional>
+#include <cstring>
 #include <set>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace quillard::test {
 namespace {
@@ -324,6 +331,122 @@ TEST_F(RobustnessTest, ItemsAmongManyUnclosedSpans)
     EXPECT_EQ(items[2].DisplayText, "open to the end");
     EXPECT_EQ(items[2].SpanPos, int(report.rfind("{SPAN NAME")) + 1);
 }
+
+// ---- a report that is no regular file ------------------------------------------
+
+// A FIFO named as the report once held every reader of it in open() for ever
+// (a page count, a load over D-Bus); a character device was read as an empty
+// report or failed with "Bad file descriptor". Every reader refuses anything
+// but a regular file at once, saying what it is, and leaves it as it was.
+struct NotRegularKind {
+    const char* Name;
+    std::function<std::string(const std::string& Folder)> Make;  // gives the report's name
+    const char* Says;
+};
+
+struct ReportReader {
+    const char* Name;
+    // Reads the report Path; false when it refused.
+    std::function<bool(tRenderer& R, const std::string& Path)> Read;
+};
+
+const ReportReader ReportReaders[] = {
+    {"HeaderScan", [](tRenderer& R, const std::string& Path) { return R.OpenFile(Path, nullptr); }},
+    {"PagePass",
+     [](tRenderer& R, const std::string& Path) {
+         R.FileName = Path;
+         return R.RenderPages(nullptr, 0, nullptr, 0);
+     }},
+    {"FileEditor",
+     [](tRenderer& R, const std::string& Path) {
+         R.FileName = Path;
+         tFileEditor editor(&R);
+         return editor.Load();
+     }},
+    {"AddText", [](tRenderer&, const std::string& Path) { return AddTextToReportFile(Path, "{SPAN}x{/SPAN}", 1); }},
+    {"WholeReport",
+     [](tRenderer&, const std::string& Path) {
+         try {
+             ReadWholeReport(Path);
+             return true;
+         } catch (const std::exception& e) {
+             ShowMessage(e.what(), "");
+             return false;
+         }
+     }},
+};
+
+void PrintTo(const NotRegularKind& c, std::ostream* os) { *os << c.Name; }
+
+class NotRegularReportTest : public RobustnessTest, public ::testing::WithParamInterface<NotRegularKind> {};
+
+TEST_P(NotRegularReportTest, EveryReaderRefusesItAtOnceSayingWhatItIs)
+{
+    const std::string path = GetParam().Make(Dir.path().toStdString());
+    if (path.empty())
+        GTEST_SKIP() << "no such file can be made here";
+    struct stat before {};
+    ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+    for (const ReportReader& reader : ReportReaders) {
+        SCOPED_TRACE(reader.Name);
+        Services.Messages.clear();
+        EXPECT_FALSE(reader.Read(*R, path));
+        ASSERT_EQ(Services.Messages.size(), 1u);
+        EXPECT_NE(Services.Messages[0].Text.find(GetParam().Says), std::string::npos) << Services.Messages[0].Text;
+        struct stat after {};
+        ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, NotRegularReportTest,
+    ::testing::Values(NotRegularKind{"Fifo",
+                                     [](const std::string& d) {
+                                         const std::string p = d + "/REPORT.TXT";
+                                         return ::mkfifo(p.c_str(), 0600) == 0 ? p : std::string();
+                                     },
+                                     "not a regular file (a FIFO)"},
+                      NotRegularKind{"LinkToAFifo",
+                                     [](const std::string& d) {
+                                         if (::mkfifo((d + "/PIPE").c_str(), 0600) != 0)
+                                             return std::string();
+                                         ::symlink((d + "/PIPE").c_str(), (d + "/REPORT.TXT").c_str());
+                                         return d + "/REPORT.TXT";
+                                     },
+                                     "not a regular file (a FIFO)"},
+                      NotRegularKind{"Folder",
+                                     [](const std::string& d) {
+                                         ::mkdir((d + "/REPORT.TXT").c_str(), 0700);
+                                         return d + "/REPORT.TXT";
+                                     },
+                                     "not a regular file (a folder)"},
+                      NotRegularKind{"Socket",
+                                     [](const std::string& d) {
+                                         const std::string p = d + "/REPORT.SOCK";
+                                         sockaddr_un a {};
+                                         a.sun_family = AF_UNIX;
+                                         if (p.size() >= sizeof a.sun_path)
+                                             return std::string();
+                                         std::memcpy(a.sun_path, p.c_str(), p.size() + 1);
+                                         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                                         const bool made = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+                                         if (fd >= 0)
+                                             ::close(fd);
+                                         return made ? p : std::string();
+                                     },
+                                     "not a regular file (a socket)"},
+                      // The machine's own, never written: the readers do not
+                      // even open it.
+                      NotRegularKind{"CharacterDevice",
+                                     [](const std::string&) {
+                                         struct stat st {};
+                                         return ::stat("/dev/zero", &st) == 0 && S_ISCHR(st.st_mode) ? std::string("/dev/zero")
+                                                                                                     : std::string();
+                                     },
+                                     "not a regular file (a character device)"}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 }  // namespace
 }  // namespace quillard::test
