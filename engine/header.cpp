@@ -139,7 +139,8 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
             ProcessMessages();
             std::string line, lineEnd;
             const int64_t before = file.Position();
-            GetLn(file, line, lineEnd);
+            // A longer line is scanned in pieces: the scan never holds more.
+            GetLn(file, line, lineEnd, false, MaxLineBytes);
             if (file.Position() == before && !file.Eof())
                 throw std::runtime_error("The file could not be read past byte " + std::to_string(before));
             ++lineCount;

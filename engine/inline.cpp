@@ -90,7 +90,7 @@ void tRenderer::GetInlineData(TByteFile& File, std::string& Line, std::vector<ui
         File.Seek(data + Count + 2);
         LineStartPos = File.Position();
         std::string rest;
-        GetLn(File, rest, LineEnd, true);
+        GetPassLine(File, rest, LineEnd);
         Line += rest;
     } catch (const std::exception& e) {
         Stream.clear();

@@ -199,11 +199,13 @@ private:
 
 }  // namespace
 
-void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, bool StopAfterInlineData)
+void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, bool StopAfterInlineData,
+                      size_t MaxBytes)
 {
     Line.clear();
     LineEnd.clear();
     LineCut = false;
+    LineTooLong = false;
     int64_t start = 0;
     int64_t count = 0;
     TInlineDataWatch watch;
@@ -241,6 +243,11 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, 
             }
             if (LineEnd.empty() && !LineCut)
                 Line.append(block + runStart, n - runStart);
+            if (!done && LineEnd.empty() && Line.size() >= MaxBytes) {
+                // The rest is read as the next piece of the same line.
+                LineTooLong = true;
+                done = true;
+            }
         }
         if (LineEnd.size() == 2) {
             char c = LineEnd[1];
@@ -292,6 +299,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
 
     AreaCode = 103;
     PictureBudget.Reset();
+    PassLimits = TPassLimits{};
     if (TestPattern) {
         DrawPrintableArea();
         DrawTestPattern();
@@ -394,7 +402,13 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         AreaCode = 111;
         LineStartPos = State->ReportFile.Position();
         AreaCode = 3;
-        GetLn(State->ReportFile, line, State->LineEnd, true);
+        GetPassLine(State->ReportFile, line, State->LineEnd);
+        if (LineTooLong && !PassLimits.LongLine) {
+            PassLimits.LongLine = true;
+            ShowMessage("A line of " + Quoted(FileName) + " is longer than " + std::to_string(MaxLineBytes >> 20) +
+                            " MB; it is laid out in pieces of that length",
+                        "Error tRenderer.GetLn");
+        }
         if (State->ReportFile.Position() == LineStartPos && !State->ReportFile.Eof()) {
             // The reader could not move on (a read error it has reported):
             // stop rather than read the same place forever.

@@ -10,6 +10,7 @@
 #include "surfaces/canvas.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,13 +112,23 @@ public:
     bool RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, int ToPage);
     int CountPages();
     // Reads the next line of File and its terminator (CR, LF, FF, or two of
-    // them) into Line and LineEnd. With StopAfterInlineData, reading stops
+    // them) into Line and LineEnd. With StopAfterInlineData reading stops
     // right after the DATA=" of an image tag that carries in-line data, whose
-    // bytes follow and are no text (LineEnd stays empty and LineCut is set).
-    void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, bool StopAfterInlineData = false);
+    // bytes follow and are no text (LineEnd stays empty and LineCut is set);
+    // it also stops once the line holds MaxBytes (LineTooLong is set), the
+    // rest being the next piece of the same line.
+    void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, bool StopAfterInlineData = false,
+               size_t MaxBytes = SIZE_MAX);
+    // The page pass's reading: both stops, at most MaxLineBytes.
+    void GetPassLine(TByteFile& File, std::string& Line, std::string& LineEnd)
+    {
+        GetLn(File, Line, LineEnd, true, MaxLineBytes);
+    }
     // The last GetLn stopped before the end of the physical line, at the
     // in-line data of an image tag, which nobody has read yet.
     bool LineCut = false;
+    // The last GetLn stopped because the line reached its MaxBytes.
+    bool LineTooLong = false;
     void SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
     // Like SetCanvas, but hands the previous canvas back instead of freeing it.
     std::unique_ptr<TRenderingCanvas> SwapCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
@@ -190,6 +201,23 @@ public:
     TPictureCache PictureCache;
     // The decoding work pictures may take in the running pass.
     TPictureBudget PictureBudget;
+    // What else a pass holds in memory or makes, whatever the report says: a
+    // line (longer ones are read in pieces), a tag that runs on over lines
+    // (a longer one ends there), the text of the pass's fields (a fixed
+    // allowance and more for every byte of the report).
+    static constexpr size_t MaxLineBytes = 1 << 20;
+    static constexpr size_t MaxTagBytes = 16 << 20;
+    static constexpr int64_t BaseFieldTextBytes = 16 << 20;
+    static constexpr int64_t FieldTextBytesPerReportByte = 16;
+    int64_t FieldTextBase = BaseFieldTextBytes;
+    // The limits met in the running pass, each said once.
+    struct TPassLimits {
+        int64_t FieldText = 0;
+        bool FieldTextSpent = false;
+        bool RomanTooLong = false;
+        bool LongLine = false;
+        bool LongTag = false;
+    } PassLimits;
 
 private:
     void RecomputeLineHeight();

@@ -2,8 +2,10 @@
 // page numbers in five styles, and the white pen.
 #include "engine/markup.h"
 #include "engine/renderer.h"
+#include "engine/services.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 
 namespace quillard {
@@ -41,6 +43,9 @@ const TLineChar LineChars[] = {
     {"#218", {{0.5f, 0.5f, 1, 0.5f}, {0.5f, 0.5f, 0.5f, 1}}},
     {"BOX", {{0, 0, 1, 1}, {1, 0, 0, 1}, {0, 0, 1, 0}, {1, 0, 1, 1}, {1, 1, 0, 1}, {0, 1, 0, 0}}},
 };
+
+// Roman page numbers from here on would take a thousand letters or more.
+constexpr int MaxRomanPageNumber = 1'000'000;
 
 int PageNumberStyleOf(const std::string& Style)
 {
@@ -90,13 +95,37 @@ void tRenderer::TagField(tRenderState&, const std::string& Tag)
     } else if (code == "PAGENUM" || code == "PAGE") {
         PageNumber = ParseIntPrefix(Trim(GetAttribute(Tag, "START")), PageNumber);
         PageNumberStyle = static_cast<uint8_t>(PageNumberStyleOf(UpperCase(Trim(GetAttribute(Tag, "STYLE")))));
+        int style = PageNumberStyle;
+        if ((style == 1 || style == 2) && PageNumber >= MaxRomanPageNumber) {
+            // A letter M for every thousand: from a million on, digits.
+            style = 0;
+            if (!PassLimits.RomanTooLong) {
+                PassLimits.RomanTooLong = true;
+                ShowMessage("Page number " + std::to_string(PageNumber) +
+                                " is too large for Roman numerals; it is written in digits",
+                            "Error in tRenderer.Render:{FIELD}");
+            }
+        }
         std::string text;
-        switch (PageNumberStyle) {
+        switch (style) {
         case 1: text = UpperCase(RomanNumeral(PageNumber)); break;
         case 2: text = LowerCase(RomanNumeral(PageNumber)); break;
         case 3: text = UpperCase(AlphaNumeral(PageNumber)); break;
         case 4: text = LowerCase(AlphaNumeral(PageNumber)); break;
         default: text = std::to_string(PageNumber); break;
+        }
+        // The text all fields of a pass make is bounded by what the report
+        // carries.
+        const int64_t allowed = FieldTextBase + FieldTextBytesPerReportByte * FileSize;
+        PassLimits.FieldText += static_cast<int64_t>(text.size());
+        if (PassLimits.FieldText > allowed) {
+            if (!PassLimits.FieldTextSpent) {
+                PassLimits.FieldTextSpent = true;
+                throw std::runtime_error("The fields of this report would make more than " +
+                                         std::to_string(allowed >> 20) +
+                                         " MB of text in one pass; the fields from here on are left empty");
+            }
+            return;
         }
         FieldText = Trim(text);
     } else if (code == "WHITE") {

@@ -263,11 +263,26 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                         DelImageData(State.ReportFile, LineStartPos, State.LineEnd, tag);
                     break;
                 }
+                if (close == std::string::npos && Line.size() - brace >= MaxTagBytes) {
+                    // A tag longer than any a report needs ends here; the
+                    // lines after it are read as lines again.
+                    if (!PassLimits.LongTag) {
+                        PassLimits.LongTag = true;
+                        ShowMessage("A tag runs on for more than " + std::to_string(MaxTagBytes >> 20) +
+                                        " MB without its closing brace; it ends at byte " +
+                                        std::to_string(State.ReportFile.Position()) + " of the report",
+                                    "Error in tRenderer.Render");
+                    }
+                    run = Line.substr(pos, brace - pos);
+                    tag = UpperCase(Line.substr(brace));
+                    pos = Line.size();
+                    break;
+                }
                 if (close == std::string::npos) {
                     // The tag goes on on the next line.
                     const int64_t before = State.ReportFile.Position();
                     std::string next, lineEnd;
-                    GetLn(State.ReportFile, next, lineEnd, true);
+                    GetPassLine(State.ReportFile, next, lineEnd);
                     State.LineEnd = lineEnd;
                     searchFrom = Line.size();
                     Line += next;
@@ -361,7 +376,9 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
         // The line was read up to in-line picture data that no tag took: the
         // data belongs to the line, which ends where the physical line does.
         std::string rest, lineEnd;
-        GetLn(State.ReportFile, rest, lineEnd);
+        do
+            GetLn(State.ReportFile, rest, lineEnd, false, MaxLineBytes);
+        while (LineTooLong);
         State.LineEnd = lineEnd;
     }
     if (!Aborted) {
