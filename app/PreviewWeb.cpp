@@ -130,7 +130,7 @@ void TfrmPreviewer::FinishedLoadFromWeb()
     // The new report replaces the old one: the old one's files go now.
     CleanUpFiles();
     DeleteReportOnExit = true;
-    WebReportFile = local;
+    UntrustedReportFile = local;
     ReportFileName = local;
     FWebLoaded = LoadFile();
 }
