@@ -668,14 +668,17 @@ bool TfrmPreviewer::ApplySwitches()
 bool TfrmPreviewer::EndApplication(int Code)
 {
     if (!AutomationServer.StandAlone() && AutomationServer.ObjectCount() > 0) {
+        // Inside a client's call nobody is there to answer: the program
+        // stays for its clients.
         const bool endAnyway =
-            ConfirmEndWithClients
-                ? ConfirmEndWithClients()
-                : AskWarning("This application has been launched via Automation, and one or more clients currently "
-                             "have references to this application.  This application should be closed from a "
-                             "client, and manually closing this application will likely cause your client "
-                             "application(s) to fail.\r\n\r\nAre you sure you want to close this application?",
-                             "Automation Warning");
+            ClientCallDepth == 0 &&
+            (ConfirmEndWithClients
+                 ? ConfirmEndWithClients()
+                 : AskWarning("This application has been launched via Automation, and one or more clients "
+                              "currently have references to this application.  This application should be closed "
+                              "from a client, and manually closing this application will likely cause your client "
+                              "application(s) to fail.\r\n\r\nAre you sure you want to close this application?",
+                              "Automation Warning"));
         if (!endAnyway)
             return false;
     }
@@ -847,7 +850,7 @@ bool TfrmPreviewer::LoadFile()
     PageDrawn = true;
     if (!Renderer)
         return false;
-    if (ReportFileName.empty() && frmOpenDocument && !NobodyToAsk) {
+    if (ReportFileName.empty() && frmOpenDocument && !NobodyToAsk && ClientCallDepth == 0) {
         if (frmOpenDocument->ShowModal() > 0)
             ReportFileName = frmOpenDocument->SelectedPath;
     }
@@ -856,9 +859,9 @@ bool TfrmPreviewer::LoadFile()
     if (ReportFileName.empty())
         return false;
 
-    // A report fetched from a web server may not act on this computer's
-    // files; any other report may.
-    Renderer->ReportIsUntrusted = !WebReportFile.empty() && ReportFileName == WebReportFile;
+    // A report fetched from a web server or handed over by a client may not
+    // act on this computer's files; any other report may.
+    Renderer->ReportIsUntrusted = !UntrustedReportFile.empty() && ReportFileName == UntrustedReportFile;
     frmLoading->Loading();
     frmLoading->SetMessage("");
     if (!Renderer->OpenFile(ReportFileName, &frmLoading->Gauge1->Gauge)) {

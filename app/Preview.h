@@ -119,6 +119,10 @@ public:
     // Asks "Automation Warning"; true to end anyway. Replaceable so that a
     // test can answer.
     std::function<bool()> ConfirmEndWithClients;
+    // How many automation calls are being carried out (one inside another
+    // while a call lets messages run). Nobody is at the window for them:
+    // no window asks anything meanwhile.
+    int ClientCallDepth = 0;
 
     // ---- the report and the page ---------------------------------------
     bool LoadFile();
@@ -141,9 +145,10 @@ public:
     void Button1Click();
     THttpClient* HttpClient = nullptr;
     std::string ExampleReportUrl;
-    // The report last fetched from a web server; while it is the report the
-    // renderer does not let it act on this computer's files.
-    std::string WebReportFile;
+    // The report last fetched from a web server or handed over as text by an
+    // automation client; while it is the report the renderer does not let it
+    // act on this computer's files.
+    std::string UntrustedReportFile;
 
     // ---- keys -----------------------------------------------------------
     void HandleKey(int Key, Qt::KeyboardModifiers Shift);

@@ -4,6 +4,7 @@
 #include "app/Preview.h"
 
 #include "app/loading.h"
+#include "app/settings.h"
 #include "app/webclient.h"
 #include "engine/services.h"
 #include "surfaces/helpers.h"
@@ -90,6 +91,7 @@ bool TfrmPreviewer::LoadFromWeb(const std::string& Url)
         return false;
     }
     HttpClient->URL = Url;
+    HttpClient->DeadlineMs = ReadFetchTimeLimit() * 1000;
     FWebLoaded = false;
     if (frmLoading) {
         frmLoading->Loading();
@@ -128,7 +130,7 @@ void TfrmPreviewer::FinishedLoadFromWeb()
     // The new report replaces the old one: the old one's files go now.
     CleanUpFiles();
     DeleteReportOnExit = true;
-    WebReportFile = local;
+    UntrustedReportFile = local;
     ReportFileName = local;
     FWebLoaded = LoadFile();
 }

@@ -9,6 +9,8 @@
 #include "engine/printer.h"
 #include "surfaces/helpers.h"
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <QScrollBar>
 #include <algorithm>
 #include <cerrno>
@@ -59,7 +61,53 @@ void Unmaximise(TfrmPreviewer& W)
         W.setWindowState(W.windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
 }
 
+// The working area of the screen the window is on (the primary screen's
+// while it has none).
+QRect WorkArea(const TfrmPreviewer& W)
+{
+    const QScreen* screen = W.screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    return area.isValid() ? area : QRect(0, 0, 640, 480);
+}
+
+// One direction of the window's frame: Start and Length are made to lie
+// within the area from AreaStart of AreaLength, Length no less than Least
+// (nor than the area). The value a client set (the start when StartSet,
+// else the length) is kept as far as the area allows; the other gives way.
+void FitAxis(long long& Start, long long& Length, long long AreaStart, long long AreaLength, long long Least,
+             bool StartSet)
+{
+    Least = std::min(Least, AreaLength);
+    if (StartSet) {
+        Start = std::clamp(Start, AreaStart, AreaStart + AreaLength - Least);
+        Length = std::clamp(Length, Least, AreaStart + AreaLength - Start);
+    } else {
+        Length = std::clamp(Length, Least, AreaLength);
+        Start = std::clamp(Start, AreaStart, AreaStart + AreaLength - Length);
+    }
+}
+
+// Refuses a text of Size bytes for What when it is over Limit.
+void RefuseOverLimit(const std::string& What, size_t Size, size_t Limit)
+{
+    if (Size <= Limit)
+        return;
+    Globals().LastErrorMessage = OverLimitMessage(What, Size, Limit);
+    throw TAutomationError(Globals().LastErrorMessage);
+}
+
 }  // namespace
+
+std::string OverLimitMessage(const std::string& What, size_t Size, size_t Limit)
+{
+    std::string m = What + " of " + std::to_string(Size) + " bytes is refused: the limit is " +
+                    std::to_string(Limit) + " bytes.";
+    if (Limit == MaxReportTextBytes)
+        m += " A larger report is written to a file and loaded with LoadFile.";
+    return m;
+}
 
 // ---------------------------------------------------------------------------
 // Printing and the printer
@@ -122,6 +170,7 @@ std::string TQuillardX::PrintTitle()
 
 void TQuillardX::SetPrintTitle(const std::string& Value)
 {
+    RefuseOverLimit("PrintTitle", Value.size(), MaxTitleBytes);
     W.EnsureEngine();
     W.Renderer->JobTitle = Value;
 }
@@ -207,6 +256,7 @@ void TQuillardX::SetVisible(bool Value)
 
 int TQuillardX::LoadFile(const std::string& FileName)
 {
+    RefuseOverLimit("LoadFile's file name", FileName.size(), MaxFileNameBytes);
     // The report shown so far goes as when another report is opened: a
     // report that was to be deleted at the end (a text handed over by
     // LoadReport, or one named with "/D") is deleted now, and the new one
@@ -221,6 +271,7 @@ int TQuillardX::LoadFile(const std::string& FileName)
 
 int TQuillardX::LoadReport(const std::string& Text)
 {
+    RefuseOverLimit("LoadReport's report text", Text.size(), MaxReportTextBytes);
     const std::string name = MakeTempFileName();
     if (name.empty())
         throw TAutomationError("No temporary file could be made for the report.");
@@ -232,6 +283,9 @@ int TQuillardX::LoadReport(const std::string& Text)
     W.CleanUpFiles();
     W.ReportFileName = name;
     W.DeleteReportOnExit = true;
+    // Whoever sent the text may not act on this computer's files through
+    // it (its pictures marked for deletion stay), as with a fetched report.
+    W.UntrustedReportFile = name;
     if (W.isVisible() && !W.FirstActivation)
         return W.LoadFile() ? 1 : 0;
     return 1;
@@ -250,30 +304,41 @@ int TQuillardX::Left() { return W.pos().x(); }
 int TQuillardX::Height() { return W.frameGeometry().height(); }
 int TQuillardX::Width() { return W.frameGeometry().width(); }
 
+void TQuillardX::PlaceFrame(long long Left, long long Top, long long Width, long long Height, bool KeepLeft,
+                            bool KeepTop)
+{
+    const QRect area = WorkArea(W);
+    FitAxis(Left, Width, area.left(), area.width(), MinWindowWidth, KeepLeft);
+    FitAxis(Top, Height, area.top(), area.height(), MinWindowHeight, KeepTop);
+    // The frame around the client area (none before the window was shown).
+    const int frameWidth = std::max(0, W.frameGeometry().width() - W.width());
+    const int frameHeight = std::max(0, W.frameGeometry().height() - W.height());
+    W.resize(std::max(1, static_cast<int>(Width) - frameWidth), std::max(1, static_cast<int>(Height) - frameHeight));
+    W.move(static_cast<int>(Left), static_cast<int>(Top));
+}
+
 void TQuillardX::SetTop(int Value)
 {
     Unmaximise(W);
-    W.move(W.pos().x(), Value);
+    PlaceFrame(Left(), Value, Width(), Height(), false, true);
 }
 
 void TQuillardX::SetLeft(int Value)
 {
     Unmaximise(W);
-    W.move(Value, W.pos().y());
+    PlaceFrame(Value, Top(), Width(), Height(), true, false);
 }
 
 void TQuillardX::SetHeight(int Value)
 {
     Unmaximise(W);
-    const int frame = W.frameGeometry().height() - W.height();
-    W.resize(W.width(), std::max(1, Value - frame));
+    PlaceFrame(Left(), Top(), Width(), Value, false, false);
 }
 
 void TQuillardX::SetWidth(int Value)
 {
     Unmaximise(W);
-    const int frame = W.frameGeometry().width() - W.width();
-    W.resize(std::max(1, Value - frame), W.height());
+    PlaceFrame(Left(), Top(), Value, Height(), false, false);
 }
 
 int TQuillardX::VerticalScrollPosition() { return W.ScrollBox1->verticalScrollBar()->value(); }
@@ -288,6 +353,7 @@ std::string TQuillardX::Version() { return ShortVersion(FileVersionValue("FileVe
 
 int TQuillardX::SaveAsPDF(const std::string& Path)
 {
+    RefuseOverLimit("SaveAsPDF's file name", Path.size(), MaxFileNameBytes);
     int result = 100;
     // At most the first 255 characters of the path.
     const std::string path = PathFromQ(PathToQ(Path).left(255));

@@ -5,6 +5,7 @@
 // carrying its message.
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -16,6 +17,24 @@ class TAutomationError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The longest texts a client can hand over, in bytes as the bus carries them
+// (UTF-8). A longer text is refused whole, never cut: the member fails with a
+// message saying so, LastErrorMessage keeps it, and nothing changes.
+inline constexpr size_t MaxReportTextBytes = 4 * 1024 * 1024;  // LoadReport's report
+inline constexpr size_t MaxFileNameBytes = 8192;               // LoadFile's, SaveAsPDF's name or address
+inline constexpr size_t MaxTitleBytes = 1024;                  // PrintTitle; LastErrorMessage (ignored)
+inline constexpr size_t MaxSpanTextBytes = 65536;              // a span's Text (ignored)
+inline constexpr size_t MaxNameBytes = 255;                    // interface and property names, other texts
+
+// The refusal of a text of Size bytes for What ("PrintTitle") over Limit.
+std::string OverLimitMessage(const std::string& What, size_t Size, size_t Limit);
+
+// The smallest window frame a client can ask for (a smaller screen's
+// working area is the window's least): the tool bar and a piece of the
+// page stay usable.
+inline constexpr int MinWindowWidth = 320;
+inline constexpr int MinWindowHeight = 240;
 
 class TQuillardX {
 public:
@@ -40,6 +59,9 @@ public:
     void SetCurrentPage(int Value);
     int Zoom();
     void SetZoom(int Value);
+    // The window's frame. A value a client sets is kept on the screen's
+    // working area (PlaceFrame): any number is taken, and the window stays
+    // whole and usable.
     int Top();
     void SetTop(int Value);
     int Left();
@@ -48,6 +70,7 @@ public:
     void SetHeight(int Value);
     int Width();
     void SetWidth(int Value);
+    // Scroll positions outside the scroll bars' ranges go to their ends.
     int VerticalScrollPosition();
     void SetVerticalScrollPosition(int Value);
     int HorizontalScrollPosition();
@@ -60,7 +83,8 @@ public:
     int PrinterNonPrintableY();
     double PrinterNonPrintableX_IN();
     double PrinterNonPrintableY_IN();
-    // Text is the report's bytes (Windows-1252).
+    // Text is the report's bytes (Windows-1252). The report is not trusted
+    // with this computer's files, as one fetched from a web server.
     int LoadReport(const std::string& Text);
     bool CloseAfterPrint();
     void SetCloseAfterPrint(bool Value);
@@ -71,6 +95,13 @@ public:
     std::string LastErrorMessage();
 
 private:
+    // Puts the window's frame at Left, Top with Width x Height, kept on the
+    // working area of its screen: no larger than that area, no smaller than
+    // MinWindowWidth x MinWindowHeight, and wholly inside it. The value the
+    // client set is kept as far as the area allows: the left (top) edge
+    // with KeepLeft (KeepTop), else the size, and the rest gives way.
+    void PlaceFrame(long long Left, long long Top, long long Width, long long Height, bool KeepLeft, bool KeepTop);
+
     TfrmPreviewer& W;
 };
 

@@ -5,13 +5,16 @@
 #include "app/automation.h"
 #include "app/webclient.h"
 #include "app/qtservices.h"
+#include "engine/globals.h"
 #include "engine/renderer.h"
+#include "engine/services.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
+#include <QDBusSignature>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QDir>
@@ -25,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <dlfcn.h>
 #include <unistd.h>
 #include <vector>
 
@@ -258,13 +262,177 @@ QString StandardInterfacesXml()
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// What a call may bring
+
+namespace {
+
+// How many bytes Text takes in UTF-8, as the bus carries it.
+size_t Utf8Size(const QString& Text)
+{
+    size_t n = 0;
+    const qsizetype size = Text.size();
+    const QChar* c = Text.constData();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t u = c[i].unicode();
+        if (u < 0x80) {
+            n += 1;
+        } else if (u < 0x800) {
+            n += 2;
+        } else if (QChar::isHighSurrogate(u) && i + 1 < size && QChar::isLowSurrogate(c[i + 1].unicode())) {
+            n += 4;
+            ++i;
+        } else {
+            n += 3;
+        }
+    }
+    return n;
+}
+
+// The most a text argument of a call may hold, and its name in a refusal.
+struct TTextLimit {
+    size_t Bytes;
+    std::string What;
+};
+
+TTextLimit LimitOf(const QDBusMessage& M, const QList<QVariant>& Args, int Index)
+{
+    const QString member = M.member();
+    if (M.interface() == PropertiesInterface) {
+        if (member == QLatin1String("Set") && Index == 2) {
+            // The property's name came before and is short.
+            const QString name = Args.value(1).toString();
+            if (M.path().startsWith(SpanPathPrefix))
+                return {MaxSpanTextBytes, "The span's Text"};
+            if (name == QLatin1String("PrintTitle") || name == QLatin1String("LastErrorMessage"))
+                return {MaxTitleBytes, name.toStdString()};
+            return {MaxNameBytes, "The value for " + name.toStdString()};
+        }
+        return {MaxNameBytes, Index == 0 ? "The interface name" : "The property name"};
+    }
+    if (member == QLatin1String("LoadReport"))
+        return {MaxReportTextBytes, "LoadReport's report text"};
+    if (member == QLatin1String("LoadFile"))
+        return {MaxFileNameBytes, "LoadFile's file name"};
+    if (member == QLatin1String("SaveAsPDF"))
+        return {MaxFileNameBytes, "SaveAsPDF's file name"};
+    // (Member names are at most 255 bytes on the bus.)
+    return {MaxNameBytes, "An argument of " + member.toStdString()};
+}
+
+bool IsNumberOrTruth(const QMetaType& Type)
+{
+    switch (Type.id()) {
+    case QMetaType::Bool:
+    case QMetaType::UChar:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Double:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What no member takes is refused at once, before the call waits its turn:
+// an argument that is not a text, a number or a truth value, and a text
+// over its limit (LastErrorMessage then says which). The refusal, or an
+// invalid message when the call may go on; TextBytes is what its texts
+// hold.
+QDBusMessage Refusal(const QDBusMessage& M, size_t& TextBytes)
+{
+    TextBytes = 0;
+    const QList<QVariant> args = M.arguments();
+    for (int i = 0; i < args.size(); ++i) {
+        QVariant a = args[i];
+        if (a.metaType() == QMetaType::fromType<QDBusVariant>())
+            a = qvariant_cast<QDBusVariant>(a).variant();
+        const QMetaType type = a.metaType();
+        size_t size = 0;
+        if (type == QMetaType::fromType<QString>())
+            size = Utf8Size(a.toString());
+        else if (type == QMetaType::fromType<QDBusObjectPath>())
+            size = Utf8Size(qvariant_cast<QDBusObjectPath>(a).path());
+        else if (type == QMetaType::fromType<QDBusSignature>())
+            size = Utf8Size(qvariant_cast<QDBusSignature>(a).signature());
+        else if (IsNumberOrTruth(type))
+            continue;
+        else
+            return M.createErrorReply(QDBusError::InvalidArgs,
+                                      QStringLiteral("Quillard's members take only texts, numbers and truth values"));
+        TextBytes += size;
+        const TTextLimit limit = LimitOf(M, args, i);
+        if (size > limit.Bytes) {
+            Globals().LastErrorMessage = OverLimitMessage(limit.What, size, limit.Bytes);
+            return M.createErrorReply(QDBusError::LimitsExceeded, MessageText(Globals().LastErrorMessage));
+        }
+    }
+    return {};
+}
+
+// Calls that only read, answered even while the window is busy.
+bool IsRead(const QDBusMessage& M)
+{
+    const QString member = M.member();
+    if (M.interface() == PropertiesInterface)
+        return member == QLatin1String("Get") || member == QLatin1String("GetAll");
+    return member == QLatin1String("Printers") || member == QLatin1String("Span");
+}
+
+// The message services while a client's call is carried out. Nobody is at
+// the window for the call: a message is not shown but written to stderr,
+// and the messages of the call become LastErrorMessage, one a line; a
+// question takes its default answer. The pump and the beep are the
+// program's.
+class TClientCallServices : public IUserServices {
+public:
+    TClientCallServices() : FProgram(UserServices()) { SetUserServices(this); }
+    ~TClientCallServices() override { SetUserServices(&FProgram); }
+    TClientCallServices(const TClientCallServices&) = delete;
+    TClientCallServices& operator=(const TClientCallServices&) = delete;
+
+    TMsgResult MessageBox(const std::string& Text, const std::string& Caption, TMsgButtons Buttons) override
+    {
+        const std::string line = Caption.empty() ? Text : Caption + ": " + Text;
+        std::string& last = Globals().LastErrorMessage;
+        if (FMessages++ == 0)
+            last = line;
+        else if (last.size() < MaxMessagesBytes)
+            last += "\r\n" + line;
+        if (last.size() > MaxMessagesBytes)
+            last.resize(MaxMessagesBytes);
+        THeadlessServices headless;
+        return headless.MessageBox(Text, Caption, Buttons);
+    }
+    void ProcessMessages() override { FProgram.ProcessMessages(); }
+    void Beep() override {}
+
+private:
+    static constexpr size_t MaxMessagesBytes = 16384;
+    IUserServices& FProgram;
+    int FMessages = 0;
+};
+
+// At most this many calls wait their turn, holding at most this much text.
+constexpr size_t MaxWaitingCalls = 256;
+constexpr size_t MaxWaitingTextBytes = 64 * 1024 * 1024;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // The object on the bus
 
 // Serves /QuillardX and the document and span objects below it. Calls are
-// answered one at a time from the message loop, never while the window is
-// in the middle of a page pass, a print or a PDF job or a web fetch, nor while another
-// call is being served (a member that lets messages run would otherwise
-// be entered again): such calls wait their turn.
+// carried out one at a time from the message loop, in the order they came,
+// never while the window is in the middle of a page pass, a print or a PDF
+// job, nor while another call is carried out (a member that lets messages
+// run would otherwise be entered again): such calls wait their turn. Calls
+// that only read are answered at once all the same (after any earlier call
+// of the same client). While a report is fetched from a web server, which
+// can take minutes, a call that would wait is refused as busy instead.
 class TAutomationObject : public QDBusVirtualObject {
 public:
     TAutomationObject(TAutomationServerLayer* Layer, TfrmPreviewer* Window) : FLayer(Layer), FWindow(Window)
@@ -294,17 +462,44 @@ public:
             return true;
         }
         FLayer->NoteClient(Message.service());
-        FQueue.push_back({Message, Connection});
+        size_t bytes = 0;
+        QDBusMessage refusal = Refusal(Message, bytes);
+        if (refusal.type() == QDBusMessage::InvalidMessage &&
+            (FQueue.size() >= MaxWaitingCalls || FWaitingTextBytes + bytes > MaxWaitingTextBytes))
+            refusal = Message.createErrorReply(QLatin1String(AutomationBusyErrorName),
+                                               QStringLiteral("Too many calls are waiting for Quillard: try again later"));
+        if (refusal.type() != QDBusMessage::InvalidMessage) {
+            if (Message.isReplyRequired())
+                Connection.send(refusal);
+            return true;
+        }
+        FQueue.push_back({Message, Connection, bytes});
+        FWaitingTextBytes += bytes;
         FPump.start(0);
         return true;
     }
 
     bool Busy() const { return FServing || !FQueue.empty(); }
 
+    // Refuses or carries out Call at once, as if its turn had come.
+    QDBusMessage AnswerNow(const QDBusMessage& Call)
+    {
+        size_t bytes = 0;
+        const QDBusMessage refusal = Refusal(Call, bytes);
+        if (refusal.type() != QDBusMessage::InvalidMessage)
+            return refusal;
+        const bool serving = FServing;
+        FServing = true;
+        QDBusMessage reply = Carry(Call);
+        FServing = serving;
+        return reply;
+    }
+
 private:
     struct TCall {
         QDBusMessage Message;
         QDBusConnection Connection;
+        size_t TextBytes = 0;
     };
 
     QString Introspect(const QString& Path) const
@@ -320,48 +515,106 @@ private:
         return x;
     }
 
+    bool Fetching() const { return FWindow->HttpClient && FWindow->HttpClient->Busy(); }
+
     bool WindowBusy() const
     {
         const tRenderer* r = FWindow->Renderer.get();
-        return (r && (r->Rendering || r->Printing || r->MakingPdf)) ||
-               (FWindow->HttpClient && FWindow->HttpClient->Busy());
+        return (r && (r->Rendering || r->Printing || r->MakingPdf)) || Fetching();
+    }
+
+    TCall Take(size_t Index)
+    {
+        TCall call = std::move(FQueue[Index]);
+        FQueue.erase(FQueue.begin() + static_cast<std::ptrdiff_t>(Index));
+        FWaitingTextBytes -= call.TextBytes;
+        return call;
+    }
+
+    static void Send(const TCall& Call, const QDBusMessage& Reply)
+    {
+        // A client that asked for no answer gets none.
+        if (Call.Message.isReplyRequired())
+            Call.Connection.send(Reply);
+    }
+
+    // Whether a call of the same client came before the call at Index.
+    bool EarlierCallOfItsClient(size_t Index) const
+    {
+        const QString client = FQueue[Index].Message.service();
+        for (size_t i = 0; i < Index; ++i)
+            if (FQueue[i].Message.service() == client)
+                return true;
+        return false;
+    }
+
+    // Carries out one call (nobody is at the window for it: see
+    // TClientCallServices) and gives its answer; a failure the member
+    // throws is the answer's error and LastErrorMessage.
+    QDBusMessage Carry(const QDBusMessage& M)
+    {
+        TClientCallServices services;
+        struct TDepth {
+            int& Depth;
+            explicit TDepth(int& D) : Depth(D) { ++Depth; }
+            ~TDepth() { --Depth; }
+        } depth(FWindow->ClientCallDepth);
+        try {
+            return Serve(M);
+        } catch (const std::bad_alloc&) {
+            Globals().LastErrorMessage = "Out of memory";
+        } catch (const std::exception& e) {
+            Globals().LastErrorMessage = e.what();
+        }
+        return M.createErrorReply(QLatin1String(AutomationErrorName), MessageText(Globals().LastErrorMessage));
     }
 
     void Pump()
     {
-        if (FServing)
-            return;  // the call being served lets messages run: wait for it
-        while (!FQueue.empty()) {
+        bool waiting = false;
+        size_t i = 0;
+        while (i < FQueue.size()) {
             if (FWindow->Terminated) {
                 // The program is ending: nothing more is served.
-                TCall call = std::move(FQueue.front());
-                FQueue.pop_front();
-                if (call.Message.isReplyRequired())
-                    call.Connection.send(call.Message.createErrorReply(QLatin1String(AutomationErrorName),
-                                                                       QStringLiteral("Quillard is ending")));
+                TCall call = Take(i);
+                Send(call, call.Message.createErrorReply(QLatin1String(AutomationErrorName),
+                                                         QStringLiteral("Quillard is ending")));
                 continue;
             }
-            if (WindowBusy()) {
-                FPump.start(20);
-                return;
+            const bool busy = FServing || WindowBusy();
+            if (!busy) {
+                // With the window free the first call goes.
+                TCall call = Take(0);
+                FServing = true;
+                const QDBusMessage reply = Carry(call.Message);
+                FServing = false;
+                Send(call, reply);
+                i = 0;  // the call let messages run: the queue is looked at anew
+                continue;
             }
-            TCall call = std::move(FQueue.front());
-            FQueue.pop_front();
-            FServing = true;
-            QDBusMessage reply;
-            try {
-                reply = Serve(call.Message);
-            } catch (const std::bad_alloc&) {
-                reply = call.Message.createErrorReply(QLatin1String(AutomationErrorName),
-                                                      QStringLiteral("Out of memory"));
-            } catch (const std::exception& e) {
-                reply = call.Message.createErrorReply(QLatin1String(AutomationErrorName), MessageText(e.what()));
+            if (IsRead(FQueue[i].Message) && !EarlierCallOfItsClient(i)) {
+                TCall call = Take(i);
+                const bool serving = FServing;
+                FServing = true;
+                const QDBusMessage reply = Carry(call.Message);
+                FServing = serving;
+                Send(call, reply);
+                i = 0;
+                continue;
             }
-            FServing = false;
-            // A client that asked for no answer gets none.
-            if (call.Message.isReplyRequired())
-                call.Connection.send(reply);
+            if (Fetching()) {
+                TCall call = Take(i);
+                Send(call, call.Message.createErrorReply(
+                               QLatin1String(AutomationBusyErrorName),
+                               QStringLiteral("Quillard is busy fetching a report from a web server: try again "
+                                              "once the fetch has ended")));
+                continue;
+            }
+            waiting = true;
+            ++i;
         }
+        if (waiting)
+            FPump.start(20);
         FLayer->CheckIdle();
     }
 
@@ -380,7 +633,10 @@ private:
         int index = 0;
         if (SpanIndex(path, index))
             return ServeSpan(M, index);
-        return Error(M, QDBusError::UnknownObject, QStringLiteral("No object at ") + path);
+        // (An object path has no limit of its own: a long one is not sent back whole.)
+        return Error(M, QDBusError::UnknownObject,
+                     QStringLiteral("No object at ") +
+                         (path.size() > 255 ? path.left(255) + QStringLiteral("...") : path));
     }
 
     QDBusMessage ServeQuillardX(const QDBusMessage& M)
@@ -529,6 +785,7 @@ private:
     TAutomationServerLayer* FLayer;
     TfrmPreviewer* FWindow;
     std::deque<TCall> FQueue;
+    size_t FWaitingTextBytes = 0;
     QTimer FPump;
     bool FServing = false;
 };
@@ -673,6 +930,34 @@ bool TAutomationServerLayer::Unregister(std::string& Error)
 
 bool TAutomationServerLayer::IsRegistered() { return QFileInfo::exists(PathToQ(AutomationServiceFile())); }
 
+bool KeepReadingWhateverArrives(const QDBusConnection& Connection)
+{
+    // libdbus stops reading a connection while the messages it has received
+    // and not yet freed hold more than 63 MB (or 4,096 file descriptors),
+    // and reads again once enough of them are freed. QtDBus reads on a
+    // thread of its own, but the messages of this object are freed on the
+    // main thread, where the switch back cannot reach QtDBus's socket
+    // notifier ("QSocketNotifier: Socket notifiers cannot be enabled or
+    // disabled from another thread"): after one message over 63 MB, or a
+    // backlog of calls that size, the connection was never read again.
+    // The thresholds are lifted out of reach here; what the server holds is
+    // bounded by its own limits instead (arguments refused at once, the
+    // queue of waiting calls).
+    using TSetter = void (*)(void*, long);
+    void* library = ::dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_NOLOAD);
+    void* connection = Connection.internalPointer();
+    if (!library || !connection)
+        return false;
+    auto setSize = reinterpret_cast<TSetter>(::dlsym(library, "dbus_connection_set_max_received_size"));
+    auto setFds = reinterpret_cast<TSetter>(::dlsym(library, "dbus_connection_set_max_received_unix_fds"));
+    if (setSize)
+        setSize(connection, LONG_MAX);
+    if (setFds)
+        setFds(connection, LONG_MAX);
+    ::dlclose(library);
+    return setSize && setFds;
+}
+
 bool TAutomationServerLayer::Publish(TfrmPreviewer* Window, const QDBusConnection& Connection, std::string& Error)
 {
     Withdraw();
@@ -686,6 +971,7 @@ bool TAutomationServerLayer::Publish(TfrmPreviewer* Window, const QDBusConnectio
     }
     FConnection = Connection;
     FWindow = Window;
+    KeepReadingWhateverArrives(FConnection);
     FObject = std::make_unique<TAutomationObject>(this, Window);
     if (!FConnection.registerVirtualObject(QLatin1String(AutomationObjectPath), FObject.get(),
                                            QDBusConnection::SubPath)) {
@@ -724,6 +1010,16 @@ void TAutomationServerLayer::Withdraw()
     FWatcher = nullptr;
     FClients.clear();
     FObject.reset();
+}
+
+QDBusMessage TAutomationServerLayer::Answer(TfrmPreviewer* Window, const QDBusMessage& Call)
+{
+    if (!FObject || FWindow != Window) {
+        Withdraw();
+        FWindow = Window;
+        FObject = std::make_unique<TAutomationObject>(this, Window);
+    }
+    return FObject->AnswerNow(Call);
 }
 
 void TAutomationServerLayer::NoteClient(const QString& Sender)

@@ -10,6 +10,7 @@
 #include "app/switches.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -33,6 +34,9 @@ inline constexpr const char* DocumentInterface = "com.merrowgate.Quillard.IQuill
 inline constexpr const char* SpanInterface = "com.merrowgate.Quillard.IQuillardXSpan";
 // The error name of a failure inside a member.
 inline constexpr const char* AutomationErrorName = "com.merrowgate.Quillard.Error";
+// The error name of a call refused because Quillard cannot take it now (a
+// report is being fetched, too many calls wait); it may be made again.
+inline constexpr const char* AutomationBusyErrorName = "com.merrowgate.Quillard.Busy";
 
 // Where the registration lives: the activation file of the session bus and
 // the interface descriptions, under the user's data folder
@@ -43,6 +47,10 @@ std::string AutomationInterfaceFile(const char* Interface);
 std::string AutomationServiceFileText(const std::string& ProgramPath);
 // The path of the running program.
 std::string RunningProgramPath();
+
+// Lets libdbus read every message the bus passes on Connection, however
+// much of it the program still holds; false when libdbus could not be told.
+bool KeepReadingWhateverArrives(const QDBusConnection& Connection);
 
 class TAutomationServerLayer : public QObject {
     Q_OBJECT
@@ -88,6 +96,11 @@ public:
     // Called for every message the object takes: the sender counts as a
     // client until it leaves the bus.
     void NoteClient(const QString& Sender);
+
+    // Refuses or carries out Call for the automation object of Window at
+    // once, as the object does when the call's turn has come, and gives the
+    // answer: the members without a bus (the fuzz target).
+    QDBusMessage Answer(TfrmPreviewer* Window, const QDBusMessage& Call);
 
 private:
     void ClientLeft(const QString& Name);

@@ -1,6 +1,7 @@
 #include "app/cli.h"
 
 #include "app/gui.h"
+#include "app/settings.h"
 #include "app/switches.h"
 #include "app/webclient.h"
 
@@ -45,7 +46,8 @@ const char* const Usage =
     "  /REGSVR, /REG, /R            register the automation server\n"
     "  /UNREGSVR, /UNREG, /U        remove the automation server's registration\n"
     "Without a report the open-document window asks for one.\n"
-    "A REPORT that is an http:// or https:// address is fetched first.\n"
+    "A REPORT that is an http:// or https:// address is fetched first, within the\n"
+    "\"Fetch Time Limit\" setting's seconds (300 unless set).\n"
     "\n"
     "Options without a display:\n"
     "  --png OUT.png        draw one page as a PNG picture\n"
@@ -411,6 +413,7 @@ bool FetchReport(const std::string& Url, TFetchedReport& Fetched)
     }
     client.LocalFile = Fetched.Path;
     client.URL = Url;
+    client.DeadlineMs = ReadFetchTimeLimit() * 1000;
     client.OnError = [&](int Code, const std::string& Text) {
         std::fprintf(stderr, "quillard: cannot fetch %s: error %d: %s\n", Url.c_str(), Code, Text.c_str());
     };

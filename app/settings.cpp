@@ -4,6 +4,7 @@
 #include "engine/markup.h"
 
 #include <QSettings>
+#include <algorithm>
 #include <climits>
 
 namespace quillard {
@@ -52,6 +53,33 @@ TInternetSettings ReadInternetSettings()
     out.ProxyEnable = Value(s, "ProxyEnable");
     out.ProxyServer = Value(s, "ProxyServer");
     return out;
+}
+
+int ParseFetchTimeLimit(const std::optional<std::string>& Value)
+{
+    if (!Value)
+        return DefaultFetchTimeLimit;
+    const std::string t = Trim(*Value);
+    if (t.empty() || t.size() > 12)
+        return DefaultFetchTimeLimit;
+    long long v = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9')
+            return DefaultFetchTimeLimit;
+        v = v * 10 + (c - '0');
+    }
+    if (v < 1)
+        return DefaultFetchTimeLimit;
+    return static_cast<int>(std::min<long long>(v, MaxFetchTimeLimit));
+}
+
+int ReadFetchTimeLimit()
+{
+    QSettings s(QSettings::NativeFormat, QSettings::UserScope, Organisation, Application);
+    s.setFallbacksEnabled(false);
+    if (s.status() != QSettings::NoError)
+        return DefaultFetchTimeLimit;
+    return ParseFetchTimeLimit(Value(s, "Fetch Time Limit"));
 }
 
 bool NoOpenOrSave()

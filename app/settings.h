@@ -32,6 +32,17 @@ struct TInternetSettings {
 };
 TInternetSettings ReadInternetSettings();
 
+// "Fetch Time Limit": how many seconds a report may take to arrive from a
+// web server, a whole number from 1 to 86,400 (more counts as 86,400).
+// Absent, or anything else, it is DefaultFetchTimeLimit: five minutes
+// bring tens of megabytes even over a slow line, and a fetch for a client
+// makes the automation server refuse other clients' calls as busy that long.
+inline constexpr int DefaultFetchTimeLimit = 300;
+inline constexpr int MaxFetchTimeLimit = 86400;
+int ParseFetchTimeLimit(const std::optional<std::string>& Value);
+// The user's value.
+int ReadFetchTimeLimit();
+
 // The values written when the program ends. Returns false when the store
 // could not be written.
 bool WriteExitSettings(const std::string& ZoomText, const std::string& SaveTxtDir, const std::string& SaveGraphicDir,

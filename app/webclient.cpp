@@ -645,8 +645,16 @@ bool THttpClient::Transfer(const QUrl& Url)
                    QByteArray::fromStdString(proxy.User + ":" + proxy.Password).toBase64() + "\r\n";
     request += "\r\n";
 
+    if (FDeadline.hasExpired()) {
+        Fail(QNetworkReply::TimeoutError, DeadlineText());
+        return false;
+    }
     QEventLoop loop;
     FLoop = &loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, this, [this] { Stop(QNetworkReply::TimeoutError, DeadlineText()); });
+    deadline.start(static_cast<int>(std::clamp<qint64>(FDeadline.remainingTime(), 0, INT_MAX)));
     QTimer idle;
     idle.setSingleShot(true);
     idle.setInterval(std::max(1, TimeoutMs));
@@ -690,6 +698,7 @@ bool THttpClient::Transfer(const QUrl& Url)
         loop.exec(QEventLoop::AllEvents);
     FLoop = nullptr;
     idle.stop();
+    deadline.stop();
     if (!FDone) {
         // The event loop was told to end (the program is ending).
         Fail(QNetworkReply::OperationCanceledError, "The transfer was stopped");
@@ -701,11 +710,18 @@ bool THttpClient::Transfer(const QUrl& Url)
     return FRedirect && !FFailed;
 }
 
+std::string THttpClient::DeadlineText() const
+{
+    const int seconds = (std::max(1, DeadlineMs) + 999) / 1000;
+    return "The transfer did not end within " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+}
+
 bool THttpClient::Get()
 {
     if (FBusy)
         return false;
     FBusy = true;
+    FDeadline.setRemainingTime(std::max(1, DeadlineMs));
     FFailed = false;
     FErrorCode = 0;
     FErrorText.clear();

@@ -1,13 +1,14 @@
 // The HTTP client that fetches a report from a web server: an HTTP/1.0 GET
 // of one URL (http, or https over TLS) whose body goes into a local file,
-// with a proxy, a user agent, redirects, a time-out without progress and a
-// size limit. The client speaks HTTP itself over Qt's sockets, so that it
+// with a proxy, a user agent, redirects, a time-out without progress, an
+// overall deadline and a size limit. The client speaks HTTP itself over Qt's sockets, so that it
 // knows exactly whether the whole body came.
 // Also the proxy rules: the user's Internet Settings, else the proxy
 // variables of the environment.
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <cstdint>
 #include <functional>
@@ -92,6 +93,9 @@ public:
 
     // A transfer with no progress for this long fails.
     int TimeoutMs = 60000;
+    // A transfer that has not ended this long after Get began fails, however
+    // steadily the server sends (redirects included).
+    int DeadlineMs = 300000;
     int MaxRedirects = 10;
     int64_t MaxBytes = 256LL * 1024 * 1024;
 
@@ -132,8 +136,12 @@ private:
     // Fail, then Finish: the request is over.
     void Stop(int Code, const std::string& Description);
 
+    // The text of a failure at the deadline.
+    std::string DeadlineText() const;
+
     QTcpSocket* FSocket = nullptr;
     QEventLoop* FLoop = nullptr;
+    QDeadlineTimer FDeadline;
     QByteArray FBuffer;
     bool FBusy = false;
     bool FDone = false;

@@ -195,7 +195,8 @@ public:
     // upper-cased): file names in it keep their letter case.
     std::string TagAsWritten;
     // The report came from somewhere that may not act on this computer's
-    // files (loaded over HTTP): its pictures are never deleted.
+    // files (loaded over HTTP, or handed over as text by an automation
+    // client): its pictures are never deleted.
     bool ReportIsUntrusted = false;
     // Pictures decoded from files, for the next reference to the same one.
     TPictureCache PictureCache;

@@ -10,7 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets=(fuzz_pagepass fuzz_pdfpass fuzz_markup fuzz_entities fuzz_getln fuzz_header fuzz_pictures fuzz_autotext fuzz_http)
+targets=(fuzz_pagepass fuzz_pdfpass fuzz_markup fuzz_entities fuzz_getln fuzz_header fuzz_pictures fuzz_autotext fuzz_http
+         fuzz_automation)
 options() {
   # A page pass over a few KiB takes milliseconds; ten seconds is a hang.
   local common="-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024"
@@ -28,6 +29,10 @@ options() {
     # Each input is two transfers of up to three connections each on
     # 127.0.0.1: milliseconds, unless the machine stalls.
     fuzz_http) echo "-timeout=30 -rss_limit_mb=2048 -malloc_limit_mb=1024 -max_len=8192 -dict=tests/fuzz/http.dict" ;;
+    # Up to 64 calls on a main window, a few of them texts of 4 MiB and page
+    # passes or PDF jobs of small reports: well under a second, unless the
+    # machine stalls.
+    fuzz_automation) echo "-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=1024 -max_len=16384" ;;
     *) echo "unknown fuzz target $1" >&2; return 1 ;;
   esac
 }

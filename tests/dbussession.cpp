@@ -35,6 +35,11 @@ bool TDBusSession::Start(const QString& Dir, const QString& ServiceDir, QProcess
                 "    <allow eavesdrop=\"true\"/>\n"
                 "    <allow own=\"*\"/>\n"
                 "  </policy>\n"
+                // The limits of the system's session bus (session.conf):
+                // messages up to the protocol's 128 MB pass.
+                "  <limit name=\"max_incoming_bytes\">1000000000</limit>\n"
+                "  <limit name=\"max_outgoing_bytes\">1000000000</limit>\n"
+                "  <limit name=\"max_message_size\">1000000000</limit>\n"
                 "</busconfig>\n")
                 .arg(FAddress, ServiceDir)
                 .toUtf8());

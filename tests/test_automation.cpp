@@ -16,14 +16,24 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QTemporaryDir>
 #include <QTest>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <regex>
 
@@ -255,6 +265,143 @@ TEST_F(AutomationTest, PrintWithoutAReportOrPrinterIsAnError)
     EXPECT_FALSE(Ended);
 }
 
+// A client's window geometry stays on the working area of the screen: a value
+// beyond it is taken as far as the area allows (the value set wins, the
+// other edge gives way), a size below a usable window gives the least
+// usable one. (A width of 2147483647 once made Qt crash on its backing
+// store.) Scroll positions go no further than the scroll bars.
+TEST_F(AutomationTest, WindowGeometryFromAClientStaysOnTheScreen)
+{
+    Create();
+    X->LoadReport(Pages(3));
+    X->SetVisible(true);
+    const QRect a = W->screen()->availableGeometry();
+    ASSERT_GE(a.width(), 500);
+    ASSERT_GE(a.height(), 400);
+    const int right = a.x() + a.width(), bottom = a.y() + a.height();
+    const int leastW = std::min(MinWindowWidth, a.width()), leastH = std::min(MinWindowHeight, a.height());
+    struct Step {
+        const char* Name;
+        void (TQuillardX::*Set)(int);
+        int Value;
+        int Left, Top, Width, Height;
+    };
+    const Step steps[] = {
+        {"Width max", &TQuillardX::SetWidth, INT_MAX, a.x(), a.y(), a.width(), a.height()},
+        {"Height max", &TQuillardX::SetHeight, INT_MAX, a.x(), a.y(), a.width(), a.height()},
+        {"Width 0", &TQuillardX::SetWidth, 0, a.x(), a.y(), leastW, a.height()},
+        {"Height -1", &TQuillardX::SetHeight, -1, a.x(), a.y(), leastW, leastH},
+        {"Left max", &TQuillardX::SetLeft, INT_MAX, right - leastW, a.y(), leastW, leastH},
+        {"Top max", &TQuillardX::SetTop, INT_MAX, right - leastW, bottom - leastH, leastW, leastH},
+        {"Width 500 moves left", &TQuillardX::SetWidth, 500, right - 500, bottom - leastH, 500, leastH},
+        {"Left min", &TQuillardX::SetLeft, INT_MIN, a.x(), bottom - leastH, 500, leastH},
+        {"Top min", &TQuillardX::SetTop, INT_MIN, a.x(), a.y(), 500, leastH},
+        {"Height 400", &TQuillardX::SetHeight, 400, a.x(), a.y(), 500, 400},
+        {"Left near the right shrinks", &TQuillardX::SetLeft, right - 400, right - 400, a.y(), 400, 400},
+        {"Width max again", &TQuillardX::SetWidth, INT_MAX, a.x(), a.y(), a.width(), 400},
+        {"Height 1", &TQuillardX::SetHeight, 1, a.x(), a.y(), a.width(), leastH},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.Name);
+        (X.get()->*s.Set)(s.Value);
+        EXPECT_EQ(X->Left(), s.Left);
+        EXPECT_EQ(X->Top(), s.Top);
+        EXPECT_EQ(X->Width(), s.Width);
+        EXPECT_EQ(X->Height(), s.Height);
+        EXPECT_TRUE(a.contains(W->frameGeometry())) << W->frameGeometry().x() << "," << W->frameGeometry().y() << " "
+                                                    << W->frameGeometry().width() << "x"
+                                                    << W->frameGeometry().height();
+    }
+
+    X->SetZoom(300);
+    QScrollBar* bars[] = {W->ScrollBox1->verticalScrollBar(), W->ScrollBox1->horizontalScrollBar()};
+    ASSERT_GT(bars[0]->maximum(), 0);
+    X->SetVerticalScrollPosition(INT_MAX);
+    X->SetHorizontalScrollPosition(INT_MAX);
+    EXPECT_EQ(X->VerticalScrollPosition(), bars[0]->maximum());
+    EXPECT_EQ(X->HorizontalScrollPosition(), bars[1]->maximum());
+    X->SetVerticalScrollPosition(INT_MIN);
+    X->SetHorizontalScrollPosition(-1);
+    EXPECT_EQ(X->VerticalScrollPosition(), 0);
+    EXPECT_EQ(X->HorizontalScrollPosition(), 0);
+}
+
+// A text over its limit is refused whole: nothing is cut, nothing changes,
+// and the client is told why.
+TEST_F(AutomationTest, TextsOverTheirLimitsAreRefusedWhole)
+{
+    const std::string own = Write(Pages(2), "OWN.TXT");
+    Create();
+    X->SetPrintTitle("Kept title");
+    X->LoadFile(own);
+    struct Case {
+        const char* What;
+        size_t Limit;
+        std::function<void(const std::string&)> Send;
+    };
+    const Case cases[] = {
+        {"PrintTitle", MaxTitleBytes, [&](const std::string& V) { X->SetPrintTitle(V); }},
+        {"LoadReport's report text", MaxReportTextBytes, [&](const std::string& V) { X->LoadReport(V); }},
+        {"LoadFile's file name", MaxFileNameBytes, [&](const std::string& V) { X->LoadFile(V); }},
+        {"SaveAsPDF's file name", MaxFileNameBytes, [&](const std::string& V) { X->SaveAsPDF(V); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        Globals().LastErrorMessage.clear();
+        const std::string over = Dir.filePath("x").toStdString() + std::string(c.Limit, 'x');
+        EXPECT_THROW(c.Send(over), TAutomationError);
+        const std::string says = std::string(c.What) + " of " + std::to_string(over.size()) +
+                                 " bytes is refused: the limit is " + std::to_string(c.Limit) + " bytes.";
+        EXPECT_EQ(X->LastErrorMessage().rfind(says, 0), 0u) << X->LastErrorMessage();
+        EXPECT_EQ(X->PrintTitle(), "Kept title");
+        EXPECT_EQ(W->ReportFileName, own);
+        EXPECT_TRUE(TempFiles().isEmpty());
+        EXPECT_FALSE(X->Visible());
+    }
+    // At their limits the texts are taken.
+    X->SetPrintTitle(std::string(MaxTitleBytes, 't'));
+    EXPECT_EQ(X->PrintTitle(), std::string(MaxTitleBytes, 't'));
+    EXPECT_EQ(X->LoadReport(std::string(MaxReportTextBytes, 'r')), 1);
+    ASSERT_EQ(TempFiles().size(), 1);
+    EXPECT_EQ(std::filesystem::file_size(Dir.filePath("temp/" + TempFiles()[0]).toStdString()), MaxReportTextBytes);
+}
+
+// A report a client hands over as text is not trusted with this computer's
+// files, as one fetched from a web server: the pictures it marks for
+// deletion stay. A report file the client names is the computer's own.
+TEST_F(AutomationTest, PicturesOfAReportHandedOverAsTextAreNeverDeleted)
+{
+    QImage pic(40, 30, QImage::Format_RGB32);
+    pic.fill(Qt::blue);
+    struct Case {
+        const char* Name;
+        bool AsText;
+        bool Deleted;
+    };
+    for (const Case& c : {Case{"LoadReport", true, false}, Case{"LoadFile", false, true}}) {
+        SCOPED_TRACE(c.Name);
+        const QString picture = Dir.filePath("PIC.BMP");
+        ASSERT_TRUE(pic.save(picture, "BMP"));
+        const std::string report = "{IMAGE SRC=\"" + picture.toStdString() + "\" DELETE=YES}\r\nWith a picture\r\n";
+        Create();
+        if (c.AsText)
+            EXPECT_EQ(X->LoadReport(report), 1);
+        else
+            EXPECT_EQ(X->LoadFile(Write(report, "PIC.TXT")), 0);
+        X->SetVisible(true);
+        EXPECT_EQ(W->Renderer->ReportIsUntrusted, c.AsText);
+        ASSERT_TRUE(W->PageBitmap);
+        // The picture was drawn.
+        EXPECT_FALSE(InkBox(W->PageBitmap->Image(), [](QRgb p) { return qBlue(p) > 200 && qRed(p) < 50; }).Empty());
+        // Another report, then the end of the program: the moments pictures
+        // marked for deletion go.
+        X->LoadReport(Pages(1));
+        X.reset();
+        W.reset();
+        EXPECT_EQ(!QFile::exists(picture), c.Deleted);
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Printers of a real spooler
 
@@ -307,6 +454,65 @@ TEST_F(AutomationPrinterTest, PrinterListIndexAndMetricsComeFromTheSpooler)
     EXPECT_NEAR(x.PrinterPageWidth_IN(), (583.0 - 12) / 72, 0.01);
     EXPECT_NEAR(x.PrinterPageHeight_IN(), (830.0 - 24) / 72, 0.01);
 }
+
+// A web server in the test's own process on 127.0.0.1, answering while the
+// test lets events run: "/drip" promises a long report and sends one byte of
+// it every 20 ms until Hangup; any other address is not found.
+class TLocalWebServer {
+public:
+    int DripRequests = 0;
+    int64_t DripBytes = 0;
+
+    bool Start()
+    {
+        QObject::connect(&FServer, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* socket = FServer.nextPendingConnection())
+                Accept(socket);
+        });
+        return FServer.listen(QHostAddress::LocalHost, 0);
+    }
+    std::string Url(const std::string& Path) const
+    {
+        return "http://127.0.0.1:" + std::to_string(FServer.serverPort()) + Path;
+    }
+    // Ends every connection.
+    void Hangup()
+    {
+        for (QTcpSocket* socket : FServer.findChildren<QTcpSocket*>())
+            socket->abort();
+    }
+
+private:
+    void Accept(QTcpSocket* Socket)
+    {
+        auto* request = new QByteArray;
+        QObject::connect(Socket, &QObject::destroyed, [request] { delete request; });
+        QObject::connect(Socket, &QTcpSocket::disconnected, Socket, &QObject::deleteLater);
+        QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [this, Socket, request] {
+            const bool started = request->contains("\r\n\r\n");
+            *request += Socket->readAll();
+            if (started || !request->contains("\r\n\r\n"))
+                return;
+            if (!request->startsWith("GET /drip ")) {
+                Socket->write("HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nNot found");
+                Socket->disconnectFromHost();
+                return;
+            }
+            ++DripRequests;
+            Socket->write("HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n");
+            auto* drip = new QTimer(Socket);
+            QObject::connect(drip, &QTimer::timeout, Socket, [this, Socket] {
+                if (Socket->state() != QAbstractSocket::ConnectedState)
+                    return;
+                Socket->write("x");
+                ++DripBytes;
+            });
+            drip->start(20);
+        });
+    }
+
+    QTcpServer FServer;
+};
 
 // ---------------------------------------------------------------------------
 // The object on a private session bus
@@ -463,6 +669,170 @@ TEST_F(AutomationBusTest, CallsWaitWhileAPageIsBeingDrawn)
     EXPECT_EQ(X->CurrentPage(), 2);
 }
 
+// Reads are answered at once while a page is drawn, and so are refusals;
+// a call that changes something waits its turn, and a client's read waits
+// behind that client's own earlier call.
+TEST_F(AutomationBusTest, ReadsAndRefusalsAreAnsweredWhileAPageIsBeingDrawn)
+{
+    Publish();
+    X->LoadReport(Pages(2));
+    X->SetVisible(true);
+    W->Renderer->Rendering = true;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+    QProcess setter;
+    setter.setProcessEnvironment(env);
+    setter.start("gdbus", QxSet("CurrentPage", "2"));
+    const QString name = ConnectionName + "-client";
+    QDBusConnection client = QDBusConnection::connectToBus(Bus.Address(), name);
+    QDBusMessage set = QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX",
+                                                      "org.freedesktop.DBus.Properties", "Set");
+    set << QStringLiteral("com.merrowgate.Quillard.IQuillardX") << QStringLiteral("Zoom")
+        << QVariant::fromValue(QDBusVariant(150));
+    QDBusMessage get = QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX",
+                                                      "org.freedesktop.DBus.Properties", "Get");
+    get << QStringLiteral("com.merrowgate.Quillard.IQuillardX") << QStringLiteral("Zoom");
+    QDBusPendingCall zoomSet = client.asyncCall(set);
+    QDBusPendingCall zoomGet = client.asyncCall(get);
+
+    EXPECT_EQ(Call(QxGet("Pages")).Out, "(<2>,)");
+    EXPECT_EQ(Call(QxGet("CurrentPage")).Out, "(<1>,)");
+    const TGdbusResult refused = Call(QxSet("PrintTitle", "'" + QString(MaxTitleBytes + 1, 'T') + "'"));
+    EXPECT_NE(refused.Err.find("LimitsExceeded"), std::string::npos) << refused.Err;
+    EXPECT_EQ(setter.state(), QProcess::Running);
+    EXPECT_FALSE(zoomSet.isFinished());
+    EXPECT_FALSE(zoomGet.isFinished());
+
+    W->Renderer->Rendering = false;
+    ASSERT_TRUE(WaitFor([&] { return setter.state() == QProcess::NotRunning && zoomGet.isFinished(); }));
+    EXPECT_EQ(setter.exitCode(), 0);
+    EXPECT_EQ(X->CurrentPage(), 2);
+    ASSERT_EQ(zoomGet.reply().type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(zoomGet.reply().arguments().value(0).value<QDBusVariant>().variant().toInt(), 150);
+    QDBusConnection::disconnectFromBus(name);
+}
+
+// A text over its limit is refused at once, before it waits its turn, with
+// a message saying which and how long; so is an argument no member takes.
+TEST_F(AutomationBusTest, ArgumentsOverTheirLimitsAreRefused)
+{
+    Publish();
+    X->SetPrintTitle("Kept title");
+    const QString name = ConnectionName + "-client";
+    QDBusConnection client = QDBusConnection::connectToBus(Bus.Address(), name);
+    const QString qx = QStringLiteral("com.merrowgate.Quillard.IQuillardX");
+    auto call = [&](const QString& Path, const QString& Interface, const QString& Member, const QVariantList& Args) {
+        QDBusMessage m = QDBusMessage::createMethodCall("com.merrowgate.Quillard", Path, Interface, Member);
+        m.setArguments(Args);
+        return client.call(m, QDBus::BlockWithGui, 60000);
+    };
+    auto set = [&](const QString& Path, const QString& Interface, const QString& Property, const QVariant& Value) {
+        return call(Path, "org.freedesktop.DBus.Properties", "Set",
+                    {Interface, Property, QVariant::fromValue(QDBusVariant(Value))});
+    };
+    struct Case {
+        const char* Name;
+        std::function<QDBusMessage()> Send;
+        const char* Error;
+        std::string Says;
+    };
+    const Case cases[] = {
+        {"PrintTitle", [&] { return set("/QuillardX", qx, "PrintTitle", QString(1025, 't')); },
+         "org.freedesktop.DBus.Error.LimitsExceeded", "PrintTitle of 1025 bytes is refused: the limit is 1024 bytes."},
+        // Bytes as the bus carries them: 342 euro signs are 1,026.
+        {"PrintTitleInUtf8", [&] { return set("/QuillardX", qx, "PrintTitle", QString(342, QChar(0x20AC))); },
+         "org.freedesktop.DBus.Error.LimitsExceeded", "PrintTitle of 1026 bytes is refused"},
+        {"LastErrorMessage", [&] { return set("/QuillardX", qx, "LastErrorMessage", QString(1025, 'e')); },
+         "org.freedesktop.DBus.Error.LimitsExceeded", "LastErrorMessage of 1025 bytes is refused"},
+        {"SpanText",
+         [&] {
+             return set("/QuillardX/Document/Span/1", "com.merrowgate.Quillard.IQuillardXSpan", "Text",
+                        QString(65537, 's'));
+         },
+         "org.freedesktop.DBus.Error.LimitsExceeded", "The span's Text of 65537 bytes is refused"},
+        {"PropertyName",
+         [&] { return call("/QuillardX", "org.freedesktop.DBus.Properties", "Get", {qx, QString(256, 'n')}); },
+         "org.freedesktop.DBus.Error.LimitsExceeded", "The property name of 256 bytes is refused"},
+        {"LoadFile", [&] { return call("/QuillardX", qx, "LoadFile", {QString(8193, 'f')}); },
+         "org.freedesktop.DBus.Error.LimitsExceeded", "LoadFile's file name of 8193 bytes is refused"},
+        {"SaveAsPDF", [&] { return call("/QuillardX", qx, "SaveAsPDF", {QString(8193, 'f')}); },
+         "org.freedesktop.DBus.Error.LimitsExceeded", "SaveAsPDF's file name of 8193 bytes is refused"},
+        {"LoadReport",
+         [&] { return call("/QuillardX", qx, "LoadReport", {QString(int(MaxReportTextBytes) + 1, 'r')}); },
+         "org.freedesktop.DBus.Error.LimitsExceeded",
+         "LoadReport's report text of 4194305 bytes is refused: the limit is 4194304 bytes. A larger report is "
+         "written to a file and loaded with LoadFile."},
+        {"BytesForAName", [&] { return call("/QuillardX", qx, "LoadFile", {QByteArray(100, 'b')}); },
+         "org.freedesktop.DBus.Error.InvalidArgs", "Quillard's members take only texts, numbers and truth values"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QDBusMessage reply = c.Send();
+        ASSERT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+        EXPECT_EQ(reply.errorName().toStdString(), c.Error);
+        EXPECT_EQ(reply.errorMessage().toStdString().rfind(c.Says, 0), 0u) << reply.errorMessage().toStdString();
+        if (std::string(c.Error).find("LimitsExceeded") != std::string::npos)
+            EXPECT_EQ(X->LastErrorMessage(), reply.errorMessage().toStdString());
+    }
+    EXPECT_EQ(X->PrintTitle(), "Kept title");
+    EXPECT_TRUE(TempFiles().isEmpty());
+    EXPECT_EQ(W->ReportFileName, "");
+
+    // At their limits they are taken.
+    EXPECT_EQ(set("/QuillardX", qx, "PrintTitle", QString(1024, 't')).type(), QDBusMessage::ReplyMessage);
+    EXPECT_EQ(X->PrintTitle(), std::string(1024, 't'));
+    const QDBusMessage loaded = call("/QuillardX", qx, "LoadReport", {QString(int(MaxReportTextBytes), 'r')});
+    ASSERT_EQ(loaded.type(), QDBusMessage::ReplyMessage) << loaded.errorMessage().toStdString();
+    EXPECT_EQ(loaded.arguments().value(0).toInt(), 1);
+    EXPECT_EQ(TempFiles().size(), 1);
+    QDBusConnection::disconnectFromBus(name);
+}
+
+// A huge window size from a client (it once crashed the server for every
+// client) is kept to the screen, and the server goes on answering.
+TEST_F(AutomationBusTest, AHugeWindowFromAClientIsKeptToTheScreen)
+{
+    Publish();
+    X->LoadReport(Pages(2));
+    ASSERT_EQ(Call(QxSet("Visible", "true")).Code, 0);
+    const QRect a = W->screen()->availableGeometry();
+    for (const char* property : {"Width", "Height", "Left", "Top"})
+        EXPECT_EQ(Call(QxSet(property, "2147483647")).Code, 0) << property;
+    EXPECT_EQ(Call(QxGet("Width")).Out, "(<" + std::to_string(std::min(MinWindowWidth, a.width())) + ">,)");
+    EXPECT_EQ(Call(QxGet("Height")).Out, "(<" + std::to_string(std::min(MinWindowHeight, a.height())) + ">,)");
+    EXPECT_TRUE(a.contains(W->frameGeometry()));
+    EXPECT_EQ(Call(QxSet("Width", "2147483647")).Code, 0);
+    EXPECT_EQ(Call(QxGet("Width")).Out, "(<" + std::to_string(a.width()) + ">,)");
+    EXPECT_EQ(Call(QxGet("Pages")).Out, "(<2>,)");
+}
+
+// Nobody is at the window for a client's call: no message box and no
+// open-document window appear, even where someone could answer them; what
+// the window would have said is LastErrorMessage.
+TEST_F(AutomationBusTest, ACallShowsNoWindowAndLeavesItsMessages)
+{
+    TLocalWebServer web;
+    ASSERT_TRUE(web.Start());
+    Publish();
+    W->NobodyToAsk = false;
+    X->LoadReport(Pages(2));
+    ASSERT_EQ(Call(QxSet("Visible", "true")).Code, 0);
+    bool asked = false;
+    WhenModal([&](QWidget* Window) {
+        asked = true;
+        Window->close();
+    });
+    const QString missing = QString::fromStdString(web.Url("/MISSING.TXT"));
+    EXPECT_EQ(Call(QxCall("LoadFile", {"'" + missing + "'"})).Out, "(0,)");
+    const std::string last = X->LastErrorMessage();
+    EXPECT_NE(last.find("Error Transferring File: Error Code:404\r\nNot Found"), std::string::npos) << last;
+    EXPECT_NE(last.find("No file was retrieved from the server"), std::string::npos) << last;
+    EXPECT_EQ(Call(QxCall("LoadFile", {"''"})).Out, "(0,)");
+    EXPECT_FALSE(asked);
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+    CancelModalAnswers();
+}
+
 TEST_F(AutomationBusTest, ClientsCountUntilTheyLeaveTheBus)
 {
     Publish();
@@ -564,6 +934,19 @@ protected:
 
     void StartBus() { ASSERT_TRUE(Bus.Start(Dir.path(), Dir.filePath("data/dbus-1/services"), Env)) << Bus.Error(); }
 
+    // Starts the program as an automation server on the bus, staying while
+    // the test needs it.
+    void StartServer(QProcess& Server)
+    {
+        QProcessEnvironment env = Env;
+        env.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+        env.insert("QUILLARD_AUTOMATION_LINGER_MS", "600000");
+        Server.setProcessEnvironment(env);
+        Server.start(QUILLARD_BINARY, {"-AUTOMATION"});
+        ASSERT_TRUE(Server.waitForStarted());
+        ASSERT_TRUE(WaitFor([&] { return Bus.HasOwner("com.merrowgate.Quillard"); }));
+    }
+
     int Quillard(const QStringList& Args, std::string* Err = nullptr)
     {
         QProcess p;
@@ -576,6 +959,142 @@ protected:
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 };
+
+// One message of 70 MB once left the server deaf for good: libdbus stops
+// reading while more than 63 MB of received messages are alive, and the
+// switch back on, made from the thread that freed them, never reached
+// QtDBus's socket notifier. Such a message is refused, and the server goes
+// on answering.
+TEST_F(AutomationProcessTest, AHugeMessageLeavesTheServerAnswering)
+{
+    StartBus();
+    QProcess server;
+    StartServer(server);
+    QDBusConnection client = QDBusConnection::connectToBus(Bus.Address(), "huge-message-client");
+    ASSERT_TRUE(client.isConnected());
+    auto method = [](const QString& Interface, const QString& Member, const QVariantList& Args) {
+        QDBusMessage m = QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX", Interface, Member);
+        m.setArguments(Args);
+        return m;
+    };
+    const QString qx = QStringLiteral("com.merrowgate.Quillard.IQuillardX");
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    const int huge = 70 * 1024 * 1024;
+    struct Case {
+        const char* Name;
+        std::function<QDBusMessage()> Make;
+        const char* Says;
+    };
+    const Case cases[] = {
+        {"PrintTitle",
+         [&] {
+             return method(properties, "Set",
+                           {qx, QStringLiteral("PrintTitle"), QVariant::fromValue(QDBusVariant(QString(huge, 't')))});
+         },
+         "PrintTitle of 73400320 bytes is refused"},
+        {"LoadReport", [&] { return method(qx, "LoadReport", {QString(huge, 'r')}); },
+         "LoadReport's report text of 73400320 bytes is refused"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const QDBusMessage reply = client.call(c.Make(), QDBus::Block, 120000);
+        ASSERT_EQ(reply.type(), QDBusMessage::ErrorMessage);
+        EXPECT_NE(reply.errorMessage().toStdString().find(c.Says), std::string::npos)
+            << reply.errorName().toStdString() << ": " << reply.errorMessage().toStdString();
+        const QDBusMessage pages = client.call(method(properties, "Get", {qx, QStringLiteral("Pages")}), QDBus::Block, 10000);
+        ASSERT_EQ(pages.type(), QDBusMessage::ReplyMessage) << pages.errorMessage().toStdString();
+    }
+    EXPECT_NE(Gdbus(Bus.Address(), QxGet("LastErrorMessage")).Out.find("LoadReport's report text of 73400320 bytes"),
+              std::string::npos);
+    QDBusConnection::disconnectFromBus("huge-message-client");
+    server.kill();
+    server.waitForFinished();
+    const std::string err = server.readAllStandardError().toStdString();
+    EXPECT_EQ(err.find("Socket notifiers cannot be enabled or disabled"), std::string::npos) << err;
+}
+
+// A report fetched for one client can take minutes; meanwhile the other
+// clients' reads are answered, and what would change something is refused
+// as busy rather than left waiting.
+TEST_F(AutomationProcessTest, OtherClientsAreAnsweredWhileAReportIsFetched)
+{
+    TLocalWebServer web;
+    ASSERT_TRUE(web.Start());
+    StartBus();
+    QProcess server;
+    StartServer(server);
+    EXPECT_EQ(Gdbus(Bus.Address(), QxCall("LoadReport", {"'A report of this computer\\r\\n'"})).Out, "(1,)");
+    EXPECT_EQ(Gdbus(Bus.Address(), QxSet("Visible", "true")).Code, 0);
+
+    QDBusConnection fetcher = QDBusConnection::connectToBus(Bus.Address(), "fetching-client");
+    QDBusMessage load = QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX",
+                                                       "com.merrowgate.Quillard.IQuillardX", "LoadFile");
+    load << QString::fromStdString(web.Url("/drip"));
+    QDBusPendingCall fetch = fetcher.asyncCall(load, 120000);
+    ASSERT_TRUE(WaitFor([&] { return web.DripRequests == 1 && web.DripBytes > 0; }));
+
+    struct Step {
+        QStringList Args;
+        const char* Out;  // nullptr: refused as busy
+    };
+    const Step steps[] = {
+        {QxGet("Pages"), "(<1>,)"},
+        {QxGet("Visible"), "(<true>,)"},
+        {QxCall("Printers", {"0"}), "('',)"},
+        {QxSet("Zoom", "150"), nullptr},
+        {QxCall("LoadReport", {"'Another report'"}), nullptr},
+        {QxCall("Close"), nullptr},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.Args.join(' ').toStdString());
+        const TGdbusResult r = Gdbus(Bus.Address(), s.Args, true, 20000);
+        if (s.Out) {
+            EXPECT_EQ(r.Out, s.Out) << r.Err;
+        } else {
+            EXPECT_NE(r.Code, 0);
+            EXPECT_NE(r.Err.find("com.merrowgate.Quillard.Busy: Quillard is busy fetching a report"),
+                      std::string::npos)
+                << r.Err;
+        }
+        EXPECT_FALSE(fetch.isFinished());
+    }
+
+    web.Hangup();
+    ASSERT_TRUE(WaitFor([&] { return fetch.isFinished(); }));
+    ASSERT_EQ(fetch.reply().type(), QDBusMessage::ReplyMessage) << fetch.reply().errorMessage().toStdString();
+    EXPECT_EQ(fetch.reply().arguments().value(0).toInt(), 0);
+    const std::string last = Gdbus(Bus.Address(), QxGet("LastErrorMessage")).Out;
+    EXPECT_NE(last.find("Error Transferring File"), std::string::npos) << last;
+    EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Pages")).Out, "(<1>,)");
+    QDBusConnection::disconnectFromBus("fetching-client");
+    server.kill();
+    server.waitForFinished();
+}
+
+// A fetch for a client ends at the "Fetch Time Limit", however steadily the
+// server sends.
+TEST_F(AutomationProcessTest, AFetchForAClientEndsAtTheFetchTimeLimit)
+{
+    {
+        QSettings s(Dir.filePath("config/Merrowgate/Quillard.conf"), QSettings::IniFormat);
+        s.setValue("Fetch Time Limit", "1");
+    }
+    TLocalWebServer web;
+    ASSERT_TRUE(web.Start());
+    StartBus();
+    QProcess server;
+    StartServer(server);
+    EXPECT_EQ(Gdbus(Bus.Address(), QxCall("LoadReport", {"'A report of this computer\\r\\n'"})).Out, "(1,)");
+    EXPECT_EQ(Gdbus(Bus.Address(), QxSet("Visible", "true")).Code, 0);
+    const TGdbusResult r =
+        Gdbus(Bus.Address(), QxCall("LoadFile", {QString::fromStdString("'" + web.Url("/drip") + "'")}), true, 60000);
+    EXPECT_EQ(r.Out, "(0,)") << r.Err;
+    EXPECT_GT(web.DripBytes, 10);
+    const std::string last = Gdbus(Bus.Address(), QxGet("LastErrorMessage")).Out;
+    EXPECT_NE(last.find("The transfer did not end within 1 second"), std::string::npos) << last;
+    server.kill();
+    server.waitForFinished();
+}
 
 TEST_F(AutomationProcessTest, RegistrationLetsTheBusStartTheProgramOnTheFirstCall)
 {

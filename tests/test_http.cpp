@@ -9,6 +9,7 @@
 #include "app/Preview.h"
 #include "app/Printwin.h"
 #include "app/loading.h"
+#include "app/settings.h"
 #include "app/switches.h"
 #include "app/webclient.h"
 
@@ -528,6 +529,21 @@ TEST_F(HttpClientTest, AServerThatSendsNothingTimesOut)
     EXPECT_EQ(Events[1].Text, "Connection closed");
 }
 
+// A server that sends a byte now and then never lets the time-out without
+// progress strike; the deadline, counted from the start of the fetch across
+// its redirects, ends the transfer all the same.
+TEST_F(HttpClientTest, AServerThatSendsAByteNowAndThenMeetsTheDeadline)
+{
+    Client.TimeoutMs = 500;
+    Client.DeadlineMs = 2000;
+    int64_t received = 0;
+    Client.OnProgress = [&](int64_t Received, int64_t) { received = Received; };
+    EXPECT_FALSE(Fetch("/redirect?to=/drip"));
+    ExpectFailure(QNetworkReply::TimeoutError, "The transfer did not end within 2 seconds");
+    EXPECT_GT(received, 10) << "the server went on sending";
+    EXPECT_EQ(Server.Requests("/drip"), 1);
+}
+
 TEST_F(HttpClientTest, ABodyOverTheLimitIsRefused)
 {
     Serve("BIG.TXT", std::string(5000, 'x'));
@@ -980,6 +996,33 @@ TEST_F(WebCommandLineTest, CountPagesThroughTheProxyOfTheInternetSettings)
     EXPECT_EQ(r.Out, "4\n");
     EXPECT_EQ(proxy.Requests(Server.Url("/viaproxy/R.TXT")), 1);
     EXPECT_TRUE(TempFiles().isEmpty());
+}
+
+TEST_F(WebCommandLineTest, AFetchOverTheFetchTimeLimitFails)
+{
+    {
+        QSettings s(Dir.filePath("config/Merrowgate/Quillard.conf"), QSettings::IniFormat);
+        s.setValue("Fetch Time Limit", "1");
+    }
+    const TToolRun r = Quillard({"--count-pages", QString::fromStdString(Server.Url("/drip"))});
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_NE(r.Err.find("The transfer did not end within 1 second"), std::string::npos) << r.Err;
+    EXPECT_TRUE(TempFiles().isEmpty());
+}
+
+TEST(SettingValues, FetchTimeLimit)
+{
+    struct Case {
+        std::optional<std::string> Value;
+        int Seconds;
+    };
+    const Case cases[] = {
+        {std::nullopt, 300}, {"", 300}, {"abc", 300}, {"0", 300}, {"-5", 300}, {"1.5", 300}, {"1e3", 300},
+        {" 45 ", 45}, {"1", 1}, {"86400", 86400}, {"86401", 86400}, {"999999999999", 86400},
+        {"9999999999999", 300},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ParseFetchTimeLimit(c.Value), c.Seconds) << (c.Value ? "\"" + *c.Value + "\"" : "absent");
 }
 
 TEST_F(WebCommandLineTest, AFailedFetchIsAFailedRunWithNothingLeft)

@@ -16,6 +16,9 @@ that go wrong on purpose:
   /nolength/NAME       NAME without a length: the body ends with the connection
   /garbage             something that is not HTTP at all
   /silent              reads the request and never answers
+  /drip                promises a body of 1,000,000 bytes and sends one byte
+                       every 20 ms, until the client hangs up (or ten minutes
+                       have passed)
   /endless/interim     "100 Continue" answers, for ever
   /endless/trailer     a whole chunked body, then trailer lines for ever
   /endless/chunkend    a chunk's data, then bytes that never end the chunk
@@ -32,6 +35,7 @@ import http.server
 import os
 import sys
 import threading
+import time
 import urllib.parse
 
 FOLDER, LOG = sys.argv[1], sys.argv[2]
@@ -99,6 +103,17 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.close_connection = True
         elif path == "/silent":
             threading.Event().wait(600)
+        elif path == "/drip":
+            try:
+                self.wfile.write(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 1000000\r\n\r\n")
+                self.wfile.flush()
+                for _ in range(30000):
+                    time.sleep(0.02)
+                    self.wfile.write(b"x")
+                    self.wfile.flush()
+            except (BrokenPipeError, ConnectionResetError):
+                pass
+            self.close_connection = True
         elif path == "/long/head":
             self.wfile.write(b"HTTP/1.1 200 OK\r\nX-Long: " + b"h" * 70000 + b"\r\nContent-Length: 5\r\n\r\nHello")
             self.close_connection = True
