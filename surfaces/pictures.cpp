@@ -479,7 +479,13 @@ TGraphic DecodeBmpPixels(const uint8_t* Data, size_t Size, const TBmpLayout& L, 
         }
     }
     // An alpha mask whose channel is zero everywhere is a writer's slip, not
-    // an invisible picture.
+    // an invisible picture: everywhere in the picture, not only in the window.
+    if (useAlpha && !anyAlpha && !out.Whole())
+        for (int row = 0; row < h && !anyAlpha; ++row) {
+            const size_t offset = static_cast<size_t>(L.PixelStart + stride * uint64_t(row));
+            for (int x = 0; x < w && !anyAlpha; ++x)
+                anyAlpha = L.Alpha.Get(bpp == 16 ? b.U16(offset + 2 * size_t(x)) : b.U32(offset + 4 * size_t(x))) != 0;
+        }
     if (useAlpha && !anyAlpha)
         for (uint32_t& px : g.Pixels)
             px |= Opaque;

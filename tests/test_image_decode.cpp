@@ -93,6 +93,11 @@ std::vector<BmpCase> BmpCases()
     c.push_back({"ThirtyTwoBitV5WithAlpha", BmpLayout{W, H, 32, 3, 124, {}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
                  [](int x, int y) { return uint32_t(x % 2 ? 0x80 : 0xFF) << 24 | Rgb24(x, y); },
                  [](int x, int y) { return uint32_t(x % 2 ? 0x80 : 0xFF) << 24 | Rgb24(x, y); }});
+    // Alpha only in the first column: the rest is transparent, also in a
+    // window that leaves that column out.
+    c.push_back({"ThirtyTwoBitAlphaOnlyInTheFirstColumn", BmpLayout{W, H, 32, 3, 124, {}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
+                 [](int x, int y) { return uint32_t(x == 0 ? 0xFF : 0) << 24 | Rgb24(x, y); },
+                 [](int x, int y) { return uint32_t(x == 0 ? 0xFF : 0) << 24 | Rgb24(x, y); }});
     c.push_back({"ThirtyTwoBitZeroAlphaEverywhereIsOpaque", BmpLayout{W, H, 32, 3, 124, {}, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}},
                  Rgb24, [](int x, int y) { return 0xFF000000u | Rgb24(x, y); }});
     c.push_back({"ThirtyTwoBitSwappedBitfields", BmpLayout{W, H, 32, 3, 40, {}, {0xFF, 0xFF00, 0xFF0000}},
