@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 targets=(fuzz_pagepass fuzz_pdfpass fuzz_markup fuzz_entities fuzz_getln fuzz_header fuzz_pictures fuzz_autotext fuzz_http
-         fuzz_automation)
+         fuzz_automation fuzz_picture_geometry)
 options() {
   # A page pass over a few KiB takes milliseconds; ten seconds is a hang.
   local common="-timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024"
@@ -24,7 +24,11 @@ options() {
     fuzz_header) echo "$common -max_len=4096 -dict=tests/fuzz/markup.dict" ;;
     # A picture may be 100 megapixels (400 MB of pixels) by design; filling
     # that much took up to 10 s under the sanitizers on a busy machine.
-    fuzz_pictures) echo "-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=1024 -max_len=65536" ;;
+    # Inputs up to 4 MiB: run-length escapes and GIF frames that add up.
+    fuzz_pictures) echo "-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=1024 -max_len=4194304" ;;
+    # A window decoded beside the whole picture, then the picture placed on a
+    # page and in a PDF; pictures up to a MiB.
+    fuzz_picture_geometry) echo "-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=1024 -max_len=1048576 -dict=tests/fuzz/geometry.dict" ;;
     fuzz_autotext) echo "$common -max_len=8192 -dict=tests/fuzz/markup.dict" ;;
     # Each input is two transfers of up to three connections each on
     # 127.0.0.1: milliseconds, unless the machine stalls.
