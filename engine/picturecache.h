@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <list>
+#include <sys/stat.h>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -21,7 +22,7 @@ std::string ContentKey(const std::vector<uint8_t>& Bytes);
 // hold more than MaxBytes of pixels.
 class TPictureCache {
 public:
-    static constexpr size_t DefaultMaxBytes = 64u << 20;
+    static constexpr size_t DefaultMaxBytes = 128u << 20;
     explicit TPictureCache(size_t MaxBytes = DefaultMaxBytes) : FMaxBytes(MaxBytes) {}
 
     std::shared_ptr<const TGraphic> Find(const std::string& Key);
@@ -29,6 +30,22 @@ public:
     void Add(const std::string& Key, std::shared_ptr<const TGraphic> Picture);
     void Clear();
     size_t Bytes() const { return FBytes; }
+
+    // What a picture file held when the running pass read it: named again
+    // unchanged (the same file, size and times), it is not read again in the
+    // pass. Width 0: it held no picture.
+    struct TFileRead {
+        uint64_t Device = 0, Inode = 0;
+        int64_t Size = 0, ModifiedNs = 0, ChangedNs = 0;
+        std::string ContentKey;
+        int Width = 0, Height = 0;
+    };
+    // The record of Path when St (its state now) matches it, else nullptr.
+    const TFileRead* FindFile(const std::string& Path, const struct stat& St) const;
+    // Records Path as read in state St.
+    void AddFile(const std::string& Path, const struct stat& St, const std::string& ContentKey, int Width, int Height);
+    // A pass starts: files may have changed since the last one.
+    void NewPass() { FFiles.clear(); }
 
 private:
     struct TEntry {
@@ -40,6 +57,7 @@ private:
     size_t FBytes = 0;
     std::list<TEntry> FEntries;  // most recently used first
     std::unordered_map<std::string, std::list<TEntry>::iterator> FByKey;
+    std::unordered_map<std::string, TFileRead> FFiles;
 };
 
 // The decoding work of one page pass: a fixed allowance of pixels, and more

@@ -299,6 +299,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
 
     AreaCode = 103;
     PictureBudget.Reset();
+    PictureCache.NewPass();
     PassLimits = TPassLimits{};
     if (TestPattern) {
         DrawPrintableArea();

@@ -92,6 +92,10 @@ struct TGraphic {
     // The file's own bytes when the picture was decoded from a JPEG file, for
     // surfaces that embed JPEG data as it is; empty otherwise.
     std::vector<uint8_t> JpegData{};
+    // What a surface that keeps pictures once per document (the PDF writer)
+    // made of this one's content, kept for its next drawing; the pixels
+    // never change once a picture has been drawn.
+    mutable std::string ContentDigest{};
     bool Empty() const { return Width <= 0 || Height <= 0; }
 };
 

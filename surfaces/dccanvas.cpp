@@ -302,11 +302,17 @@ void Blit(QPainter& P, int64_t DL, int64_t DT, int64_t DR, int64_t DB, const QIm
     const QRectF Reach(-CoordLimit, -CoordLimit, 2.0 * CoordLimit, 2.0 * CoordLimit);
     if (!To.intersects(Reach))
         return;
-    QImage Piece = Image.copy(Part.toAlignedRect());
-    if (FlipX || FlipY)
-        Piece = Piece.mirrored(FlipX, FlipY);
     P.setCompositionMode(QPainter::CompositionMode_SourceOver);
     P.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    const QRect Whole = Part.toAlignedRect();
+    if (Whole == Image.rect() && !FlipX && !FlipY) {
+        // The whole picture as it is: no copy of its pixels.
+        P.drawImage(To, Image);
+        return;
+    }
+    QImage Piece = Image.copy(Whole);
+    if (FlipX || FlipY)
+        Piece = Piece.mirrored(FlipX, FlipY);
     P.drawImage(To, Piece);
 }
 

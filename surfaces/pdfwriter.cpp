@@ -175,6 +175,10 @@ bool ReadJpegLayout(const std::vector<uint8_t>& D, TJpegLayout& L)
 
 std::string Digest(const TGraphic& G, bool Jpeg)
 {
+    // A picture drawn again (a logo on every page) is not read again.
+    const char kind = Jpeg ? 'J' : 'P';
+    if (!G.ContentDigest.empty() && G.ContentDigest[0] == kind)
+        return G.ContentDigest;
     QCryptographicHash h(QCryptographicHash::Sha256);
     const int32_t dims[2] = {G.Width, G.Height};
     h.addData(QByteArrayView(reinterpret_cast<const char*>(dims), sizeof dims));
@@ -182,7 +186,8 @@ std::string Digest(const TGraphic& G, bool Jpeg)
         h.addData(QByteArrayView(reinterpret_cast<const char*>(G.JpegData.data()), qsizetype(G.JpegData.size())));
     else
         h.addData(QByteArrayView(reinterpret_cast<const char*>(G.Pixels.data()), qsizetype(G.Pixels.size() * 4)));
-    return (Jpeg ? "J" : "P") + h.result().toStdString();
+    G.ContentDigest = kind + h.result().toStdString();
+    return G.ContentDigest;
 }
 
 // The lines of one cell of a hatch pattern, in points downwards from the

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <stdexcept>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -222,16 +223,39 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
         return;
     }
 
+    // The picture's bytes, what names them, and the size they declare. A
+    // file named again in the pass, unchanged, is not read again unless its
+    // pixels must be decoded.
     TFileIdentity read;
-    if (!fromData) {
-        if (!ReadWholeFile(path, bytes, MaxPictureBytes, &read)) {
+    std::string content;
+    TPictureSize size;
+    auto load = [&] {
+        if (!fromData) {
+            struct stat before {};
+            if (::stat(path.c_str(), &before) != 0 || !ReadWholeFile(path, bytes, MaxPictureBytes, &read))
+                return false;
+            PictureBudget.AddBytes(bytes.size());
+            content = ContentKey(bytes);
+            const bool ok = ProbePicture(format.Format, bytes, size);
+            PictureCache.AddFile(path, before, content, ok ? size.Width : 0, ok ? size.Height : 0);
+            return ok;
+        }
+        content = ContentKey(bytes);
+        return ProbePicture(format.Format, bytes, size);
+    };
+    const TPictureCache::TFileRead* known = nullptr;
+    struct stat now {};
+    if (!fromData && ::stat(path.c_str(), &now) == 0)
+        known = PictureCache.FindFile(path, now);
+    if (known) {
+        content = known->ContentKey;
+        size = TPictureSize{known->Width, known->Height};
+        read = TFileIdentity{now.st_dev, now.st_ino, true};
+        if (size.Width <= 0) {
             couldNotLoad();
             return;
         }
-        PictureBudget.AddBytes(bytes.size());
-    }
-    TPictureSize size;
-    if (!ProbePicture(format.Format, bytes, size)) {
+    } else if (!load()) {
         couldNotLoad();
         return;
     }
@@ -294,7 +318,7 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     }
     const TPictureWindow* window = plan.Whole ? nullptr : &plan.Window;
     // The same picture at the same size is decoded once.
-    std::string key = FormatLetter(format.Format) + ContentKey(bytes);
+    std::string key = FormatLetter(format.Format) + content;
     if (window)
         for (int v : {window->Left, window->Top, window->Right, window->Bottom, window->Width, window->Height})
             key += "," + std::to_string(v);
@@ -311,6 +335,14 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
             throw std::runtime_error("The pictures of this report would decode to more than " +
                                      std::to_string(PictureBudget.Allowed() / 1'000'000) +
                                      " million pixels in one pass; the pictures from here on are not drawn.");
+        }
+        if (bytes.empty()) {
+            // Known from earlier in the pass, but its pixels are not kept.
+            const std::string before = content;
+            if (!load() || content != before) {
+                couldNotLoad();
+                return;
+            }
         }
         picture = std::make_shared<TGraphic>(DecodePicture(format.Format, bytes, nullptr, window));
         // A picture that does not decode is remembered as such too.

@@ -63,15 +63,18 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.Name); });
 
 // Pictures the report names again and again are decoded once: a file named
-// five times, and the same picture carried in-line twice.
+// five times (and read once in a pass), and the same picture carried in-line
+// twice.
 TEST_F(PictureTest, TheSamePictureIsDecodedOnce)
 {
-    Write(MakeBmp24(100, 80, [](int x, int y) { return uint32_t(x * 2) << 16 | uint32_t(y * 3); }), "LOGO.BMP");
+    const std::string logo = MakeBmp24(100, 80, [](int x, int y) { return uint32_t(x * 2) << 16 | uint32_t(y * 3); });
+    Write(logo, "LOGO.BMP");
     std::string report;
     for (int i = 0; i < 5; ++i)
         report += "{IMAGE SRC=LOGO.BMP}\r\n";
     ASSERT_TRUE(Draw300(report));
     EXPECT_EQ(R->PictureBudget.Spent(), 100 * 80);
+    EXPECT_EQ(R->PictureBudget.Allowed(), TPictureBudget::BasePixels + TPictureBudget::PixelsPerByte * int64_t(logo.size()));
 
     const std::string inlineBmp = MakeBmp24(30, 20, [](int x, int) { return uint32_t(x * 8); });
     const std::string tag = "{IMG DATALEN=" + std::to_string(inlineBmp.size()) + " DATA=\"" + inlineBmp + "\"}\r\n";

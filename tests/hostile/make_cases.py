@@ -120,6 +120,9 @@ def make():
     case("jpeg-baseline-declaring-10000-square", b"{IMAGE SRC=B.JPG WIDTH=2in}\r\n" * 4,
          {"B.JPG": jpeg_declaring(small_jpeg, 10000, 10000)})
     case("jpeg-declaring-65000-square", b"{IMAGE SRC=B.JPG}\r\n", {"B.JPG": jpeg_declaring(small_jpeg, 65000, 65000)})
+    case("picture-file-of-48-mb-named-100-times", b"{IMAGE SRC=BIG.BMP WIDTH=1in HEIGHT=1in}\r\n" * 100,
+         {"BIG.BMP": bmp(4000, 4000, 24, 0, bytes(4000 * 4000 * 3))},
+         why="every name read and decoded the whole file again")
     # The same bombs carried in-line, each a different picture (no two alike,
     # so that none is decoded once for all).
     case("inline-bombs-each-different",
