@@ -10,8 +10,6 @@ jobs=${JOBS:-$(nproc)}
 sanitizer_build build-asan -DQUILLARD_SANITIZE=ON -DQUILLARD_BENCH=OFF
 cmake --build build-asan -j"$jobs"
 cd build-asan
-# Tests with generous time bounds widen them for the slower instrumented code.
-export QUILLARD_SLOW_BUILD=1
 # One test at a time, as in the normal run; a failing test is not tried
 # again.
 ctest --output-on-failure -j1 --timeout 600

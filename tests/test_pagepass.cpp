@@ -214,16 +214,14 @@ class BadInputTest : public EngineTest, public ::testing::WithParamInterface<Bad
 
 TEST_P(BadInputTest, PassEndsWithoutCrashOrHang)
 {
+    // A hang is caught by the test's time limit in ctest; how fast these
+    // passes are is measured by the benchmarks (bench/longline_bench).
     const std::string bytes = GetParam().Make();
-    auto start = std::chrono::steady_clock::now();
     R->OpenFile(Write(bytes), nullptr);
     EXPECT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
     EXPECT_GE(R->CurrentPage, 1);
     ASSERT_TRUE(RenderReport(bytes, 1));
     EXPECT_EQ(R->PassDepth, 0);
-    // Generous bound: a hang would be minutes.
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-              std::getenv("QUILLARD_SLOW_BUILD") ? 600.0 : 60.0);  // sanitizer builds run slower
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -64,11 +64,9 @@ TEST_P(OpenTagTest, JoinsManyLinesInLinearTime)
         report += GetParam().Line + "\r\n";
     report += " Y=1in}moved";
 
-    const auto start = std::chrono::steady_clock::now();
+    // The quadratic join took minutes: the test's time limit in ctest would
+    // stop it; the benchmarks measure the speed.
     const QImage page = Draw(report, 1);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    // Generous: the quadratic join took minutes.
-    EXPECT_LT(seconds, std::getenv("QUILLARD_SLOW_BUILD") ? 300.0 : 30.0);  // sanitizer builds run slower
     EXPECT_EQ(R->CurrentPage, 1);
     EXPECT_TRUE(Services.Messages.empty());
 
@@ -133,12 +131,9 @@ TEST_F(RobustnessTest, SearchHitsOnManyPagesAreRecordedOnceInLinearTime)
     }
     R->FindText = "HIT";
     R->OpenFile(Write(report), nullptr);
-    const auto start = std::chrono::steady_clock::now();
+    // The old way took more than two minutes; the test's time limit in
+    // ctest stops such a pass.
     ASSERT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
-    // Generous (the pass itself takes seconds here): the old way took more
-    // than two minutes.
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-              std::getenv("QUILLARD_SLOW_BUILD") ? 600.0 : 60.0);
     EXPECT_EQ(R->CurrentPage, 100000);
     EXPECT_TRUE(R->FoundPages == expected);
 }
