@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <cstdint>
 #include <stdexcept>
 
@@ -85,6 +86,37 @@ int TrayNumber(const std::string& Name)
     return 0;
 }
 
+namespace {
+
+// Whether the report's text holds a carriage return: the bytes up to the
+// first in-line picture (DATA=" in any letter case), whose bytes are no text.
+bool HasCarriageReturnInText(TByteFile& File)
+{
+    File.Seek(0);
+    std::vector<char> block(64 * 1024);
+    std::string tail;  // the last bytes of the block before, for a word across blocks
+    for (;;) {
+        const size_t n = File.Read(block.data(), block.size());
+        if (n == 0)
+            return false;
+        std::string text = tail;
+        text.append(block.data(), n);
+        size_t end = text.size();
+        for (size_t q = text.find('"'); q != std::string::npos; q = text.find('"', q + 1))
+            if (q >= 5 && text[q - 1] == '=' && SameText(text.substr(q - 5, 4), "DATA")) {
+                end = q;
+                break;
+            }
+        if (std::memchr(text.data(), '\r', end))
+            return true;
+        if (end < text.size())
+            return false;
+        tail = text.substr(text.size() - std::min<size_t>(text.size(), 5));
+    }
+}
+
+}  // namespace
+
 bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
 {
     TPrinterLayer& printer = Printer();
@@ -106,6 +138,7 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
         Spans[1]->LinesPerPage = 0;
     ColourMode = true;
     int lineCount = 0;
+    UnixLineEnds = LineEndChoice == TLineEnds::Unix;
     if (FileName.empty())
         return true;
 
@@ -117,6 +150,8 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
             Gauge->MaxValue = static_cast<int>(std::min<int64_t>(FileSize, INT_MAX));
             Gauge->Progress = 1;
         }
+        if (LineEndChoice == TLineEnds::Auto)
+            UnixLineEnds = !HasCarriageReturnInText(file);
         file.Seek(0);
     } catch (const std::exception& e) {
         ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
@@ -140,7 +175,7 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
             std::string line, lineEnd;
             const int64_t before = file.Position();
             // A longer line is scanned in pieces: the scan never holds more.
-            GetLn(file, line, lineEnd, false, MaxLineBytes);
+            GetLn(file, line, lineEnd, TLineReading{false, MaxLineBytes, false});
             if (file.Position() == before && !file.Eof())
                 throw std::runtime_error("The file could not be read past byte " + std::to_string(before));
             ++lineCount;

@@ -199,9 +199,10 @@ private:
 
 }  // namespace
 
-void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, bool StopAfterInlineData,
-                      size_t MaxBytes)
+void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, const TLineReading& How)
 {
+    const bool StopAfterInlineData = How.StopAfterInlineData;
+    const size_t MaxBytes = How.MaxBytes;
     Line.clear();
     LineEnd.clear();
     LineCut = false;
@@ -233,8 +234,15 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, 
                     }
                     continue;  // part of the line; appended in one piece below
                 }
-                if (LineEnd.empty())
+                if (LineEnd.empty()) {
                     Line.append(block + runStart, i - runStart);
+                } else if (How.UnixLineEnds && !((LineEnd[0] == '\r' && c == '\n') || (LineEnd[0] == '\n' && c == '\r'))) {
+                    // In a Linux text file only CR LF (and LF CR) is one line
+                    // end of two bytes: this byte starts the next line.
+                    --count;
+                    done = true;
+                    break;
+                }
                 LineEnd += c;
                 if (LineEnd.size() == 2) {
                     done = true;
@@ -385,17 +393,29 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         }
 
         // The previous line's terminator moves the cursor of the current span.
-        // While a page break waits, the next page has no line yet: its first
-        // line is placed at the top as on the first page, whatever
-        // terminator followed the break.
+        // While a page break waits, the next page has no line yet: the line
+        // feed that ends the line of the break is not counted (its first line
+        // is placed at the top as on the first page), but each empty line
+        // after it is a line of the next page, placed and passed.
         tSpan& span = Span();
-        if (State->LineEnd.find('\n') != std::string::npos && !State->PageBreakPending)
-            span.CursorY += span.LineHeight;
-        if (State->LineEnd.find('\r') != std::string::npos)
+        if (State->LineEnd.find('\n') != std::string::npos) {
+            if (!State->PageBreakPending) {
+                span.CursorY += span.LineHeight;
+            } else if (!State->BreakLineEnded) {
+                State->BreakLineEnded = true;
+            } else {
+                if (span.CursorY == 0)
+                    span.CursorY = span.LineHeight;
+                span.CursorY += span.LineHeight;
+            }
+        }
+        if (State->LineEnd.find('\r') != std::string::npos ||
+            (UnixLineEnds && State->LineEnd.find('\n') != std::string::npos))
             span.SetAlign("");
 
         if (span.Paginate && span.CursorY + span.LineHeight > span.Bottom - span.Top) {
             State->PageBreakPending = true;
+            State->BreakLineEnded = false;
             span.CursorX = 0;
             span.CursorY = 0;
         }

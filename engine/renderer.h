@@ -111,19 +111,42 @@ public:
     bool OpenFile(const std::string& AFileName, TGauge* Gauge);
     bool RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, int ToPage);
     int CountPages();
-    // Reads the next line of File and its terminator (CR, LF, FF, or two of
-    // them) into Line and LineEnd. With StopAfterInlineData reading stops
-    // right after the DATA=" of an image tag that carries in-line data, whose
-    // bytes follow and are no text (LineEnd stays empty and LineCut is set);
-    // it also stops once the line holds MaxBytes (LineTooLong is set), the
-    // rest being the next piece of the same line.
-    void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, bool StopAfterInlineData = false,
-               size_t MaxBytes = SIZE_MAX);
-    // The page pass's reading: both stops, at most MaxLineBytes.
+    // How GetLn reads a line.
+    struct TLineReading {
+        // Stop right after the DATA=" of an image tag that carries in-line
+        // data, whose bytes follow and are no text (LineEnd stays empty and
+        // LineCut is set).
+        bool StopAfterInlineData = false;
+        // Stop once the line holds this much (LineTooLong is set): the rest
+        // is the next piece of the same line.
+        size_t MaxBytes = SIZE_MAX;
+        // Line ends of a Linux text file: a line feed is a line end of its
+        // own, never joined with the next one (LF LF is two line ends).
+        bool UnixLineEnds = false;
+    };
+    // Reads the next line of File and its terminator into Line and LineEnd:
+    // CR, LF or FF, and the next byte too when it is one of them (except LF
+    // LF, FF LF and the like when reading a Linux text file, where only CR LF
+    // and LF CR stay one line end).
+    void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, const TLineReading& How);
+    void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd) { GetLn(File, Line, LineEnd, TLineReading{}); }
+    // The page pass's reading: both stops, at most MaxLineBytes, in the
+    // report's own kind of line ends.
     void GetPassLine(TByteFile& File, std::string& Line, std::string& LineEnd)
     {
-        GetLn(File, Line, LineEnd, true, MaxLineBytes);
+        GetLn(File, Line, LineEnd, TLineReading{true, MaxLineBytes, UnixLineEnds});
     }
+
+    // How the report's line ends are taken. As a character printer takes
+    // them (a line feed moves down, a carriage return goes back to the start
+    // of the line, LF LF is one line end), or as a Linux text file writes
+    // them (every LF ends a line and starts the next at the left). Auto: a
+    // report without a carriage return in its text (before any in-line
+    // picture) is a Linux text file. Set by the application; OpenFile decides.
+    enum class TLineEnds : uint8_t { Auto, Printer, Unix };
+    TLineEnds LineEndChoice = TLineEnds::Auto;
+    // What OpenFile decided for the report.
+    bool UnixLineEnds = false;
     // The last GetLn stopped before the end of the physical line, at the
     // in-line data of an image tag, which nobody has read yet.
     bool LineCut = false;

@@ -113,6 +113,9 @@ class tRenderState {
 public:
     TByteFile ReportFile;
     bool PageBreakPending = false;
+    // The line that made the pending break has ended: line feeds after this
+    // are empty lines at the top of the next page.
+    bool BreakLineEnded = false;
     double LastRotation = 0;
     std::string LineEnd;
     int FromPage = 0, ToPage = 0;

@@ -377,7 +377,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
         // data belongs to the line, which ends where the physical line does.
         std::string rest, lineEnd;
         do
-            GetLn(State.ReportFile, rest, lineEnd, false, MaxLineBytes);
+            GetLn(State.ReportFile, rest, lineEnd, TLineReading{false, MaxLineBytes, UnixLineEnds});
         while (LineTooLong);
         State.LineEnd = lineEnd;
     }
@@ -579,6 +579,7 @@ void tRenderer::Dispatch(tRenderState& State, const std::string& Tag)
 
     if (Tag == "{PAGE}") {
         State.PageBreakPending = true;
+        State.BreakLineEnded = false;
         Span().CursorX = 0;
         Span().CursorY = 0;
         return;

@@ -243,7 +243,7 @@ TEST_P(LineCutTest, StopsOnlyAtTheDataOfAnImageTag)
     TByteFile file;
     file.Open(Write(c.Bytes, "CUT.TXT"));
     std::string line, lineEnd;
-    R->GetLn(file, line, lineEnd, true);
+    R->GetLn(file, line, lineEnd, tRenderer::TLineReading{true});
     EXPECT_EQ(line, c.Line);
     EXPECT_EQ(R->LineCut, c.Cut);
     EXPECT_EQ(lineEnd, c.Cut ? "" : "\r\n");

@@ -37,12 +37,12 @@ TEST_F(PassLimitsTest, ALongLineIsReadInPiecesAndSaidOnce)
     TByteFile file;
     file.Open(Write(std::string(2500, 'x') + "\r\nnext\r\n"));
     std::string line, lineEnd;
-    R->GetLn(file, line, lineEnd, false, 1000);
+    R->GetLn(file, line, lineEnd, tRenderer::TLineReading{false, 1000});
     EXPECT_TRUE(R->LineTooLong);
     EXPECT_EQ(line.size(), 1000u);
     EXPECT_EQ(lineEnd, "");
-    R->GetLn(file, line, lineEnd, false, 1000);
-    R->GetLn(file, line, lineEnd, false, 1000);
+    R->GetLn(file, line, lineEnd, tRenderer::TLineReading{false, 1000});
+    R->GetLn(file, line, lineEnd, tRenderer::TLineReading{false, 1000});
     EXPECT_FALSE(R->LineTooLong);
     EXPECT_EQ(line.size(), 500u);
     EXPECT_EQ(lineEnd, "\r\n");

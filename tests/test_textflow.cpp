@@ -83,9 +83,57 @@ TEST_P(CursorTest, LineEndsMoveTheCursor)
 INSTANTIATE_TEST_SUITE_P(
     Lines, CursorTest,
     ::testing::Values(CursorCase{"FirstLineGetsNoLineFeed", "A", 1}, CursorCase{"CrLf", "A\r\nB", 2},
-                      CursorCase{"LfLfIsOneTerminator", "A\n\nB", 2}, CursorCase{"BlankLineKept", "A\r\n\r\nB", 3},
+                      CursorCase{"LfLfIsOneTerminatorInAPrinterReport", "A\n\nB\r", 2}, CursorCase{"BlankLineKept", "A\r\n\r\nB", 3},
                       CursorCase{"CrOnlyReturnsWithoutMovingDown", "AAAA\rB", 1},
                       CursorCase{"PageBreakStartsAtTheTop", "A\r\nB\r\n{PAGE}C", 1}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// Line ends as a character printer takes them, or as a Linux text file
+// writes them: a report without a carriage return in its text is a Linux
+// text file unless the choice says otherwise. The cursor ends on line Lines,
+// Columns characters from the left.
+struct LineEndCase {
+    const char* Name;
+    std::string Report;
+    tRenderer::TLineEnds Choice;
+    int Lines;
+    int Columns;
+    int Page = 1;
+};
+void PrintTo(const LineEndCase& c, std::ostream* os) { *os << c.Name; }
+
+class LineEndTest : public EngineTest, public ::testing::WithParamInterface<LineEndCase> {};
+
+TEST_P(LineEndTest, PlacesTheLastLine)
+{
+    const LineEndCase& c = GetParam();
+    R->LineEndChoice = c.Choice;
+    ASSERT_TRUE(RenderReport(c.Report, 0));
+    const tSpan& s = R->PageSpan();
+    EXPECT_NEAR(s.CursorY, c.Lines * s.LineHeight, 1e-9);
+    const double column = R->Canvas->TextWidth("A") / R->PixelsPerInchX;
+    EXPECT_NEAR(s.CursorX, c.Columns * column, column / 2);
+    EXPECT_EQ(R->CurrentPage, c.Page);
+}
+
+using E = tRenderer::TLineEnds;
+INSTANTIATE_TEST_SUITE_P(
+    Reports, LineEndTest,
+    ::testing::Values(LineEndCase{"LinuxFileReturnsToTheLeft", "AAAA\nB", E::Auto, 2, 1},
+                      LineEndCase{"PrinterChoiceKeepsTheStaircase", "AAAA\nB", E::Printer, 2, 5},
+                      LineEndCase{"ACarriageReturnMakesAPrinterReport", "AAAA\nB\r\nCC", E::Auto, 3, 2},
+                      LineEndCase{"LinuxFileKeepsEmptyLines", "A\n\n\nB", E::Auto, 4, 1},
+                      LineEndCase{"PrinterJoinsTwoLineFeeds", "A\n\nB", E::Printer, 2, 2},
+                      LineEndCase{"UnixChoiceTakesCrLfAsOneLineEnd", "A\r\n\r\nB", E::Unix, 3, 1},
+                      LineEndCase{"FormFeedInALinuxFile", "A\n\fB", E::Auto, 1, 1, 2},
+                      LineEndCase{"CarriageReturnInPictureDataIsNoText",
+                                  "A\n{IMG DATALEN=1 DATA=\"\r\"}\nB", E::Auto, 3, 1},
+                      // After a page break the line that made it ends; each
+                      // empty line after that is a line of the next page.
+                      LineEndCase{"PageTagThenEmptyLines", "A{PAGE}\r\n\r\n\r\nB", E::Auto, 3, 1, 2},
+                      LineEndCase{"PageTagOnItsLineStartsAtTheTop", "A\r\n{PAGE}\r\nB", E::Auto, 1, 1, 2},
+                      LineEndCase{"FormFeedThenEmptyLines", "A\r\n\f\r\n\r\n\r\nB", E::Auto, 3, 1, 2},
+                      LineEndCase{"PageTagThenEmptyLinesInALinuxFile", "A{PAGE}\n\nB", E::Auto, 2, 1, 2}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(EngineTest, CarriageReturnAloneOverprintsTheLine)
