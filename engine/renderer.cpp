@@ -309,6 +309,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     PictureBudget.Reset();
     PictureCache.NewPass();
     PassLimits = TPassLimits{};
+    TerminalStyle = TTerminalStyle{};
     if (TestPattern) {
         DrawPrintableArea();
         DrawTestPattern();
@@ -442,6 +443,17 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         AlignWholeLine = true;
         AtLineStart = true;
 
+        // Overstrike and escape sequences of text written for terminals and
+        // line printers become markup.
+        if (HasTerminalControls(line))
+            line = TerminalTextToMarkup(line, TerminalStyle);
+        // Centred and right-aligned lines have no tab stops: their tabs are
+        // spaces, measured with the rest of the line.
+        if (line.find('\t') != std::string::npos) {
+            const std::string align = Span().GetAlign();
+            if (align == "CENTER" || align == "RIGHT")
+                line = ExpandTabsToColumns(line);
+        }
         if (line.find('\f') != std::string::npos)
             line = ReplaceAll(line, "\f", "{PAGE}");
         if (State->LineEnd.find('\f') != std::string::npos)

@@ -7,6 +7,7 @@
 
 #include "engine/picturecache.h"
 #include "engine/span.h"
+#include "engine/terminaltext.h"
 #include "surfaces/canvas.h"
 
 #include <array>
@@ -147,6 +148,8 @@ public:
     TLineEnds LineEndChoice = TLineEnds::Auto;
     // What OpenFile decided for the report.
     bool UnixLineEnds = false;
+    // What the escape sequences of the pass's lines have switched on.
+    TTerminalStyle TerminalStyle;
     // The last GetLn stopped before the end of the physical line, at the
     // in-line data of an image tag, which nobody has read yet.
     bool LineCut = false;
@@ -251,6 +254,8 @@ private:
     // alignment of the whole line. Tail keeps that rest's text for the runs
     // of one line.
     void DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos, TLineTail& Tail);
+    // Draws a run without tabs on a page that is drawn.
+    void DrawTextPiece(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos, TLineTail& Tail);
     void Dispatch(tRenderState& State, const std::string& Tag);
     void SetStyleBit(int& Level, TFontStyles Bit, int Delta);
 

@@ -400,6 +400,60 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
     s.KeepText(Run);
     if (!PageInRange(State))
         return;
+    if (Run.find('\t') == std::string::npos) {
+        DrawTextPiece(State, std::move(Run), Line, RestPos, Tail);
+        return;
+    }
+    // Tabs stop every eight character cells of the current font (the width
+    // of its space), counted from the span's left edge, on every surface.
+    // Centred and right-aligned text has no stops: a tab there is the spaces
+    // up to the next eighth column.
+    const std::string align = s.GetAlign();
+    if (align == "CENTER" || align == "RIGHT") {
+        std::string expanded;
+        int column = s.Column;
+        for (char ch : Run) {
+            if (ch == '\t') {
+                const int spaces = 8 - column % 8;
+                expanded.append(static_cast<size_t>(spaces), ' ');
+                column += spaces;
+            } else {
+                expanded += ch;
+                ++column;
+            }
+        }
+        DrawTextPiece(State, std::move(expanded), Line, RestPos, Tail);
+        return;
+    }
+    TRenderingCanvas& c = *s.Canvas;
+    const tFontInfo& f = s.Font();
+    c.Font.Name = f.Name;
+    c.Font.Size = f.Size;
+    c.Font.Style = f.Style;
+    // Eight spaces measured together, as a run of eight characters of a
+    // fixed-pitch face is measured.
+    const double stop = PixelsPerInchX != 0 ? c.TextWidth("        ") / PixelsPerInchX : 0.0;
+    size_t from = 0;
+    for (;;) {
+        const size_t tab = Run.find('\t', from);
+        if (tab != from)
+            DrawTextPiece(State, Run.substr(from, tab == std::string::npos ? std::string::npos : tab - from), Line, RestPos,
+                          Tail);
+        if (tab == std::string::npos)
+            break;
+        if (stop > 0)
+            s.CursorX = (std::floor(s.CursorX / stop + 1e-9) + 1) * stop;
+        if (s.Column < INT32_MAX - 8)
+            s.Column = (s.Column / 8 + 1) * 8;
+        AtLineStart = false;
+        from = tab + 1;
+    }
+}
+
+void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos,
+                              TLineTail& Tail)
+{
+    tSpan& s = Span();
     TRenderingCanvas& c = *s.Canvas;
     const double ppx = PixelsPerInchX;
     auto widthIn = [&](const std::string& t) { return ppx != 0 ? c.TextWidth(t) / ppx : 0.0; };
