@@ -12,6 +12,7 @@
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/services.h"
+#include "surfaces/namedoutput.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -19,7 +20,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QSaveFile>
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
@@ -126,13 +126,10 @@ void TfrmPreviewer::SaveAs()
     SaveTextDir = FolderOf(name);
     SaveTextFileName = name;
     std::string bytes;
-    bool ok = ReadWholeFile(Renderer->FileName, bytes);
-    if (ok) {
-        QSaveFile out(PathToQ(name));
-        ok = out.open(QIODevice::WriteOnly) &&
-             out.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()) &&
-             out.commit();
-    }
+    std::string why = "the report cannot be read";
+    const bool ok = ReadWholeFile(Renderer->FileName, bytes) && WriteNamedOutput(name, bytes.data(), bytes.size(), &why);
+    if (!ok)
+        std::fprintf(stderr, "Save As: %s: %s\n", name.c_str(), why.c_str());
     ShowMessage(ok ? "File Saved" : "Error Saving File!", "");
 }
 

@@ -15,7 +15,9 @@
 #include "surfaces/fontlist.h"
 #include "surfaces/helpers.h"
 #include "surfaces/imagecanvas.h"
+#include "surfaces/namedoutput.h"
 
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <algorithm>
@@ -24,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,7 +66,10 @@ const char* const Usage =
     "      --pages A-B      print pages A to B only (or one page: --pages A)\n"
     "  --list-printers      list the printers, the default one marked\n"
     "  --help               show this help and exit\n"
-    "  --version            show the version and exit\n";
+    "  --version            show the version and exit\n"
+    "OUT.pdf or OUT.png may be -, standard output; REPORT may be -, standard input.\n"
+    "A named output is written where the name leads: through symbolic links, into\n"
+    "a FIFO or a device; a file is replaced whole, or left as it was on failure.\n";
 
 bool ParsePositive(const std::string& s, int Max, int& Out)
 {
@@ -220,6 +226,11 @@ struct TCleanUpAtExit {
     }
 };
 
+const char* ReportShown(const TCommandLine& cl)
+{
+    return (cl.ReportLabel.empty() ? cl.Report : cl.ReportLabel).c_str();
+}
+
 bool CheckReadable(const std::string& Report)
 {
     struct stat st {};
@@ -265,17 +276,21 @@ int RunPng(const TCommandLine& cl)
         return 1;
     }
     if (r.CurrentPage < cl.Page) {
-        std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", cl.Report.c_str(), r.CurrentPage,
+        std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", ReportShown(cl), r.CurrentPage,
                      r.CurrentPage == 1 ? "" : "s", cl.Page);
         return 1;
     }
-    QImageWriter writer(QString::fromLocal8Bit(cl.Output.c_str()), "png");
-    if (!writer.write(page->Image())) {
-        std::fprintf(stderr, "quillard: cannot write %s: %s\n", cl.Output.c_str(),
-                     writer.errorString().toLocal8Bit().constData());
-        return 1;
-    }
-    return 0;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    std::string why;
+    if (!writer.write(page->Image()))
+        why = writer.errorString().toLocal8Bit().toStdString();
+    else if (WriteNamedOutput(cl.Output, png.constData(), static_cast<size_t>(png.size()), &why))
+        return 0;
+    std::fprintf(stderr, "quillard: cannot write %s: %s\n", cl.Output.c_str(), why.c_str());
+    return 1;
 }
 
 // Writes the report as a PDF through the PDF job; the exit status is the
@@ -300,7 +315,8 @@ int RunPdf(const TCommandLine& cl)
     }
     if (cl.RangeFrom > r.CurrentPage) {
         std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d (%s holds one empty page)\n",
-                     cl.Report.c_str(), r.CurrentPage, r.CurrentPage == 1 ? "" : "s", cl.RangeFrom, cl.Output.c_str());
+                     ReportShown(cl), r.CurrentPage, r.CurrentPage == 1 ? "" : "s", cl.RangeFrom,
+                     cl.Output == "-" ? "standard output" : cl.Output.c_str());
         return 1;
     }
     cleanUp.JobDone = true;
@@ -362,7 +378,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
         // A range past the end would print an empty page.
         const int pages = r.CountPages();
         if (pages < cl.RangeFrom) {
-            std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", cl.Report.c_str(), pages,
+            std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", ReportShown(cl), pages,
                          pages == 1 ? "" : "s", cl.RangeFrom);
             return 1;
         }
@@ -424,6 +440,79 @@ bool FetchReport(const std::string& Url, TFetchedReport& Fetched)
     return true;
 }
 
+// A report read from standard input ("-"): the page passes read a report
+// more than once, so it is copied first into a file of a private folder in
+// $TMPDIR (else /tmp), readable by this user alone; both go when the program
+// ends. The folder holds nothing else, so the report's pictures are looked
+// for in the working folder, as they would be beside a report there.
+struct TSpooledReport {
+    std::string Folder, Path;
+    ~TSpooledReport()
+    {
+        if (!Path.empty())
+            ::unlink(Path.c_str());
+        if (!Folder.empty())
+            ::rmdir(Folder.c_str());
+    }
+};
+
+bool SpoolStandardInput(TSpooledReport& Spooled)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillard-stdin.XXXXXX";
+    if (!::mkdtemp(folder.data())) {
+        std::fprintf(stderr, "quillard: no temporary file could be made for the report from standard input: %s\n",
+                     std::strerror(errno));
+        return false;
+    }
+    Spooled.Folder = folder;
+    const std::string path = folder + "/standard-input.txt";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "quillard: no temporary file could be made for the report from standard input: %s\n",
+                     std::strerror(errno));
+        return false;
+    }
+    Spooled.Path = path;
+    std::vector<char> block(256 * 1024);
+    const char* failed = nullptr;
+    int err = 0;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, block.data(), block.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            failed = "cannot read the report from standard input";
+            err = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        for (ssize_t done = 0; done < n && !failed;) {
+            const ssize_t w = ::write(fd, block.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                failed = "cannot keep the report from standard input";
+                err = w < 0 ? errno : ENOSPC;
+            } else {
+                done += w;
+            }
+        }
+        if (failed)
+            break;
+    }
+    if (::close(fd) != 0 && !failed) {
+        failed = "cannot keep the report from standard input";
+        err = errno;
+    }
+    if (failed) {
+        std::fprintf(stderr, "quillard: %s: %s\n", failed, std::strerror(err));
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv)
@@ -466,7 +555,16 @@ int RunCommandLine(int argc, char** argv)
     char* qargv[] = {argv[0], nullptr};
     QGuiApplication app(qargc, qargv);
     InstallFontSubstitutions();
+    // "-" as the PDF or the picture is standard output.
+    SetDashMeansStandardOutput(true);
 
+    TSpooledReport spooled;
+    if (cl.Report == "-") {
+        if (!SpoolStandardInput(spooled))
+            return 1;
+        cl.Report = spooled.Path;
+        cl.ReportLabel = "standard input";
+    }
     TFetchedReport fetched;
     if (IsHttpAddress(cl.Report)) {
         if (!FetchReport(cl.Report, fetched))

@@ -17,6 +17,7 @@ struct TCommandLine {
     int Copies = 1;               // --copies
     int RangeFrom = 0, RangeTo = 0;  // --pages A-B (0: all pages)
     bool ReportIsUntrusted = false;  // the report was fetched from a web server
+    std::string ReportLabel;         // how messages name the report when not by Report
     std::string Error;  // set when the arguments cannot be used
 };
 
