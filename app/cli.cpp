@@ -7,6 +7,7 @@
 
 #include "engine/bytefile.h"
 #include "engine/globals.h"
+#include "engine/markup.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/reportfiles.h"
@@ -65,6 +66,10 @@ const char* const Usage =
     "      --copies N       number of copies, each a job of its own (default 1)\n"
     "      --pages A-B      print pages A to B only (or one page: --pages A)\n"
     "  --list-printers      list the printers, the default one marked\n"
+    "  --line-draw-font=yes|no  bytes 0xB3 to 0xDF as text in the line-drawing font\n"
+    "                       (yes) or as drawn lines (no); without it the \"Use MS\n"
+    "                       LineDraw Font\" setting decides, as in the window\n"
+    "  --quiet              no warnings (a run that fails still says why)\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
     "OUT.pdf or OUT.png may be -, standard output; REPORT may be -, standard input.\n"
@@ -102,7 +107,7 @@ bool IsHeadlessOption(const std::string& a)
 {
     return a == "--help" || a == "-h" || a == "--version" || a == "--png" || a == "--pdf" || a == "--count-pages" ||
            a == "--list-printers" || a == "--printer" || a == "--copies" || a == "--pages" || a == "--page" ||
-           a == "--zoom";
+           a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0;
 }
 
 // A switch of the preview window other than --print.
@@ -193,6 +198,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             std::string v;
             if (!value(v) || !ParsePositive(v, 1000, cl.Zoom))
                 return fail("--zoom needs a percentage from 1 to 1000");
+        } else if (a == "--quiet") {
+            cl.Quiet = true;
+        } else if (a.rfind("--line-draw-font", 0) == 0) {
+            const std::string v = a.size() > 17 && a[16] == '=' ? UpperCase(a.substr(17)) : std::string();
+            if (v != "YES" && v != "NO")
+                return fail("--line-draw-font needs yes or no: --line-draw-font=yes");
+            cl.LineDrawFont = v == "YES";
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
             return fail("unknown option " + a);
         } else if (cl.Report.empty()) {
@@ -513,6 +525,66 @@ bool SpoolStandardInput(TSpooledReport& Spooled)
     return true;
 }
 
+// The engine's messages in a run without windows go to stderr as they come;
+// with --quiet they are held back and shown only when the run fails, where
+// they may say why.
+class TCommandLineServices : public IUserServices {
+public:
+    bool Quiet = false;
+
+    TMsgResult MessageBox(const std::string& Text, const std::string& Caption, TMsgButtons Buttons) override
+    {
+        if (!Quiet)
+            return FHeadless.MessageBox(Text, Caption, Buttons);
+        FHeld.emplace_back(Text, Caption);
+        return Buttons == TMsgButtons::YesNo || Buttons == TMsgButtons::YesNoCancel ? TMsgResult::Yes : TMsgResult::OK;
+    }
+    void ProcessMessages() override {}
+    void Beep() override {}
+
+    void ShowHeld()
+    {
+        for (const auto& [text, caption] : FHeld)
+            FHeadless.MessageBox(text, caption, TMsgButtons::OK);
+        FHeld.clear();
+    }
+
+private:
+    THeadlessServices FHeadless;
+    std::vector<std::pair<std::string, std::string>> FHeld;
+};
+
+// Qt's notes about its own folders ("QStandardPaths: XDG_RUNTIME_DIR not
+// set, defaulting to ...") say nothing about the report and are dropped;
+// every other message of Qt goes where it always went.
+QtMessageHandler gQtHandler = nullptr;
+
+void CommandLineQtMessage(QtMsgType Type, const QMessageLogContext& Context, const QString& Text)
+{
+    if (Text.startsWith(QLatin1String("QStandardPaths: ")))
+        return;
+    if (gQtHandler)
+        gQtHandler(Type, Context, Text);
+}
+
+// The one line that says there is no printer (the engine's own message is
+// for a window); --quiet leaves it out.
+void SayNoPrinter(const TCommandLine& cl, TCupsPrinterLayer& Layer)
+{
+    // The engine is not to say it again.
+    Globals().PrinterWarningShown = true;
+    if (cl.Quiet)
+        return;
+    std::string why = Layer.LastError();
+    while (!why.empty() && (why.back() == '.' || why.back() == '\n' || why.back() == '\r'))
+        why.pop_back();
+    std::fprintf(stderr, "quillard: warning: no printer%s%s%s%s\n", why.empty() ? "" : " (", why.c_str(),
+                 why.empty() ? "" : ")",
+                 cl.Mode == TCommandLine::TMode::Pdf
+                     ? ""
+                     : ": pages are laid out on the assumed printer metrics (Letter, 300 dpi)");
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv)
@@ -539,6 +611,18 @@ int RunCommandLine(int argc, char** argv)
     default:
         break;
     }
+    // Qt's notes about its own folders stay out of the output.
+    gQtHandler = qInstallMessageHandler(CommandLineQtMessage);
+    struct TRestoreQtHandler {
+        ~TRestoreQtHandler() { qInstallMessageHandler(gQtHandler); }
+    } restoreQtHandler;
+    TCommandLineServices services;
+    services.Quiet = cl.Quiet;
+    SetUserServices(&services);
+    struct TRestoreServices {
+        ~TRestoreServices() { SetUserServices(nullptr); }
+    } restoreServices;
+
     // Printers are those of the print spooler.
     TCupsPrinterLayer printers;
     SetPrinterLayer(&printers);
@@ -555,8 +639,14 @@ int RunCommandLine(int argc, char** argv)
     char* qargv[] = {argv[0], nullptr};
     QGuiApplication app(qargc, qargv);
     InstallFontSubstitutions();
+    // The user's settings as the window reads them; the option goes first.
+    ApplyDrawingSettings(ReadUserSettings());
+    if (cl.LineDrawFont)
+        Globals().UseLineDrawFont = *cl.LineDrawFont;
     // "-" as the PDF or the picture is standard output.
     SetDashMeansStandardOutput(true);
+    if (cl.Mode != TCommandLine::TMode::Print && printers.Count() == 0)
+        SayNoPrinter(cl, printers);
 
     TSpooledReport spooled;
     if (cl.Report == "-") {
@@ -575,13 +665,18 @@ int RunCommandLine(int argc, char** argv)
     if (!CheckReadable(cl.Report))
         return 1;
 
+    int code = 0;
     if (cl.Mode == TCommandLine::TMode::Png)
-        return RunPng(cl);
-    if (cl.Mode == TCommandLine::TMode::Pdf)
-        return RunPdf(cl);
-    if (cl.Mode == TCommandLine::TMode::Print)
-        return RunPrint(cl, printers);
-    return RunCountPages(cl);
+        code = RunPng(cl);
+    else if (cl.Mode == TCommandLine::TMode::Pdf)
+        code = RunPdf(cl);
+    else if (cl.Mode == TCommandLine::TMode::Print)
+        code = RunPrint(cl, printers);
+    else
+        code = RunCountPages(cl);
+    if (code != 0)
+        services.ShowHeld();
+    return code;
 }
 
 }  // namespace quillard

@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QProcess>
+#include <QSettings>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -186,7 +188,7 @@ std::string BySaveAsPdf(NamedOutputTest& T, const std::string& Target)
 
 std::string ByCommandLine(const char* Option, NamedOutputTest& T, const std::string& Target)
 {
-    const TToolRun r = Quillard({Option, QString::fromStdString(Target), QString::fromStdString(T.ReportFile())});
+    const TToolRun r = Quillard({Option, QString::fromStdString(Target), "--quiet", QString::fromStdString(T.ReportFile())});
     return r.Code == 0 ? "" : r.Err.empty() ? "(nothing said)" : r.Err;
 }
 
@@ -476,6 +478,72 @@ TEST_F(NamedOutputTest, ReportDashIsReadFromStandardInputIntoAPrivateFileThatGoe
     const TToolRun past = Quillard({"--png", QString::fromStdString(Path("p.png")), "--page", "5", "-"}, env,
                                    QByteArray::fromStdString(Report));
     EXPECT_NE(past.Err.find("standard input has 2 pages; there is no page 5"), std::string::npos) << past.Err;
+}
+
+// ---- settings and messages of runs without a display ---------------------------------
+
+struct TLineDrawCase {
+    const char* Name;
+    const char* Setting;  // "Use MS LineDraw Font" of the user; null: none
+    const char* Option;   // null: none
+    bool Letters;         // É, Ü and ß come out as text
+};
+
+void PrintTo(const TLineDrawCase& C, std::ostream* Os) { *Os << C.Name; }
+
+class HeadlessLineDraw : public NamedOutputTest, public ::testing::WithParamInterface<TLineDrawCase> {};
+
+TEST_P(HeadlessLineDraw, FollowsTheUsersSettingUnlessTheOptionSaysOtherwise)
+{
+    const QString config = Dir.filePath("config");
+    if (GetParam().Setting) {
+        QSettings s(config + "/Merrowgate/Quillard.conf", QSettings::IniFormat);
+        s.setValue("Use MS LineDraw Font", GetParam().Setting);
+    }
+    QProcessEnvironment env;
+    env.insert("XDG_CONFIG_HOME", config);
+    env.insert("XDG_CONFIG_DIRS", Dir.filePath("system"));
+    QStringList args{"--pdf", QString::fromStdString(Path("out.pdf"))};
+    if (GetParam().Option)
+        args << GetParam().Option;
+    const TToolRun r = Quillard(args << QString::fromStdString(Write("{CPI10}M\xfcller \xc9\xdc\xdf\r\n")), env);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string text = PdfText(Path("out.pdf"));
+    EXPECT_EQ(text.find("\xc3\x89\xc3\x9c\xc3\x9f") != std::string::npos, GetParam().Letters) << text;
+    EXPECT_NE(text.find("M\xc3\xbcller"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HeadlessLineDraw,
+                         ::testing::Values(TLineDrawCase{"NoSetting", nullptr, nullptr, false},
+                                           TLineDrawCase{"SettingYes", "Yes", nullptr, true},
+                                           TLineDrawCase{"SettingYesInAnyCase", "yES", nullptr, true},
+                                           TLineDrawCase{"SettingNo", "No", nullptr, false},
+                                           TLineDrawCase{"OptionNoOverSettingYes", "Yes", "--line-draw-font=no", false},
+                                           TLineDrawCase{"OptionYesWithoutSetting", nullptr, "--line-draw-font=yes", true}),
+                         [](const auto& Info) { return std::string(Info.param.Name); });
+
+TEST_F(NamedOutputTest, WithoutAPrinterARunSaysSoInOneLineAndQuietSaysNothing)
+{
+    const QString report = QString::fromStdString(Write(Report));
+    for (const QStringList& mode : {QStringList{"--count-pages"}, QStringList{"--pdf", QString::fromStdString(Path("o.pdf"))},
+                                    QStringList{"--png", QString::fromStdString(Path("o.png"))}}) {
+        SCOPED_TRACE(mode.join(' ').toStdString());
+        const TToolRun r = Quillard(mode + QStringList{report});
+        EXPECT_EQ(r.Code, 0);
+        EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+        EXPECT_EQ(r.Err.rfind("quillard: warning: no printer (", 0), 0u) << r.Err;
+        EXPECT_EQ(r.Err.find("QStandardPaths"), std::string::npos);
+        const TToolRun quiet = Quillard(mode + QStringList{"--quiet", report});
+        EXPECT_EQ(quiet.Code, 0);
+        EXPECT_EQ(quiet.Err, "");
+    }
+    // A run that fails says why all the same.
+    const TToolRun failed = Quillard({"--quiet", "--count-pages", QString::fromStdString(Path("NONE.TXT"))});
+    EXPECT_EQ(failed.Code, 1);
+    EXPECT_NE(failed.Err.find("cannot open"), std::string::npos);
+    const TToolRun bad = Quillard({"--pdf", "x.pdf", "--line-draw-font=maybe", report});
+    EXPECT_EQ(bad.Code, 2);
+    EXPECT_NE(bad.Err.find("--line-draw-font needs yes or no"), std::string::npos) << bad.Err;
 }
 
 }  // namespace
