@@ -28,6 +28,7 @@
 #include <stdexcept>
 #include <iterator>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace quillard {
 
@@ -52,6 +53,14 @@ bool ReadWholeFile(const std::string& Path, std::string& Bytes)
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// The desktop's programs are given only a file they can open: a FIFO or a
+// device the output went into is none.
+bool IsRegularFile(const std::string& Path)
+{
+    struct stat st {};
+    return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -153,7 +162,7 @@ void TfrmPreviewer::SaveAsPDF()
         SyncGauges();
         const std::string last = WithoutNuls(Globals().LastErrorMessage);
         if (result == 0) {
-            if (OpenWithDesktop)
+            if (OpenWithDesktop && IsRegularFile(name))
                 OpenWithDesktop(name);
         } else if (result == 3) {
             ShowMessage(" Error #" + std::to_string(result) + " while producing PDF Document.\r\n" + last +
@@ -201,7 +210,7 @@ void TfrmPreviewer::SaveAsGraphic()
         ShowMessage(bmp ? "Error Saving file\r\n" + why : std::string("Error Saving file"), "");
         return;
     }
-    if (OpenWithDesktop)
+    if (OpenWithDesktop && IsRegularFile(name))
         OpenWithDesktop(name);
 }
 
