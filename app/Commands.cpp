@@ -12,6 +12,7 @@
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/services.h"
+#include "surfaces/namedoutput.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -19,7 +20,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <QSaveFile>
 #include <QUrl>
 #include <algorithm>
 #include <cstdio>
@@ -28,6 +28,7 @@
 #include <stdexcept>
 #include <iterator>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace quillard {
 
@@ -52,6 +53,14 @@ bool ReadWholeFile(const std::string& Path, std::string& Bytes)
     } catch (const std::exception&) {
         return false;
     }
+}
+
+// The desktop's programs are given only a file they can open: a FIFO or a
+// device the output went into is none.
+bool IsRegularFile(const std::string& Path)
+{
+    struct stat st {};
+    return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -126,13 +135,10 @@ void TfrmPreviewer::SaveAs()
     SaveTextDir = FolderOf(name);
     SaveTextFileName = name;
     std::string bytes;
-    bool ok = ReadWholeFile(Renderer->FileName, bytes);
-    if (ok) {
-        QSaveFile out(PathToQ(name));
-        ok = out.open(QIODevice::WriteOnly) &&
-             out.write(bytes.data(), static_cast<qint64>(bytes.size())) == static_cast<qint64>(bytes.size()) &&
-             out.commit();
-    }
+    std::string why = "the report cannot be read";
+    const bool ok = ReadWholeFile(Renderer->FileName, bytes) && WriteNamedOutput(name, bytes.data(), bytes.size(), &why);
+    if (!ok)
+        std::fprintf(stderr, "Save As: %s: %s\n", name.c_str(), why.c_str());
     ShowMessage(ok ? "File Saved" : "Error Saving File!", "");
 }
 
@@ -156,7 +162,7 @@ void TfrmPreviewer::SaveAsPDF()
         SyncGauges();
         const std::string last = WithoutNuls(Globals().LastErrorMessage);
         if (result == 0) {
-            if (OpenWithDesktop)
+            if (OpenWithDesktop && IsRegularFile(name))
                 OpenWithDesktop(name);
         } else if (result == 3) {
             ShowMessage(" Error #" + std::to_string(result) + " while producing PDF Document.\r\n" + last +
@@ -204,7 +210,7 @@ void TfrmPreviewer::SaveAsGraphic()
         ShowMessage(bmp ? "Error Saving file\r\n" + why : std::string("Error Saving file"), "");
         return;
     }
-    if (OpenWithDesktop)
+    if (OpenWithDesktop && IsRegularFile(name))
         OpenWithDesktop(name);
 }
 

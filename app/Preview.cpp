@@ -615,8 +615,7 @@ void TfrmPreviewer::ReadSettings()
     }
     if (s.ExitOnEsc)
         ExitOnEsc = SettingIsYes(*s.ExitOnEsc);
-    if (s.UseLineDrawFont)
-        Globals().UseLineDrawFont = SettingIsYes(*s.UseLineDrawFont);
+    ApplyDrawingSettings(s);
 }
 
 bool TfrmPreviewer::ApplySwitches()

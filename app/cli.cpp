@@ -7,6 +7,7 @@
 
 #include "engine/bytefile.h"
 #include "engine/globals.h"
+#include "engine/markup.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/reportfiles.h"
@@ -15,7 +16,9 @@
 #include "surfaces/fontlist.h"
 #include "surfaces/helpers.h"
 #include "surfaces/imagecanvas.h"
+#include "surfaces/namedoutput.h"
 
+#include <QBuffer>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <algorithm>
@@ -24,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,8 +66,15 @@ const char* const Usage =
     "      --copies N       number of copies, each a job of its own (default 1)\n"
     "      --pages A-B      print pages A to B only (or one page: --pages A)\n"
     "  --list-printers      list the printers, the default one marked\n"
+    "  --line-draw-font=yes|no  bytes 0xB3 to 0xDF as text in the line-drawing font\n"
+    "                       (yes) or as drawn lines (no); without it the \"Use MS\n"
+    "                       LineDraw Font\" setting decides, as in the window\n"
+    "  --quiet              no warnings (a run that fails still says why)\n"
     "  --help               show this help and exit\n"
-    "  --version            show the version and exit\n";
+    "  --version            show the version and exit\n"
+    "OUT.pdf or OUT.png may be -, standard output; REPORT may be -, standard input.\n"
+    "A named output is written where the name leads: through symbolic links, into\n"
+    "a FIFO or a device; a file is replaced whole, or left as it was on failure.\n";
 
 bool ParsePositive(const std::string& s, int Max, int& Out)
 {
@@ -96,7 +107,7 @@ bool IsHeadlessOption(const std::string& a)
 {
     return a == "--help" || a == "-h" || a == "--version" || a == "--png" || a == "--pdf" || a == "--count-pages" ||
            a == "--list-printers" || a == "--printer" || a == "--copies" || a == "--pages" || a == "--page" ||
-           a == "--zoom";
+           a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0;
 }
 
 // A switch of the preview window other than --print.
@@ -187,6 +198,13 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             std::string v;
             if (!value(v) || !ParsePositive(v, 1000, cl.Zoom))
                 return fail("--zoom needs a percentage from 1 to 1000");
+        } else if (a == "--quiet") {
+            cl.Quiet = true;
+        } else if (a.rfind("--line-draw-font", 0) == 0) {
+            const std::string v = a.size() > 17 && a[16] == '=' ? UpperCase(a.substr(17)) : std::string();
+            if (v != "YES" && v != "NO")
+                return fail("--line-draw-font needs yes or no: --line-draw-font=yes");
+            cl.LineDrawFont = v == "YES";
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
             return fail("unknown option " + a);
         } else if (cl.Report.empty()) {
@@ -219,6 +237,11 @@ struct TCleanUpAtExit {
             CleanUpImageFiles(R);
     }
 };
+
+const char* ReportShown(const TCommandLine& cl)
+{
+    return (cl.ReportLabel.empty() ? cl.Report : cl.ReportLabel).c_str();
+}
 
 bool CheckReadable(const std::string& Report)
 {
@@ -265,17 +288,21 @@ int RunPng(const TCommandLine& cl)
         return 1;
     }
     if (r.CurrentPage < cl.Page) {
-        std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", cl.Report.c_str(), r.CurrentPage,
+        std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", ReportShown(cl), r.CurrentPage,
                      r.CurrentPage == 1 ? "" : "s", cl.Page);
         return 1;
     }
-    QImageWriter writer(QString::fromLocal8Bit(cl.Output.c_str()), "png");
-    if (!writer.write(page->Image())) {
-        std::fprintf(stderr, "quillard: cannot write %s: %s\n", cl.Output.c_str(),
-                     writer.errorString().toLocal8Bit().constData());
-        return 1;
-    }
-    return 0;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    std::string why;
+    if (!writer.write(page->Image()))
+        why = writer.errorString().toLocal8Bit().toStdString();
+    else if (WriteNamedOutput(cl.Output, png.constData(), static_cast<size_t>(png.size()), &why))
+        return 0;
+    std::fprintf(stderr, "quillard: cannot write %s: %s\n", cl.Output.c_str(), why.c_str());
+    return 1;
 }
 
 // Writes the report as a PDF through the PDF job; the exit status is the
@@ -300,7 +327,8 @@ int RunPdf(const TCommandLine& cl)
     }
     if (cl.RangeFrom > r.CurrentPage) {
         std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d (%s holds one empty page)\n",
-                     cl.Report.c_str(), r.CurrentPage, r.CurrentPage == 1 ? "" : "s", cl.RangeFrom, cl.Output.c_str());
+                     ReportShown(cl), r.CurrentPage, r.CurrentPage == 1 ? "" : "s", cl.RangeFrom,
+                     cl.Output == "-" ? "standard output" : cl.Output.c_str());
         return 1;
     }
     cleanUp.JobDone = true;
@@ -362,7 +390,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
         // A range past the end would print an empty page.
         const int pages = r.CountPages();
         if (pages < cl.RangeFrom) {
-            std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", cl.Report.c_str(), pages,
+            std::fprintf(stderr, "quillard: %s has %d page%s; there is no page %d\n", ReportShown(cl), pages,
                          pages == 1 ? "" : "s", cl.RangeFrom);
             return 1;
         }
@@ -424,6 +452,139 @@ bool FetchReport(const std::string& Url, TFetchedReport& Fetched)
     return true;
 }
 
+// A report read from standard input ("-"): the page passes read a report
+// more than once, so it is copied first into a file of a private folder in
+// $TMPDIR (else /tmp), readable by this user alone; both go when the program
+// ends. The folder holds nothing else, so the report's pictures are looked
+// for in the working folder, as they would be beside a report there.
+struct TSpooledReport {
+    std::string Folder, Path;
+    ~TSpooledReport()
+    {
+        if (!Path.empty())
+            ::unlink(Path.c_str());
+        if (!Folder.empty())
+            ::rmdir(Folder.c_str());
+    }
+};
+
+bool SpoolStandardInput(TSpooledReport& Spooled)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillard-stdin.XXXXXX";
+    if (!::mkdtemp(folder.data())) {
+        std::fprintf(stderr, "quillard: no temporary file could be made for the report from standard input: %s\n",
+                     std::strerror(errno));
+        return false;
+    }
+    Spooled.Folder = folder;
+    const std::string path = folder + "/standard-input.txt";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "quillard: no temporary file could be made for the report from standard input: %s\n",
+                     std::strerror(errno));
+        return false;
+    }
+    Spooled.Path = path;
+    std::vector<char> block(256 * 1024);
+    const char* failed = nullptr;
+    int err = 0;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, block.data(), block.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            failed = "cannot read the report from standard input";
+            err = errno;
+            break;
+        }
+        if (n == 0)
+            break;
+        for (ssize_t done = 0; done < n && !failed;) {
+            const ssize_t w = ::write(fd, block.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                failed = "cannot keep the report from standard input";
+                err = w < 0 ? errno : ENOSPC;
+            } else {
+                done += w;
+            }
+        }
+        if (failed)
+            break;
+    }
+    if (::close(fd) != 0 && !failed) {
+        failed = "cannot keep the report from standard input";
+        err = errno;
+    }
+    if (failed) {
+        std::fprintf(stderr, "quillard: %s: %s\n", failed, std::strerror(err));
+        return false;
+    }
+    return true;
+}
+
+// The engine's messages in a run without windows go to stderr as they come;
+// with --quiet they are held back and shown only when the run fails, where
+// they may say why.
+class TCommandLineServices : public IUserServices {
+public:
+    bool Quiet = false;
+
+    TMsgResult MessageBox(const std::string& Text, const std::string& Caption, TMsgButtons Buttons) override
+    {
+        if (!Quiet)
+            return FHeadless.MessageBox(Text, Caption, Buttons);
+        FHeld.emplace_back(Text, Caption);
+        return Buttons == TMsgButtons::YesNo || Buttons == TMsgButtons::YesNoCancel ? TMsgResult::Yes : TMsgResult::OK;
+    }
+    void ProcessMessages() override {}
+    void Beep() override {}
+
+    void ShowHeld()
+    {
+        for (const auto& [text, caption] : FHeld)
+            FHeadless.MessageBox(text, caption, TMsgButtons::OK);
+        FHeld.clear();
+    }
+
+private:
+    THeadlessServices FHeadless;
+    std::vector<std::pair<std::string, std::string>> FHeld;
+};
+
+// Qt's notes about its own folders ("QStandardPaths: XDG_RUNTIME_DIR not
+// set, defaulting to ...") say nothing about the report and are dropped;
+// every other message of Qt goes where it always went.
+QtMessageHandler gQtHandler = nullptr;
+
+void CommandLineQtMessage(QtMsgType Type, const QMessageLogContext& Context, const QString& Text)
+{
+    if (Text.startsWith(QLatin1String("QStandardPaths: ")))
+        return;
+    if (gQtHandler)
+        gQtHandler(Type, Context, Text);
+}
+
+// The one line that says there is no printer (the engine's own message is
+// for a window); --quiet leaves it out.
+void SayNoPrinter(const TCommandLine& cl, TCupsPrinterLayer& Layer)
+{
+    // The engine is not to say it again.
+    Globals().PrinterWarningShown = true;
+    if (cl.Quiet)
+        return;
+    std::string why = Layer.LastError();
+    while (!why.empty() && (why.back() == '.' || why.back() == '\n' || why.back() == '\r'))
+        why.pop_back();
+    std::fprintf(stderr, "quillard: warning: no printer%s%s%s%s\n", why.empty() ? "" : " (", why.c_str(),
+                 why.empty() ? "" : ")",
+                 cl.Mode == TCommandLine::TMode::Pdf
+                     ? ""
+                     : ": pages are laid out on the assumed printer metrics (Letter, 300 dpi)");
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv)
@@ -450,6 +611,18 @@ int RunCommandLine(int argc, char** argv)
     default:
         break;
     }
+    // Qt's notes about its own folders stay out of the output.
+    gQtHandler = qInstallMessageHandler(CommandLineQtMessage);
+    struct TRestoreQtHandler {
+        ~TRestoreQtHandler() { qInstallMessageHandler(gQtHandler); }
+    } restoreQtHandler;
+    TCommandLineServices services;
+    services.Quiet = cl.Quiet;
+    SetUserServices(&services);
+    struct TRestoreServices {
+        ~TRestoreServices() { SetUserServices(nullptr); }
+    } restoreServices;
+
     // Printers are those of the print spooler.
     TCupsPrinterLayer printers;
     SetPrinterLayer(&printers);
@@ -466,7 +639,22 @@ int RunCommandLine(int argc, char** argv)
     char* qargv[] = {argv[0], nullptr};
     QGuiApplication app(qargc, qargv);
     InstallFontSubstitutions();
+    // The user's settings as the window reads them; the option goes first.
+    ApplyDrawingSettings(ReadUserSettings());
+    if (cl.LineDrawFont)
+        Globals().UseLineDrawFont = *cl.LineDrawFont;
+    // "-" as the PDF or the picture is standard output.
+    SetDashMeansStandardOutput(true);
+    if (cl.Mode != TCommandLine::TMode::Print && printers.Count() == 0)
+        SayNoPrinter(cl, printers);
 
+    TSpooledReport spooled;
+    if (cl.Report == "-") {
+        if (!SpoolStandardInput(spooled))
+            return 1;
+        cl.Report = spooled.Path;
+        cl.ReportLabel = "standard input";
+    }
     TFetchedReport fetched;
     if (IsHttpAddress(cl.Report)) {
         if (!FetchReport(cl.Report, fetched))
@@ -477,13 +665,18 @@ int RunCommandLine(int argc, char** argv)
     if (!CheckReadable(cl.Report))
         return 1;
 
+    int code = 0;
     if (cl.Mode == TCommandLine::TMode::Png)
-        return RunPng(cl);
-    if (cl.Mode == TCommandLine::TMode::Pdf)
-        return RunPdf(cl);
-    if (cl.Mode == TCommandLine::TMode::Print)
-        return RunPrint(cl, printers);
-    return RunCountPages(cl);
+        code = RunPng(cl);
+    else if (cl.Mode == TCommandLine::TMode::Pdf)
+        code = RunPdf(cl);
+    else if (cl.Mode == TCommandLine::TMode::Print)
+        code = RunPrint(cl, printers);
+    else
+        code = RunCountPages(cl);
+    if (code != 0)
+        services.ShowHeld();
+    return code;
 }
 
 }  // namespace quillard

@@ -2,6 +2,7 @@
 // display, or else the windowed program with its switches.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ struct TCommandLine {
     int Copies = 1;               // --copies
     int RangeFrom = 0, RangeTo = 0;  // --pages A-B (0: all pages)
     bool ReportIsUntrusted = false;  // the report was fetched from a web server
+    std::string ReportLabel;         // how messages name the report when not by Report
+    bool Quiet = false;              // --quiet: warnings are not shown
+    std::optional<bool> LineDrawFont;  // --line-draw-font=yes|no over the user's setting
     std::string Error;  // set when the arguments cannot be used
 };
 

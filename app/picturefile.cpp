@@ -1,9 +1,9 @@
 #include "app/picturefile.h"
 
 #include "app/qtservices.h"
+#include "surfaces/namedoutput.h"
 
 #include <QBuffer>
-#include <QSaveFile>
 #include <cstdio>
 #include <csetjmp>
 #include <jpeglib.h>
@@ -28,13 +28,7 @@ void JpegErrorExit(j_common_ptr Info)
 
 bool WriteWhole(const std::string& Path, const char* Data, qint64 Size, std::string* Reason)
 {
-    QSaveFile out(PathToQ(Path));
-    if (!out.open(QIODevice::WriteOnly) || out.write(Data, Size) != Size || !out.commit()) {
-        if (Reason)
-            *Reason = out.errorString().toStdString();
-        return false;
-    }
-    return true;
+    return WriteNamedOutput(Path, Data, static_cast<size_t>(Size), Reason);
 }
 
 }  // namespace

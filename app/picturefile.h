@@ -1,6 +1,6 @@
 // Writing the page bitmap as a picture file: JPEG through libjpeg with the
-// codec's default settings, or a Windows bitmap. The file is written whole
-// (a temporary file renamed over the name), never half.
+// codec's default settings, or a Windows bitmap. The file is written whole,
+// never half, where its name leads (surfaces/namedoutput.h).
 #pragma once
 
 #include <QImage>

@@ -1,6 +1,7 @@
 #include "app/settings.h"
 
 #include "app/qtservices.h"
+#include "engine/globals.h"
 #include "engine/markup.h"
 
 #include <QSettings>
@@ -40,6 +41,12 @@ TUserSettings ReadUserSettings()
     out.ExitOnEsc = Value(s, "Exit On Esc");
     out.UseLineDrawFont = Value(s, "Use MS LineDraw Font");
     return out;
+}
+
+void ApplyDrawingSettings(const TUserSettings& Settings)
+{
+    if (Settings.UseLineDrawFont)
+        Globals().UseLineDrawFont = SettingIsYes(*Settings.UseLineDrawFont);
 }
 
 TInternetSettings ReadInternetSettings()

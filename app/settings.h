@@ -22,6 +22,11 @@ struct TUserSettings {
 // Reads the current user's values; a missing or unreadable store gives no
 // values at all.
 TUserSettings ReadUserSettings();
+// Puts into force the values that change how a report is drawn ("Use MS
+// LineDraw Font"); the window and the command line both lay reports out by
+// them. The print window's fonts and pitch sizes are the run's own and are
+// not stored.
+void ApplyDrawingSettings(const TUserSettings& Settings);
 // Whether "No Open or Save" is present (with any content) in the system scope.
 bool NoOpenOrSave();
 

@@ -1,5 +1,7 @@
 #include "surfaces/pdfwriter.h"
 
+#include "surfaces/namedoutput.h"
+
 #include <QCryptographicHash>
 #include <algorithm>
 #include <initializer_list>
@@ -226,8 +228,6 @@ std::string HatchLines(TBrushStyle Style)
 }
 
 
-std::string SystemReason(int Err) { return std::strerror(Err); }
-
 }  // namespace
 
 std::string PdfEscapeParens(const std::string& S)
@@ -265,159 +265,6 @@ struct TPdfResources {
     std::map<std::tuple<int, uint32_t, int32_t>, int> PatternByKey;
     std::vector<int32_t> PatternObjects;
     std::vector<TPattern> PendingPatterns;
-};
-
-// ---------------------------------------------------------------------------
-// The file the document goes to: an unnamed temporary file in the target's
-// folder (a named one where the file system cannot make unnamed files), given
-// its name only when the document is complete. Write failures are kept and
-// reported when the document is committed.
-
-class TPdfFileSink {
-public:
-    explicit TPdfFileSink(const std::string& Target) : FTarget(Target) { Open(); }
-    ~TPdfFileSink() { Discard(); }
-
-    void Append(const std::string& Bytes)
-    {
-        if (FFd < 0)
-            return;
-        FBuffer += Bytes;
-        if (FBuffer.size() >= FlushSize)
-            Flush();
-    }
-
-    // Flushes, syncs and puts the file in place under Target.
-    void Commit(const std::string& Target)
-    {
-        if (FFd >= 0)
-            Flush();
-        if (FFd >= 0 && ::fsync(FFd) != 0)
-            Fail("Cannot write file", errno);
-        if (!FError.empty())
-            throw std::runtime_error(FError);
-        std::string tempName = FTempName;
-        if (tempName.empty()) {
-            // Give the unnamed file a name beside the target for the rename.
-            const std::string proc = "/proc/self/fd/" + std::to_string(FFd);
-            for (int attempt = 0;; ++attempt) {
-                tempName = TempNameFor(FTarget);
-                if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, tempName.c_str(), AT_SYMLINK_FOLLOW) == 0)
-                    break;
-                if (errno != EEXIST || attempt > 100) {
-                    Fail("Cannot create file", errno);
-                    throw std::runtime_error(FError);
-                }
-            }
-            FTempName = tempName;
-        }
-        ::close(FFd);
-        FFd = -1;
-        if (::rename(tempName.c_str(), Target.c_str()) != 0) {
-            const int err = errno;
-            FTarget = Target;
-            Fail("Cannot create file", err);
-            throw std::runtime_error(FError);
-        }
-        FTempName.clear();
-    }
-
-    void Discard()
-    {
-        if (FFd >= 0)
-            ::close(FFd);
-        FFd = -1;
-        if (!FTempName.empty())
-            ::unlink(FTempName.c_str());
-        FTempName.clear();
-        FBuffer.clear();
-        FBuffer.shrink_to_fit();
-    }
-
-private:
-    static constexpr size_t FlushSize = 256 * 1024;
-
-    static std::string FolderOf(const std::string& Path)
-    {
-        const size_t slash = Path.rfind('/');
-        if (slash == std::string::npos)
-            return ".";
-        if (slash == 0)
-            return "/";
-        return Path.substr(0, slash);
-    }
-
-    static std::string TempNameFor(const std::string& Target)
-    {
-        static uint64_t counter = 0;
-        const uint64_t seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                              (static_cast<uint64_t>(::getpid()) << 32) ^ (++counter * 0x9E3779B97F4A7C15ull);
-        char suffix[17];
-        std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(seed));
-        const size_t slash = Target.rfind('/');
-        const std::string base = slash == std::string::npos ? Target : Target.substr(slash + 1);
-        return FolderOf(Target) + "/." + base + "." + suffix + ".tmp";
-    }
-
-    void Open()
-    {
-        if (FTarget.empty()) {
-            Fail("Cannot create file", ENOENT);
-            return;
-        }
-        const std::string folder = FolderOf(FTarget);
-#ifdef O_TMPFILE
-        FFd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-#endif
-        if (FFd < 0) {
-            for (int attempt = 0; FFd < 0; ++attempt) {
-                std::string name = TempNameFor(FTarget);
-                FFd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
-                if (FFd >= 0)
-                    FTempName = name;
-                else if (errno != EEXIST || attempt > 100) {
-                    Fail("Cannot create file", errno);
-                    return;
-                }
-            }
-        }
-        // A file replaced keeps its permissions.
-        struct stat st {};
-        if (::stat(FTarget.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            ::fchmod(FFd, st.st_mode & 07777);
-    }
-
-    void Flush()
-    {
-        const char* p = FBuffer.data();
-        size_t left = FBuffer.size();
-        while (left > 0) {
-            ssize_t n = ::write(FFd, p, left);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                Fail("Cannot write file", errno);
-                return;
-            }
-            p += n;
-            left -= static_cast<size_t>(n);
-        }
-        FBuffer.clear();
-    }
-
-    // Keeps the first failure and stops writing.
-    void Fail(const char* What, int Err)
-    {
-        if (FError.empty())
-            FError = std::string(What) + " \"" + FTarget + "\". " + SystemReason(Err);
-        Discard();
-    }
-
-    std::string FTarget;
-    std::string FTempName;  // empty while the file has no name
-    std::string FBuffer;
-    std::string FError;
-    int FFd = -1;
 };
 
 // ---------------------------------------------------------------------------
@@ -589,7 +436,7 @@ void TPrintPDF::BeginDoc()
     FContent.clear();
     FDashInForce.clear();
     FResources = std::make_unique<TPdfResources>();
-    FSink = std::make_unique<TPdfFileSink>(FileName);
+    FSink = std::make_unique<TNamedOutput>(FileName);
     FBegun = true;
 
     Emit(std::string("%PDF-1.4") + Eol);
@@ -864,8 +711,8 @@ void TPrintPDF::EndDoc()
     Emit(x);
 
     FBegun = false;
-    std::unique_ptr<TPdfFileSink> sink = std::move(FSink);
-    sink->Commit(FileName);
+    std::unique_ptr<TNamedOutput> sink = std::move(FSink);
+    sink->Commit();
 }
 
 // ---- drawing --------------------------------------------------------------------

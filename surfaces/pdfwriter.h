@@ -8,9 +8,11 @@
 // are tiling patterns. Both are written once per document, after the page
 // that first uses them, and listed in the shared resources.
 //
-// Finished objects go straight to a temporary file beside the target, which
-// EndDoc renames over the target: memory does not grow with the page count,
-// and a job that dies half-way leaves any earlier file of that name as it was.
+// Finished objects go straight out through a named output (a temporary file
+// beside the target, which EndDoc renames over it; for a FIFO or a device a
+// private spool, copied into it by EndDoc): memory does not grow with the
+// page count, and a job that dies half-way leaves any earlier file of that
+// name as it was and writes nothing into a pipe.
 #pragma once
 
 #include "surfaces/canvas.h"
@@ -35,7 +37,7 @@ struct TPDFFont {
 constexpr int PdfFontCount = 14;
 extern const char* const PdfBaseFonts[PdfFontCount];
 
-class TPdfFileSink;
+class TNamedOutput;
 struct TPdfResources;
 
 class TPrintPDF {
@@ -78,13 +80,13 @@ public:
 
     // ---- document --------------------------------------------------------
     // Starts a document: the header and the document information go out, and
-    // the first page begins. The temporary file is made beside FileName here;
-    // a failure to make it is reported by EndDoc.
+    // the first page begins. The output to FileName is opened here (see
+    // surfaces/namedoutput.h); a failure to open it is reported by EndDoc.
     void BeginDoc();
     // Ends the current page's content and begins the next page.
     void NewPage();
-    // Writes the rest of the document and puts the file in place as
-    // FileName. Throws std::runtime_error with the system's reason when the
+    // Writes the rest of the document and puts it in place where FileName
+    // leads. Throws std::runtime_error with the system's reason when the
     // file cannot be made or written.
     void EndDoc();
 
@@ -143,7 +145,7 @@ private:
     void DashLine();
     void AppendPoint(double X, double Y);
 
-    std::unique_ptr<TPdfFileSink> FSink;
+    std::unique_ptr<TNamedOutput> FSink;
     std::string FObject;   // the object being assembled
     std::string FContent;  // content lines of the current page
     int32_t FPageNumber = 0;

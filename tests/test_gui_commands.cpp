@@ -126,6 +126,27 @@ TEST_F(CommandsTest, SaveAsTextCopiesTheReportByteForByte)
     }
 }
 
+// A chosen name that is a symbolic link, dangling or not: the file it leads
+// to gets the report, and the link stays a link.
+TEST_F(CommandsTest, SaveAsTextThroughALinkWritesTheFileItLeadsTo)
+{
+    const std::string bytes = PagedReport(2);
+    Start(bytes);
+    std::filesystem::create_directories(Path("saved"));
+    Write("old content", "saved/REAL.TXT");
+    std::filesystem::create_symlink("REAL.TXT", Path("saved/LINK.TXT"));
+    std::filesystem::create_symlink("NEW.TXT", Path("saved/DANGLING.TXT"));
+    for (const char* name : {"saved/LINK.TXT", "saved/DANGLING.TXT"}) {
+        AnswerSaveDialog(Path(name));
+        W->SaveAs();
+        EXPECT_TRUE(std::filesystem::is_symlink(Path(name))) << name;
+    }
+    EXPECT_EQ(ReadBytes(Path("saved/REAL.TXT")), bytes);
+    EXPECT_EQ(ReadBytes(Path("saved/NEW.TXT")), bytes);
+    ASSERT_EQ(Services.Messages.size(), 2u) << MessagesText();
+    EXPECT_EQ(Services.Messages[1].Text, "File Saved");
+}
+
 TEST_F(CommandsTest, CancelledSaveWritesNothing)
 {
     Start(PagedReport(2));

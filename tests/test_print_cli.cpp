@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
+#include <QSettings>
 
 namespace quillard::test {
 namespace {
@@ -118,6 +119,27 @@ TEST_F(CommandLinePrint, PrinterCopiesAndPages)
     const auto pages = PdfPageTexts(Cups->SpooledDocument(JobIds(r.Out).at(0)));
     ASSERT_GE(pages.size(), 1u);
     EXPECT_NE(pages[0].find("Page 4 of"), std::string::npos);
+}
+
+// The user's "Use MS LineDraw Font" holds for a print from the command line
+// as in the window: bytes 0xC9, 0xDC and 0xDF are the letters É, Ü and ß,
+// not box strokes.
+TEST_F(CommandLinePrint, PrintsByTheUsersLineDrawSetting)
+{
+    const QString config = Dir.filePath("config");
+    QSettings(config + "/Merrowgate/Quillard.conf", QSettings::IniFormat).setValue("Use MS LineDraw Font", "Yes");
+    const QByteArray old = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
+    const TRun r = Quillard({"--print", QString::fromStdString(Write("{CPI10}Gr\xfc\xdf \xc9\xdc\xdf\r\n"))});
+    if (old.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", old);
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    const auto pages = PdfPageTexts(Cups->SpooledDocument(JobIds(r.Out).at(0)));
+    ASSERT_GE(pages.size(), 1u);
+    EXPECT_NE(pages[0].find("Gr\xc3\xbc\xc3\x9f \xc3\x89\xc3\x9c\xc3\x9f"), std::string::npos) << pages[0];
 }
 
 // Pictures a report marks DELETE=YES go when --print has handed its job to
