@@ -3,6 +3,7 @@
 #include "app/qtservices.h"
 #include "engine/renderer.h"
 #include "surfaces/fontlist.h"
+#include "surfaces/textencoding.h"
 
 #include <QColorDialog>
 
@@ -36,6 +37,57 @@ std::string TextToReport(const QString& Text)
         out += b;
     }
     return out;
+}
+
+std::string ReportTextOf(const QString& Text)
+{
+    bool windows = true;
+    for (QChar ch : Text) {
+        const char16_t u = ch.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
+            continue;
+        bool found = false;
+        for (int i = 0; i < 32 && !found; ++i)
+            found = Cp1252High[i] == u && u != 0;
+        if (!found) {
+            windows = false;
+            break;
+        }
+    }
+    if (windows)
+        return TextToReport(Text);
+    const QByteArray utf8 = Text.toUtf8();
+    return std::string(utf8.constData(), size_t(utf8.size()));
+}
+
+std::string TextForReport(const QString& Text, const tRenderer* Renderer)
+{
+    if (!Renderer || Renderer->ReportEncoding == tRenderer::TReportEncoding::Cp1252)
+        return TextToReport(Text);
+    if (Renderer->ReportEncoding == tRenderer::TReportEncoding::Utf8) {
+        const QByteArray utf8 = Text.toUtf8();
+        return std::string(utf8.constData(), size_t(utf8.size()));
+    }
+    std::string out;
+    for (char32_t c : Text.toUcs4()) {
+        char b = '?';
+        for (int v = 0; v < 256; ++v)
+            if (Cp437ToUnicode(static_cast<unsigned char>(v)) == c) {
+                b = static_cast<char>(v);
+                break;
+            }
+        out += b;
+    }
+    return out;
+}
+
+QString TextOfReport(const std::string& Bytes, const tRenderer* Renderer)
+{
+    if (!Renderer || Renderer->ReportEncoding == tRenderer::TReportEncoding::Cp1252)
+        return FromBytes(Bytes);
+    const std::string utf8 =
+        Renderer->ReportEncoding == tRenderer::TReportEncoding::Utf8 ? Bytes : Cp437ToUtf8(Bytes);
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
 }
 
 void TTextStyleControls::Create(QWidget* Parent, int Left, int Top)
@@ -199,7 +251,7 @@ void TfrmAddText::FormShow()
 std::string TfrmAddText::Markup() const
 {
     const int number = Renderer ? Renderer->NextAutoTextNumber : 1;
-    return AutoTextMarkup(number, Controls.Style(), TargetX, TargetY, TextToReport(txtTextToAdd->text()));
+    return AutoTextMarkup(number, Controls.Style(), TargetX, TargetY, TextForReport(txtTextToAdd->text(), Renderer));
 }
 
 void TfrmAddText::cmdOkClick()

@@ -45,6 +45,14 @@ struct TTextStyleControls {
 
 // Text typed in the window as report bytes (Windows-1252).
 std::string TextToReport(const QString& Text);
+// A whole report handed over as text: Windows-1252 when every character has
+// a byte there (as reports always were), UTF-8 otherwise, which the report
+// reader knows by its bytes.
+std::string ReportTextOf(const QString& Text);
+// Typed text as bytes of the renderer's report, in its character set, and
+// back.
+std::string TextForReport(const QString& Text, const tRenderer* Renderer);
+QString TextOfReport(const std::string& Bytes, const tRenderer* Renderer);
 
 class TfrmAddText : public QDialog {
     Q_OBJECT

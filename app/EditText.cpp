@@ -187,7 +187,7 @@ void TfrmEditText::lstObjectsChange()
     style.Italic = item->Italic;
     style.Underline = item->Underline;
     Controls.SetStyle(style);
-    txtTextToAdd->setText(FromBytes(item->DisplayText));
+    txtTextToAdd->setText(TextOfReport(item->DisplayText, Renderer));
     SelectedKind = item->Kind;
     FFilling = false;
     EnableEdit();
@@ -274,7 +274,7 @@ void TfrmEditText::cmdApplyClick()
     TAutoTextStyle style = Controls.Style();
     if (!Controls.lstFont->currentItem())
         style.FontName = item.FontName;  // a font that is not installed stays
-    const std::string text = Trim(TextToReport(txtTextToAdd->text()));
+    const std::string text = Trim(TextForReport(txtTextToAdd->text(), Renderer));
     const std::string markup = AutoTextEditMarkup(item.SpanName, style, item.PosX, item.PosY, text);
     if (quillard::DeleteSpanFromStr(ReportText, item.SpanPos)) {
         ReportText.insert(static_cast<size_t>(item.SpanPos) - 1, markup);

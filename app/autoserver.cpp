@@ -125,6 +125,7 @@ const TMethod Methods[] = {
     {"Close", "", "", nullptr},
     {"LoadFile", "s", "i", "cFileName"},
     {"LoadReport", "s", "i", "TextReport"},
+    {"LoadReportBytes", "ay", "i", "ReportBytes"},
     {"SaveAsPDF", "s", "i", "TextReport"},
 };
 
@@ -311,6 +312,8 @@ TTextLimit LimitOf(const QDBusMessage& M, const QList<QVariant>& Args, int Index
     }
     if (member == QLatin1String("LoadReport"))
         return {MaxReportTextBytes, "LoadReport's report text"};
+    if (member == QLatin1String("LoadReportBytes"))
+        return {MaxReportTextBytes, "LoadReportBytes's report"};
     if (member == QLatin1String("LoadFile"))
         return {MaxFileNameBytes, "LoadFile's file name"};
     if (member == QLatin1String("SaveAsPDF"))
@@ -682,11 +685,15 @@ private:
             }
             if (member == QLatin1String("Printers"))
                 return M.createReply(Text(x.Printers(args.value(0).toInt())));
+            if (member == QLatin1String("LoadReportBytes")) {
+                const QByteArray bytes = args.value(0).toByteArray();
+                return M.createReply(x.LoadReport(std::string(bytes.constData(), size_t(bytes.size()))));
+            }
             const QString text = args.value(0).toString();
             if (member == QLatin1String("LoadFile"))
                 return M.createReply(x.LoadFile(PathFromQ(text)));
             if (member == QLatin1String("LoadReport"))
-                return M.createReply(x.LoadReport(TextToReport(text)));
+                return M.createReply(x.LoadReport(ReportTextOf(text)));
             return M.createReply(x.SaveAsPDF(PathFromQ(text)));
         }
         return Error(M, QDBusError::UnknownMethod, QStringLiteral("No method ") + member);

@@ -69,6 +69,9 @@ const char* const Usage =
     "  --line-draw-font=yes|no  bytes 0xB3 to 0xDF as text in the line-drawing font\n"
     "                       (yes) or as drawn lines (no); without it the \"Use MS\n"
     "                       LineDraw Font\" setting decides, as in the window\n"
+    "  --encoding=auto|utf-8|cp1252|cp437  the character set of the report; auto\n"
+    "                       (the default, or the \"Encoding\" setting): a byte-order\n"
+    "                       mark or valid UTF-8 text means UTF-8, else Windows-1252\n"
     "  --quiet              no warnings (a run that fails still says why)\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
@@ -107,7 +110,8 @@ bool IsHeadlessOption(const std::string& a)
 {
     return a == "--help" || a == "-h" || a == "--version" || a == "--png" || a == "--pdf" || a == "--count-pages" ||
            a == "--list-printers" || a == "--printer" || a == "--copies" || a == "--pages" || a == "--page" ||
-           a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0;
+           a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0 ||
+           a.rfind("--encoding", 0) == 0;
 }
 
 // A switch of the preview window other than --print.
@@ -205,6 +209,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             if (v != "YES" && v != "NO")
                 return fail("--line-draw-font needs yes or no: --line-draw-font=yes");
             cl.LineDrawFont = v == "YES";
+        } else if (a.rfind("--encoding", 0) == 0) {
+            const std::string v = a.size() > 11 && a[10] == '=' ? a.substr(11) : std::string();
+            tRenderer::TEncodingChoice choice;
+            if (!tRenderer::EncodingChoiceOf(v, choice))
+                return fail("--encoding needs auto, utf-8, cp1252 or cp437: --encoding=utf-8");
+            cl.Encoding = UpperCase(v);
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
             return fail("unknown option " + a);
         } else if (cl.Report.empty()) {
@@ -331,6 +341,11 @@ int RunPdf(const TCommandLine& cl)
                      cl.Output == "-" ? "standard output" : cl.Output.c_str());
         return 1;
     }
+    if (r.PdfUnmappedCharacters > 0 && !cl.Quiet)
+        std::fprintf(stderr,
+                     "quillard: warning: %zu character%s of %s the PDF's standard fonts cannot show %s written as \"?\"\n",
+                     r.PdfUnmappedCharacters, r.PdfUnmappedCharacters == 1 ? "" : "s", ReportShown(cl),
+                     r.PdfUnmappedCharacters == 1 ? "is" : "are");
     cleanUp.JobDone = true;
     return 0;
 }
@@ -643,6 +658,8 @@ int RunCommandLine(int argc, char** argv)
     ApplyDrawingSettings(ReadUserSettings());
     if (cl.LineDrawFont)
         Globals().UseLineDrawFont = *cl.LineDrawFont;
+    if (!cl.Encoding.empty())
+        Globals().ReportEncoding = cl.Encoding;
     // "-" as the PDF or the picture is standard output.
     SetDashMeansStandardOutput(true);
     if (cl.Mode != TCommandLine::TMode::Print && printers.Count() == 0)

@@ -21,6 +21,7 @@ struct TCommandLine {
     std::string ReportLabel;         // how messages name the report when not by Report
     bool Quiet = false;              // --quiet: warnings are not shown
     std::optional<bool> LineDrawFont;  // --line-draw-font=yes|no over the user's setting
+    std::string Encoding;              // --encoding=NAME over the user's setting
     std::string Error;  // set when the arguments cannot be used
 };
 

@@ -60,6 +60,7 @@ void TfrmFind::cmdFindClick()
         const QByteArray latin = txtFindStr->text().toLatin1();
         if (QString::fromLatin1(latin) == txtFindStr->text())
             Renderer->FindText = latin.toStdString();
+        Renderer->FindTextUtf8 = txtFindStr->text().toUtf8().toStdString();
         Renderer->FindCaseSensitive = chkMatchCase->isChecked();
     }
     done(1);
@@ -69,6 +70,7 @@ void TfrmFind::cmdCloseClick()
 {
     if (Renderer) {
         Renderer->FindText.clear();
+        Renderer->FindTextUtf8.clear();
         Renderer->FindCaseSensitive = false;
     }
     done(-1);

@@ -3,6 +3,7 @@
 #include "app/qtservices.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
+#include "engine/renderer.h"
 
 #include <QSettings>
 #include <algorithm>
@@ -40,6 +41,7 @@ TUserSettings ReadUserSettings()
     out.OpenDir = Value(s, "Open Dir");
     out.ExitOnEsc = Value(s, "Exit On Esc");
     out.UseLineDrawFont = Value(s, "Use MS LineDraw Font");
+    out.Encoding = Value(s, "Encoding");
     return out;
 }
 
@@ -47,6 +49,10 @@ void ApplyDrawingSettings(const TUserSettings& Settings)
 {
     if (Settings.UseLineDrawFont)
         Globals().UseLineDrawFont = SettingIsYes(*Settings.UseLineDrawFont);
+    // A name the program does not know leaves the choice to the report.
+    tRenderer::TEncodingChoice choice;
+    if (Settings.Encoding && tRenderer::EncodingChoiceOf(*Settings.Encoding, choice))
+        Globals().ReportEncoding = UpperCase(Trim(*Settings.Encoding));
 }
 
 TInternetSettings ReadInternetSettings()

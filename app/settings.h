@@ -17,6 +17,8 @@ struct TUserSettings {
     std::optional<std::string> OpenDir;
     std::optional<std::string> ExitOnEsc;
     std::optional<std::string> UseLineDrawFont;
+    // "Auto", "UTF-8", "CP1252" or "CP437": the character set of reports.
+    std::optional<std::string> Encoding;
 };
 
 // Reads the current user's values; a missing or unreadable store gives no

@@ -11,6 +11,9 @@ struct TProgramGlobals {
     double Scale = 1.0;
     // Box-drawing bytes are drawn with the line-drawing font instead of lines.
     bool UseLineDrawFont = false;
+    // The character set reports are read in: "AUTO", "UTF-8", "CP1252" or
+    // "CP437" (see tRenderer::TEncodingChoice); renderers start with it.
+    std::string ReportEncoding = "AUTO";
     // The printer warning of the metrics read has been shown in this run.
     bool PrinterWarningShown = false;
     // Preview zoom in percent.

@@ -10,6 +10,7 @@
 #include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
+#include "surfaces/textencoding.h"
 
 #include <algorithm>
 #include <climits>
@@ -88,29 +89,47 @@ int TrayNumber(const std::string& Name)
 
 namespace {
 
-// Whether the report's text holds a carriage return: the bytes up to the
-// first in-line picture (DATA=" in any letter case), whose bytes are no text.
-bool HasCarriageReturnInText(TByteFile& File)
+// What the report's text is made of: the bytes up to the first in-line
+// picture (DATA=" in any letter case), whose bytes are no text.
+struct TTextScan {
+    bool CarriageReturn = false;
+    bool Bom = false;
+    TUtf8Validator Utf8;
+};
+
+TTextScan ScanReportText(TByteFile& File)
 {
+    TTextScan scan;
     File.Seek(0);
     std::vector<char> block(64 * 1024);
     std::string tail;  // the last bytes of the block before, for a word across blocks
+    bool first = true;
     for (;;) {
         const size_t n = File.Read(block.data(), block.size());
         if (n == 0)
-            return false;
+            return scan;
         std::string text = tail;
         text.append(block.data(), n);
+        if (first) {
+            scan.Bom = StartsWithUtf8Bom(text);
+            first = false;
+        }
         size_t end = text.size();
         for (size_t q = text.find('"'); q != std::string::npos; q = text.find('"', q + 1))
             if (q >= 5 && text[q - 1] == '=' && SameText(text.substr(q - 5, 4), "DATA")) {
                 end = q;
                 break;
             }
-        if (std::memchr(text.data(), '\r', end))
-            return true;
-        if (end < text.size())
-            return false;
+        if (!scan.CarriageReturn && std::memchr(text.data(), '\r', end))
+            scan.CarriageReturn = true;
+        // The tail was checked with the block before.
+        if (end > tail.size())
+            scan.Utf8.Feed(text.data() + tail.size(), end - tail.size());
+        if (end < text.size()) {
+            // The text ends in the middle of this block: whatever follows is
+            // picture data, and a sequence the text leaves open is no fault.
+            return scan;
+        }
         tail = text.substr(text.size() - std::min<size_t>(text.size(), 5));
     }
 }
@@ -139,6 +158,10 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
     ColourMode = true;
     int lineCount = 0;
     UnixLineEnds = LineEndChoice == TLineEnds::Unix;
+    ReportEncoding = EncodingChoice == TEncodingChoice::Utf8    ? TReportEncoding::Utf8
+                     : EncodingChoice == TEncodingChoice::Cp437 ? TReportEncoding::Cp437
+                                                                : TReportEncoding::Cp1252;
+    ReportHasBom = false;
     if (FileName.empty())
         return true;
 
@@ -150,8 +173,21 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
             Gauge->MaxValue = static_cast<int>(std::min<int64_t>(FileSize, INT_MAX));
             Gauge->Progress = 1;
         }
-        if (LineEndChoice == TLineEnds::Auto)
-            UnixLineEnds = !HasCarriageReturnInText(file);
+        if (LineEndChoice == TLineEnds::Auto || EncodingChoice == TEncodingChoice::Auto) {
+            const TTextScan text = ScanReportText(file);
+            if (LineEndChoice == TLineEnds::Auto)
+                UnixLineEnds = !text.CarriageReturn;
+            if (EncodingChoice == TEncodingChoice::Auto)
+                ReportEncoding = text.Bom || (text.Utf8.Complete() && text.Utf8.NonAscii) ? TReportEncoding::Utf8
+                                                                                     : TReportEncoding::Cp1252;
+            ReportHasBom = text.Bom;
+        }
+        if (EncodingChoice != TEncodingChoice::Auto) {
+            std::string start(3, '\0');
+            file.Seek(0);
+            start.resize(file.Read(start.data(), start.size()));
+            ReportHasBom = StartsWithUtf8Bom(start);
+        }
         file.Seek(0);
     } catch (const std::exception& e) {
         ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
@@ -179,6 +215,9 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
             if (file.Position() == before && !file.Eof())
                 throw std::runtime_error("The file could not be read past byte " + std::to_string(before));
             ++lineCount;
+            // The byte-order mark is no part of the header.
+            if (before == 0 && ReportHasBom && ReportEncoding == TReportEncoding::Utf8)
+                line.erase(0, 3);
             scan = ReplaceAll(line, "\\{", "[[");
             if (Gauge) {
                 const int64_t progress = static_cast<int64_t>(Gauge->Progress) + line.size() + lineEnd.size();

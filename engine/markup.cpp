@@ -6,6 +6,8 @@
 // look-ups go through a small KMP matcher instead of naive rescans.
 #include "engine/markup.h"
 
+#include "surfaces/textencoding.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -700,7 +702,24 @@ std::string EntityText(const std::string& name)
     return {};
 }
 
-std::string DecodeEntities(const std::string& s)
+std::string Utf8EntityText(const std::string& name)
+{
+    // Numbers name Unicode characters (128 to 159 are taken as
+    // Windows-1252, as web pages use them); names give what they give in
+    // Windows-1252, as UTF-8.
+    if (!name.empty() && IsDigit(name[0])) {
+        const int32_t n = ParseIntPrefix(name, -1);
+        if (n == 9)
+            return std::string(8, ' ');
+        std::string out;
+        if (n >= 32 && n <= 0x10FFFF && !(n >= 0xD800 && n <= 0xDFFF))
+            AppendUtf8(out, n >= 128 && n <= 159 ? Cp1252ToUnicode(static_cast<unsigned char>(n)) : char32_t(n));
+        return out;
+    }
+    return Cp1252ToUtf8(EntityText(name));
+}
+
+std::string DecodeEntities(const std::string& s, bool Utf8)
 {
     if (s.find('&') == std::string::npos)
         return s;
@@ -736,7 +755,10 @@ std::string DecodeEntities(const std::string& s)
             ++j;
         }
         if (entity) {
-            out += EntityText(name);
+            if (Utf8)
+                out += Utf8EntityText(name);
+            else
+                out += EntityText(name);
             i = j;
         } else {
             out += '&';

@@ -52,7 +52,10 @@ COLORREF ParseColor(const std::string& s, COLORREF Default, bool ColourMode);
 std::string ColorName(COLORREF c);
 int ParseBrushStyle(const std::string& s, int Default);
 double ParseAngle(const std::string& s);                   // radians; throws EConvertError
-std::string DecodeEntities(const std::string& s);
+// Entities of a text run as characters: Windows-1252 bytes, or UTF-8 when
+// the text is UTF-8 (where a number may name any Unicode character).
+std::string DecodeEntities(const std::string& s, bool Utf8 = false);
+std::string Utf8EntityText(const std::string& name);
 std::string EntityText(const std::string& name);
 std::string RomanNumeral(int n);
 std::string AlphaNumeral(int n);

@@ -116,7 +116,10 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
             Gauge->Progress = 1;
             gaugeScaled = true;
         }
+        PdfUnmappedCharacters = 0;
         const bool ok = UsePageRange ? RenderPages(Gauge, RangeFrom, nullptr, RangeTo) : RenderPages(Gauge, -1, nullptr, -1);
+        if (maker->Canvas())
+            PdfUnmappedCharacters = maker->Canvas()->UnmappedCharacters;
         if (!ok) {
             Globals().LastErrorMessage = "MakePDF: Render Returned Error (error opening document)";
             result = 4;

@@ -8,6 +8,7 @@
 #include "surfaces/fontlist.h"
 #include "surfaces/imagecanvas.h"
 #include "surfaces/linedraw.h"
+#include "surfaces/textencoding.h"
 
 #include <algorithm>
 #include <cmath>
@@ -63,6 +64,8 @@ tRenderer::tRenderer()
         FileName.clear();
         Copies = 1;
         FileSize = 0;
+        if (!EncodingChoiceOf(Globals().ReportEncoding, EncodingChoice))
+            EncodingChoice = TEncodingChoice::Auto;
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Error tRenderer.Create");
     }
@@ -382,7 +385,9 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     ProcessMessages();
     AreaCode = 109;
 
-    const std::string findText = Trim(FindText);
+    const bool utf8Pass = ReportEncoding != TReportEncoding::Cp1252;
+    Canvas->Utf8Text = utf8Pass;
+    const std::string findText = Trim(utf8Pass && !FindTextUtf8.empty() ? FindTextUtf8 : FindText);
     std::string line;
     while (!Aborted && !State->ReportFile.Eof()) {
         AreaCode = 1;
@@ -443,6 +448,12 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         AlignWholeLine = true;
         AtLineStart = true;
 
+        // The page pass works in UTF-8 or in Windows-1252: a CP437 report's
+        // text becomes UTF-8, and a byte-order mark is no text.
+        if (utf8Pass && LineStartPos == 0 && ReportHasBom && ReportEncoding == TReportEncoding::Utf8)
+            line.erase(0, 3);
+        if (ReportEncoding == TReportEncoding::Cp437)
+            line = Cp437ToUtf8(line);
         // Overstrike and escape sequences of text written for terminals and
         // line printers become markup.
         if (HasTerminalControls(line))
@@ -475,8 +486,12 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
                 FoundPages += mark;
         }
 
-        if (!Globals().UseLineDrawFont && ContainsLineDrawChars(line))
+        if (utf8Pass) {
+            if (ContainsUtf8LineDrawChars(line))
+                line = ReplaceUtf8LineDrawChars(line);
+        } else if (!Globals().UseLineDrawFont && ContainsLineDrawChars(line)) {
             line = ReplaceLineDrawChars(line);
+        }
 
         if (State->ToPage >= 1 &&
             ((State->PageBreakPending && CurrentPage == State->ToPage) || CurrentPage > State->ToPage)) {
@@ -770,6 +785,22 @@ int tRenderer::DevX(double Inches) const
 int tRenderer::DevY(double Inches) const
 {
     return ClampToInt(static_cast<double>(RoundHalfEven(std::clamp((Inches - TopOffset) * PixelsPerInchY, -1e9, 1e9))));
+}
+
+bool tRenderer::EncodingChoiceOf(const std::string& Name, TEncodingChoice& Choice)
+{
+    const std::string n = UpperCase(Trim(Name));
+    if (n == "AUTO")
+        Choice = TEncodingChoice::Auto;
+    else if (n == "UTF-8" || n == "UTF8")
+        Choice = TEncodingChoice::Utf8;
+    else if (n == "CP1252" || n == "WINDOWS-1252")
+        Choice = TEncodingChoice::Cp1252;
+    else if (n == "CP437" || n == "IBM437")
+        Choice = TEncodingChoice::Cp437;
+    else
+        return false;
+    return true;
 }
 
 }  // namespace quillard

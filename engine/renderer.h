@@ -90,6 +90,9 @@ public:
     int PageNumber = 1;
     uint8_t PageNumberStyle = 0;
     std::string FindText;
+    // The same text as UTF-8, searched for in UTF-8 reports (empty: FindText
+    // is taken as Windows-1252).
+    std::string FindTextUtf8;
     bool FindCaseSensitive = false;
     std::string FoundPages;
     int NextAutoTextNumber = 0;
@@ -148,6 +151,24 @@ public:
     TLineEnds LineEndChoice = TLineEnds::Auto;
     // What OpenFile decided for the report.
     bool UnixLineEnds = false;
+
+    // The character set of the report's text. Auto: a report that starts
+    // with a UTF-8 byte-order mark, or whose text (before any in-line
+    // picture) is valid UTF-8 with bytes above 0x7F, is UTF-8; any other is
+    // Windows-1252. Set by the application; OpenFile decides.
+    enum class TEncodingChoice : uint8_t { Auto, Utf8, Cp1252, Cp437 };
+    enum class TReportEncoding : uint8_t { Cp1252, Utf8, Cp437 };
+    TEncodingChoice EncodingChoice = TEncodingChoice::Auto;
+    // The choice a name gives ("AUTO", "UTF-8", "UTF8", "CP1252",
+    // "WINDOWS-1252", "CP437", "IBM437" in any letter case); false for any
+    // other name.
+    static bool EncodingChoiceOf(const std::string& Name, TEncodingChoice& Choice);
+    TReportEncoding ReportEncoding = TReportEncoding::Cp1252;
+    // The report starts with a byte-order mark, which is no text.
+    bool ReportHasBom = false;
+    // Characters the last PDF job wrote as "?" (the standard fonts have no
+    // glyph for them).
+    size_t PdfUnmappedCharacters = 0;
     // What the escape sequences of the pass's lines have switched on.
     TTerminalStyle TerminalStyle;
     // The last GetLn stopped before the end of the physical line, at the

@@ -129,6 +129,9 @@ public:
     // change that must take effect that way.
     void FontChanged() { ++FontSerial; }
     uint32_t FontSerial = 0;
+    // The text given to the text operations is UTF-8; otherwise each byte is
+    // a Windows-1252 character.
+    bool Utf8Text = false;
 
     virtual void Arc(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4) = 0;
     virtual void Chord(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4) = 0;

@@ -18,9 +18,8 @@
 // values draw something clipped instead of overflowing.
 #include "surfaces/dccanvas.h"
 
-#include <array>
-
 #include "surfaces/fontlist.h"
+#include "surfaces/textencoding.h"
 
 #include <QBitmap>
 #include <QFontInfo>
@@ -31,8 +30,10 @@
 #include <QPolygonF>
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cmath>
+#include <unordered_map>
 #include <vector>
 
 namespace quillard {
@@ -475,6 +476,8 @@ struct tCanvasWrapper::TTextState {
         bool LineDraw = false;
         std::array<int64_t, 256> Units{};
         std::vector<TTailSums> Tails;
+        // UTF-8 text: the units of the characters above 0x7F met so far.
+        std::unordered_map<char32_t, int64_t> CharUnits;
     };
     std::vector<TUnitTable> UnitTables;  // the most recently used last
 
@@ -501,7 +504,42 @@ struct tCanvasWrapper::TTextState {
     }
     double UnitsToPixels(int64_t Units) const { return double(Units) / 64 * Scale; }
 
-    static const std::vector<int64_t>& SumsOf(TUnitTable& Table, const std::string& Tail, uint64_t Key)
+    // The units of the character of UTF-8 text at Text[I], advancing I past
+    // it: a character's whole advance counts at its first byte.
+    int64_t Utf8Units(TUnitTable& Table, const std::string& Text, size_t& I) const
+    {
+        const unsigned char B = static_cast<unsigned char>(Text[I]);
+        if (B < 0x80) {
+            ++I;
+            return Table.Units[B];
+        }
+        const char32_t C = DecodeUtf8(Text, I);
+        auto Found = Table.CharUnits.find(C);
+        if (Found != Table.CharUnits.end())
+            return Found->second;
+        if (Table.CharUnits.size() >= 4096)
+            Table.CharUnits.clear();
+        const char32_t One[1] = {C};
+        const int64_t Units = std::llround(Reference->horizontalAdvance(QString::fromUcs4(One, 1)) * 64);
+        Table.CharUnits.emplace(C, Units);
+        return Units;
+    }
+
+    // The units of a whole run.
+    int64_t RunUnits(TUnitTable& Table, const std::string& Text, bool Utf8) const
+    {
+        int64_t Sum = 0;
+        if (!Utf8) {
+            for (unsigned char c : Text)
+                Sum += Table.Units[c];
+            return Sum;
+        }
+        for (size_t i = 0; i < Text.size();)
+            Sum += Utf8Units(Table, Text, i);
+        return Sum;
+    }
+
+    const std::vector<int64_t>& SumsOf(TUnitTable& Table, const std::string& Tail, uint64_t Key, bool Utf8) const
     {
         for (const TTailSums& t : Table.Tails)
             if (t.Key == Key && t.Sums.size() == Tail.size() + 1)
@@ -512,9 +550,19 @@ struct tCanvasWrapper::TTextState {
         t.Key = Key;
         t.Sums.resize(Tail.size() + 1);
         int64_t sum = 0;
-        for (size_t i = 0; i < Tail.size(); ++i) {
-            sum += Table.Units[static_cast<unsigned char>(Tail[i])];
-            t.Sums[i + 1] = sum;
+        if (Utf8) {
+            // A character counts at its first byte; its other bytes add nothing.
+            for (size_t i = 0; i < Tail.size();) {
+                const size_t From = i;
+                sum += Utf8Units(Table, Tail, i);
+                for (size_t k = From; k < i; ++k)
+                    t.Sums[k + 1] = sum;
+            }
+        } else {
+            for (size_t i = 0; i < Tail.size(); ++i) {
+                sum += Table.Units[static_cast<unsigned char>(Tail[i])];
+                t.Sums[i + 1] = sum;
+            }
         }
         Table.Tails.push_back(std::move(t));
         return Table.Tails.back().Sums;
@@ -591,6 +639,13 @@ const QFont& tCanvasWrapper::SelectFont()
     return FText->DeviceFont;
 }
 
+QString tCanvasWrapper::SurfaceText(const std::string& Text) const
+{
+    if (Utf8Text)
+        return QString::fromUtf8(Text.data(), qsizetype(Text.size()));
+    return ReportTextToQString(Text, IsLineDrawFace(Font.Name));
+}
+
 std::string tCanvasWrapper::VisiblePart(const std::string& Text, int X, int Y)
 {
     if (Text.size() <= LongRun || !FDC || !FDC->Device())
@@ -599,9 +654,16 @@ std::string tCanvasWrapper::VisiblePart(const std::string& Text, int X, int Y)
     // than the device's diagonal past the start point can be seen.
     const double W = FDC->Device()->width(), H = FDC->Device()->height();
     const double Reach = std::hypot(W, H) + std::abs(double(X)) + std::abs(double(Y)) + 4.0 * FText->Height;
+    size_t N = 0;
+    if (Utf8Text) {
+        TTextState::TUnitTable& Units = FText->UnitsFor(false);
+        int64_t Sum = 0;
+        while (N < Text.size() && FText->UnitsToPixels(Sum) <= Reach)
+            Sum += FText->Utf8Units(Units, Text, N);
+        return Text.substr(0, N);
+    }
     const auto& Table = FText->ByteAdvances(IsLineDrawFace(Font.Name));
     double D = 0;
-    size_t N = 0;
     while (N < Text.size() && D <= Reach)
         D += Table[static_cast<unsigned char>(Text[N++])];
     return Text.substr(0, N);
@@ -613,13 +675,10 @@ TSize tCanvasWrapper::TextExtent(const std::string& Text)
     FText->Measure(F);
     double Advance = 0;
     if (Text.size() > LongRun) {
-        const auto& Units = FText->UnitsFor(IsLineDrawFace(Font.Name)).Units;
-        int64_t Sum = 0;
-        for (unsigned char c : Text)
-            Sum += Units[c];
-        Advance = FText->UnitsToPixels(Sum);
+        TTextState::TUnitTable& Units = FText->UnitsFor(!Utf8Text && IsLineDrawFace(Font.Name));
+        Advance = FText->UnitsToPixels(FText->RunUnits(Units, Text, Utf8Text));
     } else {
-        Advance = FText->Advance(ReportTextToQString(Text, IsLineDrawFace(Font.Name)));
+        Advance = FText->Advance(SurfaceText(Text));
     }
     const int Cx = Advance < double(INT_MAX) ? int(std::lround(Advance)) : INT_MAX;
     return TSize{Cx, FText->Height};
@@ -636,11 +695,9 @@ int tCanvasWrapper::TextWidthJoined(const std::string& Head, const std::string& 
     // running sums.
     const QFont F = SelectFont();
     FText->Measure(F);
-    TTextState::TUnitTable& Table = FText->UnitsFor(IsLineDrawFace(Font.Name));
-    int64_t Sum = 0;
-    for (unsigned char c : Head)
-        Sum += Table.Units[c];
-    const std::vector<int64_t>& Sums = TTextState::SumsOf(Table, Tail, TailKey);
+    TTextState::TUnitTable& Table = FText->UnitsFor(!Utf8Text && IsLineDrawFace(Font.Name));
+    int64_t Sum = FText->RunUnits(Table, Head, Utf8Text);
+    const std::vector<int64_t>& Sums = FText->SumsOf(Table, Tail, TailKey, Utf8Text);
     Sum += Sums[To] - Sums[From];
     const double Advance = FText->UnitsToPixels(Sum);
     return Advance < double(INT_MAX) ? int(std::lround(Advance)) : INT_MAX;
@@ -656,7 +713,7 @@ void tCanvasWrapper::TextOut(int X, int Y, const std::string& Text)
         std::optional<QColor> Box;
         if (Brush.Style == bsSolid && !FDC->BrushForcedClear)
             Box = ToQColor(Brush.Color);
-        PaintText(*FDC, QPoint(TX, TY), ReportTextToQString(VisiblePart(Text, TX, TY), IsLineDrawFace(Font.Name)), F, FText->Ascent,
+        PaintText(*FDC, QPoint(TX, TY), SurfaceText(VisiblePart(Text, TX, TY)), F, FText->Ascent,
                   ToQColor(Font.Color), QSize(Width, FText->Height), Box, nullptr);
     }
     if (FDC)
@@ -683,7 +740,7 @@ void tCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string& T
     }
     if (!Text.empty()) {
         FText->Measure(F);
-        PaintText(*FDC, QPoint(Clamp(X), Clamp(Y)), ReportTextToQString(VisiblePart(Text, Clamp(X), Clamp(Y)), IsLineDrawFace(Font.Name)), F,
+        PaintText(*FDC, QPoint(Clamp(X), Clamp(Y)), SurfaceText(VisiblePart(Text, Clamp(X), Clamp(Y))), F,
                   FText->Ascent, ToQColor(Font.Color), QSize(), std::nullopt, &Area);
     }
 }

@@ -115,6 +115,8 @@ private:
     TDeviceContext* FDC;  // borrowed
     // The part of a long run that can reach the device from (X, Y).
     std::string VisiblePart(const std::string& Text, int X, int Y);
+    // Report text as the characters the surface draws.
+    QString SurfaceText(const std::string& Text) const;
     std::unique_ptr<TTextState> FText;  // fonts and metrics built for FDC
 };
 

@@ -1,6 +1,7 @@
 #include "surfaces/pdfcanvas.h"
 
 #include "surfaces/pdffontmetrics.h"
+#include "surfaces/textencoding.h"
 
 #include <QPageSize>
 #include <QSize>
@@ -502,10 +503,27 @@ TSize tPDFCanvasWrapper::TextExtent(const std::string& Text)
     // pixels per character as the screen gives them, scaled to 300 dpi.
     SelectFont();
     PrepareMeasure();
+    const int64_t width = Utf8Text ? Cp1252Advance(Utf8ToCp1252(Text)) : Cp1252Advance(Text);
+    return TSize{ClampInt(width * DeviceDpi / 10 / ScreenDpi), ClampInt(int64_t{FCache.Height} * DeviceDpi / 10 / ScreenDpi)};
+}
+
+int64_t tPDFCanvasWrapper::Cp1252Advance(const std::string& Text) const
+{
     int64_t width = 0;
     for (unsigned char c : Text)
         width += FCache.Advance[c];
-    return TSize{ClampInt(width * DeviceDpi / 10 / ScreenDpi), ClampInt(int64_t{FCache.Height} * DeviceDpi / 10 / ScreenDpi)};
+    return width;
+}
+
+std::string tPDFCanvasWrapper::Cp1252Text(const std::string& Text, bool Count)
+{
+    if (!Utf8Text)
+        return Text;
+    size_t unmapped = 0;
+    std::string out = Utf8ToCp1252(Text, &unmapped);
+    if (Count)
+        UnmappedCharacters += unmapped;
+    return out;
 }
 
 int tPDFCanvasWrapper::TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
@@ -535,16 +553,26 @@ int tPDFCanvasWrapper::TextWidthJoined(const std::string& Head, const std::strin
         t.PixelsPerEm = FCache.PixelsPerEm;
         t.Sums.resize(Tail.size() + 1);
         int64_t sum = 0;
-        for (size_t i = 0; i < Tail.size(); ++i) {
-            sum += FCache.Advance[static_cast<unsigned char>(Tail[i])];
-            t.Sums[i + 1] = sum;
+        if (Utf8Text) {
+            // A character counts at its first byte; its other bytes add nothing.
+            for (size_t i = 0; i < Tail.size();) {
+                const size_t from = i;
+                const unsigned char b = UnicodeToCp1252(DecodeUtf8(Tail, i));
+                sum += FCache.Advance[b != 0 ? b : static_cast<unsigned char>('?')];
+                for (size_t k = from; k < i; ++k)
+                    t.Sums[k + 1] = sum;
+            }
+        } else {
+            for (size_t i = 0; i < Tail.size(); ++i) {
+                sum += FCache.Advance[static_cast<unsigned char>(Tail[i])];
+                t.Sums[i + 1] = sum;
+            }
         }
         FTailSums.push_back(std::move(t));
         sums = &FTailSums.back();
     }
     int64_t width = sums->Sums[To] - sums->Sums[From];
-    for (unsigned char c : Head)
-        width += FCache.Advance[c];
+    width += Utf8Text ? Cp1252Advance(Utf8ToCp1252(Head)) : Cp1252Advance(Head);
     return ClampInt(width * DeviceDpi / 10 / ScreenDpi);
 }
 
@@ -616,7 +644,7 @@ void tPDFCanvasWrapper::WriteText(int X, int Y, const std::string& Text)
     // where the standard fonts put them.
     if (!(Font.Style & (fsUnderline | fsStrikeOut)) || Text.empty())
         return;
-    const double length = TextExtent(Text).cx * PointsPerUnit;
+    const double length = ClampInt(Cp1252Advance(Text) * DeviceDpi / 10 / ScreenDpi) * PointsPerUnit;
     const double em = std::abs(double(Font.Size)), thick = em * 0.05;
     const double ux = std::cos(a), uy = -std::sin(a);  // along the baseline
     const double vx = -std::sin(a), vy = -std::cos(a); // upwards from it
@@ -642,7 +670,7 @@ void tPDFCanvasWrapper::WriteText(int X, int Y, const std::string& Text)
 void tPDFCanvasWrapper::TextOut(int X, int Y, const std::string& Text)
 {
     SelectFont();
-    WriteText(X, Y, Text);
+    WriteText(X, Y, Cp1252Text(Text, true));
 }
 
 void tPDFCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string& Text)
@@ -672,7 +700,7 @@ void tPDFCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string
     }
     w.SaveState();
     w.ClipRectangle(l, t, r, b);
-    WriteText(X, Y, Text);
+    WriteText(X, Y, Cp1252Text(Text, true));
     w.RestoreState();
 }
 

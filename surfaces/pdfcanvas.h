@@ -71,6 +71,10 @@ public:
     void SetFontAngle(double Angle) override;
     bool DeviceArea(TRect& Area) override;
 
+    // Characters of UTF-8 text that the standard fonts cannot show: written
+    // as "?".
+    size_t UnmappedCharacters = 0;
+
 private:
     // How the pen and brush reach the page for one figure.
     struct TInk {
@@ -98,6 +102,11 @@ private:
     // Writes Text with its cell's top-left corner at (X, Y), rotated when a
     // rotation is in force, with underline and strike-out lines.
     void WriteText(int X, int Y, const std::string& Text);
+    // The width of Windows-1252 text in the current font, in device units.
+    int64_t Cp1252Advance(const std::string& Text) const;
+    // Text given to a text operation as the Windows-1252 bytes the standard
+    // fonts show.
+    std::string Cp1252Text(const std::string& Text, bool Count);
 
     // The standard font text in the current Font is measured and written in:
     // the mapped font, or for a face outside the map the writer's current one.

@@ -1,4 +1,5 @@
-// Field tags: box-drawing characters drawn as strokes in a character cell,
+// Field tags: box-drawing characters drawn as strokes in a character cell
+// (block and shade characters as fills),
 // page numbers in five styles, and the white pen.
 #include "engine/markup.h"
 #include "engine/renderer.h"
@@ -32,6 +33,8 @@ const TLineChar LineChars[] = {
     {"#186", {{0.4f, 0, 0.4f, 1}, {0.6f, 0, 0.6f, 1}}},
     {"#187", {{0, 0.4f, 0.6f, 0.4f}, {0, 0.6f, 0.4f, 0.6f}, {0.4f, 0.6f, 0.4f, 1}, {0.6f, 0.4f, 0.6f, 1}}},
     {"#188", {{0, 0.4f, 0.4f, 0.4f}, {0, 0.6f, 0.6f, 0.6f}, {0.4f, 0, 0.4f, 0.4f}, {0.6f, 0, 0.6f, 0.6f}}},
+    {"#189", {{0, 0.5f, 0.6f, 0.5f}, {0.4f, 0, 0.4f, 0.5f}, {0.6f, 0, 0.6f, 0.5f}}},
+    {"#190", {{0, 0.4f, 0.5f, 0.4f}, {0, 0.6f, 0.5f, 0.6f}, {0.5f, 0, 0.5f, 0.6f}}},
     {"#191", {{0, 0.5f, 0.5f, 0.5f}, {0.5f, 0.5f, 0.5f, 1}}},
     {"#192", {{0.5f, 0.5f, 1, 0.5f}, {0.5f, 0, 0.5f, 0.5f}}},
     {"#193", {{0, 0.5f, 1, 0.5f}, {0.5f, 0, 0.5f, 0.5f}}},
@@ -39,10 +42,55 @@ const TLineChar LineChars[] = {
     {"#195", {{0.5f, 0.5f, 1, 0.5f}, {0.5f, 0, 0.5f, 1}}},
     {"#196", {{0, 0.5f, 1, 0.5f}}},
     {"#197", {{0, 0.5f, 1, 0.5f}, {0.5f, 0, 0.5f, 1}}},
+    {"#198", {{0.5f, 0, 0.5f, 1}, {0.5f, 0.4f, 1, 0.4f}, {0.5f, 0.6f, 1, 0.6f}}},
+    {"#199", {{0.4f, 0, 0.4f, 1}, {0.6f, 0, 0.6f, 1}, {0.6f, 0.5f, 1, 0.5f}}},
+    {"#200", {{0.6f, 0.4f, 1, 0.4f}, {0.4f, 0.6f, 1, 0.6f}, {0.6f, 0, 0.6f, 0.4f}, {0.4f, 0, 0.4f, 0.6f}}},
+    {"#201", {{0.4f, 0.4f, 1, 0.4f}, {0.6f, 0.6f, 1, 0.6f}, {0.4f, 0.4f, 0.4f, 1}, {0.6f, 0.6f, 0.6f, 1}}},
+    {"#202", {{0, 0.4f, 0.4f, 0.4f}, {0.6f, 0.4f, 1, 0.4f}, {0, 0.6f, 1, 0.6f}, {0.4f, 0, 0.4f, 0.4f}, {0.6f, 0, 0.6f, 0.4f}}},
+    {"#203", {{0, 0.4f, 1, 0.4f}, {0, 0.6f, 0.4f, 0.6f}, {0.6f, 0.6f, 1, 0.6f}, {0.4f, 0.6f, 0.4f, 1}, {0.6f, 0.6f, 0.6f, 1}}},
+    {"#204", {{0.6f, 0.4f, 1, 0.4f}, {0.6f, 0.6f, 1, 0.6f}, {0.4f, 0, 0.4f, 1}, {0.6f, 0, 0.6f, 0.4f}, {0.6f, 0.6f, 0.6f, 1}}},
+    {"#205", {{0, 0.4f, 1, 0.4f}, {0, 0.6f, 1, 0.6f}}},
+    {"#206", {{0, 0.4f, 0.4f, 0.4f}, {0.6f, 0.4f, 1, 0.4f}, {0, 0.6f, 0.4f, 0.6f}, {0.6f, 0.6f, 1, 0.6f},
+              {0.4f, 0, 0.4f, 0.4f}, {0.6f, 0, 0.6f, 0.4f}, {0.4f, 0.6f, 0.4f, 1}, {0.6f, 0.6f, 0.6f, 1}}},
+    {"#207", {{0, 0.4f, 1, 0.4f}, {0, 0.6f, 1, 0.6f}, {0.5f, 0, 0.5f, 0.4f}}},
+    {"#208", {{0, 0.5f, 1, 0.5f}, {0.4f, 0, 0.4f, 0.5f}, {0.6f, 0, 0.6f, 0.5f}}},
+    {"#209", {{0, 0.4f, 1, 0.4f}, {0, 0.6f, 1, 0.6f}, {0.5f, 0.6f, 0.5f, 1}}},
+    {"#210", {{0, 0.5f, 1, 0.5f}, {0.4f, 0.5f, 0.4f, 1}, {0.6f, 0.5f, 0.6f, 1}}},
+    {"#211", {{0.4f, 0, 0.4f, 0.5f}, {0.6f, 0, 0.6f, 0.5f}, {0.4f, 0.5f, 1, 0.5f}}},
+    {"#212", {{0.5f, 0, 0.5f, 0.6f}, {0.5f, 0.4f, 1, 0.4f}, {0.5f, 0.6f, 1, 0.6f}}},
+    {"#213", {{0.5f, 0.4f, 0.5f, 1}, {0.5f, 0.4f, 1, 0.4f}, {0.5f, 0.6f, 1, 0.6f}}},
+    {"#214", {{0.4f, 0.5f, 1, 0.5f}, {0.4f, 0.5f, 0.4f, 1}, {0.6f, 0.5f, 0.6f, 1}}},
+    {"#215", {{0, 0.5f, 1, 0.5f}, {0.4f, 0, 0.4f, 1}, {0.6f, 0, 0.6f, 1}}},
+    {"#216", {{0, 0.4f, 1, 0.4f}, {0, 0.6f, 1, 0.6f}, {0.5f, 0, 0.5f, 1}}},
     {"#217", {{0, 0.5f, 0.5f, 0.5f}, {0.5f, 0, 0.5f, 0.5f}}},
     {"#218", {{0.5f, 0.5f, 1, 0.5f}, {0.5f, 0.5f, 0.5f, 1}}},
     {"BOX", {{0, 0, 1, 1}, {1, 0, 0, 1}, {0, 0, 1, 0}, {1, 0, 1, 1}, {1, 1, 0, 1}, {0, 1, 0, 0}}},
 };
+
+// Block and shade characters: a part of the cell filled with the pen's
+// colour, or the whole cell with a tint of it.
+struct TBlockChar {
+    const char* Char;
+    float Left, Top, Right, Bottom;  // fractions of the cell
+    int Ink;                         // percent of the pen's colour over white
+};
+
+const TBlockChar BlockChars[] = {
+    {"#176", 0, 0, 1, 1, 25}, {"#177", 0, 0, 1, 1, 50},   {"#178", 0, 0, 1, 1, 75},
+    {"#219", 0, 0, 1, 1, 100}, {"#220", 0, 0.5f, 1, 1, 100}, {"#221", 0, 0, 0.5f, 1, 100},
+    {"#222", 0.5f, 0, 1, 1, 100}, {"#223", 0, 0, 1, 0.5f, 100},
+};
+
+TColor Tint(TColor Colour, int Percent)
+{
+    const uint32_t c = ResolveColor(Colour);
+    uint32_t out = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const uint32_t v = (c >> shift) & 0xFF;
+        out |= ((v * Percent + 255 * (100 - Percent) + 50) / 100) << shift;
+    }
+    return out;
+}
 
 // Roman page numbers from here on would take a thousand letters or more.
 constexpr int MaxRomanPageNumber = 1'000'000;
@@ -78,6 +126,17 @@ void tRenderer::TagField(tRenderState&, const std::string& Tag)
         const double x0 = s.Left + s.Column * w;
         const double y0 = s.Top + s.CursorY - (h + t) / 2;
         const std::string ch = UpperCase(Trim(GetAttribute(Tag, "CHAR")));
+        for (const TBlockChar& bc : BlockChars) {
+            if (!PageDrawn || ch != bc.Char)
+                continue;
+            const TBrush brush = c.Brush;
+            c.Brush.Style = bsSolid;
+            c.Brush.Color = Tint(c.Pen.Color, bc.Ink);
+            c.FillRect(TRect{DevX(x0 + bc.Left * w), DevY(y0 + bc.Top * h), DevX(x0 + bc.Right * w),
+                             DevY(y0 + bc.Bottom * h)});
+            c.Brush = brush;
+            break;
+        }
         for (const TLineChar& lc : LineChars) {
             if (!PageDrawn)
                 break;

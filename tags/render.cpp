@@ -9,6 +9,7 @@
 #include "engine/services.h"
 #include "surfaces/pdfcanvas.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cmath>
@@ -395,7 +396,7 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
                             TLineTail& Tail)
 {
     if (Run.find('&') != std::string::npos)
-        Run = DecodeEntities(Run);
+        Run = DecodeEntities(Run, ReportEncoding != TReportEncoding::Cp1252);
     tSpan& s = Span();
     s.KeepText(Run);
     if (!PageInRange(State))
@@ -419,7 +420,8 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
                 column += spaces;
             } else {
                 expanded += ch;
-                ++column;
+                if (ReportEncoding == TReportEncoding::Cp1252 || (static_cast<unsigned char>(ch) & 0xC0) != 0x80)
+                    ++column;
             }
         }
         DrawTextPiece(State, std::move(expanded), Line, RestPos, Tail);
@@ -529,7 +531,12 @@ void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::s
         // screen, and the line goes on.
     }
 
-    s.Column += static_cast<int>(std::min<size_t>(Run.size(), INT32_MAX / 2));
+    // Columns count characters: in UTF-8 the bytes that start one.
+    size_t characters = Run.size();
+    if (ReportEncoding != TReportEncoding::Cp1252)
+        characters = static_cast<size_t>(
+            std::count_if(Run.begin(), Run.end(), [](char b) { return (static_cast<unsigned char>(b) & 0xC0) != 0x80; }));
+    s.Column += static_cast<int>(std::min<size_t>(characters, INT32_MAX / 2));
     c.Pen.Mode = ToPenMode(pen.Mode);
     c.Pen.Style = ToPenStyle(pen.Style);
     c.Brush.Color = pen.BrushColor;

@@ -434,7 +434,7 @@ TEST_F(TagTest, BoxDrawingBytesMakeAClosedBox)
 
 TEST_F(TagTest, UnknownLineCharacterAdvancesOnly)
 {
-    Draw("{FIELD CODE=LINE CHAR=#219}");
+    Draw("{FIELD CODE=LINE CHAR=#250}");
     EXPECT_TRUE(Ink().Empty());
     EXPECT_NEAR(R->PageSpan().CursorX, 0.1, 1e-9);
     EXPECT_EQ(R->PageSpan().Column, 1);

@@ -1,0 +1,201 @@
+#include "surfaces/textencoding.h"
+
+namespace quillard {
+
+namespace {
+
+// 0x80..0x9F of Windows-1252.
+constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+// 0x80..0xFF of CP437.
+constexpr char16_t Cp437High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE,
+    0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6,
+    0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA,
+    0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502,
+    0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514,
+    0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550,
+    0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C,
+    0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
+    0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+}  // namespace
+
+char32_t Cp1252ToUnicode(unsigned char Byte)
+{
+    return (Byte >= 0x80 && Byte <= 0x9F) ? Cp1252High[Byte - 0x80] : Byte;
+}
+
+char32_t Cp437ToUnicode(unsigned char Byte) { return Byte < 0x80 ? Byte : Cp437High[Byte - 0x80]; }
+
+void AppendUtf8(std::string& Out, char32_t C)
+{
+    if (C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF))
+        C = 0xFFFD;
+    if (C < 0x80) {
+        Out += static_cast<char>(C);
+    } else if (C < 0x800) {
+        Out += static_cast<char>(0xC0 | (C >> 6));
+        Out += static_cast<char>(0x80 | (C & 0x3F));
+    } else if (C < 0x10000) {
+        Out += static_cast<char>(0xE0 | (C >> 12));
+        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (C & 0x3F));
+    } else {
+        Out += static_cast<char>(0xF0 | (C >> 18));
+        Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+        Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+        Out += static_cast<char>(0x80 | (C & 0x3F));
+    }
+}
+
+char32_t DecodeUtf8(const std::string& Text, size_t& I)
+{
+    const size_t n = Text.size();
+    const unsigned char b = static_cast<unsigned char>(Text[I]);
+    if (b < 0x80) {
+        ++I;
+        return b;
+    }
+    int more;
+    char32_t c;
+    unsigned char low = 0x80, high = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+        more = 1;
+        c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        more = 2;
+        c = b & 0x0F;
+        if (b == 0xE0)
+            low = 0xA0;
+        else if (b == 0xED)
+            high = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        more = 3;
+        c = b & 0x07;
+        if (b == 0xF0)
+            low = 0x90;
+        else if (b == 0xF4)
+            high = 0x8F;
+    } else {
+        ++I;
+        return 0xFFFD;
+    }
+    size_t j = I + 1;
+    for (int k = 0; k < more; ++k, ++j) {
+        if (j >= n) {
+            ++I;
+            return 0xFFFD;
+        }
+        const unsigned char t = static_cast<unsigned char>(Text[j]);
+        if (t < low || t > high) {
+            ++I;
+            return 0xFFFD;
+        }
+        low = 0x80;
+        high = 0xBF;
+        c = (c << 6) | (t & 0x3F);
+    }
+    I = j;
+    return c;
+}
+
+std::string Cp1252ToUtf8(const std::string& Text)
+{
+    std::string out;
+    out.reserve(Text.size() + Text.size() / 8);
+    for (char c : Text)
+        AppendUtf8(out, Cp1252ToUnicode(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string Cp437ToUtf8(const std::string& Text)
+{
+    std::string out;
+    out.reserve(Text.size() + Text.size() / 4);
+    for (char c : Text)
+        AppendUtf8(out, Cp437ToUnicode(static_cast<unsigned char>(c)));
+    return out;
+}
+
+unsigned char UnicodeToCp1252(char32_t C)
+{
+    if (C < 0x80 || (C >= 0xA0 && C <= 0xFF))
+        return static_cast<unsigned char>(C);
+    for (int i = 0; i < 32; ++i)
+        if (Cp1252High[i] == C)
+            return static_cast<unsigned char>(0x80 + i);
+    return 0;
+}
+
+std::string Utf8ToCp1252(const std::string& Text, size_t* Unmapped)
+{
+    std::string out;
+    out.reserve(Text.size());
+    size_t i = 0;
+    while (i < Text.size()) {
+        const unsigned char b = static_cast<unsigned char>(Text[i]);
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+            ++i;
+            continue;
+        }
+        const char32_t c = DecodeUtf8(Text, i);
+        const unsigned char m = UnicodeToCp1252(c);
+        if (m != 0) {
+            out += static_cast<char>(m);
+        } else {
+            out += '?';
+            if (Unmapped)
+                ++*Unmapped;
+        }
+    }
+    return out;
+}
+
+void TUtf8Validator::Feed(const char* Bytes, size_t Size)
+{
+    for (size_t i = 0; i < Size && Valid; ++i) {
+        const unsigned char b = static_cast<unsigned char>(Bytes[i]);
+        if (Pending > 0) {
+            if (b < Low || b > High) {
+                Valid = false;
+                return;
+            }
+            --Pending;
+            Low = 0x80;
+            High = 0xBF;
+            continue;
+        }
+        if (b < 0x80)
+            continue;
+        NonAscii = true;
+        if (b >= 0xC2 && b <= 0xDF) {
+            Pending = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            Pending = 2;
+            if (b == 0xE0)
+                Low = 0xA0;
+            else if (b == 0xED)
+                High = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            Pending = 3;
+            if (b == 0xF0)
+                Low = 0x90;
+            else if (b == 0xF4)
+                High = 0x8F;
+        } else {
+            Valid = false;
+        }
+    }
+}
+
+bool StartsWithUtf8Bom(const std::string& Text) { return Text.compare(0, 3, "\xEF\xBB\xBF") == 0; }
+
+}  // namespace quillard
