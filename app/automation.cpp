@@ -4,6 +4,7 @@
 #include "app/Printwin.h"
 #include "app/loading.h"
 #include "app/qtservices.h"
+#include "app/switches.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
@@ -361,6 +362,15 @@ int TQuillardX::SaveAsPDF(const std::string& Path)
     try {
         SetVisible(true);
         W.EnsureEngine();
+        // A report handed over while the window was hidden is not loaded yet:
+        // the PDF is of that report, never of the one before.
+        if (!W.ReportFileName.empty() && !IsHttpAddress(W.ReportFileName) && W.Renderer->FileName != W.ReportFileName &&
+            !W.LoadFile()) {
+            Globals().LastErrorMessage = "MakePDF: the report " + W.ReportFileName + " could not be loaded";
+            if (!wasVisible)
+                W.hide();
+            return 4;
+        }
         if (W.frmLoading)
             W.frmLoading->Gauge1->Reset();
         result = W.Renderer->MakePDF(W.frmLoading ? &W.frmLoading->Gauge1->Gauge : nullptr, path);

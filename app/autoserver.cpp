@@ -361,6 +361,8 @@ QDBusMessage Refusal(const QDBusMessage& M, size_t& TextBytes)
             size = Utf8Size(qvariant_cast<QDBusObjectPath>(a).path());
         else if (type == QMetaType::fromType<QDBusSignature>())
             size = Utf8Size(qvariant_cast<QDBusSignature>(a).signature());
+        else if (type == QMetaType::fromType<QByteArray>() && M.member() == QLatin1String("LoadReportBytes"))
+            size = size_t(a.toByteArray().size());
         else if (IsNumberOrTruth(type))
             continue;
         else

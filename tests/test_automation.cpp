@@ -1096,6 +1096,35 @@ TEST_F(AutomationProcessTest, AFetchForAClientEndsAtTheFetchTimeLimit)
     server.waitForFinished();
 }
 
+// A report handed over as text keeps every character: one with characters
+// outside Windows-1252 is written as UTF-8; LoadReportBytes takes bytes as
+// they are.
+TEST_F(AutomationProcessTest, ReportsHandedOverKeepTheirCharacters)
+{
+    StartBus();
+    QProcess server;
+    StartServer(server);
+    const QString pdf = Dir.filePath("out.pdf");
+    TGdbusResult r = Gdbus(Bus.Address(), QxCall("LoadReport", {"'Caf\u00e9 \u20ac5 \u03a9mega\n'"}));
+    ASSERT_EQ(r.Out, "(1,)") << r.Err;
+    ASSERT_EQ(Gdbus(Bus.Address(), QxCall("SaveAsPDF", {"'" + pdf + "'"})).Out, "(0,)");
+    // (the PDF's standard fonts have no omega yet)
+    EXPECT_NE(RunProgram("pdftotext", {pdf.toStdString(), "-"}).find("Caf\xC3\xA9 \xE2\x82\xAC" "5 ?mega"), std::string::npos);
+
+    // CP1252 bytes of "Müller" and UTF-8 bytes of "Zoë", each as they are
+    r = Gdbus(Bus.Address(), QxCall("LoadReportBytes", {"[byte 0x4d, 0xfc, 0x6c, 0x6c, 0x65, 0x72, 0x0d, 0x0a]"}));
+    ASSERT_EQ(r.Out, "(1,)") << r.Err;
+    ASSERT_EQ(Gdbus(Bus.Address(), QxCall("SaveAsPDF", {"'" + pdf + "'"})).Out, "(0,)");
+    std::string text = RunProgram("pdftotext", {pdf.toStdString(), "-"});
+    EXPECT_NE(text.find("M\xC3\xBCller"), std::string::npos) << text;
+    r = Gdbus(Bus.Address(), QxCall("LoadReportBytes", {"[byte 0x5a, 0x6f, 0xc3, 0xab, 0x0a]"}));
+    ASSERT_EQ(r.Out, "(1,)") << r.Err;
+    ASSERT_EQ(Gdbus(Bus.Address(), QxCall("SaveAsPDF", {"'" + pdf + "'"})).Out, "(0,)");
+    EXPECT_NE(RunProgram("pdftotext", {pdf.toStdString(), "-"}).find("Zo\xC3\xAB"), std::string::npos);
+    server.kill();
+    server.waitForFinished();
+}
+
 TEST_F(AutomationProcessTest, RegistrationLetsTheBusStartTheProgramOnTheFirstCall)
 {
     ASSERT_EQ(Quillard({"-REGSERVER"}), 0);

@@ -181,6 +181,14 @@ def make():
          b"{SPAN}" * 10000 + b"{FONT SIZE=9}" * 100000 + b"x" + b"{/FONT}" * 100000 + b"{/SPAN}" * 10000 + b"\r\n")
     case("twenty-thousand-pages", b"{PAGE}" * 20000 + b"end\r\n", seconds=600)
     case("form-feeds-and-box-drawing", (b"\f" * 5000) + (b"\xc4\xb3\xda\xbf" * 100000) + b"\r\n")
+    # text written on Linux: tabs, overstrike, escapes, UTF-8
+    case("one-line-of-10-mb-of-tabs", b"\t" * 10_000_000 + b"x\n")
+    case("centred-line-of-10-mb-of-tabs", b"{ALIGN=CENTER}\r\n" + b"\t" * 10_000_000 + b"x\r\n")
+    case("overstrike-and-escapes", (b"\x08" * 1000 + b"a\x08a_\x08b\x1b[1;38;5;300;38;2;999;999m" * 50000) +
+         b"\n\x1b[" + b"9" * 100000 + b"\n\x1b")
+    case("byte-order-mark-alone", b"\xef\xbb\xbf")
+    case("invalid-utf-8-after-a-byte-order-mark", b"\xef\xbb\xbf" + b"caf\xe9 \xff\xfe\xc3 \xe2\x94\n" * 20000)
+    case("utf-8-box-drawing-and-entities", "\u2554\u2550\u2557\u2591\u2588&#937;&#1114112;\u00e9".encode() * 50000 + b"\n")
     case("entities", b"&#65535;&#99999999999;&#-1;&amp&;" * 20000 + b"&" + b"a" * 1_000_000 + b";\r\n")
     case("header-values-out-of-range",
          b"{INIT PAPERSIZE=99999 ORIENTATION=SIDEWAYS TRAY=-2147483648 CPI10=2147483647 VERSION=999}\r\n" +
