@@ -814,11 +814,20 @@ std::string AlphaNumeral(int n)
 
 int HighlightMatches(std::string& Line, const std::string& Find, bool CaseSensitive,
                      const std::string& MatchSuffix, const std::string& MatchPrefix,
-                     const std::string& LineSuffix, const std::string& LinePrefix)
+                     const std::string& LineSuffix, const std::string& LinePrefix, bool Utf8)
 {
-    const Matcher m(Find, !CaseSensitive);
+    // In UTF-8 text letters of any alphabet match their other case: both
+    // sides are folded, keeping every position.
+    const bool fold = Utf8 && !CaseSensitive;
+    const Matcher m(fold ? FoldUtf8Case(Find) : Find, !CaseSensitive);
     std::vector<bool> matchAt;
-    m.ForEach(Line, [&](size_t p) {
+    auto continuation = [&](size_t p) {
+        return p < Line.size() && (static_cast<unsigned char>(Line[p]) & 0xC0) == 0x80;
+    };
+    m.ForEach(fold ? FoldUtf8Case(Line) : Line, [&](size_t p) {
+        // In UTF-8 a match starts and ends between characters.
+        if (Utf8 && (continuation(p) || continuation(p + m.Length())))
+            return true;
         if (matchAt.empty())
             matchAt.assign(Line.size(), false);
         matchAt[p] = true;

@@ -59,9 +59,12 @@ std::string Utf8EntityText(const std::string& name);
 std::string EntityText(const std::string& name);
 std::string RomanNumeral(int n);
 std::string AlphaNumeral(int n);
+// Wraps each match of Find in Line (outside tags and entities) in
+// MatchPrefix and MatchSuffix, and a line with matches in LinePrefix and
+// LineSuffix; the number of matches. Utf8: Line and Find are UTF-8.
 int HighlightMatches(std::string& Line, const std::string& Find, bool CaseSensitive,
                      const std::string& MatchSuffix, const std::string& MatchPrefix,
-                     const std::string& LineSuffix, const std::string& LinePrefix);
+                     const std::string& LineSuffix, const std::string& LinePrefix, bool Utf8 = false);
 
 // Round half to even, as device coordinates and sizes are rounded.
 int64_t RoundHalfEven(double v);

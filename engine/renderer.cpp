@@ -473,7 +473,8 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         if (!findText.empty()) {
             int n = HighlightMatches(line, findText, FindCaseSensitive, "{/FONT}",
                                      "{FONT COLOR=BLACK BGCOLOR=Cyan BGSTYLE=\"Solid\"}", "",
-                                     "{HIGHLIGHTLINE COLOR=Yellow STYLE=\"Solid\"}{HIGHLIGHTLINE COLOR=LIME STYLE=\"//\"}");
+                                     "{HIGHLIGHTLINE COLOR=Yellow STYLE=\"Solid\"}{HIGHLIGHTLINE COLOR=LIME STYLE=\"//\"}",
+                                     utf8Pass);
             // A line read while a page break waits belongs to the next page.
             const int64_t page = int64_t(CurrentPage) + (State->PageBreakPending ? 1 : 0);
             std::string mark = "," + std::to_string(page) + ",";

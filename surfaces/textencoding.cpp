@@ -196,6 +196,56 @@ void TUtf8Validator::Feed(const char* Bytes, size_t Size)
     }
 }
 
+namespace {
+
+char32_t SmallLetter(char32_t C)
+{
+    if (C >= 'A' && C <= 'Z')
+        return C + 0x20;
+    if (C >= 0xC0 && C <= 0xDE && C != 0xD7)
+        return C + 0x20;
+    if ((C >= 0x100 && C <= 0x137) || (C >= 0x14A && C <= 0x177))
+        return C | 1;
+    if ((C >= 0x139 && C <= 0x148) || (C >= 0x179 && C <= 0x17E))
+        return (C & 1) ? C + 1 : C;
+    if (C == 0x178)
+        return 0xFF;
+    if (C >= 0x391 && C <= 0x3A9 && C != 0x3A2)
+        return C + 0x20;
+    if (C >= 0x410 && C <= 0x42F)
+        return C + 0x20;
+    if (C >= 0x400 && C <= 0x40F)
+        return C + 0x50;
+    return C;
+}
+
+}  // namespace
+
+std::string FoldUtf8Case(const std::string& Text)
+{
+    std::string out;
+    out.reserve(Text.size());
+    size_t i = 0;
+    while (i < Text.size()) {
+        const unsigned char b = static_cast<unsigned char>(Text[i]);
+        if (b < 0x80) {
+            out += static_cast<char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
+            ++i;
+            continue;
+        }
+        const size_t from = i;
+        const char32_t c = DecodeUtf8(Text, i);
+        const char32_t small = SmallLetter(c);
+        std::string bytes;
+        AppendUtf8(bytes, small);
+        if (c != 0xFFFD && small != c && bytes.size() == i - from)
+            out += bytes;
+        else
+            out.append(Text, from, i - from);
+    }
+    return out;
+}
+
 bool StartsWithUtf8Bom(const std::string& Text) { return Text.compare(0, 3, "\xEF\xBB\xBF") == 0; }
 
 }  // namespace quillard

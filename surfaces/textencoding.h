@@ -49,6 +49,12 @@ private:
     unsigned char Low = 0x80, High = 0xBF;  // the range of the next one
 };
 
+// UTF-8 text with the capital letters of the Latin, Greek and Cyrillic
+// alphabets made small, where the small letter takes as many bytes (so that
+// positions in the result are positions in Text). Bytes that are no valid
+// UTF-8 stay as they are.
+std::string FoldUtf8Case(const std::string& Text);
+
 // Whether Text starts with the UTF-8 byte-order mark.
 bool StartsWithUtf8Bom(const std::string& Text);
 

@@ -85,6 +85,36 @@ TEST(TextEncoding, LineDrawCodes)
     EXPECT_EQ(ReplaceUtf8LineDrawChars("a\xE2\x94\x82" "b\xE2\x82\xAC"), "a{FIELD CODE=\"LINE\" CHAR=\"#179\"}b\xE2\x82\xAC");
 }
 
+TEST(TextEncoding, CaseFoldingKeepsPositions)
+{
+    struct {
+        std::string In, Out;
+    } cases[] = {
+        {"ABC \xC3\x89t\xC3\xA9", "abc \xC3\xA9t\xC3\xA9"},           // É
+        {"\xC3\x97\xC3\x9F", "\xC3\x97\xC3\x9F"},                       // × and ß stay
+        {"\xC5\x81\xC5\xBD\xC5\xB8", "\xC5\x82\xC5\xBE\xC3\xBF"},   // Ł Ž Ÿ
+        {"\xCE\xA9\xCE\x91", "\xCF\x89\xCE\xB1"},                       // Ω Α
+        {"\xD0\x90\xD0\xAF\xD0\x81", "\xD0\xB0\xD1\x8F\xD1\x91"},   // А Я Ё
+        {"\xFF\xC3", "\xFF\xC3"},                                           // no UTF-8
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FoldUtf8Case(c.In), c.Out) << c.In;
+        EXPECT_EQ(FoldUtf8Case(c.In).size(), c.In.size());
+    }
+}
+
+// Find in a UTF-8 report matches letters of any case, never half a character.
+TEST_F(EngineTest, FindMatchesCharactersInUtf8)
+{
+    R->FindText = "x";
+    R->FindTextUtf8 = "\xC3\x89T\xC3\x89";  // ÉTÉ
+    ASSERT_TRUE(RenderReport("page one \xC3\xA9t\xC3\xA9\n\fpage two\n\fpage three \xC3\x89T\xC3\x89\n", 0));
+    EXPECT_EQ(R->FoundPages, ",1,,3,");
+    R->FindTextUtf8 = "\xA9";  // the second byte of é alone is no character
+    ASSERT_TRUE(RenderReport("\xC3\xA9t\xC3\xA9\n", 0));
+    EXPECT_EQ(R->FoundPages, "");
+}
+
 // ---- which character set -------------------------------------------------------------
 
 struct DetectCase {
