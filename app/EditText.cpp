@@ -153,7 +153,7 @@ void TfrmEditText::LoadAutoTextSpans()
         setWindowTitle(QString::fromLatin1(EditCaption) + QStringLiteral("  (There were some errors loading the text)"));
     FFilling = true;
     for (const auto& item : Items)
-        lstObjects->addItem(FromBytes(ListEntryText(item.DisplayText)));
+        lstObjects->addItem(TextOfReport(ListEntryText(item.DisplayText), Renderer));
     lstObjects->setCurrentRow(-1);
     FFilling = false;
 }

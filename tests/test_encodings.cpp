@@ -4,6 +4,7 @@
 #include "tests/pdftestutil.h"
 #include "tests/testutil.h"
 
+#include "app/AddText.h"
 #include "surfaces/linedraw.h"
 #include "surfaces/textencoding.h"
 
@@ -268,6 +269,27 @@ TEST_F(EngineTest, ShadeBytesStayLettersInWindowsText)
     const QImage windows = Page->Image().copy();
     ASSERT_TRUE(RenderReport("25\xC2\xB0 \xC2\xB1 \xC2\xB2\r\n"));
     EXPECT_EQ(windows, Page->Image());
+}
+
+// Text typed into the window goes into the report in the report's own
+// character set, and comes back out the same.
+TEST_F(EngineTest, TypedTextInTheReportsCharacterSet)
+{
+    const QString typed = QString::fromUtf8("Caf\xC3\xA9 \xE2\x82\xAC \xCE\xA9");
+    struct {
+        Encoding Set;
+        std::string Bytes;
+    } cases[] = {
+        {Encoding::Cp1252, "Caf\xE9 \x80 ?"},
+        {Encoding::Utf8, "Caf\xC3\xA9 \xE2\x82\xAC \xCE\xA9"},
+        {Encoding::Cp437, "Caf\x82 ? \xEA"},
+    };
+    for (const auto& c : cases) {
+        R->ReportEncoding = c.Set;
+        EXPECT_EQ(TextForReport(typed, R.get()), c.Bytes);
+        const QString back = TextOfReport(c.Bytes, R.get());
+        EXPECT_TRUE(back.startsWith(QString::fromUtf8("Caf\xC3\xA9 "))) << back.toStdString();
+    }
 }
 
 // ---- through the PDF -----------------------------------------------------------------
