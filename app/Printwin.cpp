@@ -363,8 +363,12 @@ void TfrmPrintWindow::cmdOkClick()
             Renderer->Cpi12Size = static_cast<uint8_t>(spnMedium->value());
             Renderer->Cpi10Size = static_cast<uint8_t>(spnLarge->value());
         }
-        Globals().UseLineDrawFont = chkUseLineDraw->isChecked();
-        WriteUserSetting("Use MS LineDraw Font", Globals().UseLineDrawFont ? "Yes" : "No");
+        // A box left as it was shown leaves a report's own choice alone.
+        if (Globals().LineDrawChosen || chkUseLineDraw->isChecked() != Globals().UseLineDrawFont) {
+            Globals().UseLineDrawFont = chkUseLineDraw->isChecked();
+            Globals().LineDrawChosen = true;
+            WriteUserSetting("Use MS LineDraw Font", Globals().UseLineDrawFont ? "Yes" : "No");
+        }
         if (p.CanCopies() && spnCopies->value() != p.Copies())
             p.SetCopies(spnCopies->value());
     } catch (const std::exception& e) {

@@ -656,8 +656,10 @@ int RunCommandLine(int argc, char** argv)
     InstallFontSubstitutions();
     // The user's settings as the window reads them; the option goes first.
     ApplyDrawingSettings(ReadUserSettings());
-    if (cl.LineDrawFont)
+    if (cl.LineDrawFont) {
         Globals().UseLineDrawFont = *cl.LineDrawFont;
+        Globals().LineDrawChosen = true;
+    }
     if (!cl.Encoding.empty())
         Globals().ReportEncoding = cl.Encoding;
     // "-" as the PDF or the picture is standard output.

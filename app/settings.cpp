@@ -47,8 +47,10 @@ TUserSettings ReadUserSettings()
 
 void ApplyDrawingSettings(const TUserSettings& Settings)
 {
-    if (Settings.UseLineDrawFont)
+    if (Settings.UseLineDrawFont) {
         Globals().UseLineDrawFont = SettingIsYes(*Settings.UseLineDrawFont);
+        Globals().LineDrawChosen = true;
+    }
     // A name the program does not know leaves the choice to the report.
     tRenderer::TEncodingChoice choice;
     if (Settings.Encoding && tRenderer::EncodingChoiceOf(*Settings.Encoding, choice))

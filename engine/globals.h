@@ -11,6 +11,11 @@ struct TProgramGlobals {
     double Scale = 1.0;
     // Box-drawing bytes are drawn with the line-drawing font instead of lines.
     bool UseLineDrawFont = false;
+    // Someone chose UseLineDrawFont (a setting, an option, the print
+    // window). Until then each Windows-1252 report decides by its bytes: one
+    // where no two of the bytes 179 to 223 stand side by side holds letters
+    // (É, Ü, ß, »), not box drawing, and shows them as letters.
+    bool LineDrawChosen = false;
     // The character set reports are read in: "AUTO", "UTF-8", "CP1252" or
     // "CP437" (see tRenderer::TEncodingChoice); renderers start with it.
     std::string ReportEncoding = "AUTO";

@@ -94,6 +94,7 @@ namespace {
 struct TTextScan {
     bool CarriageReturn = false;
     bool Bom = false;
+    bool BoxRuns = false;  // two bytes of 179 to 223 side by side
     TUtf8Validator Utf8;
 };
 
@@ -104,6 +105,7 @@ TTextScan ScanReportText(TByteFile& File)
     std::vector<char> block(64 * 1024);
     std::string tail;  // the last bytes of the block before, for a word across blocks
     bool first = true;
+    bool previousBox = false;
     for (;;) {
         const size_t n = File.Read(block.data(), block.size());
         if (n == 0)
@@ -123,8 +125,15 @@ TTextScan ScanReportText(TByteFile& File)
         if (!scan.CarriageReturn && std::memchr(text.data(), '\r', end))
             scan.CarriageReturn = true;
         // The tail was checked with the block before.
-        if (end > tail.size())
+        if (end > tail.size()) {
             scan.Utf8.Feed(text.data() + tail.size(), end - tail.size());
+            for (size_t i = tail.size(); i < end && !scan.BoxRuns; ++i) {
+                const auto b = static_cast<unsigned char>(text[i]);
+                const bool box = b >= 179 && b <= 223;
+                scan.BoxRuns = box && previousBox;
+                previousBox = box;
+            }
+        }
         if (end < text.size()) {
             // The text ends in the middle of this block: whatever follows is
             // picture data, and a sequence the text leaves open is no fault.
@@ -162,6 +171,7 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
                      : EncodingChoice == TEncodingChoice::Cp437 ? TReportEncoding::Cp437
                                                                 : TReportEncoding::Cp1252;
     ReportHasBom = false;
+    ReportHasBoxRuns = true;
     if (FileName.empty())
         return true;
 
@@ -173,20 +183,15 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
             Gauge->MaxValue = static_cast<int>(std::min<int64_t>(FileSize, INT_MAX));
             Gauge->Progress = 1;
         }
-        if (LineEndChoice == TLineEnds::Auto || EncodingChoice == TEncodingChoice::Auto) {
+        {
             const TTextScan text = ScanReportText(file);
+            ReportHasBoxRuns = text.BoxRuns;
             if (LineEndChoice == TLineEnds::Auto)
                 UnixLineEnds = !text.CarriageReturn;
             if (EncodingChoice == TEncodingChoice::Auto)
                 ReportEncoding = text.Bom || (text.Utf8.Complete() && text.Utf8.NonAscii) ? TReportEncoding::Utf8
                                                                                      : TReportEncoding::Cp1252;
             ReportHasBom = text.Bom;
-        }
-        if (EncodingChoice != TEncodingChoice::Auto) {
-            std::string start(3, '\0');
-            file.Seek(0);
-            start.resize(file.Read(start.data(), start.size()));
-            ReportHasBom = StartsWithUtf8Bom(start);
         }
         file.Seek(0);
     } catch (const std::exception& e) {

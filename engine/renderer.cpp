@@ -490,7 +490,8 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         if (utf8Pass) {
             if (ContainsUtf8LineDrawChars(line))
                 line = ReplaceUtf8LineDrawChars(line);
-        } else if (!Globals().UseLineDrawFont && ContainsLineDrawChars(line)) {
+        } else if (!Globals().UseLineDrawFont && (Globals().LineDrawChosen || ReportHasBoxRuns) &&
+                   ContainsLineDrawChars(line)) {
             line = ReplaceLineDrawChars(line);
         }
 

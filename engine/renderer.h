@@ -166,6 +166,9 @@ public:
     TReportEncoding ReportEncoding = TReportEncoding::Cp1252;
     // The report starts with a byte-order mark, which is no text.
     bool ReportHasBom = false;
+    // Two bytes of the box range 179 to 223 stand side by side somewhere in
+    // the report's text: in Windows-1252 it draws boxes, not letters.
+    bool ReportHasBoxRuns = false;
     // Characters the last PDF job wrote as "?" (the standard fonts have no
     // glyph for them).
     size_t PdfUnmappedCharacters = 0;

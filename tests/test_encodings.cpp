@@ -262,6 +262,21 @@ TEST_F(EngineTest, ShadesAreTintsOfThePen)
     EXPECT_GT(grey[2], 0);
 }
 
+// Until someone chooses, a Windows-1252 report whose box-range bytes never
+// stand side by side holds letters; one with a run of them draws boxes.
+TEST_F(EngineTest, BoxBytesAreLettersUnlessTheyRunTogether)
+{
+    Globals().LineDrawChosen = false;
+    ASSERT_TRUE(RenderReport("Gr\xFC\xDF \xAB ma\xEEtre \xBB \xC9t\xE9\r\n", 0));
+    EXPECT_EQ(R->PageSpan().Text.find("FIELD"), std::string::npos) << R->PageSpan().Text;
+    ASSERT_TRUE(RenderReport("\xDA\xC4\xBF\r\n\xB3\xDF\xB3\r\n", 0));
+    EXPECT_NE(R->PageSpan().Text.find("{FIELD CODE=\"LINE\" CHAR=\"#223\"}"), std::string::npos) << R->PageSpan().Text;
+    // once chosen, the choice holds for every report
+    Globals().LineDrawChosen = true;
+    ASSERT_TRUE(RenderReport("Gr\xFC\xDF\r\n", 0));
+    EXPECT_NE(R->PageSpan().Text.find("{FIELD CODE=\"LINE\" CHAR=\"#223\"}"), std::string::npos);
+}
+
 // Windows-1252 reports keep their degree, plus-minus and squared signs.
 TEST_F(EngineTest, ShadeBytesStayLettersInWindowsText)
 {

@@ -91,6 +91,7 @@ protected:
         InstallFontSubstitutions();
         Globals().PrinterWarningShown = true;  // the no-printer warning is tested on its own
         Globals().UseLineDrawFont = false;
+        Globals().LineDrawChosen = true;
         SetUserServices(&Services);
         R = std::make_unique<tRenderer>();
         UsePage(1.0);
