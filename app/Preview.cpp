@@ -616,6 +616,9 @@ void TfrmPreviewer::ReadSettings()
     if (s.ExitOnEsc)
         ExitOnEsc = SettingIsYes(*s.ExitOnEsc);
     ApplyDrawingSettings(s);
+    // A renderer made before the settings were read takes them too.
+    if (Renderer)
+        Renderer->LineEndChoice = Globals().LineEnds;
 }
 
 bool TfrmPreviewer::ApplySwitches()

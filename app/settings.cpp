@@ -40,6 +40,7 @@ TUserSettings ReadUserSettings()
     out.OpenDir = Value(s, "Open Dir");
     out.ExitOnEsc = Value(s, "Exit On Esc");
     out.UseLineDrawFont = Value(s, "Use MS LineDraw Font");
+    out.LineEnds = Value(s, "Line Ends");
     return out;
 }
 
@@ -47,6 +48,23 @@ void ApplyDrawingSettings(const TUserSettings& Settings)
 {
     if (Settings.UseLineDrawFont)
         Globals().UseLineDrawFont = SettingIsYes(*Settings.UseLineDrawFont);
+    // A value that names no choice leaves the default, Auto.
+    Globals().LineEnds = TLineEndChoice::Auto;
+    if (Settings.LineEnds)
+        if (const std::optional<TLineEndChoice> choice = ParseLineEnds(*Settings.LineEnds))
+            Globals().LineEnds = *choice;
+}
+
+std::optional<TLineEndChoice> ParseLineEnds(const std::string& Value)
+{
+    const std::string v = UpperCase(Trim(Value));
+    if (v == "AUTO")
+        return TLineEndChoice::Auto;
+    if (v == "PRINTER")
+        return TLineEndChoice::Printer;
+    if (v == "UNIX")
+        return TLineEndChoice::Unix;
+    return std::nullopt;
 }
 
 TInternetSettings ReadInternetSettings()

@@ -475,6 +475,7 @@ void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::s
 
     if (s.CursorY == 0)
         s.CursorY = s.LineHeight;
+    NoteRunBelowBottom(Run);
     const TRect clip{DevX(s.Left), DevY(s.Top), DevX(s.Right), DevY(s.Bottom)};
     double y = s.CursorY;
     if (s.SubscriptLevel < s.SuperscriptLevel)
@@ -697,8 +698,13 @@ void tRenderer::Dispatch(tRenderState& State, const std::string& Tag)
         return CheckedAdd(Span().SubscriptLevel, 1);
     if (Tag == "{/SUB}" || Tag == "{/SUBSCRIPT}")
         return CheckedAdd(Span().SubscriptLevel, -1);
-    if (starts("{SPAN") || starts("{INIT") || starts("{DIV") || starts("{HEADER") || starts("{FOOTER"))
-        return Handler(caption("{SPAN}"), [&] { TagSpan(State, Tag); });
+    if (starts("{SPAN") || starts("{INIT") || starts("{DIV") || starts("{HEADER") || starts("{FOOTER")) {
+        Handler(caption("{SPAN}"), [&] { TagSpan(State, Tag); });
+        // The page set-up asked for from outside goes over the header's.
+        if (LineStartPos == 0 && starts("{INIT"))
+            Handler(caption("{INIT}"), [&] { ApplyPageSetupOverrides(); });
+        return;
+    }
     if (Tag == "{/SPAN}" || Tag == "{/DIV}" || Tag == "{/HEADER}" || Tag == "{/FOOTER}")
         return Handler(caption("{/SPAN}"), [&] { TagEndSpan(State, Tag); });
     if (starts("{LPP"))
