@@ -62,7 +62,7 @@ void tRenderer::ApplyPageSetupOverrides()
             page.SetAlign("");
         } else if (!FMarginsRefused) {
             FMarginsRefused = true;
-            ShowMessage("The margins leave no room on the page; the page has none", "Page Set-up");
+            ShowMessage("The margins leave no room on the page; the page is laid out without them", "Page Set-up");
         }
     }
     if (o.LinesPerPage > 0)
@@ -200,12 +200,16 @@ bool tRenderer::GetPlainLine(TByteFile& File, std::string& Line, std::string& Li
 // ---------------------------------------------------------------------------
 // Lines below the bottom
 
-void tRenderer::NoteRunBelowBottom(const std::string& Run)
+void tRenderer::NoteRunBelowBottom(const std::string& Run, double CellHeight)
 {
     if (LastLineBelowBottom == PassLineNumber && LastPageBelowBottom == CurrentPage)
         return;
+    // The cell ends at the cursor; its baseline lies about a fifth of it
+    // higher (the descent of the faces). A line whose baseline is on the page
+    // shows, only its descenders may be cut.
     const tSpan& s = Span();
-    if (!(s.Top + s.CursorY > TopOffset + PrintableHeight + 1e-9))
+    const double baseline = s.Top + s.CursorY - 0.2 * CellHeight;
+    if (!(baseline > TopOffset + PrintableHeight + 1e-9))
         return;
     if (Run.find_first_not_of(" \t\r") == std::string::npos)
         return;

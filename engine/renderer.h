@@ -289,8 +289,8 @@ private:
         int Columns = 1;    // character cells in a line of the page span
     } Plain;
     // The counting of LinesBelowBottom: a text run drawn at the current
-    // cursor of the current span.
-    void NoteRunBelowBottom(const std::string& Run);
+    // cursor of the current span, in a cell CellHeight inches high.
+    void NoteRunBelowBottom(const std::string& Run, double CellHeight);
     int64_t PassLineNumber = 0;
     int64_t LastLineBelowBottom = -1;
     int LastPageBelowBottom = 0;

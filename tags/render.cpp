@@ -475,7 +475,6 @@ void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::s
 
     if (s.CursorY == 0)
         s.CursorY = s.LineHeight;
-    NoteRunBelowBottom(Run);
     const TRect clip{DevX(s.Left), DevY(s.Top), DevX(s.Right), DevY(s.Bottom)};
     double y = s.CursorY;
     if (s.SubscriptLevel < s.SuperscriptLevel)
@@ -503,6 +502,7 @@ void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::s
 
     const std::string text = align == "RIGHT" ? Trim(Run) : Run;
     const TSize extent = c.TextExtent(Run);
+    NoteRunBelowBottom(Run, PixelsPerInchY != 0 ? extent.cy / PixelsPerInchY : 0.0);
     const int top = DevY(s.Top + y) - extent.cy;
     const int left = DevX(s.Left + s.CursorX);
 
