@@ -616,6 +616,12 @@ void TfrmPreviewer::ReadSettings()
     if (s.ExitOnEsc)
         ExitOnEsc = SettingIsYes(*s.ExitOnEsc);
     ApplyDrawingSettings(s);
+    // A renderer made before the settings were read takes them too.
+    if (Renderer) {
+        Renderer->LineEndChoice = Globals().LineEnds;
+        if (!tRenderer::EncodingChoiceOf(Globals().ReportEncoding, Renderer->EncodingChoice))
+            Renderer->EncodingChoice = tRenderer::TEncodingChoice::Auto;
+    }
 }
 
 bool TfrmPreviewer::ApplySwitches()

@@ -7,6 +7,7 @@
 
 #include "engine/bytefile.h"
 #include "engine/globals.h"
+#include "engine/header.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
@@ -72,9 +73,33 @@ const char* const Usage =
     "  --encoding=auto|utf-8|cp1252|cp437  the character set of the report; auto\n"
     "                       (the default, or the \"Encoding\" setting): a byte-order\n"
     "                       mark or valid UTF-8 text means UTF-8, else Windows-1252\n"
+    "  --line-ends=auto|printer|unix  a line feed alone ends a line and starts the\n"
+    "                       next at the left (unix), or moves down as on a\n"
+    "                       character printer, where a carriage return goes back\n"
+    "                       to the start of the line (printer); auto: unix for a\n"
+    "                       report without a carriage return. Without it the\n"
+    "                       \"Line Ends\" setting decides (Auto unless set)\n"
     "  --quiet              no warnings (a run that fails still says why)\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
+    "\n"
+    "Page set-up over the report's header (as if its {INIT} asked for it):\n"
+    "  --paper NAME         the paper, by the names PAPER= takes: A4, LETTER, LEGAL ...\n"
+    "  --landscape          landscape orientation\n"
+    "  --cpi N              N characters an inch in the fixed-pitch font (point\n"
+    "                       size 120/N)\n"
+    "  --lpi N              N lines an inch\n"
+    "  --lines-per-page N   the line height that fills the page with N lines (LPP=)\n"
+    "  --margins=M          the same margin on every side, or --margins=L,T,R,B:\n"
+    "                       from the sheet's edges, each a number with in, cm, mm\n"
+    "                       or pt (inches without), e.g. --margins=0.5in\n"
+    "  --paginate           a full page breaks onto the next (PAGINATE)\n"
+    "  --plain              the report is plain text: braces are text, a full page\n"
+    "                       breaks, a line wider than the page goes on on the next\n"
+    "                       (at its last space); form feeds still break pages\n"
+    "Text that falls below the bottom of a page is said on stderr, a line a page\n"
+    "(--quiet leaves it out).\n"
+    "\n"
     "OUT.pdf or OUT.png may be -, standard output; REPORT may be -, standard input.\n"
     "A named output is written where the name leads: through symbolic links, into\n"
     "a FIFO or a device; a file is replaced whole, or left as it was on failure.\n";
@@ -106,12 +131,90 @@ bool ParsePageRange(const std::string& s, int& From, int& To)
 
 namespace {
 
+const char* const PageSetupOptions[] = {"--paper", "--landscape", "--cpi", "--lpi", "--lines-per-page",
+                                        "--margins", "--paginate", "--plain"};
+
+// The option's name: what comes before an "=".
+std::string OptionName(const std::string& a) { return a.substr(0, a.find('=')); }
+
+bool IsPageSetupOption(const std::string& a)
+{
+    const std::string name = OptionName(a);
+    return std::any_of(std::begin(PageSetupOptions), std::end(PageSetupOptions),
+                       [&](const char* o) { return name == o; });
+}
+
+// A decimal number such as 12 or 0.75 (no sign, no exponent), in the C
+// locale whatever the user's.
+bool ParseDecimal(const std::string& s, double Max, double& Out)
+{
+    if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789.") != std::string::npos ||
+        std::count(s.begin(), s.end(), '.') > 1 || s.find_first_of("0123456789") == std::string::npos)
+        return false;
+    double v = 0, scale = 0;
+    for (char c : s) {
+        if (c == '.') {
+            scale = 1;
+            continue;
+        }
+        if (scale > 0)
+            v += (c - '0') * (scale /= 10);
+        else
+            v = v * 10 + (c - '0');
+    }
+    if (v > Max)
+        return false;
+    Out = v;
+    return true;
+}
+
+// A margin: a number with in, cm, mm or pt after it (inches without), in inches.
+bool ParseMargin(const std::string& s, double& Inches)
+{
+    const size_t unitAt = s.find_first_not_of("0123456789.");
+    const std::string unit = unitAt == std::string::npos ? std::string() : LowerCase(s.substr(unitAt));
+    double v = 0;
+    if (!ParseDecimal(s.substr(0, unitAt), 10000, v))
+        return false;
+    if (unit.empty() || unit == "in" || unit == "\"")
+        Inches = v;
+    else if (unit == "cm")
+        Inches = v / 2.54;
+    else if (unit == "mm")
+        Inches = v / 25.4;
+    else if (unit == "pt")
+        Inches = v / 72;
+    else
+        return false;
+    return Inches <= 100;
+}
+
+// --margins=ALL or --margins=LEFT,TOP,RIGHT,BOTTOM.
+bool ParseMargins(const std::string& s, double (&Margins)[4])
+{
+    std::vector<std::string> parts;
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = s.find(',', from);
+        parts.push_back(s.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    if (parts.size() != 1 && parts.size() != 4)
+        return false;
+    for (size_t i = 0; i < 4; ++i)
+        if (!ParseMargin(parts[parts.size() == 1 ? 0 : i], Margins[i]))
+            return false;
+    return true;
+}
+
 bool IsHeadlessOption(const std::string& a)
 {
     return a == "--help" || a == "-h" || a == "--version" || a == "--png" || a == "--pdf" || a == "--count-pages" ||
            a == "--list-printers" || a == "--printer" || a == "--copies" || a == "--pages" || a == "--page" ||
-           a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0 ||
-           a.rfind("--encoding", 0) == 0;
+           a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0 || a.rfind("--line-ends", 0) == 0 ||
+           a.rfind("--encoding", 0) == 0 || IsPageSetupOption(a);
 }
 
 // A switch of the preview window other than --print.
@@ -215,6 +318,55 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             if (!tRenderer::EncodingChoiceOf(v, choice))
                 return fail("--encoding needs auto, utf-8, cp1252 or cp437: --encoding=utf-8");
             cl.Encoding = UpperCase(v);
+        } else if (IsPageSetupOption(a)) {
+            // The page set-up over the header's: --NAME VALUE or --NAME=VALUE.
+            const std::string name = OptionName(a);
+            tRenderer::TPageSetupOverrides& o = cl.PageSetup;
+            const bool flag = name == "--landscape" || name == "--paginate" || name == "--plain";
+            std::string v;
+            if (flag) {
+                if (name != a)
+                    return fail(name + " takes no value");
+            } else if (name != a) {
+                v = a.substr(name.size() + 1);
+            } else if (!value(v)) {
+                v.clear();
+            }
+            int n = 0;
+            if (name == "--landscape") {
+                o.Landscape = true;
+            } else if (name == "--paginate") {
+                o.Paginate = true;
+            } else if (name == "--plain") {
+                o.PlainText = true;
+            } else if (name == "--paper") {
+                const std::string paper = UpperCase(v);
+                if (!PaperNumber(paper) && !(ParsePositive(paper, 68, n)))
+                    return fail("--paper needs a paper name as the header's PAPER= takes it, such as A4, LETTER or LEGAL");
+                o.Paper = paper;
+            } else if (name == "--cpi") {
+                if (!ParseDecimal(v, 120, o.Cpi) || o.Cpi < 1)
+                    return fail("--cpi needs a number of characters an inch from 1 to 120, such as 12 or 16.67");
+            } else if (name == "--lpi") {
+                if (!ParsePositive(v, 100, o.Lpi))
+                    return fail("--lpi needs a number of lines an inch from 1 to 100");
+            } else if (name == "--lines-per-page") {
+                if (!ParsePositive(v, 1000, o.LinesPerPage))
+                    return fail("--lines-per-page needs a number of lines from 1 to 1000");
+            } else if (name == "--margins") {
+                if (!ParseMargins(v, o.Margins))
+                    return fail("--margins needs one margin for all four sides or four (left,top,right,bottom), each "
+                                "a number with in, cm, mm or pt: --margins=0.5in or --margins=1in,0.5in,1in,0.5in");
+                o.HasMargins = true;
+            }
+            if (o.Lpi > 0 && o.LinesPerPage > 0)
+                return fail("--lpi and --lines-per-page both set the line height: choose one");
+        } else if (a.rfind("--line-ends", 0) == 0) {
+            const std::optional<TLineEndChoice> v =
+                a.size() > 12 && a[11] == '=' ? ParseLineEnds(a.substr(12)) : std::nullopt;
+            if (!v)
+                return fail("--line-ends needs auto, printer or unix: --line-ends=unix");
+            cl.LineEnds = v;
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
             return fail("unknown option " + a);
         } else if (cl.Report.empty()) {
@@ -271,12 +423,24 @@ bool CheckReadable(const std::string& Report)
     return true;
 }
 
+// The pass's text below the printable bottom of its pages, a line a page on
+// stderr: nothing of it is on the page. A warning, which --quiet leaves out.
+void SayLinesBelowBottom(const TCommandLine& cl, const tRenderer& r)
+{
+    if (cl.Quiet)
+        return;
+    for (const auto& [page, lines] : r.LinesBelowBottom)
+        std::fprintf(stderr, "page %d: %d line%s fell below the bottom; add PAGINATE to the header or use --paginate\n",
+                     page, lines, lines == 1 ? "" : "s");
+}
+
 // Draws one page on a screen surface at Zoom percent of 96 dots per inch,
 // as the preview does.
 int RunPng(const TCommandLine& cl)
 {
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
+    r.SetupOverrides = cl.PageSetup;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
@@ -309,8 +473,10 @@ int RunPng(const TCommandLine& cl)
     std::string why;
     if (!writer.write(page->Image()))
         why = writer.errorString().toLocal8Bit().toStdString();
-    else if (WriteNamedOutput(cl.Output, png.constData(), static_cast<size_t>(png.size()), &why))
+    else if (WriteNamedOutput(cl.Output, png.constData(), static_cast<size_t>(png.size()), &why)) {
+        SayLinesBelowBottom(cl, r);
         return 0;
+    }
     std::fprintf(stderr, "quillard: cannot write %s: %s\n", cl.Output.c_str(), why.c_str());
     return 1;
 }
@@ -321,6 +487,7 @@ int RunPdf(const TCommandLine& cl)
 {
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
+    r.SetupOverrides = cl.PageSetup;
     TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
@@ -347,6 +514,7 @@ int RunPdf(const TCommandLine& cl)
                      r.PdfUnmappedCharacters, r.PdfUnmappedCharacters == 1 ? "" : "s", ReportShown(cl),
                      r.PdfUnmappedCharacters == 1 ? "is" : "are");
     cleanUp.JobDone = true;
+    SayLinesBelowBottom(cl, r);
     return 0;
 }
 
@@ -354,6 +522,7 @@ int RunCountPages(const TCommandLine& cl)
 {
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
+    r.SetupOverrides = cl.PageSetup;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
@@ -364,6 +533,7 @@ int RunCountPages(const TCommandLine& cl)
         return 1;
     }
     std::printf("%d\n", r.CurrentPage);
+    SayLinesBelowBottom(cl, r);
     return 0;
 }
 
@@ -397,6 +567,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
     }
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
+    r.SetupOverrides = cl.PageSetup;
     TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
@@ -422,6 +593,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
         return 1;
     }
     cleanUp.JobDone = true;
+    SayLinesBelowBottom(cl, r);
     return 0;
 }
 
@@ -662,6 +834,8 @@ int RunCommandLine(int argc, char** argv)
     }
     if (!cl.Encoding.empty())
         Globals().ReportEncoding = cl.Encoding;
+    if (cl.LineEnds)
+        Globals().LineEnds = *cl.LineEnds;
     // "-" as the PDF or the picture is standard output.
     SetDashMeansStandardOutput(true);
     if (cl.Mode != TCommandLine::TMode::Print && printers.Count() == 0)

@@ -2,6 +2,9 @@
 // display, or else the windowed program with its switches.
 #pragma once
 
+#include "engine/globals.h"
+#include "engine/renderer.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,6 +25,10 @@ struct TCommandLine {
     bool Quiet = false;              // --quiet: warnings are not shown
     std::optional<bool> LineDrawFont;  // --line-draw-font=yes|no over the user's setting
     std::string Encoding;              // --encoding=NAME over the user's setting
+    std::optional<TLineEndChoice> LineEnds;  // --line-ends=auto|printer|unix over the user's setting
+    // --paper, --landscape, --cpi, --lpi, --lines-per-page, --margins,
+    // --paginate and --plain: over what the report's header says.
+    tRenderer::TPageSetupOverrides PageSetup;
     std::string Error;  // set when the arguments cannot be used
 };
 

@@ -42,6 +42,7 @@ TUserSettings ReadUserSettings()
     out.ExitOnEsc = Value(s, "Exit On Esc");
     out.UseLineDrawFont = Value(s, "Use MS LineDraw Font");
     out.Encoding = Value(s, "Encoding");
+    out.LineEnds = Value(s, "Line Ends");
     return out;
 }
 
@@ -52,9 +53,27 @@ void ApplyDrawingSettings(const TUserSettings& Settings)
         Globals().LineDrawChosen = true;
     }
     // A name the program does not know leaves the choice to the report.
+    Globals().ReportEncoding = "AUTO";
     tRenderer::TEncodingChoice choice;
     if (Settings.Encoding && tRenderer::EncodingChoiceOf(*Settings.Encoding, choice))
         Globals().ReportEncoding = UpperCase(Trim(*Settings.Encoding));
+    // A value that names no choice leaves the default, Auto.
+    Globals().LineEnds = TLineEndChoice::Auto;
+    if (Settings.LineEnds)
+        if (const std::optional<TLineEndChoice> choice = ParseLineEnds(*Settings.LineEnds))
+            Globals().LineEnds = *choice;
+}
+
+std::optional<TLineEndChoice> ParseLineEnds(const std::string& Value)
+{
+    const std::string v = UpperCase(Trim(Value));
+    if (v == "AUTO")
+        return TLineEndChoice::Auto;
+    if (v == "PRINTER")
+        return TLineEndChoice::Printer;
+    if (v == "UNIX")
+        return TLineEndChoice::Unix;
+    return std::nullopt;
 }
 
 TInternetSettings ReadInternetSettings()

@@ -3,6 +3,8 @@
 // the system scope the one administrative value.
 #pragma once
 
+#include "engine/globals.h"
+
 #include <optional>
 #include <string>
 
@@ -19,13 +21,14 @@ struct TUserSettings {
     std::optional<std::string> UseLineDrawFont;
     // "Auto", "UTF-8", "CP1252" or "CP437": the character set of reports.
     std::optional<std::string> Encoding;
+    std::optional<std::string> LineEnds;
 };
 
 // Reads the current user's values; a missing or unreadable store gives no
 // values at all.
 TUserSettings ReadUserSettings();
 // Puts into force the values that change how a report is drawn ("Use MS
-// LineDraw Font"); the window and the command line both lay reports out by
+// LineDraw Font", "Line Ends"); the window and the command line both lay reports out by
 // them. The print window's fonts and pitch sizes are the run's own and are
 // not stored.
 void ApplyDrawingSettings(const TUserSettings& Settings);
@@ -62,6 +65,10 @@ bool WriteUserSetting(const std::string& Name, const std::string& Value);
 // "Zoom Level": the value's leading digits as a percentage; no digits keep
 // Current; above 300 gives 70 (and sets *Replaced).
 int ParseZoomLevel(const std::string& Value, int Current, bool* Replaced = nullptr);
+// "Line Ends" (and --line-ends=): Auto, Printer or Unix in any letter case;
+// nothing for anything else.
+std::optional<TLineEndChoice> ParseLineEnds(const std::string& Value);
+
 // "Exit On Esc" and "Use MS LineDraw Font": "YES" in any letter case.
 bool SettingIsYes(const std::string& Value);
 

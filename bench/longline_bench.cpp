@@ -6,8 +6,11 @@
 //   center   the same line centred
 //   fields   N page-number fields, whose text goes into the line
 //   lines    N box-drawing characters (each becomes a field tag)
+//   plain    a plain text file (--plain) of one line of N words with braces,
+//            wrapped onto some N/10 lines and the pages they fill
 // Each case is a pass that draws the page holding the line (the "img" case
-// draws the page after it) on a 96-dpi page bitmap.
+// draws the page after it, the "plain" case every page) on a 96-dpi page
+// bitmap.
 //   quillard_longline_bench [N] [CASE...]     (N defaults to 100000)
 #include "engine/globals.h"
 #include "engine/renderer.h"
@@ -31,7 +34,8 @@ namespace {
 struct TCase {
     const char* Name;
     std::string (*Make)(int N);
-    int Page;  // the page drawn
+    int Page;  // the page drawn; 0: every page
+    bool Plain = false;
 };
 
 std::string Repeat(const std::string& S, int N)
@@ -49,6 +53,7 @@ const TCase Cases[] = {
     {"center", [](int N) { return "{ALIGN=CENTER}" + Repeat("ab{B}cd{/B}", N) + "\r\n"; }, 1},
     {"fields", [](int N) { return Repeat("p{FIELD CODE=PAGE}", N) + "\r\n"; }, 1},
     {"lines", [](int N) { return Repeat("\xC4", N) + "\r\n"; }, 1},
+    {"plain", [](int N) { return Repeat("{word} & ", N) + "\n"; }, 0, true},
 };
 
 double Seconds(std::chrono::steady_clock::time_point Start)
@@ -75,6 +80,7 @@ int main(int argc, char** argv)
         std::ofstream(path, std::ios::binary) << report;
 
         tRenderer r;
+        r.SetupOverrides.PlainText = c.Plain;
         r.OpenFile(path, nullptr);
         r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
         r.SetScale(1.0);

@@ -1,9 +1,15 @@
 // Program-wide values shared by the engine and the application.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace quillard {
+
+// How the line ends of reports are taken (tRenderer::LineEndChoice): as a
+// character printer takes them, as a Linux text file writes them, or decided
+// for each report by whether its text holds a carriage return.
+enum class TLineEndChoice : uint8_t { Auto, Printer, Unix };
 
 struct TProgramGlobals {
     // Zoom factor of the surface; multiplies the pitch point sizes and pen
@@ -19,6 +25,8 @@ struct TProgramGlobals {
     // The character set reports are read in: "AUTO", "UTF-8", "CP1252" or
     // "CP437" (see tRenderer::TEncodingChoice); renderers start with it.
     std::string ReportEncoding = "AUTO";
+    // The line ends a new renderer takes reports in ("Line Ends" setting).
+    TLineEndChoice LineEnds = TLineEndChoice::Auto;
     // The printer warning of the metrics read has been shown in this run.
     bool PrinterWarningShown = false;
     // Preview zoom in percent.

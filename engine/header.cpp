@@ -145,7 +145,7 @@ TTextScan ScanReportText(TByteFile& File)
 
 }  // namespace
 
-bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
+bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
 {
     TPrinterLayer& printer = Printer();
     // The pictures listed for deletion belong to the report that listed them
@@ -197,6 +197,11 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
     } catch (const std::exception& e) {
         ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
         return false;
+    }
+    // A plain text file has no header: its braces are text.
+    if (SetupOverrides.PlainText) {
+        file.Close();
+        return true;
     }
 
     // Applies an orientation to the printer when it has one; a printer that

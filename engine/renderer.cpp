@@ -66,6 +66,7 @@ tRenderer::tRenderer()
         FileSize = 0;
         if (!EncodingChoiceOf(Globals().ReportEncoding, EncodingChoice))
             EncodingChoice = TEncodingChoice::Auto;
+        LineEndChoice = Globals().LineEnds;
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Error tRenderer.Create");
     }
@@ -370,6 +371,11 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     State->PageBreakPending = false;
     State->LastRotation = 0;
     FoundPages.clear();
+    LinesBelowBottom.clear();
+    PassLineNumber = 0;
+    LastLineBelowBottom = -1;
+    Plain = TPlainReading{};
+    ApplyPageSetupOverrides();
     AreaCode = 107;
 
     try {
@@ -389,7 +395,9 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     Canvas->Utf8Text = utf8Pass;
     const std::string findText = Trim(utf8Pass && !FindTextUtf8.empty() ? FindTextUtf8 : FindText);
     std::string line;
-    while (!Aborted && !State->ReportFile.Eof()) {
+    const bool plain = SetupOverrides.PlainText;
+    const bool exactFit = plain || SetupOverrides.Paginate;
+    while (!Aborted && (!State->ReportFile.Eof() || (plain && PlainTextPending()))) {
         AreaCode = 1;
         try {
             if (Gauge && Gauge->Progress < Gauge->MaxValue)
@@ -419,7 +427,11 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
             (UnixLineEnds && State->LineEnd.find('\n') != std::string::npos))
             span.SetAlign("");
 
-        if (span.Paginate && span.CursorY + span.LineHeight > span.Bottom - span.Top) {
+        // A page break asked for from outside the report (--paginate,
+        // --plain) comes when this line does not fit; the header's PAGINATE
+        // keeps room for one line more.
+        const double room = exactFit ? -1e-6 : span.LineHeight;
+        if (span.Paginate && span.CursorY + room > span.Bottom - span.Top) {
             State->PageBreakPending = true;
             State->BreakLineEnded = false;
             span.CursorX = 0;
@@ -429,14 +441,17 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         AreaCode = 111;
         LineStartPos = State->ReportFile.Position();
         AreaCode = 3;
-        GetPassLine(State->ReportFile, line, State->LineEnd);
-        if (LineTooLong && !PassLimits.LongLine) {
+        ++PassLineNumber;
+        // A plain text report's line may be a piece of one held from before.
+        const bool read = plain ? GetPlainLine(State->ReportFile, line, State->LineEnd)
+                                : (GetPassLine(State->ReportFile, line, State->LineEnd), true);
+        if (!plain && LineTooLong && !PassLimits.LongLine) {
             PassLimits.LongLine = true;
             ShowMessage("A line of " + Quoted(FileName) + " is longer than " + std::to_string(MaxLineBytes >> 20) +
                             " MB; it is laid out in pieces of that length",
                         "Error tRenderer.GetLn");
         }
-        if (State->ReportFile.Position() == LineStartPos && !State->ReportFile.Eof()) {
+        if (read && State->ReportFile.Position() == LineStartPos && !State->ReportFile.Eof()) {
             // The reader could not move on (a read error it has reported):
             // stop rather than read the same place forever.
             ShowMessage("Error reading from file " + Quoted(FileName) + "\r\n" + "The file could not be read past byte " +
@@ -456,7 +471,8 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
             line = Cp437ToUtf8(line);
         // Overstrike and escape sequences of text written for terminals and
         // line printers become markup.
-        if (HasTerminalControls(line))
+        // (A plain text report's reader has made its lines markup already.)
+        if (!plain && HasTerminalControls(line))
             line = TerminalTextToMarkup(line, TerminalStyle);
         // Centred and right-aligned lines have no tab stops: their tabs are
         // spaces, measured with the rest of the line.

@@ -5,6 +5,7 @@
 // first byte and hands each line to the tag interpreter (Render).
 #pragma once
 
+#include "engine/globals.h"
 #include "engine/picturecache.h"
 #include "engine/span.h"
 #include "engine/terminaltext.h"
@@ -12,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,6 +114,7 @@ public:
     tSpan& PageSpan();       // Spans[1]
 
     // ---- passes ----------------------------------------------------------
+    // The header scan, then the page set-up of SetupOverrides over it.
     bool OpenFile(const std::string& AFileName, TGauge* Gauge);
     bool RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, int ToPage);
     int CountPages();
@@ -146,8 +149,9 @@ public:
     // of the line, LF LF is one line end), or as a Linux text file writes
     // them (every LF ends a line and starts the next at the left). Auto: a
     // report without a carriage return in its text (before any in-line
-    // picture) is a Linux text file. Set by the application; OpenFile decides.
-    enum class TLineEnds : uint8_t { Auto, Printer, Unix };
+    // picture) is a Linux text file. A new renderer takes the application's
+    // choice (Globals().LineEnds); OpenFile decides.
+    using TLineEnds = TLineEndChoice;
     TLineEnds LineEndChoice = TLineEnds::Auto;
     // What OpenFile decided for the report.
     bool UnixLineEnds = false;
@@ -172,6 +176,30 @@ public:
     // Characters the last PDF job wrote as "?" (the standard fonts have no
     // glyph for them).
     size_t PdfUnmappedCharacters = 0;
+    // Page set-up asked for from outside the report (the command line),
+    // taken as if the report's header asked for it, over what the header
+    // says: paper and orientation when the report is opened, the rest at the
+    // start of every pass and again after the {INIT} of the report's first
+    // line. Nothing set changes nothing.
+    struct TPageSetupOverrides {
+        std::string Paper;       // a paper name (A4, LETTER ...) or number, as PAPER= takes it
+        bool Landscape = false;
+        double Cpi = 0;          // characters an inch of the fixed-pitch font
+        int Lpi = 0;             // lines an inch
+        int LinesPerPage = 0;    // lines that fill the page span's height (LPP=)
+        bool HasMargins = false;
+        double Margins[4] = {};  // left, top, right, bottom: inches from the sheet's edges
+        bool Paginate = false;   // a page that is full breaks (PAGINATE)
+        // The report is plain text: braces and ampersands are text, a full
+        // page breaks, a line longer than the page span is wide goes on on
+        // the next line, and there is no header to scan.
+        bool PlainText = false;
+    } SetupOverrides;
+    // The page set-up of SetupOverrides that a pass applies to the page span.
+    void ApplyPageSetupOverrides();
+    // Lines of text (not runs) whose cells lay below the printable bottom of
+    // their page in the last pass, by page: nothing of them shows.
+    std::map<int, int> LinesBelowBottom;
     // What the escape sequences of the pass's lines have switched on.
     TTerminalStyle TerminalStyle;
     // The last GetLn stopped before the end of the physical line, at the
@@ -271,6 +299,26 @@ public:
     } PassLimits;
 
 private:
+    bool ScanHeader(const std::string& AFileName, TGauge* Gauge);
+    // The page pass's reading of a plain text report: the next line, or the
+    // next piece of a line longer than the page span is wide, as markup.
+    // True when it read from File (a piece held from before reads nothing).
+    bool GetPlainLine(TByteFile& File, std::string& Line, std::string& LineEnd);
+    bool PlainTextPending() const { return Plain.Pos < Plain.Text.size() || Plain.Open; }
+    struct TPlainReading {
+        std::string Text;   // the line read, or the part of it that is held
+        size_t Pos = 0;     // the first byte of Text not handed out
+        std::string End;    // its line end
+        bool Open = false;  // the line goes on in the file
+        int Columns = 1;    // character cells in a line of the page span
+    } Plain;
+    // The counting of LinesBelowBottom: a text run drawn at the current
+    // cursor of the current span, in a cell CellHeight inches high.
+    void NoteRunBelowBottom(const std::string& Run, double CellHeight);
+    int64_t PassLineNumber = 0;
+    int64_t LastLineBelowBottom = -1;
+    int LastPageBelowBottom = 0;
+    bool FMarginsRefused = false;  // said once
     void RecomputeLineHeight();
     bool PageInRange(const tRenderState& State) const;
     void StartPendingPage(tRenderState& State);

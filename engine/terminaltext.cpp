@@ -129,7 +129,11 @@ bool HasTerminalControls(const std::string& Line)
     return Line.find_first_of(std::string("\b\x1b", 2)) != std::string::npos;
 }
 
-std::string TerminalTextToMarkup(const std::string& Line, TTerminalStyle& Style)
+namespace {
+
+// The conversion; with EscapeText every character of the line is text, the
+// ones not struck over too.
+std::string ConvertTerminalText(const std::string& Line, TTerminalStyle& Style, bool EscapeText)
 {
     std::string out;
     out.reserve(Line.size() + 16);
@@ -197,7 +201,10 @@ std::string TerminalTextToMarkup(const std::string& Line, TTerminalStyle& Style)
                 if (!bold && !underline) {
                     // Left as it is: the character, and the backspace with it.
                     Switch(out, written, said);
-                    out += c;
+                    if (EscapeText)
+                        PutText(out, c);
+                    else
+                        out += c;
                     ++i;
                     continue;
                 }
@@ -210,13 +217,36 @@ std::string TerminalTextToMarkup(const std::string& Line, TTerminalStyle& Style)
             continue;
         }
         Switch(out, written, want);
-        out += c;
+        if (EscapeText)
+            PutText(out, c);
+        else
+            out += c;
         ++i;
     }
     // What the sequences said carries on into the next line; a bold or
     // underline made by overstrike does not.
     Switch(out, written, said);
     Style = said;
+    return out;
+}
+
+}  // namespace
+
+std::string TerminalTextToMarkup(const std::string& Line, TTerminalStyle& Style)
+{
+    return ConvertTerminalText(Line, Style, false);
+}
+
+std::string PlainTextToMarkup(const std::string& Line, TTerminalStyle& Style)
+{
+    if (HasTerminalControls(Line))
+        return ConvertTerminalText(Line, Style, true);
+    if (Line.find_first_of("{}&") == std::string::npos)
+        return Line;
+    std::string out;
+    out.reserve(Line.size() + 16);
+    for (char c : Line)
+        PutText(out, c);
     return out;
 }
 

@@ -27,6 +27,10 @@ bool HasTerminalControls(const std::string& Line);
 // is struck over is written as a character entity, so that it stays text.
 std::string TerminalTextToMarkup(const std::string& Line, TTerminalStyle& Style);
 
+// A line of a plain text file as markup: every brace and ampersand is text
+// (a character entity); overstrike and escape sequences as above.
+std::string PlainTextToMarkup(const std::string& Line, TTerminalStyle& Style);
+
 // Line with each tab outside the tags replaced by the spaces up to the next
 // eighth column, counting the characters of its text from column 0. For
 // centred and right-aligned lines, which have no tab stops.

@@ -504,6 +504,7 @@ void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::s
 
     const std::string text = align == "RIGHT" ? Trim(Run) : Run;
     const TSize extent = c.TextExtent(Run);
+    NoteRunBelowBottom(Run, PixelsPerInchY != 0 ? extent.cy / PixelsPerInchY : 0.0);
     const int top = DevY(s.Top + y) - extent.cy;
     const int left = DevX(s.Left + s.CursorX);
 
@@ -704,8 +705,13 @@ void tRenderer::Dispatch(tRenderState& State, const std::string& Tag)
         return CheckedAdd(Span().SubscriptLevel, 1);
     if (Tag == "{/SUB}" || Tag == "{/SUBSCRIPT}")
         return CheckedAdd(Span().SubscriptLevel, -1);
-    if (starts("{SPAN") || starts("{INIT") || starts("{DIV") || starts("{HEADER") || starts("{FOOTER"))
-        return Handler(caption("{SPAN}"), [&] { TagSpan(State, Tag); });
+    if (starts("{SPAN") || starts("{INIT") || starts("{DIV") || starts("{HEADER") || starts("{FOOTER")) {
+        Handler(caption("{SPAN}"), [&] { TagSpan(State, Tag); });
+        // The page set-up asked for from outside goes over the header's.
+        if (LineStartPos == 0 && starts("{INIT"))
+            Handler(caption("{INIT}"), [&] { ApplyPageSetupOverrides(); });
+        return;
+    }
     if (Tag == "{/SPAN}" || Tag == "{/DIV}" || Tag == "{/HEADER}" || Tag == "{/FOOTER}")
         return Handler(caption("{/SPAN}"), [&] { TagEndSpan(State, Tag); });
     if (starts("{LPP"))

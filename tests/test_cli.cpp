@@ -93,7 +93,11 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"BadZoom", {"--png", "/tmp/x.png", "--zoom", "abc", Example}, 2, "--zoom needs"},
                       FailCase{"UnknownOption", {"--frobnicate", Example}, 2, "unknown option"},
                       FailCase{"NoReport", {"--count-pages"}, 2, "no report named"},
-                      FailCase{"UnwritablePicture", {"--png", "/nonexistent/dir/x.png", Example}, 1, "cannot write"}),
+                      FailCase{"UnwritablePicture", {"--png", "/nonexistent/dir/x.png", Example}, 1, "cannot write"},
+                      FailCase{"BadLineEnds", {"--count-pages", "--line-ends=dos", Example}, 2, "--line-ends needs auto, printer or unix"},
+                      FailCase{"BadPaper", {"--count-pages", "--paper", "A9", Example}, 2, "--paper needs a paper name"},
+                      FailCase{"BadMargins", {"--count-pages", "--margins=1in,2in", Example}, 2, "--margins needs one margin"},
+                      FailCase{"TwoLineHeights", {"--count-pages", "--lpi=6", "--lines-per-page=60", Example}, 2, "choose one"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // A FIFO as the report once held the program in open() for ever; a device

@@ -142,6 +142,26 @@ TEST_F(CommandLinePrint, PrintsByTheUsersLineDrawSetting)
     EXPECT_NE(pages[0].find("Gr\xc3\xbc\xc3\x9f \xc3\x89\xc3\x9c\xc3\x9f"), std::string::npos) << pages[0];
 }
 
+// Text below the bottom of a page is said for a print as for a PDF; the
+// page set-up options go to the printed job.
+TEST_F(CommandLinePrint, SaysTextBelowTheBottomAndTakesThePageSetUp)
+{
+    std::string lines;
+    for (int i = 1; i <= 127; ++i)
+        lines += "Line " + std::to_string(i) + "\n";
+    const QString report = QString::fromStdString(Write(lines));
+    TRun r = Quillard({"--print", report});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_NE(r.Err.find(" lines fell below the bottom; add PAGINATE to the header or use --paginate\n"), std::string::npos);
+    r = Quillard({"--print", "--plain", "--landscape", report});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    EXPECT_EQ(r.Err.find("fell below"), std::string::npos) << r.Err;
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    const int id = JobIds(r.Out).at(0);
+    EXPECT_EQ(One(Cups->JobAttributes(id), "orientation-requested"), "landscape");
+    EXPECT_NE(PdfPageTexts(Cups->SpooledDocument(id)).back().find("Line 127"), std::string::npos);
+}
+
 // Pictures a report marks DELETE=YES go when --print has handed its job to
 // the spooler; a print that failed keeps them for the host to try again.
 TEST_F(CommandLinePrint, MarkedPicturesGoAfterAPrintAndStayAfterAFailedOne)
