@@ -97,8 +97,9 @@ bool IsContinuationByte(char C) { return (static_cast<unsigned char>(C) & 0xC0) 
 // character cells: at the last space that lets it fit (the space goes), else
 // before the first character that does not fit. Tabs stop every eight cells,
 // a backspace goes back one, escape sequences and other control characters
-// take none. Next is where the next piece starts.
-size_t WrapPoint(const std::string& Text, size_t From, int Columns, size_t& Next)
+// take none, and in UTF-8 text a character takes one cell whatever its
+// bytes. Next is where the next piece starts.
+size_t WrapPoint(const std::string& Text, size_t From, int Columns, bool Utf8, size_t& Next)
 {
     const size_t n = Text.size();
     int column = 0;
@@ -123,7 +124,8 @@ size_t WrapPoint(const std::string& Text, size_t From, int Columns, size_t& Next
             ++i;
             continue;
         }
-        if (c < 0x20 && c != '\t') {
+        // The other bytes of a UTF-8 character take no cell of their own.
+        if ((c < 0x20 && c != '\t') || (Utf8 && IsContinuationByte(Text[i]))) {
             ++i;
             continue;
         }
@@ -173,7 +175,7 @@ bool tRenderer::GetPlainLine(TByteFile& File, std::string& Line, std::string& Li
         readOn(p.Text);
     }
     size_t next = 0;
-    size_t end = WrapPoint(p.Text, p.Pos, p.Columns, next);
+    size_t end = WrapPoint(p.Text, p.Pos, p.Columns, ReportEncoding == TReportEncoding::Utf8, next);
     // The rest fits, but the line goes on in the file: read on (what is held
     // stays below a line's worth of bytes).
     while (end == p.Text.size() && p.Open && p.Text.size() - p.Pos < MaxLineBytes) {
@@ -182,7 +184,7 @@ bool tRenderer::GetPlainLine(TByteFile& File, std::string& Line, std::string& Li
         std::string more;
         readOn(more);
         p.Text += more;
-        end = WrapPoint(p.Text, p.Pos, p.Columns, next);
+        end = WrapPoint(p.Text, p.Pos, p.Columns, ReportEncoding == TReportEncoding::Utf8, next);
     }
     Line = PlainTextToMarkup(p.Text.substr(p.Pos, end - p.Pos), TerminalStyle);
     p.Pos = next;

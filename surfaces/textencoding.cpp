@@ -55,6 +55,47 @@ void AppendUtf8(std::string& Out, char32_t C)
     }
 }
 
+namespace {
+
+// What a byte that starts a UTF-8 sequence says: how many continuation
+// bytes follow, the bits it holds, and the range of the first continuation
+// byte (narrower after E0, ED, F0 and F4, which keeps out overlong forms,
+// surrogates and code points past U+10FFFF). False for a byte that starts
+// no sequence.
+struct TUtf8Lead {
+    int More = 0;
+    char32_t Bits = 0;
+    unsigned char Low = 0x80, High = 0xBF;
+};
+
+bool ReadUtf8Lead(unsigned char B, TUtf8Lead& Lead)
+{
+    Lead = TUtf8Lead{};
+    if (B >= 0xC2 && B <= 0xDF) {
+        Lead.More = 1;
+        Lead.Bits = B & 0x1F;
+    } else if (B >= 0xE0 && B <= 0xEF) {
+        Lead.More = 2;
+        Lead.Bits = B & 0x0F;
+        if (B == 0xE0)
+            Lead.Low = 0xA0;
+        else if (B == 0xED)
+            Lead.High = 0x9F;
+    } else if (B >= 0xF0 && B <= 0xF4) {
+        Lead.More = 3;
+        Lead.Bits = B & 0x07;
+        if (B == 0xF0)
+            Lead.Low = 0x90;
+        else if (B == 0xF4)
+            Lead.High = 0x8F;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 char32_t DecodeUtf8(const std::string& Text, size_t& I)
 {
     const size_t n = Text.size();
@@ -63,38 +104,17 @@ char32_t DecodeUtf8(const std::string& Text, size_t& I)
         ++I;
         return b;
     }
-    int more;
-    char32_t c;
-    unsigned char low = 0x80, high = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-        more = 1;
-        c = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        more = 2;
-        c = b & 0x0F;
-        if (b == 0xE0)
-            low = 0xA0;
-        else if (b == 0xED)
-            high = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        more = 3;
-        c = b & 0x07;
-        if (b == 0xF0)
-            low = 0x90;
-        else if (b == 0xF4)
-            high = 0x8F;
-    } else {
+    TUtf8Lead lead;
+    if (!ReadUtf8Lead(b, lead)) {
         ++I;
         return 0xFFFD;
     }
+    char32_t c = lead.Bits;
+    unsigned char low = lead.Low, high = lead.High;
     size_t j = I + 1;
-    for (int k = 0; k < more; ++k, ++j) {
-        if (j >= n) {
-            ++I;
-            return 0xFFFD;
-        }
-        const unsigned char t = static_cast<unsigned char>(Text[j]);
-        if (t < low || t > high) {
+    for (int k = 0; k < lead.More; ++k, ++j) {
+        const unsigned char t = j < n ? static_cast<unsigned char>(Text[j]) : 0;
+        if (j >= n || t < low || t > high) {
             ++I;
             return 0xFFFD;
         }
@@ -176,23 +196,14 @@ void TUtf8Validator::Feed(const char* Bytes, size_t Size)
         if (b < 0x80)
             continue;
         NonAscii = true;
-        if (b >= 0xC2 && b <= 0xDF) {
-            Pending = 1;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            Pending = 2;
-            if (b == 0xE0)
-                Low = 0xA0;
-            else if (b == 0xED)
-                High = 0x9F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            Pending = 3;
-            if (b == 0xF0)
-                Low = 0x90;
-            else if (b == 0xF4)
-                High = 0x8F;
-        } else {
+        TUtf8Lead lead;
+        if (!ReadUtf8Lead(b, lead)) {
             Valid = false;
+            return;
         }
+        Pending = lead.More;
+        Low = lead.Low;
+        High = lead.High;
     }
 }
 

@@ -156,6 +156,21 @@ TEST_F(FullPages, PlainLosesNoCharacterOfLongLines)
     }
 }
 
+// A UTF-8 character takes one cell however many bytes it has: 170 of them
+// wrap at the same column as 170 letters.
+TEST_F(FullPages, PlainWrapsUtf8ByCharacters)
+{
+    std::string line;
+    for (int i = 0; i < 170; ++i)
+        line += "\xC3\xA9";
+    std::string pdf;
+    Pdf(line + "\n", {"--plain"}, pdf);
+    const std::vector<std::string> shown = SplitLines(PdfText(pdf));
+    ASSERT_GE(shown.size(), 2u);
+    EXPECT_EQ(shown[0].size(), 2 * 85u);
+    EXPECT_EQ(shown[1].size(), 2 * 85u);
+}
+
 TEST_F(FullPages, EveryOutputSaysWhatFellBelowTheBottom)
 {
     const QString report = Write("report.txt", Numbered(300));
