@@ -12,9 +12,6 @@ namespace quillard {
 enum class TLineEndChoice : uint8_t { Auto, Printer, Unix };
 
 struct TProgramGlobals {
-    // Zoom factor of the surface; multiplies the pitch point sizes and pen
-    // widths of 2 and more.
-    double Scale = 1.0;
     // Box-drawing bytes are drawn with the line-drawing font instead of lines.
     bool UseLineDrawFont = false;
     // Someone chose UseLineDrawFont (a setting, an option, the print

@@ -54,13 +54,12 @@ tRenderer::tRenderer()
         // resolution the metrics assume; the application hands it the real
         // surface before anything is drawn.
         Canvas = std::make_unique<tImageCanvas>(1, 1, ClampToInt(DpiX), ClampToInt(DpiY));
-        Spans[1] = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth);
+        Spans[1] = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth, Scale);
         InitSpan(*Spans[1]);
         Aborted = false;
         Cpi10Size = 12;
         Cpi12Size = 10;
         Cpi17Size = 7;
-        Globals().Scale = 1.0;
         FileName.clear();
         Copies = 1;
         FileSize = 0;
@@ -136,7 +135,7 @@ void tRenderer::ResetSpans()
     for (auto& s : Spans)
         s.reset();
     SpanIndex = 1;
-    Spans[1] = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth);
+    Spans[1] = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth, Scale);
     InitSpan(*Spans[1]);
 }
 
@@ -338,7 +337,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     {
         tFontInfo& f = page.FontStack[1];
         f.Name = FixedFontName;
-        f.Size = static_cast<int>(RoundHalfEven(Globals().Scale * Cpi10Size));
+        f.Size = static_cast<int>(RoundHalfEven(Scale * Cpi10Size));
         f.Style = 0;
         f.Color = 0;
         f.BackColor = 0xFFFFFF;
@@ -548,7 +547,7 @@ int tRenderer::CountPages()
 // ---------------------------------------------------------------------------
 // Scale and metrics
 
-double tRenderer::GetScale() const { return Globals().Scale; }
+double tRenderer::GetScale() const { return Scale; }
 
 void tRenderer::SetScale(double Value)
 {
@@ -556,7 +555,11 @@ void tRenderer::SetScale(double Value)
         return;
     if (Value > 10)
         Value *= 0.01;
-    Globals().Scale = Value;
+    Scale = Value;
+    // The spans of a pass under way draw their pens at the new zoom too.
+    for (auto& s : Spans)
+        if (s)
+            s->Scale = Value;
     int step = 1;
     try {
         if (!Printing || MakingPdf) {
@@ -734,7 +737,7 @@ void tRenderer::DrawTestPattern()
     c.Pen.Width = 1;
     c.Pen.Style = psInsideFrame;
     c.Font.Name = "Arial";
-    c.Font.Size = static_cast<int>(RoundHalfEven(Globals().Scale * 9));
+    c.Font.Size = static_cast<int>(RoundHalfEven(Scale * 9));
     c.Font.Style = 0;
     c.Font.Color = 0x02008000;
     auto line = [&](double x1, double y1, double x2, double y2) {

@@ -214,6 +214,7 @@ public:
     void ResetSpans();
     void InitSpan(tSpan& S);
     void FreeCurrentSpan();
+    // The zoom this renderer draws at (1 = 100 %); each renderer has its own.
     double GetScale() const;
     void SetScale(double Value);
     void ToggleTestPattern();
@@ -299,6 +300,8 @@ public:
     } PassLimits;
 
 private:
+    // The zoom: widths of pens, sizes of fonts and pixels per inch follow it.
+    double Scale = 1.0;
     bool ScanHeader(const std::string& AFileName, TGauge* Gauge);
     // The page pass's reading of a plain text report: the next line, or the
     // next piece of a line longer than the page span is wide, as markup.

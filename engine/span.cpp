@@ -24,18 +24,19 @@ void Protected(const char* Caption, F&& f)
 }
 }  // namespace
 
-int ScaledPenWidth(int Width)
+int ScaledPenWidth(int Width, double Scale)
 {
     if (Width < 2)
         return Width;
-    int64_t w = RoundHalfEven(Width * Globals().Scale);
+    int64_t w = RoundHalfEven(Width * Scale);
     return static_cast<int>(std::clamp<int64_t>(w, 1, 1 << 20));
 }
 
-tSpan::tSpan(TRenderingCanvas* ACanvas, double APageHeight, double APageWidth)
+tSpan::tSpan(TRenderingCanvas* ACanvas, double APageHeight, double APageWidth, double AScale)
 {
     Protected("Error in tSpan.Create", [&] {
         Canvas = ACanvas;
+        Scale = AScale;
         AlignStack[1] = "LEFT";
         PageWidth = APageWidth;
         PageHeight = APageHeight;
@@ -51,7 +52,7 @@ tSpan::tSpan(TRenderingCanvas* ACanvas, double APageHeight, double APageWidth)
             p.Color = Canvas->Pen.Color;
             p.Mode = Canvas->Pen.Mode;
             p.Style = Canvas->Pen.Style;
-            double scale = Globals().Scale;
+            const double scale = Scale;
             p.Width = scale > 0 ? static_cast<int>(RoundHalfEven(Canvas->Pen.Width / scale)) : Canvas->Pen.Width;
             p.BrushColor = Canvas->Brush.Color;
             p.BrushStyle = Canvas->Brush.Style;
@@ -133,7 +134,7 @@ void tSpan::ApplyFont(const tFontInfo& f)
 void tSpan::ApplyPen(const tPenInfo& p)
 {
     Canvas->Pen.Color = p.Color | PaletteFlag;
-    Canvas->Pen.Width = ScaledPenWidth(p.Width);
+    Canvas->Pen.Width = ScaledPenWidth(p.Width, Scale);
     Canvas->Pen.Mode = ToPenMode(p.Mode);
     Canvas->Pen.Style = ToPenStyle(p.Style);
     Canvas->Brush.Color = p.BrushColor;
@@ -242,7 +243,7 @@ std::string tSpan::GetAlign() const
 void tSpan::SetPenWidth(int Width)
 {
     if (Canvas)
-        Canvas->Pen.Width = ScaledPenWidth(Width);
+        Canvas->Pen.Width = ScaledPenWidth(Width, Scale);
     Pen().Width = Width;
 }
 

@@ -38,11 +38,13 @@ constexpr int MaxSpans = 20;
 
 // Canvas pen width for a pen width from the report: 0 and 1 stay device-thin
 // lines, wider pens follow the scale but never vanish.
-int ScaledPenWidth(int Width);
+// A pen width at a zoom: widths of 2 and more follow it, 0 and 1 stay.
+int ScaledPenWidth(int Width, double Scale);
 
 class tSpan {
 public:
-    tSpan(TRenderingCanvas* Canvas, double PageHeight, double PageWidth);
+    // Scale: the zoom of the renderer the span belongs to.
+    tSpan(TRenderingCanvas* Canvas, double PageHeight, double PageWidth, double Scale = 1.0);
     virtual ~tSpan();
     tSpan(const tSpan&) = delete;
     tSpan& operator=(const tSpan&) = delete;
@@ -66,6 +68,8 @@ public:
     int Column = 0;
     double Left = 0, Top = 0, Right = 0, Bottom = 0;
     TRenderingCanvas* Canvas = nullptr;  // not owned
+    // The zoom pen widths of 2 and more follow: the renderer's.
+    double Scale = 1.0;
     int SuperscriptLevel = 0, SubscriptLevel = 0, BoldLevel = 0, ItalicLevel = 0,
         UnderlineLevel = 0, StrikeLevel = 0;
     bool Paginate = false;

@@ -73,7 +73,7 @@ void tRenderer::SetFontName(const std::string& AName)
 void tRenderer::SetFontSize(int Points)
 {
     tSpan& s = Span();
-    double v = static_cast<double>(Points) * Globals().Scale;
+    double v = static_cast<double>(Points) * Scale;
     s.Font().Size = static_cast<int>(std::clamp<int64_t>(RoundHalfEven(std::clamp(v, -1e9, 1e9)), -100000, 100000));
     if (s.Canvas)
         s.Canvas->Font.Size = s.Font().Size;

@@ -81,7 +81,7 @@ void tRenderer::TagLine(tRenderState&, const std::string& Tag)
         c.Pen.Color = ParseColor(v, c.Pen.Color & 0xFFFFFF, ColourMode) | PaletteFlag;
     const int width = ParseIntPrefix(GetAttribute(Tag, "WIDTH"), 0);
     if (width >= 1)
-        c.Pen.Width = ScaledPenWidth(width);
+        c.Pen.Width = ScaledPenWidth(width, Scale);
     if (Given(Tag, "STYLE", v)) {
         const int style = PenStyleNumber(UpperCase(Trim(v)), false);
         if (style >= 0)

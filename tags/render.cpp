@@ -586,7 +586,7 @@ void tRenderer::TagPitch(uint8_t Size)
 {
     tSpan& s = Span();
     tFontInfo& f = s.Font();
-    f.Size = static_cast<int>(RoundHalfEven(Globals().Scale * Size));
+    f.Size = static_cast<int>(RoundHalfEven(Scale * Size));
     if (s.Canvas) {
         s.Canvas->Font.Size = f.Size;
         s.Canvas->FontChanged();

@@ -39,7 +39,7 @@ void tRenderer::TagSpan(tRenderState&, const std::string& Tag)
         if (SpanIndex >= MaxSpans)
             throw std::runtime_error("Too many nested spans: at most " + std::to_string(MaxSpans) + " levels");
         tSpan& outer = Span();
-        auto span = std::make_unique<tSpan>(Canvas.get(), outer.PageHeight, outer.PageWidth);
+        auto span = std::make_unique<tSpan>(Canvas.get(), outer.PageHeight, outer.PageWidth, Scale);
         span->Assign(outer);
         Spans[SpanIndex + 1] = std::move(span);
         ++SpanIndex;
@@ -172,7 +172,7 @@ void tRenderer::TagEndSpan(tRenderState&, const std::string& Tag)
     const bool header = Tag == "{/HEADER}";
     const bool footer = Tag == "{/FOOTER}";
     if ((header || footer) && RepeatHeaderFooter && SpanIndex > 1 && Spans[SpanIndex - 1]) {
-        auto copy = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth);
+        auto copy = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth, Scale);
         InitSpan(*copy);
         copy->Assign(Span());
         tSpan& outer = *Spans[SpanIndex - 1];

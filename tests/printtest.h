@@ -57,7 +57,6 @@ protected:
         SetPrinterLayer(nullptr);
         Layer.reset();
         SetUserServices(nullptr);
-        Globals().Scale = 1.0;
     }
 
     std::string TraysPpd()

@@ -351,11 +351,41 @@ TEST_F(EngineTest, PenWidthFollowsTheScaleFromTwoOn)
         int Width, Canvas;
     } cases[] = {{3.0, 1, 1}, {3.0, 0, 0}, {0.3, 3, 1}, {2.0, 3, 6}, {0.1, 2, 1}};
     for (const auto& c : cases) {
-        Globals().Scale = c.Scale;
+        s.Scale = c.Scale;
         s.SetPenWidth(c.Width);
         EXPECT_EQ(Page->Pen.Width, c.Canvas) << c.Scale << " " << c.Width;
         EXPECT_EQ(s.Pen().Width, c.Width);
     }
+}
+
+// The zoom belongs to a renderer: making a second one, or drawing with it at
+// another zoom, leaves the first drawing at its own.
+TEST_F(EngineTest, EachRendererDrawsAtItsOwnZoom)
+{
+    const std::string path = Write("{CPI10}MMMMMMMMMM\r\n");
+    auto inkWidth = [&](tRenderer& r, tImageCanvas*& page, double zoom) {
+        r.OpenFile(path, nullptr);
+        r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+        r.SetScale(zoom);
+        auto canvas = std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
+        page = canvas.get();
+        r.SetCanvas(std::move(canvas));
+        r.SetScale(zoom);
+        EXPECT_TRUE(r.RenderPages(nullptr, 1, nullptr, 1));
+        return InkBox(page->Image()).Width();
+    };
+    R->OpenFile(path, nullptr);
+    UsePage(1.5);
+    // A second renderer made and drawing at 100 % after the first was set up.
+    tRenderer second;
+    tImageCanvas* secondPage = nullptr;
+    const int atOne = inkWidth(second, secondPage, 1.0);
+    ASSERT_TRUE(R->RenderPages(nullptr, 1, nullptr, 1));
+    EXPECT_DOUBLE_EQ(R->GetScale(), 1.5);
+    EXPECT_DOUBLE_EQ(second.GetScale(), 1.0);
+    // Courier New is 0.6 em wide: ten letters of 12 points at 96 dpi.
+    EXPECT_NEAR(atOne, 10 * 0.6 * 12 * Inch / 72, 4);
+    EXPECT_NEAR(Ink().Width(), 1.5 * atOne, 6);
 }
 
 TEST_F(EngineTest, FontNamesAreLookedUpInTheFontList)

@@ -101,7 +101,6 @@ protected:
     {
         R.reset();
         SetUserServices(nullptr);
-        Globals().Scale = 1.0;
     }
 
     // Gives the renderer a fresh white page bitmap at 96 dpi times Zoom.

@@ -31,7 +31,6 @@ namespace quillard::test {
 // headless command line draws it.
 inline QImage ReferencePage(const std::string& Path, int Page, double Zoom)
 {
-    const double scale = Globals().Scale;
     QImage out;
     {
         tRenderer r;
@@ -45,7 +44,6 @@ inline QImage ReferencePage(const std::string& Path, int Page, double Zoom)
         r.RenderPages(nullptr, Page, nullptr, Page);
         out = page->Image().copy();
     }
-    Globals().Scale = scale;
     return out;
 }
 
@@ -78,7 +76,6 @@ protected:
         TfrmPrintWindow::NoPrinterWarningShown = true;
         Globals().UseLineDrawFont = false;
         Globals().ZoomLevel = 75;
-        Globals().Scale = 1.0;
         Globals().LastErrorMessage.clear();
         SetUserServices(&Services);
         QDir(Dir.path()).mkdir("temp");
@@ -94,7 +91,6 @@ protected:
         W.reset();
         OpenDocument.reset();
         SetUserServices(nullptr);
-        Globals().Scale = 1.0;
         Globals().ZoomLevel = 75;
         Globals().UseLineDrawFont = false;
         for (const auto& [name, value] : FSavedEnv) {

@@ -253,7 +253,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     QDir(Scratch + "/config").removeRecursively();
     Globals().LastErrorMessage.clear();
     Globals().ZoomLevel = 100;
-    Globals().Scale = 1.0;
     Globals().UseLineDrawFont = false;
     bool trustedPicture = false;  // a report file marking the picture was loaded
     TReader in(Data, Size);

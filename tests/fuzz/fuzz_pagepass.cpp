@@ -33,7 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 
     static const char* const findTexts[] = {"", "E", "Total", "}"};
     Globals().UseLineDrawFont = options & 1;
-    Globals().Scale = 1.0;
     const double zoom = (options & 16) ? 0.5 : 1.0;
     constexpr int Dpi = 24;
 
@@ -63,7 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
             std::abort();
         }
     }
-    Globals().Scale = 1.0;
     Globals().UseLineDrawFont = false;
     // Qt trims its font caches from timer events, as the program's event
     // loop would run them.

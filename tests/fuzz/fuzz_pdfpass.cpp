@@ -177,7 +177,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     std::remove(pdf.c_str());
 
     Globals().UseLineDrawFont = options & 1;
-    Globals().Scale = 1.0;
     Globals().LastErrorMessage.clear();
     static const int ranges[4][2] = {{0, 0}, {1, 1}, {2, 3}, {3, 2}};
     const int range = (options >> 1) & 3;
@@ -204,7 +203,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         if (range == 0 && result == 0 && pages != r.CurrentPage)
             Fail("page count differs from the pass:", std::to_string(pages) + " " + std::to_string(r.CurrentPage));
     }
-    Globals().Scale = 1.0;
     Globals().UseLineDrawFont = false;
     std::remove(pdf.c_str());
     fuzz::RemoveScratch();

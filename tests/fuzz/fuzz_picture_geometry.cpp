@@ -140,7 +140,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     }
     const std::string& path = fuzz::WriteScratch(reinterpret_cast<const uint8_t*>(report.data()), report.size());
 
-    Globals().Scale = 1.0;
     const double zoom = (options & 16) ? 0.5 : 1.0;
     constexpr int Dpi = 24;
     {
