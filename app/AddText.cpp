@@ -11,11 +11,17 @@ namespace quillard {
 
 namespace {
 
-// Characters 0x80..0x9F of Windows-1252.
-const char16_t Cp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                 0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+// The byte of a character that Windows-1252 holds at 0x80..0x9F, or 0 (the
+// five undefined codes hold no typed character).
+char HighCp1252Byte(char16_t U)
+{
+    if (U <= 0xFF)
+        return 0;
+    for (int i = 0; i < 32; ++i)
+        if (Cp1252High[i] == U)
+            return static_cast<char>(0x80 + i);
+    return 0;
+}
 
 QColor ToQColor(COLORREF c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
@@ -30,11 +36,8 @@ std::string TextToReport(const QString& Text)
             out += static_cast<char>(u);
             continue;
         }
-        char b = '?';
-        for (int i = 0; i < 32; ++i)
-            if (Cp1252High[i] == u && u != 0)
-                b = static_cast<char>(0x80 + i);
-        out += b;
+        const char b = HighCp1252Byte(u);
+        out += b != 0 ? b : '?';
     }
     return out;
 }
@@ -46,10 +49,7 @@ std::string ReportTextOf(const QString& Text)
         const char16_t u = ch.unicode();
         if (u < 0x80 || (u >= 0xA0 && u <= 0xFF))
             continue;
-        bool found = false;
-        for (int i = 0; i < 32 && !found; ++i)
-            found = Cp1252High[i] == u && u != 0;
-        if (!found) {
+        if (HighCp1252Byte(u) == 0) {
             windows = false;
             break;
         }

@@ -140,6 +140,12 @@ std::string ConvertTerminalText(const std::string& Line, TTerminalStyle& Style, 
     // What the escape sequences say, and what the tags written so far have
     // set: overstrike adds bold or underline for one character.
     TTerminalStyle said = Style, written = Style;
+    auto putCharacter = [&](char C) {
+        if (EscapeText)
+            PutText(out, C);
+        else
+            out += C;
+    };
     const size_t n = Line.size();
     size_t i = 0;
     while (i < n) {
@@ -201,10 +207,7 @@ std::string ConvertTerminalText(const std::string& Line, TTerminalStyle& Style, 
                 if (!bold && !underline) {
                     // Left as it is: the character, and the backspace with it.
                     Switch(out, written, said);
-                    if (EscapeText)
-                        PutText(out, c);
-                    else
-                        out += c;
+                    putCharacter(c);
                     ++i;
                     continue;
                 }
@@ -217,10 +220,7 @@ std::string ConvertTerminalText(const std::string& Line, TTerminalStyle& Style, 
             continue;
         }
         Switch(out, written, want);
-        if (EscapeText)
-            PutText(out, c);
-        else
-            out += c;
+        putCharacter(c);
         ++i;
     }
     // What the sequences said carries on into the next line; a bold or

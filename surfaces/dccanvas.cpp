@@ -1193,19 +1193,12 @@ void tCanvasWrapper::FloodFill(int X, int Y, TColor Color, TFillStyle FillStyle)
 
 QString Cp1252ToQString(const std::string& Bytes)
 {
-    // 0x80..0x9F; the five undefined codes keep their own value.
-    static constexpr char16_t High[32] = {
-        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-    };
     QString Out;
     Out.resize(qsizetype(Bytes.size()));
     QChar* D = Out.data();
     for (const char C : Bytes) {
         const unsigned char B = static_cast<unsigned char>(C);
-        *D++ = (B >= 0x80 && B <= 0x9F) ? QChar(High[B - 0x80]) : QChar(char16_t(B));
+        *D++ = QChar(char16_t(Cp1252ToUnicode(B)));
     }
     return Out;
 }

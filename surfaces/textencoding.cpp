@@ -4,12 +4,15 @@ namespace quillard {
 
 namespace {
 
-// 0x80..0x9F of Windows-1252.
-constexpr char16_t Cp1252High[32] = {
+}  // namespace
+
+const char16_t Cp1252High[32] = {
     0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
+
+namespace {
 
 // 0x80..0xFF of CP437.
 constexpr char16_t Cp437High[128] = {
@@ -26,11 +29,6 @@ constexpr char16_t Cp437High[128] = {
 };
 
 }  // namespace
-
-char32_t Cp1252ToUnicode(unsigned char Byte)
-{
-    return (Byte >= 0x80 && Byte <= 0x9F) ? Cp1252High[Byte - 0x80] : Byte;
-}
 
 char32_t Cp437ToUnicode(unsigned char Byte) { return Byte < 0x80 ? Byte : Cp437High[Byte - 0x80]; }
 

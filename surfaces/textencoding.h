@@ -10,9 +10,15 @@
 
 namespace quillard {
 
-// The Unicode character of a Windows-1252 byte (the five undefined codes
-// keep their own value).
-char32_t Cp1252ToUnicode(unsigned char Byte);
+// The characters of Windows-1252's bytes 0x80 to 0x9F (the five undefined
+// codes keep their own value); every other byte is its own character.
+extern const char16_t Cp1252High[32];
+
+// The Unicode character of a Windows-1252 byte.
+inline char32_t Cp1252ToUnicode(unsigned char Byte)
+{
+    return (Byte >= 0x80 && Byte <= 0x9F) ? Cp1252High[Byte - 0x80] : Byte;
+}
 // The Unicode character of a CP437 byte (0x00-0x7F are ASCII).
 char32_t Cp437ToUnicode(unsigned char Byte);
 
