@@ -112,8 +112,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         Fail("orientation out of range:", std::to_string(first.Orientation));
     if (first.Fixed != "Courier New" || first.Prop != "Times New Roman")
         Fail("the pitch font names changed");
-    // Only an {INIT} tag opening the first line sets the paper.
+    // Only an {INIT} tag opening the first line sets the paper; a UTF-8
+    // byte-order mark in front of it is no part of the line.
     size_t lead = 1;
+    if (Size >= 4 && Data[1] == 0xEF && Data[2] == 0xBB && Data[3] == 0xBF)
+        lead = 4;
     while (lead < Size && (Data[lead] == ' ' || Data[lead] == '\r' || Data[lead] == 0xFF))
         ++lead;
     if (first.Paper != DMPAPER_LETTER && (lead >= Size || Data[lead] != '{'))
