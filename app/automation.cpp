@@ -1,8 +1,8 @@
 #include "app/automation.h"
 
-#include "app/Preview.h"
-#include "app/Printwin.h"
-#include "app/loading.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
+#include "app/progresswindow.h"
 #include "app/qtservices.h"
 #include "app/switches.h"
 #include "engine/globals.h"
@@ -56,7 +56,7 @@ bool WriteWhole(const std::string& Path, const std::string& Bytes, std::string& 
 
 // Window geometry is asked of a normal window: a maximised one is restored
 // first, so that the values a client sets stay.
-void Unmaximise(TfrmPreviewer& W)
+void Unmaximise(TPreviewWindow& W)
 {
     if (W.windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
         W.setWindowState(W.windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
@@ -64,7 +64,7 @@ void Unmaximise(TfrmPreviewer& W)
 
 // The working area of the screen the window is on (the primary screen's
 // while it has none).
-QRect WorkArea(const TfrmPreviewer& W)
+QRect WorkArea(const TPreviewWindow& W)
 {
     const QScreen* screen = W.screen();
     if (!screen)
@@ -113,7 +113,7 @@ std::string OverLimitMessage(const std::string& What, size_t Size, size_t Limit)
 // ---------------------------------------------------------------------------
 // Printing and the printer
 
-void TQuillardX::Print()
+void TAutomationCommands::Print()
 {
     W.EnsureEngine();
     if (W.Renderer->FileName.empty()) {
@@ -127,103 +127,103 @@ void TQuillardX::Print()
                                                                   : Globals().LastErrorMessage);
 }
 
-int TQuillardX::NumberOfCopies()
+int TAutomationCommands::NumberOfCopies()
 {
     W.EnsureEngine();
-    return W.frmPrintWindow->spnCopies->value();
+    return W.PrintOptionsWindow->spnCopies->value();
 }
 
-void TQuillardX::SetNumberOfCopies(int Value)
+void TAutomationCommands::SetNumberOfCopies(int Value)
 {
     W.EnsureEngine();
     if (Value >= 1 && Value <= 99)
-        W.frmPrintWindow->spnCopies->setValue(Value);
+        W.PrintOptionsWindow->spnCopies->setValue(Value);
 }
 
-std::string TQuillardX::PrinterName()
+std::string TAutomationCommands::PrinterName()
 {
     const int index = Printer().PrinterIndex();
     const std::vector<std::string> names = Printer().Printers();
     return index >= 0 && index < static_cast<int>(names.size()) ? names[static_cast<size_t>(index)] : std::string();
 }
 
-int TQuillardX::PrinterIndex() { return Printer().PrinterIndex(); }
+int TAutomationCommands::PrinterIndex() { return Printer().PrinterIndex(); }
 
-void TQuillardX::SetPrinterIndex(int Value)
+void TAutomationCommands::SetPrinterIndex(int Value)
 {
     if (Value >= 0 && Value < Printer().Count())
         Printer().SetPrinterIndex(Value);
 }
 
-std::string TQuillardX::Printers(int Index)
+std::string TAutomationCommands::Printers(int Index)
 {
     const std::vector<std::string> names = Printer().Printers();
     return Index >= 0 && Index < static_cast<int>(names.size()) ? names[static_cast<size_t>(Index)] : std::string();
 }
 
-int TQuillardX::PrinterCount() { return Printer().Count(); }
+int TAutomationCommands::PrinterCount() { return Printer().Count(); }
 
-std::string TQuillardX::PrintTitle()
+std::string TAutomationCommands::PrintTitle()
 {
     W.EnsureEngine();
     return W.Renderer->JobTitle;
 }
 
-void TQuillardX::SetPrintTitle(const std::string& Value)
+void TAutomationCommands::SetPrintTitle(const std::string& Value)
 {
     RefuseOverLimit("PrintTitle", Value.size(), MaxTitleBytes);
     W.EnsureEngine();
     W.Renderer->JobTitle = Value;
 }
 
-int TQuillardX::PrinterPageWidth() { return Printer().PageWidth(); }
-int TQuillardX::PrinterPageHeight() { return Printer().PageHeight(); }
+int TAutomationCommands::PrinterPageWidth() { return Printer().PageWidth(); }
+int TAutomationCommands::PrinterPageHeight() { return Printer().PageHeight(); }
 
-double TQuillardX::PrinterPageWidth_IN()
+double TAutomationCommands::PrinterPageWidth_IN()
 {
     W.EnsureEngine();
     return W.Renderer->PrintableWidth;
 }
 
-double TQuillardX::PrinterPageHeight_IN()
+double TAutomationCommands::PrinterPageHeight_IN()
 {
     W.EnsureEngine();
     return W.Renderer->PrintableHeight;
 }
 
-int TQuillardX::PrinterNonPrintableX()
+int TAutomationCommands::PrinterNonPrintableX()
 {
     W.EnsureEngine();
     return static_cast<int>(std::lround(W.Renderer->OffsetXPx));
 }
 
-int TQuillardX::PrinterNonPrintableY()
+int TAutomationCommands::PrinterNonPrintableY()
 {
     W.EnsureEngine();
     return static_cast<int>(std::lround(W.Renderer->OffsetYPx));
 }
 
-double TQuillardX::PrinterNonPrintableX_IN()
+double TAutomationCommands::PrinterNonPrintableX_IN()
 {
     W.EnsureEngine();
     return W.Renderer->LeftOffset;
 }
 
-double TQuillardX::PrinterNonPrintableY_IN()
+double TAutomationCommands::PrinterNonPrintableY_IN()
 {
     W.EnsureEngine();
     return W.Renderer->TopOffset;
 }
 
-bool TQuillardX::CloseAfterPrint() { return W.CloseAfterPrint; }
-void TQuillardX::SetCloseAfterPrint(bool Value) { W.CloseAfterPrint = Value; }
+bool TAutomationCommands::CloseAfterPrint() { return W.CloseAfterPrint; }
+void TAutomationCommands::SetCloseAfterPrint(bool Value) { W.CloseAfterPrint = Value; }
 
-bool TQuillardX::PrintEnabled()
+bool TAutomationCommands::PrintEnabled()
 {
     return W.cmdPrint->isEnabled() || W.mnuPrint->isEnabled() || W.mnuPrintSetup->isEnabled();
 }
 
-void TQuillardX::SetPrintEnabled(bool Value)
+void TAutomationCommands::SetPrintEnabled(bool Value)
 {
     W.cmdPrint->setVisible(Value);
     W.cmdPrint->setEnabled(Value);
@@ -236,11 +236,11 @@ void TQuillardX::SetPrintEnabled(bool Value)
 // ---------------------------------------------------------------------------
 // The window
 
-void TQuillardX::Close() { W.QuitQuillard(); }
+void TAutomationCommands::Close() { W.QuitQuillard(); }
 
-bool TQuillardX::Visible() { return W.isVisible(); }
+bool TAutomationCommands::Visible() { return W.isVisible(); }
 
-void TQuillardX::SetVisible(bool Value)
+void TAutomationCommands::SetVisible(bool Value)
 {
     if (!Value) {
         W.hide();
@@ -255,7 +255,7 @@ void TQuillardX::SetVisible(bool Value)
         W.FormActivate();
 }
 
-int TQuillardX::LoadFile(const std::string& FileName)
+int TAutomationCommands::LoadFile(const std::string& FileName)
 {
     RefuseOverLimit("LoadFile's file name", FileName.size(), MaxFileNameBytes);
     // The report shown so far goes as when another report is opened: a
@@ -270,7 +270,7 @@ int TQuillardX::LoadFile(const std::string& FileName)
     return 0;
 }
 
-int TQuillardX::LoadReport(const std::string& Text)
+int TAutomationCommands::LoadReport(const std::string& Text)
 {
     RefuseOverLimit("LoadReport's report text", Text.size(), MaxReportTextBytes);
     const std::string name = MakeTempFileName();
@@ -292,20 +292,20 @@ int TQuillardX::LoadReport(const std::string& Text)
     return 1;
 }
 
-int TQuillardX::Pages() { return W.PageCount; }
-int TQuillardX::CurrentPage() { return W.CurrentPage; }
-void TQuillardX::SetCurrentPage(int Value) { W.edtPageNum->setText(QString::number(Value)); }
+int TAutomationCommands::Pages() { return W.PageCount; }
+int TAutomationCommands::CurrentPage() { return W.CurrentPage; }
+void TAutomationCommands::SetCurrentPage(int Value) { W.edtPageNum->setText(QString::number(Value)); }
 
-int TQuillardX::Zoom() { return LeadingNumber(W.edtZoom->text(), 100); }
+int TAutomationCommands::Zoom() { return LeadingNumber(W.edtZoom->text(), 100); }
 
-void TQuillardX::SetZoom(int Value) { W.edtZoom->setText(QString::number(Value)); }
+void TAutomationCommands::SetZoom(int Value) { W.edtZoom->setText(QString::number(Value)); }
 
-int TQuillardX::Top() { return W.pos().y(); }
-int TQuillardX::Left() { return W.pos().x(); }
-int TQuillardX::Height() { return W.frameGeometry().height(); }
-int TQuillardX::Width() { return W.frameGeometry().width(); }
+int TAutomationCommands::Top() { return W.pos().y(); }
+int TAutomationCommands::Left() { return W.pos().x(); }
+int TAutomationCommands::Height() { return W.frameGeometry().height(); }
+int TAutomationCommands::Width() { return W.frameGeometry().width(); }
 
-void TQuillardX::PlaceFrame(long long Left, long long Top, long long Width, long long Height, bool KeepLeft,
+void TAutomationCommands::PlaceFrame(long long Left, long long Top, long long Width, long long Height, bool KeepLeft,
                             bool KeepTop)
 {
     const QRect area = WorkArea(W);
@@ -318,41 +318,41 @@ void TQuillardX::PlaceFrame(long long Left, long long Top, long long Width, long
     W.move(static_cast<int>(Left), static_cast<int>(Top));
 }
 
-void TQuillardX::SetTop(int Value)
+void TAutomationCommands::SetTop(int Value)
 {
     Unmaximise(W);
     PlaceFrame(Left(), Value, Width(), Height(), false, true);
 }
 
-void TQuillardX::SetLeft(int Value)
+void TAutomationCommands::SetLeft(int Value)
 {
     Unmaximise(W);
     PlaceFrame(Value, Top(), Width(), Height(), true, false);
 }
 
-void TQuillardX::SetHeight(int Value)
+void TAutomationCommands::SetHeight(int Value)
 {
     Unmaximise(W);
     PlaceFrame(Left(), Top(), Width(), Value, false, false);
 }
 
-void TQuillardX::SetWidth(int Value)
+void TAutomationCommands::SetWidth(int Value)
 {
     Unmaximise(W);
     PlaceFrame(Left(), Top(), Value, Height(), false, false);
 }
 
-int TQuillardX::VerticalScrollPosition() { return W.ScrollBox1->verticalScrollBar()->value(); }
-int TQuillardX::HorizontalScrollPosition() { return W.ScrollBox1->horizontalScrollBar()->value(); }
-void TQuillardX::SetVerticalScrollPosition(int Value) { W.ScrollBox1->verticalScrollBar()->setValue(Value); }
-void TQuillardX::SetHorizontalScrollPosition(int Value) { W.ScrollBox1->horizontalScrollBar()->setValue(Value); }
+int TAutomationCommands::VerticalScrollPosition() { return W.ScrollBox1->verticalScrollBar()->value(); }
+int TAutomationCommands::HorizontalScrollPosition() { return W.ScrollBox1->horizontalScrollBar()->value(); }
+void TAutomationCommands::SetVerticalScrollPosition(int Value) { W.ScrollBox1->verticalScrollBar()->setValue(Value); }
+void TAutomationCommands::SetHorizontalScrollPosition(int Value) { W.ScrollBox1->horizontalScrollBar()->setValue(Value); }
 
 // ---------------------------------------------------------------------------
 // Files and the rest
 
-std::string TQuillardX::Version() { return ShortVersion(FileVersionValue("FileVersion")); }
+std::string TAutomationCommands::Version() { return ShortVersion(FileVersionValue("FileVersion")); }
 
-int TQuillardX::SaveAsPDF(const std::string& Path)
+int TAutomationCommands::SaveAsPDF(const std::string& Path)
 {
     RefuseOverLimit("SaveAsPDF's file name", Path.size(), MaxFileNameBytes);
     int result = 100;
@@ -371,9 +371,9 @@ int TQuillardX::SaveAsPDF(const std::string& Path)
                 W.hide();
             return 4;
         }
-        if (W.frmLoading)
-            W.frmLoading->Gauge1->Reset();
-        result = W.Renderer->MakePDF(W.frmLoading ? &W.frmLoading->Gauge1->Gauge : nullptr, path);
+        if (W.ProgressWindow)
+            W.ProgressWindow->Gauge1->Reset();
+        result = W.Renderer->MakePDF(W.ProgressWindow ? &W.ProgressWindow->Gauge1->Gauge : nullptr, path);
         W.SyncGauges();
     } catch (const std::exception& e) {
         Globals().LastErrorMessage = e.what();
@@ -387,7 +387,7 @@ int TQuillardX::SaveAsPDF(const std::string& Path)
     return result;
 }
 
-std::string TQuillardX::LastErrorMessage() { return Globals().LastErrorMessage; }
+std::string TAutomationCommands::LastErrorMessage() { return Globals().LastErrorMessage; }
 
 std::string QuillardXSpanText(int Index) { return "This would be the text in span " + std::to_string(Index); }
 

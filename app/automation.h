@@ -11,7 +11,7 @@
 
 namespace quillard {
 
-class TfrmPreviewer;
+class TPreviewWindow;
 
 class TAutomationError : public std::runtime_error {
 public:
@@ -36,9 +36,9 @@ std::string OverLimitMessage(const std::string& What, size_t Size, size_t Limit)
 inline constexpr int MinWindowWidth = 320;
 inline constexpr int MinWindowHeight = 240;
 
-class TQuillardX {
+class TAutomationCommands {
 public:
-    explicit TQuillardX(TfrmPreviewer& Window) : W(Window) {}
+    explicit TAutomationCommands(TPreviewWindow& Window) : W(Window) {}
 
     void Print();
     int NumberOfCopies();
@@ -102,7 +102,7 @@ private:
     // with KeepLeft (KeepTop), else the size, and the rest gives way.
     void PlaceFrame(long long Left, long long Top, long long Width, long long Height, bool KeepLeft, bool KeepTop);
 
-    TfrmPreviewer& W;
+    TPreviewWindow& W;
 };
 
 // The text of span Index of the document object.

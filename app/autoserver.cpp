@@ -1,7 +1,7 @@
 #include "app/autoserver.h"
 
-#include "app/AddText.h"
-#include "app/Preview.h"
+#include "app/addtextwindow.h"
+#include "app/previewwindow.h"
 #include "app/automation.h"
 #include "app/webclient.h"
 #include "app/qtservices.h"
@@ -44,8 +44,8 @@ const QString PropertiesInterface = QStringLiteral("org.freedesktop.DBus.Propert
 const QString DocumentPath = QStringLiteral("/QuillardX/Document");
 const QString SpanPathPrefix = QStringLiteral("/QuillardX/Document/Span/");
 
-using TGetter = QVariant (*)(TQuillardX&);
-using TSetter = void (*)(TQuillardX&, const QVariant&);
+using TGetter = QVariant (*)(TAutomationCommands&);
+using TSetter = void (*)(TAutomationCommands&, const QVariant&);
 
 struct TProperty {
     const char* Name;
@@ -65,20 +65,20 @@ int Int(const QVariant& V)
 }
 
 #define QX_INT(Name)                                                                  \
-    {#Name, "i", [](TQuillardX& X) { return QVariant(X.Name()); },                   \
-     [](TQuillardX& X, const QVariant& V) { X.Set##Name(Int(V)); }}
-#define QX_INT_RO(Name) {#Name, "i", [](TQuillardX& X) { return QVariant(X.Name()); }, nullptr}
-#define QX_DOUBLE_RO(Name) {#Name, "d", [](TQuillardX& X) { return QVariant(X.Name()); }, nullptr}
+    {#Name, "i", [](TAutomationCommands& X) { return QVariant(X.Name()); },                   \
+     [](TAutomationCommands& X, const QVariant& V) { X.Set##Name(Int(V)); }}
+#define QX_INT_RO(Name) {#Name, "i", [](TAutomationCommands& X) { return QVariant(X.Name()); }, nullptr}
+#define QX_DOUBLE_RO(Name) {#Name, "d", [](TAutomationCommands& X) { return QVariant(X.Name()); }, nullptr}
 #define QX_BOOL(Name)                                                                 \
-    {#Name, "b", [](TQuillardX& X) { return QVariant(X.Name()); },                   \
-     [](TQuillardX& X, const QVariant& V) { X.Set##Name(V.toBool()); }}
+    {#Name, "b", [](TAutomationCommands& X) { return QVariant(X.Name()); },                   \
+     [](TAutomationCommands& X, const QVariant& V) { X.Set##Name(V.toBool()); }}
 
 const TProperty Properties[] = {
     QX_INT(NumberOfCopies),
-    {"PrinterName", "s", [](TQuillardX& X) { return QVariant(Text(X.PrinterName())); }, nullptr},
+    {"PrinterName", "s", [](TAutomationCommands& X) { return QVariant(Text(X.PrinterName())); }, nullptr},
     QX_INT(PrinterIndex),
-    {"PrintTitle", "s", [](TQuillardX& X) { return QVariant(Text(X.PrintTitle())); },
-     [](TQuillardX& X, const QVariant& V) { X.SetPrintTitle(Bytes(V)); }},
+    {"PrintTitle", "s", [](TAutomationCommands& X) { return QVariant(Text(X.PrintTitle())); },
+     [](TAutomationCommands& X, const QVariant& V) { X.SetPrintTitle(Bytes(V)); }},
     QX_BOOL(Visible),
     QX_INT_RO(PrinterCount),
     QX_INT_RO(Pages),
@@ -100,11 +100,11 @@ const TProperty Properties[] = {
     QX_DOUBLE_RO(PrinterNonPrintableY_IN),
     QX_BOOL(CloseAfterPrint),
     QX_BOOL(PrintEnabled),
-    {"Version", "s", [](TQuillardX& X) { return QVariant(Text(X.Version())); }, nullptr},
-    {"Document", "o", [](TQuillardX&) { return QVariant::fromValue(QDBusObjectPath(DocumentPath)); }, nullptr},
+    {"Version", "s", [](TAutomationCommands& X) { return QVariant(Text(X.Version())); }, nullptr},
+    {"Document", "o", [](TAutomationCommands&) { return QVariant::fromValue(QDBusObjectPath(DocumentPath)); }, nullptr},
     // Writing is accepted and changes nothing.
-    {"LastErrorMessage", "s", [](TQuillardX& X) { return QVariant(Text(X.LastErrorMessage())); },
-     [](TQuillardX&, const QVariant&) {}},
+    {"LastErrorMessage", "s", [](TAutomationCommands& X) { return QVariant(Text(X.LastErrorMessage())); },
+     [](TAutomationCommands&, const QVariant&) {}},
 };
 
 #undef QX_INT
@@ -440,7 +440,7 @@ constexpr size_t MaxWaitingTextBytes = 64 * 1024 * 1024;
 // can take minutes, a call that would wait is refused as busy instead.
 class TAutomationObject : public QDBusVirtualObject {
 public:
-    TAutomationObject(TAutomationServerLayer* Layer, TfrmPreviewer* Window) : FLayer(Layer), FWindow(Window)
+    TAutomationObject(TAutomationServerLayer* Layer, TPreviewWindow* Window) : FLayer(Layer), FWindow(Window)
     {
         FPump.setSingleShot(true);
         QObject::connect(&FPump, &QTimer::timeout, this, [this] { Pump(); });
@@ -646,7 +646,7 @@ private:
 
     QDBusMessage ServeQuillardX(const QDBusMessage& M)
     {
-        TQuillardX x(*FWindow);
+        TAutomationCommands x(*FWindow);
         const QString iface = M.interface();
         const QString member = M.member();
         const QList<QVariant> args = M.arguments();
@@ -792,7 +792,7 @@ private:
     }
 
     TAutomationServerLayer* FLayer;
-    TfrmPreviewer* FWindow;
+    TPreviewWindow* FWindow;
     std::deque<TCall> FQueue;
     size_t FWaitingTextBytes = 0;
     QTimer FPump;
@@ -967,7 +967,7 @@ bool KeepReadingWhateverArrives(const QDBusConnection& Connection)
     return setSize && setFds;
 }
 
-bool TAutomationServerLayer::Publish(TfrmPreviewer* Window, const QDBusConnection& Connection, std::string& Error)
+bool TAutomationServerLayer::Publish(TPreviewWindow* Window, const QDBusConnection& Connection, std::string& Error)
 {
     Withdraw();
     if (FSwitches.NoRegServer) {
@@ -1021,7 +1021,7 @@ void TAutomationServerLayer::Withdraw()
     FObject.reset();
 }
 
-QDBusMessage TAutomationServerLayer::Answer(TfrmPreviewer* Window, const QDBusMessage& Call)
+QDBusMessage TAutomationServerLayer::Answer(TPreviewWindow* Window, const QDBusMessage& Call)
 {
     if (!FObject || FWindow != Window) {
         Withdraw();

@@ -23,7 +23,7 @@ class QDBusServiceWatcher;
 
 namespace quillard {
 
-class TfrmPreviewer;
+class TPreviewWindow;
 class TAutomationObject;
 
 // The bus names of the server.
@@ -79,7 +79,7 @@ public:
 
     // Publishes the automation object of Window on Connection and takes the
     // server's name. False with the reason in Error when the bus refuses.
-    bool Publish(TfrmPreviewer* Window, const QDBusConnection& Connection, std::string& Error);
+    bool Publish(TPreviewWindow* Window, const QDBusConnection& Connection, std::string& Error);
     // Withdraws the object and the name.
     void Withdraw();
 
@@ -100,7 +100,7 @@ public:
     // Refuses or carries out Call for the automation object of Window at
     // once, as the object does when the call's turn has come, and gives the
     // answer: the members without a bus (the fuzz target).
-    QDBusMessage Answer(TfrmPreviewer* Window, const QDBusMessage& Call);
+    QDBusMessage Answer(TPreviewWindow* Window, const QDBusMessage& Call);
 
 private:
     void ClientLeft(const QString& Name);
@@ -112,7 +112,7 @@ private:
     QDBusServiceWatcher* FWatcher = nullptr;
     QSet<QString> FClients;
     QTimer FIdleTimer;
-    TfrmPreviewer* FWindow = nullptr;
+    TPreviewWindow* FWindow = nullptr;
 };
 
 }  // namespace quillard

@@ -444,7 +444,7 @@ int RunPng(const TCommandLine& cl)
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
-    r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+    r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
     r.SetScale(cl.Zoom / 100.0 > 10 ? 10 : cl.Zoom / 100.0);
     if (cl.Zoom > 1000 || r.PageWidthPx < 1 || r.PageHeightPx < 1 ||
         static_cast<int64_t>(r.PageWidthPx) * r.PageHeightPx > 400LL * 1000 * 1000) {
@@ -452,8 +452,8 @@ int RunPng(const TCommandLine& cl)
                      r.PageWidthPx, r.PageHeightPx);
         return 1;
     }
-    auto owned = std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
-    tImageCanvas* page = owned.get();
+    auto owned = std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
+    TImageCanvas* page = owned.get();
     r.SetCanvas(std::move(owned));
     r.SetScale(r.GetScale());
     bool ok = r.RenderPages(nullptr, cl.Page, nullptr, cl.Page);
@@ -526,7 +526,7 @@ int RunCountPages(const TCommandLine& cl)
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
-    r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+    r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
     r.SetScale(r.GetScale());
     if (!r.RenderPages(nullptr, 0, nullptr, 0)) {
         std::fprintf(stderr, "quillard: the report could not be read to its end\n");

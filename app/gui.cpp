@@ -1,7 +1,7 @@
 #include "app/gui.h"
 
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
 #include "app/qtservices.h"
 #include "app/switches.h"
 #include "engine/printer.h"
@@ -105,9 +105,9 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
     // The main window first, then the open-document window; the main
     // window ends first, since its end writes the open-document window's
     // folder into the settings.
-    auto previewer = std::make_unique<TfrmPreviewer>(Params);
-    auto openDocument = std::make_unique<TfrmOpenDocument>();
-    previewer->frmOpenDocument = openDocument.get();
+    auto previewer = std::make_unique<TPreviewWindow>(Params);
+    auto openDocument = std::make_unique<TOpenDocumentWindow>();
+    previewer->OpenDocumentWindow = openDocument.get();
     services.BeforePump = [p = previewer.get()] { p->SyncGauges(); };
 
     previewer->NobodyToAsk = Unattended();

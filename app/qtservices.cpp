@@ -1,6 +1,6 @@
 #include "app/qtservices.h"
 
-#include "surfaces/dccanvas.h"
+#include "surfaces/rastercanvas.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -3,9 +3,9 @@
 // character-printer reports of 1,000 and 10,000 pages (first, middle and
 // last page). Showing page N re-reads pages 1 to N without drawing them.
 //   quillard_gui_bench [PAGES...]      (default: 1000 10000)
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
-#include "app/Printwin.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
 #include "app/qtservices.h"
 #include "engine/globals.h"
 #include "surfaces/fontlist.h"
@@ -61,15 +61,15 @@ int main(int argc, char** argv)
     TQtUserServices services;
     SetUserServices(&services);
     Globals().PrinterWarningShown = true;
-    TfrmPrintWindow::NoPrinterWarningShown = true;
+    TPrintOptionsWindow::NoPrinterWarningShown = true;
 
     for (int pages : sizes) {
         const std::string path = dir.filePath(QString("REPORT%1.TXT").arg(pages)).toStdString();
         MakeReport(path, pages);
 
-        TfrmOpenDocument open;
-        TfrmPreviewer w({path});
-        w.frmOpenDocument = &open;
+        TOpenDocumentWindow open;
+        TPreviewWindow w({path});
+        w.OpenDocumentWindow = &open;
         w.OnTerminate = [](int) {};
         services.BeforePump = [&w] { w.SyncGauges(); };
         auto t0 = std::chrono::steady_clock::now();

@@ -82,9 +82,9 @@ int main(int argc, char** argv)
         tRenderer r;
         r.SetupOverrides.PlainText = c.Plain;
         r.OpenFile(path, nullptr);
-        r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+        r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
         r.SetScale(1.0);
-        r.SetCanvas(std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96));
+        r.SetCanvas(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96));
         r.SetScale(1.0);
         const auto t0 = std::chrono::steady_clock::now();
         r.RenderPages(nullptr, c.Page, nullptr, c.Page);

@@ -24,7 +24,7 @@ int ScaledMax(int Max, int Copies)
 int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
 {
     int result = 0;
-    std::unique_ptr<tPDFMaker> maker;
+    std::unique_ptr<TPdfDocument> maker;
     std::unique_ptr<TRenderingCanvas> remembered;
     bool swapped = false;
     double rememberedScale = GetScale();
@@ -35,7 +35,7 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
     // printer metrics and its scale. Runs before the maker is freed.
     struct TRestore {
         tRenderer& R;
-        std::unique_ptr<tPDFMaker>& Maker;
+        std::unique_ptr<TPdfDocument>& Maker;
         std::unique_ptr<TRenderingCanvas>& Remembered;
         bool& Swapped;
         double& Scale;
@@ -68,7 +68,7 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
     Printing = true;
     MakingPdf = true;
     try {
-        maker = std::make_unique<tPDFMaker>();
+        maker = std::make_unique<TPdfDocument>();
         PdfMaker = maker.get();
         remembered = SwapCanvas(maker->LendCanvas());
         swapped = true;

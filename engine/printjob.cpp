@@ -5,7 +5,7 @@
 #include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
-#include "surfaces/dccanvas.h"
+#include "surfaces/rastercanvas.h"
 
 #include <algorithm>
 #include <climits>
@@ -51,7 +51,7 @@ bool tRenderer::Print(TGauge* Gauge)
             TDeviceContext* dc = printer.DeviceContext();
             if (!dc)
                 throw std::runtime_error("The printer gave no surface to draw on");
-            SetCanvas(std::make_unique<tCanvasWrapper>(dc));
+            SetCanvas(std::make_unique<TRasterCanvas>(dc));
         };
 
         const int oldMax = Gauge ? Gauge->MaxValue : 0;

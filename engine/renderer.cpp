@@ -53,7 +53,7 @@ tRenderer::tRenderer()
         // Without a printer the renderer measures on a small bitmap at the
         // resolution the metrics assume; the application hands it the real
         // surface before anything is drawn.
-        Canvas = std::make_unique<tImageCanvas>(1, 1, ClampToInt(DpiX), ClampToInt(DpiY));
+        Canvas = std::make_unique<TImageCanvas>(1, 1, ClampToInt(DpiX), ClampToInt(DpiY));
         Spans[1] = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth, Scale);
         InitSpan(*Spans[1]);
         Aborted = false;

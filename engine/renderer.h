@@ -21,7 +21,7 @@
 namespace quillard {
 
 class TByteFile;
-class tPDFMaker;
+class TPdfDocument;
 struct TLineTail;
 
 // Progress gauge: any object with these two integers.
@@ -58,7 +58,7 @@ public:
     int SpanIndex = 1;
     bool AlignWholeLine = true;
     bool AtLineStart = true;
-    tPDFMaker* PdfMaker = nullptr;
+    TPdfDocument* PdfMaker = nullptr;
     uint8_t Version = 0;
     bool TestPattern = false;
     bool ColourMode = true;

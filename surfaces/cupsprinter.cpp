@@ -2,7 +2,7 @@
 
 #include "engine/header.h"
 #include "surfaces/canvas.h"
-#include "surfaces/dccanvas.h"
+#include "surfaces/rastercanvas.h"
 
 #include <QDir>
 #include <QMarginsF>

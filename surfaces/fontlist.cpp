@@ -7,7 +7,7 @@
 // fontconfig set-up and add the names fontconfig does not know.
 #include "surfaces/fontlist.h"
 
-#include "surfaces/dccanvas.h"
+#include "surfaces/rastercanvas.h"
 
 #include <QFont>
 #include <QFontDatabase>

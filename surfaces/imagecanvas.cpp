@@ -16,14 +16,14 @@ TImageHolder::TImageHolder(int Width, int Height, int DpiX, int DpiY, uint32_t F
 }
 }  // namespace detail
 
-tImageCanvas::tImageCanvas(int Width, int Height, int DpiX, int DpiY, uint32_t Fill)
-    : detail::TImageHolder(Width, Height, DpiX, DpiY, Fill), tCanvasWrapper(DC.get())
+TImageCanvas::TImageCanvas(int Width, int Height, int DpiX, int DpiY, uint32_t Fill)
+    : detail::TImageHolder(Width, Height, DpiX, DpiY, Fill), TRasterCanvas(DC.get())
 {
 }
 
-tImageCanvas::~tImageCanvas() = default;
+TImageCanvas::~TImageCanvas() = default;
 
-const QImage& tImageCanvas::Image()
+const QImage& TImageCanvas::Image()
 {
     // The raster painter writes straight into the bitmap, so it can be read
     // while the painter is still active.

@@ -3,7 +3,7 @@
 // that has no printer.
 #pragma once
 
-#include "surfaces/dccanvas.h"
+#include "surfaces/rastercanvas.h"
 
 #include <QImage>
 #include <memory>
@@ -18,11 +18,11 @@ struct TImageHolder {
 };
 }  // namespace detail
 
-class tImageCanvas : private detail::TImageHolder, public tCanvasWrapper {
+class TImageCanvas : private detail::TImageHolder, public TRasterCanvas {
 public:
     // A white bitmap of Width x Height pixels at the given resolution.
-    tImageCanvas(int Width, int Height, int DpiX, int DpiY, uint32_t Fill = 0xFFFFFFFF);
-    ~tImageCanvas() override;
+    TImageCanvas(int Width, int Height, int DpiX, int DpiY, uint32_t Fill = 0xFFFFFFFF);
+    ~TImageCanvas() override;
     // The bitmap with everything drawn so far.
     const QImage& Image();
 };

@@ -49,11 +49,11 @@ int32_t ClampInt(int64_t V)
 
 }  // namespace
 
-tPDFCanvasWrapper::tPDFCanvasWrapper() : FWriter(std::make_unique<TPrintPDF>()) {}
+TPdfCanvas::TPdfCanvas() : FWriter(std::make_unique<TPdfWriter>()) {}
 
-tPDFCanvasWrapper::~tPDFCanvasWrapper() = default;
+TPdfCanvas::~TPdfCanvas() = default;
 
-int32_t tPDFCanvasWrapper::ToPoints(int32_t V)
+int32_t TPdfCanvas::ToPoints(int32_t V)
 {
     int32_t scaled;
     if (__builtin_mul_overflow(V, 72, &scaled))
@@ -61,7 +61,7 @@ int32_t tPDFCanvasWrapper::ToPoints(int32_t V)
     return scaled / DeviceDpi;
 }
 
-int tPDFCanvasWrapper::PdfFontFor(const std::string& FaceName, TFontStyles Style)
+int TPdfCanvas::PdfFontFor(const std::string& FaceName, TFontStyles Style)
 {
     int family;
     if (SameUpper(FaceName, "HELVETICA") || SameUpper(FaceName, "ARIAL"))
@@ -86,7 +86,7 @@ int tPDFCanvasWrapper::PdfFontFor(const std::string& FaceName, TFontStyles Style
     return family;
 }
 
-std::string tPDFCanvasWrapper::EscapeText(const std::string& Text)
+std::string TPdfCanvas::EscapeText(const std::string& Text)
 {
     // The escape of every byte that needs one (0 for the others).
     static const auto escapes = [] {
@@ -118,7 +118,7 @@ std::string tPDFCanvasWrapper::EscapeText(const std::string& Text)
     return out;
 }
 
-int tPDFCanvasWrapper::MappedFont()
+int TPdfCanvas::MappedFont()
 {
     if (Font.Name != FMapName || Font.Style != FMapStyle || FMapFont == -2) {
         FMapName = Font.Name;
@@ -128,7 +128,7 @@ int tPDFCanvasWrapper::MappedFont()
     return FMapFont;
 }
 
-int tPDFCanvasWrapper::MeasuringFont()
+int TPdfCanvas::MeasuringFont()
 {
     const int mapped = MappedFont();
     if (mapped >= 0)
@@ -164,7 +164,7 @@ constexpr double Pi = 3.14159265358979323846;
 
 }  // namespace
 
-tPDFCanvasWrapper::TInk tPDFCanvasWrapper::InkOf() const
+TPdfCanvas::TInk TPdfCanvas::InkOf() const
 {
     TInk k;
     if (Pen.Mode == pmNop) {
@@ -189,9 +189,9 @@ tPDFCanvasWrapper::TInk tPDFCanvasWrapper::InkOf() const
     return k;
 }
 
-void tPDFCanvasWrapper::PaintPath(const TInk& Ink, const std::function<void()>& Build, bool Closed, bool EvenOdd)
+void TPdfCanvas::PaintPath(const TInk& Ink, const std::function<void()>& Build, bool Closed, bool EvenOdd)
 {
-    TPrintPDF& w = *FWriter;
+    TPdfWriter& w = *FWriter;
     bool fill = Ink.Interior && Closed;
     const bool stroke = Ink.Outline;
     if (Ink.Skip || (!fill && !stroke))
@@ -229,23 +229,23 @@ void tPDFCanvasWrapper::PaintPath(const TInk& Ink, const std::function<void()>& 
 
 // The pixels a flood fill would reach are not known here; the focus
 // rectangle inverts what is on the page.
-void tPDFCanvasWrapper::DrawFocusRect(const TRect&) {}
-void tPDFCanvasWrapper::FloodFill(int, int, TColor, TFillStyle) {}
+void TPdfCanvas::DrawFocusRect(const TRect&) {}
+void TPdfCanvas::FloodFill(int, int, TColor, TFillStyle) {}
 
 // ---- figures --------------------------------------------------------------------------
 
-void tPDFCanvasWrapper::MoveTo(int X, int Y)
+void TPdfCanvas::MoveTo(int X, int Y)
 {
     FCurrentX = X;
     FCurrentY = Y;
 }
 
-void tPDFCanvasWrapper::LineTo(int X, int Y)
+void TPdfCanvas::LineTo(int X, int Y)
 {
     // Each segment is a path of its own.
     const int32_t x0 = ToPoints(FCurrentX), y0 = ToPoints(FCurrentY);
     const int32_t x1 = ToPoints(X), y1 = ToPoints(Y);
-    TPrintPDF& w = *FWriter;
+    TPdfWriter& w = *FWriter;
     TInk ink = InkOf();
     ink.Interior = false;
     // The screen counts a styled line's dashes in pixels along its major
@@ -262,10 +262,10 @@ void tPDFCanvasWrapper::LineTo(int X, int Y)
     FCurrentY = Y;
 }
 
-void tPDFCanvasWrapper::Rectangle(int X1, int Y1, int X2, int Y2)
+void TPdfCanvas::Rectangle(int X1, int Y1, int X2, int Y2)
 {
     const int32_t x1 = ToPoints(X1), y1 = ToPoints(Y1), x2 = ToPoints(X2), y2 = ToPoints(Y2);
-    TPrintPDF& w = *FWriter;
+    TPdfWriter& w = *FWriter;
     const TInk ink = InkOf();
     if (ink.Outline && !ink.Dash.empty()) {
         // Dashes run round from the top-left corner, to the right first.
@@ -282,24 +282,24 @@ void tPDFCanvasWrapper::Rectangle(int X1, int Y1, int X2, int Y2)
     PaintPath(ink, [&] { w.RectanglePath(x1, y1, x2, y2); }, true, false);
 }
 
-void tPDFCanvasWrapper::FillRect(const TRect& R)
+void TPdfCanvas::FillRect(const TRect& R)
 {
     if (Brush.Style == bsClear)
         return;
     const TRect p{ToPoints(R.Left), ToPoints(R.Top), ToPoints(R.Right), ToPoints(R.Bottom)};
-    TPrintPDF& w = *FWriter;
+    TPdfWriter& w = *FWriter;
     w.FillColor = Plain(Brush.Color);
     w.FillStyle = Brush.Style <= bsDiagCross ? Brush.Style : bsSolid;
     w.FillRectangle(p);
     w.FillStyle = bsSolid;
 }
 
-void tPDFCanvasWrapper::FrameRect(const TRect& R)
+void TPdfCanvas::FrameRect(const TRect& R)
 {
     if (Brush.Style == bsClear || R.Right <= R.Left || R.Bottom <= R.Top)
         return;
     // A frame one device unit wide, inside the rectangle, in the brush.
-    TPrintPDF& w = *FWriter;
+    TPdfWriter& w = *FWriter;
     const double l = R.Left * PointsPerUnit, t = R.Top * PointsPerUnit, r = R.Right * PointsPerUnit,
                  b = R.Bottom * PointsPerUnit;
     const double in = std::min({PointsPerUnit, (r - l) / 2, (b - t) / 2});
@@ -319,11 +319,11 @@ void tPDFCanvasWrapper::FrameRect(const TRect& R)
     w.FillStyle = bsSolid;
 }
 
-void tPDFCanvasWrapper::PointsPath(const std::vector<TPoint>& Points, bool Closed)
+void TPdfCanvas::PointsPath(const std::vector<TPoint>& Points, bool Closed)
 {
     if (Points.size() < 2)
         return;
-    TPrintPDF& w = *FWriter;
+    TPdfWriter& w = *FWriter;
     TInk ink = InkOf();
     ink.Width = std::max<int32_t>(ink.Width, 1);
     // A polygon is closed by its last side and filled by alternate filling.
@@ -336,13 +336,13 @@ void tPDFCanvasWrapper::PointsPath(const std::vector<TPoint>& Points, bool Close
     }, Closed, Closed);
 }
 
-void tPDFCanvasWrapper::Polygon(const std::vector<TPoint>& Points) { PointsPath(Points, true); }
+void TPdfCanvas::Polygon(const std::vector<TPoint>& Points) { PointsPath(Points, true); }
 
-void tPDFCanvasWrapper::Polyline(const std::vector<TPoint>& Points) { PointsPath(Points, false); }
+void TPdfCanvas::Polyline(const std::vector<TPoint>& Points) { PointsPath(Points, false); }
 
 enum TBoxKind { bkEllipse, bkArc, bkChord, bkPie };
 
-void tPDFCanvasWrapper::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+void TPdfCanvas::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
 {
     int L = std::min(X1, X2), R = std::max(X1, X2), T = std::min(Y1, Y2), B = std::max(Y1, Y2);
     if (R <= L || B <= T)
@@ -386,7 +386,7 @@ void tPDFCanvasWrapper::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X
         sweep = std::min(sweep, 2 * Pi);
     }
 
-    TPrintPDF& w = *FWriter;
+    TPdfWriter& w = *FWriter;
     auto build = [&] {
         const auto p0 = at(start);
         if (Kind == bkPie) {
@@ -412,39 +412,39 @@ void tPDFCanvasWrapper::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X
     PaintPath(ink, build, Kind != bkArc, false);
 }
 
-void tPDFCanvasWrapper::Ellipse(int X1, int Y1, int X2, int Y2) { BoxShape(bkEllipse, X1, Y1, X2, Y2, 0, 0, 0, 0); }
+void TPdfCanvas::Ellipse(int X1, int Y1, int X2, int Y2) { BoxShape(bkEllipse, X1, Y1, X2, Y2, 0, 0, 0, 0); }
 
-void tPDFCanvasWrapper::Arc(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+void TPdfCanvas::Arc(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
 {
     BoxShape(bkArc, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
 }
 
-void tPDFCanvasWrapper::Chord(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+void TPdfCanvas::Chord(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
 {
     BoxShape(bkChord, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
 }
 
-void tPDFCanvasWrapper::Pie(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+void TPdfCanvas::Pie(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
 {
     BoxShape(bkPie, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
 }
 
 // ---- pictures -------------------------------------------------------------------------
 
-void tPDFCanvasWrapper::Draw(int X, int Y, const TGraphic& Graphic)
+void TPdfCanvas::Draw(int X, int Y, const TGraphic& Graphic)
 {
     // One picture pixel per device unit.
     FWriter->DrawImage(X * PointsPerUnit, Y * PointsPerUnit, Graphic.Width * PointsPerUnit, Graphic.Height * PointsPerUnit,
                        Graphic);
 }
 
-void tPDFCanvasWrapper::StretchDraw(const TRect& R, const TGraphic& Graphic)
+void TPdfCanvas::StretchDraw(const TRect& R, const TGraphic& Graphic)
 {
     FWriter->DrawImage(R.Left * PointsPerUnit, R.Top * PointsPerUnit, (double(R.Right) - R.Left) * PointsPerUnit,
                        (double(R.Bottom) - R.Top) * PointsPerUnit, Graphic);
 }
 
-void tPDFCanvasWrapper::CopyRect(const TRect& Dest, const TGraphic& Source, const TRect& SourceRect)
+void TPdfCanvas::CopyRect(const TRect& Dest, const TGraphic& Source, const TRect& SourceRect)
 {
     // The part of the picture inside the source rectangle, stretched over
     // Dest; a source given right to left or bottom to top mirrors it.
@@ -480,7 +480,7 @@ void tPDFCanvasWrapper::CopyRect(const TRect& Dest, const TGraphic& Source, cons
 
 // ---- text ---------------------------------------------------------------------------
 
-void tPDFCanvasWrapper::PrepareMeasure()
+void TPdfCanvas::PrepareMeasure()
 {
     const int font = MeasuringFont();
     const int64_t size = std::llabs(static_cast<int64_t>(Font.Size));
@@ -497,7 +497,7 @@ void tPDFCanvasWrapper::PrepareMeasure()
     }
 }
 
-TSize tPDFCanvasWrapper::TextExtent(const std::string& Text)
+TSize TPdfCanvas::TextExtent(const std::string& Text)
 {
     // The measure of a screen font of ten times the size at 96 dpi, whole
     // pixels per character as the screen gives them, scaled to 300 dpi.
@@ -507,7 +507,7 @@ TSize tPDFCanvasWrapper::TextExtent(const std::string& Text)
     return TSize{ClampInt(width * DeviceDpi / 10 / ScreenDpi), ClampInt(int64_t{FCache.Height} * DeviceDpi / 10 / ScreenDpi)};
 }
 
-int64_t tPDFCanvasWrapper::Cp1252Advance(const std::string& Text) const
+int64_t TPdfCanvas::Cp1252Advance(const std::string& Text) const
 {
     int64_t width = 0;
     for (unsigned char c : Text)
@@ -515,7 +515,7 @@ int64_t tPDFCanvasWrapper::Cp1252Advance(const std::string& Text) const
     return width;
 }
 
-std::string tPDFCanvasWrapper::Cp1252Text(const std::string& Text, bool Count)
+std::string TPdfCanvas::Cp1252Text(const std::string& Text, bool Count)
 {
     if (!Utf8Text)
         return Text;
@@ -526,7 +526,7 @@ std::string tPDFCanvasWrapper::Cp1252Text(const std::string& Text, bool Count)
     return out;
 }
 
-int tPDFCanvasWrapper::TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
+int TPdfCanvas::TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
                                        uint64_t TailKey)
 {
     // As TextExtent measures, with the tail's part taken from running sums:
@@ -576,7 +576,7 @@ int tPDFCanvasWrapper::TextWidthJoined(const std::string& Head, const std::strin
     return ClampInt(width * DeviceDpi / 10 / ScreenDpi);
 }
 
-int tPDFCanvasWrapper::TextHeight(const std::string& Text)
+int TPdfCanvas::TextHeight(const std::string& Text)
 {
     // The cell height does not depend on the text.
     SelectFont();
@@ -584,7 +584,7 @@ int tPDFCanvasWrapper::TextHeight(const std::string& Text)
     return ClampInt(int64_t{FCache.Height} * DeviceDpi / 10 / ScreenDpi);
 }
 
-void tPDFCanvasWrapper::SelectFont()
+void TPdfCanvas::SelectFont()
 {
     const bool same = FLastSerial == FontSerial && FLastFont && FLastFont->Size == Font.Size &&
                       FLastFont->Style == Font.Style && FLastFont->Color == Font.Color && FLastFont->Name == Font.Name;
@@ -596,7 +596,7 @@ void tPDFCanvasWrapper::SelectFont()
     }
 }
 
-void tPDFCanvasWrapper::SetFontAngle(double Angle)
+void TPdfCanvas::SetFontAngle(double Angle)
 {
     // Whole tenths of a degree, truncated toward zero, in extended precision
     // with pi to 14 decimals, as the screen's rotated font takes the angle.
@@ -611,9 +611,9 @@ void tPDFCanvasWrapper::SetFontAngle(double Angle)
     FLastSerial = FontSerial;
 }
 
-void tPDFCanvasWrapper::WriteText(int X, int Y, const std::string& Text)
+void TPdfCanvas::WriteText(int X, int Y, const std::string& Text)
 {
-    TPrintPDF& w = *FWriter;
+    TPdfWriter& w = *FWriter;
     const int mapped = MappedFont();
     if (mapped >= 0)
         w.Font.FontNumber = static_cast<uint8_t>(mapped);
@@ -667,18 +667,18 @@ void tPDFCanvasWrapper::WriteText(int X, int Y, const std::string& Text)
         bar(0.3 * em);
 }
 
-void tPDFCanvasWrapper::TextOut(int X, int Y, const std::string& Text)
+void TPdfCanvas::TextOut(int X, int Y, const std::string& Text)
 {
     SelectFont();
     WriteText(X, Y, Cp1252Text(Text, true));
 }
 
-void tPDFCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string& Text)
+void TPdfCanvas::TextRect(const TRect& R, int X, int Y, const std::string& Text)
 {
     SelectFont();
     if (R.Right <= R.Left || R.Bottom <= R.Top)
         return;  // nothing to fill, and the text is clipped away
-    TPrintPDF& w = *FWriter;
+    TPdfWriter& w = *FWriter;
     const int32_t l = ToPoints(R.Left), t = ToPoints(R.Top), r = ToPoints(R.Right), b = ToPoints(R.Bottom);
     if (Brush.Style != bsClear && !FRotated) {
         // The background colour: the brush colour for a solid brush, its
@@ -704,12 +704,12 @@ void tPDFCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string
     w.RestoreState();
 }
 
-int tPDFCanvasWrapper::GetDeviceCaps(int Index)
+int TPdfCanvas::GetDeviceCaps(int Index)
 {
     return Index == LOGPIXELSX || Index == LOGPIXELSY ? DeviceDpi : 0;
 }
 
-bool tPDFCanvasWrapper::DeviceArea(TRect& Area)
+bool TPdfCanvas::DeviceArea(TRect& Area)
 {
     // The page, in device units, rounded outwards.
     auto device = [](int32_t Points) {
@@ -722,21 +722,21 @@ bool tPDFCanvasWrapper::DeviceArea(TRect& Area)
 // ---------------------------------------------------------------------------
 // The facade
 
-tPDFMaker::tPDFMaker() : FOwned(std::make_unique<tPDFCanvasWrapper>()), FCanvas(FOwned.get()) {}
+TPdfDocument::TPdfDocument() : FOwned(std::make_unique<TPdfCanvas>()), FCanvas(FOwned.get()) {}
 
-tPDFMaker::~tPDFMaker() = default;
+TPdfDocument::~TPdfDocument() = default;
 
-std::unique_ptr<TRenderingCanvas> tPDFMaker::LendCanvas()
+std::unique_ptr<TRenderingCanvas> TPdfDocument::LendCanvas()
 {
     if (!FOwned)
         throw std::logic_error("The PDF surface is already lent");
     return std::unique_ptr<TRenderingCanvas>(FOwned.release());
 }
 
-void tPDFMaker::TakeBackCanvas(std::unique_ptr<TRenderingCanvas> C)
+void TPdfDocument::TakeBackCanvas(std::unique_ptr<TRenderingCanvas> C)
 {
     if (C && C.get() == FCanvas && !FOwned)
-        FOwned.reset(static_cast<tPDFCanvasWrapper*>(C.release()));
+        FOwned.reset(static_cast<TPdfCanvas*>(C.release()));
 }
 
 namespace {
@@ -751,13 +751,13 @@ int PointsToDevice(int32_t Points)
 
 }  // namespace
 
-int tPDFMaker::PageWidth() const { return PointsToDevice(Writer().PageWidth); }
+int TPdfDocument::PageWidth() const { return PointsToDevice(Writer().PageWidth); }
 
-int tPDFMaker::PageHeight() const { return PointsToDevice(Writer().PageHeight); }
+int TPdfDocument::PageHeight() const { return PointsToDevice(Writer().PageHeight); }
 
-void tPDFMaker::SetPageWidth(int V) { Writer().PageWidth = tPDFCanvasWrapper::ToPoints(V); }
+void TPdfDocument::SetPageWidth(int V) { Writer().PageWidth = TPdfCanvas::ToPoints(V); }
 
-void tPDFMaker::SetPageHeight(int V) { Writer().PageHeight = tPDFCanvasWrapper::ToPoints(V); }
+void TPdfDocument::SetPageHeight(int V) { Writer().PageHeight = TPdfCanvas::ToPoints(V); }
 
 bool PaperSizeInPoints(int DmPaper, int32_t& Width, int32_t& Height)
 {
@@ -775,7 +775,7 @@ bool PaperSizeInPoints(int DmPaper, int32_t& Width, int32_t& Height)
     return true;
 }
 
-void tPDFMaker::SetPaper(int DmPaper, bool Landscape)
+void TPdfDocument::SetPaper(int DmPaper, bool Landscape)
 {
     int32_t w = 612, h = 792;  // Letter
     PaperSizeInPoints(DmPaper, w, h);

@@ -24,12 +24,12 @@
 
 namespace quillard {
 
-class tPDFCanvasWrapper : public TRenderingCanvas {
+class TPdfCanvas : public TRenderingCanvas {
 public:
-    tPDFCanvasWrapper();
-    ~tPDFCanvasWrapper() override;
+    TPdfCanvas();
+    ~TPdfCanvas() override;
 
-    TPrintPDF& Writer() { return *FWriter; }
+    TPdfWriter& Writer() { return *FWriter; }
     int CurrentX() const { return FCurrentX; }
     int CurrentY() const { return FCurrentY; }
     // The angle text is written at (radians, counter-clockwise): the one
@@ -116,7 +116,7 @@ private:
     // Fills the advance cache for the current Font.
     void PrepareMeasure();
 
-    std::unique_ptr<TPrintPDF> FWriter;
+    std::unique_ptr<TPdfWriter> FWriter;
     int32_t FCurrentX = 0;
     int32_t FCurrentY = 0;
 
@@ -153,15 +153,15 @@ private:
 // The facade a PDF job uses: it owns the PDF surface (and through it the
 // writer) and forwards the document operations and properties. Page sizes are
 // in the surface's device units.
-class tPDFMaker {
+class TPdfDocument {
 public:
-    tPDFMaker();
-    ~tPDFMaker();
-    tPDFMaker(const tPDFMaker&) = delete;
-    tPDFMaker& operator=(const tPDFMaker&) = delete;
+    TPdfDocument();
+    ~TPdfDocument();
+    TPdfDocument(const TPdfDocument&) = delete;
+    TPdfDocument& operator=(const TPdfDocument&) = delete;
 
     // The surface; stays valid while the maker lives, also while lent.
-    tPDFCanvasWrapper* Canvas() const { return FCanvas; }
+    TPdfCanvas* Canvas() const { return FCanvas; }
     // Hands the surface to an owner of canvases (the renderer) for the job,
     // and takes it back afterwards; the maker frees it only while it holds it.
     std::unique_ptr<TRenderingCanvas> LendCanvas();
@@ -203,10 +203,10 @@ public:
     void SetPaper(int DmPaper, bool Landscape);
 
 private:
-    TPrintPDF& Writer() const { return FCanvas->Writer(); }
+    TPdfWriter& Writer() const { return FCanvas->Writer(); }
 
-    std::unique_ptr<tPDFCanvasWrapper> FOwned;  // empty while lent
-    tPDFCanvasWrapper* FCanvas = nullptr;
+    std::unique_ptr<TPdfCanvas> FOwned;  // empty while lent
+    TPdfCanvas* FCanvas = nullptr;
 };
 
 // The sheet a Windows paper number (DMPAPER) names, portrait, in whole

@@ -30,7 +30,7 @@ const char* const PdfBaseFonts[PdfFontCount] = {
     "Symbol",      "ZapfDingbats",
 };
 
-const char* const TPrintPDF::Attribution = "Quillard PDF writer";
+const char* const TPdfWriter::Attribution = "Quillard PDF writer";
 
 namespace {
 
@@ -269,44 +269,44 @@ struct TPdfResources {
 
 // ---------------------------------------------------------------------------
 
-TPrintPDF::TPrintPDF()
+TPdfWriter::TPdfWriter()
     : Author(Attribution), Creator(Attribution), Producer(Attribution), FResources(std::make_unique<TPdfResources>())
 {
 }
 
-int TPrintPDF::ImageCount() const { return static_cast<int>(FResources->ImageObjects.size()); }
+int TPdfWriter::ImageCount() const { return static_cast<int>(FResources->ImageObjects.size()); }
 
-int TPrintPDF::PatternCount() const { return static_cast<int>(FResources->PatternObjects.size()); }
+int TPdfWriter::PatternCount() const { return static_cast<int>(FResources->PatternObjects.size()); }
 
-TPrintPDF::~TPrintPDF() = default;
+TPdfWriter::~TPdfWriter() = default;
 
-void TPrintPDF::EndLine(std::string& Buffer) { Buffer.append(Eol, 2); }
+void TPdfWriter::EndLine(std::string& Buffer) { Buffer.append(Eol, 2); }
 
-int32_t TPrintPDF::FlipY(int32_t Y) const { return Sub(PageHeight, Y); }
+int32_t TPdfWriter::FlipY(int32_t Y) const { return Sub(PageHeight, Y); }
 
-int32_t TPrintPDF::NextObject()
+int32_t TPdfWriter::NextObject()
 {
     if (FObjectCount == INT32_MAX)
         Overflow();
     return ++FObjectCount;
 }
 
-void TPrintPDF::Emit(const std::string& Bytes)
+void TPdfWriter::Emit(const std::string& Bytes)
 {
     FTotal += static_cast<int64_t>(Bytes.size());
     if (FSink)
         FSink->Append(Bytes);
 }
 
-void TPrintPDF::FinishObject() { WriteObject(FObject); }
+void TPdfWriter::FinishObject() { WriteObject(FObject); }
 
-void TPrintPDF::WriteObject(const std::string& Bytes)
+void TPdfWriter::WriteObject(const std::string& Bytes)
 {
     Emit(Bytes);
     FOffsets.push_back(FTotal);
 }
 
-void TPrintPDF::FillColorLine()
+void TPdfWriter::FillColorLine()
 {
     if (FillStyle == bsSolid || FillStyle == bsClear || FillStyle > bsDiagCross) {
         ColorLine(FillColor, "rg");
@@ -326,7 +326,7 @@ void TPrintPDF::FillColorLine()
     FContent += " scn\r\n";
 }
 
-void TPrintPDF::DashLine()
+void TPdfWriter::DashLine()
 {
     if (Dash == FDashInForce)
         return;
@@ -341,7 +341,7 @@ void TPrintPDF::DashLine()
 }
 
 // Image objects and patterns first used on the page just ended.
-void TPrintPDF::WriteResources()
+void TPdfWriter::WriteResources()
 {
     TPdfResources& r = *FResources;
     auto head = [](int32_t n) { return std::to_string(n) + " 0 obj\r\n"; };
@@ -385,7 +385,7 @@ void TPrintPDF::WriteResources()
     r.PendingPatterns.clear();
 }
 
-void TPrintPDF::WidthLine()
+void TPdfWriter::WidthLine()
 {
     if (!FPathOpen || LineWidth == FLastLineWidth)
         return;
@@ -395,7 +395,7 @@ void TPrintPDF::WidthLine()
     FLastLineWidth = LineWidth;
 }
 
-void TPrintPDF::ColorLine(TColor C, const char* Op)
+void TPdfWriter::ColorLine(TColor C, const char* Op)
 {
     // Components in 0..1 with up to three decimals, whatever the locale.
     const uint32_t parts[3] = {C & 0xFF, (C >> 8) & 0xFF, (C >> 16) & 0xFF};
@@ -422,7 +422,7 @@ void TPrintPDF::ColorLine(TColor C, const char* Op)
 
 // ---- document ---------------------------------------------------------------
 
-void TPrintPDF::BeginDoc()
+void TPdfWriter::BeginDoc()
 {
     FSink.reset();
     FPageNumber = 1;
@@ -445,7 +445,7 @@ void TPrintPDF::BeginDoc()
     ContentStart();
 }
 
-void TPrintPDF::WriteInfo()
+void TPdfWriter::WriteInfo()
 {
     // The creation time: SOURCE_DATE_EPOCH (in UTC) when set, so that a
     // document can be made again byte for byte; otherwise the local clock.
@@ -490,7 +490,7 @@ void TPrintPDF::WriteInfo()
     FinishObject();
 }
 
-void TPrintPDF::ContentStart()
+void TPdfWriter::ContentStart()
 {
     const int32_t n = NextObject();
     if (n == INT32_MAX)
@@ -515,7 +515,7 @@ void TPrintPDF::ContentStart()
     FDashStack.clear();
 }
 
-void TPrintPDF::ContentEnd()
+void TPdfWriter::ContentEnd()
 {
     // A state saved and not restored is restored here: the page's content
     // stays balanced.
@@ -546,7 +546,7 @@ void TPrintPDF::ContentEnd()
         std::string().swap(FContent);
 }
 
-void TPrintPDF::NewPage()
+void TPdfWriter::NewPage()
 {
     if (FPageNumber == INT32_MAX)
         Overflow();
@@ -555,7 +555,7 @@ void TPrintPDF::NewPage()
     ContentStart();
 }
 
-void TPrintPDF::EndDoc()
+void TPdfWriter::EndDoc()
 {
     if (!FBegun)
         throw std::runtime_error("No PDF document has been begun");
@@ -717,19 +717,19 @@ void TPrintPDF::EndDoc()
 
 // ---- drawing --------------------------------------------------------------------
 
-void TPrintPDF::MoveTo(int32_t X, int32_t Y)
+void TPdfWriter::MoveTo(int32_t X, int32_t Y)
 {
     AppendOperation(FContent, {X, FlipY(Y)}, "m");
     FPathOpen = true;
 }
 
-void TPrintPDF::LineTo(int32_t X, int32_t Y)
+void TPdfWriter::LineTo(int32_t X, int32_t Y)
 {
     AppendOperation(FContent, {X, FlipY(Y)}, "l");
     FPathOpen = true;
 }
 
-void TPrintPDF::RectanglePath(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
+void TPdfWriter::RectanglePath(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
 {
     const int32_t xmin = std::min(X1, X2), xmax = std::max(X1, X2);
     const int32_t ymin = std::min(Y1, Y2), ymax = std::max(Y1, Y2);
@@ -737,7 +737,7 @@ void TPrintPDF::RectanglePath(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
     FPathOpen = true;
 }
 
-void TPrintPDF::Stroke()
+void TPdfWriter::Stroke()
 {
     if (FPathOpen) {
         WidthLine();
@@ -749,7 +749,7 @@ void TPrintPDF::Stroke()
     FPathOpen = false;
 }
 
-void TPrintPDF::Fill(bool EvenOdd)
+void TPdfWriter::Fill(bool EvenOdd)
 {
     if (FPathOpen) {
         FillColorLine();
@@ -759,7 +759,7 @@ void TPrintPDF::Fill(bool EvenOdd)
     FPathOpen = false;
 }
 
-void TPrintPDF::FillAndStroke(bool EvenOdd)
+void TPdfWriter::FillAndStroke(bool EvenOdd)
 {
     if (FPathOpen) {
         WidthLine();
@@ -774,21 +774,21 @@ void TPrintPDF::FillAndStroke(bool EvenOdd)
     FPathOpen = false;
 }
 
-void TPrintPDF::MoveTo(double X, double Y)
+void TPdfWriter::MoveTo(double X, double Y)
 {
     AppendPoint(X, Y);
     FContent += " m\r\n";
     FPathOpen = true;
 }
 
-void TPrintPDF::LineTo(double X, double Y)
+void TPdfWriter::LineTo(double X, double Y)
 {
     AppendPoint(X, Y);
     FContent += " l\r\n";
     FPathOpen = true;
 }
 
-void TPrintPDF::CurveTo(double X1, double Y1, double X2, double Y2, double X3, double Y3)
+void TPdfWriter::CurveTo(double X1, double Y1, double X2, double Y2, double X3, double Y3)
 {
     AppendPoint(X1, Y1);
     FContent += ' ';
@@ -799,20 +799,20 @@ void TPrintPDF::CurveTo(double X1, double Y1, double X2, double Y2, double X3, d
     FPathOpen = true;
 }
 
-void TPrintPDF::ClosePath()
+void TPdfWriter::ClosePath()
 {
     if (FPathOpen)
         FContent += "h\r\n";
 }
 
-void TPrintPDF::AppendPoint(double X, double Y)
+void TPdfWriter::AppendPoint(double X, double Y)
 {
     AppendReal(FContent, X);
     FContent += ' ';
     AppendReal(FContent, static_cast<double>(PageHeight) - Y);
 }
 
-void TPrintPDF::SaveState()
+void TPdfWriter::SaveState()
 {
     if (FPathOpen)
         EndPath();
@@ -820,7 +820,7 @@ void TPrintPDF::SaveState()
     FDashStack.push_back(FDashInForce);
 }
 
-void TPrintPDF::RestoreState()
+void TPdfWriter::RestoreState()
 {
     if (FPathOpen)
         EndPath();
@@ -831,7 +831,7 @@ void TPrintPDF::RestoreState()
     FDashStack.pop_back();
 }
 
-void TPrintPDF::ClipRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
+void TPdfWriter::ClipRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
 {
     if (FPathOpen)
         EndPath();
@@ -841,7 +841,7 @@ void TPrintPDF::ClipRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
     FLastLineWidth = 0;
 }
 
-void TPrintPDF::EndPath()
+void TPdfWriter::EndPath()
 {
     if (FPathOpen) {
         FContent += "n\r\n";
@@ -850,7 +850,7 @@ void TPrintPDF::EndPath()
     FPathOpen = false;
 }
 
-void TPrintPDF::DrawRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
+void TPdfWriter::DrawRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
 {
     RectanglePath(X1, Y1, X2, Y2);
     if (FillColor == clNone)
@@ -859,13 +859,13 @@ void TPrintPDF::DrawRectangle(int32_t X1, int32_t Y1, int32_t X2, int32_t Y2)
         FillAndStroke();
 }
 
-void TPrintPDF::FillRectangle(const TRect& R)
+void TPdfWriter::FillRectangle(const TRect& R)
 {
     RectanglePath(R.Left, R.Top, R.Right, R.Bottom);
     Fill();
 }
 
-void TPrintPDF::TextOut(int32_t X, int32_t Y, const std::string& Text)
+void TPdfWriter::TextOut(int32_t X, int32_t Y, const std::string& Text)
 {
     const int32_t y = FlipY(Y);
     if (FPathOpen)
@@ -886,7 +886,7 @@ void TPrintPDF::TextOut(int32_t X, int32_t Y, const std::string& Text)
     Put(FContent, ") Tj\r\nET\r\n");
 }
 
-void TPrintPDF::TextOut(double X, double Y, double Angle, const std::string& Text)
+void TPdfWriter::TextOut(double X, double Y, double Angle, const std::string& Text)
 {
     if (FPathOpen)
         EndPath();
@@ -908,12 +908,12 @@ void TPrintPDF::TextOut(double X, double Y, double Angle, const std::string& Tex
     FContent += ") Tj\r\nET\r\n";
 }
 
-void TPrintPDF::DrawImage(int32_t X, int32_t Y, const TGraphic& Picture)
+void TPdfWriter::DrawImage(int32_t X, int32_t Y, const TGraphic& Picture)
 {
     DrawImage(double(X), double(Y), double(Picture.Width), double(Picture.Height), Picture);
 }
 
-void TPrintPDF::DrawImage(double X, double Y, double Width, double Height, const TGraphic& Picture)
+void TPdfWriter::DrawImage(double X, double Y, double Width, double Height, const TGraphic& Picture)
 {
     const size_t pixels = Picture.Empty() ? 0 : size_t(Picture.Width) * size_t(Picture.Height);
     if (pixels == 0 || Picture.Pixels.size() < pixels || !std::isfinite(Width) || !std::isfinite(Height) ||

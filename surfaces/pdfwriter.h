@@ -40,12 +40,12 @@ extern const char* const PdfBaseFonts[PdfFontCount];
 class TNamedOutput;
 struct TPdfResources;
 
-class TPrintPDF {
+class TPdfWriter {
 public:
-    TPrintPDF();
-    ~TPrintPDF();
-    TPrintPDF(const TPrintPDF&) = delete;
-    TPrintPDF& operator=(const TPrintPDF&) = delete;
+    TPdfWriter();
+    ~TPdfWriter();
+    TPdfWriter(const TPdfWriter&) = delete;
+    TPdfWriter& operator=(const TPdfWriter&) = delete;
 
     // ---- properties ----------------------------------------------------
     std::string FileName;

@@ -32,8 +32,8 @@ inline QImage PreviewLikeThePdf(tRenderer& R, int N, int Dpi = 72)
     PaperSizeInPoints(Printer().PaperSize(), w, h);
     if (R.Orientation == 1)
         std::swap(w, h);
-    auto page = std::make_unique<tImageCanvas>(w * Dpi / 72, h * Dpi / 72, Dpi, Dpi);
-    tImageCanvas* canvas = page.get();
+    auto page = std::make_unique<TImageCanvas>(w * Dpi / 72, h * Dpi / 72, Dpi, Dpi);
+    TImageCanvas* canvas = page.get();
     R.SetCanvas(std::move(page));
     R.DpiX = R.DpiY = 300;
     R.OffsetXPx = R.OffsetYPx = 0;

@@ -196,13 +196,13 @@ class PdfDocumentTest : public ::testing::Test {
 protected:
     QTemporaryDir Dir;
     TScopedEnv Epoch{"SOURCE_DATE_EPOCH", "1700000000"};  // 2023-11-14 22:13:20 UTC
-    TPrintPDF W;
+    TPdfWriter W;
 
     std::string Path(const std::string& Name) { return Dir.filePath(QString::fromStdString(Name)).toStdString(); }
 
     // Runs Draw between BeginDoc and EndDoc, checks the file with qpdf and
     // returns its bytes.
-    std::string Document(const std::function<void(TPrintPDF&)>& Draw, const std::string& Name = "out.pdf")
+    std::string Document(const std::function<void(TPdfWriter&)>& Draw, const std::string& Name = "out.pdf")
     {
         W.FileName = Path(Name);
         W.BeginDoc();

@@ -93,7 +93,7 @@ protected:
             Layer->SetPrinterIndex(i);
         }
         R = std::make_unique<tRenderer>();
-        R->SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+        R->SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
         R->SetScale(1.0);
     }
 

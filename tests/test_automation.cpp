@@ -6,9 +6,9 @@
 #include "tests/printtest.h"
 #include "tests/windowtest.h"
 
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
-#include "app/Printwin.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
 #include "app/autoserver.h"
 #include "app/automation.h"
 #include "engine/markup.h"
@@ -78,7 +78,7 @@ std::vector<std::string> FilesIn(const QString& Dir)
 // shown, its start-up not run.
 class AutomationTest : public WindowTest {
 protected:
-    std::unique_ptr<TQuillardX> X;
+    std::unique_ptr<TAutomationCommands> X;
 
     void TearDown() override
     {
@@ -90,7 +90,7 @@ protected:
     {
         MakeWindows(std::move(Params));
         W->NobodyToAsk = true;
-        X = std::make_unique<TQuillardX>(*W);
+        X = std::make_unique<TAutomationCommands>(*W);
     }
 };
 
@@ -105,10 +105,10 @@ TEST_F(AutomationTest, CopiesBetweenOneAndNinetyNineAreTakenOthersIgnored)
         EXPECT_EQ(X->NumberOfCopies(), c.Expected) << "put " << c.Put;
     }
     // The print window the client set stays the window of the start-up.
-    TfrmPrintWindow* made = W->frmPrintWindow;
+    TPrintOptionsWindow* made = W->PrintOptionsWindow;
     X->LoadReport(Pages(1));
     X->SetVisible(true);
-    EXPECT_EQ(W->frmPrintWindow, made);
+    EXPECT_EQ(W->PrintOptionsWindow, made);
     EXPECT_EQ(X->NumberOfCopies(), 1);
 }
 
@@ -282,24 +282,24 @@ TEST_F(AutomationTest, WindowGeometryFromAClientStaysOnTheScreen)
     const int leastW = std::min(MinWindowWidth, a.width()), leastH = std::min(MinWindowHeight, a.height());
     struct Step {
         const char* Name;
-        void (TQuillardX::*Set)(int);
+        void (TAutomationCommands::*Set)(int);
         int Value;
         int Left, Top, Width, Height;
     };
     const Step steps[] = {
-        {"Width max", &TQuillardX::SetWidth, INT_MAX, a.x(), a.y(), a.width(), a.height()},
-        {"Height max", &TQuillardX::SetHeight, INT_MAX, a.x(), a.y(), a.width(), a.height()},
-        {"Width 0", &TQuillardX::SetWidth, 0, a.x(), a.y(), leastW, a.height()},
-        {"Height -1", &TQuillardX::SetHeight, -1, a.x(), a.y(), leastW, leastH},
-        {"Left max", &TQuillardX::SetLeft, INT_MAX, right - leastW, a.y(), leastW, leastH},
-        {"Top max", &TQuillardX::SetTop, INT_MAX, right - leastW, bottom - leastH, leastW, leastH},
-        {"Width 500 moves left", &TQuillardX::SetWidth, 500, right - 500, bottom - leastH, 500, leastH},
-        {"Left min", &TQuillardX::SetLeft, INT_MIN, a.x(), bottom - leastH, 500, leastH},
-        {"Top min", &TQuillardX::SetTop, INT_MIN, a.x(), a.y(), 500, leastH},
-        {"Height 400", &TQuillardX::SetHeight, 400, a.x(), a.y(), 500, 400},
-        {"Left near the right shrinks", &TQuillardX::SetLeft, right - 400, right - 400, a.y(), 400, 400},
-        {"Width max again", &TQuillardX::SetWidth, INT_MAX, a.x(), a.y(), a.width(), 400},
-        {"Height 1", &TQuillardX::SetHeight, 1, a.x(), a.y(), a.width(), leastH},
+        {"Width max", &TAutomationCommands::SetWidth, INT_MAX, a.x(), a.y(), a.width(), a.height()},
+        {"Height max", &TAutomationCommands::SetHeight, INT_MAX, a.x(), a.y(), a.width(), a.height()},
+        {"Width 0", &TAutomationCommands::SetWidth, 0, a.x(), a.y(), leastW, a.height()},
+        {"Height -1", &TAutomationCommands::SetHeight, -1, a.x(), a.y(), leastW, leastH},
+        {"Left max", &TAutomationCommands::SetLeft, INT_MAX, right - leastW, a.y(), leastW, leastH},
+        {"Top max", &TAutomationCommands::SetTop, INT_MAX, right - leastW, bottom - leastH, leastW, leastH},
+        {"Width 500 moves left", &TAutomationCommands::SetWidth, 500, right - 500, bottom - leastH, 500, leastH},
+        {"Left min", &TAutomationCommands::SetLeft, INT_MIN, a.x(), bottom - leastH, 500, leastH},
+        {"Top min", &TAutomationCommands::SetTop, INT_MIN, a.x(), a.y(), 500, leastH},
+        {"Height 400", &TAutomationCommands::SetHeight, 400, a.x(), a.y(), 500, 400},
+        {"Left near the right shrinks", &TAutomationCommands::SetLeft, right - 400, right - 400, a.y(), 400, 400},
+        {"Width max again", &TAutomationCommands::SetWidth, INT_MAX, a.x(), a.y(), a.width(), 400},
+        {"Height 1", &TAutomationCommands::SetHeight, 1, a.x(), a.y(), a.width(), leastH},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.Name);
@@ -420,11 +420,11 @@ TEST_F(AutomationPrinterTest, PrinterListIndexAndMetricsComeFromTheSpooler)
 {
     Layer = std::make_unique<TCupsPrinterLayer>();
     SetPrinterLayer(Layer.get());
-    TfrmPrintWindow::NoPrinterWarningShown = true;
-    TfrmPreviewer w({"-AUTOMATION"});
+    TPrintOptionsWindow::NoPrinterWarningShown = true;
+    TPreviewWindow w({"-AUTOMATION"});
     w.NobodyToAsk = true;
     w.OnTerminate = [](int) {};
-    TQuillardX x(w);
+    TAutomationCommands x(w);
     w.EnsureEngine();
     ASSERT_EQ(x.PrinterCount(), 3);
     std::vector<std::string> names;

@@ -3,9 +3,9 @@
 // every other byte of the report as it was.
 #include "tests/testutil.h"
 
-#include "app/EditText.h"
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
+#include "app/edittextwindow.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
 #include "engine/autotext.h"
 
 #include <QApplication>
@@ -161,13 +161,13 @@ TEST_F(ReadSpansTest, SpanWithoutItsEndIsNotDeleted)
 class EditWindowTest : public EngineTest {
 protected:
     std::string Path;
-    std::unique_ptr<TfrmEditText> F;
+    std::unique_ptr<TEditTextWindow> F;
 
     void Open(const std::string& Bytes)
     {
         Path = Write(Bytes);
         R->FileName = Path;
-        F = std::make_unique<TfrmEditText>();
+        F = std::make_unique<TEditTextWindow>();
         F->Renderer = R.get();
         F->show();
     }
@@ -269,7 +269,7 @@ TEST_F(EditWindowTest, DeleteRoundTripsLeaveTheRestByteIdentical)
 TEST_F(EditWindowTest, MissingReportIsReported)
 {
     R->FileName = Dir.filePath("GONE.TXT").toStdString();
-    F = std::make_unique<TfrmEditText>();
+    F = std::make_unique<TEditTextWindow>();
     F->Renderer = R.get();
     F->show();
     ASSERT_EQ(Services.Messages.size(), 1u);

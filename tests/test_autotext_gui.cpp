@@ -4,11 +4,11 @@
 #include "tests/windowtest.h"
 #include "tests/modal.h"
 
-#include "app/AddText.h"
-#include "app/EditText.h"
-#include "app/OpenDoc.h"
-#include "app/Printwin.h"
-#include "app/Preview.h"
+#include "app/addtextwindow.h"
+#include "app/edittextwindow.h"
+#include "app/opendocumentwindow.h"
+#include "app/printoptionswindow.h"
+#include "app/previewwindow.h"
 #include "engine/autotext.h"
 
 #include <QApplication>
@@ -97,7 +97,7 @@ TEST_F(AutoToolsTest, TextPlacedByAClickIsWrittenBeforeThePageEndAndShown)
     W->cmdAddText->click();
     EXPECT_TRUE(W->AddTextPending);
     std::string shownLocation;
-    WhenDialog<TfrmAddText>([&](TfrmAddText* d) {
+    WhenDialog<TAddTextWindow>([&](TAddTextWindow* d) {
         EXPECT_EQ(d->windowTitle(), "Add Text to Report");
         shownLocation = d->lblLocation->text().toStdString();
         EXPECT_EQ(d->lstSize->currentItem()->text(), "19");
@@ -146,7 +146,7 @@ TEST_F(AutoToolsTest, EmptyTextAddsNothing)
     const std::string report = "Text\r\n";
     Start(report);
     W->cmdAddText->click();
-    WhenDialog<TfrmAddText>([](TfrmAddText* d) {
+    WhenDialog<TAddTextWindow>([](TAddTextWindow* d) {
         d->txtTextToAdd->setText("   ");
         d->cmdOk->click();
     });
@@ -235,7 +235,7 @@ TEST_F(AutoToolsTest, EditWindowDeletesAnItemAndThePreviewFollows)
     ASSERT_FALSE(InkBox(W->PageBitmap->Image().copy(place)).Empty());
 
     int listed = -1;
-    WhenDialog<TfrmEditText>([&](TfrmEditText* d) {
+    WhenDialog<TEditTextWindow>([&](TEditTextWindow* d) {
         listed = d->lstObjects->count();
         d->lstObjects->setCurrentRow(0);
         d->cmdDel->click();

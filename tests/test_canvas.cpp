@@ -1,6 +1,6 @@
 // Pixel tests of the raster surface: each draws on a small white page bitmap
 // and checks what landed where.
-#include "surfaces/dccanvas.h"
+#include "surfaces/rastercanvas.h"
 #include "surfaces/fontlist.h"
 
 #include <QFontInfo>
@@ -38,7 +38,7 @@ protected:
         Image.setDotsPerMeterX(DotsPerMeter);
         Image.setDotsPerMeterY(DotsPerMeter);
         DC = std::make_unique<TDeviceContext>(&Image);
-        Canvas = std::make_unique<tCanvasWrapper>(DC.get());
+        Canvas = std::make_unique<TRasterCanvas>(DC.get());
     }
 
     // Pixel as 0xRRGGBB.
@@ -70,7 +70,7 @@ protected:
 
     QImage Image;
     std::unique_ptr<TDeviceContext> DC;
-    std::unique_ptr<tCanvasWrapper> Canvas;
+    std::unique_ptr<TRasterCanvas> Canvas;
 };
 
 }  // namespace
@@ -104,7 +104,7 @@ TEST_F(DcCanvasTest, DeviceCaps)
 
     QImage Page(10, 10, QImage::Format_RGB32);
     TDeviceContext Printer(&Page, 600, 1200, 50, 70);
-    tCanvasWrapper P(&Printer);
+    TRasterCanvas P(&Printer);
     EXPECT_EQ(P.GetDeviceCaps(LOGPIXELSX) * 10000 + P.GetDeviceCaps(LOGPIXELSY), 6001200);
     EXPECT_EQ(P.GetDeviceCaps(PHYSICALOFFSETX) * 1000 + P.GetDeviceCaps(PHYSICALOFFSETY), 50070);
 }
@@ -165,12 +165,12 @@ TEST_F(DcCanvasTest, NotModeInvertsEachPixelOnce)
 {
     // On white, pmNot must give exactly the figure a black pen and a black
     // brush give: outline and interior pixels are each inverted once.
-    const std::function<void(tCanvasWrapper&)> Figures[] = {
-        [](tCanvasWrapper& C) { C.Ellipse(10, 10, 90, 70); },
-        [](tCanvasWrapper& C) { C.Pie(10, 10, 90, 70, 90, 40, 50, 10); },
-        [](tCanvasWrapper& C) { C.Chord(10, 10, 90, 70, 90, 70, 10, 10); },
-        [](tCanvasWrapper& C) { C.Rectangle(10, 10, 90, 70); },
-        [](tCanvasWrapper& C) { C.Polygon({{10, 10}, {90, 30}, {40, 70}}); },
+    const std::function<void(TRasterCanvas&)> Figures[] = {
+        [](TRasterCanvas& C) { C.Ellipse(10, 10, 90, 70); },
+        [](TRasterCanvas& C) { C.Pie(10, 10, 90, 70, 90, 40, 50, 10); },
+        [](TRasterCanvas& C) { C.Chord(10, 10, 90, 70, 90, 70, 10, 10); },
+        [](TRasterCanvas& C) { C.Rectangle(10, 10, 90, 70); },
+        [](TRasterCanvas& C) { C.Polygon({{10, 10}, {90, 30}, {40, 70}}); },
     };
     for (int Width : {1, 5}) {
         for (size_t I = 0; I < std::size(Figures); ++I) {

@@ -4,7 +4,7 @@
 #include "tests/pdftestutil.h"
 #include "tests/testutil.h"
 
-#include "app/AddText.h"
+#include "app/addtextwindow.h"
 #include "surfaces/linedraw.h"
 #include "surfaces/textencoding.h"
 

@@ -6,11 +6,11 @@
 #include "tests/windowtest.h"
 #include "tests/modal.h"
 
-#include "app/About.h"
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
-#include "app/Printwin.h"
-#include "app/loading.h"
+#include "app/aboutwindow.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
+#include "app/progresswindow.h"
 #include "engine/markup.h"
 
 #include <QApplication>
@@ -101,23 +101,23 @@ TEST_F(GuiTest, LoadsTheReportNamedOnTheCommandLineAndShowsItsFirstPage)
     EXPECT_TRUE(W->isMaximized());
     EXPECT_TRUE(ShowsPage(1));
     EXPECT_FALSE(ShowsPage(2));
-    EXPECT_EQ(W->frmLoading->lblCaption->text(), "Done!");
+    EXPECT_EQ(W->ProgressWindow->lblCaption->text(), "Done!");
     EXPECT_TRUE(Services.Messages.empty()) << Services.Messages.front().Caption;
 }
 
 TEST_F(GuiTest, ProgressWindowHidesItselfASecondAfterTheLoad)
 {
     Start({Write(PagedReport(2))});
-    ASSERT_TRUE(W->frmLoading->isVisible());
-    EXPECT_TRUE(W->frmLoading->Timer1->isActive());
-    EXPECT_EQ(W->frmLoading->Timer1->interval(), 1000);
-    QTRY_VERIFY_WITH_TIMEOUT(W->frmLoading->isHidden(), 3000);
-    EXPECT_FALSE(W->frmLoading->Timer1->isActive());
+    ASSERT_TRUE(W->ProgressWindow->isVisible());
+    EXPECT_TRUE(W->ProgressWindow->Timer1->isActive());
+    EXPECT_EQ(W->ProgressWindow->Timer1->interval(), 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(W->ProgressWindow->isHidden(), 3000);
+    EXPECT_FALSE(W->ProgressWindow->Timer1->isActive());
 }
 
 TEST_F(GuiTest, ProgressWindowMessageLineReplacesThePercentage)
 {
-    TfrmLoading w;
+    TProgressWindow w;
     w.SetMessage("Counting Pages...");
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(w.lblMessage->isVisible());
@@ -150,7 +150,7 @@ TEST_F(GuiTest, MissingReportEndsTheProgramWithTheOpenFailure)
 TEST_F(GuiTest, WithoutAReportTheOpenDocumentWindowAsksAndCancelEnds)
 {
     bool shown = false;
-    WhenDialog<TfrmOpenDocument>([&](TfrmOpenDocument* d) {
+    WhenDialog<TOpenDocumentWindow>([&](TOpenDocumentWindow* d) {
         shown = true;
         EXPECT_EQ(d->windowTitle(), "Open Quillard Document");
         d->cmdCancel->click();
@@ -894,7 +894,7 @@ TEST_F(GuiTest, CloseButtonAndExitHideAndEnd)
     W->cmdClose->click();
     EXPECT_TRUE(Ended);
     EXPECT_FALSE(W->isVisible());
-    EXPECT_FALSE(W->frmLoading->isVisible());
+    EXPECT_FALSE(W->ProgressWindow->isVisible());
 }
 
 // ---- menus and the about window ---------------------------------------------------
@@ -938,13 +938,13 @@ TEST_F(GuiTest, AboutWindowShowsTheVersion)
 {
     Start({Write(PagedReport(1))});
     W->About1->trigger();
-    ASSERT_NE(W->frmAbout, nullptr);
-    EXPECT_TRUE(W->frmAbout->isVisible());
-    EXPECT_EQ(W->frmAbout->lblTitle->text(), QStringLiteral("Quillard v%1.%2").arg(QUILLARD_VERSION_MAJOR).arg(QUILLARD_VERSION_MINOR));
-    EXPECT_EQ(W->frmAbout->lstVersion->item(0)->text(), "-- File Version Info --");
-    EXPECT_TRUE(W->frmAbout->lstVersion->item(2)->text().startsWith("FileVersion: " QUILLARD_VERSION));
-    W->frmAbout->cmdOk->click();
-    EXPECT_FALSE(W->frmAbout->isVisible());
+    ASSERT_NE(W->AboutWindow, nullptr);
+    EXPECT_TRUE(W->AboutWindow->isVisible());
+    EXPECT_EQ(W->AboutWindow->lblTitle->text(), QStringLiteral("Quillard v%1.%2").arg(QUILLARD_VERSION_MAJOR).arg(QUILLARD_VERSION_MINOR));
+    EXPECT_EQ(W->AboutWindow->lstVersion->item(0)->text(), "-- File Version Info --");
+    EXPECT_TRUE(W->AboutWindow->lstVersion->item(2)->text().startsWith("FileVersion: " QUILLARD_VERSION));
+    W->AboutWindow->cmdOk->click();
+    EXPECT_FALSE(W->AboutWindow->isVisible());
 }
 
 TEST_F(GuiTest, PrintButtonWithoutAPrinterReportsAndLeavesThePreviewUsable)

@@ -6,10 +6,10 @@
 #include "tests/modal.h"
 #include "tests/windowtest.h"
 
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
-#include "app/Printwin.h"
-#include "app/search.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
+#include "app/findwindow.h"
 #include "engine/markup.h"
 
 #include <QApplication>
@@ -413,7 +413,7 @@ TEST_F(CommandsTest, OpenFileLoadsTheChosenReportAndCancelKeepsTheCurrentOne)
 {
     Start(PagedReport(2));
     const std::string first = W->ReportFileName;
-    WhenDialog<TfrmOpenDocument>([](TfrmOpenDocument* d) { d->cmdCancel->click(); });
+    WhenDialog<TOpenDocumentWindow>([](TOpenDocumentWindow* d) { d->cmdCancel->click(); });
     W->mnuOpenFile->trigger();
     EXPECT_EQ(W->ReportFileName, first);
     EXPECT_EQ(W->PageCount, 2);
@@ -433,7 +433,7 @@ TEST_F(CommandsTest, OpenFileLoadsTheChosenReportAndCancelKeepsTheCurrentOne)
 // Runs the find window with Text and Match Case.
 void AnswerFind(const std::string& Text, bool MatchCase)
 {
-    WhenDialog<TfrmFind>([Text, MatchCase](TfrmFind* f) {
+    WhenDialog<TFindWindow>([Text, MatchCase](TFindWindow* f) {
         f->txtFindStr->setText(QString::fromStdString(Text));
         f->chkMatchCase->setChecked(MatchCase);
         f->cmdFind->click();
@@ -547,7 +547,7 @@ TEST_F(CommandsTest, HitsAreHighlightedAndCancelRemovesTheHighlight)
     const QImage lit = W->PageBitmap->Image().copy();
     EXPECT_NE(lit, plain);
 
-    WhenDialog<TfrmFind>([](TfrmFind* f) { f->cmdClose->click(); });
+    WhenDialog<TFindWindow>([](TFindWindow* f) { f->cmdClose->click(); });
     W->FindDialog();
     EXPECT_TRUE(W->Renderer->FindText.empty());
     EXPECT_TRUE(W->FoundPages.empty());

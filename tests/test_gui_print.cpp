@@ -4,9 +4,9 @@
 // prints and deletes its report on request.
 #include "tests/printtest.h"
 
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
-#include "app/loading.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
+#include "app/progresswindow.h"
 
 #include <QProcess>
 #include <QSettings>
@@ -26,8 +26,8 @@ std::string ThreePages()
 
 class GuiPrintTest : public PrintTest {
 protected:
-    std::unique_ptr<TfrmOpenDocument> OpenDocument;
-    std::unique_ptr<TfrmPreviewer> W;
+    std::unique_ptr<TOpenDocumentWindow> OpenDocument;
+    std::unique_ptr<TPreviewWindow> W;
     bool Ended = false;
     int EndCode = -1;
 
@@ -53,9 +53,9 @@ protected:
 
     void Start(std::vector<std::string> Params)
     {
-        W = std::make_unique<TfrmPreviewer>(std::move(Params));
-        OpenDocument = std::make_unique<TfrmOpenDocument>();
-        W->frmOpenDocument = OpenDocument.get();
+        W = std::make_unique<TPreviewWindow>(std::move(Params));
+        OpenDocument = std::make_unique<TOpenDocumentWindow>();
+        W->OpenDocumentWindow = OpenDocument.get();
         W->OnTerminate = [this](int Code) {
             Ended = true;
             EndCode = Code;
@@ -87,7 +87,7 @@ TEST_F(GuiPrintTest, PrintSwitchPrintsEveryPageOnTheDefaultPrinterAndEnds)
     const auto attrs = Cups->JobAttributes(SubmittedIds()[0]);
     EXPECT_EQ(One(attrs, "job-name"), "Quillard -- " + path);
     EXPECT_EQ(One(attrs, "job-state"), "completed");
-    EXPECT_EQ(W->frmLoading->lblCaption->text(), "Done!");
+    EXPECT_EQ(W->ProgressWindow->lblCaption->text(), "Done!");
 }
 
 TEST_F(GuiPrintTest, PrintWithPreviewPrintsAndKeepsTheWindow)

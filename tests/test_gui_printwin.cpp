@@ -5,9 +5,9 @@
 #include "tests/printtest.h"
 #include "tests/modal.h"
 
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
-#include "app/Printwin.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
 
 #include <QApplication>
 #include <QPrintDialog>
@@ -30,9 +30,9 @@ std::string Report(const std::string& Header = "")
 // The preview started as the program does, on the spooler's printers.
 class PrintWindowTest : public PrintTest {
 protected:
-    std::unique_ptr<TfrmOpenDocument> OpenDocument;
-    std::unique_ptr<TfrmPreviewer> W;
-    TfrmPrintWindow* P = nullptr;
+    std::unique_ptr<TOpenDocumentWindow> OpenDocument;
+    std::unique_ptr<TPreviewWindow> W;
+    TPrintOptionsWindow* P = nullptr;
 
     void SetUp() override
     {
@@ -57,13 +57,13 @@ protected:
 
     void Start(const std::string& Bytes)
     {
-        W = std::make_unique<TfrmPreviewer>(std::vector<std::string>{Write(Bytes)});
-        OpenDocument = std::make_unique<TfrmOpenDocument>();
-        W->frmOpenDocument = OpenDocument.get();
+        W = std::make_unique<TPreviewWindow>(std::vector<std::string>{Write(Bytes)});
+        OpenDocument = std::make_unique<TOpenDocumentWindow>();
+        W->OpenDocumentWindow = OpenDocument.get();
         W->OnTerminate = [](int) {};
         W->FormActivate();
-        ASSERT_NE(W->frmPrintWindow, nullptr);
-        P = W->frmPrintWindow;
+        ASSERT_NE(W->PrintOptionsWindow, nullptr);
+        P = W->PrintOptionsWindow;
         ASSERT_EQ(P->Renderer, W->Renderer.get());
     }
 
@@ -261,10 +261,10 @@ TEST_F(PrintWindowTest, PrintSetupIsDisabledWhilePrinting)
 TEST_F(PrintWindowTest, WithoutPrintersTheWarningComesOncePerProcess)
 {
     SetPrinterLayer(nullptr);
-    TfrmPrintWindow::NoPrinterWarningShown = false;
+    TPrintOptionsWindow::NoPrinterWarningShown = false;
     {
-        TfrmPrintWindow first(nullptr);
-        TfrmPrintWindow second(nullptr);
+        TPrintOptionsWindow first(nullptr);
+        TPrintOptionsWindow second(nullptr);
         EXPECT_EQ(first.cboPrinterName->count(), 0);
     }
     int warnings = 0;
@@ -279,9 +279,9 @@ TEST_F(PrintWindowTest, WithoutPrintersTheWarningComesOncePerProcess)
 TEST_F(PrintWindowTest, CopiesWithoutMultipleCopySupportAreRefusedByTheDialogButKeptForTheRenderer)
 {
     SetPrinterLayer(nullptr);
-    TfrmPrintWindow::NoPrinterWarningShown = true;
+    TPrintOptionsWindow::NoPrinterWarningShown = true;
     tRenderer renderer;
-    TfrmPrintWindow p(nullptr);
+    TPrintOptionsWindow p(nullptr);
     p.Renderer = &renderer;
     p.spnCopies->setValue(3);
     WhenModal([](QWidget* w) { w->close(); });

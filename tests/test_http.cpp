@@ -5,10 +5,10 @@
 #include "tests/pdftestutil.h"
 #include "tests/windowtest.h"
 
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
-#include "app/Printwin.h"
-#include "app/loading.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
+#include "app/progresswindow.h"
 #include "app/settings.h"
 #include "app/switches.h"
 #include "app/webclient.h"
@@ -693,7 +693,7 @@ TEST_P(SchemeCaseTest, TheReportNamedByAWebAddressIsFetchedAndShown)
     EXPECT_TRUE(temps[0].startsWith("QX") && temps[0].endsWith(".TMP")) << temps[0].toStdString();
     EXPECT_EQ(W->ReportFileName, Dir.filePath("temp/" + temps[0]).toStdString());
     EXPECT_EQ(ReadText(QString::fromStdString(W->ReportFileName)), PagedReport(3));
-    EXPECT_EQ(W->frmOpenDocument->SelectedPath, url);
+    EXPECT_EQ(W->OpenDocumentWindow->SelectedPath, url);
     EXPECT_TRUE(W->DeleteReportOnExit);
     EXPECT_TRUE(W->Renderer->ReportIsUntrusted);
     EXPECT_EQ(Server.Requests("/R.TXT"), 1);

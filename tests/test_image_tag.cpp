@@ -257,9 +257,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Draws Text with the page's current font at (X, Y) on a fresh page of the
 // same size and gives its ink box.
-TInkBox TextBox(tImageCanvas& Like, int X, int Y, const std::string& Text)
+TInkBox TextBox(TImageCanvas& Like, int X, int Y, const std::string& Text)
 {
-    tImageCanvas c(Like.Image().width(), Like.Image().height(), 300, 300);
+    TImageCanvas c(Like.Image().width(), Like.Image().height(), 300, 300);
     c.Font = Like.Font;
     c.TextOut(X, Y, Text);
     return InkBox(c.Image(), [](QRgb p) { return (p & 0xFFFFFF) != 0xFFFFFF; });

@@ -319,9 +319,9 @@ protected:
     // Gives the renderer a fresh white page bitmap at 300 dpi times Zoom.
     void UsePage300(double Zoom)
     {
-        R->SetCanvas(std::make_unique<tImageCanvas>(1, 1, 300, 300));
+        R->SetCanvas(std::make_unique<TImageCanvas>(1, 1, 300, 300));
         R->SetScale(Zoom);
-        auto page = std::make_unique<tImageCanvas>(R->PageWidthPx, R->PageHeightPx, 300, 300);
+        auto page = std::make_unique<TImageCanvas>(R->PageWidthPx, R->PageHeightPx, 300, 300);
         Page = page.get();
         R->SetCanvas(std::move(page));
         R->SetScale(Zoom);

@@ -120,19 +120,19 @@ public:
     std::string ReportFile() { return Write(Report); }
     // The automation object of a window made as the bus would start it,
     // with the report loaded.
-    TQuillardX& Automation()
+    TAutomationCommands& Automation()
     {
         if (!X) {
             MakeWindows({"-AUTOMATION"});
             W->NobodyToAsk = true;
-            X = std::make_unique<TQuillardX>(*W);
+            X = std::make_unique<TAutomationCommands>(*W);
             X->LoadReport(Report);
         }
         return *X;
     }
 
 protected:
-    std::unique_ptr<TQuillardX> X;
+    std::unique_ptr<TAutomationCommands> X;
     void TearDown() override
     {
         SetFifoReaderWaitMs(5000);
@@ -182,7 +182,7 @@ std::string ByPdfJob(NamedOutputTest& T, const std::string& Target)
 
 std::string BySaveAsPdf(NamedOutputTest& T, const std::string& Target)
 {
-    TQuillardX& x = T.Automation();
+    TAutomationCommands& x = T.Automation();
     return x.SaveAsPDF(Target) == 0 ? "" : x.LastErrorMessage();
 }
 

@@ -19,8 +19,8 @@ class PdfCanvasTest : public ::testing::Test {
 protected:
     QTemporaryDir Dir;
     TScopedEnv Epoch{"SOURCE_DATE_EPOCH", "1700000000"};
-    tPDFMaker Maker;
-    tPDFCanvasWrapper& C = *Maker.Canvas();
+    TPdfDocument Maker;
+    TPdfCanvas& C = *Maker.Canvas();
 
     void SetUp() override
     {
@@ -59,9 +59,9 @@ TEST(PdfCanvasUnits, DeviceUnitsTruncateTowardZero)
                                          {301, 72},  {2550, 612},   {3300, 792},  {-1, 0},
                                          {INT_MAX / 72, INT_MAX / 72 * 72 / 300}};
     for (auto [device, points] : cases)
-        EXPECT_EQ(tPDFCanvasWrapper::ToPoints(device), points) << device;
-    EXPECT_THROW(tPDFCanvasWrapper::ToPoints(INT_MAX / 72 + 1), std::overflow_error);
-    EXPECT_THROW(tPDFCanvasWrapper::ToPoints(INT_MIN / 72 - 1), std::overflow_error);
+        EXPECT_EQ(TPdfCanvas::ToPoints(device), points) << device;
+    EXPECT_THROW(TPdfCanvas::ToPoints(INT_MAX / 72 + 1), std::overflow_error);
+    EXPECT_THROW(TPdfCanvas::ToPoints(INT_MIN / 72 - 1), std::overflow_error);
 }
 
 TEST_F(PdfCanvasTest, OnlyTheTwoResolutionsAreReported)
@@ -73,7 +73,7 @@ TEST_F(PdfCanvasTest, OnlyTheTwoResolutionsAreReported)
 
 TEST(PdfMakerFacade, PageSizeReadsAndWritesInDeviceUnits)
 {
-    tPDFMaker m;
+    TPdfDocument m;
     EXPECT_EQ(m.PageWidth(), 2550);
     EXPECT_EQ(m.PageHeight(), 3300);
     m.SetPageWidth(3300);
@@ -87,8 +87,8 @@ TEST(PdfMakerFacade, PageSizeReadsAndWritesInDeviceUnits)
 
 TEST(PdfMakerFacade, LentSurfaceComesBack)
 {
-    tPDFMaker m;
-    tPDFCanvasWrapper* surface = m.Canvas();
+    TPdfDocument m;
+    TPdfCanvas* surface = m.Canvas();
     std::unique_ptr<TRenderingCanvas> lent = m.LendCanvas();
     EXPECT_EQ(lent.get(), surface);
     EXPECT_THROW(m.LendCanvas(), std::logic_error);

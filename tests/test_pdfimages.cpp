@@ -65,7 +65,7 @@ TEST_F(PdfImageTest, PicturesFollowThePageThatFirstDrawsThemAndAreListedOnce)
 {
     const TGraphic a = Picture(3, 2, [](int x, int y) { return 0xFF000000u | uint32_t(x * 80 << 16 | y * 100); });
     const TGraphic b = Picture(1, 1, [](int, int) { return 0xFF00FF00u; });
-    const std::string pdf = Document([&](TPrintPDF& w) {
+    const std::string pdf = Document([&](TPdfWriter& w) {
         w.DrawImage(10.0, 20.0, 30.0, 20.0, a);
         w.NewPage();
         w.DrawImage(0.0, 0.0, 3.0, 2.0, a);
@@ -96,7 +96,7 @@ TEST_F(PdfImageTest, PicturesFollowThePageThatFirstDrawsThemAndAreListedOnce)
 TEST_F(PdfImageTest, DeflatedPixelsReadBackAsTheyWere)
 {
     const TGraphic g = Picture(5, 3, [](int x, int y) { return 0xFF000000u | uint32_t((x * 50) << 16 | (y * 90) << 8 | 7); });
-    const std::string pdf = Document([&](TPrintPDF& w) { w.DrawImage(0, 0, g); });
+    const std::string pdf = Document([&](TPdfWriter& w) { w.DrawImage(0, 0, g); });
     std::string rgb;
     for (uint32_t p : g.Pixels)
         rgb += {char(p >> 16), char(p >> 8), char(p)};
@@ -107,7 +107,7 @@ TEST_F(PdfImageTest, DeflatedPixelsReadBackAsTheyWere)
 TEST_F(PdfImageTest, TransparencyGoesIntoASoftMask)
 {
     const TGraphic g = Picture(4, 1, [](int x, int) { return uint32_t(x * 85) << 24 | 0x0000FFu; });
-    const std::string pdf = Document([&](TPrintPDF& w) { w.DrawImage(0, 0, g); });
+    const std::string pdf = Document([&](TPdfWriter& w) { w.DrawImage(0, 0, g); });
     std::map<int, std::string> obj = Objects(pdf);
     EXPECT_NE(obj[4].find("/SMask 5 0 R\r\n"), std::string::npos) << obj[4];
     EXPECT_NE(obj[5].find("/ColorSpace /DeviceGray\r\n"), std::string::npos) << obj[5];
@@ -134,7 +134,7 @@ TEST_P(PdfJpegTest, JpegFilesGoInAsTheyAreWhereAReaderDecodesThemAlike)
         EncodeJpeg(40, 30, [](int x, int y) { return uint32_t(x * 6 << 16 | y * 8 << 8 | 0x30); }, GetParam().Options);
     const TGraphic g = DecodeJpeg(reinterpret_cast<const uint8_t*>(file.data()), file.size());
     ASSERT_FALSE(g.Empty());
-    const std::string pdf = Document([&](TPrintPDF& w) { w.DrawImage(0, 0, g); });
+    const std::string pdf = Document([&](TPdfWriter& w) { w.DrawImage(0, 0, g); });
     const std::vector<TListedImage> listed = ListImages(W.FileName);
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].Encoding, GetParam().PassedThrough ? "jpeg" : "image");
@@ -166,7 +166,7 @@ TEST_F(PdfImageTest, JpegBytesThatDoNotDescribeThePixelsAreNotUsed)
     g.Pixels.resize(16);
     TGraphic junk = Picture(2, 2, [](int, int) { return 0xFFFFFFFFu; });
     junk.JpegData = {0xFF, 0xD8, 0xFF, 0xDA, 0, 2};  // image data before any frame header
-    Document([&](TPrintPDF& w) {
+    Document([&](TPdfWriter& w) {
         w.DrawImage(0, 0, g);
         w.DrawImage(0, 0, junk);
     });
@@ -181,7 +181,7 @@ TEST_F(PdfImageTest, JpegBytesThatDoNotDescribeThePixelsAreNotUsed)
 
 TEST_F(PdfImageTest, HatchedFillsUseOnePatternPerStyleAndColour)
 {
-    const std::string pdf = Document([](TPrintPDF& w) {
+    const std::string pdf = Document([](TPdfWriter& w) {
         w.FillStyle = bsHorizontal;
         w.FillColor = 0x0000FF;
         w.FillRectangle(TRect{0, 0, 10, 10});

@@ -17,7 +17,7 @@ namespace {
 class PdfWriterTest : public PdfDocumentTest {
 protected:
     // The content of the single page of a document drawn by Draw.
-    std::string PageContent(const std::function<void(TPrintPDF&)>& Draw)
+    std::string PageContent(const std::function<void(TPdfWriter&)>& Draw)
     {
         std::vector<std::string> streams = ContentStreams(Document(Draw));
         EXPECT_EQ(streams.size(), 1u);
@@ -64,7 +64,7 @@ TEST_F(PdfWriterTest, OneLineDocumentComesOutByteForByte)
     }
     expected += Lines({"trailer", "<< /Size 23", "/Root 22 0 R", "/Info 1 0 R", ">>", "startxref", "2605", "%%EOF"});
 
-    std::string got = Document([](TPrintPDF& w) {
+    std::string got = Document([](TPdfWriter& w) {
         w.MoveTo(72, 72);
         w.LineTo(144, 72);
         w.Stroke();
@@ -74,7 +74,7 @@ TEST_F(PdfWriterTest, OneLineDocumentComesOutByteForByte)
 
 TEST_F(PdfWriterTest, SameDrawingAndEpochGiveIdenticalFiles)
 {
-    auto draw = [](TPrintPDF& w) {
+    auto draw = [](TPdfWriter& w) {
         w.TextOut(10, 20, "same");
         w.DrawRectangle(1, 2, 3, 4);
     };
@@ -93,7 +93,7 @@ class PdfNumberingTest : public PdfWriterTest, public ::testing::WithParamInterf
 TEST_P(PdfNumberingTest, ObjectsAreNumberedByPageCount)
 {
     const int P = GetParam().Pages;
-    std::string pdf = Document([&](TPrintPDF& w) {
+    std::string pdf = Document([&](TPdfWriter& w) {
         for (int k = 1; k <= P; ++k) {
             if (k > 1)
                 w.NewPage();
@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, PdfNumberingTest,
 
 TEST_F(PdfWriterTest, EmptyDocumentHasOneEmptyPage)
 {
-    std::string pdf = Document([](TPrintPDF&) {});
+    std::string pdf = Document([](TPdfWriter&) {});
     std::map<int, std::string> obj = Objects(pdf);
     EXPECT_EQ(obj.size(), 22u);
     EXPECT_EQ(obj[3], "3 0 obj\r\n0\r\nendobj\r\n");
@@ -150,7 +150,7 @@ TEST_F(PdfWriterTest, EmptyDocumentHasOneEmptyPage)
 
 TEST_F(PdfWriterTest, NewPageCalledTwiceGivesThreePagesTheLastEmpty)
 {
-    std::string pdf = Document([](TPrintPDF& w) {
+    std::string pdf = Document([](TPdfWriter& w) {
         w.TextOut(0, 100, "one");
         w.NewPage();
         w.TextOut(0, 100, "two");
@@ -166,7 +166,7 @@ TEST_F(PdfWriterTest, NewPageCalledTwiceGivesThreePagesTheLastEmpty)
 
 struct PrimitiveCase {
     const char* Name;
-    std::function<void(TPrintPDF&)> Draw;
+    std::function<void(TPdfWriter&)> Draw;
     std::string Content;
 };
 
@@ -177,12 +177,12 @@ TEST_P(PdfPrimitiveTest, WritesTheOperators) { EXPECT_EQ(PageContent(GetParam().
 INSTANTIATE_TEST_SUITE_P(
     Operators, PdfPrimitiveTest,
     ::testing::Values(
-        PrimitiveCase{"RectangleStrokedWithoutFill", [](TPrintPDF& w) { w.DrawRectangle(10, 20, 110, 70); },
+        PrimitiveCase{"RectangleStrokedWithoutFill", [](TPdfWriter& w) { w.DrawRectangle(10, 20, 110, 70); },
                       Lines({"10 722 100 50 re", "1 w", "0 0 0 RG", "1 J", "1 j", "S"})},
-        PrimitiveCase{"ReversedRectangleIsNormalised", [](TPrintPDF& w) { w.DrawRectangle(110, 70, 10, 20); },
+        PrimitiveCase{"ReversedRectangleIsNormalised", [](TPdfWriter& w) { w.DrawRectangle(110, 70, 10, 20); },
                       Lines({"10 722 100 50 re", "1 w", "0 0 0 RG", "1 J", "1 j", "S"})},
         PrimitiveCase{"FilledRectangleIsFilledAndStroked",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.FillColor = 0x0080FF;  // orange: red 255, green 128
                           w.PenColor = 0xFF0000;   // blue
                           w.LineWidth = 3;
@@ -190,13 +190,13 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       Lines({"0 782 10 10 re", "3 w", "0 0 1 RG", "1 0.502 0 rg", "B"})},
         PrimitiveCase{"FillRectangleOnlyFills",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.FillColor = 0xFFFFFF;
                           w.FillRectangle(TRect{5, 6, 7, 9});
                       },
                       Lines({"5 783 2 3 re", "1 1 1 rg", "f"})},
         PrimitiveCase{"ZeroWidthWritesNoWidthLine",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.LineWidth = 0;
                           w.MoveTo(1, 2);
                           w.LineTo(3, 4);
@@ -204,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       Lines({"1 790 m", "3 788 l", "0 0 0 RG", "1 J", "1 j", "S"})},
         PrimitiveCase{"WidthIsWrittenBeforeEveryStroke",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.LineWidth = 2;
                           for (int i = 0; i < 2; ++i) {
                               w.MoveTo(0, 0);
@@ -215,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Lines({"0 792 m", "1 792 l", "2 w", "0 0 0 RG", "1 J", "1 j", "S", "0 792 m", "1 792 l", "2 w",
                              "0 0 0 RG", "1 J", "1 j", "S"})},
         PrimitiveCase{"PaintingWithoutAPathWritesNothing",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.Stroke();
                           w.Fill();
                           w.FillAndStroke();
@@ -223,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       ""},
         PrimitiveCase{"TextAfterMoveToEndsThePathFirst",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.MoveTo(1, 1);
                           w.Font.FontNumber = 1;
                           w.Font.Size = 10;
@@ -231,25 +231,25 @@ INSTANTIATE_TEST_SUITE_P(
                           w.TextOut(72, 100, "Hi");
                       },
                       Lines({"1 791 m", "n", "BT", "0.502 0 0 rg", "0 Tr", "/F2 10 Tf", "72 692 Td", "(Hi) Tj", "ET"})},
-        PrimitiveCase{"TextIsWrittenAsGiven", [](TPrintPDF& w) { w.TextOut(0, 0, "a\\(b"); },
+        PrimitiveCase{"TextIsWrittenAsGiven", [](TPdfWriter& w) { w.TextOut(0, 0, "a\\(b"); },
                       Lines({"BT", "0 0 0 rg", "0 Tr", "/F5 12 Tf", "0 792 Td", "(a\\(b) Tj", "ET"})},
         PrimitiveCase{"NegativeCoordinates",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.MoveTo(-5, 800);
                           w.LineTo(-10, 900);
                           w.EndPath();
                       },
                       Lines({"-5 -8 m", "-10 -108 l", "n"})},
         PrimitiveCase{"FlipUsesThePageHeightOfTheCall",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.PageHeight = 100;
                           w.MoveTo(0, 10);
                           w.EndPath();
                       },
                       Lines({"0 90 m", "n"})},
-        PrimitiveCase{"EmptyPictureWritesNothing", [](TPrintPDF& w) { w.DrawImage(1, 2, TGraphic{}); }, ""},
+        PrimitiveCase{"EmptyPictureWritesNothing", [](TPdfWriter& w) { w.DrawImage(1, 2, TGraphic{}); }, ""},
         PrimitiveCase{"CurvesInFractionsOfAPoint",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.MoveTo(0.5, 10.25);
                           w.CurveTo(1.0 / 3, 2.0 / 3, -0.0001, 100, 7, 8.0004);
                           w.LineTo(-2.5, 0.0);
@@ -259,7 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Lines({"0.5 781.75 m", "0.333 791.333 0 692 7 784 c", "-2.5 792 l", "h", "1 w", "0 0 0 RG", "1 J",
                              "1 j", "S"})},
         PrimitiveCase{"EvenOddFills",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.FillColor = 0xFF;
                           w.MoveTo(0.0, 0.0);
                           w.LineTo(1.0, 1.0);
@@ -270,9 +270,9 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       Lines({"0 792 m", "1 791 l", "1 0 0 rg", "f*", "0 792 m", "1 791 l", "1 w", "0 0 0 RG", "1 0 0 rg",
                              "B*"})},
-        PrimitiveCase{"ClosingWithoutAPathWritesNothing", [](TPrintPDF& w) { w.ClosePath(); }, ""},
+        PrimitiveCase{"ClosingWithoutAPathWritesNothing", [](TPdfWriter& w) { w.ClosePath(); }, ""},
         PrimitiveCase{"DashesAreWrittenWhenTheyChange",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.Dash = {3, 1.5};
                           for (int i = 0; i < 2; ++i) {
                               w.MoveTo(0, 0);
@@ -288,7 +288,7 @@ INSTANTIATE_TEST_SUITE_P(
                              "1 792 l", "1 w", "0 0 0 RG", "0 J", "1 j", "S", "0 792 m", "1 792 l", "1 w", "[] 0 d",
                              "0 0 0 RG", "1 J", "1 j", "S"})},
         PrimitiveCase{"ClipToARectangleWithinSavedState",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.MoveTo(5, 5);
                           w.SaveState();
                           w.ClipRectangle(10, 20, 110, 70);
@@ -299,13 +299,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Lines({"5 787 m", "n", "q", "10 722 100 50 re", "W n", "BT", "0 0 0 rg", "0 Tr", "/F5 12 Tf",
                              "10 762 Td", "(in) Tj", "ET", "Q"})},
         PrimitiveCase{"StateLeftSavedIsRestoredAtTheEndOfThePage",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.SaveState();
                           w.SaveState();
                       },
                       Lines({"q", "q", "Q", "Q"})},
         PrimitiveCase{"DashOfASavedStateComesBack",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.SaveState();
                           w.Dash = {2, 2};
                           w.MoveTo(0, 0);
@@ -320,7 +320,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Lines({"q", "0 792 m", "1 792 l", "1 w", "[2 2] 0 d", "0 0 0 RG", "0 J", "1 j", "S", "Q", "0 792 m",
                              "1 792 l", "1 w", "0 0 0 RG", "1 J", "1 j", "S"})},
         PrimitiveCase{"TurnedTextHasATextMatrix",
-                      [](TPrintPDF& w) {
+                      [](TPdfWriter& w) {
                           w.Font.FontNumber = 8;
                           w.Font.Size = 20;
                           w.TextOut(100.5, 200.0, 3.14159265358979323846 / 6, "tilt");
@@ -331,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PdfWriterTest, OpenPathIsEndedAtEndDocAndNotAtNewPage)
 {
-    std::string pdf = Document([](TPrintPDF& w) {
+    std::string pdf = Document([](TPdfWriter& w) {
         w.MoveTo(1, 1);
         w.NewPage();
         EXPECT_TRUE(w.PathOpen());
@@ -342,7 +342,7 @@ TEST_F(PdfWriterTest, OpenPathIsEndedAtEndDocAndNotAtNewPage)
 
 TEST_F(PdfWriterTest, MediaBoxIsTakenAtEndDoc)
 {
-    std::string pdf = Document([](TPrintPDF& w) {
+    std::string pdf = Document([](TPdfWriter& w) {
         w.NewPage();
         w.PageWidth = 792;
         w.PageHeight = 612;
@@ -372,7 +372,7 @@ TEST_F(PdfWriterTest, InformationStringsAreEscaped)
     W.Keywords = "x\\";
     W.Producer = "p";
     W.Creator = "c";
-    std::string pdf = Document([](TPrintPDF&) {});
+    std::string pdf = Document([](TPdfWriter&) {});
     EXPECT_NE(pdf.find("/Title (Report \\(final\\) C:\\\\reports\\\\june)\r\n"), std::string::npos);
     EXPECT_NE(pdf.find("/Author (a\\)b)\r\n"), std::string::npos);
     EXPECT_NE(pdf.find("/Subject (\\(\\()\r\n"), std::string::npos);
@@ -384,7 +384,7 @@ TEST_F(PdfWriterTest, InformationStringsAreEscaped)
 TEST_F(PdfWriterTest, CreationDateComesFromSourceDateEpoch)
 {
     TScopedEnv epoch("SOURCE_DATE_EPOCH", "0");
-    EXPECT_NE(Document([](TPrintPDF&) {}).find("/CreationDate (D:19700101000000)\r\n"), std::string::npos);
+    EXPECT_NE(Document([](TPdfWriter&) {}).find("/CreationDate (D:19700101000000)\r\n"), std::string::npos);
 }
 
 // ---- the file ---------------------------------------------------------------------------
@@ -440,7 +440,7 @@ TEST_F(PdfWriterTest, AFolderInTheWayIsNotReplaced)
 TEST_F(PdfWriterTest, AbandonedDocumentLeavesNoFile)
 {
     {
-        TPrintPDF w;
+        TPdfWriter w;
         w.FileName = Path("abandoned.pdf");
         w.BeginDoc();
         w.TextOut(0, 0, "never finished");
@@ -458,11 +458,11 @@ TEST_F(PdfWriterTest, EndDocWithoutBeginDocIsAnError)
 
 TEST_F(PdfWriterTest, SecondDocumentStartsAfresh)
 {
-    std::string first = Document([](TPrintPDF& w) {
+    std::string first = Document([](TPdfWriter& w) {
         w.TextOut(0, 0, "first");
         w.NewPage();
     });
-    std::string second = Document([](TPrintPDF& w) { w.TextOut(0, 0, "second"); }, "second.pdf");
+    std::string second = Document([](TPdfWriter& w) { w.TextOut(0, 0, "second"); }, "second.pdf");
     EXPECT_EQ(Objects(second).size(), 22u);
     EXPECT_EQ(second.find("first"), std::string::npos);
 }

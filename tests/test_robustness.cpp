@@ -281,8 +281,8 @@ TEST(JoinedTextWidth, IsTheWidthOfTheJoinedText)
     };
     const Piece pieces[] = {{"", 0, 0},        {"abc", 0, 10},      {"", 10, 900},      {"  x", 2000, 3000},
                             {"head", 5, 1200}, {"W", 1, 2999},      {"", 2999, 3000},   {std::string(1500, 'i'), 100, 110}};
-    tImageCanvas screen(10, 10, 96, 96);
-    tPDFCanvasWrapper pdf;
+    TImageCanvas screen(10, 10, 96, 96);
+    TPdfCanvas pdf;
     for (TRenderingCanvas* c : std::initializer_list<TRenderingCanvas*>{&screen, &pdf}) {
         for (const char* font : {"Arial", "Times New Roman", "Courier New"}) {
             for (int style : {0, int(fsBold)}) {

@@ -363,11 +363,11 @@ TEST_F(EngineTest, PenWidthFollowsTheScaleFromTwoOn)
 TEST_F(EngineTest, EachRendererDrawsAtItsOwnZoom)
 {
     const std::string path = Write("{CPI10}MMMMMMMMMM\r\n");
-    auto inkWidth = [&](tRenderer& r, tImageCanvas*& page, double zoom) {
+    auto inkWidth = [&](tRenderer& r, TImageCanvas*& page, double zoom) {
         r.OpenFile(path, nullptr);
-        r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+        r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
         r.SetScale(zoom);
-        auto canvas = std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
+        auto canvas = std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
         page = canvas.get();
         r.SetCanvas(std::move(canvas));
         r.SetScale(zoom);
@@ -378,7 +378,7 @@ TEST_F(EngineTest, EachRendererDrawsAtItsOwnZoom)
     UsePage(1.5);
     // A second renderer made and drawing at 100 % after the first was set up.
     tRenderer second;
-    tImageCanvas* secondPage = nullptr;
+    TImageCanvas* secondPage = nullptr;
     const int atOne = inkWidth(second, secondPage, 1.0);
     ASSERT_TRUE(R->RenderPages(nullptr, 1, nullptr, 1));
     EXPECT_DOUBLE_EQ(R->GetScale(), 1.5);

@@ -83,7 +83,7 @@ protected:
     QTemporaryDir Dir;
     TRecordingServices Services;
     std::unique_ptr<tRenderer> R;
-    tImageCanvas* Page = nullptr;
+    TImageCanvas* Page = nullptr;
 
     void SetUp() override
     {
@@ -106,9 +106,9 @@ protected:
     // Gives the renderer a fresh white page bitmap at 96 dpi times Zoom.
     void UsePage(double Zoom)
     {
-        R->SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+        R->SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
         R->SetScale(Zoom);
-        auto page = std::make_unique<tImageCanvas>(R->PageWidthPx, R->PageHeightPx, 96, 96);
+        auto page = std::make_unique<TImageCanvas>(R->PageWidthPx, R->PageHeightPx, 96, 96);
         Page = page.get();
         R->SetCanvas(std::move(page));
         R->SetScale(Zoom);

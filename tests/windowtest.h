@@ -8,9 +8,9 @@
 #include "tests/modal.h"
 #include "tests/testutil.h"
 
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
-#include "app/Printwin.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
 #include "surfaces/fontlist.h"
 #include "surfaces/imagecanvas.h"
 
@@ -35,10 +35,10 @@ inline QImage ReferencePage(const std::string& Path, int Page, double Zoom)
     {
         tRenderer r;
         r.OpenFile(Path, nullptr);
-        r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, 96, 96));
+        r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
         r.SetScale(Zoom);
-        auto canvas = std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
-        tImageCanvas* page = canvas.get();
+        auto canvas = std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
+        TImageCanvas* page = canvas.get();
         r.SetCanvas(std::move(canvas));
         r.SetScale(Zoom);
         r.RenderPages(nullptr, Page, nullptr, Page);
@@ -50,7 +50,7 @@ inline QImage ReferencePage(const std::string& Path, int Page, double Zoom)
 // Answers the next open-document window with Path and OK.
 inline void AnswerOpenDocument(const std::string& Path)
 {
-    WhenDialog<TfrmOpenDocument>([Path](TfrmOpenDocument* d) {
+    WhenDialog<TOpenDocumentWindow>([Path](TOpenDocumentWindow* d) {
         d->edtPath->setText(QString::fromStdString(Path));
         d->cmdOk->click();
     });
@@ -60,8 +60,8 @@ class WindowTest : public ::testing::Test {
 protected:
     QTemporaryDir Dir;
     TRecordingServices Services;
-    std::unique_ptr<TfrmOpenDocument> OpenDocument;
-    std::unique_ptr<TfrmPreviewer> W;
+    std::unique_ptr<TOpenDocumentWindow> OpenDocument;
+    std::unique_ptr<TPreviewWindow> W;
     bool Ended = false;
     int EndCode = -1;
     std::vector<std::string> Opened;  // what went to the desktop's programs
@@ -73,7 +73,7 @@ protected:
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
         InstallFontSubstitutions();
         Globals().PrinterWarningShown = true;  // no printer here; that warning is tested elsewhere
-        TfrmPrintWindow::NoPrinterWarningShown = true;
+        TPrintOptionsWindow::NoPrinterWarningShown = true;
         Globals().UseLineDrawFont = false;
         Globals().ZoomLevel = 75;
         Globals().LastErrorMessage.clear();
@@ -135,9 +135,9 @@ protected:
     // has not run.
     void MakeWindows(std::vector<std::string> Params)
     {
-        W = std::make_unique<TfrmPreviewer>(std::move(Params));
-        OpenDocument = std::make_unique<TfrmOpenDocument>();
-        W->frmOpenDocument = OpenDocument.get();
+        W = std::make_unique<TPreviewWindow>(std::move(Params));
+        OpenDocument = std::make_unique<TOpenDocumentWindow>();
+        W->OpenDocumentWindow = OpenDocument.get();
         W->OnTerminate = [this](int Code) {
             Ended = true;
             EndCode = Code;

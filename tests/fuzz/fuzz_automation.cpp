@@ -20,8 +20,8 @@
 // on 127.0.0.1 where nothing listens.
 #include "tests/fuzz/fuzzutil.h"
 
-#include "app/Preview.h"
-#include "app/Printwin.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
 #include "app/autoserver.h"
 #include "app/automation.h"
 #include "app/qtservices.h"
@@ -235,7 +235,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     (void)app;
     InstallFontSubstitutions();
     Globals().PrinterWarningShown = true;
-    TfrmPrintWindow::NoPrinterWarningShown = true;
+    TPrintOptionsWindow::NoPrinterWarningShown = true;
     SetUserServices(&fuzz::QuietServices());
     return 0;
 }
@@ -257,7 +257,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     bool trustedPicture = false;  // a report file marking the picture was loaded
     TReader in(Data, Size);
     {
-        TfrmPreviewer w({"-AUTOMATION"});
+        TPreviewWindow w({"-AUTOMATION"});
         w.NobodyToAsk = true;
         w.OnTerminate = [](int) {};
         w.OpenWithDesktop = [](const std::string&) {};

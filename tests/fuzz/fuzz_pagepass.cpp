@@ -42,9 +42,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         r.FindCaseSensitive = options & 8;
         TGauge gauge;
         r.OpenFile(path, &gauge);
-        r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, Dpi, Dpi));
+        r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, Dpi, Dpi));
         r.SetScale(zoom);
-        r.SetCanvas(std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, Dpi, Dpi));
+        r.SetCanvas(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, Dpi, Dpi));
         r.SetScale(zoom);
 
         const int pages = r.CountPages();

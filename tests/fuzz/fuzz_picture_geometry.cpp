@@ -145,9 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     {
         tRenderer r;
         r.OpenFile(path, nullptr);
-        r.SetCanvas(std::make_unique<tImageCanvas>(1, 1, Dpi, Dpi));
+        r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, Dpi, Dpi));
         r.SetScale(zoom);
-        r.SetCanvas(std::make_unique<tImageCanvas>(r.PageWidthPx, r.PageHeightPx, Dpi, Dpi));
+        r.SetCanvas(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, Dpi, Dpi));
         r.SetScale(zoom);
         r.RenderPages(nullptr, 1, nullptr, 1);
         if (r.PictureBudget.Spent() > r.PictureBudget.Allowed())

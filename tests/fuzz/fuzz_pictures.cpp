@@ -81,14 +81,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     // only slow the search down.
     if ((options & 4) && pixels <= 1'000'000) {
         // Shrunk onto a small page, as a picture placed in a box.
-        tImageCanvas page(64, 48, 96, 96);
+        TImageCanvas page(64, 48, 96, 96);
         page.StretchDraw(TRect{2, 3, 60, 45}, g);
         page.Draw(5, 5, g);
 
         // Embedded in a PDF document that is never written anywhere: the
         // writer encodes the picture (or takes the JPEG file as it is).
         // The file cannot be made (no name), so nothing reaches the disk.
-        TPrintPDF pdf;
+        TPdfWriter pdf;
         pdf.BeginDoc();
         pdf.DrawImage(10.0, 10.0, 100.0, 80.0, g);
         pdf.DrawImage(int32_t(0), int32_t(0), g);

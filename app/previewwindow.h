@@ -31,26 +31,26 @@ class QPainter;
 
 namespace quillard {
 
-class TfrmAbout;
-class TfrmAddText;
-class TfrmEditText;
-class TfrmFind;
-class TfrmPrintWindow;
-class TfrmLoading;
-class TfrmOpenDocument;
+class TAboutWindow;
+class TAddTextWindow;
+class TEditTextWindow;
+class TFindWindow;
+class TPrintOptionsWindow;
+class TProgressWindow;
+class TOpenDocumentWindow;
 class TGaugeBar;
-class TfrmPreviewer;
+class TPreviewWindow;
 class THttpClient;
 
 // The page bitmap: a screen surface that the renderer owns while it draws
 // on it. The window keeps a pointer to it and is told when it goes.
-class TPageCanvas : public tImageCanvas {
+class TPageCanvas : public TImageCanvas {
 public:
-    TPageCanvas(int Width, int Height, int Dpi, TfrmPreviewer* Owner);
+    TPageCanvas(int Width, int Height, int Dpi, TPreviewWindow* Owner);
     ~TPageCanvas() override;
 
 private:
-    TfrmPreviewer* FOwner;
+    TPreviewWindow* FOwner;
 };
 
 // The two arrows of a spin button; each click (held down, each repeat) is
@@ -71,7 +71,7 @@ signals:
 class TPageBox : public QWidget {
     Q_OBJECT
 public:
-    TPageBox(TfrmPreviewer* Owner, QWidget* Parent);
+    TPageBox(TPreviewWindow* Owner, QWidget* Parent);
 
 protected:
     void paintEvent(QPaintEvent* Event) override;
@@ -80,19 +80,19 @@ protected:
     void mouseReleaseEvent(QMouseEvent* Event) override;
 
 private:
-    TfrmPreviewer* FOwner;
+    TPreviewWindow* FOwner;
 };
 
 // The number at the start of Text (at most INT_MAX), Default when it starts
 // with no digit.
 int LeadingNumber(const QString& Text, int Default);
 
-class TfrmPreviewer : public QMainWindow {
+class TPreviewWindow : public QMainWindow {
     Q_OBJECT
 public:
     // Params: the command-line parameters without the program name.
-    explicit TfrmPreviewer(std::vector<std::string> Params, QWidget* Parent = nullptr);
-    ~TfrmPreviewer() override;
+    explicit TPreviewWindow(std::vector<std::string> Params, QWidget* Parent = nullptr);
+    ~TPreviewWindow() override;
 
     // ---- start-up and the end of the program ---------------------------
     // The window's activation: the first one starts the program (windows,
@@ -134,7 +134,7 @@ public:
     void DoPrint();
     void SetPrintMode(bool On);
 
-    // ---- reports from a web server (PreviewWeb.cpp) ---------------------
+    // ---- reports from a web server (previewweb.cpp) ---------------------
     // Fetches Url into a temporary file and loads it; true when the report
     // was retrieved and loaded.
     bool LoadFromWeb(const std::string& Url);
@@ -201,7 +201,7 @@ public:
     // Brings the progress gauges up to date with the engine's counts.
     void SyncGauges();
 
-    // ---- AutoText and AutoShapes (PreviewTools.cpp) ----------------------
+    // ---- AutoText and AutoShapes (previewtools.cpp) ----------------------
     void cmdAddTextClick();
     void AddAutoText1Click();
     void cmdEditTextClick();
@@ -222,8 +222,8 @@ public:
     // The rubber band of the shape being drawn, on Image1.
     void PaintRubberBand(QPainter& Painter);
     QPoint ShapeStart{-1, -1}, ShapePrevEnd{-1, -1}, ShapeEnd{-1, -1};  // pixels from the sheet's corner
-    TfrmAddText* frmAddText = nullptr;
-    TfrmEditText* frmEditText = nullptr;
+    TAddTextWindow* AddTextWindow = nullptr;
+    TEditTextWindow* EditTextWindow = nullptr;
 
     // ---- fields ---------------------------------------------------------
     std::unique_ptr<tRenderer> Renderer;
@@ -273,11 +273,11 @@ public:
 
     std::vector<std::string> Params;
     TAutomationServerLayer AutomationServer;
-    TfrmOpenDocument* frmOpenDocument = nullptr;  // made by the program entry
-    TfrmLoading* frmLoading = nullptr;
-    TfrmAbout* frmAbout = nullptr;
-    TfrmPrintWindow* frmPrintWindow = nullptr;  // made at the first activation
-    TfrmFind* frmFind = nullptr;                // made on first use
+    TOpenDocumentWindow* OpenDocumentWindow = nullptr;  // made by the program entry
+    TProgressWindow* ProgressWindow = nullptr;
+    TAboutWindow* AboutWindow = nullptr;
+    TPrintOptionsWindow* PrintOptionsWindow = nullptr;  // made at the first activation
+    TFindWindow* FindWindow = nullptr;                // made on first use
 
     // ---- components -----------------------------------------------------
     QWidget* Panel1 = nullptr;

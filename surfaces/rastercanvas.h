@@ -71,10 +71,10 @@ private:
 // off, so advance widths scale linearly with the size, as the layout expects.
 QFont MakeDeviceFont(const TFont& Font, int DpiY);
 
-class tCanvasWrapper : public TRenderingCanvas {
+class TRasterCanvas : public TRenderingCanvas {
 public:
-    explicit tCanvasWrapper(TDeviceContext* DC);
-    ~tCanvasWrapper() override;
+    explicit TRasterCanvas(TDeviceContext* DC);
+    ~TRasterCanvas() override;
 
     TDeviceContext* DeviceContext() const { return FDC; }
 

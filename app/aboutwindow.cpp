@@ -1,4 +1,4 @@
-#include "app/About.h"
+#include "app/aboutwindow.h"
 
 #include "app/qtservices.h"
 #include "surfaces/helpers.h"
@@ -7,9 +7,9 @@
 
 namespace quillard {
 
-TfrmAbout::TfrmAbout(QWidget* Parent) : QDialog(Parent)
+TAboutWindow::TAboutWindow(QWidget* Parent) : QDialog(Parent)
 {
-    setObjectName("frmAbout");
+    setObjectName("AboutWindow");
     const QString title = QStringLiteral("Quillard v") + FromBytes(ProgramVersionText());
     setWindowTitle(title);
 
@@ -30,7 +30,7 @@ TfrmAbout::TfrmAbout(QWidget* Parent) : QDialog(Parent)
     cmdOk = new QPushButton(QStringLiteral("OK"), this);
     cmdOk->setObjectName("cmdOk");
     cmdOk->setDefault(true);
-    connect(cmdOk, &QPushButton::clicked, this, &TfrmAbout::cmdOkClick);
+    connect(cmdOk, &QPushButton::clicked, this, &TAboutWindow::cmdOkClick);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblTitle);
@@ -39,6 +39,6 @@ TfrmAbout::TfrmAbout(QWidget* Parent) : QDialog(Parent)
     resize(380, 220);
 }
 
-void TfrmAbout::cmdOkClick() { hide(); }
+void TAboutWindow::cmdOkClick() { hide(); }
 
 }  // namespace quillard

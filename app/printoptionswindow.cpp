@@ -1,6 +1,6 @@
-#include "app/Printwin.h"
+#include "app/printoptionswindow.h"
 
-#include "app/Preview.h"
+#include "app/previewwindow.h"
 #include "app/qtservices.h"
 #include "app/settings.h"
 #include "engine/globals.h"
@@ -19,7 +19,7 @@
 
 namespace quillard {
 
-bool TfrmPrintWindow::NoPrinterWarningShown = false;
+bool TPrintOptionsWindow::NoPrinterWarningShown = false;
 
 namespace {
 
@@ -44,9 +44,9 @@ QSpinBox* NewSpin(QWidget* Parent, const char* Name, int Value, int Max, const c
 
 }  // namespace
 
-TfrmPrintWindow::TfrmPrintWindow(TfrmPreviewer* AMainWindow, QWidget* Parent) : QDialog(Parent), MainWindow(AMainWindow)
+TPrintOptionsWindow::TPrintOptionsWindow(TPreviewWindow* AMainWindow, QWidget* Parent) : QDialog(Parent), MainWindow(AMainWindow)
 {
-    setObjectName("frmPrintWindow");
+    setObjectName("PrintOptionsWindow");
     setWindowTitle(QStringLiteral("Quillard"));
     setFixedSize(422, 210);
     setModal(false);
@@ -110,11 +110,11 @@ TfrmPrintWindow::TfrmPrintWindow(TfrmPreviewer* AMainWindow, QWidget* Parent) : 
     prtSetup->setGeometry(280, 176, 134, 26);
     prtSetup->setAutoDefault(false);
 
-    connect(cmdOk, &QPushButton::clicked, this, &TfrmPrintWindow::cmdOkClick);
-    connect(Cancel, &QPushButton::clicked, this, &TfrmPrintWindow::CancelClick);
-    connect(PickCPIFont, &QPushButton::clicked, this, &TfrmPrintWindow::PickCPIFontClick);
-    connect(PickPropFont, &QPushButton::clicked, this, &TfrmPrintWindow::PickPropFontClick);
-    connect(prtSetup, &QPushButton::clicked, this, &TfrmPrintWindow::prtSetupClick);
+    connect(cmdOk, &QPushButton::clicked, this, &TPrintOptionsWindow::cmdOkClick);
+    connect(Cancel, &QPushButton::clicked, this, &TPrintOptionsWindow::CancelClick);
+    connect(PickCPIFont, &QPushButton::clicked, this, &TPrintOptionsWindow::PickCPIFontClick);
+    connect(PickPropFont, &QPushButton::clicked, this, &TPrintOptionsWindow::PickPropFontClick);
+    connect(prtSetup, &QPushButton::clicked, this, &TPrintOptionsWindow::prtSetupClick);
     connect(cboPrinterName, &QComboBox::activated, this, [this](int) { cboPrinterNameChange(); });
 
     // Centred on the screen.
@@ -124,14 +124,14 @@ TfrmPrintWindow::TfrmPrintWindow(TfrmPreviewer* AMainWindow, QWidget* Parent) : 
     FormCreate();
 }
 
-bool TfrmPrintWindow::eventFilter(QObject* Watched, QEvent* Event)
+bool TPrintOptionsWindow::eventFilter(QObject* Watched, QEvent* Event)
 {
     if (Watched == Label7 && Event->type() == QEvent::MouseButtonPress)
         Label7Click();
     return QDialog::eventFilter(Watched, Event);
 }
 
-void TfrmPrintWindow::FormCreate()
+void TPrintOptionsWindow::FormCreate()
 {
     TPrinterLayer& p = Printer();
     if (p.Count() > 0) {
@@ -160,7 +160,7 @@ void TfrmPrintWindow::FormCreate()
     }
 }
 
-void TfrmPrintWindow::FillPrinters()
+void TPrintOptionsWindow::FillPrinters()
 {
     const QSignalBlocker block(cboPrinterName);
     cboPrinterName->clear();
@@ -169,14 +169,14 @@ void TfrmPrintWindow::FillPrinters()
     SelectCurrentPrinter();
 }
 
-void TfrmPrintWindow::SelectCurrentPrinter()
+void TPrintOptionsWindow::SelectCurrentPrinter()
 {
     const QSignalBlocker block(cboPrinterName);
     const int i = Printer().PrinterIndex();
     cboPrinterName->setCurrentIndex(i >= 0 && i < cboPrinterName->count() ? i : (cboPrinterName->count() ? 0 : -1));
 }
 
-void TfrmPrintWindow::ShowPrinterName()
+void TPrintOptionsWindow::ShowPrinterName()
 {
     const std::vector<std::string> names = Printer().Printers();
     const int i = Printer().PrinterIndex();
@@ -184,13 +184,13 @@ void TfrmPrintWindow::ShowPrinterName()
     lblPrintername->setText(cboPrinterName->currentText() + QStringLiteral(":") + FromBytes(current));
 }
 
-void TfrmPrintWindow::showEvent(QShowEvent* Event)
+void TPrintOptionsWindow::showEvent(QShowEvent* Event)
 {
     QDialog::showEvent(Event);
     FormActivate();
 }
 
-void TfrmPrintWindow::FormActivate()
+void TPrintOptionsWindow::FormActivate()
 {
     try {
         Printer().Refresh();
@@ -202,7 +202,7 @@ void TfrmPrintWindow::FormActivate()
     ShowPrinterName();
 }
 
-void TfrmPrintWindow::cboPrinterNameChange()
+void TPrintOptionsWindow::cboPrinterNameChange()
 {
     try {
         Printer().SetPrinterIndex(cboPrinterName->currentIndex());
@@ -213,9 +213,9 @@ void TfrmPrintWindow::cboPrinterNameChange()
     ShowPrinterName();
 }
 
-void TfrmPrintWindow::Label7Click() { lblPrintername->setVisible(lblPrintername->isHidden()); }
+void TPrintOptionsWindow::Label7Click() { lblPrintername->setVisible(lblPrintername->isHidden()); }
 
-bool TfrmPrintWindow::PickFont(QPushButton* Button, std::string& Name)
+bool TPrintOptionsWindow::PickFont(QPushButton* Button, std::string& Name)
 {
     // Scalable fonts the printer can use; the size is the report's.
     QFontDialog dialog(QFont(FromBytes(Name)), this);
@@ -233,7 +233,7 @@ bool TfrmPrintWindow::PickFont(QPushButton* Button, std::string& Name)
     return true;
 }
 
-void TfrmPrintWindow::PickCPIFontClick()
+void TPrintOptionsWindow::PickCPIFontClick()
 {
     if (!Renderer)
         return;
@@ -244,14 +244,14 @@ void TfrmPrintWindow::PickCPIFontClick()
     }
 }
 
-void TfrmPrintWindow::PickPropFontClick()
+void TPrintOptionsWindow::PickPropFontClick()
 {
     if (!Renderer)
         return;
     PickFont(PickPropFont, Renderer->PropFontName);
 }
 
-void TfrmPrintWindow::prtSetupClick()
+void TPrintOptionsWindow::prtSetupClick()
 {
     prtSetup->setEnabled(false);
     struct TEnable {
@@ -347,7 +347,7 @@ void TfrmPrintWindow::prtSetupClick()
     ShowPrinterName();
 }
 
-void TfrmPrintWindow::cmdOkClick()
+void TPrintOptionsWindow::cmdOkClick()
 {
     TPrinterLayer& p = Printer();
     try {
@@ -384,13 +384,13 @@ void TfrmPrintWindow::cmdOkClick()
     }
 }
 
-void TfrmPrintWindow::CancelClick()
+void TPrintOptionsWindow::CancelClick()
 {
     hide();
     if (MainWindow)
         MainWindow->show();
 }
 
-void TfrmPrintWindow::reject() { CancelClick(); }
+void TPrintOptionsWindow::reject() { CancelClick(); }
 
 }  // namespace quillard

@@ -1,9 +1,9 @@
 // The main window's reports from a web server: the address is fetched into
 // a temporary file, which then becomes the report, is not trusted with this
 // computer's files, and is deleted when another report is opened or at exit.
-#include "app/Preview.h"
+#include "app/previewwindow.h"
 
-#include "app/loading.h"
+#include "app/progresswindow.h"
 #include "app/settings.h"
 #include "app/webclient.h"
 #include "engine/services.h"
@@ -30,7 +30,7 @@ bool IsRegularFile(const std::string& Path)
 
 }  // namespace
 
-void TfrmPreviewer::CreateHttpClient()
+void TPreviewWindow::CreateHttpClient()
 {
     HttpClient = new THttpClient(this);
     HttpClient->setObjectName("HttpClient");
@@ -38,26 +38,26 @@ void TfrmPreviewer::CreateHttpClient()
     HttpClient->OnDisconnected = [this](int Status, const std::string& Text) { HttpClientDisconnected(Status, Text); };
     HttpClient->OnError = [this](int Code, const std::string& Text) { HttpClientError(Code, Text); };
     HttpClient->OnProgress = [this](int64_t Received, int64_t Total) {
-        if (!frmLoading)
+        if (!ProgressWindow)
             return;
-        TGauge& g = frmLoading->Gauge1->Gauge;
+        TGauge& g = ProgressWindow->Gauge1->Gauge;
         g.MaxValue = static_cast<int>(std::clamp<int64_t>(Total, 0, INT_MAX));
         g.Progress = static_cast<int>(std::clamp<int64_t>(Received, 0, g.MaxValue));
-        frmLoading->Gauge1->Sync();
+        ProgressWindow->Gauge1->Sync();
     };
     ExampleReportUrl = ExampleUrl;
-    connect(Button1, &QPushButton::clicked, this, &TfrmPreviewer::Button1Click);
+    connect(Button1, &QPushButton::clicked, this, &TPreviewWindow::Button1Click);
 }
 
-void TfrmPreviewer::StopWebTransfer()
+void TPreviewWindow::StopWebTransfer()
 {
     if (HttpClient && HttpClient->Busy())
         HttpClient->Abort();
 }
 
-void TfrmPreviewer::Button1Click() { LoadFromWeb(ExampleReportUrl); }
+void TPreviewWindow::Button1Click() { LoadFromWeb(ExampleReportUrl); }
 
-bool TfrmPreviewer::LoadFromWeb(const std::string& Url)
+bool TPreviewWindow::LoadFromWeb(const std::string& Url)
 {
     // One transfer at a time, and none while a page pass or a print job is
     // under way (the report must not change beneath it).
@@ -93,27 +93,27 @@ bool TfrmPreviewer::LoadFromWeb(const std::string& Url)
     HttpClient->URL = Url;
     HttpClient->DeadlineMs = ReadFetchTimeLimit() * 1000;
     FWebLoaded = false;
-    if (frmLoading) {
-        frmLoading->Loading();
-        frmLoading->Gauge1->Reset();
-        frmLoading->SetMessage("Retrieving " + Url);
+    if (ProgressWindow) {
+        ProgressWindow->Loading();
+        ProgressWindow->Gauge1->Reset();
+        ProgressWindow->SetMessage("Retrieving " + Url);
     }
     HttpClient->Get();
-    if (!FWebLoaded && frmLoading)
-        frmLoading->DoneLoading();
+    if (!FWebLoaded && ProgressWindow)
+        ProgressWindow->DoneLoading();
     return FWebLoaded;
 }
 
-void TfrmPreviewer::HttpClientError(int ErrorCode, const std::string& Description)
+void TPreviewWindow::HttpClientError(int ErrorCode, const std::string& Description)
 {
     if (Terminated)
         return;  // the transfer was stopped because the program ends
     ShowMessage("Error Code:" + std::to_string(ErrorCode) + "\r\n" + Description, "Error Transferring File");
 }
 
-void TfrmPreviewer::HttpClientDisconnected(int, const std::string&) { FinishedLoadFromWeb(); }
+void TPreviewWindow::HttpClientDisconnected(int, const std::string&) { FinishedLoadFromWeb(); }
 
-void TfrmPreviewer::FinishedLoadFromWeb()
+void TPreviewWindow::FinishedLoadFromWeb()
 {
     const std::string local = HttpClient->LocalFile;
     HttpClient->LocalFile.clear();

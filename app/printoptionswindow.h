@@ -17,12 +17,12 @@
 namespace quillard {
 
 class tRenderer;
-class TfrmPreviewer;
+class TPreviewWindow;
 
-class TfrmPrintWindow : public QDialog {
+class TPrintOptionsWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmPrintWindow(TfrmPreviewer* MainWindow, QWidget* Parent = nullptr);
+    explicit TPrintOptionsWindow(TPreviewWindow* MainWindow, QWidget* Parent = nullptr);
 
     void FormCreate();
     void FormActivate();
@@ -36,7 +36,7 @@ public:
 
     // The renderer of the main window (handed over at start-up; not owned).
     tRenderer* Renderer = nullptr;
-    TfrmPreviewer* MainWindow = nullptr;
+    TPreviewWindow* MainWindow = nullptr;
 
     // What the print dialog (PrintDialog1) holds between its runs: the range
     // kind (0 all pages, 1 selection, 2 pages), the range and the copies.

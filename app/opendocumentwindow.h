@@ -9,10 +9,10 @@
 
 namespace quillard {
 
-class TfrmOpenDocument : public QDialog {
+class TOpenDocumentWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmOpenDocument(QWidget* Parent = nullptr);
+    explicit TOpenDocumentWindow(QWidget* Parent = nullptr);
 
     // Shows the window modally: 1 after OK, -1 after Cancel.
     int ShowModal();

@@ -13,10 +13,10 @@ namespace quillard {
 
 class tRenderer;
 
-class TfrmFind : public QDialog {
+class TFindWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmFind(QWidget* Parent = nullptr);
+    explicit TFindWindow(QWidget* Parent = nullptr);
 
     // Shows the window modally for ARenderer: 1 after Find, -1 after Cancel.
     int Execute(tRenderer* ARenderer);

@@ -1,4 +1,4 @@
-#include "app/AddText.h"
+#include "app/addtextwindow.h"
 
 #include "app/qtservices.h"
 #include "engine/renderer.h"
@@ -197,11 +197,11 @@ bool TTextStyleControls::cmdColorClick(QWidget* Owner)
 
 // ---------------------------------------------------------------------------
 
-TfrmAddText::TfrmAddText(QWidget* Parent) : QDialog(Parent) { FormCreate(); }
+TAddTextWindow::TAddTextWindow(QWidget* Parent) : QDialog(Parent) { FormCreate(); }
 
-void TfrmAddText::FormCreate()
+void TAddTextWindow::FormCreate()
 {
-    setObjectName("frmAddText");
+    setObjectName("AddTextWindow");
     setWindowTitle(QStringLiteral("Add Text to Report"));
     setFixedSize(400, 330);
 
@@ -226,21 +226,21 @@ void TfrmAddText::FormCreate()
     cmdCancel->setGeometry(210, 286, 80, 28);
     cmdCancel->setAutoDefault(false);
 
-    connect(cmdOk, &QPushButton::clicked, this, &TfrmAddText::cmdOkClick);
+    connect(cmdOk, &QPushButton::clicked, this, &TAddTextWindow::cmdOkClick);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
-    connect(cmdColor, &QPushButton::clicked, this, &TfrmAddText::cmdColorClick);
-    connect(sbRotate, &QScrollBar::valueChanged, this, &TfrmAddText::sbRotateChange);
+    connect(cmdColor, &QPushButton::clicked, this, &TAddTextWindow::cmdColorClick);
+    connect(sbRotate, &QScrollBar::valueChanged, this, &TAddTextWindow::sbRotateChange);
 }
 
-int TfrmAddText::ShowModal() { return exec(); }
+int TAddTextWindow::ShowModal() { return exec(); }
 
-void TfrmAddText::showEvent(QShowEvent* Event)
+void TAddTextWindow::showEvent(QShowEvent* Event)
 {
     QDialog::showEvent(Event);
     FormShow();
 }
 
-void TfrmAddText::FormShow()
+void TAddTextWindow::FormShow()
 {
     lblLocation->setText(QStringLiteral("( Location: ") + QString::fromStdString(GeneralNumber(TargetX)) +
                          QStringLiteral(", ") + QString::fromStdString(GeneralNumber(TargetY)) +
@@ -248,13 +248,13 @@ void TfrmAddText::FormShow()
     txtTextToAdd->setFocus();
 }
 
-std::string TfrmAddText::Markup() const
+std::string TAddTextWindow::Markup() const
 {
     const int number = Renderer ? Renderer->NextAutoTextNumber : 1;
     return AutoTextMarkup(number, Controls.Style(), TargetX, TargetY, TextForReport(txtTextToAdd->text(), Renderer));
 }
 
-void TfrmAddText::cmdOkClick()
+void TAddTextWindow::cmdOkClick()
 {
     // An empty text adds nothing; the window still closes with OK.
     if (!IsBlank(TextToReport(txtTextToAdd->text())) && Renderer) {
@@ -267,8 +267,8 @@ void TfrmAddText::cmdOkClick()
     accept();
 }
 
-void TfrmAddText::cmdColorClick() { Controls.cmdColorClick(this); }
+void TAddTextWindow::cmdColorClick() { Controls.cmdColorClick(this); }
 
-void TfrmAddText::sbRotateChange() { Controls.sbRotateChange(); }
+void TAddTextWindow::sbRotateChange() { Controls.sbRotateChange(); }
 
 }  // namespace quillard

@@ -1,4 +1,4 @@
-#include "app/search.h"
+#include "app/findwindow.h"
 
 #include "app/qtservices.h"
 #include "engine/markup.h"
@@ -6,9 +6,9 @@
 
 namespace quillard {
 
-TfrmFind::TfrmFind(QWidget* Parent) : QDialog(Parent)
+TFindWindow::TFindWindow(QWidget* Parent) : QDialog(Parent)
 {
-    setObjectName("frmFind");
+    setObjectName("FindWindow");
     setWindowTitle(QStringLiteral("Find"));
     setWindowFlag(Qt::WindowStaysOnTopHint);
     setFixedSize(356, 100);
@@ -28,11 +28,11 @@ TfrmFind::TfrmFind(QWidget* Parent) : QDialog(Parent)
     cmdClose->setGeometry(262, 50, 82, 28);
     cmdClose->setAutoDefault(false);
 
-    connect(cmdFind, &QPushButton::clicked, this, &TfrmFind::cmdFindClick);
-    connect(cmdClose, &QPushButton::clicked, this, &TfrmFind::cmdCloseClick);
+    connect(cmdFind, &QPushButton::clicked, this, &TFindWindow::cmdFindClick);
+    connect(cmdClose, &QPushButton::clicked, this, &TFindWindow::cmdCloseClick);
 }
 
-int TfrmFind::Execute(tRenderer* ARenderer)
+int TFindWindow::Execute(tRenderer* ARenderer)
 {
     Renderer = ARenderer;
     const int result = exec();
@@ -40,19 +40,19 @@ int TfrmFind::Execute(tRenderer* ARenderer)
     return result;
 }
 
-void TfrmFind::showEvent(QShowEvent* Event)
+void TFindWindow::showEvent(QShowEvent* Event)
 {
     QDialog::showEvent(Event);
     FormShow();
 }
 
-void TfrmFind::FormShow()
+void TFindWindow::FormShow()
 {
     txtFindStr->selectAll();
     txtFindStr->setFocus();
 }
 
-void TfrmFind::cmdFindClick()
+void TFindWindow::cmdFindClick()
 {
     if (Renderer) {
         Renderer->FindText = PathFromQ(txtFindStr->text());
@@ -66,7 +66,7 @@ void TfrmFind::cmdFindClick()
     done(1);
 }
 
-void TfrmFind::cmdCloseClick()
+void TFindWindow::cmdCloseClick()
 {
     if (Renderer) {
         Renderer->FindText.clear();
@@ -76,7 +76,7 @@ void TfrmFind::cmdCloseClick()
     done(-1);
 }
 
-void TfrmFind::reject() { cmdCloseClick(); }
+void TFindWindow::reject() { cmdCloseClick(); }
 
 int CountHits(const std::string& Line, const std::string& Find, bool CaseSensitive)
 {

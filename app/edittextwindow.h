@@ -3,7 +3,7 @@
 // change rewrites the report at once.
 #pragma once
 
-#include "app/AddText.h"
+#include "app/addtextwindow.h"
 #include "engine/autotext.h"
 
 #include <QDialog>
@@ -16,10 +16,10 @@ namespace quillard {
 
 class tRenderer;
 
-class TfrmEditText : public QDialog {
+class TEditTextWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmEditText(QWidget* Parent = nullptr);
+    explicit TEditTextWindow(QWidget* Parent = nullptr);
 
     // Shows the window modally; it always closes with QDialog::Accepted.
     int ShowModal();

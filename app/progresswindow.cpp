@@ -1,4 +1,4 @@
-#include "app/loading.h"
+#include "app/progresswindow.h"
 
 #include "app/qtservices.h"
 
@@ -36,9 +36,9 @@ void TGaugeBar::Reset()
     Sync();
 }
 
-TfrmLoading::TfrmLoading(QWidget* Parent) : QWidget(Parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+TProgressWindow::TProgressWindow(QWidget* Parent) : QWidget(Parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
-    setObjectName("frmLoading");
+    setObjectName("ProgressWindow");
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFixedSize(293, 86);
     setAutoFillBackground(true);
@@ -69,15 +69,15 @@ TfrmLoading::TfrmLoading(QWidget* Parent) : QWidget(Parent, Qt::Tool | Qt::Frame
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &TfrmLoading::Timer1Timer);
+    connect(Timer1, &QTimer::timeout, this, &TProgressWindow::Timer1Timer);
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-TfrmLoading::~TfrmLoading() { SetBusyCursor(false); }
+TProgressWindow::~TProgressWindow() { SetBusyCursor(false); }
 
-void TfrmLoading::SetBusyCursor(bool On)
+void TProgressWindow::SetBusyCursor(bool On)
 {
     if (On == FBusyCursor)
         return;
@@ -88,7 +88,7 @@ void TfrmLoading::SetBusyCursor(bool On)
         QApplication::restoreOverrideCursor();
 }
 
-void TfrmLoading::Working(const char* Caption)
+void TProgressWindow::Working(const char* Caption)
 {
     lblCaption->setText(QString::fromLatin1(Caption));
     show();
@@ -96,7 +96,7 @@ void TfrmLoading::Working(const char* Caption)
     SetBusyCursor(true);
 }
 
-void TfrmLoading::Done()
+void TProgressWindow::Done()
 {
     lblCaption->setText(QStringLiteral("Done!"));
     SetBusyCursor(false);
@@ -104,18 +104,18 @@ void TfrmLoading::Done()
     Timer1->start();
 }
 
-void TfrmLoading::Loading() { Working("Loading File..."); }
-void TfrmLoading::Printing() { Working("Printing..."); }
-void TfrmLoading::DoneLoading() { Done(); }
-void TfrmLoading::DonePrinting() { Done(); }
+void TProgressWindow::Loading() { Working("Loading File..."); }
+void TProgressWindow::Printing() { Working("Printing..."); }
+void TProgressWindow::DoneLoading() { Done(); }
+void TProgressWindow::DonePrinting() { Done(); }
 
-void TfrmLoading::Timer1Timer()
+void TProgressWindow::Timer1Timer()
 {
     hide();
     Timer1->stop();
 }
 
-void TfrmLoading::UpdateMessageColour()
+void TProgressWindow::UpdateMessageColour()
 {
     const bool full = Gauge1->value() >= Gauge1->maximum();
     QPalette pal = lblMessage->palette();
@@ -123,7 +123,7 @@ void TfrmLoading::UpdateMessageColour()
     lblMessage->setPalette(pal);
 }
 
-void TfrmLoading::SetMessage(const std::string& Text)
+void TProgressWindow::SetMessage(const std::string& Text)
 {
     if (!isVisible()) {
         show();

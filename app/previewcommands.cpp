@@ -1,12 +1,12 @@
 // The preview's commands that act on whole files (open, the three saves,
 // editing the report, refresh), "Print &Setup..." and find.
-#include "app/OpenDoc.h"
-#include "app/Preview.h"
-#include "app/Printwin.h"
-#include "app/loading.h"
+#include "app/opendocumentwindow.h"
+#include "app/previewwindow.h"
+#include "app/printoptionswindow.h"
+#include "app/progresswindow.h"
 #include "app/picturefile.h"
 #include "app/qtservices.h"
-#include "app/search.h"
+#include "app/findwindow.h"
 #include "engine/bytefile.h"
 #include "engine/fileeditor.h"
 #include "engine/globals.h"
@@ -68,19 +68,19 @@ bool IsRegularFile(const std::string& Path)
 // ---------------------------------------------------------------------------
 // Print setup
 
-void TfrmPreviewer::PrintSetup1Click()
+void TPreviewWindow::PrintSetup1Click()
 {
-    if (!frmPrintWindow)
+    if (!PrintOptionsWindow)
         return;
-    frmPrintWindow->show();
-    frmPrintWindow->raise();
-    frmPrintWindow->activateWindow();
+    PrintOptionsWindow->show();
+    PrintOptionsWindow->raise();
+    PrintOptionsWindow->activateWindow();
 }
 
 // ---------------------------------------------------------------------------
 // The save dialog
 
-std::string TfrmPreviewer::RunSaveDialog(const char* Title, const std::string& Dir, const std::string& Name,
+std::string TPreviewWindow::RunSaveDialog(const char* Title, const std::string& Dir, const std::string& Name,
                                          const char* DefaultSuffix, const QStringList& Filters)
 {
     QFileDialog dialog(this, QString::fromLatin1(Title), PathToQ(Dir));
@@ -100,7 +100,7 @@ std::string TfrmPreviewer::RunSaveDialog(const char* Title, const std::string& D
 // ---------------------------------------------------------------------------
 // Open File
 
-void TfrmPreviewer::OpenFile()
+void TPreviewWindow::OpenFile()
 {
     CleanUpFiles();
     DeleteReportOnExit = false;
@@ -108,12 +108,12 @@ void TfrmPreviewer::OpenFile()
     PreviewSwitch = true;
     const std::string previous = ReportFileName;
     ReportFileName.clear();
-    if (frmOpenDocument)
-        frmOpenDocument->SelectedPath.clear();
+    if (OpenDocumentWindow)
+        OpenDocumentWindow->SelectedPath.clear();
     if (LoadFile()) {
         // The browse dialog starts in the new report's folder next time.
-        if (frmOpenDocument)
-            frmOpenDocument->OpenDir = FolderOf(ReportFileName);
+        if (OpenDocumentWindow)
+            OpenDocumentWindow->OpenDir = FolderOf(ReportFileName);
         else
             OpenDir = FolderOf(ReportFileName);
     } else {
@@ -124,7 +124,7 @@ void TfrmPreviewer::OpenFile()
 // ---------------------------------------------------------------------------
 // Save As text: the report byte for byte, markup and all
 
-void TfrmPreviewer::SaveAs()
+void TPreviewWindow::SaveAs()
 {
     if (!Renderer)
         return;
@@ -145,7 +145,7 @@ void TfrmPreviewer::SaveAs()
 // ---------------------------------------------------------------------------
 // Save As PDF
 
-void TfrmPreviewer::SaveAsPDF()
+void TPreviewWindow::SaveAsPDF()
 {
     if (!Renderer)
         return;
@@ -156,9 +156,9 @@ void TfrmPreviewer::SaveAsPDF()
     SavePdfDir = FolderOf(name);
     SavePdfFileName = name;
     try {
-        if (frmLoading)
-            frmLoading->Gauge1->Reset();
-        const int result = Renderer->MakePDF(frmLoading ? &frmLoading->Gauge1->Gauge : nullptr, name);
+        if (ProgressWindow)
+            ProgressWindow->Gauge1->Reset();
+        const int result = Renderer->MakePDF(ProgressWindow ? &ProgressWindow->Gauge1->Gauge : nullptr, name);
         SyncGauges();
         const std::string last = WithoutNuls(Globals().LastErrorMessage);
         if (result == 0) {
@@ -183,7 +183,7 @@ void TfrmPreviewer::SaveAsPDF()
 // ---------------------------------------------------------------------------
 // Save As Graphic: the page bitmap as JPEG or BMP
 
-void TfrmPreviewer::SaveAsGraphic()
+void TPreviewWindow::SaveAsGraphic()
 {
     const std::string name =
         RunSaveDialog("Save Web Graphic As...", SaveGraphicDir, SaveGraphicFileName, "JPG",
@@ -218,7 +218,7 @@ void TfrmPreviewer::SaveAsGraphic()
 // Modify Report: form feeds become {PAGE} once, then the report goes to the
 // user's text editor
 
-void TfrmPreviewer::ModifyReport1Click()
+void TPreviewWindow::ModifyReport1Click()
 {
     if (!Renderer)
         return;
@@ -270,24 +270,24 @@ void TfrmPreviewer::ModifyReport1Click()
 // ---------------------------------------------------------------------------
 // Refresh: the report is read again; the page stays when it still exists
 
-void TfrmPreviewer::Refresh1Click() { RefreshReport(); }
+void TPreviewWindow::Refresh1Click() { RefreshReport(); }
 
 // ---------------------------------------------------------------------------
 // Find
 
-void TfrmPreviewer::FindDialog()
+void TPreviewWindow::FindDialog()
 {
     if (!Renderer)
         return;
-    if (!frmFind) {
+    if (!FindWindow) {
         try {
-            frmFind = new TfrmFind(this);
+            FindWindow = new TFindWindow(this);
         } catch (const std::exception&) {
             ShowMessage("Error Creating \"Find\" Window", "Error");
             return;
         }
     }
-    if (frmFind->Execute(Renderer.get()) <= 0) {
+    if (FindWindow->Execute(Renderer.get()) <= 0) {
         if (!FoundPages.empty() && FoundPages.find("," + std::to_string(CurrentPage) + ",") != std::string::npos) {
             Clear();
             Render();
@@ -361,7 +361,7 @@ void TfrmPreviewer::FindDialog()
     }
 }
 
-bool TfrmPreviewer::FindNext()
+bool TPreviewWindow::FindNext()
 {
     if (!Renderer)
         return false;

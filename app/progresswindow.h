@@ -28,11 +28,11 @@ public:
     void Reset();
 };
 
-class TfrmLoading : public QWidget {
+class TProgressWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit TfrmLoading(QWidget* Parent = nullptr);
-    ~TfrmLoading() override;
+    explicit TProgressWindow(QWidget* Parent = nullptr);
+    ~TProgressWindow() override;
 
     void Loading();
     void Printing();

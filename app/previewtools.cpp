@@ -1,9 +1,9 @@
 // The preview's tools for adding to the report: text items placed by a
 // click on the page, and lines, boxes and ovals drawn on it. Whatever is
 // added is written into the report file and the report is read again.
-#include "app/AddText.h"
-#include "app/EditText.h"
-#include "app/Preview.h"
+#include "app/addtextwindow.h"
+#include "app/edittextwindow.h"
+#include "app/previewwindow.h"
 #include "engine/autotext.h"
 #include "engine/fileeditor.h"
 #include "engine/services.h"
@@ -36,7 +36,7 @@ QColor ColorOf(uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) 
 
 }  // namespace
 
-void TfrmPreviewer::ConnectAutoTools()
+void TPreviewWindow::ConnectAutoTools()
 {
     auto enable = [](QWidget* W, const char* Hint) {
         W->setEnabled(true);
@@ -54,49 +54,49 @@ void TfrmPreviewer::ConnectAutoTools()
         a->setEnabled(true);
         a->setToolTip(QString());
     }
-    connect(cmdAddText, &QPushButton::clicked, this, &TfrmPreviewer::cmdAddTextClick);
-    connect(AddAutoText1, &QAction::triggered, this, &TfrmPreviewer::AddAutoText1Click);
-    connect(cmdDrawLine, &QPushButton::clicked, this, &TfrmPreviewer::cmdDrawLineClick);
-    connect(cmdDrawBox, &QPushButton::clicked, this, &TfrmPreviewer::cmdDrawBoxClick);
-    connect(cmdDrawCircle, &QPushButton::clicked, this, &TfrmPreviewer::cmdDrawCircleClick);
-    connect(cmdPickColor, &QPushButton::clicked, this, &TfrmPreviewer::cmdPickColorClick);
-    connect(chkFilled, &QCheckBox::clicked, this, &TfrmPreviewer::chkFilledClick);
-    connect(cboWidth, &QComboBox::currentTextChanged, this, &TfrmPreviewer::cboWidthChange);
-    connect(cmdEditText, &QPushButton::clicked, this, &TfrmPreviewer::cmdEditTextClick);
-    connect(EditAutoText1, &QAction::triggered, this, &TfrmPreviewer::cmdEditTextClick);
+    connect(cmdAddText, &QPushButton::clicked, this, &TPreviewWindow::cmdAddTextClick);
+    connect(AddAutoText1, &QAction::triggered, this, &TPreviewWindow::AddAutoText1Click);
+    connect(cmdDrawLine, &QPushButton::clicked, this, &TPreviewWindow::cmdDrawLineClick);
+    connect(cmdDrawBox, &QPushButton::clicked, this, &TPreviewWindow::cmdDrawBoxClick);
+    connect(cmdDrawCircle, &QPushButton::clicked, this, &TPreviewWindow::cmdDrawCircleClick);
+    connect(cmdPickColor, &QPushButton::clicked, this, &TPreviewWindow::cmdPickColorClick);
+    connect(chkFilled, &QCheckBox::clicked, this, &TPreviewWindow::chkFilledClick);
+    connect(cboWidth, &QComboBox::currentTextChanged, this, &TPreviewWindow::cboWidthChange);
+    connect(cmdEditText, &QPushButton::clicked, this, &TPreviewWindow::cmdEditTextClick);
+    connect(EditAutoText1, &QAction::triggered, this, &TPreviewWindow::cmdEditTextClick);
 }
 
 // ---------------------------------------------------------------------------
 // Text items
 
-void TfrmPreviewer::cmdAddTextClick()
+void TPreviewWindow::cmdAddTextClick()
 {
     DrawLineMode = DrawBoxMode = DrawOvalMode = false;
     Image1->setCursor(Qt::IBeamCursor);
     AddTextPending = true;
 }
 
-void TfrmPreviewer::AddAutoText1Click()
+void TPreviewWindow::AddAutoText1Click()
 {
     if (ShowMessage("Click at the location where you would like to add some text\r\n(Click OK first)",
                     "Add Custom Text", TMsgButtons::OKCancel) == TMsgResult::OK)
         cmdAddTextClick();
 }
 
-void TfrmPreviewer::AddTextAt(QPoint Release)
+void TPreviewWindow::AddTextAt(QPoint Release)
 {
     if (!Renderer || Renderer->FileName.empty()) {
         Image1->setCursor(Qt::OpenHandCursor);
         return;
     }
-    if (!frmAddText)
-        frmAddText = new TfrmAddText(this);
-    frmAddText->TargetX = Release.x() / Renderer->PixelsPerInchX;
-    frmAddText->TargetY = Release.y() / Renderer->PixelsPerInchY;
-    frmAddText->TargetPage = CurrentPage;
-    frmAddText->Renderer = Renderer.get();
-    const int result = frmAddText->ShowModal();
-    frmAddText->Renderer = nullptr;
+    if (!AddTextWindow)
+        AddTextWindow = new TAddTextWindow(this);
+    AddTextWindow->TargetX = Release.x() / Renderer->PixelsPerInchX;
+    AddTextWindow->TargetY = Release.y() / Renderer->PixelsPerInchY;
+    AddTextWindow->TargetPage = CurrentPage;
+    AddTextWindow->Renderer = Renderer.get();
+    const int result = AddTextWindow->ShowModal();
+    AddTextWindow->Renderer = nullptr;
     Image1->setCursor(Qt::OpenHandCursor);
     if (result == QDialog::Accepted)
         RefreshReport();
@@ -105,7 +105,7 @@ void TfrmPreviewer::AddTextAt(QPoint Release)
 // ---------------------------------------------------------------------------
 // Shapes
 
-void TfrmPreviewer::SetDrawMode(bool& Mode)
+void TPreviewWindow::SetDrawMode(bool& Mode)
 {
     AddTextPending = false;
     DrawLineMode = DrawBoxMode = DrawOvalMode = false;
@@ -115,11 +115,11 @@ void TfrmPreviewer::SetDrawMode(bool& Mode)
     cboWidth->setFocus();
 }
 
-void TfrmPreviewer::cmdDrawLineClick() { SetDrawMode(DrawLineMode); }
-void TfrmPreviewer::cmdDrawBoxClick() { SetDrawMode(DrawBoxMode); }
-void TfrmPreviewer::cmdDrawCircleClick() { SetDrawMode(DrawOvalMode); }
+void TPreviewWindow::cmdDrawLineClick() { SetDrawMode(DrawLineMode); }
+void TPreviewWindow::cmdDrawBoxClick() { SetDrawMode(DrawBoxMode); }
+void TPreviewWindow::cmdDrawCircleClick() { SetDrawMode(DrawOvalMode); }
 
-void TfrmPreviewer::cmdPickColorClick()
+void TPreviewWindow::cmdPickColorClick()
 {
     const QColor c = QColorDialog::getColor(ColorOf(DrawColor), this, QStringLiteral("Drawing Color"));
     if (c.isValid()) {
@@ -131,16 +131,16 @@ void TfrmPreviewer::cmdPickColorClick()
     cboWidth->setFocus();
 }
 
-void TfrmPreviewer::chkFilledClick() { DrawFilled = chkFilled->isChecked(); }
+void TPreviewWindow::chkFilledClick() { DrawFilled = chkFilled->isChecked(); }
 
-void TfrmPreviewer::cboWidthChange() { DrawWidth = LeadingNumber(cboWidth->currentText(), 1); }
+void TPreviewWindow::cboWidthChange() { DrawWidth = LeadingNumber(cboWidth->currentText(), 1); }
 
-QPoint TfrmPreviewer::SheetPoint(QPoint Image1Point) const
+QPoint TPreviewWindow::SheetPoint(QPoint Image1Point) const
 {
     return Image1Point + Image1->pos() - shpNonPrintable->pos();
 }
 
-bool TfrmPreviewer::ToolMouseDown(QMouseEvent* Event)
+bool TPreviewWindow::ToolMouseDown(QMouseEvent* Event)
 {
     if (AddTextPending)
         return true;
@@ -150,7 +150,7 @@ bool TfrmPreviewer::ToolMouseDown(QMouseEvent* Event)
     return true;
 }
 
-bool TfrmPreviewer::ToolMouseMove(QMouseEvent* Event)
+bool TPreviewWindow::ToolMouseMove(QMouseEvent* Event)
 {
     if (AddTextPending)
         return true;
@@ -166,7 +166,7 @@ bool TfrmPreviewer::ToolMouseMove(QMouseEvent* Event)
     return true;
 }
 
-bool TfrmPreviewer::ToolMouseUp(QMouseEvent* Event)
+bool TPreviewWindow::ToolMouseUp(QMouseEvent* Event)
 {
     if (AddTextPending) {
         AddTextPending = false;
@@ -186,7 +186,7 @@ bool TfrmPreviewer::ToolMouseUp(QMouseEvent* Event)
     return true;
 }
 
-void TfrmPreviewer::WriteAutoShape()
+void TPreviewWindow::WriteAutoShape()
 {
     if (!Renderer || Renderer->FileName.empty())
         return;
@@ -205,7 +205,7 @@ void TfrmPreviewer::WriteAutoShape()
         RefreshReport();
 }
 
-void TfrmPreviewer::PaintRubberBand(QPainter& Painter)
+void TPreviewWindow::PaintRubberBand(QPainter& Painter)
 {
     if (!(DrawLineMode || DrawBoxMode || DrawOvalMode) || ShapeStart.x() <= 0 || ShapeEnd == ShapeStart)
         return;
@@ -227,22 +227,22 @@ void TfrmPreviewer::PaintRubberBand(QPainter& Painter)
 // ---------------------------------------------------------------------------
 // Changing and deleting what was added
 
-void TfrmPreviewer::cmdEditTextClick()
+void TPreviewWindow::cmdEditTextClick()
 {
     if (!Renderer || Renderer->FileName.empty())
         return;
-    if (!frmEditText)
-        frmEditText = new TfrmEditText(this);
-    frmEditText->Renderer = Renderer.get();
-    frmEditText->ShowModal();
-    frmEditText->Renderer = nullptr;
+    if (!EditTextWindow)
+        EditTextWindow = new TEditTextWindow(this);
+    EditTextWindow->Renderer = Renderer.get();
+    EditTextWindow->ShowModal();
+    EditTextWindow->Renderer = nullptr;
     // The window closes with OK either way: what it changed is shown.
     RefreshReport();
 }
 
 // ---------------------------------------------------------------------------
 
-void TfrmPreviewer::RefreshReport()
+void TPreviewWindow::RefreshReport()
 {
     SuppressRender = true;
     const QString pageText = edtPageNum->text();

@@ -1,4 +1,4 @@
-#include "app/EditText.h"
+#include "app/edittextwindow.h"
 
 #include "app/qtservices.h"
 #include "engine/bytefile.h"
@@ -16,9 +16,9 @@ namespace {
 const char* const EditCaption = "Edit User Added Objects";
 }
 
-TfrmEditText::TfrmEditText(QWidget* Parent) : QDialog(Parent)
+TEditTextWindow::TEditTextWindow(QWidget* Parent) : QDialog(Parent)
 {
-    setObjectName("frmEditText");
+    setObjectName("EditTextWindow");
     setWindowTitle(QString::fromLatin1(EditCaption));
     setFixedSize(560, 360);
 
@@ -61,19 +61,19 @@ TfrmEditText::TfrmEditText(QWidget* Parent) : QDialog(Parent)
     cmdCancel->setGeometry(456, 310, 80, 28);
     cmdCancel->setAutoDefault(false);
 
-    connect(lstObjects, &QListWidget::itemClicked, this, &TfrmEditText::lstObjectsChange);
-    connect(lstObjects, &QListWidget::itemDoubleClicked, this, &TfrmEditText::lstObjectsChange);
+    connect(lstObjects, &QListWidget::itemClicked, this, &TEditTextWindow::lstObjectsChange);
+    connect(lstObjects, &QListWidget::itemDoubleClicked, this, &TEditTextWindow::lstObjectsChange);
     connect(lstObjects, &QListWidget::currentRowChanged, this, [this] {
         if (!FFilling)
             lstObjectsChange();
     });
     lstObjects->installEventFilter(this);
-    connect(cmdDel, &QPushButton::clicked, this, &TfrmEditText::cmdDelClick);
-    connect(cmdApply, &QPushButton::clicked, this, &TfrmEditText::cmdApplyClick);
-    connect(cmdOk, &QPushButton::clicked, this, &TfrmEditText::cmdOkClick);
+    connect(cmdDel, &QPushButton::clicked, this, &TEditTextWindow::cmdDelClick);
+    connect(cmdApply, &QPushButton::clicked, this, &TEditTextWindow::cmdApplyClick);
+    connect(cmdOk, &QPushButton::clicked, this, &TEditTextWindow::cmdOkClick);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::accept);
-    connect(Controls.cmdColor, &QPushButton::clicked, this, &TfrmEditText::cmdColorClick);
-    connect(Controls.sbRotate, &QScrollBar::valueChanged, this, &TfrmEditText::sbRotateChange);
+    connect(Controls.cmdColor, &QPushButton::clicked, this, &TEditTextWindow::cmdColorClick);
+    connect(Controls.sbRotate, &QScrollBar::valueChanged, this, &TEditTextWindow::sbRotateChange);
 
     // Whatever the user changes makes Apply the default.
     auto changed = [this] {
@@ -91,31 +91,31 @@ TfrmEditText::TfrmEditText(QWidget* Parent) : QDialog(Parent)
         connect(c, &QCheckBox::toggled, this, changed);
 }
 
-int TfrmEditText::ShowModal() { return exec(); }
+int TEditTextWindow::ShowModal() { return exec(); }
 
-void TfrmEditText::showEvent(QShowEvent* Event)
+void TEditTextWindow::showEvent(QShowEvent* Event)
 {
     QDialog::showEvent(Event);
     FormShow();
 }
 
-void TfrmEditText::reject() { accept(); }
+void TEditTextWindow::reject() { accept(); }
 
-bool TfrmEditText::eventFilter(QObject* Watched, QEvent* Event)
+bool TEditTextWindow::eventFilter(QObject* Watched, QEvent* Event)
 {
     if (Watched == lstObjects && Event->type() == QEvent::FocusIn)
         lstObjectsEnter();
     return QDialog::eventFilter(Watched, Event);
 }
 
-void TfrmEditText::FormShow()
+void TEditTextWindow::FormShow()
 {
     LastIndex = 999;
     DisableEdit();
     LoadAutoTextSpans();
 }
 
-void TfrmEditText::LoadAutoTextSpans()
+void TEditTextWindow::LoadAutoTextSpans()
 {
     FFilling = true;
     Items.clear();
@@ -158,13 +158,13 @@ void TfrmEditText::LoadAutoTextSpans()
     FFilling = false;
 }
 
-const tAddTextSpanCollectionItem* TfrmEditText::Selected() const
+const tAddTextSpanCollectionItem* TEditTextWindow::Selected() const
 {
     const int i = lstObjects->currentRow();
     return i >= 0 && i < static_cast<int>(Items.size()) ? &Items[static_cast<size_t>(i)] : nullptr;
 }
 
-void TfrmEditText::lstObjectsChange()
+void TEditTextWindow::lstObjectsChange()
 {
     const int index = lstObjects->currentRow();
     if (index == LastIndex)
@@ -193,9 +193,9 @@ void TfrmEditText::lstObjectsChange()
     EnableEdit();
 }
 
-void TfrmEditText::lstObjectsEnter() { DisableEdit(); }
+void TEditTextWindow::lstObjectsEnter() { DisableEdit(); }
 
-void TfrmEditText::EnableEdit()
+void TEditTextWindow::EnableEdit()
 {
     const bool text = SelectedKind == "AUTOTEXT";
     for (QWidget* w : std::initializer_list<QWidget*>{txtTextToAdd, Controls.lstFont, Controls.chkBold,
@@ -206,7 +206,7 @@ void TfrmEditText::EnableEdit()
     DisableApply();
 }
 
-void TfrmEditText::DisableEdit()
+void TEditTextWindow::DisableEdit()
 {
     for (QWidget* w : std::initializer_list<QWidget*>{txtTextToAdd, Controls.lstFont, Controls.chkBold,
                                                       Controls.chkItalic, Controls.chkUnderline, Controls.sbRotate,
@@ -215,23 +215,23 @@ void TfrmEditText::DisableEdit()
     DisableApply();
 }
 
-void TfrmEditText::EnableApply()
+void TEditTextWindow::EnableApply()
 {
     cmdApply->setEnabled(true);
     cmdApply->setDefault(true);
     cmdOk->setDefault(false);
 }
 
-void TfrmEditText::DisableApply()
+void TEditTextWindow::DisableApply()
 {
     cmdApply->setEnabled(false);
     cmdApply->setDefault(false);
     cmdOk->setDefault(true);
 }
 
-void TfrmEditText::DeleteSpanFromStr(int Position) { quillard::DeleteSpanFromStr(ReportText, Position); }
+void TEditTextWindow::DeleteSpanFromStr(int Position) { quillard::DeleteSpanFromStr(ReportText, Position); }
 
-bool TfrmEditText::WriteOutFile()
+bool TEditTextWindow::WriteOutFile()
 {
     if (!Renderer) {
         ShowMessage("Error Writing File \"QUILLARD.TMP\"", "Error Adding Text");
@@ -240,7 +240,7 @@ bool TfrmEditText::WriteOutFile()
     return RewriteReport(Renderer->FileName, ReportText, "Error Adding Text");
 }
 
-void TfrmEditText::cmdDelClick()
+void TEditTextWindow::cmdDelClick()
 {
     const tAddTextSpanCollectionItem* item = Selected();
     if (!item)
@@ -252,7 +252,7 @@ void TfrmEditText::cmdDelClick()
     LoadAutoTextSpans();
 }
 
-void TfrmEditText::cmdApplyClick()
+void TEditTextWindow::cmdApplyClick()
 {
     const tAddTextSpanCollectionItem* selected = Selected();
     if (!selected)
@@ -283,20 +283,20 @@ void TfrmEditText::cmdApplyClick()
     LoadAutoTextSpans();
 }
 
-void TfrmEditText::cmdOkClick()
+void TEditTextWindow::cmdOkClick()
 {
     if (cmdApply->isEnabled())
         cmdApplyClick();
     accept();
 }
 
-void TfrmEditText::cmdColorClick()
+void TEditTextWindow::cmdColorClick()
 {
     if (Controls.cmdColorClick(this))
         EnableApply();
 }
 
-void TfrmEditText::sbRotateChange()
+void TEditTextWindow::sbRotateChange()
 {
     Controls.sbRotateChange();
     if (!FFilling)

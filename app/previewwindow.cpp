@@ -1,10 +1,10 @@
-#include "app/Preview.h"
+#include "app/previewwindow.h"
 
-#include "app/About.h"
-#include "app/OpenDoc.h"
-#include "app/Printwin.h"
-#include "app/search.h"
-#include "app/loading.h"
+#include "app/aboutwindow.h"
+#include "app/opendocumentwindow.h"
+#include "app/printoptionswindow.h"
+#include "app/findwindow.h"
+#include "app/progresswindow.h"
 #include "app/qtservices.h"
 #include "app/settings.h"
 #include "app/switches.h"
@@ -108,8 +108,8 @@ private:
 
 }  // namespace
 
-TPageCanvas::TPageCanvas(int Width, int Height, int Dpi, TfrmPreviewer* Owner)
-    : tImageCanvas(Width, Height, Dpi, Dpi), FOwner(Owner)
+TPageCanvas::TPageCanvas(int Width, int Height, int Dpi, TPreviewWindow* Owner)
+    : TImageCanvas(Width, Height, Dpi, Dpi), FOwner(Owner)
 {
 }
 
@@ -136,7 +136,7 @@ TSpinButton::TSpinButton(QWidget* Parent) : QWidget(Parent)
     connect(DownButton, &QToolButton::clicked, this, &TSpinButton::DownClick);
 }
 
-TPageBox::TPageBox(TfrmPreviewer* Owner, QWidget* Parent) : QWidget(Parent), FOwner(Owner)
+TPageBox::TPageBox(TPreviewWindow* Owner, QWidget* Parent) : QWidget(Parent), FOwner(Owner)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::OpenHandCursor);
@@ -158,10 +158,10 @@ void TPageBox::mouseReleaseEvent(QMouseEvent* Event) { FOwner->Image1MouseUp(Eve
 // ---------------------------------------------------------------------------
 // Creation
 
-TfrmPreviewer::TfrmPreviewer(std::vector<std::string> AParams, QWidget* Parent)
+TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent)
     : QMainWindow(Parent), Params(std::move(AParams)), AutomationServer(ParseStartSwitches(Params))
 {
-    setObjectName("frmPreviewer");
+    setObjectName("PreviewWindow");
     setWindowTitle(QStringLiteral("Quillard Previewer"));
     OnTerminate = [](int Code) { QCoreApplication::exit(Code); };
     OpenWithDesktop = [](const std::string& Path) { QDesktopServices::openUrl(QUrl::fromLocalFile(PathToQ(Path))); };
@@ -179,9 +179,9 @@ TfrmPreviewer::TfrmPreviewer(std::vector<std::string> AParams, QWidget* Parent)
     setGeometry(0, -50, 1, 1);
 }
 
-TfrmPreviewer::~TfrmPreviewer() { FormDestroy(); }
+TPreviewWindow::~TPreviewWindow() { FormDestroy(); }
 
-void TfrmPreviewer::CreateComponents()
+void TPreviewWindow::CreateComponents()
 {
     auto* central = new QWidget(this);
     central->setObjectName("ClientArea");
@@ -344,21 +344,21 @@ void TfrmPreviewer::CreateComponents()
     // Events.
     connect(edtPageNum, &QLineEdit::textChanged, this, [this] { edtPageChange(); });
     connect(edtZoom, &QLineEdit::textChanged, this, [this] { edtZoomChange(); });
-    connect(spnPageNum, &TSpinButton::UpClick, this, &TfrmPreviewer::spnPageNumUpClick);
-    connect(spnPageNum, &TSpinButton::DownClick, this, &TfrmPreviewer::spnPageNumDownClick);
-    connect(spnZoom, &TSpinButton::UpClick, this, &TfrmPreviewer::spnZoomUpClick);
-    connect(spnZoom, &TSpinButton::DownClick, this, &TfrmPreviewer::spnZoomDownClick);
-    connect(cmdPrint, &QPushButton::clicked, this, &TfrmPreviewer::DoPrint);
-    connect(cmdClose, &QPushButton::clicked, this, &TfrmPreviewer::QuitQuillard);
-    connect(tmrKeyRepeat, &QTimer::timeout, this, &TfrmPreviewer::tmrKeyRepeatTimer);
-    connect(cmdTestPattern, &QPushButton::clicked, this, &TfrmPreviewer::cmdTestPatternClick);
-    connect(cmdSetPaperSize, &QPushButton::clicked, this, &TfrmPreviewer::cmdSetPaperSizeClick);
-    connect(cmdRepaint, &QPushButton::clicked, this, &TfrmPreviewer::cmdRepaintClick);
-    connect(cmdClear, &QPushButton::clicked, this, &TfrmPreviewer::cmdClearClick);
-    connect(cmdViewStats, &QPushButton::clicked, this, &TfrmPreviewer::cmdViewStatsClick);
-    connect(cmdShowPrintable, &QPushButton::clicked, this, &TfrmPreviewer::cmdShowPrintableClick);
-    connect(cmdDemoRotate, &QPushButton::clicked, this, &TfrmPreviewer::cmdDemoRotateClick);
-    connect(cmdRender, &QPushButton::clicked, this, &TfrmPreviewer::cmdRenderClick);
+    connect(spnPageNum, &TSpinButton::UpClick, this, &TPreviewWindow::spnPageNumUpClick);
+    connect(spnPageNum, &TSpinButton::DownClick, this, &TPreviewWindow::spnPageNumDownClick);
+    connect(spnZoom, &TSpinButton::UpClick, this, &TPreviewWindow::spnZoomUpClick);
+    connect(spnZoom, &TSpinButton::DownClick, this, &TPreviewWindow::spnZoomDownClick);
+    connect(cmdPrint, &QPushButton::clicked, this, &TPreviewWindow::DoPrint);
+    connect(cmdClose, &QPushButton::clicked, this, &TPreviewWindow::QuitQuillard);
+    connect(tmrKeyRepeat, &QTimer::timeout, this, &TPreviewWindow::tmrKeyRepeatTimer);
+    connect(cmdTestPattern, &QPushButton::clicked, this, &TPreviewWindow::cmdTestPatternClick);
+    connect(cmdSetPaperSize, &QPushButton::clicked, this, &TPreviewWindow::cmdSetPaperSizeClick);
+    connect(cmdRepaint, &QPushButton::clicked, this, &TPreviewWindow::cmdRepaintClick);
+    connect(cmdClear, &QPushButton::clicked, this, &TPreviewWindow::cmdClearClick);
+    connect(cmdViewStats, &QPushButton::clicked, this, &TPreviewWindow::cmdViewStatsClick);
+    connect(cmdShowPrintable, &QPushButton::clicked, this, &TPreviewWindow::cmdShowPrintableClick);
+    connect(cmdDemoRotate, &QPushButton::clicked, this, &TPreviewWindow::cmdDemoRotateClick);
+    connect(cmdRender, &QPushButton::clicked, this, &TPreviewWindow::cmdRenderClick);
 
     // The keys of the key table reach HandleKey from these components.
     FKeyTargets = {edtPageNum, edtZoom, cmdAddText, cmdEditText, cmdDrawLine, cmdDrawCircle, cmdDrawBox,
@@ -369,7 +369,7 @@ void TfrmPreviewer::CreateComponents()
         o->installEventFilter(this);
 }
 
-void TfrmPreviewer::CreateMenus()
+void TPreviewWindow::CreateMenus()
 {
     // An item without an action belongs to a command this build does not
     // have: it is shown, disabled, and says so.
@@ -386,7 +386,7 @@ void TfrmPreviewer::CreateMenus()
             A->setToolTip(QString::fromLatin1(NotAvailable));
         }
     };
-    auto call = [this](void (TfrmPreviewer::*Slot)()) { return [this, Slot] { (this->*Slot)(); }; };
+    auto call = [this](void (TPreviewWindow::*Slot)()) { return [this, Slot] { (this->*Slot)(); }; };
     auto separator = [](QMenu* Menu, const char* Name) {
         QAction* s = Menu->addSeparator();
         s->setObjectName(Name);
@@ -401,26 +401,26 @@ void TfrmPreviewer::CreateMenus()
 
     mnuFile = menu("mnuFile", "&File");
     item(mnuFile, mnuOpenFile, "mnuOpenFile", "&Open File...", QKeySequence(Qt::CTRL | Qt::Key_O),
-         call(&TfrmPreviewer::OpenFile));
+         call(&TPreviewWindow::OpenFile));
     mnuSepFile1 = separator(mnuFile, "mnuSepFile1");
     item(mnuFile, mnuSaveAs, "mnuSaveAs", "Save &As...", QKeySequence(Qt::CTRL | Qt::Key_S),
-         call(&TfrmPreviewer::SaveAs));
-    item(mnuFile, mnuSaveAsPDF, "mnuSaveAsPDF", "Save As PD&F...", {}, call(&TfrmPreviewer::SaveAsPDF));
+         call(&TPreviewWindow::SaveAs));
+    item(mnuFile, mnuSaveAsPDF, "mnuSaveAsPDF", "Save As PD&F...", {}, call(&TPreviewWindow::SaveAsPDF));
     item(mnuFile, mnuSaveAsGraphic, "mnuSaveAsGraphic", "Save As &Graphic...", QKeySequence(Qt::CTRL | Qt::Key_G),
-         call(&TfrmPreviewer::SaveAsGraphic));
+         call(&TPreviewWindow::SaveAsGraphic));
     mnuSepFile2 = separator(mnuFile, "mnuSepFile2");
-    item(mnuFile, mnuPrintSetup, "mnuPrintSetup", "Print &Setup...", {}, call(&TfrmPreviewer::PrintSetup1Click));
-    item(mnuFile, mnuPrint, "mnuPrint", "&Print", QKeySequence(Qt::CTRL | Qt::Key_P), call(&TfrmPreviewer::DoPrint));
+    item(mnuFile, mnuPrintSetup, "mnuPrintSetup", "Print &Setup...", {}, call(&TPreviewWindow::PrintSetup1Click));
+    item(mnuFile, mnuPrint, "mnuPrint", "&Print", QKeySequence(Qt::CTRL | Qt::Key_P), call(&TPreviewWindow::DoPrint));
     mnuSepFile3 = separator(mnuFile, "mnuSepFile3");
-    item(mnuFile, mnuExit, "mnuExit", "E&xit", {}, call(&TfrmPreviewer::QuitQuillard));
+    item(mnuFile, mnuExit, "mnuExit", "E&xit", {}, call(&TPreviewWindow::QuitQuillard));
 
     mnuEdit = menu("mnuEdit", "&Edit");
     item(mnuEdit, AddAutoText1, "AddAutoText1", "Add &Auto Text", {}, nullptr);
     item(mnuEdit, EditAutoText1, "EditAutoText1", "Edit &Auto Text", {}, nullptr);
     separator(mnuEdit, "mnuSepEdit1");
     item(mnuEdit, ModifyReport1, "ModifyReport1", "&Modify Report", QKeySequence(Qt::CTRL | Qt::Key_M),
-         call(&TfrmPreviewer::ModifyReport1Click));
-    item(mnuEdit, Find1, "Find1", "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), call(&TfrmPreviewer::FindDialog));
+         call(&TPreviewWindow::ModifyReport1Click));
+    item(mnuEdit, Find1, "Find1", "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), call(&TPreviewWindow::FindDialog));
     item(mnuEdit, Again1, "Again1", "&Again", QKeySequence(Qt::CTRL | Qt::Key_A), [this] { FindNext(); });
     // Disabled until a find succeeds.
     Again1->setEnabled(false);
@@ -430,26 +430,26 @@ void TfrmPreviewer::CreateMenus()
     item(mnuView, ZoomOut1, "ZoomOut1", "Zoom &Out", {}, [this] { HandleKey(Qt::Key_Minus, Qt::KeypadModifier); });
     item(mnuView, ZoomIn1, "ZoomIn1", "Zoom &In", {}, [this] { HandleKey(Qt::Key_Plus, Qt::KeypadModifier); });
     separator(mnuView, "mnuSepView1");
-    item(mnuView, PrevPage1, "PrevPage1", "&Prev Page", {}, call(&TfrmPreviewer::spnPageNumUpClick));
-    item(mnuView, NextPage1, "NextPage1", "&Next Page", {}, call(&TfrmPreviewer::spnPageNumDownClick));
+    item(mnuView, PrevPage1, "PrevPage1", "&Prev Page", {}, call(&TPreviewWindow::spnPageNumUpClick));
+    item(mnuView, NextPage1, "NextPage1", "&Next Page", {}, call(&TPreviewWindow::spnPageNumDownClick));
     separator(mnuView, "mnuSepView2");
-    item(mnuView, FirstPage1, "FirstPage1", "&First Page", {}, call(&TfrmPreviewer::FirstPage1Click));
-    item(mnuView, LastPage1, "LastPage1", "&Last Page", {}, call(&TfrmPreviewer::LastPage1Click));
+    item(mnuView, FirstPage1, "FirstPage1", "&First Page", {}, call(&TPreviewWindow::FirstPage1Click));
+    item(mnuView, LastPage1, "LastPage1", "&Last Page", {}, call(&TPreviewWindow::LastPage1Click));
     separator(mnuView, "mnuSepView3");
-    item(mnuView, Source1, "Source1", "&Source", {}, call(&TfrmPreviewer::ModifyReport1Click));
-    item(mnuView, Refresh1, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), call(&TfrmPreviewer::Refresh1Click));
+    item(mnuView, Source1, "Source1", "&Source", {}, call(&TPreviewWindow::ModifyReport1Click));
+    item(mnuView, Refresh1, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), call(&TPreviewWindow::Refresh1Click));
 
     mnuHelp = menu("mnuHelp", "&Help");
     item(mnuHelp, QuillardDocumentation1, "QuillardDocumentation1", "Quillard Documentation", {},
-         call(&TfrmPreviewer::QuillardDocumentation1Click));
+         call(&TPreviewWindow::QuillardDocumentation1Click));
     QuillardDocumentation1->setVisible(false);
-    item(mnuHelp, About1, "About1", "&About", {}, call(&TfrmPreviewer::About1Click));
+    item(mnuHelp, About1, "About1", "&About", {}, call(&TPreviewWindow::About1Click));
 }
 
 // ---------------------------------------------------------------------------
 // Start-up
 
-void TfrmPreviewer::showEvent(QShowEvent* Event)
+void TPreviewWindow::showEvent(QShowEvent* Event)
 {
     QMainWindow::showEvent(Event);
     AutomationServer.CheckIdle();
@@ -463,14 +463,14 @@ void TfrmPreviewer::showEvent(QShowEvent* Event)
     }
 }
 
-void TfrmPreviewer::changeEvent(QEvent* Event)
+void TPreviewWindow::changeEvent(QEvent* Event)
 {
     QMainWindow::changeEvent(Event);
     if (Event->type() == QEvent::ActivationChange && isActiveWindow() && !FirstActivation && !Terminated)
         FormActivate();
 }
 
-void TfrmPreviewer::FormActivate()
+void TPreviewWindow::FormActivate()
 {
     // Start-up lets messages run; an activation arriving then is part of it.
     if (FInFormActivate || Terminated)
@@ -489,8 +489,8 @@ void TfrmPreviewer::FormActivate()
 
     // Every activation.
     LabelClickCount = 0;
-    if (frmPrintWindow && frmPrintWindow->isVisible())
-        frmPrintWindow->raise();
+    if (PrintOptionsWindow && PrintOptionsWindow->isVisible())
+        PrintOptionsWindow->raise();
     if (PrintSwitch) {
         PrintSwitch = false;
         DoPrint();
@@ -499,18 +499,18 @@ void TfrmPreviewer::FormActivate()
     }
 }
 
-bool TfrmPreviewer::StartUp()
+bool TPreviewWindow::StartUp()
 {
     // (A client may have had them made already, before the window showed.)
-    if (!frmLoading)
-        frmLoading = new TfrmLoading(this);
-    frmLoading->SetMessage("Initializing.");
-    if (!frmPrintWindow)
-        frmPrintWindow = new TfrmPrintWindow(this, this);
+    if (!ProgressWindow)
+        ProgressWindow = new TProgressWindow(this);
+    ProgressWindow->SetMessage("Initializing.");
+    if (!PrintOptionsWindow)
+        PrintOptionsWindow = new TPrintOptionsWindow(this, this);
     FPrintSetupAvailable = true;
-    frmLoading->SetMessage("Initializing..");
-    frmLoading->SetMessage("Initializing...");
-    frmLoading->SetMessage("Initializing....");
+    ProgressWindow->SetMessage("Initializing..");
+    ProgressWindow->SetMessage("Initializing...");
+    ProgressWindow->SetMessage("Initializing....");
 
     ExitOnEsc = true;
     CurrentPage = 1;
@@ -544,10 +544,10 @@ bool TfrmPreviewer::StartUp()
 
     try {
         if (!ReportFileName.empty())
-            frmLoading->show();
-        frmLoading->SetMessage("Initializing.....");
+            ProgressWindow->show();
+        ProgressWindow->SetMessage("Initializing.....");
         QCoreApplication::processEvents();
-        frmLoading->SetMessage("Initializing......");
+        ProgressWindow->SetMessage("Initializing......");
 
         SetUpRenderer();
 
@@ -561,10 +561,10 @@ bool TfrmPreviewer::StartUp()
 
         // A web address is fetched by LoadFile below, which then loads the
         // fetched report once.
-        if (IsHttpAddress(ReportFileName) && frmOpenDocument)
-            frmOpenDocument->SelectedPath = ReportFileName;
+        if (IsHttpAddress(ReportFileName) && OpenDocumentWindow)
+            OpenDocumentWindow->SelectedPath = ReportFileName;
 
-        frmLoading->SetMessage("Initializing......");
+        ProgressWindow->SetMessage("Initializing......");
         if (!LoadFile()) {
             // Cancelling the open-document window ends the program normally.
             EndApplication(ReportFileName.empty() ? 0 : 1);
@@ -592,7 +592,7 @@ bool TfrmPreviewer::StartUp()
     return true;
 }
 
-void TfrmPreviewer::ReadSettings()
+void TPreviewWindow::ReadSettings()
 {
     const TUserSettings s = ReadUserSettings();
     if (s.ZoomLevel) {
@@ -610,8 +610,8 @@ void TfrmPreviewer::ReadSettings()
         SaveGraphicDir = *s.SaveGraphicDir;
     if (s.OpenDir) {
         OpenDir = *s.OpenDir;
-        if (frmOpenDocument)
-            frmOpenDocument->OpenDir = OpenDir;
+        if (OpenDocumentWindow)
+            OpenDocumentWindow->OpenDir = OpenDir;
     }
     if (s.ExitOnEsc)
         ExitOnEsc = SettingIsYes(*s.ExitOnEsc);
@@ -624,7 +624,7 @@ void TfrmPreviewer::ReadSettings()
     }
 }
 
-bool TfrmPreviewer::ApplySwitches()
+bool TPreviewWindow::ApplySwitches()
 {
     const bool alone = Params.size() == 1;
     for (const std::string& p : Params) {
@@ -636,7 +636,7 @@ bool TfrmPreviewer::ApplySwitches()
         case TSwitch::Unregister: {
             const bool reg = ClassifyParameter(p) == TSwitch::Register;
             if (alone)
-                frmLoading->hide();
+                ProgressWindow->hide();
             std::string why;
             const bool ok = reg ? AutomationServer.Register(why) : AutomationServer.Unregister(why);
             if (reg)
@@ -670,7 +670,7 @@ bool TfrmPreviewer::ApplySwitches()
 // ---------------------------------------------------------------------------
 // The end of the program
 
-bool TfrmPreviewer::EndApplication(int Code)
+bool TPreviewWindow::EndApplication(int Code)
 {
     if (!AutomationServer.StandAlone() && AutomationServer.ObjectCount() > 0) {
         // Inside a client's call nobody is there to answer: the program
@@ -699,38 +699,38 @@ bool TfrmPreviewer::EndApplication(int Code)
     return true;
 }
 
-void TfrmPreviewer::EnsureEngine()
+void TPreviewWindow::EnsureEngine()
 {
-    if (!frmLoading)
-        frmLoading = new TfrmLoading(this);
-    if (!frmPrintWindow) {
-        frmPrintWindow = new TfrmPrintWindow(this, this);
+    if (!ProgressWindow)
+        ProgressWindow = new TProgressWindow(this);
+    if (!PrintOptionsWindow) {
+        PrintOptionsWindow = new TPrintOptionsWindow(this, this);
         FPrintSetupAvailable = true;
     }
     if (!Renderer)
         SetUpRenderer();
 }
 
-void TfrmPreviewer::SetUpRenderer()
+void TPreviewWindow::SetUpRenderer()
 {
     // One renderer serves the whole run; one a client had made before the
     // window showed keeps what the client set (the job title).
     if (!Renderer) {
         Renderer = std::make_unique<tRenderer>();
-        Renderer->SetCanvas(std::make_unique<tImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
+        Renderer->SetCanvas(std::make_unique<TImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
     }
     Renderer->SetScale(Globals().ZoomLevel / 100.0);
     SetPaperSize();
     Clear();
-    frmPrintWindow->Renderer = Renderer.get();
+    PrintOptionsWindow->Renderer = Renderer.get();
 }
 
-void TfrmPreviewer::QuitQuillard()
+void TPreviewWindow::QuitQuillard()
 {
-    if (frmPrintWindow)
-        frmPrintWindow->hide();
-    if (frmLoading)
-        frmLoading->hide();
+    if (PrintOptionsWindow)
+        PrintOptionsWindow->hide();
+    if (ProgressWindow)
+        ProgressWindow->hide();
     hide();
     if (AutomationServer.StandAlone())
         EndApplication(ExitCode);
@@ -738,7 +738,7 @@ void TfrmPreviewer::QuitQuillard()
         AutomationServer.CheckIdle();
 }
 
-void TfrmPreviewer::closeEvent(QCloseEvent* Event)
+void TPreviewWindow::closeEvent(QCloseEvent* Event)
 {
     // Closing by the frame ends the program (unless the user, asked about
     // the clients of an automation process, calls it off).
@@ -747,17 +747,17 @@ void TfrmPreviewer::closeEvent(QCloseEvent* Event)
         return;
     }
     Event->accept();
-    if (frmLoading)
-        frmLoading->hide();
+    if (ProgressWindow)
+        ProgressWindow->hide();
 }
 
-void TfrmPreviewer::hideEvent(QHideEvent* Event)
+void TPreviewWindow::hideEvent(QHideEvent* Event)
 {
     QMainWindow::hideEvent(Event);
     AutomationServer.CheckIdle();
 }
 
-void TfrmPreviewer::CleanUpFiles()
+void TPreviewWindow::CleanUpFiles()
 {
     // (A web address stands for no file here.) A report named through a
     // link is the file the link leads to; the link stays.
@@ -769,7 +769,7 @@ void TfrmPreviewer::CleanUpFiles()
         CleanUpImageFiles(*Renderer);
 }
 
-void TfrmPreviewer::FormDestroy()
+void TPreviewWindow::FormDestroy()
 {
     if (FDestroyed)
         return;
@@ -782,7 +782,7 @@ void TfrmPreviewer::FormDestroy()
     Renderer.reset();
 }
 
-void TfrmPreviewer::FreeAndCleanUp()
+void TPreviewWindow::FreeAndCleanUp()
 {
     tmrKeyRepeat->stop();
     if (FDragCursor) {
@@ -792,18 +792,18 @@ void TfrmPreviewer::FreeAndCleanUp()
     if (Renderer) {
         Renderer->FreeCurrentSpan();
         // Frees the page bitmap.
-        Renderer->SetCanvas(std::make_unique<tImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
+        Renderer->SetCanvas(std::make_unique<TImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
     }
     PageBitmap = nullptr;
     CleanUpFiles();
-    const std::string openDir = frmOpenDocument ? frmOpenDocument->OpenDir : OpenDir;
+    const std::string openDir = OpenDocumentWindow ? OpenDocumentWindow->OpenDir : OpenDir;
     WriteExitSettings(PathFromQ(edtZoom->text()), SaveTextDir, SaveGraphicDir, openDir);
 }
 
 // ---------------------------------------------------------------------------
 // Layout
 
-bool TfrmPreviewer::eventFilter(QObject* Watched, QEvent* Event)
+bool TPreviewWindow::eventFilter(QObject* Watched, QEvent* Event)
 {
     if (Watched == centralWidget() && Event->type() == QEvent::Resize) {
         FormResize();
@@ -836,7 +836,7 @@ bool TfrmPreviewer::eventFilter(QObject* Watched, QEvent* Event)
     return QMainWindow::eventFilter(Watched, Event);
 }
 
-void TfrmPreviewer::FormResize()
+void TPreviewWindow::FormResize()
 {
     if (isMinimized())
         return;
@@ -850,14 +850,14 @@ void TfrmPreviewer::FormResize()
 // ---------------------------------------------------------------------------
 // The report and the page
 
-bool TfrmPreviewer::LoadFile()
+bool TPreviewWindow::LoadFile()
 {
     PageDrawn = true;
     if (!Renderer)
         return false;
-    if (ReportFileName.empty() && frmOpenDocument && !NobodyToAsk && ClientCallDepth == 0) {
-        if (frmOpenDocument->ShowModal() > 0)
-            ReportFileName = frmOpenDocument->SelectedPath;
+    if (ReportFileName.empty() && OpenDocumentWindow && !NobodyToAsk && ClientCallDepth == 0) {
+        if (OpenDocumentWindow->ShowModal() > 0)
+            ReportFileName = OpenDocumentWindow->SelectedPath;
     }
     if (IsHttpAddress(ReportFileName))
         return LoadFromWeb(ReportFileName);
@@ -867,31 +867,31 @@ bool TfrmPreviewer::LoadFile()
     // A report fetched from a web server or handed over by a client may not
     // act on this computer's files; any other report may.
     Renderer->ReportIsUntrusted = !UntrustedReportFile.empty() && ReportFileName == UntrustedReportFile;
-    frmLoading->Loading();
-    frmLoading->SetMessage("");
-    if (!Renderer->OpenFile(ReportFileName, &frmLoading->Gauge1->Gauge)) {
+    ProgressWindow->Loading();
+    ProgressWindow->SetMessage("");
+    if (!Renderer->OpenFile(ReportFileName, &ProgressWindow->Gauge1->Gauge)) {
         // The failure has been shown; a progress window left in its loading
         // state would keep the busy cursor.
-        frmLoading->DoneLoading();
+        ProgressWindow->DoneLoading();
         return false;
     }
-    frmLoading->Gauge1->Sync();
-    frmLoading->SetMessage("Finishing...");
-    frmLoading->SetMessage("Counting Pages...");
+    ProgressWindow->Gauge1->Sync();
+    ProgressWindow->SetMessage("Finishing...");
+    ProgressWindow->SetMessage("Counting Pages...");
     PageCount = CountPages();
     if (Terminated)
         return false;
     ShowPageCount();
 
-    if (frmPrintWindow) {
-        frmPrintWindow->spnSmall->setValue(Renderer->Cpi17Size);
-        frmPrintWindow->spnMedium->setValue(Renderer->Cpi12Size);
-        frmPrintWindow->spnLarge->setValue(Renderer->Cpi10Size);
-        frmPrintWindow->chkMono->setChecked(!Renderer->ColourMode);
-        frmPrintWindow->setWindowTitle(FromBytes(ReportFileName) + QStringLiteral(" -- Quillard"));
+    if (PrintOptionsWindow) {
+        PrintOptionsWindow->spnSmall->setValue(Renderer->Cpi17Size);
+        PrintOptionsWindow->spnMedium->setValue(Renderer->Cpi12Size);
+        PrintOptionsWindow->spnLarge->setValue(Renderer->Cpi10Size);
+        PrintOptionsWindow->chkMono->setChecked(!Renderer->ColourMode);
+        PrintOptionsWindow->setWindowTitle(FromBytes(ReportFileName) + QStringLiteral(" -- Quillard"));
     }
 
-    RenderGauge->Gauge.MaxValue = frmLoading->Gauge1->Gauge.MaxValue;
+    RenderGauge->Gauge.MaxValue = ProgressWindow->Gauge1->Gauge.MaxValue;
     RenderGauge->Sync();
     CurrentPage = 1;
     {
@@ -909,18 +909,18 @@ bool TfrmPreviewer::LoadFile()
     PageDrawn = false;
     if (!SuppressRender)
         Render();
-    frmLoading->DoneLoading();
+    ProgressWindow->DoneLoading();
     return true;
 }
 
-void TfrmPreviewer::ShowPageCount() { lblPageCount->setText(QStringLiteral("out of ") + QString::number(PageCount)); }
+void TPreviewWindow::ShowPageCount() { lblPageCount->setText(QStringLiteral("out of ") + QString::number(PageCount)); }
 
-std::string TfrmPreviewer::AreaText() const
+std::string TPreviewWindow::AreaText() const
 {
     return "\r\n(area:" + std::to_string(Renderer ? Renderer->AreaCode : 0) + ")";
 }
 
-void TfrmPreviewer::NewPageBitmap()
+void TPreviewWindow::NewPageBitmap()
 {
     const int w = std::max(1, Renderer->PageWidthPx), h = std::max(1, Renderer->PageHeightPx);
     if (static_cast<int64_t>(w) * h > MaxPagePixels)
@@ -934,13 +934,13 @@ void TfrmPreviewer::NewPageBitmap()
     Renderer->SetCanvas(std::move(canvas));
 }
 
-void TfrmPreviewer::PageBitmapFreed(TPageCanvas* Canvas)
+void TPreviewWindow::PageBitmapFreed(TPageCanvas* Canvas)
 {
     if (PageBitmap == Canvas)
         PageBitmap = nullptr;
 }
 
-void TfrmPreviewer::Render()
+void TPreviewWindow::Render()
 {
     PageDrawn = true;
     if (!Renderer || IsBlank(ReportFileName))
@@ -998,7 +998,7 @@ void TfrmPreviewer::Render()
     Image1->update();
 }
 
-int TfrmPreviewer::CountPages()
+int TPreviewWindow::CountPages()
 {
     if (!Renderer || IsBlank(ReportFileName))
         return 0;
@@ -1020,7 +1020,7 @@ int TfrmPreviewer::CountPages()
     return count;
 }
 
-void TfrmPreviewer::Clear()
+void TPreviewWindow::Clear()
 {
     if (PageBitmap) {
         TRenderingCanvas& c = *PageBitmap;
@@ -1033,7 +1033,7 @@ void TfrmPreviewer::Clear()
     Image1->update();
 }
 
-void TfrmPreviewer::SetSheetColour(const QColor& Colour)
+void TPreviewWindow::SetSheetColour(const QColor& Colour)
 {
     QPalette pal = shpNonPrintable->palette();
     if (pal.color(QPalette::Window) == Colour)
@@ -1042,7 +1042,7 @@ void TfrmPreviewer::SetSheetColour(const QColor& Colour)
     shpNonPrintable->setPalette(pal);
 }
 
-void TfrmPreviewer::ScheduleRender()
+void TPreviewWindow::ScheduleRender()
 {
     // Painting does not draw the page itself: a pass lets messages run, and
     // a paint must not. The page is drawn as soon as the paint is over.
@@ -1056,11 +1056,11 @@ void TfrmPreviewer::ScheduleRender()
     });
 }
 
-void TfrmPreviewer::Image1Paint(QPainter& Painter)
+void TPreviewWindow::Image1Paint(QPainter& Painter)
 {
     if (Renderer) {
         SetSheetColour(Renderer->TestPattern ? QColor(0, 128, 128) : QColor(Qt::white));
-        if ((!frmLoading || frmLoading->isHidden()) && !PageDrawn)
+        if ((!ProgressWindow || ProgressWindow->isHidden()) && !PageDrawn)
             ScheduleRender();
     }
     Painter.fillRect(Image1->rect(), Qt::white);
@@ -1069,7 +1069,7 @@ void TfrmPreviewer::Image1Paint(QPainter& Painter)
     PaintRubberBand(Painter);
 }
 
-void TfrmPreviewer::SetPaperSize()
+void TPreviewWindow::SetPaperSize()
 {
     if (!Renderer)
         return;
@@ -1080,7 +1080,7 @@ void TfrmPreviewer::SetPaperSize()
     }
 }
 
-void TfrmPreviewer::ApplyPaperSize()
+void TPreviewWindow::ApplyPaperSize()
 {
     const int w = std::max(1, Renderer->PageWidthPx), h = std::max(1, Renderer->PageHeightPx);
     if (static_cast<int64_t>(w) * h > MaxPagePixels)
@@ -1111,7 +1111,7 @@ void TfrmPreviewer::ApplyPaperSize()
 // ---------------------------------------------------------------------------
 // Page and zoom boxes
 
-void TfrmPreviewer::edtPageChange()
+void TPreviewWindow::edtPageChange()
 {
     const QString text = edtPageNum->text();
     if (IsLetterCommand(text)) {
@@ -1147,7 +1147,7 @@ void TfrmPreviewer::edtPageChange()
     PrevPageText = edtPageNum->text();
 }
 
-void TfrmPreviewer::edtZoomChange()
+void TPreviewWindow::edtZoomChange()
 {
     const QString text = edtZoom->text();
     if (IsLetterCommand(text)) {
@@ -1192,27 +1192,27 @@ void TfrmPreviewer::edtZoomChange()
     PrevZoomText = edtZoom->text();
 }
 
-void TfrmPreviewer::SetPage(int Page)
+void TPreviewWindow::SetPage(int Page)
 {
     CurrentPage = Page;
     edtPageNum->setText(QString::number(CurrentPage));
 }
 
-void TfrmPreviewer::ZoomTo(int Percent) { edtZoom->setText(QString::number(Percent)); }
+void TPreviewWindow::ZoomTo(int Percent) { edtZoom->setText(QString::number(Percent)); }
 
-void TfrmPreviewer::spnPageNumDownClick()
+void TPreviewWindow::spnPageNumDownClick()
 {
     SetPage(std::max(1, std::min(CurrentPage + 1, PageCount)));
     edtPageNum->setFocus();
 }
 
-void TfrmPreviewer::spnPageNumUpClick()
+void TPreviewWindow::spnPageNumUpClick()
 {
     SetPage(std::max(CurrentPage - 1, 1));
     edtPageNum->setFocus();
 }
 
-void TfrmPreviewer::spnZoomDownClick()
+void TPreviewWindow::spnZoomDownClick()
 {
     int z = Globals().ZoomLevel - 1;
     if (z <= 10)
@@ -1221,20 +1221,20 @@ void TfrmPreviewer::spnZoomDownClick()
     edtZoom->setFocus();
 }
 
-void TfrmPreviewer::spnZoomUpClick()
+void TPreviewWindow::spnZoomUpClick()
 {
     ZoomTo(Globals().ZoomLevel + 1);
     edtZoom->setFocus();
 }
 
-void TfrmPreviewer::FirstPage1Click() { edtPageNum->setText(QStringLiteral("1")); }
+void TPreviewWindow::FirstPage1Click() { edtPageNum->setText(QStringLiteral("1")); }
 
-void TfrmPreviewer::LastPage1Click() { edtPageNum->setText(QString::number(PageCount)); }
+void TPreviewWindow::LastPage1Click() { edtPageNum->setText(QString::number(PageCount)); }
 
 // ---------------------------------------------------------------------------
 // Keys
 
-void TfrmPreviewer::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
+void TPreviewWindow::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
 {
     const Qt::KeyboardModifiers shift =
         Modifiers & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
@@ -1315,7 +1315,7 @@ void TfrmPreviewer::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
     }
 }
 
-void TfrmPreviewer::ScrollBy(bool Horizontal, int Direction)
+void TPreviewWindow::ScrollBy(bool Horizontal, int Direction)
 {
     QScrollBar* bar = Horizontal ? ScrollBox1->horizontalScrollBar() : ScrollBox1->verticalScrollBar();
     const int target = bar->value() + Direction * bar->singleStep();
@@ -1324,7 +1324,7 @@ void TfrmPreviewer::ScrollBy(bool Horizontal, int Direction)
     bar->setValue(target);
 }
 
-void TfrmPreviewer::HandleKeyDown(int Key, Qt::KeyboardModifiers Shift)
+void TPreviewWindow::HandleKeyDown(int Key, Qt::KeyboardModifiers Shift)
 {
     LastKey = Key;
     LastShift = Shift;
@@ -1333,7 +1333,7 @@ void TfrmPreviewer::HandleKeyDown(int Key, Qt::KeyboardModifiers Shift)
     HandleKey(Key, Shift);
 }
 
-void TfrmPreviewer::tmrKeyRepeatTimer()
+void TPreviewWindow::tmrKeyRepeatTimer()
 {
     if (KeyRepeating) {
         HandleKey(LastKey, LastShift);
@@ -1343,7 +1343,7 @@ void TfrmPreviewer::tmrKeyRepeatTimer()
     }
 }
 
-void TfrmPreviewer::HandleKeyUp()
+void TPreviewWindow::HandleKeyUp()
 {
     KeyRepeating = false;
     tmrKeyRepeat->stop();
@@ -1352,7 +1352,7 @@ void TfrmPreviewer::HandleKeyUp()
 // ---------------------------------------------------------------------------
 // Dragging the page
 
-void TfrmPreviewer::Image1MouseDown(QMouseEvent* Event)
+void TPreviewWindow::Image1MouseDown(QMouseEvent* Event)
 {
     if (Event->button() != Qt::LeftButton)
         return;
@@ -1370,7 +1370,7 @@ void TfrmPreviewer::Image1MouseDown(QMouseEvent* Event)
     QCoreApplication::processEvents();
 }
 
-void TfrmPreviewer::Image1MouseMove(QMouseEvent* Event)
+void TPreviewWindow::Image1MouseMove(QMouseEvent* Event)
 {
     if (ToolMouseMove(Event))
         return;
@@ -1387,7 +1387,7 @@ void TfrmPreviewer::Image1MouseMove(QMouseEvent* Event)
     ScrollBox1->verticalScrollBar()->setValue(GrabScrollY + (GrabPoint.y() - now.y()));
 }
 
-void TfrmPreviewer::Image1MouseUp(QMouseEvent* Event)
+void TPreviewWindow::Image1MouseUp(QMouseEvent* Event)
 {
     if (Event->button() != Qt::LeftButton)
         return;
@@ -1398,7 +1398,7 @@ void TfrmPreviewer::Image1MouseUp(QMouseEvent* Event)
     edtPageNum->setFocus();
 }
 
-void TfrmPreviewer::EndDrag()
+void TPreviewWindow::EndDrag()
 {
     Dragging = false;
     Image1->setCursor(Qt::OpenHandCursor);
@@ -1411,7 +1411,7 @@ void TfrmPreviewer::EndDrag()
 // ---------------------------------------------------------------------------
 // Printing
 
-void TfrmPreviewer::DoPrint()
+void TPreviewWindow::DoPrint()
 {
     if (Renderer && Renderer->Rendering && !Renderer->Printing) {
         // Asked while the preview draws (through the message pump): a job
@@ -1425,15 +1425,15 @@ void TfrmPreviewer::DoPrint()
         return;
     }
     if (Renderer) {
-        if (frmLoading)
-            frmLoading->Gauge1->Reset();
+        if (ProgressWindow)
+            ProgressWindow->Gauge1->Reset();
         cmdPrint->setEnabled(false);
         mnuPrint->setEnabled(false);
         SetPrintMode(true);
         PrintFailed = false;
         try {
             // The job shows its own failures.
-            if (!Renderer->Print(frmLoading ? &frmLoading->Gauge1->Gauge : nullptr))
+            if (!Renderer->Print(ProgressWindow ? &ProgressWindow->Gauge1->Gauge : nullptr))
                 PrintFailed = true;
         } catch (const std::exception& e) {
             PrintFailed = true;
@@ -1459,18 +1459,18 @@ void TfrmPreviewer::DoPrint()
     }
 }
 
-void TfrmPreviewer::SetPrintMode(bool On)
+void TPreviewWindow::SetPrintMode(bool On)
 {
     if (!Renderer)
         return;
     if (PrintMode && !On)
         Renderer->Abort();
     PrintMode = On;
-    if (frmLoading) {
+    if (ProgressWindow) {
         if (On)
-            frmLoading->Printing();
+            ProgressWindow->Printing();
         else
-            frmLoading->DonePrinting();
+            ProgressWindow->DonePrinting();
     }
     mnuPrintSetup->setEnabled(!On && FPrintSetupAvailable);
     for (QWidget* w : {static_cast<QWidget*>(cmdPrint), static_cast<QWidget*>(edtZoom), static_cast<QWidget*>(spnZoom),
@@ -1482,35 +1482,35 @@ void TfrmPreviewer::SetPrintMode(bool On)
 // ---------------------------------------------------------------------------
 // Gauges
 
-void TfrmPreviewer::SyncGauges()
+void TPreviewWindow::SyncGauges()
 {
     RenderGauge->Sync();
-    if (frmLoading)
-        frmLoading->Gauge1->Sync();
+    if (ProgressWindow)
+        ProgressWindow->Gauge1->Sync();
 }
 
 // ---------------------------------------------------------------------------
 // Help
 
-void TfrmPreviewer::QuillardDocumentation1Click()
+void TPreviewWindow::QuillardDocumentation1Click()
 {
     const QString dir = QCoreApplication::applicationDirPath();
     QProcess::startDetached(QCoreApplication::applicationFilePath(), {QDir(dir).filePath(QStringLiteral("QUILLARD.TXT"))},
                             dir);
 }
 
-void TfrmPreviewer::About1Click()
+void TPreviewWindow::About1Click()
 {
-    if (!frmAbout)
-        frmAbout = new TfrmAbout(this);
-    frmAbout->show();
-    frmAbout->raise();
+    if (!AboutWindow)
+        AboutWindow = new TAboutWindow(this);
+    AboutWindow->show();
+    AboutWindow->raise();
 }
 
 // ---------------------------------------------------------------------------
 // Diagnostics
 
-void TfrmPreviewer::LabelClick()
+void TPreviewWindow::LabelClick()
 {
     const auto now = std::chrono::steady_clock::now();
     if (LabelClickCount > 0 && now - LabelClickTime <= std::chrono::milliseconds(600))
@@ -1525,7 +1525,7 @@ void TfrmPreviewer::LabelClick()
     }
 }
 
-void TfrmPreviewer::cmdTestPatternClick()
+void TPreviewWindow::cmdTestPatternClick()
 {
     if (!Renderer)
         return;
@@ -1538,17 +1538,17 @@ void TfrmPreviewer::cmdTestPatternClick()
     shpNonPrintable->update();
 }
 
-void TfrmPreviewer::cmdSetPaperSizeClick()
+void TPreviewWindow::cmdSetPaperSizeClick()
 {
     SetPaperSize();
     Image1->update();
 }
 
-void TfrmPreviewer::cmdRepaintClick() { ScrollBox1->viewport()->repaint(); }
+void TPreviewWindow::cmdRepaintClick() { ScrollBox1->viewport()->repaint(); }
 
-void TfrmPreviewer::cmdClearClick() { Clear(); }
+void TPreviewWindow::cmdClearClick() { Clear(); }
 
-std::string TfrmPreviewer::ViewStatsText() const
+std::string TPreviewWindow::ViewStatsText() const
 {
     auto num = [](double v) {
         QString s = QString::number(v, 'f', 2);
@@ -1595,9 +1595,9 @@ std::string TfrmPreviewer::ViewStatsText() const
     return t;
 }
 
-void TfrmPreviewer::cmdViewStatsClick() { ShowMessage(ViewStatsText(), "Debug Information"); }
+void TPreviewWindow::cmdViewStatsClick() { ShowMessage(ViewStatsText(), "Debug Information"); }
 
-void TfrmPreviewer::cmdShowPrintableClick()
+void TPreviewWindow::cmdShowPrintableClick()
 {
     if (!Renderer)
         return;
@@ -1609,7 +1609,7 @@ void TfrmPreviewer::cmdShowPrintableClick()
     Image1->update();
 }
 
-void TfrmPreviewer::cmdDemoRotateClick()
+void TPreviewWindow::cmdDemoRotateClick()
 {
     if (!Renderer || !Renderer->Canvas)
         return;
@@ -1640,6 +1640,6 @@ void TfrmPreviewer::cmdDemoRotateClick()
     Image1->update();
 }
 
-void TfrmPreviewer::cmdRenderClick() { Render(); }
+void TPreviewWindow::cmdRenderClick() { Render(); }
 
 }  // namespace quillard

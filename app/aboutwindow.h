@@ -8,10 +8,10 @@
 
 namespace quillard {
 
-class TfrmAbout : public QDialog {
+class TAboutWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmAbout(QWidget* Parent = nullptr);
+    explicit TAboutWindow(QWidget* Parent = nullptr);
     void cmdOkClick();
 
     QLabel* lblTitle = nullptr;

@@ -54,10 +54,10 @@ std::string ReportTextOf(const QString& Text);
 std::string TextForReport(const QString& Text, const tRenderer* Renderer);
 QString TextOfReport(const std::string& Bytes, const tRenderer* Renderer);
 
-class TfrmAddText : public QDialog {
+class TAddTextWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmAddText(QWidget* Parent = nullptr);
+    explicit TAddTextWindow(QWidget* Parent = nullptr);
 
     // Shows the window modally: QDialog::Accepted after OK, Rejected after
     // Cancel.

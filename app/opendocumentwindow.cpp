@@ -1,4 +1,4 @@
-#include "app/OpenDoc.h"
+#include "app/opendocumentwindow.h"
 
 #include "app/qtservices.h"
 
@@ -6,9 +6,9 @@
 
 namespace quillard {
 
-TfrmOpenDocument::TfrmOpenDocument(QWidget* Parent) : QDialog(Parent)
+TOpenDocumentWindow::TOpenDocumentWindow(QWidget* Parent) : QDialog(Parent)
 {
-    setObjectName("frmOpenDocument");
+    setObjectName("OpenDocumentWindow");
     setWindowTitle(QStringLiteral("Open Quillard Document"));
     setFixedSize(350, 116);
 
@@ -31,26 +31,26 @@ TfrmOpenDocument::TfrmOpenDocument(QWidget* Parent) : QDialog(Parent)
     cmdCancel->setGeometry(182, 72, 80, 28);
     cmdCancel->setAutoDefault(false);
 
-    connect(cmdBrowse, &QPushButton::clicked, this, &TfrmOpenDocument::cmdBrowseClick);
-    connect(cmdOk, &QPushButton::clicked, this, &TfrmOpenDocument::cmdOkClick);
-    connect(cmdCancel, &QPushButton::clicked, this, &TfrmOpenDocument::cmdCancelClick);
+    connect(cmdBrowse, &QPushButton::clicked, this, &TOpenDocumentWindow::cmdBrowseClick);
+    connect(cmdOk, &QPushButton::clicked, this, &TOpenDocumentWindow::cmdOkClick);
+    connect(cmdCancel, &QPushButton::clicked, this, &TOpenDocumentWindow::cmdCancelClick);
 }
 
-int TfrmOpenDocument::ShowModal() { return exec(); }
+int TOpenDocumentWindow::ShowModal() { return exec(); }
 
-void TfrmOpenDocument::showEvent(QShowEvent* Event)
+void TOpenDocumentWindow::showEvent(QShowEvent* Event)
 {
     QDialog::showEvent(Event);
     FormShow();
 }
 
-void TfrmOpenDocument::FormShow()
+void TOpenDocumentWindow::FormShow()
 {
     edtPath->setText(PathToQ(SelectedPath));
     edtPath->setFocus();
 }
 
-void TfrmOpenDocument::cmdBrowseClick()
+void TOpenDocumentWindow::cmdBrowseClick()
 {
     // Report names are upper case by custom, but not always on this system.
     QFileDialog dialog(this, QString(), PathToQ(OpenDir), QStringLiteral("Text files (*.TXT *.txt)"));
@@ -64,14 +64,14 @@ void TfrmOpenDocument::cmdBrowseClick()
     edtPath->setText(PathToQ(SelectedPath));
 }
 
-void TfrmOpenDocument::cmdOkClick()
+void TOpenDocumentWindow::cmdOkClick()
 {
     SelectedPath = PathFromQ(edtPath->text());
     done(1);
 }
 
-void TfrmOpenDocument::cmdCancelClick() { done(-1); }
+void TOpenDocumentWindow::cmdCancelClick() { done(-1); }
 
-void TfrmOpenDocument::reject() { cmdCancelClick(); }
+void TOpenDocumentWindow::reject() { cmdCancelClick(); }
 
 }  // namespace quillard

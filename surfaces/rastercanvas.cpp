@@ -16,7 +16,7 @@
 //
 // Coordinates are clamped to +/-CoordLimit before they reach Qt, so absurd
 // values draw something clipped instead of overflowing.
-#include "surfaces/dccanvas.h"
+#include "surfaces/rastercanvas.h"
 
 #include "surfaces/fontlist.h"
 #include "surfaces/textencoding.h"
@@ -412,7 +412,7 @@ QFont MakeDeviceFont(const TFont& Font, int DpiY)
 
 // Fonts and measurements kept per wrapper so that repeated text operations in
 // the same font do not rebuild them.
-struct tCanvasWrapper::TTextState {
+struct TRasterCanvas::TTextState {
     std::optional<TFont> Key;  // the font DeviceFont was built from
     int KeyDpi = 0;
     QFont DeviceFont;
@@ -605,16 +605,16 @@ void PaintText(TDeviceContext& DC, const QPoint& At, const QString& S, const QFo
 // ---------------------------------------------------------------------------
 // Wrapper
 
-tCanvasWrapper::tCanvasWrapper(TDeviceContext* DC) : FDC(DC), FText(std::make_unique<TTextState>()) {}
+TRasterCanvas::TRasterCanvas(TDeviceContext* DC) : FDC(DC), FText(std::make_unique<TTextState>()) {}
 
-tCanvasWrapper::~tCanvasWrapper() = default;
+TRasterCanvas::~TRasterCanvas() = default;
 
-bool tCanvasWrapper::Ready() const
+bool TRasterCanvas::Ready() const
 {
     return FDC && FDC->Painter().isActive();
 }
 
-const QFont& tCanvasWrapper::SelectFont()
+const QFont& TRasterCanvas::SelectFont()
 {
     const int Dpi = FDC ? FDC->DpiY() : 96;
     if (FDC) {
@@ -639,14 +639,14 @@ const QFont& tCanvasWrapper::SelectFont()
     return FText->DeviceFont;
 }
 
-QString tCanvasWrapper::SurfaceText(const std::string& Text) const
+QString TRasterCanvas::SurfaceText(const std::string& Text) const
 {
     if (Utf8Text)
         return QString::fromUtf8(Text.data(), qsizetype(Text.size()));
     return ReportTextToQString(Text, IsLineDrawFace(Font.Name));
 }
 
-std::string tCanvasWrapper::VisiblePart(const std::string& Text, int X, int Y)
+std::string TRasterCanvas::VisiblePart(const std::string& Text, int X, int Y)
 {
     if (Text.size() <= LongRun || !FDC || !FDC->Device())
         return Text;
@@ -669,7 +669,7 @@ std::string tCanvasWrapper::VisiblePart(const std::string& Text, int X, int Y)
     return Text.substr(0, N);
 }
 
-TSize tCanvasWrapper::TextExtent(const std::string& Text)
+TSize TRasterCanvas::TextExtent(const std::string& Text)
 {
     const QFont F = SelectFont();
     FText->Measure(F);
@@ -684,7 +684,7 @@ TSize tCanvasWrapper::TextExtent(const std::string& Text)
     return TSize{Cx, FText->Height};
 }
 
-int tCanvasWrapper::TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
+int TRasterCanvas::TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
                                     uint64_t TailKey)
 {
     To = std::min(To, Tail.size());
@@ -703,7 +703,7 @@ int tCanvasWrapper::TextWidthJoined(const std::string& Head, const std::string& 
     return Advance < double(INT_MAX) ? int(std::lround(Advance)) : INT_MAX;
 }
 
-void tCanvasWrapper::TextOut(int X, int Y, const std::string& Text)
+void TRasterCanvas::TextOut(int X, int Y, const std::string& Text)
 {
     const int Width = TextWidth(Text);
     const QFont F = SelectFont();
@@ -720,7 +720,7 @@ void tCanvasWrapper::TextOut(int X, int Y, const std::string& Text)
         FDC->Current = QPoint(Clamp(int64_t(TX) + Width), TY);
 }
 
-void tCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string& Text)
+void TRasterCanvas::TextRect(const TRect& R, int X, int Y, const std::string& Text)
 {
     const QFont F = SelectFont();
     if (!Ready())
@@ -745,7 +745,7 @@ void tCanvasWrapper::TextRect(const TRect& R, int X, int Y, const std::string& T
     }
 }
 
-void tCanvasWrapper::SetFontAngle(double Angle)
+void TRasterCanvas::SetFontAngle(double Angle)
 {
     if (!FDC)
         throw ECannotCreateFont("Could not create font");
@@ -773,7 +773,7 @@ void tCanvasWrapper::SetFontAngle(double Angle)
     FDC->LastFontSerial = FontSerial;
 }
 
-int tCanvasWrapper::GetDeviceCaps(int Index)
+int TRasterCanvas::GetDeviceCaps(int Index)
 {
     if (!FDC)
         return 0;
@@ -786,7 +786,7 @@ int tCanvasWrapper::GetDeviceCaps(int Index)
     }
 }
 
-bool tCanvasWrapper::DeviceArea(TRect& Area)
+bool TRasterCanvas::DeviceArea(TRect& Area)
 {
     if (!FDC || !FDC->Device())
         return false;
@@ -794,13 +794,13 @@ bool tCanvasWrapper::DeviceArea(TRect& Area)
     return true;
 }
 
-void tCanvasWrapper::MoveTo(int X, int Y)
+void TRasterCanvas::MoveTo(int X, int Y)
 {
     if (FDC)
         FDC->Current = QPoint(Clamp(X), Clamp(Y));
 }
 
-void tCanvasWrapper::LineTo(int X, int Y)
+void TRasterCanvas::LineTo(int X, int Y)
 {
     const QPoint To(Clamp(X), Clamp(Y));
     if (Ready() && To != FDC->Current) {
@@ -819,7 +819,7 @@ void tCanvasWrapper::LineTo(int X, int Y)
         FDC->Current = To;
 }
 
-void tCanvasWrapper::Polyline(const std::vector<TPoint>& Points)
+void TRasterCanvas::Polyline(const std::vector<TPoint>& Points)
 {
     if (!Ready() || Points.size() < 2)
         return;
@@ -844,7 +844,7 @@ void tCanvasWrapper::Polyline(const std::vector<TPoint>& Points)
     }
 }
 
-void tCanvasWrapper::Polygon(const std::vector<TPoint>& Points)
+void TRasterCanvas::Polygon(const std::vector<TPoint>& Points)
 {
     if (!Ready() || Points.size() < 2)
         return;
@@ -873,7 +873,7 @@ void tCanvasWrapper::Polygon(const std::vector<TPoint>& Points)
         });
 }
 
-void tCanvasWrapper::Rectangle(int X1, int Y1, int X2, int Y2)
+void TRasterCanvas::Rectangle(int X1, int Y1, int X2, int Y2)
 {
     if (!Ready())
         return;
@@ -927,7 +927,7 @@ void tCanvasWrapper::Rectangle(int X1, int Y1, int X2, int Y2)
 
 enum TBoxKind { bkEllipse, bkArc, bkChord, bkPie };
 
-void tCanvasWrapper::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+void TRasterCanvas::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
 {
     if (!Ready())
         return;
@@ -1004,22 +1004,22 @@ void tCanvasWrapper::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, 
                     [&](QPainter& Q) { Q.drawPath(Path); });
 }
 
-void tCanvasWrapper::Ellipse(int X1, int Y1, int X2, int Y2)
+void TRasterCanvas::Ellipse(int X1, int Y1, int X2, int Y2)
 {
     BoxShape(bkEllipse, X1, Y1, X2, Y2, 0, 0, 0, 0);
 }
 
-void tCanvasWrapper::Arc(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+void TRasterCanvas::Arc(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
 {
     BoxShape(bkArc, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
 }
 
-void tCanvasWrapper::Chord(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+void TRasterCanvas::Chord(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
 {
     BoxShape(bkChord, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
 }
 
-void tCanvasWrapper::Pie(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
+void TRasterCanvas::Pie(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int Y4)
 {
     BoxShape(bkPie, X1, Y1, X2, Y2, X3, Y3, X4, Y4);
 }
@@ -1058,7 +1058,7 @@ void FillFrame(QPainter& P, const QRect& Area, const QBrush& Fill)
 
 }  // namespace
 
-void tCanvasWrapper::FillRect(const TRect& R)
+void TRasterCanvas::FillRect(const TRect& R)
 {
     const QRect Area = ClampedArea(R);
     if (!Ready() || Brush.Style == bsClear || Area.isEmpty())
@@ -1067,7 +1067,7 @@ void tCanvasWrapper::FillRect(const TRect& R)
         .fillRect(Area, BrushOf(Brush.Style, ToQColor(Brush.Color)));
 }
 
-void tCanvasWrapper::FrameRect(const TRect& R)
+void TRasterCanvas::FrameRect(const TRect& R)
 {
     const QRect Area = ClampedArea(R);
     if (!Ready() || Brush.Style == bsClear || Area.isEmpty())
@@ -1076,7 +1076,7 @@ void tCanvasWrapper::FrameRect(const TRect& R)
               BrushOf(Brush.Style, ToQColor(Brush.Color)));
 }
 
-void tCanvasWrapper::DrawFocusRect(const TRect& R)
+void TRasterCanvas::DrawFocusRect(const TRect& R)
 {
     const QRect Area = ClampedArea(R);
     if (!Ready() || Area.isEmpty())
@@ -1088,7 +1088,7 @@ void tCanvasWrapper::DrawFocusRect(const TRect& R)
     P.setCompositionMode(QPainter::CompositionMode_SourceOver);
 }
 
-void tCanvasWrapper::Draw(int X, int Y, const TGraphic& Graphic)
+void TRasterCanvas::Draw(int X, int Y, const TGraphic& Graphic)
 {
     if (!Ready())
         return;
@@ -1099,7 +1099,7 @@ void tCanvasWrapper::Draw(int X, int Y, const TGraphic& Graphic)
     Blit(FDC->Painter(), L, T, L + Graphic.Width, T + Graphic.Height, Image, 0, 0, Graphic.Width, Graphic.Height);
 }
 
-void tCanvasWrapper::StretchDraw(const TRect& R, const TGraphic& Graphic)
+void TRasterCanvas::StretchDraw(const TRect& R, const TGraphic& Graphic)
 {
     if (!Ready())
         return;
@@ -1110,7 +1110,7 @@ void tCanvasWrapper::StretchDraw(const TRect& R, const TGraphic& Graphic)
          Graphic.Height);
 }
 
-void tCanvasWrapper::CopyRect(const TRect& Dest, const TGraphic& Source, const TRect& SourceRect)
+void TRasterCanvas::CopyRect(const TRect& Dest, const TGraphic& Source, const TRect& SourceRect)
 {
     if (!Ready())
         return;
@@ -1121,7 +1121,7 @@ void tCanvasWrapper::CopyRect(const TRect& Dest, const TGraphic& Source, const T
          Clamp(SourceRect.Left), Clamp(SourceRect.Top), Clamp(SourceRect.Right), Clamp(SourceRect.Bottom));
 }
 
-void tCanvasWrapper::FloodFill(int X, int Y, TColor Color, TFillStyle FillStyle)
+void TRasterCanvas::FloodFill(int X, int Y, TColor Color, TFillStyle FillStyle)
 {
     if (!Ready() || !FDC->Image() || Brush.Style == bsClear)
         return;
