@@ -1,7 +1,7 @@
 #include "app/aboutwindow.h"
 
 #include "app/qtservices.h"
-#include "surfaces/helpers.h"
+#include "platform/program.h"
 
 #include <QVBoxLayout>
 

@@ -3,7 +3,7 @@
 #include "app/qtservices.h"
 #include "engine/renderer.h"
 #include "surfaces/fontlist.h"
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 #include <QColorDialog>
 

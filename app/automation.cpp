@@ -8,7 +8,7 @@
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
-#include "surfaces/helpers.h"
+#include "platform/program.h"
 
 #include <QGuiApplication>
 #include <QScreen>

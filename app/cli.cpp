@@ -1,11 +1,11 @@
 #include "app/cli.h"
 
 #include "app/gui.h"
-#include "app/settings.h"
+#include "platform/settings.h"
 #include "app/switches.h"
 #include "app/webclient.h"
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/globals.h"
 #include "engine/header.h"
 #include "engine/markup.h"
@@ -13,9 +13,9 @@
 #include "engine/renderer.h"
 #include "engine/reportfiles.h"
 #include "engine/services.h"
-#include "surfaces/cupsprinter.h"
+#include "platform/cupsprinter.h"
 #include "surfaces/fontlist.h"
-#include "surfaces/helpers.h"
+#include "platform/program.h"
 #include "surfaces/imagecanvas.h"
 #include "surfaces/namedoutput.h"
 

@@ -1,7 +1,7 @@
 #include "app/edittextwindow.h"
 
 #include "app/qtservices.h"
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/fileeditor.h"
 #include "engine/renderer.h"
 #include "engine/services.h"

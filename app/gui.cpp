@@ -5,7 +5,7 @@
 #include "app/qtservices.h"
 #include "app/switches.h"
 #include "engine/printer.h"
-#include "surfaces/cupsprinter.h"
+#include "platform/cupsprinter.h"
 #include "surfaces/fontlist.h"
 
 #include <QApplication>

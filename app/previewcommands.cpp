@@ -7,20 +7,17 @@
 #include "app/picturefile.h"
 #include "app/qtservices.h"
 #include "app/findwindow.h"
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/fileeditor.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/services.h"
+#include "platform/desktop.h"
 #include "surfaces/namedoutput.h"
 
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 #include <climits>
@@ -248,21 +245,9 @@ void TPreviewWindow::ModifyReport1Click()
         ShowMessage(e.what(), "Error Editing Report");
     }
 
-    // $VISUAL, then $EDITOR (a command line of its own), then the desktop's
-    // program for text files. The editor runs on its own; nobody waits.
-    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* var : {"VISUAL", "EDITOR"}) {
-        const QString command = env.value(QString::fromLatin1(var)).trimmed();
-        if (command.isEmpty())
-            continue;
-        QStringList args = QProcess::splitCommand(command);
-        if (args.isEmpty())
-            continue;
-        const QString program = args.takeFirst();
-        args << PathToQ(report);
-        if (QProcess::startDetached(program, args))
-            return;
-    }
+    // $VISUAL, then $EDITOR, then the desktop's program for text files.
+    if (StartUserTextEditor(report))
+        return;
     if (OpenWithDesktop)
         OpenWithDesktop(report);
 }

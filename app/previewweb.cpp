@@ -4,10 +4,10 @@
 #include "app/previewwindow.h"
 
 #include "app/progresswindow.h"
-#include "app/settings.h"
+#include "platform/settings.h"
 #include "app/webclient.h"
 #include "engine/services.h"
-#include "surfaces/helpers.h"
+#include "platform/program.h"
 
 #include <QFileInfo>
 #include <algorithm>

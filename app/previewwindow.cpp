@@ -6,19 +6,19 @@
 #include "app/findwindow.h"
 #include "app/progresswindow.h"
 #include "app/qtservices.h"
-#include "app/settings.h"
+#include "platform/settings.h"
 #include "app/switches.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
 #include "engine/reportfiles.h"
 #include "engine/services.h"
+#include "platform/desktop.h"
 #include "surfaces/imagecanvas.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QUrl>
 #include <QDir>
 #include <QFileInfo>
@@ -164,7 +164,7 @@ TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent
     setObjectName("PreviewWindow");
     setWindowTitle(QStringLiteral("Quillard Previewer"));
     OnTerminate = [](int Code) { QCoreApplication::exit(Code); };
-    OpenWithDesktop = [](const std::string& Path) { QDesktopServices::openUrl(QUrl::fromLocalFile(PathToQ(Path))); };
+    OpenWithDesktop = [](const std::string& Path) { OpenWithDesktopProgram(Path); };
 
     CreateComponents();
     CreateMenus();

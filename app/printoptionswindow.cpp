@@ -2,7 +2,7 @@
 
 #include "app/previewwindow.h"
 #include "app/qtservices.h"
-#include "app/settings.h"
+#include "platform/settings.h"
 #include "engine/globals.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"

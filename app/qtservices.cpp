@@ -1,75 +1,11 @@
 #include "app/qtservices.h"
 
-#include "surfaces/rastercanvas.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
 
 namespace quillard {
-
-namespace {
-
-bool IsValidUtf8(const std::string& s)
-{
-    size_t i = 0;
-    const size_t n = s.size();
-    while (i < n) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        int more = 0;
-        uint32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            more = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            more = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            more = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + static_cast<size_t>(more) >= n)
-            return false;
-        for (int k = 1; k <= more; ++k) {
-            const unsigned char d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        // Overlong forms, surrogates and values past the last code point.
-        if ((more == 1 && cp < 0x80) || (more == 2 && cp < 0x800) || (more == 3 && cp < 0x10000) ||
-            (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-            return false;
-        i += more + 1;
-    }
-    return true;
-}
-
-}  // namespace
-
-QString FromBytes(const std::string& Bytes)
-{
-    if (IsValidUtf8(Bytes))
-        return QString::fromUtf8(Bytes.data(), static_cast<qsizetype>(Bytes.size()));
-    return Cp1252ToQString(Bytes);
-}
-
-QString MessageText(const std::string& Bytes)
-{
-    QString s = FromBytes(Bytes);
-    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return s;
-}
-
-QString PathToQ(const std::string& Path) { return QString::fromLocal8Bit(Path.data(), static_cast<qsizetype>(Path.size())); }
-
-std::string PathFromQ(const QString& Path) { return Path.toLocal8Bit().toStdString(); }
 
 bool Unattended() { return QGuiApplication::platformName() == QLatin1String("offscreen"); }
 

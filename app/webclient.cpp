@@ -1,6 +1,6 @@
 #include "app/webclient.h"
 
-#include "app/settings.h"
+#include "platform/settings.h"
 #include "engine/markup.h"
 
 #include <QEventLoop>

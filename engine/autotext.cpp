@@ -1,6 +1,6 @@
 #include "engine/autotext.h"
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/fileeditor.h"
 #include "engine/renderer.h"
 #include "engine/services.h"

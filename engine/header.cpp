@@ -5,12 +5,12 @@
 // renderer until the next print job.
 #include "engine/header.h"
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 #include <algorithm>
 #include <climits>

@@ -3,7 +3,7 @@
 // that is drawn the image tag reads them (GetInlineData); on a page that is
 // not, the pass steps over them (DelImageData). Both find the block the same
 // way, so every pass reads the report's lines alike.
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/markup.h"
 #include "engine/renderer.h"
 #include "engine/services.h"

@@ -1,12 +1,9 @@
-// The lexical layer of the markup: string helpers, attribute look-up in tags
-// and the value parsers shared by every tag handler.
-//
-// Lines and tags can be very long (a report line of several megabytes is not
-// unusual when a host dumps data), so every search here is linear: substring
-// look-ups go through a small KMP matcher instead of naive rescans.
+// The lexical layer of the markup: attribute look-up in tags and the value
+// parsers shared by every tag handler. Every search is linear (lines and tags
+// can be megabytes long): substring look-ups go through TTextMatcher.
 #include "engine/markup.h"
 
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -19,126 +16,6 @@
 namespace quillard {
 
 namespace {
-
-constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
-
-inline char UpChar(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-inline char LowChar(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-inline bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-inline bool IsAsciiAlnum(char c)
-{
-    return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// The bytes our trim takes off the ends: space, carriage return and 0xFF.
-inline bool IsTrimByte(char c)
-{
-    return c == ' ' || c == '\r' || static_cast<unsigned char>(c) == 0xFF;
-}
-
-// Knuth-Morris-Pratt matcher, optionally ignoring ASCII letter case. Reports
-// every occurrence, overlapping ones included, in one linear pass.
-class Matcher {
-public:
-    Matcher(std::string_view pattern, bool noCase) : NoCase(noCase)
-    {
-        Pat.reserve(pattern.size());
-        for (char c : pattern)
-            Pat.push_back(Fold(c));
-        Fail.assign(Pat.size(), 0);
-        size_t k = 0;
-        for (size_t i = 1; i < Pat.size(); ++i) {
-            while (k > 0 && Pat[i] != Pat[k])
-                k = Fail[k - 1];
-            if (Pat[i] == Pat[k])
-                ++k;
-            Fail[i] = k;
-        }
-    }
-
-    // Calls f(start) with the 0-based start of each occurrence, in order,
-    // until f returns false. An empty pattern never matches.
-    template <class F>
-    void ForEach(std::string_view text, F&& f) const
-    {
-        if (Pat.empty() || Pat.size() > text.size())
-            return;
-        size_t k = 0;
-        for (size_t i = 0; i < text.size(); ++i) {
-            const char c = Fold(text[i]);
-            while (k > 0 && c != Pat[k])
-                k = Fail[k - 1];
-            if (c == Pat[k])
-                ++k;
-            if (k == Pat.size()) {
-                if (!f(i + 1 - Pat.size()))
-                    return;
-                k = Fail[k - 1];
-            }
-        }
-    }
-
-    size_t First(std::string_view text) const
-    {
-        size_t found = std::string::npos;
-        ForEach(text, [&](size_t p) {
-            found = p;
-            return false;
-        });
-        return found;
-    }
-
-    size_t Length() const { return Pat.size(); }
-
-private:
-    char Fold(char c) const { return NoCase ? UpChar(c) : c; }
-
-    std::string Pat;
-    std::vector<size_t> Fail;
-    bool NoCase;
-};
-
-std::string ReplaceAllImpl(const std::string& s, const std::string& find, const std::string& repl,
-                           bool noCase)
-{
-    Matcher m(find, noCase);
-    std::string out;
-    size_t copied = 0;  // everything before this offset is already in out
-    m.ForEach(s, [&](size_t p) {
-        if (p < copied)
-            return true;  // overlaps the previous replacement
-        out.append(s, copied, p - copied);
-        out += repl;
-        copied = p + m.Length();
-        return true;
-    });
-    if (copied == 0 && out.empty())
-        return s;
-    out.append(s, copied, std::string::npos);
-    return out;
-}
-
-// Accumulates a run of decimal digits; false once the value passes the
-// 32-bit signed range (the whole run is still consumed by the caller).
-bool AccumulateDigits(std::string_view digits, int64_t& value)
-{
-    value = 0;
-    for (char c : digits) {
-        value = value * 10 + (c - '0');
-        if (value > kInt32Max + 1)  // keeps room for the most negative value
-            return false;
-    }
-    return true;
-}
 
 COLORREF SwapRedBlue(uint32_t v)
 {
@@ -219,140 +96,6 @@ double DegreesToRadians(double degrees)
 
 }  // namespace
 
-// ---- string helpers -------------------------------------------------------
-
-std::string TrimRight(const std::string& s)
-{
-    size_t e = s.size();
-    while (e > 0 && IsTrimByte(s[e - 1]))
-        --e;
-    return s.substr(0, e);
-}
-
-std::string TrimLeft(const std::string& s)
-{
-    size_t b = 0;
-    while (b < s.size() && IsTrimByte(s[b]))
-        ++b;
-    return s.substr(b);
-}
-
-std::string Trim(const std::string& s)
-{
-    return TrimLeft(TrimRight(s));
-}
-
-bool IsBlank(const std::string& s)
-{
-    return s.find_first_not_of(' ') == std::string::npos;
-}
-
-int PosNoCase(const std::string& sub, const std::string& s)
-{
-    const size_t p = Matcher(sub, true).First(s);
-    if (p == std::string::npos || p >= static_cast<size_t>(std::numeric_limits<int>::max()))
-        return 0;
-    return static_cast<int>(p) + 1;
-}
-
-std::string ReplaceAllNoCase(const std::string& s, const std::string& find, const std::string& repl)
-{
-    return ReplaceAllImpl(s, find, repl, true);
-}
-
-std::string ReplaceAll(const std::string& s, const std::string& find, const std::string& repl)
-{
-    return ReplaceAllImpl(s, find, repl, false);
-}
-
-std::string LeftStr(const std::string& s, int n)
-{
-    if (n <= 0)
-        return {};
-    return s.substr(0, static_cast<size_t>(n));
-}
-
-std::string RightStr(const std::string& s, int n)
-{
-    if (n <= 0)
-        return {};
-    if (static_cast<size_t>(n) >= s.size())
-        return s;
-    return s.substr(s.size() - static_cast<size_t>(n));
-}
-
-std::string DupeString(const std::string& s, int n)
-{
-    std::string out;
-    if (n < 1 || s.empty())
-        return out;
-    out.reserve(s.size() * static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i)
-        out += s;
-    return out;
-}
-
-std::string InsertAt(const std::string& s, const std::string& insert, int pos)
-{
-    size_t at = pos <= 1 ? 0 : static_cast<size_t>(pos) - 1;
-    if (at > s.size())
-        at = s.size();
-    std::string out;
-    out.reserve(s.size() + insert.size());
-    out.append(s, 0, at);
-    out += insert;
-    out.append(s, at, std::string::npos);
-    return out;
-}
-
-std::string IncludeBackslash(const std::string& path)
-{
-    if (!path.empty() && path.back() == '\\')
-        return path;
-    return path + '\\';
-}
-
-std::string GetEnvVar(const std::string& name)
-{
-    if (name.empty() || name.find('=') != std::string::npos)
-        return {};
-    const char* v = std::getenv(name.c_str());
-    if (!v)
-        return {};
-    std::string value(v, strnlen(v, 100));
-    return Trim(value);
-}
-
-std::string Choose(bool flag, const std::string& a, const std::string& b)
-{
-    return flag ? a : b;
-}
-
-std::string UpperCase(const std::string& s)
-{
-    std::string out(s);
-    for (char& c : out)
-        c = UpChar(c);
-    return out;
-}
-
-std::string LowerCase(const std::string& s)
-{
-    std::string out(s);
-    for (char& c : out)
-        c = LowChar(c);
-    return out;
-}
-
-bool SameText(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (UpChar(a[i]) != UpChar(b[i]))
-            return false;
-    return true;
-}
 
 // ---- tag helpers ----------------------------------------------------------
 
@@ -378,7 +121,7 @@ int FindAttributeName(const std::string& Tag, const std::string& Name)
                 closer = ']';
             else if (c == ' ' && Tag.size() - p - 1 >= n) {
                 size_t i = 0;
-                while (i < n && UpChar(Tag[p + 1 + i]) == UpChar(Name[i]))
+                while (i < n && AsciiUpper(Tag[p + 1 + i]) == AsciiUpper(Name[i]))
                     ++i;
                 if (i == n)
                     return static_cast<int>(p) + 1;
@@ -386,7 +129,7 @@ int FindAttributeName(const std::string& Tag, const std::string& Name)
         }
         return 0;
     }
-    const Matcher m(" " + Name, true);
+    const TTextMatcher m(" " + Name, true);
     size_t scanned = 0;  // quote state is known for offsets below this
     char closer = 0;     // closing character of the open quoted region, 0 when none
     bool quotedAtMatch = false;
@@ -516,59 +259,6 @@ std::string DeleteTagAt(const std::string& Line, int Pos)
     return Line.substr(0, keep) + Line.substr(q + 1);
 }
 
-// ---- value helpers --------------------------------------------------------
-
-int32_t ParseIntPrefix(const std::string& s, int32_t Default)
-{
-    size_t n = 0;
-    while (n < s.size() && IsDigit(s[n]))
-        ++n;
-    if (n == 0)
-        return Default;
-    int64_t value = 0;
-    if (!AccumulateDigits(std::string_view(s).substr(0, n), value) || value > kInt32Max)
-        return Default;
-    return static_cast<int32_t>(value);
-}
-
-int64_t ParseHex(const std::string& s, int64_t Default)
-{
-    size_t i = (!s.empty() && s[0] == '#') ? 1 : 0;
-    int64_t value = 0;
-    bool any = false;
-    for (; i < s.size(); ++i) {
-        const char c = s[i];
-        int digit;
-        if (IsDigit(c))
-            digit = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            digit = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            digit = c - 'a' + 10;
-        else if (c == '#')
-            digit = 0;
-        else
-            break;
-        any = true;
-        value = value * 16 + digit;
-        if (value > kInt32Max)
-            throw EConvertError("'" + LeftStr(s, 40) + "' is not a valid hexadecimal value");
-    }
-    return any ? value : Default;
-}
-
-std::string IntToHexPad(int64_t Value, int MinDigits)
-{
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string digits;
-    if (Value == 0)
-        digits = "0";
-    for (uint64_t v = Value > 0 ? static_cast<uint64_t>(Value) : 0; v > 0; v /= 16)
-        digits.insert(digits.begin(), kHex[v % 16]);
-    if (MinDigits > 0 && digits.size() < static_cast<size_t>(MinDigits))
-        digits.insert(0, static_cast<size_t>(MinDigits) - digits.size(), '0');
-    return digits;
-}
 
 COLORREF ParseColor(const std::string& s, COLORREF Default, bool ColourMode)
 {
@@ -576,9 +266,9 @@ COLORREF ParseColor(const std::string& s, COLORREF Default, bool ColourMode)
     if (t.empty())
         return Default;
 
-    if (IsDigit(t[0]) || t[0] == '#') {
+    if (IsAsciiDigit(t[0]) || t[0] == '#') {
         COLORREF c;
-        if (IsDigit(t[0])) {
+        if (IsAsciiDigit(t[0])) {
             // A decimal number is a COLORREF as it stands.
             c = static_cast<COLORREF>(ParseIntPrefix(s, 0));
         } else {
@@ -637,9 +327,9 @@ int ParseBrushStyle(const std::string& s, int Default)
 double ParseAngle(const std::string& s)
 {
     const std::string t = UpperCase(Trim(s));
-    if (!t.empty() && (t[0] == '-' || IsDigit(t[0]))) {
+    if (!t.empty() && (t[0] == '-' || IsAsciiDigit(t[0]))) {
         size_t n = 0;
-        while (n < t.size() && (t[n] == '-' || IsDigit(t[n])))
+        while (n < t.size() && (t[n] == '-' || IsAsciiDigit(t[n])))
             ++n;
         const std::string_view text = std::string_view(t).substr(0, n);
         const std::string suffix = Trim(t.substr(n));
@@ -676,7 +366,7 @@ std::string EntityText(const std::string& name)
 {
     if (name.empty())
         return {};
-    if (IsDigit(name[0])) {
+    if (IsAsciiDigit(name[0])) {
         const int32_t n = ParseIntPrefix(name, -1);
         if (n == 9)
             return std::string(8, ' ');
@@ -707,7 +397,7 @@ std::string Utf8EntityText(const std::string& name)
     // Numbers name Unicode characters (128 to 159 are taken as
     // Windows-1252, as web pages use them); names give what they give in
     // Windows-1252, as UTF-8.
-    if (!name.empty() && IsDigit(name[0])) {
+    if (!name.empty() && IsAsciiDigit(name[0])) {
         const int32_t n = ParseIntPrefix(name, -1);
         if (n == 9)
             return std::string(8, ' ');
@@ -819,7 +509,7 @@ int HighlightMatches(std::string& Line, const std::string& Find, bool CaseSensit
     // In UTF-8 text letters of any alphabet match their other case: both
     // sides are folded, keeping every position.
     const bool fold = Utf8 && !CaseSensitive;
-    const Matcher m(fold ? FoldUtf8Case(Find) : Find, !CaseSensitive);
+    const TTextMatcher m(fold ? FoldUtf8Case(Find) : Find, !CaseSensitive);
     std::vector<bool> matchAt;
     auto continuation = [&](size_t p) {
         return p < Line.size() && (static_cast<unsigned char>(Line[p]) & 0xC0) == 0x80;
@@ -869,42 +559,6 @@ int HighlightMatches(std::string& Line, const std::string& Find, bool CaseSensit
     if (count > 0)
         Line = LinePrefix + out + LineSuffix;
     return count;
-}
-
-int64_t RoundHalfEven(double v)
-{
-    if (std::isnan(v))
-        return 0;
-    const double r = std::nearbyint(v);
-    if (r >= 9.2233720368547758e18)
-        return std::numeric_limits<int64_t>::max();
-    if (r <= -9.2233720368547758e18)
-        return std::numeric_limits<int64_t>::min();
-    return static_cast<int64_t>(r);
-}
-
-TForwardFinder::TForwardFinder(std::string Word) : FWord(std::move(Word))
-{
-    for (char& c : FWord)
-        c = UpChar(c);
-}
-
-size_t TForwardFinder::From(const std::string& Text, size_t Pos)
-{
-    // Nothing at or after an earlier position is nothing after a later one;
-    // a find at or after Pos is still the first one.
-    if (FFound == std::string::npos || (FSearched && FFound >= Pos))
-        return FFound;
-    FSearched = true;
-    const size_t m = FWord.size();
-    for (size_t i = Pos; i + m <= Text.size(); ++i) {
-        size_t k = 0;
-        while (k < m && UpChar(Text[i + k]) == FWord[k])
-            ++k;
-        if (k == m)
-            return FFound = i;
-    }
-    return FFound = std::string::npos;
 }
 
 }  // namespace quillard

@@ -2,7 +2,7 @@
 // --landscape, --cpi, --lpi, --lines-per-page, --margins, --paginate and
 // --plain), plain text reports, and the count of the lines that fall below
 // the bottom of a page.
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/header.h"
 #include "engine/markup.h"
 #include "engine/printer.h"

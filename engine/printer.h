@@ -2,7 +2,7 @@
 // its capabilities, device settings and metrics, and the print job. This base
 // layer has no printers: it keeps the device settings the header writes, and
 // the engine falls back to its assumed metrics. The spooler's layer
-// (surfaces/cupsprinter.h) implements the same interface over CUPS.
+// (platform/cupsprinter.h) implements the same interface over CUPS.
 #pragma once
 
 #include <cstdint>

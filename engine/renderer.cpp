@@ -1,6 +1,6 @@
 #include "engine/renderer.h"
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
@@ -8,7 +8,7 @@
 #include "surfaces/fontlist.h"
 #include "surfaces/imagecanvas.h"
 #include "surfaces/linedraw.h"
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,7 +4,7 @@
 // report the user asks to have deleted.
 #pragma once
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 
 #include <cstdint>
 #include <string>

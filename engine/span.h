@@ -2,7 +2,7 @@
 // alignment, font and pen settings; and the state of one page pass.
 #pragma once
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "surfaces/canvas.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #include "surfaces/linedraw.h"
 
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 namespace quillard {
 

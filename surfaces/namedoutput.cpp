@@ -1,6 +1,6 @@
 #include "surfaces/namedoutput.h"
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 
 #include <algorithm>
 #include <cerrno>

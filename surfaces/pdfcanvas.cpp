@@ -1,7 +1,7 @@
 #include "surfaces/pdfcanvas.h"
 
 #include "surfaces/pdffontmetrics.h"
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 #include <QPageSize>
 #include <QSize>

@@ -19,7 +19,7 @@
 #include "surfaces/rastercanvas.h"
 
 #include "surfaces/fontlist.h"
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 #include <QBitmap>
 #include <QFontInfo>

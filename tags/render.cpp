@@ -18,12 +18,6 @@
 
 namespace quillard {
 
-namespace {
-
-bool IsTrimByte(char c) { return c == ' ' || c == '\r' || static_cast<unsigned char>(c) == 0xFF; }
-
-}  // namespace
-
 // The text of the rest of a line without its tags, as the alignment of the
 // whole line measures it for every run: every "{" goes with everything up to
 // the first "}" after it, and a "{" without one removes the rest. It is made

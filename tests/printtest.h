@@ -5,7 +5,7 @@
 #include "engine/globals.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
-#include "surfaces/cupsprinter.h"
+#include "platform/cupsprinter.h"
 #include "surfaces/fontlist.h"
 #include "surfaces/imagecanvas.h"
 #include "tests/cupsserver.h"

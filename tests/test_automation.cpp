@@ -12,7 +12,7 @@
 #include "app/autoserver.h"
 #include "app/automation.h"
 #include "engine/markup.h"
-#include "surfaces/helpers.h"
+#include "platform/program.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -6,7 +6,7 @@
 
 #include "app/addtextwindow.h"
 #include "surfaces/linedraw.h"
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 #include <QProcessEnvironment>
 #include <QSettings>

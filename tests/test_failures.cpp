@@ -10,7 +10,7 @@
 #include "tests/testutil.h"
 
 #include "engine/autotext.h"
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/fileeditor.h"
 
 #include <QDir>

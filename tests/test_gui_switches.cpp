@@ -2,7 +2,7 @@
 // settings parsers, and the program run as a real process with its
 // switches.
 #include "app/cli.h"
-#include "app/settings.h"
+#include "platform/settings.h"
 #include "app/switches.h"
 
 #include <QProcess>

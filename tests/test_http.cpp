@@ -9,7 +9,7 @@
 #include "app/previewwindow.h"
 #include "app/printoptionswindow.h"
 #include "app/progresswindow.h"
-#include "app/settings.h"
+#include "platform/settings.h"
 #include "app/switches.h"
 #include "app/webclient.h"
 

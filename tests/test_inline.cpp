@@ -3,7 +3,7 @@
 // that stay in step whatever bytes the picture holds.
 #include "tests/test_image_util.h"
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 
 namespace quillard::test {
 namespace {

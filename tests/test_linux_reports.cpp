@@ -5,7 +5,7 @@
 // in the right characters, in order.
 #include "tests/pdftestutil.h"
 
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 #include <QProcessEnvironment>
 #include <QTemporaryDir>

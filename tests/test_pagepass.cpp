@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include "tests/testutil.h"
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/markup.h"
 
 #include <chrono>

@@ -6,7 +6,7 @@
 #include "tests/pdftestutil.h"
 #include "tests/testutil.h"
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/globals.h"
 
 namespace quillard::test {

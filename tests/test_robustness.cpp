@@ -5,7 +5,7 @@
 #include "tests/testutil.h"
 
 #include "engine/autotext.h"
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/fileeditor.h"
 #include "engine/services.h"
 #include "surfaces/pdfcanvas.h"

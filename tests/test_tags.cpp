@@ -3,7 +3,7 @@
 #include "tests/testutil.h"
 
 #include "engine/markup.h"
-#include "surfaces/helpers.h"
+#include "platform/program.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -8,7 +8,7 @@
 // the bytes of the file.
 #include "tests/fuzz/fuzzutil.h"
 
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 #include "engine/renderer.h"
 
 #include <cstdio>

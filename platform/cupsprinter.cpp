@@ -1,4 +1,4 @@
-#include "surfaces/cupsprinter.h"
+#include "platform/cupsprinter.h"
 
 #include "engine/header.h"
 #include "surfaces/canvas.h"

@@ -1,4 +1,4 @@
-#include "surfaces/helpers.h"
+#include "platform/program.h"
 
 #include "engine/markup.h"
 

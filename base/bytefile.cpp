@@ -1,4 +1,4 @@
-#include "engine/bytefile.h"
+#include "base/bytefile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "surfaces/textencoding.h"
+#include "base/textencoding.h"
 
 namespace quillard {
 

@@ -1,6 +1,6 @@
-#include "app/settings.h"
+#include "platform/settings.h"
 
-#include "app/qtservices.h"
+#include "platform/qtstrings.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/renderer.h"
