@@ -1,6 +1,7 @@
 #include "engine/renderer.h"
 
 #include "base/bytefile.h"
+#include "base/textencoding.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
@@ -8,7 +9,7 @@
 #include "surfaces/fontlist.h"
 #include "surfaces/imagecanvas.h"
 #include "surfaces/linedraw.h"
-#include "base/textencoding.h"
+#include "tags/interpreter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -285,6 +286,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     }
     State->FromPage = FromPage;
     State->ToPage = ToPage;
+    TTagInterpreter interpreter(*this);
     ++PassDepth;
     AreaCode = 100;
     Rendering = true;
@@ -519,7 +521,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         }
 
         ProcessMessages();
-        Render(*State, line);
+        interpreter.InterpretLine(*State, line);
         ProcessMessages();
         if (State->ReportFile.Shrunk())
             break;
@@ -823,5 +825,7 @@ bool tRenderer::EncodingChoiceOf(const std::string& Name, TEncodingChoice& Choic
         return false;
     return true;
 }
+
+void tRenderer::Render(tRenderState& State, std::string& Line) { TTagInterpreter(*this).InterpretLine(State, Line); }
 
 }  // namespace quillard

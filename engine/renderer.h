@@ -257,6 +257,7 @@ public:
     int DevY(double Inches) const;
 
     // ---- the tag interpreter -------------------------------------------
+    // Interprets one line of the report (tags/interpreter.h).
     void Render(tRenderState& State, std::string& Line);
 
     // In-line picture data. GetInlineData reads the Count bytes of the image
@@ -300,6 +301,8 @@ public:
     } PassLimits;
 
 private:
+    // The tag interpreter works on the renderer's pass state.
+    friend class TTagInterpreter;
     // The zoom: widths of pens, sizes of fonts and pixels per inch follow it.
     double Scale = 1.0;
     bool ScanHeader(const std::string& AFileName, TGauge* Gauge);
@@ -323,36 +326,6 @@ private:
     int LastPageBelowBottom = 0;
     bool FMarginsRefused = false;  // said once
     void RecomputeLineHeight();
-    bool PageInRange(const tRenderState& State) const;
-    void StartPendingPage(tRenderState& State);
-    // Draws a text run; the rest of the line (from RestPos) counts for
-    // alignment of the whole line. Tail keeps that rest's text for the runs
-    // of one line.
-    void DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos, TLineTail& Tail);
-    // Draws a run without tabs on a page that is drawn.
-    void DrawTextPiece(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos, TLineTail& Tail);
-    void Dispatch(tRenderState& State, const std::string& Tag);
-    void SetStyleBit(int& Level, TFontStyles Bit, int Delta);
-
-    // Handlers of the tag families.
-    void TagGoto(const std::string& Tag);
-    void TagGoby(const std::string& Tag);
-    void TagPitch(uint8_t Size);
-    void TagFixedOrProp(const std::string& Name);
-    void TagLpp(const std::string& Tag);
-    void TagLpi(const std::string& Tag);
-    void TagSpan(tRenderState& State, const std::string& Tag);
-    void TagEndSpan(tRenderState& State, const std::string& Tag);
-    void TagFont(tRenderState& State, const std::string& Tag);
-    void TagAlign(tRenderState& State, const std::string& Tag);
-    void TagPen(tRenderState& State, const std::string& Tag);
-    void TagField(tRenderState& State, const std::string& Tag);
-    void TagLine(tRenderState& State, const std::string& Tag);
-    void TagRect(tRenderState& State, const std::string& Tag);
-    void TagCircle(tRenderState& State, const std::string& Tag);
-    void TagPolygon(tRenderState& State, const std::string& Tag);
-    void TagHighlight(tRenderState& State, const std::string& Tag);
-    void TagImage(tRenderState& State, const std::string& Tag);
 };
 
 }  // namespace quillard

@@ -3,6 +3,7 @@
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/renderer.h"
+#include "tags/interpreter.h"
 
 #include <cmath>
 #include <optional>
@@ -49,9 +50,9 @@ static TDoublePoint FigureCorner(tRenderer& R, const std::string& Tag, bool Abso
     return R.ParsePoint({s.Left + s.CursorX, s.Top + s.CursorY}, p, Absolute);
 }
 
-void tRenderer::TagLine(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagLine(tRenderState&, const std::string& Tag)
 {
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     TRenderingCanvas& c = *s.Canvas;
     s.PushPen();
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
@@ -65,23 +66,23 @@ void tRenderer::TagLine(tRenderState&, const std::string& Tag)
     }
     std::string v;
     if (Given(Tag, "FROM", v))
-        start = ParsePoint(start, v, absolute);
+        start = R.ParsePoint(start, v, absolute);
     if (!to.empty()) {
-        end = ParsePoint(end, to, absolute);
+        end = R.ParsePoint(end, to, absolute);
     } else {
         const double a = ParseAngle(dir);
-        const double len = MeasureAttr(Tag, "LEN;LENGTH", 'X', 0);
+        const double len = R.MeasureAttr(Tag, "LEN;LENGTH", 'X', 0);
         if (len > 0) {
             end.X = start.X + std::cos(a) * len;
-            end.Y = start.Y - std::sin(a) * len * PixelsPerInchY / PixelsPerInchX;
+            end.Y = start.Y - std::sin(a) * len * R.PixelsPerInchY / R.PixelsPerInchX;
         }
     }
     const TColor savedColor = c.Pen.Color;
     if (Given(Tag, "COLOR;COLOUR", v))
-        c.Pen.Color = ParseColor(v, c.Pen.Color & 0xFFFFFF, ColourMode) | PaletteFlag;
+        c.Pen.Color = ParseColor(v, c.Pen.Color & 0xFFFFFF, R.ColourMode) | PaletteFlag;
     const int width = ParseIntPrefix(GetAttribute(Tag, "WIDTH"), 0);
     if (width >= 1)
-        c.Pen.Width = ScaledPenWidth(width, Scale);
+        c.Pen.Width = ScaledPenWidth(width, R.Scale);
     if (Given(Tag, "STYLE", v)) {
         const int style = PenStyleNumber(UpperCase(Trim(v)), false);
         if (style >= 0)
@@ -114,9 +115,9 @@ void tRenderer::TagLine(tRenderState&, const std::string& Tag)
                 p2.X = *x;
         }
     }
-    if (PageDrawn) {
-        c.MoveTo(DevX(p1.X), DevY(p1.Y));
-        c.LineTo(DevX(p2.X), DevY(p2.Y));
+    if (R.PageDrawn) {
+        c.MoveTo(R.DevX(p1.X), R.DevY(p1.Y));
+        c.LineTo(R.DevX(p2.X), R.DevY(p2.Y));
     }
     s.PopPen();
     if (Tag.compare(0, 7, "{LINETO") == 0) {
@@ -126,64 +127,64 @@ void tRenderer::TagLine(tRenderState&, const std::string& Tag)
     c.Pen.Color = savedColor;
 }
 
-void tRenderer::TagRect(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagRect(tRenderState&, const std::string& Tag)
 {
-    if (!PageDrawn)
+    if (!R.PageDrawn)
         return;
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
-    const TDoublePoint corner = FigureCorner(*this, Tag, absolute);
+    const TDoublePoint corner = FigureCorner(R, Tag, absolute);
     TDoublePoint other;
     std::string v;
     if (Given(Tag, "TO", v)) {
-        other = ParsePoint(corner, v, absolute);
+        other = R.ParsePoint(corner, v, absolute);
     } else if (IsBlank(v = GetAttribute(Tag, "SIZE"))) {
-        other.X = corner.X + MeasureAttr(Tag, "WIDTH;WID", 'X', 0);
-        other.Y = corner.Y + MeasureAttr(Tag, "HEIGHT;HIG;HT", 'Y', 0);
+        other.X = corner.X + R.MeasureAttr(Tag, "WIDTH;WID", 'X', 0);
+        other.Y = corner.Y + R.MeasureAttr(Tag, "HEIGHT;HIG;HT", 'Y', 0);
     } else {
-        tSpan& s = Span();
-        TDoublePoint size = ParsePoint({0, 0}, v, absolute);
+        tSpan& s = R.Span();
+        TDoublePoint size = R.ParsePoint({0, 0}, v, absolute);
         if (!absolute) {
             size.X -= s.Left;
             size.Y -= s.Top;
         }
         other = {corner.X + size.X, corner.Y + size.Y};
     }
-    Span().Canvas->Rectangle(DevX(corner.X), DevY(corner.Y), DevX(other.X), DevY(other.Y));
+    R.Span().Canvas->Rectangle(R.DevX(corner.X), R.DevY(corner.Y), R.DevX(other.X), R.DevY(other.Y));
 }
 
-void tRenderer::TagCircle(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagCircle(tRenderState&, const std::string& Tag)
 {
-    if (!PageDrawn)
+    if (!R.PageDrawn)
         return;
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
-    TDoublePoint p = FigureCorner(*this, Tag, absolute);
+    TDoublePoint p = FigureCorner(R, Tag, absolute);
     double w = 0, h = 0;
     std::string v;
     if (!Given(Tag, "TO", v)) {
-        const double r = MeasureAttr(Tag, "RADIUS;RAD", 'X', 0);
+        const double r = R.MeasureAttr(Tag, "RADIUS;RAD", 'X', 0);
         if (r == 0) {
-            h = MeasureAttr(Tag, "HEIGHT;HIG;HT", 'Y', 0);
-            w = MeasureAttr(Tag, "WIDTH;WID", 'X', 0);
+            h = R.MeasureAttr(Tag, "HEIGHT;HIG;HT", 'Y', 0);
+            w = R.MeasureAttr(Tag, "WIDTH;WID", 'X', 0);
         } else {
             w = h = 2 * r;
             p.X -= r;
             p.Y -= r;
         }
     } else {
-        const TDoublePoint q = ParsePoint(p, v, absolute);
+        const TDoublePoint q = R.ParsePoint(p, v, absolute);
         w = q.X - p.X;
         h = q.Y - p.Y;
     }
-    TRenderingCanvas& c = *Span().Canvas;
-    const int x1 = DevX(p.X), y1 = DevY(p.Y), x2 = DevX(p.X + w), y2 = DevY(p.Y + h);
+    TRenderingCanvas& c = *R.Span().Canvas;
+    const int x1 = R.DevX(p.X), y1 = R.DevY(p.Y), x2 = R.DevX(p.X + w), y2 = R.DevY(p.Y + h);
     const bool arc = Tag.compare(0, 4, "{ARC") == 0;
     const bool pie = Tag.compare(0, 4, "{PIE") == 0;
     if (arc || pie) {
         const double b = ScreenAngle(ParseAngle(GetAttribute(Tag, "BEGIN;START")));
         const double e = ScreenAngle(ParseAngle(GetAttribute(Tag, "END;STOP")));
         const double cx = p.X + w / 2, cy = p.Y + h / 2;
-        const int x3 = DevX(cx + std::cos(b)), y3 = DevY(cy + std::sin(b));
-        const int x4 = DevX(cx + std::cos(e)), y4 = DevY(cy + std::sin(e));
+        const int x3 = R.DevX(cx + std::cos(b)), y3 = R.DevY(cy + std::sin(b));
+        const int x4 = R.DevX(cx + std::cos(e)), y4 = R.DevY(cy + std::sin(e));
         if (arc)
             c.Arc(x1, y1, x2, y2, x3, y3, x4, y4);
         else
@@ -193,15 +194,15 @@ void tRenderer::TagCircle(tRenderState&, const std::string& Tag)
     c.Ellipse(x1, y1, x2, y2);
 }
 
-void tRenderer::TagPolygon(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagPolygon(tRenderState&, const std::string& Tag)
 {
-    if (!PageDrawn)
+    if (!R.PageDrawn)
         return;
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
     std::string points = Trim(GetAttribute(Tag, "POINTS"));
     if (points.empty() || points.back() != ';')
         points += ';';
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     std::vector<TPoint> device;
     size_t from = 0;
     while (device.size() < 30) {
@@ -212,26 +213,26 @@ void tRenderer::TagPolygon(tRenderState&, const std::string& Tag)
         from = semi + 1;
         if (item.find(',') == std::string::npos)
             continue;
-        const TDoublePoint p = ParsePoint({s.Left + s.CursorX, s.Top + s.CursorY}, item, absolute);
-        device.push_back({DevX(p.X), DevY(p.Y)});
+        const TDoublePoint p = R.ParsePoint({s.Left + s.CursorX, s.Top + s.CursorY}, item, absolute);
+        device.push_back({R.DevX(p.X), R.DevY(p.Y)});
     }
     s.Canvas->Polygon(device);
 }
 
-void tRenderer::TagHighlight(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagHighlight(tRenderState&, const std::string& Tag)
 {
-    if (!PageDrawn)
+    if (!R.PageDrawn)
         return;
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     TRenderingCanvas& c = *s.Canvas;
     const tFontInfo& f = s.Font();
     std::string v = GetAttribute(Tag, "COLOR;COLOUR;BACKCOLOR;BACKCOLOUR;BKCOLOR;BKCOLOUR;BACK;BK;BG;BGCOLOR;BGCOLOUR");
-    c.Brush.Color = IsBlank(v) ? f.BackColor : ParseColor(v, f.BackColor, ColourMode);
+    c.Brush.Color = IsBlank(v) ? f.BackColor : ParseColor(v, f.BackColor, R.ColourMode);
     v = GetAttribute(Tag, "STYLE;BACKSTYLE;BKSTYLE;BGSTYLE");
     c.Brush.Style = IsBlank(v) ? bsSolid : ToBrushStyle(ParseBrushStyle(v, bsClear));
     c.Pen.Style = psClear;
     c.Pen.Mode = pmCopy;
-    c.Rectangle(DevX(s.Left), DevY(s.Top + s.CursorY - s.LineHeight), DevX(s.Right), DevY(s.Top + s.CursorY));
+    c.Rectangle(R.DevX(s.Left), R.DevY(s.Top + s.CursorY - s.LineHeight), R.DevX(s.Right), R.DevY(s.Top + s.CursorY));
     const tPenInfo& p = s.Pen();
     c.Pen.Mode = ToPenMode(p.Mode);
     c.Pen.Style = ToPenStyle(p.Style);

@@ -3,6 +3,7 @@
 // page numbers in five styles, and the white pen.
 #include "engine/markup.h"
 #include "engine/renderer.h"
+#include "tags/interpreter.h"
 #include "engine/services.h"
 
 #include <algorithm>
@@ -110,41 +111,41 @@ int PageNumberStyleOf(const std::string& Style)
 
 }  // namespace
 
-void tRenderer::TagField(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagField(tRenderState&, const std::string& Tag)
 {
     const std::string code = UpperCase(Trim(GetAttribute(Tag, "CODE")));
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     TRenderingCanvas& c = *s.Canvas;
     if (code == "LINE") {
         // As for text: a cursor still at 0 means no line is placed yet, and
         // the cell is the first line's, not one above the span.
         if (s.CursorY == 0)
             s.CursorY = s.LineHeight;
-        const double w = c.TextWidth("WWWWWWWWWW") / 10.0 / PixelsPerInchX;
+        const double w = c.TextWidth("WWWWWWWWWW") / 10.0 / R.PixelsPerInchX;
         const double h = s.LineHeight;
-        const double t = c.TextHeight("WWWWWWWWWW") / PixelsPerInchY;
+        const double t = c.TextHeight("WWWWWWWWWW") / R.PixelsPerInchY;
         const double x0 = s.Left + s.Column * w;
         const double y0 = s.Top + s.CursorY - (h + t) / 2;
         const std::string ch = UpperCase(Trim(GetAttribute(Tag, "CHAR")));
         for (const TBlockChar& bc : BlockChars) {
-            if (!PageDrawn || ch != bc.Char)
+            if (!R.PageDrawn || ch != bc.Char)
                 continue;
             const TBrush brush = c.Brush;
             c.Brush.Style = bsSolid;
             c.Brush.Color = Tint(c.Pen.Color, bc.Ink);
-            c.FillRect(TRect{DevX(x0 + bc.Left * w), DevY(y0 + bc.Top * h), DevX(x0 + bc.Right * w),
-                             DevY(y0 + bc.Bottom * h)});
+            c.FillRect(TRect{R.DevX(x0 + bc.Left * w), R.DevY(y0 + bc.Top * h), R.DevX(x0 + bc.Right * w),
+                             R.DevY(y0 + bc.Bottom * h)});
             c.Brush = brush;
             break;
         }
         for (const TLineChar& lc : LineChars) {
-            if (!PageDrawn)
+            if (!R.PageDrawn)
                 break;
             if (ch != lc.Char)
                 continue;
             for (const TStroke& st : lc.Strokes) {
-                c.MoveTo(DevX(x0 + st.A * w), DevY(y0 + st.B * h));
-                c.LineTo(DevX(x0 + st.C * w), DevY(y0 + st.D * h));
+                c.MoveTo(R.DevX(x0 + st.A * w), R.DevY(y0 + st.B * h));
+                c.LineTo(R.DevX(x0 + st.C * w), R.DevY(y0 + st.D * h));
             }
             break;
         }
@@ -152,41 +153,41 @@ void tRenderer::TagField(tRenderState&, const std::string& Tag)
         if (s.Column < INT32_MAX)
             ++s.Column;
     } else if (code == "PAGENUM" || code == "PAGE") {
-        PageNumber = ParseIntPrefix(Trim(GetAttribute(Tag, "START")), PageNumber);
-        PageNumberStyle = static_cast<uint8_t>(PageNumberStyleOf(UpperCase(Trim(GetAttribute(Tag, "STYLE")))));
-        int style = PageNumberStyle;
-        if ((style == 1 || style == 2) && PageNumber >= MaxRomanPageNumber) {
+        R.PageNumber = ParseIntPrefix(Trim(GetAttribute(Tag, "START")), R.PageNumber);
+        R.PageNumberStyle = static_cast<uint8_t>(PageNumberStyleOf(UpperCase(Trim(GetAttribute(Tag, "STYLE")))));
+        int style = R.PageNumberStyle;
+        if ((style == 1 || style == 2) && R.PageNumber >= MaxRomanPageNumber) {
             // A letter M for every thousand: from a million on, digits.
             style = 0;
-            if (!PassLimits.RomanTooLong) {
-                PassLimits.RomanTooLong = true;
-                ShowMessage("Page number " + std::to_string(PageNumber) +
+            if (!R.PassLimits.RomanTooLong) {
+                R.PassLimits.RomanTooLong = true;
+                ShowMessage("Page number " + std::to_string(R.PageNumber) +
                                 " is too large for Roman numerals; it is written in digits",
                             "Error in tRenderer.Render:{FIELD}");
             }
         }
         std::string text;
         switch (style) {
-        case 1: text = UpperCase(RomanNumeral(PageNumber)); break;
-        case 2: text = LowerCase(RomanNumeral(PageNumber)); break;
-        case 3: text = UpperCase(AlphaNumeral(PageNumber)); break;
-        case 4: text = LowerCase(AlphaNumeral(PageNumber)); break;
-        default: text = std::to_string(PageNumber); break;
+        case 1: text = UpperCase(RomanNumeral(R.PageNumber)); break;
+        case 2: text = LowerCase(RomanNumeral(R.PageNumber)); break;
+        case 3: text = UpperCase(AlphaNumeral(R.PageNumber)); break;
+        case 4: text = LowerCase(AlphaNumeral(R.PageNumber)); break;
+        default: text = std::to_string(R.PageNumber); break;
         }
         // The text all fields of a pass make is bounded by what the report
         // carries.
-        const int64_t allowed = FieldTextBase + FieldTextBytesPerReportByte * FileSize;
-        PassLimits.FieldText += static_cast<int64_t>(text.size());
-        if (PassLimits.FieldText > allowed) {
-            if (!PassLimits.FieldTextSpent) {
-                PassLimits.FieldTextSpent = true;
+        const int64_t allowed = R.FieldTextBase + R.FieldTextBytesPerReportByte * R.FileSize;
+        R.PassLimits.FieldText += static_cast<int64_t>(text.size());
+        if (R.PassLimits.FieldText > allowed) {
+            if (!R.PassLimits.FieldTextSpent) {
+                R.PassLimits.FieldTextSpent = true;
                 throw std::runtime_error("The fields of this report would make more than " +
                                          std::to_string(allowed >> 20) +
                                          " MB of text in one pass; the fields from here on are left empty");
             }
             return;
         }
-        FieldText = Trim(text);
+        R.FieldText = Trim(text);
     } else if (code == "WHITE") {
         c.Pen.Mode = pmWhite;
     }

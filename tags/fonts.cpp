@@ -2,6 +2,7 @@
 // entry of the span's stack and changes it; the closer pops it.
 #include "engine/markup.h"
 #include "engine/renderer.h"
+#include "tags/interpreter.h"
 
 #include <string>
 
@@ -42,17 +43,17 @@ int PenStyleNumber(const std::string& Word, bool AllowNoneWords)
     return -1;
 }
 
-void tRenderer::TagFont(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagFont(tRenderState&, const std::string& Tag)
 {
     if (Tag.compare(0, 6, "{/FONT") == 0) {
-        Span().PopFont();
+        R.Span().PopFont();
         return;
     }
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     s.PushFont();
     std::string v;
     if (Given(Tag, "NAME", v))
-        SetFontName(v);
+        R.SetFontName(v);
     v = GetAttribute(Tag, "SIZE");
     int size = 0;
     try {
@@ -61,24 +62,24 @@ void tRenderer::TagFont(tRenderState&, const std::string& Tag)
         size = 0;
     }
     if (size > 0)
-        SetFontSize(size);
+        R.SetFontSize(size);
     if (Given(Tag, "COLOR;COLOUR", v))
-        SetFontColor(v);
+        R.SetFontColor(v);
     if (Given(Tag, "BACKCOLOR;BACKCOLOUR;BKCOLOR;BKCOLOUR;BACK;BK;BG;BGCOLOR;BGCOLOUR", v)) {
-        SetFontBackColor(v);
-        if (Span().Font().BackStyle == bsClear)
-            SetFontBackStyle(bsSolid);
+        R.SetFontBackColor(v);
+        if (R.Span().Font().BackStyle == bsClear)
+            R.SetFontBackStyle(bsSolid);
     }
     if (Given(Tag, "BACKSTYLE;BKSTYLE;BGSTYLE", v))
-        SetFontBackStyle(ParseBrushStyle(v, bsClear));
+        R.SetFontBackStyle(ParseBrushStyle(v, bsClear));
     if (Given(Tag, "ROTATION;ROTATE;ESCAPEMENT;ESCAPE;ESC;DIR;DIRECTION", v))
-        SetFontRotation(ParseAngle(v));
+        R.SetFontRotation(ParseAngle(v));
 }
 
-void tRenderer::TagAlign(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagAlign(tRenderState&, const std::string& Tag)
 {
-    AtLineStart = true;
-    tSpan& s = Span();
+    R.AtLineStart = true;
+    tSpan& s = R.Span();
     if (Tag.compare(0, 7, "{/ALIGN") == 0) {
         s.PopAlign();
         return;
@@ -90,9 +91,9 @@ void tRenderer::TagAlign(tRenderState&, const std::string& Tag)
     }
 }
 
-void tRenderer::TagPen(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagPen(tRenderState&, const std::string& Tag)
 {
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     if (Tag.compare(0, 5, "{/PEN") == 0) {
         s.PopPen();
         return;
@@ -101,24 +102,24 @@ void tRenderer::TagPen(tRenderState&, const std::string& Tag)
     TRenderingCanvas* c = s.Canvas;
     std::string v;
     if (Given(Tag, "COLOR;COLOUR", v))
-        SetPenColor(ParseColor(Trim(v), c ? c->Pen.Color & 0xFFFFFF : 0, ColourMode));
+        R.SetPenColor(ParseColor(Trim(v), c ? c->Pen.Color & 0xFFFFFF : 0, R.ColourMode));
     if (Given(Tag, "MODE", v)) {
         int mode = PenModeNumber(UpperCase(Trim(v)));
         if (mode >= 0)
-            SetPenMode(mode);
+            R.SetPenMode(mode);
     }
     if (Given(Tag, "STYLE", v)) {
         int style = PenStyleNumber(UpperCase(Trim(v)), true);
         if (style >= 0)
-            SetPenStyle(style);
+            R.SetPenStyle(style);
     }
     if (Given(Tag, "FILLCOLOR;FILLCOLOUR", v))
-        SetBrushColor(ParseColor(Trim(v), c ? c->Brush.Color : 0xFFFFFF, ColourMode));
+        R.SetBrushColor(ParseColor(Trim(v), c ? c->Brush.Color : 0xFFFFFF, R.ColourMode));
     if (Given(Tag, "FILLSTYLE", v))
-        SetBrushStyle(ParseBrushStyle(UpperCase(Trim(v)), c ? c->Brush.Style : bsClear));
+        R.SetBrushStyle(ParseBrushStyle(UpperCase(Trim(v)), c ? c->Brush.Style : bsClear));
     const int width = ParseIntPrefix(GetAttribute(Tag, "WIDTH"), 0);
     if (width > 0)
-        SetPenWidth(width);
+        R.SetPenWidth(width);
 }
 
 }  // namespace quillard

@@ -3,6 +3,7 @@
 // inches, placed like the drawing tags and drawn through the rendering canvas.
 #include "engine/markup.h"
 #include "engine/renderer.h"
+#include "tags/interpreter.h"
 #include "engine/reportfiles.h"
 #include "surfaces/pictures.h"
 
@@ -144,7 +145,7 @@ std::string FormatLetter(TPictureFormat F) { return F == TPictureFormat::Jpeg ? 
 
 }  // namespace
 
-void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
+void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
 {
     // The attributes stand before DATA=; picture bytes after it are never
     // read as attributes.
@@ -160,19 +161,19 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     if (fromData) {
         const int64_t n = WholeNumber(dataLen);
         if (dataAt > 0)
-            GetInlineData(State.ReportFile, LineRest, bytes, n, State.LineEnd);
+            R.GetInlineData(State.ReportFile, R.LineRest, bytes, n, State.LineEnd);
         if (bytes.empty())
             return;
-        PictureBudget.AddBytes(bytes.size());
+        R.PictureBudget.AddBytes(bytes.size());
     } else {
         src = Trim(GetAttribute(head, "SRC;SOURCE"));
         if (IsBlank(src))
             return;
         // The name is looked up as the report spells it.
         std::string written = head;
-        if (TagAsWritten.size() == Tag.size() && SameText(TagAsWritten, Tag))
-            written = dataAt > 0 ? TagAsWritten.substr(0, static_cast<size_t>(dataAt) - 1) + "}" : TagAsWritten;
-        path = FindReportFile(Trim(GetAttribute(written, "SRC;SOURCE")), FileName);
+        if (R.TagAsWritten.size() == Tag.size() && SameText(R.TagAsWritten, Tag))
+            written = dataAt > 0 ? R.TagAsWritten.substr(0, static_cast<size_t>(dataAt) - 1) + "}" : R.TagAsWritten;
+        path = FindReportFile(Trim(GetAttribute(written, "SRC;SOURCE")), R.FileName);
         if (path.empty())
             return;
     }
@@ -181,8 +182,8 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     if (!PageInRange(State))
         return;
 
-    tSpan& s = Span();
-    TRenderingCanvas* canvas = s.Canvas ? s.Canvas : Canvas.get();
+    tSpan& s = R.Span();
+    TRenderingCanvas* canvas = s.Canvas ? s.Canvas : R.Canvas.get();
     if (!canvas)
         return;
 
@@ -193,16 +194,16 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
         if (IsBlank(at))
             at = GetAttribute(head, "FROM");
         if (!IsBlank(at))
-            return ParsePoint(here, Trim(at), absolute);
+            return R.ParsePoint(here, Trim(at), absolute);
         TDoublePoint p;
         if (absolute) {
-            p.X = MeasureAttr(head, "LEFT;COL", 'X', here.X);
-            p.Y = MeasureAttr(head, "TOP;ROW", 'Y', here.Y);
+            p.X = R.MeasureAttr(head, "LEFT;COL", 'X', here.X);
+            p.Y = R.MeasureAttr(head, "TOP;ROW", 'Y', here.Y);
         } else {
-            p.X = s.Left + MeasureAttr(head, "LEFT;COL", 'X', s.CursorX);
-            p.Y = s.Top + MeasureAttr(head, "TOP;ROW", 'Y', s.CursorY);
+            p.X = s.Left + R.MeasureAttr(head, "LEFT;COL", 'X', s.CursorX);
+            p.Y = s.Top + R.MeasureAttr(head, "TOP;ROW", 'Y', s.CursorY);
         }
-        if (IsBlank(GetAttribute(head, "LEFT;COL")) && AlignWholeLine) {
+        if (IsBlank(GetAttribute(head, "LEFT;COL")) && R.AlignWholeLine) {
             const std::string align = s.GetAlign();
             if (align == "RIGHT")
                 p.X = s.Left + s.CursorX - w;
@@ -213,7 +214,7 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     };
     auto couldNotLoad = [&] {
         const TDoublePoint p = corner(0);
-        canvas->TextOut(DevX(p.X), DevY(p.Y),
+        canvas->TextOut(R.DevX(p.X), R.DevY(p.Y),
                         fromData ? std::string("(Could Not Load Graphic)") : "(Could Not Load Graphic: " + src);
     };
 
@@ -234,10 +235,10 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
             struct stat before {};
             if (::stat(path.c_str(), &before) != 0 || !ReadWholeFile(path, bytes, MaxPictureBytes, &read))
                 return false;
-            PictureBudget.AddBytes(bytes.size());
+            R.PictureBudget.AddBytes(bytes.size());
             content = ContentKey(bytes);
             const bool ok = ProbePicture(format.Format, bytes, size);
-            PictureCache.AddFile(path, before, content, ok ? size.Width : 0, ok ? size.Height : 0);
+            R.PictureCache.AddFile(path, before, content, ok ? size.Width : 0, ok ? size.Height : 0);
             return ok;
         }
         content = ContentKey(bytes);
@@ -246,7 +247,7 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     const TPictureCache::TFileRead* known = nullptr;
     struct stat now {};
     if (!fromData && ::stat(path.c_str(), &now) == 0)
-        known = PictureCache.FindFile(path, now);
+        known = R.PictureCache.FindFile(path, now);
     if (known) {
         content = known->ContentKey;
         size = TPictureSize{known->Width, known->Height};
@@ -262,7 +263,7 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
 
     // Size in inches: one picture pixel per device pixel at natural size.
     const double W = size.Width, H = size.Height;
-    const double naturalW = W / (DpiX > 0 ? DpiX : 300), naturalH = H / (DpiY > 0 ? DpiY : 300);
+    const double naturalW = W / (R.DpiX > 0 ? R.DpiX : 300), naturalH = H / (R.DpiY > 0 ? R.DpiY : 300);
     double w = naturalW, h = naturalH;
     bool sized = false;
     const std::string scaleAttr = GetAttribute(head, "SCALE;RESIZE");
@@ -279,8 +280,8 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     }
     if (!sized && PosNoCase("ISO", head) > 0) {
         // Keep the aspect ratio.
-        h = MeasureAttr(head, "HEIGHT;HIG;HT", 'Y', 0);
-        w = MeasureAttr(head, "WIDTH;WID", 'X', 0);
+        h = R.MeasureAttr(head, "HEIGHT;HIG;HT", 'Y', 0);
+        w = R.MeasureAttr(head, "WIDTH;WID", 'X', 0);
         if (w == 0 && h == 0) {
             w = naturalW;
             h = naturalH;
@@ -294,15 +295,15 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
             w = W * h / H;
         }
     } else if (!sized) {
-        h = MeasureAttr(head, "HEIGHT;HIG;HT", 'Y', naturalH);
-        w = MeasureAttr(head, "WIDTH;WID", 'X', naturalW);
+        h = R.MeasureAttr(head, "HEIGHT;HIG;HT", 'Y', naturalH);
+        w = R.MeasureAttr(head, "WIDTH;WID", 'X', naturalW);
     }
 
     const TDoublePoint p = corner(w);
-    const int x = DevX(p.X), y = DevY(p.Y);
-    const bool oneToOne = GetScale() == 1.0 && H / PixelsPerInchY == h && W / PixelsPerInchX == w;
+    const int x = R.DevX(p.X), y = R.DevY(p.Y);
+    const bool oneToOne = R.GetScale() == 1.0 && H / R.PixelsPerInchY == h && W / R.PixelsPerInchX == w;
     auto device = [](double v) { return std::isfinite(v) ? std::clamp(v, -2e9, 2e9) : 0.0; };
-    const double dw = device(w * PixelsPerInchX), dh = device(h * PixelsPerInchY);
+    const double dw = device(w * R.PixelsPerInchX), dh = device(h * R.PixelsPerInchY);
     const TRect target = oneToOne ? TRect{x, y, ClampToInt(int64_t(x) + size.Width), ClampToInt(int64_t(y) + size.Height)}
                                   : TRect{x, y, ClampToInt(int64_t(x) + RoundHalfEven(dw)),
                                           ClampToInt(int64_t(y) + RoundHalfEven(dh))};
@@ -312,7 +313,7 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     if (int64_t(size.Width) * size.Height > WholeDecodePixels) {
         TRect area;
         if (!canvas->DeviceArea(area))
-            area = TRect{DevX(0), DevY(0), DevX(PrintableWidth + 2 * LeftOffset), DevY(PrintableHeight + 2 * TopOffset)};
+            area = TRect{R.DevX(0), R.DevY(0), R.DevX(R.PrintableWidth + 2 * R.LeftOffset), R.DevY(R.PrintableHeight + 2 * R.TopOffset)};
         if (!PlanVisiblePart(size.Width, size.Height, target, area, plan))
             return;  // none of it lands on the surface
     }
@@ -324,16 +325,16 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
             key += "," + std::to_string(v);
 
     // Decoding.
-    std::shared_ptr<const TGraphic> picture = PictureCache.Find(key);
+    std::shared_ptr<const TGraphic> picture = R.PictureCache.Find(key);
     if (!picture) {
         const int64_t pixels = plan.Whole ? int64_t(size.Width) * size.Height
                                           : int64_t(plan.Window.Width) * plan.Window.Height;
-        const bool refusedBefore = PictureBudget.Exhausted();
-        if (!PictureBudget.Spend(pixels)) {
+        const bool refusedBefore = R.PictureBudget.Exhausted();
+        if (!R.PictureBudget.Spend(pixels)) {
             if (refusedBefore)
                 return;
             throw std::runtime_error("The pictures of this report would decode to more than " +
-                                     std::to_string(PictureBudget.Allowed() / 1'000'000) +
+                                     std::to_string(R.PictureBudget.Allowed() / 1'000'000) +
                                      " million pixels in one pass; the pictures from here on are not drawn.");
         }
         if (bytes.empty()) {
@@ -346,7 +347,7 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
         }
         picture = std::make_shared<TGraphic>(DecodePicture(format.Format, bytes, nullptr, window));
         // A picture that does not decode is remembered as such too.
-        PictureCache.Add(key, picture);
+        R.PictureCache.Add(key, picture);
     }
     bytes.clear();
     bytes.shrink_to_fit();
@@ -356,7 +357,7 @@ void tRenderer::TagImage(tRenderState& State, const std::string& Tag)
     }
     // Only a file that decoded as a picture may be deleted.
     if (!fromData && UpperCase(Trim(GetAttribute(head, "DELETE"))) == "YES")
-        MarkImageForDeletion(*this, path, read, State.ReportFile.Identity());
+        MarkImageForDeletion(R, path, read, State.ReportFile.Identity());
 
     if (!plan.Whole)
         canvas->StretchDraw(plan.Target, *picture);

@@ -6,6 +6,7 @@
 #include "engine/markup.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
+#include "tags/interpreter.h"
 #include "engine/services.h"
 #include "surfaces/pdfcanvas.h"
 
@@ -134,6 +135,9 @@ void CheckedAdd(int& Counter, int Delta)
         throw std::overflow_error("Arithmetic overflow");
 }
 
+// The caption of a handler's failure.
+std::string Caption(const char* Name) { return std::string("Error in tRenderer.Render:") + Name; }
+
 // Runs a tag handler in its own protected block: a failure shows its message
 // under the handler's caption and the line goes on with the next tag.
 template <typename F>
@@ -179,50 +183,50 @@ bool HasDataBetween(const std::string& s, size_t From, size_t To)
 
 }  // namespace
 
-bool tRenderer::PageInRange(const tRenderState& State) const
+bool TTagInterpreter::PageInRange(const tRenderState& State) const
 {
-    if (State.FromPage > 0 && CurrentPage < State.FromPage)
+    if (State.FromPage > 0 && R.CurrentPage < State.FromPage)
         return false;
-    if (State.ToPage > 0 && CurrentPage > State.ToPage)
+    if (State.ToPage > 0 && R.CurrentPage > State.ToPage)
         return false;
     return true;
 }
 
-void tRenderer::StartPendingPage(tRenderState& State)
+void TTagInterpreter::StartPendingPage(tRenderState& State)
 {
     // The counters stop at their largest value ({FIELD CODE=PAGE} may start
     // the page numbers there) instead of overflowing.
-    if (CurrentPage < INT32_MAX)
-        ++CurrentPage;
-    if (PageNumber < INT32_MAX)
-        ++PageNumber;
-    AtLineStart = true;
+    if (R.CurrentPage < INT32_MAX)
+        ++R.CurrentPage;
+    if (R.PageNumber < INT32_MAX)
+        ++R.PageNumber;
+    R.AtLineStart = true;
     State.PageBreakPending = false;
     // The spans keep what they processed on the page in hand; holding the
     // whole report there would make memory grow with the page count.
-    for (auto& span : Spans)
+    for (auto& span : R.Spans)
         if (span)
             span->Text.clear();
-    const bool inRange = (State.FromPage <= 0 || State.FromPage < CurrentPage) &&
-                         (State.ToPage <= 0 || State.ToPage >= CurrentPage);
-    if (Printing && !MakingPdf && Printer().Printing() && inRange) {
-        AreaCode = 5;
+    const bool inRange = (State.FromPage <= 0 || State.FromPage < R.CurrentPage) &&
+                         (State.ToPage <= 0 || State.ToPage >= R.CurrentPage);
+    if (R.Printing && !R.MakingPdf && Printer().Printing() && inRange) {
+        R.AreaCode = 5;
         try {
             Printer().NewPage();
         } catch (...) {
             MessageBeep();
         }
     }
-    if (MakingPdf && PdfMaker && inRange)
-        PdfMaker->NewPage();
+    if (R.MakingPdf && R.PdfMaker && inRange)
+        R.PdfMaker->NewPage();
 }
 
-void tRenderer::Render(tRenderState& State, std::string& Line)
+void TTagInterpreter::InterpretLine(tRenderState& State, std::string& Line)
 {
-    if (Aborted)
+    if (R.Aborted)
         return;
-    RepeatHeaderFooter = false;
-    LineRest.clear();
+    R.RepeatHeaderFooter = false;
+    R.LineRest.clear();
     size_t pos = 0;  // start of the part of Line not yet processed
     int64_t counter = static_cast<int64_t>(Line.size()) + 1;
     size_t dataPos = LastDataPos(Line);
@@ -253,17 +257,17 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                     tag = UpperCase(Line.substr(brace));
                     pos = Line.size();
                     // The tag belongs to the page a pending break starts.
-                    const int tagPage = CurrentPage + (State.PageBreakPending ? 1 : 0);
+                    const int tagPage = R.CurrentPage + (State.PageBreakPending ? 1 : 0);
                     if ((State.FromPage > 0 && tagPage < State.FromPage) || (State.ToPage > 0 && tagPage > State.ToPage))
-                        DelImageData(State.ReportFile, LineStartPos, State.LineEnd, tag);
+                        R.DelImageData(State.ReportFile, R.LineStartPos, State.LineEnd, tag);
                     break;
                 }
-                if (close == std::string::npos && Line.size() - brace >= MaxTagBytes) {
+                if (close == std::string::npos && Line.size() - brace >= R.MaxTagBytes) {
                     // A tag longer than any a report needs ends here; the
                     // lines after it are read as lines again.
-                    if (!PassLimits.LongTag) {
-                        PassLimits.LongTag = true;
-                        ShowMessage("A tag runs on for more than " + std::to_string(MaxTagBytes >> 20) +
+                    if (!R.PassLimits.LongTag) {
+                        R.PassLimits.LongTag = true;
+                        ShowMessage("A tag runs on for more than " + std::to_string(R.MaxTagBytes >> 20) +
                                         " MB without its closing brace; it ends at byte " +
                                         std::to_string(State.ReportFile.Position()) + " of the report",
                                     "Error in tRenderer.Render");
@@ -277,7 +281,7 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                     // The tag goes on on the next line.
                     const int64_t before = State.ReportFile.Position();
                     std::string next, lineEnd;
-                    GetPassLine(State.ReportFile, next, lineEnd);
+                    R.GetPassLine(State.ReportFile, next, lineEnd);
                     State.LineEnd = lineEnd;
                     searchFrom = Line.size();
                     Line += next;
@@ -315,21 +319,21 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
             DrawTextRun(State, std::move(run), Line, pos, tail);
 
         ProcessMessages();
-        if (Aborted)
+        if (R.Aborted)
             break;
         if (!IsBlank(tag)) {
-            Span().KeepText(tag);
-            FieldText.clear();
-            PageDrawn = PageInRange(State);
+            R.Span().KeepText(tag);
+            R.FieldText.clear();
+            R.PageDrawn = PageInRange(State);
             // The tag as written ends where the processed part of the line does.
-            TagAsWritten.assign(Line, pos - std::min(pos, tag.size()), tag.size());
-            Dispatch(State, tag);
-            if (!FieldText.empty()) {
+            R.TagAsWritten.assign(Line, pos - std::min(pos, tag.size()), tag.size());
+            HandleTag(State, tag);
+            if (!R.FieldText.empty()) {
                 // A field's text is drawn as the next run of the line. It
                 // goes in just before the unprocessed part, over text already
                 // processed (which is dropped when the line is done), so that
                 // the rest of a long line is not moved for every field.
-                const size_t k = FieldText.size();
+                const size_t k = R.FieldText.size();
                 if (pos < k) {
                     // Room in front: what this field needs, and as much
                     // again as the line is long (up to a megabyte), so that
@@ -347,51 +351,51 @@ void tRenderer::Render(tRenderState& State, std::string& Line)
                 if (dataPos != std::string::npos && dataPos < pos)
                     dataPos = std::string::npos;
                 pos -= k;
-                Line.replace(pos, k, FieldText);
+                Line.replace(pos, k, R.FieldText);
                 counter += 1;
-                FieldText.clear();
+                R.FieldText.clear();
             }
-            if (!LineRest.empty()) {
+            if (!R.LineRest.empty()) {
                 // The physical line goes on after in-line picture data.
-                counter += static_cast<int64_t>(LineRest.size());
-                Line += LineRest;
-                LineRest.clear();
+                counter += static_cast<int64_t>(R.LineRest.size());
+                Line += R.LineRest;
+                R.LineRest.clear();
                 tail.Built = false;
                 dataPos = LastDataPos(Line);
             }
         }
 
         ProcessMessages();
-        if (Aborted)
+        if (R.Aborted)
             break;
     } while (counter > 0 && Line.find_first_not_of(' ', pos) != std::string::npos);
 
     Line.erase(0, std::min(pos, Line.size()));
-    if (LineCut) {
+    if (R.LineCut) {
         // The line was read up to in-line picture data that no tag took: the
         // data belongs to the line, which ends where the physical line does.
         std::string rest, lineEnd;
         do
-            GetLn(State.ReportFile, rest, lineEnd, TLineReading{false, MaxLineBytes, UnixLineEnds});
-        while (LineTooLong);
+            R.GetLn(State.ReportFile, rest, lineEnd, tRenderer::TLineReading{false, R.MaxLineBytes, R.UnixLineEnds});
+        while (R.LineTooLong);
         State.LineEnd = lineEnd;
     }
-    if (!Aborted) {
+    if (!R.Aborted) {
         // A line has been placed; but after a page break that waits for the
         // next page, no line of that page is placed yet: its first line takes
         // the line height of the font it is drawn in.
-        tSpan& s = Span();
+        tSpan& s = R.Span();
         if (s.CursorY == 0 && !State.PageBreakPending)
             s.CursorY = s.LineHeight;
     }
 }
 
-void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos,
+void TTagInterpreter::DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos,
                             TLineTail& Tail)
 {
     if (Run.find('&') != std::string::npos)
-        Run = DecodeEntities(Run, ReportEncoding != TReportEncoding::Cp1252);
-    tSpan& s = Span();
+        Run = DecodeEntities(Run, R.ReportEncoding != tRenderer::TReportEncoding::Cp1252);
+    tSpan& s = R.Span();
     s.KeepText(Run);
     if (!PageInRange(State))
         return;
@@ -414,7 +418,7 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
                 column += spaces;
             } else {
                 expanded += ch;
-                if (ReportEncoding == TReportEncoding::Cp1252 || (static_cast<unsigned char>(ch) & 0xC0) != 0x80)
+                if (R.ReportEncoding == tRenderer::TReportEncoding::Cp1252 || (static_cast<unsigned char>(ch) & 0xC0) != 0x80)
                     ++column;
             }
         }
@@ -428,7 +432,7 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
     c.Font.Style = f.Style;
     // Eight spaces measured together, as a run of eight characters of a
     // fixed-pitch face is measured.
-    const double stop = PixelsPerInchX != 0 ? c.TextWidth("        ") / PixelsPerInchX : 0.0;
+    const double stop = R.PixelsPerInchX != 0 ? c.TextWidth("        ") / R.PixelsPerInchX : 0.0;
     size_t from = 0;
     for (;;) {
         const size_t tab = Run.find('\t', from);
@@ -441,37 +445,37 @@ void tRenderer::DrawTextRun(tRenderState& State, std::string Run, const std::str
             s.CursorX = (std::floor(s.CursorX / stop + 1e-9) + 1) * stop;
         if (s.Column < INT32_MAX - 8)
             s.Column = (s.Column / 8 + 1) * 8;
-        AtLineStart = false;
+        R.AtLineStart = false;
         from = tab + 1;
     }
 }
 
-void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos,
+void TTagInterpreter::DrawTextPiece(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos,
                               TLineTail& Tail)
 {
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     TRenderingCanvas& c = *s.Canvas;
-    const double ppx = PixelsPerInchX;
+    const double ppx = R.PixelsPerInchX;
     auto widthIn = [&](const std::string& t) { return ppx != 0 ? c.TextWidth(t) / ppx : 0.0; };
 
     const std::string align = s.GetAlign();
     if (align == "CENTER") {
-        if (!AlignWholeLine) {
+        if (!R.AlignWholeLine) {
             s.CursorX -= widthIn(Trim(Run)) / 2;
-        } else if (AtLineStart) {
+        } else if (R.AtLineStart) {
             s.CursorX -= (ppx != 0 ? WholeLineWidth(c, Run, Line, RestPos, Tail) / ppx : 0.0) / 2;
             Run = TrimLeft(Run);
         }
     }
-    AtLineStart = false;
+    R.AtLineStart = false;
     const double anchor = s.CursorX;
     if (align == "RIGHT")
-        s.CursorX -= AlignWholeLine ? (ppx != 0 ? WholeLineWidth(c, Run, Line, RestPos, Tail) / ppx : 0.0)
+        s.CursorX -= R.AlignWholeLine ? (ppx != 0 ? WholeLineWidth(c, Run, Line, RestPos, Tail) / ppx : 0.0)
                                     : widthIn(Trim(Run));
 
     if (s.CursorY == 0)
         s.CursorY = s.LineHeight;
-    const TRect clip{DevX(s.Left), DevY(s.Top), DevX(s.Right), DevY(s.Bottom)};
+    const TRect clip{R.DevX(s.Left), R.DevY(s.Top), R.DevX(s.Right), R.DevY(s.Bottom)};
     double y = s.CursorY;
     if (s.SubscriptLevel < s.SuperscriptLevel)
         y = s.CursorY - s.LineHeight * 0.5;
@@ -498,9 +502,9 @@ void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::s
 
     const std::string text = align == "RIGHT" ? Trim(Run) : Run;
     const TSize extent = c.TextExtent(Run);
-    NoteRunBelowBottom(Run, PixelsPerInchY != 0 ? extent.cy / PixelsPerInchY : 0.0);
-    const int top = DevY(s.Top + y) - extent.cy;
-    const int left = DevX(s.Left + s.CursorX);
+    R.NoteRunBelowBottom(Run, R.PixelsPerInchY != 0 ? extent.cy / R.PixelsPerInchY : 0.0);
+    const int top = R.DevY(s.Top + y) - extent.cy;
+    const int left = R.DevX(s.Left + s.CursorX);
 
     const tPenInfo& pen = s.Pen();
     try {
@@ -528,7 +532,7 @@ void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::s
 
     // Columns count characters: in UTF-8 the bytes that start one.
     size_t characters = Run.size();
-    if (ReportEncoding != TReportEncoding::Cp1252)
+    if (R.ReportEncoding != tRenderer::TReportEncoding::Cp1252)
         characters = static_cast<size_t>(
             std::count_if(Run.begin(), Run.end(), [](char b) { return (static_cast<unsigned char>(b) & 0xC0) != 0x80; }));
     s.Column += static_cast<int>(std::min<size_t>(characters, INT32_MAX / 2));
@@ -545,10 +549,10 @@ void tRenderer::DrawTextPiece(tRenderState& State, std::string Run, const std::s
         s.CursorX = anchor;
 }
 
-void tRenderer::SetStyleBit(int& Level, TFontStyles Bit, int Delta)
+void TTagInterpreter::SetStyleBit(int& Level, TFontStyles Bit, int Delta)
 {
     CheckedAdd(Level, Delta);
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     tFontInfo& f = s.Font();
     if (Delta > 0 && Level > 0)
         f.Style |= Bit;
@@ -563,9 +567,9 @@ void tRenderer::SetStyleBit(int& Level, TFontStyles Bit, int Delta)
     }
 }
 
-void tRenderer::TagFixedOrProp(const std::string& Name)
+void TTagInterpreter::TagFixedOrProp(const std::string& Name)
 {
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     tFontInfo& f = s.Font();
     f.Name = Name;
     if (s.Canvas) {
@@ -573,53 +577,53 @@ void tRenderer::TagFixedOrProp(const std::string& Name)
         s.Canvas->Font.Size = f.Size;
         s.Canvas->FontChanged();
     }
-    RecomputeLineHeight();
+    R.RecomputeLineHeight();
 }
 
-void tRenderer::TagPitch(uint8_t Size)
+void TTagInterpreter::TagPitch(uint8_t Size)
 {
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     tFontInfo& f = s.Font();
-    f.Size = static_cast<int>(RoundHalfEven(Scale * Size));
+    f.Size = static_cast<int>(RoundHalfEven(R.Scale * Size));
     if (s.Canvas) {
         s.Canvas->Font.Size = f.Size;
         s.Canvas->FontChanged();
     }
-    RecomputeLineHeight();
+    R.RecomputeLineHeight();
 }
 
-void tRenderer::TagGoto(const std::string& Tag)
+void TTagInterpreter::TagGoto(tRenderState&, const std::string& Tag)
 {
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
     if (absolute) {
-        s.CursorX = MeasureAttr(Tag, "LEFT;COL;X", 'X', s.CursorX + s.Left) - s.Left;
-        s.CursorY = MeasureAttr(Tag, "TOP;ROW;Y", 'Y', s.CursorY + s.Top) - s.Top;
+        s.CursorX = R.MeasureAttr(Tag, "LEFT;COL;X", 'X', s.CursorX + s.Left) - s.Left;
+        s.CursorY = R.MeasureAttr(Tag, "TOP;ROW;Y", 'Y', s.CursorY + s.Top) - s.Top;
     } else {
-        s.CursorX = MeasureAttr(Tag, "LEFT;COL;X", 'X', s.CursorX);
-        s.CursorY = MeasureAttr(Tag, "TOP;ROW;Y", 'Y', s.CursorY);
+        s.CursorX = R.MeasureAttr(Tag, "LEFT;COL;X", 'X', s.CursorX);
+        s.CursorY = R.MeasureAttr(Tag, "TOP;ROW;Y", 'Y', s.CursorY);
     }
-    AlignWholeLine = false;
+    R.AlignWholeLine = false;
 }
 
-void tRenderer::TagGoby(const std::string& Tag)
+void TTagInterpreter::TagGoby(tRenderState&, const std::string& Tag)
 {
-    tSpan& s = Span();
-    s.CursorX += MeasureAttr(Tag, "LEFT;COL;X", 'X', 0);
-    s.CursorY += MeasureAttr(Tag, "TOP;ROW;Y", 'Y', 0);
-    AlignWholeLine = false;
+    tSpan& s = R.Span();
+    s.CursorX += R.MeasureAttr(Tag, "LEFT;COL;X", 'X', 0);
+    s.CursorY += R.MeasureAttr(Tag, "TOP;ROW;Y", 'Y', 0);
+    R.AlignWholeLine = false;
 }
 
-void tRenderer::TagLpp(const std::string& Tag)
+void TTagInterpreter::TagLpp(tRenderState&, const std::string& Tag)
 {
     int n = ParseIntPrefix(GetAttribute(Tag, ""), 2);
     if (n > 0)
-        SetLinesPerPage(n);
+        R.SetLinesPerPage(n);
 }
 
-void tRenderer::TagLpi(const std::string& Tag)
+void TTagInterpreter::TagLpi(tRenderState&, const std::string& Tag)
 {
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     s.LinesPerInch = ParseIntPrefix(GetAttribute(Tag, ""), 0);
     if (s.LinesPerInch > 0) {
         s.LinesPerPage = 0;
@@ -628,46 +632,22 @@ void tRenderer::TagLpi(const std::string& Tag)
     }
 }
 
-void tRenderer::Dispatch(tRenderState& State, const std::string& Tag)
+void TTagInterpreter::TagPage(tRenderState& State, const std::string&)
 {
-    auto starts = [&](const char* prefix) { return Tag.compare(0, std::strlen(prefix), prefix) == 0; };
-    auto caption = [](const char* name) { return std::string("Error in tRenderer.Render:") + name; };
+    State.PageBreakPending = true;
+    State.BreakLineEnded = false;
+    R.Span().CursorX = 0;
+    R.Span().CursorY = 0;
+}
 
-    if (Tag == "{PAGE}") {
-        State.PageBreakPending = true;
-        State.BreakLineEnded = false;
-        Span().CursorX = 0;
-        Span().CursorY = 0;
-        return;
-    }
-    if (Tag == "{CPI}") {
-        AreaCode = 6;
-        return Handler(caption("{CPI}"), [&] { TagFixedOrProp(FixedFontName); });
-    }
-    if (Tag == "{PROP}") {
-        AreaCode = 7;
-        return Handler(caption("{PROP}"), [&] { TagFixedOrProp(PropFontName); });
-    }
-    if (starts("{GOTO")) {
-        AreaCode = 8;
-        return Handler(caption("{GOTO}"), [&] { TagGoto(Tag); });
-    }
-    if (starts("{GOBY")) {
-        AreaCode = 9;
-        return Handler(caption("{GOBY}"), [&] { TagGoby(Tag); });
-    }
-    if (Tag == "{CPI10}" || Tag == "{10CPI}") {
-        AreaCode = 10;
-        return Handler(caption("{CPI10}"), [&] { TagPitch(Cpi10Size); });
-    }
-    if (Tag == "{CPI12}" || Tag == "{12CPI}") {
-        AreaCode = 11;
-        return Handler(caption("{CPI12}"), [&] { TagPitch(Cpi12Size); });
-    }
-    if (Tag == "{CPI17}" || Tag == "{17CPI}") {
-        AreaCode = 12;
-        return Handler(caption("{CPI17}"), [&] { TagPitch(Cpi17Size); });
-    }
+void TTagInterpreter::TagFixedPitch(tRenderState&, const std::string&) { TagFixedOrProp(R.FixedFontName); }
+void TTagInterpreter::TagProportional(tRenderState&, const std::string&) { TagFixedOrProp(R.PropFontName); }
+void TTagInterpreter::TagCpi10(tRenderState&, const std::string&) { TagPitch(R.Cpi10Size); }
+void TTagInterpreter::TagCpi12(tRenderState&, const std::string&) { TagPitch(R.Cpi12Size); }
+void TTagInterpreter::TagCpi17(tRenderState&, const std::string&) { TagPitch(R.Cpi17Size); }
+
+void TTagInterpreter::TagStyle(tRenderState&, const std::string& Tag)
+{
     struct TStyleTag {
         const char* Open;
         const char* Close;
@@ -682,67 +662,117 @@ void tRenderer::Dispatch(tRenderState& State, const std::string& Tag)
     };
     for (const TStyleTag& st : styles) {
         if (Tag == st.Open || Tag == st.Close) {
-            const bool open = Tag == st.Open;
-            if (st.Bit == fsBold)
-                AreaCode = open ? 13 : 14;
-            return Handler(caption(Tag.c_str()), [&] {
-                tSpan& s = Span();
-                SetStyleBit(s.*st.Level, st.Bit, open ? 1 : -1);
-            });
+            tSpan& s = R.Span();
+            SetStyleBit(s.*st.Level, st.Bit, Tag == st.Open ? 1 : -1);
+            return;
         }
     }
-    if (Tag == "{SUPER}" || Tag == "{SUP}" || Tag == "{SUPERSCRIPT}")
-        return CheckedAdd(Span().SuperscriptLevel, 1);
-    if (Tag == "{/SUPER}" || Tag == "{/SUP}" || Tag == "{/SUPERSCRIPT}")
-        return CheckedAdd(Span().SuperscriptLevel, -1);
-    if (Tag == "{SUB}" || Tag == "{SUBSCRIPT}")
-        return CheckedAdd(Span().SubscriptLevel, 1);
-    if (Tag == "{/SUB}" || Tag == "{/SUBSCRIPT}")
-        return CheckedAdd(Span().SubscriptLevel, -1);
-    if (starts("{SPAN") || starts("{INIT") || starts("{DIV") || starts("{HEADER") || starts("{FOOTER")) {
-        Handler(caption("{SPAN}"), [&] { TagSpan(State, Tag); });
-        // The page set-up asked for from outside goes over the header's.
-        if (LineStartPos == 0 && starts("{INIT"))
-            Handler(caption("{INIT}"), [&] { ApplyPageSetupOverrides(); });
+}
+
+void TTagInterpreter::TagRaiseOrLower(tRenderState&, const std::string& Tag)
+{
+    const bool closing = Tag.compare(0, 2, "{/") == 0;
+    const bool super = Tag.find("SUP") != std::string::npos;
+    tSpan& s = R.Span();
+    CheckedAdd(super ? s.SuperscriptLevel : s.SubscriptLevel, closing ? -1 : 1);
+}
+
+void TTagInterpreter::TagSpanFamily(tRenderState& State, const std::string& Tag)
+{
+    Handler(Caption("{SPAN}"), [&] { TagSpan(State, Tag); });
+    // The page set-up asked for from outside goes over the header's.
+    if (R.LineStartPos == 0 && Tag.compare(0, 5, "{INIT") == 0)
+        Handler(Caption("{INIT}"), [&] { R.ApplyPageSetupOverrides(); });
+}
+
+std::span<const TTagInterpreter::TTagRow> TTagInterpreter::TagTable()
+{
+    using T = TTagInterpreter;
+    constexpr bool exact = false, prefix = true, always = false, unlessAborted = true;
+    static const TTagRow rows[] = {
+        {"{PAGE}", exact, nullptr, 0, always, &T::TagPage},
+        {"{CPI}", exact, "{CPI}", 6, always, &T::TagFixedPitch},
+        {"{PROP}", exact, "{PROP}", 7, always, &T::TagProportional},
+        {"{GOTO", prefix, "{GOTO}", 8, always, &T::TagGoto},
+        {"{GOBY", prefix, "{GOBY}", 9, always, &T::TagGoby},
+        {"{CPI10}", exact, "{CPI10}", 10, always, &T::TagCpi10},
+        {"{10CPI}", exact, "{CPI10}", 10, always, &T::TagCpi10},
+        {"{CPI12}", exact, "{CPI12}", 11, always, &T::TagCpi12},
+        {"{12CPI}", exact, "{CPI12}", 11, always, &T::TagCpi12},
+        {"{CPI17}", exact, "{CPI17}", 12, always, &T::TagCpi17},
+        {"{17CPI}", exact, "{CPI17}", 12, always, &T::TagCpi17},
+        {"{B}", exact, "{B}", 13, always, &T::TagStyle},
+        {"{/B}", exact, "{/B}", 14, always, &T::TagStyle},
+        {"{I}", exact, "{I}", 0, always, &T::TagStyle},
+        {"{/I}", exact, "{/I}", 0, always, &T::TagStyle},
+        {"{U}", exact, "{U}", 0, always, &T::TagStyle},
+        {"{/U}", exact, "{/U}", 0, always, &T::TagStyle},
+        {"{STRIKE}", exact, "{STRIKE}", 0, always, &T::TagStyle},
+        {"{/STRIKE}", exact, "{/STRIKE}", 0, always, &T::TagStyle},
+        {"{SUPER}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{SUP}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{SUPERSCRIPT}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{/SUPER}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{/SUP}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{/SUPERSCRIPT}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{SUB}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{SUBSCRIPT}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{/SUB}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{/SUBSCRIPT}", exact, nullptr, 0, always, &T::TagRaiseOrLower},
+        {"{SPAN", prefix, nullptr, 0, always, &T::TagSpanFamily},
+        {"{INIT", prefix, nullptr, 0, always, &T::TagSpanFamily},
+        {"{DIV", prefix, nullptr, 0, always, &T::TagSpanFamily},
+        {"{HEADER", prefix, nullptr, 0, always, &T::TagSpanFamily},
+        {"{FOOTER", prefix, nullptr, 0, always, &T::TagSpanFamily},
+        {"{/SPAN}", exact, "{/SPAN}", 0, always, &T::TagEndSpan},
+        {"{/DIV}", exact, "{/SPAN}", 0, always, &T::TagEndSpan},
+        {"{/HEADER}", exact, "{/SPAN}", 0, always, &T::TagEndSpan},
+        {"{/FOOTER}", exact, "{/SPAN}", 0, always, &T::TagEndSpan},
+        {"{LPP", prefix, "{LPP}", 0, always, &T::TagLpp},
+        {"{LPI", prefix, "{LPI}", 0, always, &T::TagLpi},
+        // Tags that draw or read: not once the pass is aborted.
+        {"{FONT", prefix, "{FONT}", 0, unlessAborted, &T::TagFont},
+        {"{/FONT", prefix, "{/FONT}", 0, unlessAborted, &T::TagFont},
+        {"{ALIGN", prefix, "{ALIGN}", 0, unlessAborted, &T::TagAlign},
+        {"{/ALIGN", prefix, "{/ALIGN}", 0, unlessAborted, &T::TagAlign},
+        {"{PEN", prefix, "{PEN}", 0, unlessAborted, &T::TagPen},
+        {"{/PEN", prefix, "{/PEN}", 0, unlessAborted, &T::TagPen},
+        {"{FIELD", prefix, "{FIELD}", 0, unlessAborted, &T::TagField},
+        {"{LINE", prefix, "{LINE}", 0, unlessAborted, &T::TagLine},
+        {"{RECTANGLE", prefix, "{RECT}", 0, unlessAborted, &T::TagRect},
+        {"{RECT", prefix, "{RECT}", 0, unlessAborted, &T::TagRect},
+        {"{CIRCLE", prefix, "{CIRCLE}", 0, unlessAborted, &T::TagCircle},
+        {"{OVAL", prefix, "{CIRCLE}", 0, unlessAborted, &T::TagCircle},
+        {"{ELLIPSE", prefix, "{CIRCLE}", 0, unlessAborted, &T::TagCircle},
+        {"{ARC", prefix, "{CIRCLE}", 0, unlessAborted, &T::TagCircle},
+        {"{PIE", prefix, "{CIRCLE}", 0, unlessAborted, &T::TagCircle},
+        {"{POLYGON", prefix, "{POLYGON}", 0, unlessAborted, &T::TagPolygon},
+        {"{POLY", prefix, "{POLYGON}", 0, unlessAborted, &T::TagPolygon},
+        {"{HIGHLIGHTLINE", prefix, "{HIGHLIGHT}", 0, unlessAborted, &T::TagHighlight},
+        {"{HIGHLIGHT", prefix, "{HIGHLIGHT}", 0, unlessAborted, &T::TagHighlight},
+        {"{IMAGE", prefix, "{IMAGE}", 0, unlessAborted, &T::TagImage},
+        {"{IMG", prefix, "{IMAGE}", 0, unlessAborted, &T::TagImage},
+        // {CHR, {LANDSCAPE, {PORTRAIT, {RESET and every unknown tag: nothing.
+    };
+    return rows;
+}
+
+void TTagInterpreter::HandleTag(tRenderState& State, const std::string& Tag)
+{
+    for (const TTagRow& row : TagTable()) {
+        const size_t length = std::strlen(row.Name);
+        if (row.Prefix ? Tag.compare(0, length, row.Name) != 0 : Tag != row.Name)
+            continue;
+        if (row.SkippedWhenAborted && R.Aborted)
+            return;
+        if (row.AreaCode != 0)
+            R.AreaCode = row.AreaCode;
+        if (row.Caption)
+            Handler(Caption(row.Caption), [&] { (this->*row.Handle)(State, Tag); });
+        else
+            (this->*row.Handle)(State, Tag);
         return;
     }
-    if (Tag == "{/SPAN}" || Tag == "{/DIV}" || Tag == "{/HEADER}" || Tag == "{/FOOTER}")
-        return Handler(caption("{/SPAN}"), [&] { TagEndSpan(State, Tag); });
-    if (starts("{LPP"))
-        return Handler(caption("{LPP}"), [&] { TagLpp(Tag); });
-    if (starts("{LPI"))
-        return Handler(caption("{LPI}"), [&] { TagLpi(Tag); });
-
-    if (Aborted)
-        return;
-
-    if (starts("{FONT"))
-        return Handler(caption("{FONT}"), [&] { TagFont(State, Tag); });
-    if (starts("{/FONT"))
-        return Handler(caption("{/FONT}"), [&] { TagFont(State, Tag); });
-    if (starts("{ALIGN"))
-        return Handler(caption("{ALIGN}"), [&] { TagAlign(State, Tag); });
-    if (starts("{/ALIGN"))
-        return Handler(caption("{/ALIGN}"), [&] { TagAlign(State, Tag); });
-    if (starts("{PEN"))
-        return Handler(caption("{PEN}"), [&] { TagPen(State, Tag); });
-    if (starts("{/PEN"))
-        return Handler(caption("{/PEN}"), [&] { TagPen(State, Tag); });
-    if (starts("{FIELD"))
-        return Handler(caption("{FIELD}"), [&] { TagField(State, Tag); });
-    if (starts("{LINE"))
-        return Handler(caption("{LINE}"), [&] { TagLine(State, Tag); });
-    if (starts("{RECTANGLE") || starts("{RECT"))
-        return Handler(caption("{RECT}"), [&] { TagRect(State, Tag); });
-    if (starts("{CIRCLE") || starts("{OVAL") || starts("{ELLIPSE") || starts("{ARC") || starts("{PIE"))
-        return Handler(caption("{CIRCLE}"), [&] { TagCircle(State, Tag); });
-    if (starts("{POLYGON") || starts("{POLY"))
-        return Handler(caption("{POLYGON}"), [&] { TagPolygon(State, Tag); });
-    if (starts("{HIGHLIGHTLINE") || starts("{HIGHLIGHT"))
-        return Handler(caption("{HIGHLIGHT}"), [&] { TagHighlight(State, Tag); });
-    if (starts("{IMAGE") || starts("{IMG"))
-        return Handler(caption("{IMAGE}"), [&] { TagImage(State, Tag); });
-    // {CHR, {LANDSCAPE, {PORTRAIT, {RESET and every unknown tag: nothing.
 }
 
 }  // namespace quillard

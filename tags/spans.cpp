@@ -3,6 +3,7 @@
 // in the body configures the current span without opening one.
 #include "engine/markup.h"
 #include "engine/renderer.h"
+#include "tags/interpreter.h"
 
 #include <stdexcept>
 #include <string>
@@ -27,28 +28,28 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, 
 
 }  // namespace
 
-void tRenderer::TagSpan(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagSpan(tRenderState&, const std::string& Tag)
 {
     std::string mode = "ABSOLUTE";
-    AtLineStart = true;
+    R.AtLineStart = true;
     const bool isInit = StartsWith(Tag, "{INIT");
     const bool isHeader = StartsWith(Tag, "{HEADER");
     const bool isFooter = StartsWith(Tag, "{FOOTER");
 
     if (!isInit) {
-        if (SpanIndex >= MaxSpans)
+        if (R.SpanIndex >= MaxSpans)
             throw std::runtime_error("Too many nested spans: at most " + std::to_string(MaxSpans) + " levels");
-        tSpan& outer = Span();
-        auto span = std::make_unique<tSpan>(Canvas.get(), outer.PageHeight, outer.PageWidth, Scale);
+        tSpan& outer = R.Span();
+        auto span = std::make_unique<tSpan>(R.Canvas.get(), outer.PageHeight, outer.PageWidth, R.Scale);
         span->Assign(outer);
-        Spans[SpanIndex + 1] = std::move(span);
-        ++SpanIndex;
+        R.Spans[R.SpanIndex + 1] = std::move(span);
+        ++R.SpanIndex;
     }
-    tSpan& s = Span();
+    tSpan& s = R.Span();
     std::string v;
 
     // AutoText items are numbered; new ones get a number above every one met.
-    if (Given(Tag, "CLASS", v) && SpanIndex > 1 && SameText(Trim(v), "AUTOTEXT")) {
+    if (Given(Tag, "CLASS", v) && R.SpanIndex > 1 && SameText(Trim(v), "AUTOTEXT")) {
         const std::string name = GetAttribute(Tag, "NAME");
         if (SameText(name.substr(0, 8), "AUTOTEXT")) {
             const std::string digits = name.size() > 8 ? name.substr(8, 10) : std::string();
@@ -61,8 +62,8 @@ void tRenderer::TagSpan(tRenderState&, const std::string& Tag)
             }
             if (used == 0 || used != digits.size() || n < INT32_MIN || n > INT32_MAX - 1)
                 throw std::invalid_argument("'" + digits + "' is not a valid integer value");
-            if (NextAutoTextNumber < n + 1)
-                NextAutoTextNumber = static_cast<int>(n + 1);
+            if (R.NextAutoTextNumber < n + 1)
+                R.NextAutoTextNumber = static_cast<int>(n + 1);
         }
     }
 
@@ -70,69 +71,69 @@ void tRenderer::TagSpan(tRenderState&, const std::string& Tag)
         mode = "ABSOLUTE";
     if (Given(Tag, "PRINTABLE")) {
         mode = "PRINTABLE";
-        SetSpanEdge("TOP", "SPAN TOP=0in", "PRINTABLE");
-        SetSpanEdge("LEFT", "SPAN LEFT=0in", "PRINTABLE");
-        SetSpanEdge("BOTTOM", "SPAN BOTTOM=0in", "PRINTABLE");
-        SetSpanEdge("RIGHT", "SPAN RIGHT=0in", "PRINTABLE");
+        R.SetSpanEdge("TOP", "SPAN TOP=0in", "PRINTABLE");
+        R.SetSpanEdge("LEFT", "SPAN LEFT=0in", "PRINTABLE");
+        R.SetSpanEdge("BOTTOM", "SPAN BOTTOM=0in", "PRINTABLE");
+        R.SetSpanEdge("RIGHT", "SPAN RIGHT=0in", "PRINTABLE");
     }
     if (!isHeader && !isFooter) {
         if (Given(Tag, "RELATIVE"))
             mode = "RELATIVE";
         for (const char* edge : {"LEFT", "TOP", "RIGHT", "BOTTOM"})
             if (Given(Tag, edge))
-                SetSpanEdge(edge, Tag, mode);
+                R.SetSpanEdge(edge, Tag, mode);
         if (Given(Tag, "WIDTH"))
-            SetSpanEdge("WIDTH", Tag, mode);
+            R.SetSpanEdge("WIDTH", Tag, mode);
         if (Given(Tag, "PAGINATE") || Given(Tag, "PAPERHEIGHT") || Given(Tag, "PAPERWIDTH"))
             s.Paginate = true;
     }
     if (isHeader) {
-        SetSpanEdge("TOP", "SPAN TOP=0in", "PRINTABLE");
-        s.Right = PageSpan().Right;
-        s.Bottom = PageSpan().Top;
+        R.SetSpanEdge("TOP", "SPAN TOP=0in", "PRINTABLE");
+        s.Right = R.PageSpan().Right;
+        s.Bottom = R.PageSpan().Top;
     }
     if (Given(Tag, "HEIGHT"))
-        SetSpanEdge("HEIGHT", Tag, mode);
+        R.SetSpanEdge("HEIGHT", Tag, mode);
     if (isFooter) {
-        SetSpanEdge("BOTTOM", "SPAN BOTTOM=0in", "PRINTABLE");
-        s.Left = PageSpan().Left;
-        s.Right = PageSpan().Right;
+        R.SetSpanEdge("BOTTOM", "SPAN BOTTOM=0in", "PRINTABLE");
+        s.Left = R.PageSpan().Left;
+        s.Right = R.PageSpan().Right;
         if (Given(Tag, "HEIGHT", v))
-            s.Top = s.Bottom - Measure(v, 'Y');
+            s.Top = s.Bottom - R.Measure(v, 'Y');
         else
-            s.Top = PageSpan().Bottom;
+            s.Top = R.PageSpan().Bottom;
     }
 
     if (Given(Tag, "PAD-TOP", v))
-        s.Top += Measure(v, 'Y');
+        s.Top += R.Measure(v, 'Y');
     if (Given(Tag, "PAD-BOTTOM", v))
-        s.Bottom -= Measure(v, 'Y');
+        s.Bottom -= R.Measure(v, 'Y');
     if (Given(Tag, "PAD-LEFT", v))
-        s.Left += Measure(v, 'X');
+        s.Left += R.Measure(v, 'X');
     if (Given(Tag, "PAD-RIGHT", v))
-        s.Right += Measure(v, 'X');
+        s.Right += R.Measure(v, 'X');
 
     if (Given(Tag, "ROTATION;ROTATE;ESC;ESCAPE;ESCAPEMENT;DIRECTION;DIR", v))
-        SetSpanRotation(ParseAngle(v));
+        R.SetSpanRotation(ParseAngle(v));
 
     if (Given(Tag, "ALIGN", v))
         s.SetAlign(v);
-    else if (!isInit && SpanIndex > 1 && Spans[SpanIndex - 1])
-        s.SetAlign(Spans[SpanIndex - 1]->GetAlign());
+    else if (!isInit && R.SpanIndex > 1 && R.Spans[R.SpanIndex - 1])
+        s.SetAlign(R.Spans[R.SpanIndex - 1]->GetAlign());
 
     if (Given(Tag, "CLIP"))
         s.Clip = true;
     if (Given(Tag, "NOCLIP"))
         s.Clip = false;
 
-    if (Given(Tag, "STAYHERE") && SpanIndex > 1 && Spans[SpanIndex - 1]) {
-        s.CursorY = Spans[SpanIndex - 1]->CursorY;
-        s.CursorX = Spans[SpanIndex - 1]->CursorX;
+    if (Given(Tag, "STAYHERE") && R.SpanIndex > 1 && R.Spans[R.SpanIndex - 1]) {
+        s.CursorY = R.Spans[R.SpanIndex - 1]->CursorY;
+        s.CursorX = R.Spans[R.SpanIndex - 1]->CursorX;
     }
 
     int n = ParseIntPrefix(GetAttribute(Tag, "LPP"), 0);
     if (n > 0)
-        SetLinesPerPage(n);
+        R.SetLinesPerPage(n);
     n = ParseIntPrefix(GetAttribute(Tag, "LINES"), 0);
     if (n > 0) {
         s.LinesPerPage = 0;
@@ -149,42 +150,42 @@ void tRenderer::TagSpan(tRenderState&, const std::string& Tag)
     }
 
     if (Given(Tag, "FONTNAME", v))
-        SetFontName(v);
+        R.SetFontName(v);
     n = ParseIntPrefix(GetAttribute(Tag, "FONTSIZE"), 0);
     if (n > 0)
-        SetFontSize(n);
+        R.SetFontSize(n);
     if (Given(Tag, "FONTCOLOR;FONTCOLOUR", v))
-        SetFontColor(v);
+        R.SetFontColor(v);
     TRenderingCanvas* c = s.Canvas;
     if (Given(Tag, "PENCOLOR;PENCOLOUR", v))
-        SetPenColor(ParseColor(v, c ? c->Pen.Color & 0xFFFFFF : 0, ColourMode));
+        R.SetPenColor(ParseColor(v, c ? c->Pen.Color & 0xFFFFFF : 0, R.ColourMode));
     if (Given(Tag, "COLOR;COLOUR", v)) {
-        SetFontColor(v);
-        SetPenColor(ParseColor(v, c ? c->Pen.Color & 0xFFFFFF : 0, ColourMode));
+        R.SetFontColor(v);
+        R.SetPenColor(ParseColor(v, c ? c->Pen.Color & 0xFFFFFF : 0, R.ColourMode));
     }
 
     if ((isHeader || isFooter) && Given(Tag, "REPEAT", v) && (v[0] == 'Y' || v[0] == 'y'))
-        RepeatHeaderFooter = true;
+        R.RepeatHeaderFooter = true;
 }
 
-void tRenderer::TagEndSpan(tRenderState&, const std::string& Tag)
+void TTagInterpreter::TagEndSpan(tRenderState&, const std::string& Tag)
 {
     const bool header = Tag == "{/HEADER}";
     const bool footer = Tag == "{/FOOTER}";
-    if ((header || footer) && RepeatHeaderFooter && SpanIndex > 1 && Spans[SpanIndex - 1]) {
-        auto copy = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth, Scale);
-        InitSpan(*copy);
-        copy->Assign(Span());
-        tSpan& outer = *Spans[SpanIndex - 1];
+    if ((header || footer) && R.RepeatHeaderFooter && R.SpanIndex > 1 && R.Spans[R.SpanIndex - 1]) {
+        auto copy = std::make_unique<tSpan>(R.Canvas.get(), R.PrintableHeight, R.PrintableWidth, R.Scale);
+        R.InitSpan(*copy);
+        copy->Assign(R.Span());
+        tSpan& outer = *R.Spans[R.SpanIndex - 1];
         (header ? outer.Header : outer.Footer) = std::move(copy);
     }
-    if (SpanIndex > 1) {
-        Spans[SpanIndex].reset();
-        --SpanIndex;
-        Span().Assert();
+    if (R.SpanIndex > 1) {
+        R.Spans[R.SpanIndex].reset();
+        --R.SpanIndex;
+        R.Span().Assert();
     } else {
-        tSpan& page = PageSpan();
-        page.Canvas = Canvas.get();
+        tSpan& page = R.PageSpan();
+        page.Canvas = R.Canvas.get();
         page.SetAlign("LEFT");
     }
 }
