@@ -13,6 +13,35 @@
 
 namespace quillard {
 
+namespace {
+
+// The printer's surface for the running document: each new page of the
+// pass is a new sheet of the job.
+class TPrintJobCanvas : public TRasterCanvas {
+public:
+    TPrintJobCanvas(TDeviceContext* Context, TPrinterLayer& Printer, tRenderer& Renderer)
+        : TRasterCanvas(Context), FPrinter(Printer), FRenderer(Renderer)
+    {
+    }
+    void NextPage() override
+    {
+        if (!FPrinter.Printing())
+            return;
+        FRenderer.AreaCode = 5;
+        try {
+            FPrinter.NewPage();
+        } catch (...) {
+            MessageBeep();
+        }
+    }
+
+private:
+    TPrinterLayer& FPrinter;
+    tRenderer& FRenderer;
+};
+
+}  // namespace
+
 bool tRenderer::Print(TGauge* Gauge)
 {
     TPrinterLayer& printer = Printer();
@@ -51,7 +80,7 @@ bool tRenderer::Print(TGauge* Gauge)
             TDeviceContext* dc = printer.DeviceContext();
             if (!dc)
                 throw std::runtime_error("The printer gave no surface to draw on");
-            SetCanvas(std::make_unique<TRasterCanvas>(dc));
+            SetCanvas(std::make_unique<TPrintJobCanvas>(dc, printer, *this));
         };
 
         const int oldMax = Gauge ? Gauge->MaxValue : 0;

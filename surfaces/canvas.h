@@ -168,6 +168,11 @@ public:
     // The device area in which anything drawn can show: what lies outside
     // is cut off. False when the surface cannot tell.
     virtual bool DeviceArea(TRect& Area) { return false; }
+    // The page pass has finished a page of its range and goes on to the
+    // next: a surface of many pages (a PDF document, a print job) ends the
+    // page and starts a new sheet; a surface of one page (the preview, a
+    // picture) has nothing to do.
+    virtual void NextPage() {}
 };
 
 }  // namespace quillard

@@ -722,6 +722,8 @@ bool TPdfCanvas::DeviceArea(TRect& Area)
 // ---------------------------------------------------------------------------
 // The facade
 
+void TPdfCanvas::NextPage() { Writer().NewPage(); }
+
 TPdfDocument::TPdfDocument() : FOwned(std::make_unique<TPdfCanvas>()), FCanvas(FOwned.get()) {}
 
 TPdfDocument::~TPdfDocument() = default;

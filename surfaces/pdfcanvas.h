@@ -30,6 +30,8 @@ public:
     ~TPdfCanvas() override;
 
     TPdfWriter& Writer() { return *FWriter; }
+    // Each page of the pass is a page of the document.
+    void NextPage() override;
     int CurrentX() const { return FCurrentX; }
     int CurrentY() const { return FCurrentY; }
     // The angle text is written at (radians, counter-clockwise): the one

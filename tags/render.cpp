@@ -4,11 +4,9 @@
 // and pages.
 #include "engine/globals.h"
 #include "engine/markup.h"
-#include "engine/printer.h"
 #include "engine/renderer.h"
-#include "tags/interpreter.h"
 #include "engine/services.h"
-#include "surfaces/pdfcanvas.h"
+#include "tags/interpreter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -209,16 +207,8 @@ void TTagInterpreter::StartPendingPage(tRenderState& State)
             span->Text.clear();
     const bool inRange = (State.FromPage <= 0 || State.FromPage < R.CurrentPage) &&
                          (State.ToPage <= 0 || State.ToPage >= R.CurrentPage);
-    if (R.Printing && !R.MakingPdf && Printer().Printing() && inRange) {
-        R.AreaCode = 5;
-        try {
-            Printer().NewPage();
-        } catch (...) {
-            MessageBeep();
-        }
-    }
-    if (R.MakingPdf && R.PdfMaker && inRange)
-        R.PdfMaker->NewPage();
+    if (inRange && R.Canvas)
+        R.Canvas->NextPage();
 }
 
 void TTagInterpreter::InterpretLine(tRenderState& State, std::string& Line)
