@@ -156,7 +156,8 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
     PictureCache.Clear();
     try {
         Orientation = printer.CanOrientation() ? static_cast<uint8_t>(printer.Orientation() == 1 ? 1 : 0) : 0;
-    } catch (...) {
+    } catch (const std::exception&) {
+        // A printer that cannot tell: the report starts portrait.
         Orientation = 0;
     }
     Tray = 0;
@@ -210,7 +211,7 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
         try {
             if (printer.CanOrientation())
                 printer.SetOrientation(Orientation);
-        } catch (...) {
+        } catch (const std::exception&) {
         }
     };
 
@@ -254,7 +255,9 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
                         else if (StartsWithDigit(value))
                             printer.SetPaperSize(static_cast<int16_t>(ParseIntPrefix(value, 0)));
                         printer.SetOrientation(Orientation);
-                    } catch (...) {
+                    } catch (const std::exception&) {
+                        // A printer without that paper keeps its own; the
+                        // page is laid out on what it has.
                     }
                 }
 

@@ -31,12 +31,14 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
             printer.SetPaperSize(static_cast<int16_t>(n));
         else if (!paper.empty() && paper[0] >= '0' && paper[0] <= '9')
             printer.SetPaperSize(static_cast<int16_t>(ParseIntPrefix(paper, 0)));
-    } catch (...) {
+    } catch (const std::exception&) {
+        // A printer without that paper keeps its own, as with the header's.
     }
     try {
         if (printer.CanOrientation())
             printer.SetOrientation(Orientation);
-    } catch (...) {
+    } catch (const std::exception&) {
+        // A printer that refuses is passed over, as with the header's.
     }
     return true;
 }

@@ -60,6 +60,7 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
                 R.GetCapacities();
                 R.SetScale(Scale);
             } catch (...) {
+                // Nothing leaves a destructor; the renderer forgets the maker.
                 R.PdfMaker = nullptr;
             }
         }
@@ -73,7 +74,7 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
         remembered = SwapCanvas(maker->LendCanvas());
         swapped = true;
         rememberedScale = GetScale();
-    } catch (...) {
+    } catch (const std::exception&) {
         Globals().LastErrorMessage = "MakePDF: Error Creating PDF Canvas";
         return 1;
     }
@@ -88,7 +89,8 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
         int paper = DMPAPER_LETTER;
         try {
             paper = Printer().PaperSize();
-        } catch (...) {
+        } catch (const std::exception&) {
+            // No printer to ask: Letter.
         }
         maker->SetPaper(paper, Orientation == 1);
         maker->SetTitle(JobTitle);
@@ -129,7 +131,7 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
             Gauge->Progress = Gauge->MaxValue;
             gaugeScaled = false;
         }
-    } catch (...) {
+    } catch (const std::exception&) {
         Globals().LastErrorMessage = "MakePDF: Error Rendering Document";
         result = 2;
     }

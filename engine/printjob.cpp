@@ -30,7 +30,7 @@ public:
         FRenderer.AreaCode = 5;
         try {
             FPrinter.NewPage();
-        } catch (...) {
+        } catch (const std::exception&) {
             MessageBeep();
         }
     }
@@ -68,7 +68,7 @@ bool tRenderer::Print(TGauge* Gauge)
         try {
             if (printer.CanCopies())
                 printer.SetCopies(1);
-        } catch (...) {
+        } catch (const std::exception&) {
             ShowMessage("#1# Error checking \"Copies\" capability of printer", "Error", TMsgButtons::OKCancel);
         }
         const std::string paperProblem = printer.PaperProblem();

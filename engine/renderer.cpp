@@ -584,7 +584,7 @@ void tRenderer::SetScale(double Value)
                 step = 11;
                 PageWidthPx = std::abs(Printer().PageWidth());
                 PageHeightPx = std::abs(Printer().PageHeight());
-            } catch (...) {
+            } catch (const std::exception&) {
                 step = 12;
                 PageWidthPx = ClampToInt(8 * PixelsPerInchX);
                 PageHeightPx = ClampToInt(10 * PixelsPerInchY);

@@ -238,6 +238,7 @@ TCupsPrinterLayer::~TCupsPrinterLayer()
         try {
             Abort();
         } catch (...) {
+            // Nothing leaves a destructor; the job is cancelled or gone.
         }
     }
 }

@@ -58,7 +58,7 @@ void TTagInterpreter::TagFont(tRenderState&, const std::string& Tag)
     int size = 0;
     try {
         size = ParseIntPrefix(v, 0);
-    } catch (...) {
+    } catch (const std::exception&) {
         size = 0;
     }
     if (size > 0)

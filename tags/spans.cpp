@@ -57,7 +57,7 @@ void TTagInterpreter::TagSpan(tRenderState&, const std::string& Tag)
             long long n = 0;
             try {
                 n = std::stoll(digits, &used);
-            } catch (...) {
+            } catch (const std::exception&) {
                 used = 0;
             }
             if (used == 0 || used != digits.size() || n < INT32_MIN || n > INT32_MAX - 1)

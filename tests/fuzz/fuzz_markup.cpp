@@ -71,7 +71,7 @@ std::string NaiveReplaceAll(const std::string& s, const std::string& find, const
     return out;
 }
 
-bool IsTrimByte(char c) { return c == ' ' || c == '\r' || static_cast<unsigned char>(c) == 0xFF; }
+bool OracleTrimByte(char c) { return c == ' ' || c == '\r' || static_cast<unsigned char>(c) == 0xFF; }
 
 tRenderer* Renderer = nullptr;
 
@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     Check(ReplaceAll(tag, value, find) == NaiveReplaceAll(tag, value, find, false), "ReplaceAll differs");
     Check(ReplaceAllNoCase(tag, value, find) == NaiveReplaceAll(tag, value, find, true), "ReplaceAllNoCase differs");
     const std::string trimmed = Trim(value);
-    Check(trimmed.empty() || (!IsTrimByte(trimmed.front()) && !IsTrimByte(trimmed.back())), "Trim left a trim byte");
+    Check(trimmed.empty() || (!OracleTrimByte(trimmed.front()) && !OracleTrimByte(trimmed.back())), "Trim left a trim byte");
 
     // ---- value parsers
     const int32_t n = ParseIntPrefix(value, -7);
