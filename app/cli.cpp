@@ -444,8 +444,7 @@ int RunPng(const TCommandLine& cl)
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
-    r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
-    r.SetScale(cl.Zoom / 100.0 > 10 ? 10 : cl.Zoom / 100.0);
+    r.MeasureOnScreen(96, cl.Zoom / 100.0 > 10 ? 10 : cl.Zoom / 100.0);
     if (cl.Zoom > 1000 || r.PageWidthPx < 1 || r.PageHeightPx < 1 ||
         static_cast<int64_t>(r.PageWidthPx) * r.PageHeightPx > 400LL * 1000 * 1000) {
         std::fprintf(stderr, "quillard: the page at %d%% would be %d x %d pixels; choose a smaller zoom\n", cl.Zoom,
@@ -454,8 +453,7 @@ int RunPng(const TCommandLine& cl)
     }
     auto owned = std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
     TImageCanvas* page = owned.get();
-    r.SetCanvas(std::move(owned));
-    r.SetScale(r.GetScale());
+    r.UsePageSurface(std::move(owned));
     bool ok = r.RenderPages(nullptr, cl.Page, nullptr, cl.Page);
     if (!ok) {
         std::fprintf(stderr, "quillard: the page could not be drawn\n");
@@ -526,8 +524,7 @@ int RunCountPages(const TCommandLine& cl)
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
-    r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
-    r.SetScale(r.GetScale());
+    r.MeasureOnScreen(96, r.GetScale());
     if (!r.RenderPages(nullptr, 0, nullptr, 0)) {
         std::fprintf(stderr, "quillard: the report could not be read to its end\n");
         return 1;

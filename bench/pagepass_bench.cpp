@@ -48,14 +48,12 @@ int main(int argc, char** argv)
 
     tRenderer r;
     r.OpenFile(path, nullptr);
-    r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
-    r.SetScale(0.75);
+    r.MeasureOnScreen(96, 0.75);
     auto t0 = std::chrono::steady_clock::now();
     int count = r.CountPages();
     double countTime = Seconds(t0);
 
-    r.SetCanvas(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96));
-    r.SetScale(0.75);
+    r.UsePageSurface(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96));
     t0 = std::chrono::steady_clock::now();
     r.RenderPages(nullptr, count, nullptr, count);
     double lastTime = Seconds(t0);

@@ -101,6 +101,18 @@ void tRenderer::SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
     Canvas = std::move(ACanvas);
 }
 
+void tRenderer::MeasureOnScreen(int Dpi, double Scale)
+{
+    SetCanvas(std::make_unique<TImageCanvas>(1, 1, Dpi, Dpi));
+    SetScale(Scale);
+}
+
+void tRenderer::UsePageSurface(std::unique_ptr<TRenderingCanvas> Surface)
+{
+    SetCanvas(std::move(Surface));
+    SetScale(Scale);
+}
+
 std::unique_ptr<TRenderingCanvas> tRenderer::SwapCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
 {
     std::unique_ptr<TRenderingCanvas> previous = std::move(Canvas);

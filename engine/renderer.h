@@ -208,6 +208,12 @@ public:
     // The last GetLn stopped because the line reached its MaxBytes.
     bool LineTooLong = false;
     void SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
+    // A screen surface of no page at Dpi dots per inch, at the zoom Scale:
+    // afterwards PageWidthPx and PageHeightPx give the size of the page's
+    // surface there.
+    void MeasureOnScreen(int Dpi, double Scale);
+    // Draws on Surface from now on, at the renderer's zoom.
+    void UsePageSurface(std::unique_ptr<TRenderingCanvas> Surface);
     // Like SetCanvas, but hands the previous canvas back instead of freeing it.
     std::unique_ptr<TRenderingCanvas> SwapCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
     void Abort() { Aborted = true; }

@@ -93,8 +93,7 @@ protected:
             Layer->SetPrinterIndex(i);
         }
         R = std::make_unique<tRenderer>();
-        R->SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
-        R->SetScale(1.0);
+        R->MeasureOnScreen(96, 1.0);
     }
 
     std::string Write(const std::string& Bytes, const std::string& Name = "REPORT.TXT")

@@ -319,12 +319,10 @@ protected:
     // Gives the renderer a fresh white page bitmap at 300 dpi times Zoom.
     void UsePage300(double Zoom)
     {
-        R->SetCanvas(std::make_unique<TImageCanvas>(1, 1, 300, 300));
-        R->SetScale(Zoom);
+        R->MeasureOnScreen(300, Zoom);
         auto page = std::make_unique<TImageCanvas>(R->PageWidthPx, R->PageHeightPx, 300, 300);
         Page = page.get();
-        R->SetCanvas(std::move(page));
-        R->SetScale(Zoom);
+        R->UsePageSurface(std::move(page));
     }
 
     // Opens Bytes as the report (named Name) and draws page N at 300 dpi.

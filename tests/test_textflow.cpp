@@ -365,12 +365,10 @@ TEST_F(EngineTest, EachRendererDrawsAtItsOwnZoom)
     const std::string path = Write("{CPI10}MMMMMMMMMM\r\n");
     auto inkWidth = [&](tRenderer& r, TImageCanvas*& page, double zoom) {
         r.OpenFile(path, nullptr);
-        r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
-        r.SetScale(zoom);
+        r.MeasureOnScreen(96, zoom);
         auto canvas = std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
         page = canvas.get();
-        r.SetCanvas(std::move(canvas));
-        r.SetScale(zoom);
+        r.UsePageSurface(std::move(canvas));
         EXPECT_TRUE(r.RenderPages(nullptr, 1, nullptr, 1));
         return InkBox(page->Image()).Width();
     };

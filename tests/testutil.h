@@ -106,12 +106,10 @@ protected:
     // Gives the renderer a fresh white page bitmap at 96 dpi times Zoom.
     void UsePage(double Zoom)
     {
-        R->SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
-        R->SetScale(Zoom);
+        R->MeasureOnScreen(96, Zoom);
         auto page = std::make_unique<TImageCanvas>(R->PageWidthPx, R->PageHeightPx, 96, 96);
         Page = page.get();
-        R->SetCanvas(std::move(page));
-        R->SetScale(Zoom);
+        R->UsePageSurface(std::move(page));
     }
 
     std::string Write(const std::string& Bytes, const std::string& Name = "REPORT.TXT")

@@ -35,12 +35,10 @@ inline QImage ReferencePage(const std::string& Path, int Page, double Zoom)
     {
         tRenderer r;
         r.OpenFile(Path, nullptr);
-        r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, 96, 96));
-        r.SetScale(Zoom);
+        r.MeasureOnScreen(96, Zoom);
         auto canvas = std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
         TImageCanvas* page = canvas.get();
-        r.SetCanvas(std::move(canvas));
-        r.SetScale(Zoom);
+        r.UsePageSurface(std::move(canvas));
         r.RenderPages(nullptr, Page, nullptr, Page);
         out = page->Image().copy();
     }

@@ -42,10 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         r.FindCaseSensitive = options & 8;
         TGauge gauge;
         r.OpenFile(path, &gauge);
-        r.SetCanvas(std::make_unique<TImageCanvas>(1, 1, Dpi, Dpi));
-        r.SetScale(zoom);
-        r.SetCanvas(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, Dpi, Dpi));
-        r.SetScale(zoom);
+        r.MeasureOnScreen(Dpi, zoom);
+        r.UsePageSurface(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, Dpi, Dpi));
 
         const int pages = r.CountPages();
         if (pages < 1) {
