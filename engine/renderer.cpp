@@ -289,6 +289,143 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, 
 // ---------------------------------------------------------------------------
 // The page pass
 
+void tRenderer::SetUpPassPageSpan(tRenderState& State)
+{
+    // Initial state of the page span and the canvas.
+    tSpan& page = *Spans[1];
+    {
+        tFontInfo& f = page.FontStack[1];
+        f.Name = FixedFontName;
+        f.Size = static_cast<int>(RoundHalfEven(Scale * Cpi10Size));
+        f.Style = 0;
+        f.Color = 0;
+        f.BackColor = 0xFFFFFF;
+        f.BackStyle = bsClear;
+        Canvas->Font.Name = f.Name;
+        Canvas->Font.Size = f.Size;
+        Canvas->Font.Color = 0;
+        Canvas->Font.Style = 0;
+        tPenInfo& p = page.PenStack[1];
+        p.Style = psInsideFrame;
+        p.Color = 0;
+        p.Mode = pmCopy;
+        p.BrushStyle = bsClear;
+        p.BrushColor = 0xFFFFFF;
+        page.SetPenWidth(2);
+        Canvas->Pen.Style = psInsideFrame;
+        Canvas->Pen.Color = 0;
+        Canvas->Pen.Mode = pmCopy;
+        Canvas->CopyMode = 0xCC0020;
+        Canvas->Brush.Style = bsClear;
+        Canvas->Brush.Color = 0xFFFFFF;
+    }
+    InitSpan(page);
+    page.SetAlign("LEFT");
+    page.LineHeight = Canvas->TextHeight("Wyq") / PixelsPerInchY;
+    page.FontStack[1].LineHeight = page.LineHeight;
+    Canvas->MoveTo(0, 0);
+    page.CursorX = 0;
+    page.CursorY = 0;
+    State.PageBreakPending = false;
+    State.LastRotation = 0;
+    FoundPages.clear();
+    LinesBelowBottom.clear();
+    PassLineNumber = 0;
+    LastLineBelowBottom = -1;
+    Plain = TPlainReading{};
+    ApplyPageSetupOverrides();
+}
+
+void tRenderer::AdvanceForLineEnd(tRenderState& State, bool ExactFit)
+{
+    // The previous line's terminator moves the cursor of the current span.
+    // While a page break waits, the next page has no line yet: the line
+    // feed that ends the line of the break is not counted (its first line
+    // is placed at the top as on the first page), but each empty line
+    // after it is a line of the next page, placed and passed.
+    tSpan& span = Span();
+    if (State.LineEnd.find('\n') != std::string::npos) {
+        if (!State.PageBreakPending) {
+            span.CursorY += span.LineHeight;
+        } else if (!State.BreakLineEnded) {
+            State.BreakLineEnded = true;
+        } else {
+            if (span.CursorY == 0)
+                span.CursorY = span.LineHeight;
+            span.CursorY += span.LineHeight;
+        }
+    }
+    if (State.LineEnd.find('\r') != std::string::npos ||
+        (UnixLineEnds && State.LineEnd.find('\n') != std::string::npos))
+        span.SetAlign("");
+
+    // A page break asked for from outside the report (--paginate,
+    // --plain) comes when this line does not fit; the header's PAGINATE
+    // keeps room for one line more.
+    const double room = ExactFit ? -1e-6 : span.LineHeight;
+    if (span.Paginate && span.CursorY + room > span.Bottom - span.Top) {
+        State.PageBreakPending = true;
+        State.BreakLineEnded = false;
+        span.CursorX = 0;
+        span.CursorY = 0;
+    }
+}
+
+void tRenderer::PrepareLineText(const tRenderState& State, std::string& Line, bool Utf8Pass, bool Plain)
+{
+    // The page pass works in UTF-8 or in Windows-1252: a CP437 report's
+    // text becomes UTF-8, and a byte-order mark is no text.
+    if (Utf8Pass && LineStartPos == 0 && ReportHasBom && ReportEncoding == TReportEncoding::Utf8)
+        Line.erase(0, 3);
+    if (ReportEncoding == TReportEncoding::Cp437)
+        Line = Cp437ToUtf8(Line);
+    // Overstrike and escape sequences of text written for terminals and
+    // line printers become markup.
+    // (A plain text report's reader has made its lines markup already.)
+    if (!Plain && HasTerminalControls(Line))
+        Line = TerminalTextToMarkup(Line, TerminalStyle);
+    // Centred and right-aligned lines have no tab stops: their tabs are
+    // spaces, measured with the rest of the line.
+    if (Line.find('\t') != std::string::npos) {
+        const std::string align = Span().GetAlign();
+        if (align == "CENTER" || align == "RIGHT")
+            Line = ExpandTabsToColumns(Line);
+    }
+    if (Line.find('\f') != std::string::npos)
+        Line = ReplaceAll(Line, "\f", "{PAGE}");
+    if (State.LineEnd.find('\f') != std::string::npos)
+        Line += "{PAGE}";
+}
+
+void tRenderer::HighlightFoundText(const tRenderState& State, std::string& Line, const std::string& FindWhat, bool Utf8Pass)
+{
+    int n = HighlightMatches(Line, FindWhat, FindCaseSensitive, "{/FONT}",
+                             "{FONT COLOR=BLACK BGCOLOR=Cyan BGSTYLE=\"Solid\"}", "",
+                             "{HIGHLIGHTLINE COLOR=Yellow STYLE=\"Solid\"}{HIGHLIGHTLINE COLOR=LIME STYLE=\"//\"}",
+                             Utf8Pass);
+    // A line read while a page break waits belongs to the next page.
+    const int64_t page = int64_t(CurrentPage) + (State.PageBreakPending ? 1 : 0);
+    std::string mark = "," + std::to_string(page) + ",";
+    // Pages only grow during a pass, so a page already recorded is the
+    // last one: looking only there keeps a long report with many
+    // hits from searching the whole list for every line.
+    const bool recorded = FoundPages.size() >= mark.size() &&
+                          FoundPages.compare(FoundPages.size() - mark.size(), mark.size(), mark) == 0;
+    if (n > 0 && !recorded)
+        FoundPages += mark;
+}
+
+void tRenderer::ReplaceBoxDrawing(std::string& Line, bool Utf8Pass)
+{
+    if (Utf8Pass) {
+        if (ContainsUtf8LineDrawChars(Line))
+            Line = ReplaceUtf8LineDrawChars(Line);
+    } else if (!Globals().UseLineDrawFont && (Globals().LineDrawChosen || ReportHasBoxRuns) &&
+               ContainsLineDrawChars(Line)) {
+        Line = ReplaceLineDrawChars(Line);
+    }
+}
+
 bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, int ToPage)
 {
     std::unique_ptr<tRenderState> ownState;
@@ -346,49 +483,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     if (!Printing && Gauge)
         Gauge->Progress = 1;
 
-    // Initial state of the page span and the canvas.
-    tSpan& page = *Spans[1];
-    {
-        tFontInfo& f = page.FontStack[1];
-        f.Name = FixedFontName;
-        f.Size = static_cast<int>(RoundHalfEven(Scale * Cpi10Size));
-        f.Style = 0;
-        f.Color = 0;
-        f.BackColor = 0xFFFFFF;
-        f.BackStyle = bsClear;
-        Canvas->Font.Name = f.Name;
-        Canvas->Font.Size = f.Size;
-        Canvas->Font.Color = 0;
-        Canvas->Font.Style = 0;
-        tPenInfo& p = page.PenStack[1];
-        p.Style = psInsideFrame;
-        p.Color = 0;
-        p.Mode = pmCopy;
-        p.BrushStyle = bsClear;
-        p.BrushColor = 0xFFFFFF;
-        page.SetPenWidth(2);
-        Canvas->Pen.Style = psInsideFrame;
-        Canvas->Pen.Color = 0;
-        Canvas->Pen.Mode = pmCopy;
-        Canvas->CopyMode = 0xCC0020;
-        Canvas->Brush.Style = bsClear;
-        Canvas->Brush.Color = 0xFFFFFF;
-    }
-    InitSpan(page);
-    page.SetAlign("LEFT");
-    page.LineHeight = Canvas->TextHeight("Wyq") / PixelsPerInchY;
-    page.FontStack[1].LineHeight = page.LineHeight;
-    Canvas->MoveTo(0, 0);
-    page.CursorX = 0;
-    page.CursorY = 0;
-    State->PageBreakPending = false;
-    State->LastRotation = 0;
-    FoundPages.clear();
-    LinesBelowBottom.clear();
-    PassLineNumber = 0;
-    LastLineBelowBottom = -1;
-    Plain = TPlainReading{};
-    ApplyPageSetupOverrides();
+    SetUpPassPageSpan(*State);
     AreaCode = 107;
 
     try {
@@ -419,37 +514,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
             ShowMessage(e.what(), "Error updating Gauge");
         }
 
-        // The previous line's terminator moves the cursor of the current span.
-        // While a page break waits, the next page has no line yet: the line
-        // feed that ends the line of the break is not counted (its first line
-        // is placed at the top as on the first page), but each empty line
-        // after it is a line of the next page, placed and passed.
-        tSpan& span = Span();
-        if (State->LineEnd.find('\n') != std::string::npos) {
-            if (!State->PageBreakPending) {
-                span.CursorY += span.LineHeight;
-            } else if (!State->BreakLineEnded) {
-                State->BreakLineEnded = true;
-            } else {
-                if (span.CursorY == 0)
-                    span.CursorY = span.LineHeight;
-                span.CursorY += span.LineHeight;
-            }
-        }
-        if (State->LineEnd.find('\r') != std::string::npos ||
-            (UnixLineEnds && State->LineEnd.find('\n') != std::string::npos))
-            span.SetAlign("");
-
-        // A page break asked for from outside the report (--paginate,
-        // --plain) comes when this line does not fit; the header's PAGINATE
-        // keeps room for one line more.
-        const double room = exactFit ? -1e-6 : span.LineHeight;
-        if (span.Paginate && span.CursorY + room > span.Bottom - span.Top) {
-            State->PageBreakPending = true;
-            State->BreakLineEnded = false;
-            span.CursorX = 0;
-            span.CursorY = 0;
-        }
+        AdvanceForLineEnd(*State, exactFit);
 
         AreaCode = 111;
         LineStartPos = State->ReportFile.Position();
@@ -476,53 +541,12 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         AlignWholeLine = true;
         AtLineStart = true;
 
-        // The page pass works in UTF-8 or in Windows-1252: a CP437 report's
-        // text becomes UTF-8, and a byte-order mark is no text.
-        if (utf8Pass && LineStartPos == 0 && ReportHasBom && ReportEncoding == TReportEncoding::Utf8)
-            line.erase(0, 3);
-        if (ReportEncoding == TReportEncoding::Cp437)
-            line = Cp437ToUtf8(line);
-        // Overstrike and escape sequences of text written for terminals and
-        // line printers become markup.
-        // (A plain text report's reader has made its lines markup already.)
-        if (!plain && HasTerminalControls(line))
-            line = TerminalTextToMarkup(line, TerminalStyle);
-        // Centred and right-aligned lines have no tab stops: their tabs are
-        // spaces, measured with the rest of the line.
-        if (line.find('\t') != std::string::npos) {
-            const std::string align = Span().GetAlign();
-            if (align == "CENTER" || align == "RIGHT")
-                line = ExpandTabsToColumns(line);
-        }
-        if (line.find('\f') != std::string::npos)
-            line = ReplaceAll(line, "\f", "{PAGE}");
-        if (State->LineEnd.find('\f') != std::string::npos)
-            line += "{PAGE}";
+        PrepareLineText(*State, line, utf8Pass, plain);
 
-        if (!findText.empty()) {
-            int n = HighlightMatches(line, findText, FindCaseSensitive, "{/FONT}",
-                                     "{FONT COLOR=BLACK BGCOLOR=Cyan BGSTYLE=\"Solid\"}", "",
-                                     "{HIGHLIGHTLINE COLOR=Yellow STYLE=\"Solid\"}{HIGHLIGHTLINE COLOR=LIME STYLE=\"//\"}",
-                                     utf8Pass);
-            // A line read while a page break waits belongs to the next page.
-            const int64_t page = int64_t(CurrentPage) + (State->PageBreakPending ? 1 : 0);
-            std::string mark = "," + std::to_string(page) + ",";
-            // Pages only grow during a pass, so a page already recorded is the
-            // last one: looking only there keeps a long report with many
-            // hits from searching the whole list for every line.
-            const bool recorded = FoundPages.size() >= mark.size() &&
-                                  FoundPages.compare(FoundPages.size() - mark.size(), mark.size(), mark) == 0;
-            if (n > 0 && !recorded)
-                FoundPages += mark;
-        }
+        if (!findText.empty())
+            HighlightFoundText(*State, line, findText, utf8Pass);
 
-        if (utf8Pass) {
-            if (ContainsUtf8LineDrawChars(line))
-                line = ReplaceUtf8LineDrawChars(line);
-        } else if (!Globals().UseLineDrawFont && (Globals().LineDrawChosen || ReportHasBoxRuns) &&
-                   ContainsLineDrawChars(line)) {
-            line = ReplaceLineDrawChars(line);
-        }
+        ReplaceBoxDrawing(line, utf8Pass);
 
         if (State->ToPage >= 1 &&
             ((State->PageBreakPending && CurrentPage == State->ToPage) || CurrentPage > State->ToPage)) {

@@ -332,6 +332,17 @@ private:
     int LastPageBelowBottom = 0;
     bool FMarginsRefused = false;  // said once
     void RecomputeLineHeight();
+    // Steps of the page pass: the page span and the surface as a pass
+    // starts; the cursor moved by the previous line's end (and a page break
+    // when the page is full); the line's text as the interpreter takes it
+    // (character set, terminal controls, tabs, form feeds); the matches of
+    // the search marked and their page noted; box-drawing characters as
+    // strokes.
+    void SetUpPassPageSpan(tRenderState& State);
+    void AdvanceForLineEnd(tRenderState& State, bool ExactFit);
+    void PrepareLineText(const tRenderState& State, std::string& Line, bool Utf8Pass, bool Plain);
+    void HighlightFoundText(const tRenderState& State, std::string& Line, const std::string& FindWhat, bool Utf8Pass);
+    void ReplaceBoxDrawing(std::string& Line, bool Utf8Pass);
 };
 
 }  // namespace quillard
