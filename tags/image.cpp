@@ -145,6 +145,83 @@ std::string FormatLetter(TPictureFormat F) { return F == TPictureFormat::Jpeg ? 
 
 }  // namespace
 
+namespace {
+
+// The top-left corner of a picture Width inches wide: AT= (or FROM=), else
+// LEFT= and TOP= from the cursor of span S (or the page, ABS), and a line
+// aligned right or centred puts it before or around the cursor.
+TDoublePoint PictureCorner(tRenderer& R, const tSpan& S, const std::string& Head, bool Absolute, double Width)
+{
+    const TDoublePoint here{S.Left + S.CursorX, S.Top + S.CursorY};
+    std::string at = GetAttribute(Head, "AT");
+    if (IsBlank(at))
+        at = GetAttribute(Head, "FROM");
+    if (!IsBlank(at))
+        return R.ParsePoint(here, Trim(at), Absolute);
+    TDoublePoint p;
+    if (Absolute) {
+        p.X = R.MeasureAttr(Head, "LEFT;COL", 'X', here.X);
+        p.Y = R.MeasureAttr(Head, "TOP;ROW", 'Y', here.Y);
+    } else {
+        p.X = S.Left + R.MeasureAttr(Head, "LEFT;COL", 'X', S.CursorX);
+        p.Y = S.Top + R.MeasureAttr(Head, "TOP;ROW", 'Y', S.CursorY);
+    }
+    if (IsBlank(GetAttribute(Head, "LEFT;COL")) && R.AlignWholeLine) {
+        const std::string align = S.GetAlign();
+        if (align == "RIGHT")
+            p.X = S.Left + S.CursorX - Width;
+        else if (align == "CENTER")
+            p.X = S.Left + S.CursorX - Width / 2;
+    }
+    return p;
+}
+
+// The size of a picture on the page, in inches: its pixels at the surface's
+// resolution, or SCALE= percent of that, or WIDTH= and HEIGHT= (with ISO,
+// keeping the picture's proportions within them).
+std::pair<double, double> PictureInches(tRenderer& R, const std::string& Head, const TPictureSize& Size)
+{
+    const double W = Size.Width, H = Size.Height;
+    const double naturalW = W / (R.DpiX > 0 ? R.DpiX : 300), naturalH = H / (R.DpiY > 0 ? R.DpiY : 300);
+    double w = naturalW, h = naturalH;
+    bool sized = false;
+    const std::string scaleAttr = GetAttribute(Head, "SCALE;RESIZE");
+    if (!IsBlank(scaleAttr)) {
+        std::string v = Trim(scaleAttr);
+        if (!v.empty() && v.back() == '%')
+            v.pop_back();
+        const int n = ParseIntPrefix(v, 0);
+        if (n >= 1) {
+            w = naturalW * n / 100;
+            h = naturalH * n / 100;
+            sized = true;
+        }
+    }
+    if (!sized && PosNoCase("ISO", Head) > 0) {
+        // Keep the aspect ratio.
+        h = R.MeasureAttr(Head, "HEIGHT;HIG;HT", 'Y', 0);
+        w = R.MeasureAttr(Head, "WIDTH;WID", 'X', 0);
+        if (w == 0 && h == 0) {
+            w = naturalW;
+            h = naturalH;
+        } else if (h == 0) {
+            h = H * w / W;
+        } else if (w == 0) {
+            w = W * h / H;
+        } else if (w / W <= h / H) {
+            h = H * w / W;
+        } else {
+            w = W * h / H;
+        }
+    } else if (!sized) {
+        h = R.MeasureAttr(Head, "HEIGHT;HIG;HT", 'Y', naturalH);
+        w = R.MeasureAttr(Head, "WIDTH;WID", 'X', naturalW);
+    }
+    return {w, h};
+}
+
+}  // namespace
+
 void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
 {
     // The attributes stand before DATA=; picture bytes after it are never
@@ -188,30 +265,7 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
         return;
 
     // The top-left corner for a picture w inches wide.
-    auto corner = [&](double w) {
-        const TDoublePoint here{s.Left + s.CursorX, s.Top + s.CursorY};
-        std::string at = GetAttribute(head, "AT");
-        if (IsBlank(at))
-            at = GetAttribute(head, "FROM");
-        if (!IsBlank(at))
-            return R.ParsePoint(here, Trim(at), absolute);
-        TDoublePoint p;
-        if (absolute) {
-            p.X = R.MeasureAttr(head, "LEFT;COL", 'X', here.X);
-            p.Y = R.MeasureAttr(head, "TOP;ROW", 'Y', here.Y);
-        } else {
-            p.X = s.Left + R.MeasureAttr(head, "LEFT;COL", 'X', s.CursorX);
-            p.Y = s.Top + R.MeasureAttr(head, "TOP;ROW", 'Y', s.CursorY);
-        }
-        if (IsBlank(GetAttribute(head, "LEFT;COL")) && R.AlignWholeLine) {
-            const std::string align = s.GetAlign();
-            if (align == "RIGHT")
-                p.X = s.Left + s.CursorX - w;
-            else if (align == "CENTER")
-                p.X = s.Left + s.CursorX - w / 2;
-        }
-        return p;
-    };
+    auto corner = [&](double w) { return PictureCorner(R, s, head, absolute, w); };
     auto couldNotLoad = [&] {
         const TDoublePoint p = corner(0);
         canvas->TextOut(R.DevX(p.X), R.DevY(p.Y),
@@ -263,41 +317,7 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
 
     // Size in inches: one picture pixel per device pixel at natural size.
     const double W = size.Width, H = size.Height;
-    const double naturalW = W / (R.DpiX > 0 ? R.DpiX : 300), naturalH = H / (R.DpiY > 0 ? R.DpiY : 300);
-    double w = naturalW, h = naturalH;
-    bool sized = false;
-    const std::string scaleAttr = GetAttribute(head, "SCALE;RESIZE");
-    if (!IsBlank(scaleAttr)) {
-        std::string v = Trim(scaleAttr);
-        if (!v.empty() && v.back() == '%')
-            v.pop_back();
-        const int n = ParseIntPrefix(v, 0);
-        if (n >= 1) {
-            w = naturalW * n / 100;
-            h = naturalH * n / 100;
-            sized = true;
-        }
-    }
-    if (!sized && PosNoCase("ISO", head) > 0) {
-        // Keep the aspect ratio.
-        h = R.MeasureAttr(head, "HEIGHT;HIG;HT", 'Y', 0);
-        w = R.MeasureAttr(head, "WIDTH;WID", 'X', 0);
-        if (w == 0 && h == 0) {
-            w = naturalW;
-            h = naturalH;
-        } else if (h == 0) {
-            h = H * w / W;
-        } else if (w == 0) {
-            w = W * h / H;
-        } else if (w / W <= h / H) {
-            h = H * w / W;
-        } else {
-            w = W * h / H;
-        }
-    } else if (!sized) {
-        h = R.MeasureAttr(head, "HEIGHT;HIG;HT", 'Y', naturalH);
-        w = R.MeasureAttr(head, "WIDTH;WID", 'X', naturalW);
-    }
+    const auto [w, h] = PictureInches(R, head, size);
 
     const TDoublePoint p = corner(w);
     const int x = R.DevX(p.X), y = R.DevY(p.Y);
