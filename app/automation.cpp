@@ -116,13 +116,13 @@ std::string OverLimitMessage(const std::string& What, size_t Size, size_t Limit)
 void TAutomationCommands::Print()
 {
     W.EnsureEngine();
-    if (W.Renderer->FileName.empty()) {
+    if (W.Session().Renderer()->FileName.empty()) {
         // A report named while the window was hidden loads now.
-        if (W.ReportFileName.empty() || !W.LoadFile())
+        if (W.Session().ReportFileName().empty() || !W.LoadFile())
             throw TAutomationError("There is no report to print.");
     }
     W.DoPrint();
-    if (W.PrintFailed)
+    if (W.Session().PrintFailed())
         throw TAutomationError(Globals().LastErrorMessage.empty() ? std::string("The report was not printed.")
                                                                   : Globals().LastErrorMessage);
 }
@@ -166,14 +166,14 @@ int TAutomationCommands::PrinterCount() { return Printer().Count(); }
 std::string TAutomationCommands::PrintTitle()
 {
     W.EnsureEngine();
-    return W.Renderer->JobTitle;
+    return W.Session().Renderer()->JobTitle;
 }
 
 void TAutomationCommands::SetPrintTitle(const std::string& Value)
 {
     RefuseOverLimit("PrintTitle", Value.size(), MaxTitleBytes);
     W.EnsureEngine();
-    W.Renderer->JobTitle = Value;
+    W.Session().Renderer()->JobTitle = Value;
 }
 
 int TAutomationCommands::PrinterPageWidth() { return Printer().PageWidth(); }
@@ -182,37 +182,37 @@ int TAutomationCommands::PrinterPageHeight() { return Printer().PageHeight(); }
 double TAutomationCommands::PrinterPageWidth_IN()
 {
     W.EnsureEngine();
-    return W.Renderer->PrintableWidth;
+    return W.Session().Renderer()->PrintableWidth;
 }
 
 double TAutomationCommands::PrinterPageHeight_IN()
 {
     W.EnsureEngine();
-    return W.Renderer->PrintableHeight;
+    return W.Session().Renderer()->PrintableHeight;
 }
 
 int TAutomationCommands::PrinterNonPrintableX()
 {
     W.EnsureEngine();
-    return static_cast<int>(std::lround(W.Renderer->OffsetXPx));
+    return static_cast<int>(std::lround(W.Session().Renderer()->OffsetXPx));
 }
 
 int TAutomationCommands::PrinterNonPrintableY()
 {
     W.EnsureEngine();
-    return static_cast<int>(std::lround(W.Renderer->OffsetYPx));
+    return static_cast<int>(std::lround(W.Session().Renderer()->OffsetYPx));
 }
 
 double TAutomationCommands::PrinterNonPrintableX_IN()
 {
     W.EnsureEngine();
-    return W.Renderer->LeftOffset;
+    return W.Session().Renderer()->LeftOffset;
 }
 
 double TAutomationCommands::PrinterNonPrintableY_IN()
 {
     W.EnsureEngine();
-    return W.Renderer->TopOffset;
+    return W.Session().Renderer()->TopOffset;
 }
 
 bool TAutomationCommands::CloseAfterPrint() { return W.CloseAfterPrint; }
@@ -263,8 +263,8 @@ int TAutomationCommands::LoadFile(const std::string& FileName)
     // LoadReport, or one named with "/D") is deleted now, and the new one
     // is the client's own file, never deleted.
     W.CleanUpFiles();
-    W.DeleteReportOnExit = false;
-    W.ReportFileName = FileName;
+    W.Session().SetDeleteReportOnExit(false);
+    W.Session().SetReportFileName(FileName);
     if (W.isVisible() && !W.FirstActivation)
         return W.LoadFile() ? 1 : 0;
     return 0;
@@ -282,18 +282,18 @@ int TAutomationCommands::LoadReport(const std::string& Text)
         throw TAutomationError("The report could not be written to " + name + ": " + why);
     }
     W.CleanUpFiles();
-    W.ReportFileName = name;
-    W.DeleteReportOnExit = true;
+    W.Session().SetReportFileName(name);
+    W.Session().SetDeleteReportOnExit(true);
     // Whoever sent the text may not act on this computer's files through
     // it (its pictures marked for deletion stay), as with a fetched report.
-    W.UntrustedReportFile = name;
+    W.Session().SetUntrustedReportFile(name);
     if (W.isVisible() && !W.FirstActivation)
         return W.LoadFile() ? 1 : 0;
     return 1;
 }
 
-int TAutomationCommands::Pages() { return W.PageCount; }
-int TAutomationCommands::CurrentPage() { return W.CurrentPage; }
+int TAutomationCommands::Pages() { return W.Session().PageCount(); }
+int TAutomationCommands::CurrentPage() { return W.Session().CurrentPage(); }
 void TAutomationCommands::SetCurrentPage(int Value) { W.edtPageNum->setText(QString::number(Value)); }
 
 int TAutomationCommands::Zoom() { return LeadingNumber(W.edtZoom->text(), 100); }
@@ -364,23 +364,23 @@ int TAutomationCommands::SaveAsPDF(const std::string& Path)
         W.EnsureEngine();
         // A report handed over while the window was hidden is not loaded yet:
         // the PDF is of that report, never of the one before.
-        if (!W.ReportFileName.empty() && !IsHttpAddress(W.ReportFileName) && W.Renderer->FileName != W.ReportFileName &&
+        if (!W.Session().ReportFileName().empty() && !IsHttpAddress(W.Session().ReportFileName()) && W.Session().Renderer()->FileName != W.Session().ReportFileName() &&
             !W.LoadFile()) {
-            Globals().LastErrorMessage = "MakePDF: the report " + W.ReportFileName + " could not be loaded";
+            Globals().LastErrorMessage = "MakePDF: the report " + W.Session().ReportFileName() + " could not be loaded";
             if (!wasVisible)
                 W.hide();
             return 4;
         }
         if (W.ProgressWindow)
             W.ProgressWindow->Gauge1->Reset();
-        result = W.Renderer->MakePDF(W.ProgressWindow ? &W.ProgressWindow->Gauge1->Gauge : nullptr, path);
+        result = W.Session().Renderer()->MakePDF(W.ProgressWindow ? &W.ProgressWindow->Gauge1->Gauge : nullptr, path);
         W.SyncGauges();
     } catch (const std::exception& e) {
         Globals().LastErrorMessage = e.what();
         result = 2;
     }
     // The job drew on a surface of its own: the preview page is drawn again.
-    if (!W.PageBitmap && !W.Terminated && !W.FirstActivation)
+    if (!W.PageBitmap && !W.Session().Terminated() && !W.FirstActivation)
         W.Render();
     if (!wasVisible)
         W.hide();

@@ -85,16 +85,16 @@ void TPreviewWindow::AddAutoText1Click()
 
 void TPreviewWindow::AddTextAt(QPoint Release)
 {
-    if (!Renderer || Renderer->FileName.empty()) {
+    if (!Renderer() || Renderer()->FileName.empty()) {
         Image1->setCursor(Qt::OpenHandCursor);
         return;
     }
     if (!AddTextWindow)
         AddTextWindow = new TAddTextWindow(this);
-    AddTextWindow->TargetX = Release.x() / Renderer->PixelsPerInchX;
-    AddTextWindow->TargetY = Release.y() / Renderer->PixelsPerInchY;
-    AddTextWindow->TargetPage = CurrentPage;
-    AddTextWindow->Renderer = Renderer.get();
+    AddTextWindow->TargetX = Release.x() / Renderer()->PixelsPerInchX;
+    AddTextWindow->TargetY = Release.y() / Renderer()->PixelsPerInchY;
+    AddTextWindow->TargetPage = FSession.CurrentPage();
+    AddTextWindow->Renderer = Renderer();
     const int result = AddTextWindow->ShowModal();
     AddTextWindow->Renderer = nullptr;
     Image1->setCursor(Qt::OpenHandCursor);
@@ -188,19 +188,19 @@ bool TPreviewWindow::ToolMouseUp(QMouseEvent* Event)
 
 void TPreviewWindow::WriteAutoShape()
 {
-    if (!Renderer || Renderer->FileName.empty())
+    if (!Renderer() || Renderer()->FileName.empty())
         return;
-    const double ppiX = Renderer->PixelsPerInchX, ppiY = Renderer->PixelsPerInchY;
+    const double ppiX = Renderer()->PixelsPerInchX, ppiY = Renderer()->PixelsPerInchY;
     const TAutoShapeKind kind =
         DrawLineMode ? TAutoShapeKind::Line : DrawBoxMode ? TAutoShapeKind::Box : TAutoShapeKind::Oval;
     const std::string markup = AutoShapeMarkup(kind, DrawWidth, DrawColor, DrawFilled, ShapeStart.x() / ppiX,
                                                ShapeStart.y() / ppiY, ShapeEnd.x() / ppiX, ShapeEnd.y() / ppiY);
-    tFileEditor editor(Renderer.get());
+    tFileEditor editor(Renderer());
     if (!editor.Load())
         return;
     // Form feeds end pages as {PAGE} tags do, so the shape lands on the page
     // it was drawn on in reports paged either way.
-    editor.Text = InsertAtEndOfPage(editor.Text, markup, CurrentPage);
+    editor.Text = InsertAtEndOfPage(editor.Text, markup, FSession.CurrentPage());
     if (editor.Save())
         RefreshReport();
 }
@@ -229,11 +229,11 @@ void TPreviewWindow::PaintRubberBand(QPainter& Painter)
 
 void TPreviewWindow::cmdEditTextClick()
 {
-    if (!Renderer || Renderer->FileName.empty())
+    if (!Renderer() || Renderer()->FileName.empty())
         return;
     if (!EditTextWindow)
         EditTextWindow = new TEditTextWindow(this);
-    EditTextWindow->Renderer = Renderer.get();
+    EditTextWindow->Renderer = Renderer();
     EditTextWindow->ShowModal();
     EditTextWindow->Renderer = nullptr;
     // The window closes with OK either way: what it changed is shown.
@@ -246,11 +246,11 @@ void TPreviewWindow::RefreshReport()
 {
     SuppressRender = true;
     const QString pageText = edtPageNum->text();
-    const int page = CurrentPage;
+    const int page = FSession.CurrentPage();
     SetPaperSize();
     LoadFile();
-    if (PageCount >= LeadingNumber(pageText, 99999)) {
-        CurrentPage = page;
+    if (FSession.PageCount() >= LeadingNumber(pageText, 99999)) {
+        FSession.SetCurrentPage(page);
         const QSignalBlocker block(edtPageNum);
         edtPageNum->setText(pageText);
         PrevPageText = pageText;

@@ -61,9 +61,9 @@ bool TPreviewWindow::LoadFromWeb(const std::string& Url)
 {
     // One transfer at a time, and none while a page pass or a print job is
     // under way (the report must not change beneath it).
-    if (!HttpClient || HttpClient->Busy() || Terminated)
+    if (!HttpClient || HttpClient->Busy() || FSession.Terminated())
         return false;
-    if (Renderer && (Renderer->Rendering || Renderer->Printing)) {
+    if (Renderer() && (Renderer()->Rendering || Renderer()->Printing)) {
         MessageBeep();
         return false;
     }
@@ -106,7 +106,7 @@ bool TPreviewWindow::LoadFromWeb(const std::string& Url)
 
 void TPreviewWindow::HttpClientError(int ErrorCode, const std::string& Description)
 {
-    if (Terminated)
+    if (FSession.Terminated())
         return;  // the transfer was stopped because the program ends
     ShowMessage("Error Code:" + std::to_string(ErrorCode) + "\r\n" + Description, "Error Transferring File");
 }
@@ -117,7 +117,7 @@ void TPreviewWindow::FinishedLoadFromWeb()
 {
     const std::string local = HttpClient->LocalFile;
     HttpClient->LocalFile.clear();
-    if (Terminated) {
+    if (FSession.Terminated()) {
         // The program ends: a report that arrived all the same is not kept.
         if (IsRegularFile(local))
             ::unlink(local.c_str());
@@ -129,9 +129,9 @@ void TPreviewWindow::FinishedLoadFromWeb()
     }
     // The new report replaces the old one: the old one's files go now.
     CleanUpFiles();
-    DeleteReportOnExit = true;
-    UntrustedReportFile = local;
-    ReportFileName = local;
+    FSession.SetDeleteReportOnExit(true);
+    FSession.SetUntrustedReportFile(local);
+    FSession.SetReportFileName(local);
     FWebLoaded = LoadFile();
 }
 

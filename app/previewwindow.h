@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/autoserver.h"
+#include "app/previewsession.h"
 #include "engine/renderer.h"
 #include "surfaces/imagecanvas.h"
 
@@ -87,12 +88,16 @@ private:
 // with no digit.
 int LeadingNumber(const QString& Text, int Default);
 
-class TPreviewWindow : public QMainWindow {
+class TPreviewWindow : public QMainWindow, private TPreviewSessionObserver {
     Q_OBJECT
 public:
     // Params: the command-line parameters without the program name.
     explicit TPreviewWindow(std::vector<std::string> Params, QWidget* Parent = nullptr);
     ~TPreviewWindow() override;
+
+    // What the window shows: the renderer, the report, the page, the zoom.
+    TPreviewSession& Session() { return FSession; }
+    const TPreviewSession& Session() const { return FSession; }
 
     // ---- start-up and the end of the program ---------------------------
     // The window's activation: the first one starts the program (windows,
@@ -145,10 +150,6 @@ public:
     void Button1Click();
     THttpClient* HttpClient = nullptr;
     std::string ExampleReportUrl;
-    // The report last fetched from a web server or handed over as text by an
-    // automation client; while it is the report the renderer does not let it
-    // act on this computer's files.
-    std::string UntrustedReportFile;
 
     // ---- keys -----------------------------------------------------------
     void HandleKey(int Key, Qt::KeyboardModifiers Shift);
@@ -196,6 +197,19 @@ public:
     // The text of the "Debug Information" box.
     std::string ViewStatsText() const;
 
+    // ---- for the automation interface ------------------------------------------
+    // Whether "Print", "Print Setup" or the print button can be used.
+    bool PrintCommandsEnabled() const;
+    // Shows or hides (and enables or disables) the print commands.
+    void SetPrintCommandsEnabled(bool Value);
+    // The page's scroll position; a value beyond the scroll bar's range goes
+    // to its end.
+    int ScrollPosition(Qt::Orientation Direction) const;
+    void SetScrollPosition(Qt::Orientation Direction, int Value);
+    // The progress window's gauge reset for a job (null while there is no
+    // progress window).
+    TGauge* FreshJobGauge();
+
     // The renderer lets the page bitmap go.
     void PageBitmapFreed(TPageCanvas* Canvas);
     // Brings the progress gauges up to date with the engine's counts.
@@ -226,11 +240,7 @@ public:
     TEditTextWindow* EditTextWindow = nullptr;
 
     // ---- fields ---------------------------------------------------------
-    std::unique_ptr<tRenderer> Renderer;
     TPageCanvas* PageBitmap = nullptr;  // owned by the renderer while it holds it
-    std::string ReportFileName;
-    int CurrentPage = 1;
-    int PageCount = 0;
     QString PrevPageText, PrevZoomText;
     bool PageDrawn = false;
     bool SuppressRender = false;
@@ -238,7 +248,6 @@ public:
     bool PrintMode = false;
     bool ExitOnEsc = true;
     bool CloseAfterPrint = false;
-    bool DeleteReportOnExit = false;
     bool PreviewSwitch = false;
     bool PrintSwitch = false;
     bool Dragging = false;
@@ -253,7 +262,6 @@ public:
     bool KeyRepeating = false;
     std::chrono::steady_clock::time_point LabelClickTime;
     int LabelClickCount = 0;
-    std::string FoundPages;
     std::string SaveTextDir, SavePdfDir, SaveGraphicDir;
     std::string SaveTextFileName, SaveGraphicFileName, SavePdfFileName;
     // Opens a saved file with the desktop's program for it (the PDF viewer,
@@ -264,10 +272,6 @@ public:
     std::string OpenDir;
 
     bool FirstActivation = true;
-    bool Terminated = false;
-    int ExitCode = 0;
-    // Set when the last print job failed.
-    bool PrintFailed = false;
     // Ends the program; replaceable so that a test can watch the end.
     std::function<void(int)> OnTerminate;
 
@@ -330,6 +334,13 @@ protected:
     void closeEvent(QCloseEvent* Event) override;
 
 private:
+    // ---- what the session tells ---------------------------------------------
+    void PageChanged(int Page) override;
+    void ZoomChanged(int Percent) override;
+    void ZoomRefused() override;
+    void PageCountChanged(int Count) override;
+    void ReportLoaded(const std::string& FileName) override;
+
     // The page mouse while a tool is active; true when the event was the
     // tool's.
     bool ToolMouseDown(QMouseEvent* Event);
@@ -355,16 +366,26 @@ private:
     void ApplyPaperSize();
     void SetPage(int Page);
     void ZoomTo(int Percent);
+    // The renderer of the session (null before the start-up).
+    tRenderer* Renderer() const { return FSession.Renderer(); }
     void ScrollBy(bool Horizontal, int Direction);
     void EndDrag();
     void ScheduleRender();
     void ShowPageCount();
     void SetSheetColour(const QColor& Colour);
-    std::string AreaText() const;
     // The save dialog (SaveDialog1); the chosen name, empty when cancelled.
     std::string RunSaveDialog(const char* Title, const std::string& Dir, const std::string& Name,
                               const char* DefaultSuffix, const QStringList& Filters);
 
+    TPreviewSession FSession;
+    // Puts Text into the page or zoom box for a change of the session.
+    void ShowInBox(QLineEdit* Box, const QString& Text);
+    // While a report loads the page box follows the session without drawing.
+    bool FLoadingReport = false;
+    // The change of the session comes from typing into a box.
+    bool FTypedInBox = false;
+    // A box is being given what the session holds.
+    bool FShowingSession = false;
     bool FInFormActivate = false;
     bool FActivationPosted = false;
     bool FCounting = false;

@@ -88,10 +88,10 @@ TEST_F(AutoToolsTest, TextPlacedByAClickIsWrittenBeforeThePageEndAndShown)
 {
     const std::string report = "First page\r\n{PAGE}Second page\r\n{PAGE}Third\r\n";
     Start(report);
-    ASSERT_EQ(W->PageCount, 3);
+    ASSERT_EQ(W->Session().PageCount(), 3);
     W->edtPageNum->setText("2");
-    ASSERT_EQ(W->CurrentPage, 2);
-    const double ppi = W->Renderer->PixelsPerInchX;
+    ASSERT_EQ(W->Session().CurrentPage(), 2);
+    const double ppi = W->Session().Renderer()->PixelsPerInchX;
     ASSERT_DOUBLE_EQ(ppi, 96);
 
     W->cmdAddText->click();
@@ -120,7 +120,7 @@ TEST_F(AutoToolsTest, TextPlacedByAClickIsWrittenBeforeThePageEndAndShown)
     EXPECT_EQ(ReadFile(Path), "First page\r\n{PAGE}Second page\r\n" + markup + "{PAGE}Third\r\n")
         << "the item goes in front of the break that ends page 2";
     // The preview was refreshed and stays on page 2, now with the text.
-    EXPECT_EQ(W->CurrentPage, 2);
+    EXPECT_EQ(W->Session().CurrentPage(), 2);
     EXPECT_EQ(W->edtPageNum->text(), "2");
     const TInkBox ink = InkBox(W->PageBitmap->Image().copy(100, 150, 300, 200));
     ASSERT_FALSE(ink.Empty());
@@ -184,7 +184,7 @@ TEST_F(AutoToolsTest, BoxDrawnWithTheMouseShowsABandThenLandsInTheReport)
     Mouse(QEvent::MouseButtonRelease, b, Qt::NoButton);
     EXPECT_FALSE(W->DrawBoxMode);
     const QPoint off = W->Image1->pos() - W->shpNonPrintable->pos();
-    const double ppi = W->Renderer->PixelsPerInchX;
+    const double ppi = W->Session().Renderer()->PixelsPerInchX;
     const std::string markup = AutoShapeMarkup(TAutoShapeKind::Box, 3, 0x0000FF, false, (a.x() + off.x()) / ppi,
                                                (a.y() + off.y()) / ppi, (b.x() + off.x()) / ppi,
                                                (b.y() + off.y()) / ppi);
@@ -200,7 +200,7 @@ TEST_F(AutoToolsTest, BoxDrawnWithTheMouseShowsABandThenLandsInTheReport)
 TEST_F(AutoToolsTest, FilledOvalAndLineUseTheirModes)
 {
     Start("A\fB\r\n");
-    ASSERT_EQ(W->PageCount, 2);
+    ASSERT_EQ(W->Session().PageCount(), 2);
     W->chkFilled->click();
     EXPECT_TRUE(W->DrawFilled);
     W->cmdDrawCircle->click();
