@@ -12,7 +12,6 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <QScrollBar>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -90,6 +89,10 @@ void FitAxis(long long& Start, long long& Length, long long AreaStart, long long
     }
 }
 
+// A page or zoom a client sets is taken without its sign, as the page and
+// zoom boxes take the digits of a number typed into them.
+int WithoutSign(int Value) { return Value >= 0 ? Value : Value == INT_MIN ? INT_MAX : -Value; }
+
 // Refuses a text of Size bytes for What when it is over Limit.
 void RefuseOverLimit(const std::string& What, size_t Size, size_t Limit)
 {
@@ -130,14 +133,14 @@ void TAutomationCommands::Print()
 int TAutomationCommands::NumberOfCopies()
 {
     W.EnsureEngine();
-    return W.PrintOptionsWindow->spnCopies->value();
+    return W.PrintOptionsWindow->Copies();
 }
 
 void TAutomationCommands::SetNumberOfCopies(int Value)
 {
     W.EnsureEngine();
     if (Value >= 1 && Value <= 99)
-        W.PrintOptionsWindow->spnCopies->setValue(Value);
+        W.PrintOptionsWindow->SetCopies(Value);
 }
 
 std::string TAutomationCommands::PrinterName()
@@ -218,20 +221,9 @@ double TAutomationCommands::PrinterNonPrintableY_IN()
 bool TAutomationCommands::CloseAfterPrint() { return W.CloseAfterPrint; }
 void TAutomationCommands::SetCloseAfterPrint(bool Value) { W.CloseAfterPrint = Value; }
 
-bool TAutomationCommands::PrintEnabled()
-{
-    return W.cmdPrint->isEnabled() || W.mnuPrint->isEnabled() || W.mnuPrintSetup->isEnabled();
-}
+bool TAutomationCommands::PrintEnabled() { return W.PrintCommandsEnabled(); }
 
-void TAutomationCommands::SetPrintEnabled(bool Value)
-{
-    W.cmdPrint->setVisible(Value);
-    W.cmdPrint->setEnabled(Value);
-    W.mnuPrint->setVisible(Value);
-    W.mnuPrint->setEnabled(Value);
-    W.mnuPrintSetup->setVisible(Value);
-    W.mnuPrintSetup->setEnabled(Value);
-}
+void TAutomationCommands::SetPrintEnabled(bool Value) { W.SetPrintCommandsEnabled(Value); }
 
 // ---------------------------------------------------------------------------
 // The window
@@ -294,11 +286,11 @@ int TAutomationCommands::LoadReport(const std::string& Text)
 
 int TAutomationCommands::Pages() { return W.Session().PageCount(); }
 int TAutomationCommands::CurrentPage() { return W.Session().CurrentPage(); }
-void TAutomationCommands::SetCurrentPage(int Value) { W.edtPageNum->setText(QString::number(Value)); }
+void TAutomationCommands::SetCurrentPage(int Value) { W.Session().SetCurrentPage(WithoutSign(Value)); }
 
-int TAutomationCommands::Zoom() { return LeadingNumber(W.edtZoom->text(), 100); }
+int TAutomationCommands::Zoom() { return W.Session().Zoom(); }
 
-void TAutomationCommands::SetZoom(int Value) { W.edtZoom->setText(QString::number(Value)); }
+void TAutomationCommands::SetZoom(int Value) { W.Session().SetZoom(WithoutSign(Value)); }
 
 int TAutomationCommands::Top() { return W.pos().y(); }
 int TAutomationCommands::Left() { return W.pos().x(); }
@@ -342,10 +334,10 @@ void TAutomationCommands::SetWidth(int Value)
     PlaceFrame(Left(), Top(), Value, Height(), false, false);
 }
 
-int TAutomationCommands::VerticalScrollPosition() { return W.ScrollBox1->verticalScrollBar()->value(); }
-int TAutomationCommands::HorizontalScrollPosition() { return W.ScrollBox1->horizontalScrollBar()->value(); }
-void TAutomationCommands::SetVerticalScrollPosition(int Value) { W.ScrollBox1->verticalScrollBar()->setValue(Value); }
-void TAutomationCommands::SetHorizontalScrollPosition(int Value) { W.ScrollBox1->horizontalScrollBar()->setValue(Value); }
+int TAutomationCommands::VerticalScrollPosition() { return W.ScrollPosition(Qt::Vertical); }
+int TAutomationCommands::HorizontalScrollPosition() { return W.ScrollPosition(Qt::Horizontal); }
+void TAutomationCommands::SetVerticalScrollPosition(int Value) { W.SetScrollPosition(Qt::Vertical, Value); }
+void TAutomationCommands::SetHorizontalScrollPosition(int Value) { W.SetScrollPosition(Qt::Horizontal, Value); }
 
 // ---------------------------------------------------------------------------
 // Files and the rest
@@ -371,9 +363,7 @@ int TAutomationCommands::SaveAsPDF(const std::string& Path)
                 W.hide();
             return 4;
         }
-        if (W.ProgressWindow)
-            W.ProgressWindow->Gauge1->Reset();
-        result = W.Session().Renderer()->MakePDF(W.ProgressWindow ? &W.ProgressWindow->Gauge1->Gauge : nullptr, path);
+        result = W.Session().Renderer()->MakePDF(W.FreshJobGauge(), path);
         W.SyncGauges();
     } catch (const std::exception& e) {
         Globals().LastErrorMessage = e.what();

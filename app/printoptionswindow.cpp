@@ -393,4 +393,8 @@ void TPrintOptionsWindow::CancelClick()
 
 void TPrintOptionsWindow::reject() { CancelClick(); }
 
+int TPrintOptionsWindow::Copies() const { return spnCopies->value(); }
+
+void TPrintOptionsWindow::SetCopies(int Value) { spnCopies->setValue(Value); }
+
 }  // namespace quillard

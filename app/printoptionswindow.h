@@ -34,6 +34,10 @@ public:
     void cboPrinterNameChange();
     void Label7Click();
 
+    // The number of copies asked for (1 to 99).
+    int Copies() const;
+    void SetCopies(int Value);
+
     // The renderer of the main window (handed over at start-up; not owned).
     tRenderer* Renderer = nullptr;
     TPreviewWindow* MainWindow = nullptr;
