@@ -1693,6 +1693,15 @@ void TPreviewWindow::cmdDemoRotateClick()
 
 void TPreviewWindow::cmdRenderClick() { Render(); }
 
+void TPreviewWindow::PrintOptionsTaken()
+{
+    SetPaperSize();
+    show();
+    Render();
+}
+
+void TPreviewWindow::PrintOptionsLeft() { show(); }
+
 // ---------------------------------------------------------------------------
 // For the automation interface
 

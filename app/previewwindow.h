@@ -6,6 +6,7 @@
 
 #include "app/autoserver.h"
 #include "app/previewsession.h"
+#include "app/printoptionswindow.h"
 #include "engine/renderer.h"
 #include "surfaces/imagecanvas.h"
 
@@ -88,7 +89,7 @@ private:
 // with no digit.
 int LeadingNumber(const QString& Text, int Default);
 
-class TPreviewWindow : public QMainWindow, private TPreviewSessionObserver {
+class TPreviewWindow : public QMainWindow, public TPrintOptionsHost, private TPreviewSessionObserver {
     Q_OBJECT
 public:
     // Params: the command-line parameters without the program name.
@@ -132,7 +133,11 @@ public:
     // ---- the report and the page ---------------------------------------
     bool LoadFile();
     void Render();
-    int CountPages();
+    int CountPages() override;
+    // The print options window was closed with OK (PrintOptionsTaken) or
+    // cancelled (PrintOptionsLeft).
+    void PrintOptionsTaken() override;
+    void PrintOptionsLeft() override;
     void SetPaperSize();
     void Clear();
     void Image1Paint(QPainter& Painter);

@@ -1,6 +1,5 @@
 #include "app/printoptionswindow.h"
 
-#include "app/previewwindow.h"
 #include "app/qtservices.h"
 #include "platform/settings.h"
 #include "engine/globals.h"
@@ -44,7 +43,7 @@ QSpinBox* NewSpin(QWidget* Parent, const char* Name, int Value, int Max, const c
 
 }  // namespace
 
-TPrintOptionsWindow::TPrintOptionsWindow(TPreviewWindow* AMainWindow, QWidget* Parent) : QDialog(Parent), MainWindow(AMainWindow)
+TPrintOptionsWindow::TPrintOptionsWindow(TPrintOptionsHost* AMainWindow, QWidget* Parent) : QDialog(Parent), MainWindow(AMainWindow)
 {
     setObjectName("PrintOptionsWindow");
     setWindowTitle(QStringLiteral("Quillard"));
@@ -377,18 +376,15 @@ void TPrintOptionsWindow::cmdOkClick()
     hide();
     if (Renderer)
         Renderer->GetCapacities();
-    if (MainWindow) {
-        MainWindow->SetPaperSize();
-        MainWindow->show();
-        MainWindow->Render();
-    }
+    if (MainWindow)
+        MainWindow->PrintOptionsTaken();
 }
 
 void TPrintOptionsWindow::CancelClick()
 {
     hide();
     if (MainWindow)
-        MainWindow->show();
+        MainWindow->PrintOptionsLeft();
 }
 
 void TPrintOptionsWindow::reject() { CancelClick(); }

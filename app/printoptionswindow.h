@@ -17,12 +17,24 @@
 namespace quillard {
 
 class tRenderer;
-class TPreviewWindow;
+
+// What the print options window asks of the preview it belongs to.
+class TPrintOptionsHost {
+public:
+    virtual ~TPrintOptionsHost() = default;
+    // The report's page count, for the print dialog's page range.
+    virtual int CountPages() = 0;
+    // The options were taken: the preview takes the paper again, shows and
+    // draws the page.
+    virtual void PrintOptionsTaken() = 0;
+    // The options were left as they were: the preview shows.
+    virtual void PrintOptionsLeft() = 0;
+};
 
 class TPrintOptionsWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TPrintOptionsWindow(TPreviewWindow* MainWindow, QWidget* Parent = nullptr);
+    explicit TPrintOptionsWindow(TPrintOptionsHost* MainWindow, QWidget* Parent = nullptr);
 
     void FormCreate();
     void FormActivate();
@@ -40,7 +52,7 @@ public:
 
     // The renderer of the main window (handed over at start-up; not owned).
     tRenderer* Renderer = nullptr;
-    TPreviewWindow* MainWindow = nullptr;
+    TPrintOptionsHost* MainWindow = nullptr;
 
     // What the print dialog (PrintDialog1) holds between its runs: the range
     // kind (0 all pages, 1 selection, 2 pages), the range and the copies.
