@@ -328,7 +328,7 @@ void TPreviewWindow::FindDialog()
         ShowMessage("String not found!", "");
         return;
     }
-    Again1->setEnabled(true);
+    actFindAgain->setEnabled(true);
     FSession.TidyFoundPages();
     std::string status = std::to_string(total) + " Occurance" + (total > 1 ? "s" : "") + " Found";
     if (pages > 1)

@@ -50,12 +50,12 @@ void TPreviewWindow::ConnectAutoTools()
     enable(cmdPickColor, "Select the Drawing Color");
     enable(chkFilled, "Fill boxes and ovals with the drawing colour");
     enable(cboWidth, "Line width in points");
-    for (QAction* a : {AddAutoText1, EditAutoText1}) {
+    for (QAction* a : {actAddAutoText, actEditAutoText}) {
         a->setEnabled(true);
         a->setToolTip(QString());
     }
     connect(cmdAddText, &QPushButton::clicked, this, &TPreviewWindow::cmdAddTextClick);
-    connect(AddAutoText1, &QAction::triggered, this, &TPreviewWindow::AddAutoText1Click);
+    connect(actAddAutoText, &QAction::triggered, this, &TPreviewWindow::AddAutoText1Click);
     connect(cmdDrawLine, &QPushButton::clicked, this, &TPreviewWindow::cmdDrawLineClick);
     connect(cmdDrawBox, &QPushButton::clicked, this, &TPreviewWindow::cmdDrawBoxClick);
     connect(cmdDrawCircle, &QPushButton::clicked, this, &TPreviewWindow::cmdDrawCircleClick);
@@ -63,7 +63,7 @@ void TPreviewWindow::ConnectAutoTools()
     connect(chkFilled, &QCheckBox::clicked, this, &TPreviewWindow::chkFilledClick);
     connect(cboWidth, &QComboBox::currentTextChanged, this, &TPreviewWindow::cboWidthChange);
     connect(cmdEditText, &QPushButton::clicked, this, &TPreviewWindow::cmdEditTextClick);
-    connect(EditAutoText1, &QAction::triggered, this, &TPreviewWindow::cmdEditTextClick);
+    connect(actEditAutoText, &QAction::triggered, this, &TPreviewWindow::cmdEditTextClick);
 }
 
 // ---------------------------------------------------------------------------
@@ -72,7 +72,7 @@ void TPreviewWindow::ConnectAutoTools()
 void TPreviewWindow::cmdAddTextClick()
 {
     DrawLineMode = DrawBoxMode = DrawOvalMode = false;
-    Image1->setCursor(Qt::IBeamCursor);
+    PageView->setCursor(Qt::IBeamCursor);
     AddTextPending = true;
 }
 
@@ -86,7 +86,7 @@ void TPreviewWindow::AddAutoText1Click()
 void TPreviewWindow::AddTextAt(QPoint Release)
 {
     if (!Renderer() || Renderer()->FileName.empty()) {
-        Image1->setCursor(Qt::OpenHandCursor);
+        PageView->setCursor(Qt::OpenHandCursor);
         return;
     }
     if (!AddTextWindow)
@@ -97,7 +97,7 @@ void TPreviewWindow::AddTextAt(QPoint Release)
     AddTextWindow->Renderer = Renderer();
     const int result = AddTextWindow->ShowModal();
     AddTextWindow->Renderer = nullptr;
-    Image1->setCursor(Qt::OpenHandCursor);
+    PageView->setCursor(Qt::OpenHandCursor);
     if (result == QDialog::Accepted)
         RefreshReport();
 }
@@ -111,7 +111,7 @@ void TPreviewWindow::SetDrawMode(bool& Mode)
     DrawLineMode = DrawBoxMode = DrawOvalMode = false;
     Mode = true;
     ShapeStart = ShapePrevEnd = ShapeEnd = QPoint(-1, -1);
-    Image1->setCursor(Qt::CrossCursor);
+    PageView->setCursor(Qt::CrossCursor);
     cboWidth->setFocus();
 }
 
@@ -135,9 +135,9 @@ void TPreviewWindow::chkFilledClick() { DrawFilled = chkFilled->isChecked(); }
 
 void TPreviewWindow::cboWidthChange() { DrawWidth = LeadingNumber(cboWidth->currentText(), 1); }
 
-QPoint TPreviewWindow::SheetPoint(QPoint Image1Point) const
+QPoint TPreviewWindow::SheetPoint(QPoint PageViewPoint) const
 {
-    return Image1Point + Image1->pos() - shpNonPrintable->pos();
+    return PageViewPoint + PageView->pos() - shpNonPrintable->pos();
 }
 
 bool TPreviewWindow::ToolMouseDown(QMouseEvent* Event)
@@ -161,7 +161,7 @@ bool TPreviewWindow::ToolMouseMove(QMouseEvent* Event)
         ShapeEnd = SheetPoint(Event->position().toPoint());
         // The band is painted over the page bitmap, so the page under the
         // previous outline comes back as it was.
-        Image1->update();
+        PageView->update();
     }
     return true;
 }
@@ -180,9 +180,9 @@ bool TPreviewWindow::ToolMouseUp(QMouseEvent* Event)
     if (pressed)
         WriteAutoShape();
     DrawLineMode = DrawBoxMode = DrawOvalMode = false;
-    Image1->setCursor(Qt::OpenHandCursor);
+    PageView->setCursor(Qt::OpenHandCursor);
     ShapeStart = ShapePrevEnd = ShapeEnd = QPoint(-1, -1);
-    Image1->update();
+    PageView->update();
     return true;
 }
 
@@ -210,7 +210,7 @@ void TPreviewWindow::PaintRubberBand(QPainter& Painter)
     if (!(DrawLineMode || DrawBoxMode || DrawOvalMode) || ShapeStart.x() <= 0 || ShapeEnd == ShapeStart)
         return;
     Painter.save();
-    Painter.translate(shpNonPrintable->pos() - Image1->pos());
+    Painter.translate(shpNonPrintable->pos() - PageView->pos());
     const QColor colour = ColorOf(DrawColor);
     Painter.setPen(QPen(colour, std::max(1, DrawWidth)));
     Painter.setBrush(DrawFilled ? QBrush(colour) : QBrush(Qt::NoBrush));

@@ -46,7 +46,7 @@ void TPreviewWindow::CreateHttpClient()
         ProgressWindow->Gauge1->Sync();
     };
     ExampleReportUrl = ExampleUrl;
-    connect(Button1, &QPushButton::clicked, this, &TPreviewWindow::Button1Click);
+    connect(cmdFetchExample, &QPushButton::clicked, this, &TPreviewWindow::cmdFetchExampleClick);
 }
 
 void TPreviewWindow::StopWebTransfer()
@@ -55,7 +55,7 @@ void TPreviewWindow::StopWebTransfer()
         HttpClient->Abort();
 }
 
-void TPreviewWindow::Button1Click() { LoadFromWeb(ExampleReportUrl); }
+void TPreviewWindow::cmdFetchExampleClick() { LoadFromWeb(ExampleReportUrl); }
 
 bool TPreviewWindow::LoadFromWeb(const std::string& Url)
 {

@@ -145,12 +145,12 @@ TPageBox::TPageBox(TPreviewWindow* Owner, QWidget* Parent) : QWidget(Parent), FO
 void TPageBox::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    FOwner->Image1Paint(p);
+    FOwner->PageViewPaint(p);
 }
 
-void TPageBox::mousePressEvent(QMouseEvent* Event) { FOwner->Image1MouseDown(Event); }
-void TPageBox::mouseMoveEvent(QMouseEvent* Event) { FOwner->Image1MouseMove(Event); }
-void TPageBox::mouseReleaseEvent(QMouseEvent* Event) { FOwner->Image1MouseUp(Event); }
+void TPageBox::mousePressEvent(QMouseEvent* Event) { FOwner->PageViewMouseDown(Event); }
+void TPageBox::mouseMoveEvent(QMouseEvent* Event) { FOwner->PageViewMouseMove(Event); }
+void TPageBox::mouseReleaseEvent(QMouseEvent* Event) { FOwner->PageViewMouseUp(Event); }
 
 // ---------------------------------------------------------------------------
 // Creation
@@ -205,40 +205,40 @@ void TPreviewWindow::CreateComponents()
     };
 
     // Page selector.
-    Panel1 = panel("Panel1", {0, 0, 190, 24});
-    lblPage = label("lblPage", "Page", Panel1, {6, 3, 30, 18});
-    edtPageNum = new QLineEdit(QStringLiteral("1"), Panel1);
+    PageToolbar = panel("Panel1", {0, 0, 190, 24});
+    lblPage = label("lblPage", "Page", PageToolbar, {6, 3, 30, 18});
+    edtPageNum = new QLineEdit(QStringLiteral("1"), PageToolbar);
     edtPageNum->setObjectName("edtPageNum");
     edtPageNum->setGeometry(38, 2, 46, 20);
     edtPageNum->setToolTip(QStringLiteral("Displayed Page"));
-    spnPageNum = new TSpinButton(Panel1);
+    spnPageNum = new TSpinButton(PageToolbar);
     spnPageNum->setObjectName("spnPageNum");
     spnPageNum->setGeometry(86, 1, 16, 22);
     spnPageNum->UpButton->setGeometry(0, 0, 16, 11);
     spnPageNum->DownButton->setGeometry(0, 11, 16, 11);
     spnPageNum->setToolTip(QStringLiteral("Click the Up/Down Arrow to select the Page"));
-    lblPageCount = label("lblPageCount", "out of ...", Panel1, {106, 3, 82, 18});
+    lblPageCount = label("lblPageCount", "out of ...", PageToolbar, {106, 3, 82, 18});
 
     // Zoom selector.
-    Panel2 = panel("Panel2", {190, 0, 118, 24});
-    Label2 = label("Label2", "Zoom", Panel2, {6, 3, 34, 18});
-    edtZoom = new QLineEdit(QStringLiteral("75"), Panel2);
+    ZoomToolbar = panel("Panel2", {190, 0, 118, 24});
+    ZoomLabel = label("Label2", "Zoom", ZoomToolbar, {6, 3, 34, 18});
+    edtZoom = new QLineEdit(QStringLiteral("75"), ZoomToolbar);
     edtZoom->setObjectName("edtZoom");
     edtZoom->setGeometry(42, 2, 40, 20);
     edtZoom->setValidator(new TMaxLengthValidator(3, edtZoom));
     edtZoom->setToolTip(QStringLiteral("Zoom Percentage"));
-    spnZoom = new TSpinButton(Panel2);
+    spnZoom = new TSpinButton(ZoomToolbar);
     spnZoom->setObjectName("spnZoom");
     spnZoom->setGeometry(84, 1, 16, 22);
     spnZoom->UpButton->setGeometry(0, 0, 16, 11);
     spnZoom->DownButton->setGeometry(0, 11, 16, 11);
     spnZoom->setToolTip(QStringLiteral("Click the arrows to zoom in or out"));
-    lblPercent = label("lblPercent", "%", Panel2, {103, 3, 12, 18});
+    lblPercent = label("lblPercent", "%", ZoomToolbar, {103, 3, 12, 18});
 
     // AutoText and AutoShape tools.
-    Panel3 = panel("Panel3", {308, 0, 290, 24});
+    DrawingToolbar = panel("Panel3", {308, 0, 290, 24});
     auto tool = [&](QPushButton*& B, const char* Name, const QString& Caption, int X) {
-        B = new QPushButton(Caption, Panel3);
+        B = new QPushButton(Caption, DrawingToolbar);
         B->setObjectName(Name);
         B->setGeometry(X, 1, 26, 22);
         unavailable(B);
@@ -249,11 +249,11 @@ void TPreviewWindow::CreateComponents()
     tool(cmdDrawCircle, "cmdDrawCircle", QStringLiteral("\u25CB"), 83);
     tool(cmdDrawBox, "cmdDrawBox", QStringLiteral("\u25A1"), 110);
     tool(cmdPickColor, "cmdPickColor", QStringLiteral("\u25A0"), 137);
-    chkFilled = new QCheckBox(QStringLiteral("Filled"), Panel3);
+    chkFilled = new QCheckBox(QStringLiteral("Filled"), DrawingToolbar);
     chkFilled->setObjectName("chkFilled");
     chkFilled->setGeometry(168, 2, 62, 20);
     unavailable(chkFilled);
-    cboWidth = new QComboBox(Panel3);
+    cboWidth = new QComboBox(DrawingToolbar);
     cboWidth->setObjectName("cboWidth");
     cboWidth->setEditable(true);
     for (int i = 1; i <= 20; ++i)
@@ -263,26 +263,26 @@ void TPreviewWindow::CreateComponents()
     unavailable(cboWidth);
 
     // Print, close and the rendering gauge.
-    Panel4 = panel("Panel4", {598, 0, 43, 24});
-    cmdPrint = new QPushButton(QStringLiteral("Print"), Panel4);
+    CommandToolbar = panel("Panel4", {598, 0, 43, 24});
+    cmdPrint = new QPushButton(QStringLiteral("Print"), CommandToolbar);
     cmdPrint->setObjectName("cmdPrint");
     cmdPrint->setGeometry(3, 1, 60, 22);
     cmdPrint->setToolTip(QStringLiteral("Click this button to print this report"));
-    cmdClose = new QPushButton(QStringLiteral("Close"), Panel4);
+    cmdClose = new QPushButton(QStringLiteral("Close"), CommandToolbar);
     cmdClose->setObjectName("cmdClose");
     cmdClose->setGeometry(66, 1, 60, 22);
     cmdClose->setToolTip(QStringLiteral("Click this button to close this preview window"));
-    RenderGauge = new TGaugeBar(Panel4);
+    RenderGauge = new TGaugeBar(CommandToolbar);
     RenderGauge->setObjectName("RenderGauge");
     RenderGauge->setGeometry(132, 4, 80, 16);
     RenderGauge->setTextVisible(false);
     RenderGauge->setToolTip(QStringLiteral("Rendering Progress"));
 
     // The page: shadow, sizer, sheet and paint box, back to front.
-    ScrollBox1 = new QScrollArea(central);
-    ScrollBox1->setObjectName("ScrollBox1");
-    ScrollBox1->setWidgetResizable(false);
-    ScrollBox1->setFocusPolicy(Qt::NoFocus);
+    ScrollArea = new QScrollArea(central);
+    ScrollArea->setObjectName("ScrollBox1");
+    ScrollArea->setWidgetResizable(false);
+    ScrollArea->setFocusPolicy(Qt::NoFocus);
     ScrollContent = new QWidget;
     ScrollContent->setObjectName("ScrollContent");
     QPalette workspace = ScrollContent->palette();
@@ -302,13 +302,13 @@ void TPreviewWindow::CreateComponents()
     lblSizer = new QLabel(ScrollContent);
     lblSizer->setObjectName("lblSizer");
     shpNonPrintable = shape("shpNonPrintable", Qt::white);
-    Image1 = new TPageBox(this, ScrollContent);
-    Image1->setObjectName("Image1");
-    ScrollBox1->setWidget(ScrollContent);
-    ScrollBox1->viewport()->setPalette(workspace);
-    ScrollBox1->viewport()->setAutoFillBackground(true);
-    ScrollBox1->horizontalScrollBar()->setSingleStep(8);
-    ScrollBox1->verticalScrollBar()->setSingleStep(8);
+    PageView = new TPageBox(this, ScrollContent);
+    PageView->setObjectName("Image1");
+    ScrollArea->setWidget(ScrollContent);
+    ScrollArea->viewport()->setPalette(workspace);
+    ScrollArea->viewport()->setAutoFillBackground(true);
+    ScrollArea->horizontalScrollBar()->setSingleStep(8);
+    ScrollArea->verticalScrollBar()->setSingleStep(8);
 
     StatusBar = statusBar();
     StatusBar->setObjectName("StatusBar");
@@ -335,7 +335,7 @@ void TPreviewWindow::CreateComponents()
     diag(cmdShowPrintable, "cmdShowPrintable", "Show Printable", 398, 100);
     diag(cmdDemoRotate, "cmdDemoRotate", "Demo Rotated Text", 500, 124);
     diag(cmdRender, "cmdRender", "Render", 626, 60);
-    diag(Button1, "Button1", "LoadFromWeb", 688, 90);
+    diag(cmdFetchExample, "Button1", "LoadFromWeb", 688, 90);
     DiagnosticPanel->setGeometry(0, 24, 780, 26);
     DiagnosticPanel->hide();
 
@@ -363,7 +363,7 @@ void TPreviewWindow::CreateComponents()
                    cmdPickColor, chkFilled, cboWidth, cmdPrint, cmdClose};
     for (QObject* o : FKeyTargets)
         o->installEventFilter(this);
-    for (QObject* o : {static_cast<QObject*>(lblPage), static_cast<QObject*>(lblPageCount), static_cast<QObject*>(Label2)})
+    for (QObject* o : {static_cast<QObject*>(lblPage), static_cast<QObject*>(lblPageCount), static_cast<QObject*>(ZoomLabel)})
         o->installEventFilter(this);
 }
 
@@ -413,35 +413,35 @@ void TPreviewWindow::CreateMenus()
     item(mnuFile, mnuExit, "mnuExit", "E&xit", {}, call(&TPreviewWindow::QuitQuillard));
 
     mnuEdit = menu("mnuEdit", "&Edit");
-    item(mnuEdit, AddAutoText1, "AddAutoText1", "Add &Auto Text", {}, nullptr);
-    item(mnuEdit, EditAutoText1, "EditAutoText1", "Edit &Auto Text", {}, nullptr);
+    item(mnuEdit, actAddAutoText, "AddAutoText1", "Add &Auto Text", {}, nullptr);
+    item(mnuEdit, actEditAutoText, "EditAutoText1", "Edit &Auto Text", {}, nullptr);
     separator(mnuEdit, "mnuSepEdit1");
-    item(mnuEdit, ModifyReport1, "ModifyReport1", "&Modify Report", QKeySequence(Qt::CTRL | Qt::Key_M),
+    item(mnuEdit, actModifyReport, "ModifyReport1", "&Modify Report", QKeySequence(Qt::CTRL | Qt::Key_M),
          call(&TPreviewWindow::ModifyReport1Click));
-    item(mnuEdit, Find1, "Find1", "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), call(&TPreviewWindow::FindDialog));
-    item(mnuEdit, Again1, "Again1", "&Again", QKeySequence(Qt::CTRL | Qt::Key_A), [this] { FindNext(); });
+    item(mnuEdit, actFind, "Find1", "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), call(&TPreviewWindow::FindDialog));
+    item(mnuEdit, actFindAgain, "Again1", "&Again", QKeySequence(Qt::CTRL | Qt::Key_A), [this] { FindNext(); });
     // Disabled until a find succeeds.
-    Again1->setEnabled(false);
+    actFindAgain->setEnabled(false);
 
     mnuView = menu("mnuView", "&View");
     // Zoom Out and Zoom In act as the keypad's minus and plus keys.
-    item(mnuView, ZoomOut1, "ZoomOut1", "Zoom &Out", {}, [this] { HandleKey(Qt::Key_Minus, Qt::KeypadModifier); });
-    item(mnuView, ZoomIn1, "ZoomIn1", "Zoom &In", {}, [this] { HandleKey(Qt::Key_Plus, Qt::KeypadModifier); });
+    item(mnuView, actZoomOut, "ZoomOut1", "Zoom &Out", {}, [this] { HandleKey(Qt::Key_Minus, Qt::KeypadModifier); });
+    item(mnuView, actZoomIn, "ZoomIn1", "Zoom &In", {}, [this] { HandleKey(Qt::Key_Plus, Qt::KeypadModifier); });
     separator(mnuView, "mnuSepView1");
-    item(mnuView, PrevPage1, "PrevPage1", "&Prev Page", {}, call(&TPreviewWindow::spnPageNumUpClick));
-    item(mnuView, NextPage1, "NextPage1", "&Next Page", {}, call(&TPreviewWindow::spnPageNumDownClick));
+    item(mnuView, actPrevPage, "PrevPage1", "&Prev Page", {}, call(&TPreviewWindow::spnPageNumUpClick));
+    item(mnuView, actNextPage, "NextPage1", "&Next Page", {}, call(&TPreviewWindow::spnPageNumDownClick));
     separator(mnuView, "mnuSepView2");
-    item(mnuView, FirstPage1, "FirstPage1", "&First Page", {}, call(&TPreviewWindow::FirstPage1Click));
-    item(mnuView, LastPage1, "LastPage1", "&Last Page", {}, call(&TPreviewWindow::LastPage1Click));
+    item(mnuView, actFirstPage, "FirstPage1", "&First Page", {}, call(&TPreviewWindow::FirstPage1Click));
+    item(mnuView, actLastPage, "LastPage1", "&Last Page", {}, call(&TPreviewWindow::LastPage1Click));
     separator(mnuView, "mnuSepView3");
-    item(mnuView, Source1, "Source1", "&Source", {}, call(&TPreviewWindow::ModifyReport1Click));
-    item(mnuView, Refresh1, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), call(&TPreviewWindow::Refresh1Click));
+    item(mnuView, actSource, "Source1", "&Source", {}, call(&TPreviewWindow::ModifyReport1Click));
+    item(mnuView, actRefresh, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), call(&TPreviewWindow::Refresh1Click));
 
     mnuHelp = menu("mnuHelp", "&Help");
-    item(mnuHelp, QuillardDocumentation1, "QuillardDocumentation1", "Quillard Documentation", {},
+    item(mnuHelp, actDocumentation, "QuillardDocumentation1", "Quillard Documentation", {},
          call(&TPreviewWindow::QuillardDocumentation1Click));
-    QuillardDocumentation1->setVisible(false);
-    item(mnuHelp, About1, "About1", "&About", {}, call(&TPreviewWindow::About1Click));
+    actDocumentation->setVisible(false);
+    item(mnuHelp, actAbout, "About1", "&About", {}, call(&TPreviewWindow::About1Click));
 }
 
 // ---------------------------------------------------------------------------
@@ -540,7 +540,7 @@ bool TPreviewWindow::StartUp()
     const QString programDir = QCoreApplication::applicationDirPath();
     if (UpperCase(FSession.ReportFileName()).find("QUILLARD.TXT") == std::string::npos &&
         QFileInfo(QDir(programDir).filePath(QStringLiteral("QUILLARD.TXT"))).isFile())
-        QuillardDocumentation1->setVisible(true);
+        actDocumentation->setVisible(true);
 
     try {
         if (!FSession.ReportFileName().empty())
@@ -804,7 +804,7 @@ bool TPreviewWindow::eventFilter(QObject* Watched, QEvent* Event)
         FormResize();
         return false;
     }
-    if (Watched == lblPage || Watched == lblPageCount || Watched == Label2) {
+    if (Watched == lblPage || Watched == lblPageCount || Watched == ZoomLabel) {
         // A quick second click arrives as a double click.
         if (Event->type() == QEvent::MouseButtonPress || Event->type() == QEvent::MouseButtonDblClick)
             LabelClick();
@@ -837,8 +837,8 @@ void TPreviewWindow::FormResize()
         return;
     QWidget* client = centralWidget();
     const int w = client->width(), h = client->height();
-    ScrollBox1->setGeometry(0, 24, std::max(0, w - 2), std::max(0, h - 24 - 2));
-    Panel4->setGeometry(Panel4->x(), 0, std::max(0, w - 2 - Panel4->x()), 24);
+    ScrollArea->setGeometry(0, 24, std::max(0, w - 2), std::max(0, h - 24 - 2));
+    CommandToolbar->setGeometry(CommandToolbar->x(), 0, std::max(0, w - 2 - CommandToolbar->x()), 24);
     DiagnosticPanel->raise();
 }
 
@@ -986,7 +986,7 @@ void TPreviewWindow::Render()
     }
     RenderAgain = false;
     PageDrawn = true;
-    Image1->update();
+    PageView->update();
 }
 
 int TPreviewWindow::CountPages()
@@ -1018,7 +1018,7 @@ void TPreviewWindow::Clear()
         c.FillRect({0, 0, PageBitmap->Image().width(), PageBitmap->Image().height()});
         c.Brush = saved;
     }
-    Image1->update();
+    PageView->update();
 }
 
 void TPreviewWindow::SetSheetColour(const QColor& Colour)
@@ -1044,14 +1044,14 @@ void TPreviewWindow::ScheduleRender()
     });
 }
 
-void TPreviewWindow::Image1Paint(QPainter& Painter)
+void TPreviewWindow::PageViewPaint(QPainter& Painter)
 {
     if (Renderer()) {
         SetSheetColour(Renderer()->TestPattern ? QColor(0, 128, 128) : QColor(Qt::white));
         if ((!ProgressWindow || ProgressWindow->isHidden()) && !PageDrawn)
             ScheduleRender();
     }
-    Painter.fillRect(Image1->rect(), Qt::white);
+    Painter.fillRect(PageView->rect(), Qt::white);
     if (PageBitmap)
         Painter.drawImage(0, 0, PageBitmap->Image());
     PaintRubberBand(Painter);
@@ -1082,10 +1082,10 @@ void TPreviewWindow::ApplyPaperSize()
 
     const double ppiX = Renderer()->PixelsPerInchX, ppiY = Renderer()->PixelsPerInchY;
     const double mX = Renderer()->LeftOffset, mY = Renderer()->TopOffset;
-    Image1->resize(w, h);
+    PageView->resize(w, h);
     const int sheetW = w + R(mX * 2 * ppiX), sheetH = h + R(mY * 2 * ppiY);
     shpNonPrintable->setGeometry(SheetLeft, SheetTop, sheetW, sheetH);
-    Image1->move(R(mX * ppiX) + SheetLeft, R(mY * ppiY) + SheetTop);
+    PageView->move(R(mX * ppiX) + SheetLeft, R(mY * ppiY) + SheetTop);
     shpShadow->setGeometry(R(ppiX * 0.25 + SheetLeft), R(ppiY * 0.25 + SheetTop), sheetW, sheetH);
     // The sizer's bottom-right corner half an inch beyond the shadow's: the
     // scrolling area scrolls that far.
@@ -1093,7 +1093,7 @@ void TPreviewWindow::ApplyPaperSize()
     const int bottom = shpShadow->y() + sheetH + R(ppiY * 0.5);
     lblSizer->setGeometry(right - 1, bottom - 1, 1, 1);
     ScrollContent->resize(right, bottom);
-    Image1->raise();
+    PageView->raise();
 }
 
 // ---------------------------------------------------------------------------
@@ -1308,13 +1308,13 @@ void TPreviewWindow::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
     case Qt::Key_PageUp:
         if (none && FSession.CurrentPage() > 1) {
             SetPage(FSession.CurrentPage() - 1);
-            Image1->update();
+            PageView->update();
         }
         break;
     case Qt::Key_PageDown:
         if (none && FSession.CurrentPage() < FSession.PageCount()) {
             SetPage(FSession.CurrentPage() + 1);
-            Image1->update();
+            PageView->update();
         }
         break;
     case Qt::Key_Left:
@@ -1368,7 +1368,7 @@ void TPreviewWindow::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
 
 void TPreviewWindow::ScrollBy(bool Horizontal, int Direction)
 {
-    QScrollBar* bar = Horizontal ? ScrollBox1->horizontalScrollBar() : ScrollBox1->verticalScrollBar();
+    QScrollBar* bar = Horizontal ? ScrollArea->horizontalScrollBar() : ScrollArea->verticalScrollBar();
     const int target = bar->value() + Direction * bar->singleStep();
     if (Direction < 0 && target < 0)
         return;
@@ -1403,7 +1403,7 @@ void TPreviewWindow::HandleKeyUp()
 // ---------------------------------------------------------------------------
 // Dragging the page
 
-void TPreviewWindow::Image1MouseDown(QMouseEvent* Event)
+void TPreviewWindow::PageViewMouseDown(QMouseEvent* Event)
 {
     if (Event->button() != Qt::LeftButton)
         return;
@@ -1413,15 +1413,15 @@ void TPreviewWindow::Image1MouseDown(QMouseEvent* Event)
         QApplication::setOverrideCursor(Qt::ClosedHandCursor);
         FDragCursor = true;
     }
-    Image1->setCursor(Qt::ClosedHandCursor);
+    PageView->setCursor(Qt::ClosedHandCursor);
     Dragging = true;
     GrabPoint = Event->globalPosition().toPoint();
-    GrabScrollX = ScrollBox1->horizontalScrollBar()->value();
-    GrabScrollY = ScrollBox1->verticalScrollBar()->value();
+    GrabScrollX = ScrollArea->horizontalScrollBar()->value();
+    GrabScrollY = ScrollArea->verticalScrollBar()->value();
     QCoreApplication::processEvents();
 }
 
-void TPreviewWindow::Image1MouseMove(QMouseEvent* Event)
+void TPreviewWindow::PageViewMouseMove(QMouseEvent* Event)
 {
     if (ToolMouseMove(Event))
         return;
@@ -1434,11 +1434,11 @@ void TPreviewWindow::Image1MouseMove(QMouseEvent* Event)
     // The page follows the mouse: the scroll positions move against it by
     // as much as it moved since the grab.
     const QPoint now = Event->globalPosition().toPoint();
-    ScrollBox1->horizontalScrollBar()->setValue(GrabScrollX + (GrabPoint.x() - now.x()));
-    ScrollBox1->verticalScrollBar()->setValue(GrabScrollY + (GrabPoint.y() - now.y()));
+    ScrollArea->horizontalScrollBar()->setValue(GrabScrollX + (GrabPoint.x() - now.x()));
+    ScrollArea->verticalScrollBar()->setValue(GrabScrollY + (GrabPoint.y() - now.y()));
 }
 
-void TPreviewWindow::Image1MouseUp(QMouseEvent* Event)
+void TPreviewWindow::PageViewMouseUp(QMouseEvent* Event)
 {
     if (Event->button() != Qt::LeftButton)
         return;
@@ -1452,7 +1452,7 @@ void TPreviewWindow::Image1MouseUp(QMouseEvent* Event)
 void TPreviewWindow::EndDrag()
 {
     Dragging = false;
-    Image1->setCursor(Qt::OpenHandCursor);
+    PageView->setCursor(Qt::OpenHandCursor);
     if (FDragCursor) {
         QApplication::restoreOverrideCursor();
         FDragCursor = false;
@@ -1585,17 +1585,17 @@ void TPreviewWindow::cmdTestPatternClick()
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "DrawTestPattern");
     }
-    Image1->update();
+    PageView->update();
     shpNonPrintable->update();
 }
 
 void TPreviewWindow::cmdSetPaperSizeClick()
 {
     SetPaperSize();
-    Image1->update();
+    PageView->update();
 }
 
-void TPreviewWindow::cmdRepaintClick() { ScrollBox1->viewport()->repaint(); }
+void TPreviewWindow::cmdRepaintClick() { ScrollArea->viewport()->repaint(); }
 
 void TPreviewWindow::cmdClearClick() { Clear(); }
 
@@ -1607,8 +1607,8 @@ std::string TPreviewWindow::ViewStatsText() const
     };
     std::string t;
     t += "Position of Image:\r\n";
-    t += "  Top: " + std::to_string(Image1->y()) + "  Left: " + std::to_string(Image1->x()) +
-         "  Height: " + std::to_string(Image1->height()) + "  Width: " + std::to_string(Image1->width()) + "\r\n";
+    t += "  Top: " + std::to_string(PageView->y()) + "  Left: " + std::to_string(PageView->x()) +
+         "  Height: " + std::to_string(PageView->height()) + "  Width: " + std::to_string(PageView->width()) + "\r\n";
     if (Renderer())
         t += "  Pixels per inch: " + num(Renderer()->PixelsPerInchX) + " x " + num(Renderer()->PixelsPerInchY) + "\r\n";
     t += "Size of Invisible Bitmap:\r\n";
@@ -1657,7 +1657,7 @@ void TPreviewWindow::cmdShowPrintableClick()
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Show Printable");
     }
-    Image1->update();
+    PageView->update();
 }
 
 void TPreviewWindow::cmdDemoRotateClick()
@@ -1688,7 +1688,7 @@ void TPreviewWindow::cmdDemoRotateClick()
     c.Font = savedFont;
     c.Brush = savedBrush;
     c.FontChanged();
-    Image1->update();
+    PageView->update();
 }
 
 void TPreviewWindow::cmdRenderClick() { Render(); }
@@ -1723,13 +1723,13 @@ void TPreviewWindow::SetPrintCommandsEnabled(bool Value)
 int TPreviewWindow::ScrollPosition(Qt::Orientation Direction) const
 {
     const QScrollBar* bar =
-        Direction == Qt::Vertical ? ScrollBox1->verticalScrollBar() : ScrollBox1->horizontalScrollBar();
+        Direction == Qt::Vertical ? ScrollArea->verticalScrollBar() : ScrollArea->horizontalScrollBar();
     return bar->value();
 }
 
 void TPreviewWindow::SetScrollPosition(Qt::Orientation Direction, int Value)
 {
-    QScrollBar* bar = Direction == Qt::Vertical ? ScrollBox1->verticalScrollBar() : ScrollBox1->horizontalScrollBar();
+    QScrollBar* bar = Direction == Qt::Vertical ? ScrollArea->verticalScrollBar() : ScrollArea->horizontalScrollBar();
     bar->setValue(Value);
 }
 

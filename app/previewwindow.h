@@ -68,7 +68,7 @@ signals:
     void DownClick();
 };
 
-// The paint box of the page (Image1): paints the page bitmap and passes the
+// The paint box of the page (PageView): paints the page bitmap and passes the
 // mouse on to the window.
 class TPageBox : public QWidget {
     Q_OBJECT
@@ -140,7 +140,7 @@ public:
     void PrintOptionsLeft() override;
     void SetPaperSize();
     void Clear();
-    void Image1Paint(QPainter& Painter);
+    void PageViewPaint(QPainter& Painter);
     void DoPrint();
     void SetPrintMode(bool On);
 
@@ -152,7 +152,7 @@ public:
     void HttpClientDisconnected(int StatusCode, const std::string& Description);
     void HttpClientError(int ErrorCode, const std::string& Description);
     // The diagnostic button: fetches ExampleReportUrl.
-    void Button1Click();
+    void cmdFetchExampleClick();
     THttpClient* HttpClient = nullptr;
     std::string ExampleReportUrl;
 
@@ -169,9 +169,9 @@ public:
     void spnPageNumDownClick();
     void spnZoomUpClick();
     void spnZoomDownClick();
-    void Image1MouseDown(QMouseEvent* Event);
-    void Image1MouseMove(QMouseEvent* Event);
-    void Image1MouseUp(QMouseEvent* Event);
+    void PageViewMouseDown(QMouseEvent* Event);
+    void PageViewMouseMove(QMouseEvent* Event);
+    void PageViewMouseUp(QMouseEvent* Event);
     void LabelClick();
     void FirstPage1Click();
     void LastPage1Click();
@@ -231,14 +231,14 @@ public:
     void chkFilledClick();
     void cboWidthChange();
     // Places a text item where the left button was released (pixels within
-    // Image1) on the current page.
+    // PageView) on the current page.
     void AddTextAt(QPoint Release);
     // Writes the shape drawn from ShapeStart to ShapeEnd into the report.
     void WriteAutoShape();
     // Re-reads the report after a change and shows the page that was shown
     // when the report still has it.
     void RefreshReport();
-    // The rubber band of the shape being drawn, on Image1.
+    // The rubber band of the shape being drawn, on PageView.
     void PaintRubberBand(QPainter& Painter);
     QPoint ShapeStart{-1, -1}, ShapePrevEnd{-1, -1}, ShapeEnd{-1, -1};  // pixels from the sheet's corner
     TAddTextWindow* AddTextWindow = nullptr;
@@ -289,47 +289,47 @@ public:
     TFindWindow* FindWindow = nullptr;                // made on first use
 
     // ---- components -----------------------------------------------------
-    QWidget* Panel1 = nullptr;
+    QWidget* PageToolbar = nullptr;
     QLabel* lblPage = nullptr;
     QLineEdit* edtPageNum = nullptr;
     TSpinButton* spnPageNum = nullptr;
     QLabel* lblPageCount = nullptr;
-    QWidget* Panel2 = nullptr;
-    QLabel* Label2 = nullptr;
+    QWidget* ZoomToolbar = nullptr;
+    QLabel* ZoomLabel = nullptr;
     QLineEdit* edtZoom = nullptr;
     TSpinButton* spnZoom = nullptr;
     QLabel* lblPercent = nullptr;
-    QWidget* Panel3 = nullptr;
+    QWidget* DrawingToolbar = nullptr;
     QPushButton *cmdAddText = nullptr, *cmdEditText = nullptr, *cmdDrawLine = nullptr, *cmdDrawCircle = nullptr,
                 *cmdDrawBox = nullptr, *cmdPickColor = nullptr;
     QCheckBox* chkFilled = nullptr;
     QComboBox* cboWidth = nullptr;
-    QWidget* Panel4 = nullptr;
+    QWidget* CommandToolbar = nullptr;
     QPushButton* cmdPrint = nullptr;
     QPushButton* cmdClose = nullptr;
     TGaugeBar* RenderGauge = nullptr;
-    QScrollArea* ScrollBox1 = nullptr;
+    QScrollArea* ScrollArea = nullptr;
     QWidget* ScrollContent = nullptr;
     QWidget* shpShadow = nullptr;
     QLabel* lblSizer = nullptr;
     QWidget* shpNonPrintable = nullptr;
-    TPageBox* Image1 = nullptr;
+    TPageBox* PageView = nullptr;
     QStatusBar* StatusBar = nullptr;
     QTimer* tmrKeyRepeat = nullptr;
     QWidget* DiagnosticPanel = nullptr;
     QPushButton *cmdTestPattern = nullptr, *cmdSetPaperSize = nullptr, *cmdRepaint = nullptr, *cmdClear = nullptr,
                 *cmdViewStats = nullptr, *cmdShowPrintable = nullptr, *cmdDemoRotate = nullptr, *cmdRender = nullptr,
-                *Button1 = nullptr;
+                *cmdFetchExample = nullptr;
 
     QMenu *mnuFile = nullptr, *mnuEdit = nullptr, *mnuView = nullptr, *mnuHelp = nullptr;
     QAction *mnuOpenFile = nullptr, *mnuSepFile1 = nullptr, *mnuSaveAs = nullptr, *mnuSaveAsPDF = nullptr,
             *mnuSaveAsGraphic = nullptr, *mnuSepFile2 = nullptr, *mnuPrintSetup = nullptr, *mnuPrint = nullptr,
             *mnuSepFile3 = nullptr, *mnuExit = nullptr;
-    QAction *AddAutoText1 = nullptr, *EditAutoText1 = nullptr, *ModifyReport1 = nullptr, *Find1 = nullptr,
-            *Again1 = nullptr;
-    QAction *ZoomOut1 = nullptr, *ZoomIn1 = nullptr, *PrevPage1 = nullptr, *NextPage1 = nullptr,
-            *FirstPage1 = nullptr, *LastPage1 = nullptr, *Source1 = nullptr, *Refresh1 = nullptr;
-    QAction *QuillardDocumentation1 = nullptr, *About1 = nullptr;
+    QAction *actAddAutoText = nullptr, *actEditAutoText = nullptr, *actModifyReport = nullptr, *actFind = nullptr,
+            *actFindAgain = nullptr;
+    QAction *actZoomOut = nullptr, *actZoomIn = nullptr, *actPrevPage = nullptr, *actNextPage = nullptr,
+            *actFirstPage = nullptr, *actLastPage = nullptr, *actSource = nullptr, *actRefresh = nullptr;
+    QAction *actDocumentation = nullptr, *actAbout = nullptr;
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
@@ -353,7 +353,7 @@ private:
     bool ToolMouseUp(QMouseEvent* Event);
     void ConnectAutoTools();
     void SetDrawMode(bool& Mode);
-    QPoint SheetPoint(QPoint Image1Point) const;
+    QPoint SheetPoint(QPoint PageViewPoint) const;
     void CreateComponents();
     void CreateHttpClient();
     void StopWebTransfer();

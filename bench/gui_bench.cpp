@@ -85,7 +85,7 @@ int main(int argc, char** argv)
                 QCoreApplication::processEvents();
                 t0 = std::chrono::steady_clock::now();
                 w.edtPageNum->setText(QString::number(target));  // draws the page
-                w.Image1->repaint();                              // paints it
+                w.PageView->repaint();                              // paints it
                 runs.push_back(Ms(t0));
             }
             std::sort(runs.begin(), runs.end());

@@ -313,7 +313,7 @@ TEST_F(AutomationTest, WindowGeometryFromAClientStaysOnTheScreen)
     }
 
     X->SetZoom(300);
-    QScrollBar* bars[] = {W->ScrollBox1->verticalScrollBar(), W->ScrollBox1->horizontalScrollBar()};
+    QScrollBar* bars[] = {W->ScrollArea->verticalScrollBar(), W->ScrollArea->horizontalScrollBar()};
     ASSERT_GT(bars[0]->maximum(), 0);
     X->SetVerticalScrollPosition(INT_MAX);
     X->SetHorizontalScrollPosition(INT_MAX);

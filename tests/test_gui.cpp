@@ -339,7 +339,7 @@ TEST_P(ZoomSettingTest, ZoomLevelIsReadAtStart)
     EXPECT_EQ(Globals().ZoomLevel, GetParam().Zoom);
     EXPECT_EQ(W->edtZoom->text(), QString::number(GetParam().Zoom));
     EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), GetParam().Zoom / 100.0);
-    EXPECT_EQ(W->Image1->width(), W->Session().Renderer()->PageWidthPx);
+    EXPECT_EQ(W->PageView->width(), W->Session().Renderer()->PageWidthPx);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ZoomSettingTest,
@@ -505,10 +505,10 @@ TEST_P(ZoomTest, ZoomStepsAndLimits)
         W->spnZoom->DownButton->click();
         break;
     case ZoomAction::MenuIn:
-        W->ZoomIn1->trigger();
+        W->actZoomIn->trigger();
         break;
     case ZoomAction::MenuOut:
-        W->ZoomOut1->trigger();
+        W->actZoomOut->trigger();
         break;
     }
     EXPECT_EQ(Globals().ZoomLevel, GetParam().To);
@@ -558,12 +558,12 @@ TEST_P(SheetTest, SheetShadowAndPageFollowTheZoom)
     ASSERT_DOUBLE_EQ(r.PixelsPerInchX, ppi);
     // The page bitmap and the paint box: the printable area.
     EXPECT_EQ(W->PageBitmap->Image().size(), QSize(r.PageWidthPx, r.PageHeightPx));
-    EXPECT_EQ(W->Image1->size(), QSize(r.PageWidthPx, r.PageHeightPx));
+    EXPECT_EQ(W->PageView->size(), QSize(r.PageWidthPx, r.PageHeightPx));
     // The sheet: the paper, with the unprintable margins on both sides.
     const int mx = static_cast<int>(RoundHalfEven(r.LeftOffset * ppi)), my = static_cast<int>(RoundHalfEven(r.TopOffset * ppi));
     EXPECT_EQ(W->shpNonPrintable->width(), r.PageWidthPx + static_cast<int>(RoundHalfEven(r.LeftOffset * 2 * ppi)));
     EXPECT_EQ(W->shpNonPrintable->height(), r.PageHeightPx + static_cast<int>(RoundHalfEven(r.TopOffset * 2 * ppi)));
-    EXPECT_EQ(W->Image1->pos(), W->shpNonPrintable->pos() + QPoint(mx, my));
+    EXPECT_EQ(W->PageView->pos(), W->shpNonPrintable->pos() + QPoint(mx, my));
     // The shadow a quarter inch down and right; scrolling half an inch past it.
     const int quarter = static_cast<int>(RoundHalfEven(ppi * 0.25 + W->shpNonPrintable->x())) - W->shpNonPrintable->x();
     EXPECT_EQ(W->shpShadow->geometry(), W->shpNonPrintable->geometry().translated(quarter, quarter));
@@ -573,7 +573,7 @@ TEST_P(SheetTest, SheetShadowAndPageFollowTheZoom)
     // Front to back: page, sheet, sizer, shadow.
     const QObjectList& order = W->ScrollContent->children();
     EXPECT_LT(order.indexOf(W->shpShadow), order.indexOf(W->shpNonPrintable));
-    EXPECT_EQ(order.last(), W->Image1);
+    EXPECT_EQ(order.last(), W->PageView);
 }
 
 INSTANTIATE_TEST_SUITE_P(Zooms, SheetTest, ::testing::Values(25, 75, 100, 160),
@@ -603,13 +603,13 @@ TEST_F(GuiTest, PageKeysAndSpinButtonsStayWithinTheReport)
     EXPECT_EQ(W->Session().CurrentPage(), 1);
     W->spnPageNum->UpButton->click();
     EXPECT_EQ(W->Session().CurrentPage(), 1);
-    W->LastPage1->trigger();
+    W->actLastPage->trigger();
     EXPECT_EQ(W->Session().CurrentPage(), 5);
-    W->FirstPage1->trigger();
+    W->actFirstPage->trigger();
     EXPECT_EQ(W->Session().CurrentPage(), 1);
-    W->NextPage1->trigger();
+    W->actNextPage->trigger();
     EXPECT_EQ(W->Session().CurrentPage(), 2);
-    W->PrevPage1->trigger();
+    W->actPrevPage->trigger();
     EXPECT_EQ(W->Session().CurrentPage(), 1);
 }
 
@@ -666,8 +666,8 @@ TEST_F(GuiTest, ArrowKeysScrollByTheLineIncrementButNotBelowZero)
     Start({Write(PagedReport(1))});
     W->resize(500, 400);
     Type(W->edtZoom, "200");
-    QScrollBar* h = W->ScrollBox1->horizontalScrollBar();
-    QScrollBar* v = W->ScrollBox1->verticalScrollBar();
+    QScrollBar* h = W->ScrollArea->horizontalScrollBar();
+    QScrollBar* v = W->ScrollArea->verticalScrollBar();
     ASSERT_GT(h->maximum(), 50);
     ASSERT_EQ(h->value(), 0);
     QTest::keyClick(W->edtPageNum, Qt::Key_Left);
@@ -699,29 +699,29 @@ TEST_F(GuiTest, DraggingThePageScrollsItWithHandAndFistCursors)
     Start({Write(PagedReport(1))});
     W->resize(500, 400);
     Type(W->edtZoom, "200");
-    QScrollBar* h = W->ScrollBox1->horizontalScrollBar();
-    QScrollBar* v = W->ScrollBox1->verticalScrollBar();
+    QScrollBar* h = W->ScrollArea->horizontalScrollBar();
+    QScrollBar* v = W->ScrollArea->verticalScrollBar();
     h->setValue(100);
     v->setValue(100);
-    EXPECT_EQ(W->Image1->cursor().shape(), Qt::OpenHandCursor);
+    EXPECT_EQ(W->PageView->cursor().shape(), Qt::OpenHandCursor);
 
-    const QPoint grab = W->Image1->mapToGlobal(QPoint(300, 300));
-    SendMouse(W->Image1, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
+    const QPoint grab = W->PageView->mapToGlobal(QPoint(300, 300));
+    SendMouse(W->PageView, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
     EXPECT_TRUE(W->Dragging);
-    EXPECT_EQ(W->Image1->cursor().shape(), Qt::ClosedHandCursor);
+    EXPECT_EQ(W->PageView->cursor().shape(), Qt::ClosedHandCursor);
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ClosedHandCursor);
     // The mouse moves 30 right and 40 up: the page follows it.
-    SendMouse(W->Image1, QEvent::MouseMove, grab + QPoint(30, -40), Qt::NoButton, Qt::LeftButton);
+    SendMouse(W->PageView, QEvent::MouseMove, grab + QPoint(30, -40), Qt::NoButton, Qt::LeftButton);
     EXPECT_EQ(h->value(), 70);
     EXPECT_EQ(v->value(), 140);
     // Further moves are measured from the grab, wherever the page now is.
-    SendMouse(W->Image1, QEvent::MouseMove, grab + QPoint(10, -10), Qt::NoButton, Qt::LeftButton);
+    SendMouse(W->PageView, QEvent::MouseMove, grab + QPoint(10, -10), Qt::NoButton, Qt::LeftButton);
     EXPECT_EQ(h->value(), 90);
     EXPECT_EQ(v->value(), 110);
-    SendMouse(W->Image1, QEvent::MouseButtonRelease, grab, Qt::LeftButton, Qt::NoButton);
+    SendMouse(W->PageView, QEvent::MouseButtonRelease, grab, Qt::LeftButton, Qt::NoButton);
     EXPECT_FALSE(W->Dragging);
-    EXPECT_EQ(W->Image1->cursor().shape(), Qt::OpenHandCursor);
+    EXPECT_EQ(W->PageView->cursor().shape(), Qt::OpenHandCursor);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(W->edtPageNum->hasFocus() || QApplication::focusWidget() == nullptr);
 }
@@ -729,10 +729,10 @@ TEST_F(GuiTest, DraggingThePageScrollsItWithHandAndFistCursors)
 TEST_F(GuiTest, DragEndsWhenTheButtonIsNoLongerHeld)
 {
     Start({Write(PagedReport(1))});
-    const QPoint grab = W->Image1->mapToGlobal(QPoint(50, 50));
-    SendMouse(W->Image1, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
+    const QPoint grab = W->PageView->mapToGlobal(QPoint(50, 50));
+    SendMouse(W->PageView, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
     ASSERT_TRUE(W->Dragging);
-    SendMouse(W->Image1, QEvent::MouseMove, grab + QPoint(10, 10), Qt::NoButton, Qt::NoButton);
+    SendMouse(W->PageView, QEvent::MouseMove, grab + QPoint(10, 10), Qt::NoButton, Qt::NoButton);
     EXPECT_FALSE(W->Dragging);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -748,11 +748,11 @@ TEST_F(GuiTest, ThreeQuickClicksOnAPageLabelToggleTheDiagnosticButtons)
     EXPECT_TRUE(W->DiagnosticPanel->isVisible());
     // Slow clicks start counting again.
     QTest::qWait(700);
-    QTest::mouseClick(W->Label2, Qt::LeftButton);
+    QTest::mouseClick(W->ZoomLabel, Qt::LeftButton);
     QTest::qWait(700);
-    QTest::mouseClick(W->Label2, Qt::LeftButton);
+    QTest::mouseClick(W->ZoomLabel, Qt::LeftButton);
     QTest::qWait(700);
-    QTest::mouseClick(W->Label2, Qt::LeftButton);
+    QTest::mouseClick(W->ZoomLabel, Qt::LeftButton);
     EXPECT_TRUE(W->DiagnosticPanel->isVisible());
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(W->lblPageCount, Qt::LeftButton);
@@ -937,7 +937,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(GuiTest, AboutWindowShowsTheVersion)
 {
     Start({Write(PagedReport(1))});
-    W->About1->trigger();
+    W->actAbout->trigger();
     ASSERT_NE(W->AboutWindow, nullptr);
     EXPECT_TRUE(W->AboutWindow->isVisible());
     EXPECT_EQ(W->AboutWindow->lblTitle->text(), QStringLiteral("Quillard v%1.%2").arg(QUILLARD_VERSION_MAJOR).arg(QUILLARD_VERSION_MINOR));

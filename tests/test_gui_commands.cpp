@@ -333,7 +333,7 @@ TEST_F(CommandsTest, ModifyReportConvertsFormFeedsOnceAndStartsTheEditor)
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     ::setenv("VISUAL", script.c_str(), 1);
 
-    W->ModifyReport1->trigger();
+    W->actModifyReport->trigger();
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
     const std::string converted = ReadBytes(W->Session().ReportFileName());
     EXPECT_EQ(converted.find('\f'), std::string::npos);
@@ -352,7 +352,7 @@ TEST_F(CommandsTest, ModifyReportConvertsFormFeedsOnceAndStartsTheEditor)
     // A second Modify Report in the same run leaves new form feeds alone.
     std::ofstream(W->Session().ReportFileName(), std::ios::binary | std::ios::app) << "\fmore\r\n";
     ::setenv("VISUAL", "true", 1);
-    W->Source1->trigger();
+    W->actSource->trigger();
     EXPECT_NE(ReadBytes(W->Session().ReportFileName()).find("\fmore"), std::string::npos);
 }
 
@@ -393,7 +393,7 @@ TEST_F(CommandsTest, RefreshKeepsThePageWhileItExists)
     W->edtPageNum->setText("3");
     ASSERT_EQ(W->Session().CurrentPage(), 3);
     std::ofstream(W->Session().ReportFileName(), std::ios::binary) << ReplaceAll(PagedReport(5), "of the report", "refreshed");
-    W->Refresh1->trigger();
+    W->actRefresh->trigger();
     EXPECT_EQ(W->Session().PageCount(), 5);
     EXPECT_EQ(W->Session().CurrentPage(), 3);
     EXPECT_EQ(W->edtPageNum->text(), "3");
@@ -468,19 +468,19 @@ TEST_P(FindTest, CountsHitsOutsideTagsAndListsThePages)
     Start(FindReport());
     ASSERT_EQ(W->Session().PageCount(), 5);
     AnswerFind(c.Text, c.MatchCase);
-    W->Find1->trigger();
+    W->actFind->trigger();
     EXPECT_EQ(Status(), c.Status);
     EXPECT_EQ(W->Session().FoundPages(), c.FoundPages);
     if (c.FirstPage == 0) {
         ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
         EXPECT_EQ(Services.Messages[0].Text, "String not found!");
         EXPECT_EQ(Services.Messages[0].Caption, "");
-        EXPECT_FALSE(W->Again1->isEnabled());
+        EXPECT_FALSE(W->actFindAgain->isEnabled());
     } else {
         EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
         EXPECT_EQ(W->Session().CurrentPage(), c.FirstPage);
         EXPECT_EQ(W->edtPageNum->text().toInt(), c.FirstPage);
-        EXPECT_TRUE(W->Again1->isEnabled());
+        EXPECT_TRUE(W->actFindAgain->isEnabled());
     }
 }
 

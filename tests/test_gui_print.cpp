@@ -106,7 +106,7 @@ TEST_F(GuiPrintTest, PrintButtonPrintsAndThePreviewComesBackAsItWas)
     ASSERT_FALSE(Ended);
     ASSERT_NE(W->PageBitmap, nullptr);
     const QImage before = W->PageBitmap->Image().copy();
-    const int width = W->Image1->width();
+    const int width = W->PageView->width();
     W->cmdPrint->click();
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
     EXPECT_EQ(Layer->SubmittedJobs().size(), 1u);
@@ -115,7 +115,7 @@ TEST_F(GuiPrintTest, PrintButtonPrintsAndThePreviewComesBackAsItWas)
     EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), 0.75);
     ASSERT_NE(W->PageBitmap, nullptr);
     EXPECT_EQ(W->PageBitmap->Image(), before);
-    EXPECT_EQ(W->Image1->width(), width);
+    EXPECT_EQ(W->PageView->width(), width);
     QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
     EXPECT_NE(W->PageBitmap->Image(), before);
     QTest::keyClick(W->edtPageNum, Qt::Key_PageUp);

@@ -113,7 +113,7 @@ TEST_F(PrintWindowTest, ChoosingAPrinterMakesItTheCurrentOne)
     P->cmdOk->click();
     EXPECT_FALSE(P->isVisible());
     EXPECT_NEAR(W->Session().Renderer()->DpiX, 300, 0.5);
-    EXPECT_EQ(W->Image1->width(), W->Session().Renderer()->PageWidthPx);
+    EXPECT_EQ(W->PageView->width(), W->Session().Renderer()->PageWidthPx);
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
 }
 

@@ -752,7 +752,7 @@ TEST_F(WebWindowTest, ProxyEnableZeroLeavesTheProxyAlone)
     EXPECT_EQ(Server.Requests("/R.TXT"), 1);
     // Nor does it go through the proxy where only the proxy is let in.
     W->ExampleReportUrl = Server.Url("/viaproxy/R.TXT");
-    W->Button1->click();
+    W->cmdFetchExample->click();
     EXPECT_TRUE(HasMessage("Error Transferring File", "Error Code:403\r\nForbidden"));
     EXPECT_EQ(proxy.Requests(Server.Url("/viaproxy/R.TXT")), 0);
 }
@@ -790,7 +790,7 @@ TEST_F(WebWindowTest, AMissingReportShowsTheErrorAndKeepsThePreviousReport)
     ASSERT_FALSE(Ended);
     ASSERT_EQ(W->Session().PageCount(), 4);
     W->ExampleReportUrl = Server.Url("/NOSUCH.TXT");
-    W->Button1->click();
+    W->cmdFetchExample->click();
     ASSERT_EQ(Services.Messages.size(), 2u);
     EXPECT_EQ(Services.Messages[0].Caption, "Error Transferring File");
     EXPECT_EQ(Services.Messages[0].Text, "Error Code:404\r\nFile not found");
@@ -852,7 +852,7 @@ TEST_F(WebWindowTest, NoFetchWhileAPageIsBeingDrawn)
     Services.OnPump = [&] {
         if (W->Session().Renderer()->Rendering && !clicked) {
             clicked = true;
-            W->Button1->click();
+            W->cmdFetchExample->click();
         }
     };
     W->edtPageNum->setFocus();
@@ -877,7 +877,7 @@ TEST_F(WebWindowTest, TheDownloadGoesWhenAnotherReportIsOpened)
     // Another web report replaces it.
     const std::string second = Serve("S.TXT", PagedReport(5, "second report"));
     W->ExampleReportUrl = Server.Url("/S.TXT");
-    W->Button1->click();
+    W->cmdFetchExample->click();
     EXPECT_EQ(W->Session().PageCount(), 5);
     EXPECT_TRUE(ShowsPageOf(second, 1));
     EXPECT_FALSE(fs::exists(downloaded));
