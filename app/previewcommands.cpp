@@ -154,8 +154,8 @@ void TPreviewWindow::SaveAsPDF()
     SavePdfFileName = name;
     try {
         if (ProgressWindow)
-            ProgressWindow->Gauge1->Reset();
-        const int result = Renderer()->MakePDF(ProgressWindow ? &ProgressWindow->Gauge1->Gauge : nullptr, name);
+            ProgressWindow->ProgressGauge->Reset();
+        const int result = Renderer()->MakePDF(ProgressWindow ? &ProgressWindow->ProgressGauge->Gauge : nullptr, name);
         SyncGauges();
         const std::string last = WithoutNuls(Globals().LastErrorMessage);
         if (result == 0) {

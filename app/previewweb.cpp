@@ -40,10 +40,10 @@ void TPreviewWindow::CreateHttpClient()
     HttpClient->OnProgress = [this](int64_t Received, int64_t Total) {
         if (!ProgressWindow)
             return;
-        TGauge& g = ProgressWindow->Gauge1->Gauge;
+        TGauge& g = ProgressWindow->ProgressGauge->Gauge;
         g.MaxValue = static_cast<int>(std::clamp<int64_t>(Total, 0, INT_MAX));
         g.Progress = static_cast<int>(std::clamp<int64_t>(Received, 0, g.MaxValue));
-        ProgressWindow->Gauge1->Sync();
+        ProgressWindow->ProgressGauge->Sync();
     };
     ExampleReportUrl = ExampleUrl;
     connect(cmdFetchExample, &QPushButton::clicked, this, &TPreviewWindow::cmdFetchExampleClick);
@@ -95,7 +95,7 @@ bool TPreviewWindow::LoadFromWeb(const std::string& Url)
     FWebLoaded = false;
     if (ProgressWindow) {
         ProgressWindow->Loading();
-        ProgressWindow->Gauge1->Reset();
+        ProgressWindow->ProgressGauge->Reset();
         ProgressWindow->SetMessage("Retrieving " + Url);
     }
     HttpClient->Get();

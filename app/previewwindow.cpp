@@ -861,13 +861,13 @@ bool TPreviewWindow::LoadFile()
 
     ProgressWindow->Loading();
     ProgressWindow->SetMessage("");
-    if (!FSession.OpenReport(&ProgressWindow->Gauge1->Gauge)) {
+    if (!FSession.OpenReport(&ProgressWindow->ProgressGauge->Gauge)) {
         // The failure has been shown; a progress window left in its loading
         // state would keep the busy cursor.
         ProgressWindow->DoneLoading();
         return false;
     }
-    ProgressWindow->Gauge1->Sync();
+    ProgressWindow->ProgressGauge->Sync();
     ProgressWindow->SetMessage("Finishing...");
     ProgressWindow->SetMessage("Counting Pages...");
     const int count = CountPages();
@@ -884,7 +884,7 @@ bool TPreviewWindow::LoadFile()
         PrintOptionsWindow->setWindowTitle(FromBytes(FSession.ReportFileName()) + QStringLiteral(" -- Quillard"));
     }
 
-    RenderGauge->Gauge.MaxValue = ProgressWindow->Gauge1->Gauge.MaxValue;
+    RenderGauge->Gauge.MaxValue = ProgressWindow->ProgressGauge->Gauge.MaxValue;
     RenderGauge->Sync();
     {
         // The page box follows without drawing: the page is drawn below.
@@ -1477,14 +1477,14 @@ void TPreviewWindow::DoPrint()
     }
     if (Renderer()) {
         if (ProgressWindow)
-            ProgressWindow->Gauge1->Reset();
+            ProgressWindow->ProgressGauge->Reset();
         cmdPrint->setEnabled(false);
         mnuPrint->setEnabled(false);
         SetPrintMode(true);
         FSession.SetPrintFailed(false);
         try {
             // The job shows its own failures.
-            if (!Renderer()->Print(ProgressWindow ? &ProgressWindow->Gauge1->Gauge : nullptr))
+            if (!Renderer()->Print(ProgressWindow ? &ProgressWindow->ProgressGauge->Gauge : nullptr))
                 FSession.SetPrintFailed(true);
         } catch (const std::exception& e) {
             FSession.SetPrintFailed(true);
@@ -1537,7 +1537,7 @@ void TPreviewWindow::SyncGauges()
 {
     RenderGauge->Sync();
     if (ProgressWindow)
-        ProgressWindow->Gauge1->Sync();
+        ProgressWindow->ProgressGauge->Sync();
 }
 
 // ---------------------------------------------------------------------------
@@ -1737,8 +1737,8 @@ TGauge* TPreviewWindow::FreshJobGauge()
 {
     if (!ProgressWindow)
         return nullptr;
-    ProgressWindow->Gauge1->Reset();
-    return &ProgressWindow->Gauge1->Gauge;
+    ProgressWindow->ProgressGauge->Reset();
+    return &ProgressWindow->ProgressGauge->Gauge;
 }
 
 }  // namespace quillard

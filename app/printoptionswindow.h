@@ -44,7 +44,7 @@ public:
     void PickPropFontClick();
     void prtSetupClick();
     void cboPrinterNameChange();
-    void Label7Click();
+    void CurrentPrinterLabelClick();
 
     // The number of copies asked for (1 to 99).
     int Copies() const;
@@ -54,7 +54,7 @@ public:
     tRenderer* Renderer = nullptr;
     TPrintOptionsHost* MainWindow = nullptr;
 
-    // What the print dialog (PrintDialog1) holds between its runs: the range
+    // What the print dialog (object name "PrintDialog1") holds between its runs: the range
     // kind (0 all pages, 1 selection, 2 pages), the range and the copies.
     int DialogRange = 0;
     int DialogFrom = 0, DialogTo = 0;
@@ -66,12 +66,12 @@ public:
     static bool NoPrinterWarningShown;
 
     // ---- components -----------------------------------------------------
-    QLabel* Label7 = nullptr;
+    QLabel* CurrentPrinterLabel = nullptr;
     QComboBox* cboPrinterName = nullptr;
     QLabel* lblPrintername = nullptr;
-    QLabel *label1 = nullptr, *Label2 = nullptr, *Label9 = nullptr;
+    QLabel *FixedFontLabel = nullptr, *PropFontLabel = nullptr, *FontNoteLabel = nullptr;
     QPushButton *PickCPIFont = nullptr, *PickPropFont = nullptr;
-    QLabel *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr, *Label6 = nullptr, *Label8 = nullptr;
+    QLabel *SmallSizeLabel = nullptr, *MediumSizeLabel = nullptr, *LargeSizeLabel = nullptr, *CopiesLabel = nullptr, *LineStyleLabel = nullptr;
     QSpinBox *spnSmall = nullptr, *spnMedium = nullptr, *spnLarge = nullptr, *spnCopies = nullptr;
     QCheckBox* chkMono = nullptr;
     QCheckBox* chkUseLineDraw = nullptr;

@@ -109,10 +109,10 @@ TEST_F(GuiTest, ProgressWindowHidesItselfASecondAfterTheLoad)
 {
     Start({Write(PagedReport(2))});
     ASSERT_TRUE(W->ProgressWindow->isVisible());
-    EXPECT_TRUE(W->ProgressWindow->Timer1->isActive());
-    EXPECT_EQ(W->ProgressWindow->Timer1->interval(), 1000);
+    EXPECT_TRUE(W->ProgressWindow->HideTimer->isActive());
+    EXPECT_EQ(W->ProgressWindow->HideTimer->interval(), 1000);
     QTRY_VERIFY_WITH_TIMEOUT(W->ProgressWindow->isHidden(), 3000);
-    EXPECT_FALSE(W->ProgressWindow->Timer1->isActive());
+    EXPECT_FALSE(W->ProgressWindow->HideTimer->isActive());
 }
 
 TEST_F(GuiTest, ProgressWindowMessageLineReplacesThePercentage)
@@ -121,14 +121,14 @@ TEST_F(GuiTest, ProgressWindowMessageLineReplacesThePercentage)
     w.SetMessage("Counting Pages...");
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(w.lblMessage->isVisible());
-    EXPECT_FALSE(w.Gauge1->isTextVisible());
+    EXPECT_FALSE(w.ProgressGauge->isTextVisible());
     EXPECT_EQ(w.lblMessage->palette().color(QPalette::WindowText), QColor(Qt::black));
-    w.Gauge1->Gauge.MaxValue = 10;
-    w.Gauge1->Fill();
+    w.ProgressGauge->Gauge.MaxValue = 10;
+    w.ProgressGauge->Fill();
     EXPECT_EQ(w.lblMessage->palette().color(QPalette::WindowText), QColor(Qt::white));
     w.SetMessage("  ");
     EXPECT_FALSE(w.lblMessage->isVisible());
-    EXPECT_TRUE(w.Gauge1->isTextVisible());
+    EXPECT_TRUE(w.ProgressGauge->isTextVisible());
     w.Printing();
     EXPECT_EQ(w.lblCaption->text(), "Printing...");
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);

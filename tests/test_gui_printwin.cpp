@@ -94,7 +94,7 @@ TEST_F(PrintWindowTest, ListsTheSpoolersPrintersWithTheDefaultSelected)
     EXPECT_EQ(P->cboPrinterName->currentText(), "FILEPDF");
     EXPECT_EQ(P->lblPrintername->text(), "FILEPDF:FILEPDF");
     EXPECT_TRUE(P->lblPrintername->isHidden());
-    P->Label7Click();
+    P->CurrentPrinterLabelClick();
     EXPECT_FALSE(P->lblPrintername->isHidden());
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
 }
