@@ -12,7 +12,6 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <QScrollBar>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -90,6 +89,10 @@ void FitAxis(long long& Start, long long& Length, long long AreaStart, long long
     }
 }
 
+// A page or zoom a client sets is taken without its sign, as the page and
+// zoom boxes take the digits of a number typed into them.
+int WithoutSign(int Value) { return Value >= 0 ? Value : Value == INT_MIN ? INT_MAX : -Value; }
+
 // Refuses a text of Size bytes for What when it is over Limit.
 void RefuseOverLimit(const std::string& What, size_t Size, size_t Limit)
 {
@@ -116,13 +119,13 @@ std::string OverLimitMessage(const std::string& What, size_t Size, size_t Limit)
 void TAutomationCommands::Print()
 {
     W.EnsureEngine();
-    if (W.Renderer->FileName.empty()) {
+    if (W.Session().Renderer()->FileName.empty()) {
         // A report named while the window was hidden loads now.
-        if (W.ReportFileName.empty() || !W.LoadFile())
+        if (W.Session().ReportFileName().empty() || !W.LoadFile())
             throw TAutomationError("There is no report to print.");
     }
     W.DoPrint();
-    if (W.PrintFailed)
+    if (W.Session().PrintFailed())
         throw TAutomationError(Globals().LastErrorMessage.empty() ? std::string("The report was not printed.")
                                                                   : Globals().LastErrorMessage);
 }
@@ -130,14 +133,14 @@ void TAutomationCommands::Print()
 int TAutomationCommands::NumberOfCopies()
 {
     W.EnsureEngine();
-    return W.PrintOptionsWindow->spnCopies->value();
+    return W.PrintOptionsWindow->Copies();
 }
 
 void TAutomationCommands::SetNumberOfCopies(int Value)
 {
     W.EnsureEngine();
     if (Value >= 1 && Value <= 99)
-        W.PrintOptionsWindow->spnCopies->setValue(Value);
+        W.PrintOptionsWindow->SetCopies(Value);
 }
 
 std::string TAutomationCommands::PrinterName()
@@ -166,14 +169,14 @@ int TAutomationCommands::PrinterCount() { return Printer().Count(); }
 std::string TAutomationCommands::PrintTitle()
 {
     W.EnsureEngine();
-    return W.Renderer->JobTitle;
+    return W.Session().Renderer()->JobTitle;
 }
 
 void TAutomationCommands::SetPrintTitle(const std::string& Value)
 {
     RefuseOverLimit("PrintTitle", Value.size(), MaxTitleBytes);
     W.EnsureEngine();
-    W.Renderer->JobTitle = Value;
+    W.Session().Renderer()->JobTitle = Value;
 }
 
 int TAutomationCommands::PrinterPageWidth() { return Printer().PageWidth(); }
@@ -182,56 +185,45 @@ int TAutomationCommands::PrinterPageHeight() { return Printer().PageHeight(); }
 double TAutomationCommands::PrinterPageWidth_IN()
 {
     W.EnsureEngine();
-    return W.Renderer->PrintableWidth;
+    return W.Session().Renderer()->PrintableWidth;
 }
 
 double TAutomationCommands::PrinterPageHeight_IN()
 {
     W.EnsureEngine();
-    return W.Renderer->PrintableHeight;
+    return W.Session().Renderer()->PrintableHeight;
 }
 
 int TAutomationCommands::PrinterNonPrintableX()
 {
     W.EnsureEngine();
-    return static_cast<int>(std::lround(W.Renderer->OffsetXPx));
+    return static_cast<int>(std::lround(W.Session().Renderer()->OffsetXPx));
 }
 
 int TAutomationCommands::PrinterNonPrintableY()
 {
     W.EnsureEngine();
-    return static_cast<int>(std::lround(W.Renderer->OffsetYPx));
+    return static_cast<int>(std::lround(W.Session().Renderer()->OffsetYPx));
 }
 
 double TAutomationCommands::PrinterNonPrintableX_IN()
 {
     W.EnsureEngine();
-    return W.Renderer->LeftOffset;
+    return W.Session().Renderer()->LeftOffset;
 }
 
 double TAutomationCommands::PrinterNonPrintableY_IN()
 {
     W.EnsureEngine();
-    return W.Renderer->TopOffset;
+    return W.Session().Renderer()->TopOffset;
 }
 
 bool TAutomationCommands::CloseAfterPrint() { return W.CloseAfterPrint; }
 void TAutomationCommands::SetCloseAfterPrint(bool Value) { W.CloseAfterPrint = Value; }
 
-bool TAutomationCommands::PrintEnabled()
-{
-    return W.cmdPrint->isEnabled() || W.mnuPrint->isEnabled() || W.mnuPrintSetup->isEnabled();
-}
+bool TAutomationCommands::PrintEnabled() { return W.PrintCommandsEnabled(); }
 
-void TAutomationCommands::SetPrintEnabled(bool Value)
-{
-    W.cmdPrint->setVisible(Value);
-    W.cmdPrint->setEnabled(Value);
-    W.mnuPrint->setVisible(Value);
-    W.mnuPrint->setEnabled(Value);
-    W.mnuPrintSetup->setVisible(Value);
-    W.mnuPrintSetup->setEnabled(Value);
-}
+void TAutomationCommands::SetPrintEnabled(bool Value) { W.SetPrintCommandsEnabled(Value); }
 
 // ---------------------------------------------------------------------------
 // The window
@@ -263,8 +255,8 @@ int TAutomationCommands::LoadFile(const std::string& FileName)
     // LoadReport, or one named with "/D") is deleted now, and the new one
     // is the client's own file, never deleted.
     W.CleanUpFiles();
-    W.DeleteReportOnExit = false;
-    W.ReportFileName = FileName;
+    W.Session().SetDeleteReportOnExit(false);
+    W.Session().SetReportFileName(FileName);
     if (W.isVisible() && !W.FirstActivation)
         return W.LoadFile() ? 1 : 0;
     return 0;
@@ -282,23 +274,23 @@ int TAutomationCommands::LoadReport(const std::string& Text)
         throw TAutomationError("The report could not be written to " + name + ": " + why);
     }
     W.CleanUpFiles();
-    W.ReportFileName = name;
-    W.DeleteReportOnExit = true;
+    W.Session().SetReportFileName(name);
+    W.Session().SetDeleteReportOnExit(true);
     // Whoever sent the text may not act on this computer's files through
     // it (its pictures marked for deletion stay), as with a fetched report.
-    W.UntrustedReportFile = name;
+    W.Session().SetUntrustedReportFile(name);
     if (W.isVisible() && !W.FirstActivation)
         return W.LoadFile() ? 1 : 0;
     return 1;
 }
 
-int TAutomationCommands::Pages() { return W.PageCount; }
-int TAutomationCommands::CurrentPage() { return W.CurrentPage; }
-void TAutomationCommands::SetCurrentPage(int Value) { W.edtPageNum->setText(QString::number(Value)); }
+int TAutomationCommands::Pages() { return W.Session().PageCount(); }
+int TAutomationCommands::CurrentPage() { return W.Session().CurrentPage(); }
+void TAutomationCommands::SetCurrentPage(int Value) { W.Session().SetCurrentPage(WithoutSign(Value)); }
 
-int TAutomationCommands::Zoom() { return LeadingNumber(W.edtZoom->text(), 100); }
+int TAutomationCommands::Zoom() { return W.Session().Zoom(); }
 
-void TAutomationCommands::SetZoom(int Value) { W.edtZoom->setText(QString::number(Value)); }
+void TAutomationCommands::SetZoom(int Value) { W.Session().SetZoom(WithoutSign(Value)); }
 
 int TAutomationCommands::Top() { return W.pos().y(); }
 int TAutomationCommands::Left() { return W.pos().x(); }
@@ -342,10 +334,10 @@ void TAutomationCommands::SetWidth(int Value)
     PlaceFrame(Left(), Top(), Value, Height(), false, false);
 }
 
-int TAutomationCommands::VerticalScrollPosition() { return W.ScrollBox1->verticalScrollBar()->value(); }
-int TAutomationCommands::HorizontalScrollPosition() { return W.ScrollBox1->horizontalScrollBar()->value(); }
-void TAutomationCommands::SetVerticalScrollPosition(int Value) { W.ScrollBox1->verticalScrollBar()->setValue(Value); }
-void TAutomationCommands::SetHorizontalScrollPosition(int Value) { W.ScrollBox1->horizontalScrollBar()->setValue(Value); }
+int TAutomationCommands::VerticalScrollPosition() { return W.ScrollPosition(Qt::Vertical); }
+int TAutomationCommands::HorizontalScrollPosition() { return W.ScrollPosition(Qt::Horizontal); }
+void TAutomationCommands::SetVerticalScrollPosition(int Value) { W.SetScrollPosition(Qt::Vertical, Value); }
+void TAutomationCommands::SetHorizontalScrollPosition(int Value) { W.SetScrollPosition(Qt::Horizontal, Value); }
 
 // ---------------------------------------------------------------------------
 // Files and the rest
@@ -364,23 +356,21 @@ int TAutomationCommands::SaveAsPDF(const std::string& Path)
         W.EnsureEngine();
         // A report handed over while the window was hidden is not loaded yet:
         // the PDF is of that report, never of the one before.
-        if (!W.ReportFileName.empty() && !IsHttpAddress(W.ReportFileName) && W.Renderer->FileName != W.ReportFileName &&
+        if (!W.Session().ReportFileName().empty() && !IsHttpAddress(W.Session().ReportFileName()) && W.Session().Renderer()->FileName != W.Session().ReportFileName() &&
             !W.LoadFile()) {
-            Globals().LastErrorMessage = "MakePDF: the report " + W.ReportFileName + " could not be loaded";
+            Globals().LastErrorMessage = "MakePDF: the report " + W.Session().ReportFileName() + " could not be loaded";
             if (!wasVisible)
                 W.hide();
             return 4;
         }
-        if (W.ProgressWindow)
-            W.ProgressWindow->Gauge1->Reset();
-        result = W.Renderer->MakePDF(W.ProgressWindow ? &W.ProgressWindow->Gauge1->Gauge : nullptr, path);
+        result = W.Session().Renderer()->MakePDF(W.FreshJobGauge(), path);
         W.SyncGauges();
     } catch (const std::exception& e) {
         Globals().LastErrorMessage = e.what();
         result = 2;
     }
     // The job drew on a surface of its own: the preview page is drawn again.
-    if (!W.PageBitmap && !W.Terminated && !W.FirstActivation)
+    if (!W.PageBitmap && !W.Session().Terminated() && !W.FirstActivation)
         W.Render();
     if (!wasVisible)
         W.hide();

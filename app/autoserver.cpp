@@ -524,7 +524,7 @@ private:
 
     bool WindowBusy() const
     {
-        const tRenderer* r = FWindow->Renderer.get();
+        const tRenderer* r = FWindow->Session().Renderer();
         return (r && (r->Rendering || r->Printing || r->MakingPdf)) || Fetching();
     }
 
@@ -579,7 +579,7 @@ private:
         bool waiting = false;
         size_t i = 0;
         while (i < FQueue.size()) {
-            if (FWindow->Terminated) {
+            if (FWindow->Session().Terminated()) {
                 // The program is ending: nothing more is served.
                 TCall call = Take(i);
                 Send(call, call.Message.createErrorReply(QLatin1String(AutomationErrorName),
@@ -1002,7 +1002,7 @@ bool TAutomationServerLayer::Publish(TPreviewWindow* Window, const QDBusConnecti
     connect(FWatcher, &QDBusServiceWatcher::serviceUnregistered, this, &TAutomationServerLayer::ClientLeft);
     FPublished = true;
     if (!OnIdleEnd)
-        OnIdleEnd = [Window] { Window->EndApplication(Window->ExitCode); };
+        OnIdleEnd = [Window] { Window->EndApplication(Window->Session().ExitCode()); };
     CheckIdle();
     return true;
 }

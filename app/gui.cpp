@@ -138,7 +138,7 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
     if (server.StandAlone())
         previewer->show();
     app.exec();
-    const int code = previewer->ExitCode;
+    const int code = previewer->Session().ExitCode();
     services.BeforePump = nullptr;
     previewer.reset();
     openDocument.reset();

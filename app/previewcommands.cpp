@@ -100,21 +100,21 @@ std::string TPreviewWindow::RunSaveDialog(const char* Title, const std::string& 
 void TPreviewWindow::OpenFile()
 {
     CleanUpFiles();
-    DeleteReportOnExit = false;
+    FSession.SetDeleteReportOnExit(false);
     PrintSwitch = false;
     PreviewSwitch = true;
-    const std::string previous = ReportFileName;
-    ReportFileName.clear();
+    const std::string previous = FSession.ReportFileName();
+    FSession.SetReportFileName({});
     if (OpenDocumentWindow)
         OpenDocumentWindow->SelectedPath.clear();
     if (LoadFile()) {
         // The browse dialog starts in the new report's folder next time.
         if (OpenDocumentWindow)
-            OpenDocumentWindow->OpenDir = FolderOf(ReportFileName);
+            OpenDocumentWindow->OpenDir = FolderOf(FSession.ReportFileName());
         else
-            OpenDir = FolderOf(ReportFileName);
+            OpenDir = FolderOf(FSession.ReportFileName());
     } else {
-        ReportFileName = previous;
+        FSession.SetReportFileName(previous);
     }
 }
 
@@ -123,7 +123,7 @@ void TPreviewWindow::OpenFile()
 
 void TPreviewWindow::SaveAs()
 {
-    if (!Renderer)
+    if (!Renderer())
         return;
     const std::string name = RunSaveDialog("Save File As...", SaveTextDir, SaveTextFileName, "TXT",
                                            {QStringLiteral("Ascii Text File (*.TXT *.txt)")});
@@ -133,7 +133,7 @@ void TPreviewWindow::SaveAs()
     SaveTextFileName = name;
     std::string bytes;
     std::string why = "the report cannot be read";
-    const bool ok = ReadWholeFile(Renderer->FileName, bytes) && WriteNamedOutput(name, bytes.data(), bytes.size(), &why);
+    const bool ok = ReadWholeFile(Renderer()->FileName, bytes) && WriteNamedOutput(name, bytes.data(), bytes.size(), &why);
     if (!ok)
         std::fprintf(stderr, "Save As: %s: %s\n", name.c_str(), why.c_str());
     ShowMessage(ok ? "File Saved" : "Error Saving File!", "");
@@ -144,7 +144,7 @@ void TPreviewWindow::SaveAs()
 
 void TPreviewWindow::SaveAsPDF()
 {
-    if (!Renderer)
+    if (!Renderer())
         return;
     const std::string name = RunSaveDialog("Save PDF As...", SavePdfDir, SavePdfFileName, "PDF",
                                            {QStringLiteral("Portable Document Format (*.PDF *.pdf)")});
@@ -154,8 +154,8 @@ void TPreviewWindow::SaveAsPDF()
     SavePdfFileName = name;
     try {
         if (ProgressWindow)
-            ProgressWindow->Gauge1->Reset();
-        const int result = Renderer->MakePDF(ProgressWindow ? &ProgressWindow->Gauge1->Gauge : nullptr, name);
+            ProgressWindow->ProgressGauge->Reset();
+        const int result = Renderer()->MakePDF(ProgressWindow ? &ProgressWindow->ProgressGauge->Gauge : nullptr, name);
         SyncGauges();
         const std::string last = WithoutNuls(Globals().LastErrorMessage);
         if (result == 0) {
@@ -173,7 +173,7 @@ void TPreviewWindow::SaveAsPDF()
         ShowMessage(e.what(), "Error Creating PDF");
     }
     // The job drew on a surface of its own: the preview page is drawn again.
-    if (!PageBitmap && !Terminated)
+    if (!PageBitmap && !FSession.Terminated())
         Render();
 }
 
@@ -192,7 +192,7 @@ void TPreviewWindow::SaveAsGraphic()
     SaveGraphicFileName = name;
     // A page that is not drawn just now (a pass was stopped while the
     // dialog was up) is drawn first.
-    if (!PageBitmap && Renderer && !Terminated)
+    if (!PageBitmap && Renderer() && !FSession.Terminated())
         Render();
     if (!PageBitmap) {
         ShowMessage("Error Saving file", "");
@@ -217,12 +217,12 @@ void TPreviewWindow::SaveAsGraphic()
 
 void TPreviewWindow::ModifyReport1Click()
 {
-    if (!Renderer)
+    if (!Renderer())
         return;
-    const std::string report = Renderer->FileName;
+    const std::string report = Renderer()->FileName;
     try {
-        if (!Renderer->FormFeedsConverted && Renderer->FileSize > 64000) {
-            Renderer->FormFeedsConverted = true;
+        if (!Renderer()->FormFeedsConverted && Renderer()->FileSize > 64000) {
+            Renderer()->FormFeedsConverted = true;
             std::string bytes;
             if (!ReadWholeFile(report, bytes))
                 throw std::runtime_error("Cannot read " + report);
@@ -262,7 +262,7 @@ void TPreviewWindow::Refresh1Click() { RefreshReport(); }
 
 void TPreviewWindow::FindDialog()
 {
-    if (!Renderer)
+    if (!Renderer())
         return;
     if (!FindWindow) {
         try {
@@ -272,43 +272,40 @@ void TPreviewWindow::FindDialog()
             return;
         }
     }
-    if (FindWindow->Execute(Renderer.get()) <= 0) {
-        if (!FoundPages.empty() && FoundPages.find("," + std::to_string(CurrentPage) + ",") != std::string::npos) {
+    if (FindWindow->Execute(Renderer()) <= 0) {
+        if (FSession.PageWasFound(FSession.CurrentPage())) {
             Clear();
             Render();
         }
-        FoundPages.clear();
+        FSession.ClearFoundPages();
         StatusBar->clearMessage();
         return;
     }
 
     int total = 0, pages = 0, first = 0;
-    FoundPages.clear();
-    const std::string find = Renderer->FindText;
+    FSession.ClearFoundPages();
+    const std::string find = Renderer()->FindText;
     if (!IsBlank(find)) {
         TByteFile file;
         try {
-            file.Open(ReportFileName);
+            file.Open(FSession.ReportFileName());
         } catch (const std::exception&) {
-            ShowMessage("Cannot Open File", "Error opening \"" + ReportFileName + "\"");
-            ReportFileName.clear();
+            ShowMessage("Cannot Open File", "Error opening \"" + FSession.ReportFileName() + "\"");
+            FSession.SetReportFileName({});
             return;
         }
         int page = 1;
         std::string line, lineEnd;
         while (!file.Eof()) {
             const int64_t before = file.Position();
-            Renderer->GetLn(file, line, lineEnd);
+            Renderer()->GetLn(file, line, lineEnd);
             if (file.Position() == before && line.empty() && lineEnd.empty())
                 break;  // nothing more can be read
-            const int hits = CountHits(line, find, Renderer->FindCaseSensitive);
+            const int hits = CountHits(line, find, Renderer()->FindCaseSensitive);
             if (hits > 0) {
                 total += hits;
-                const std::string mark = "," + std::to_string(page) + ",";
-                if (FoundPages.find(mark) == std::string::npos) {
-                    FoundPages += mark;
+                if (FSession.AddFoundPage(page))
                     ++pages;
-                }
                 if (first == 0)
                     first = page;
             }
@@ -321,7 +318,7 @@ void TPreviewWindow::FindDialog()
             for (size_t p = upper.find("{PAGE}"); p != std::string::npos; p = upper.find("{PAGE}", p + 6))
                 ++page;
             ProcessMessages();
-            if (Terminated)
+            if (FSession.Terminated())
                 return;
         }
     }
@@ -331,15 +328,15 @@ void TPreviewWindow::FindDialog()
         ShowMessage("String not found!", "");
         return;
     }
-    Again1->setEnabled(true);
-    FoundPages = ReplaceAll(FoundPages, ",,", ",");
+    actFindAgain->setEnabled(true);
+    FSession.TidyFoundPages();
     std::string status = std::to_string(total) + " Occurance" + (total > 1 ? "s" : "") + " Found";
     if (pages > 1)
-        status += " on Pages " + FoundPages.substr(1, FoundPages.size() - 2) +
+        status += " on Pages " + FSession.FoundPages().substr(1, FSession.FoundPages().size() - 2) +
                   "    (Press \"N\" for next page with an occurance on it)";
     StatusBar->showMessage(FromBytes(status));
-    const bool samePage = first == CurrentPage;
-    edtPageNum->setText(QString::number(first));
+    const bool samePage = first == FSession.CurrentPage();
+    SetPage(first);
     if (samePage) {
         Clear();
         Render();
@@ -348,30 +345,16 @@ void TPreviewWindow::FindDialog()
 
 bool TPreviewWindow::FindNext()
 {
-    if (!Renderer)
+    if (!Renderer())
         return false;
-    int next = 0;
-    size_t p = 0;
-    while (p < FoundPages.size()) {
-        const size_t comma = FoundPages.find(',', p);
-        const std::string item = FoundPages.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
-        p = comma == std::string::npos ? FoundPages.size() : comma + 1;
-        if (item.empty())
-            continue;
-        const int page = static_cast<int>(std::min<long long>(std::atoll(item.c_str()), INT_MAX));
-        if (page > CurrentPage) {
-            next = page;
-            break;
-        }
-    }
+    const int next = FSession.NextFoundPage(FSession.CurrentPage());
     if (next > 0) {
-        CurrentPage = next;
-        edtPageNum->setText(QString::number(next));
+        SetPage(next);
         return true;
     }
     KeyRepeating = false;
     tmrKeyRepeat->stop();
-    ShowMessage("No more occurances were found!", "Search For \"" + Renderer->FindText + "\"");
+    ShowMessage("No more occurances were found!", "Search For \"" + Renderer()->FindText + "\"");
     return false;
 }
 

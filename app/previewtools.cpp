@@ -50,12 +50,12 @@ void TPreviewWindow::ConnectAutoTools()
     enable(cmdPickColor, "Select the Drawing Color");
     enable(chkFilled, "Fill boxes and ovals with the drawing colour");
     enable(cboWidth, "Line width in points");
-    for (QAction* a : {AddAutoText1, EditAutoText1}) {
+    for (QAction* a : {actAddAutoText, actEditAutoText}) {
         a->setEnabled(true);
         a->setToolTip(QString());
     }
     connect(cmdAddText, &QPushButton::clicked, this, &TPreviewWindow::cmdAddTextClick);
-    connect(AddAutoText1, &QAction::triggered, this, &TPreviewWindow::AddAutoText1Click);
+    connect(actAddAutoText, &QAction::triggered, this, &TPreviewWindow::AddAutoText1Click);
     connect(cmdDrawLine, &QPushButton::clicked, this, &TPreviewWindow::cmdDrawLineClick);
     connect(cmdDrawBox, &QPushButton::clicked, this, &TPreviewWindow::cmdDrawBoxClick);
     connect(cmdDrawCircle, &QPushButton::clicked, this, &TPreviewWindow::cmdDrawCircleClick);
@@ -63,7 +63,7 @@ void TPreviewWindow::ConnectAutoTools()
     connect(chkFilled, &QCheckBox::clicked, this, &TPreviewWindow::chkFilledClick);
     connect(cboWidth, &QComboBox::currentTextChanged, this, &TPreviewWindow::cboWidthChange);
     connect(cmdEditText, &QPushButton::clicked, this, &TPreviewWindow::cmdEditTextClick);
-    connect(EditAutoText1, &QAction::triggered, this, &TPreviewWindow::cmdEditTextClick);
+    connect(actEditAutoText, &QAction::triggered, this, &TPreviewWindow::cmdEditTextClick);
 }
 
 // ---------------------------------------------------------------------------
@@ -72,7 +72,7 @@ void TPreviewWindow::ConnectAutoTools()
 void TPreviewWindow::cmdAddTextClick()
 {
     DrawLineMode = DrawBoxMode = DrawOvalMode = false;
-    Image1->setCursor(Qt::IBeamCursor);
+    PageView->setCursor(Qt::IBeamCursor);
     AddTextPending = true;
 }
 
@@ -85,19 +85,19 @@ void TPreviewWindow::AddAutoText1Click()
 
 void TPreviewWindow::AddTextAt(QPoint Release)
 {
-    if (!Renderer || Renderer->FileName.empty()) {
-        Image1->setCursor(Qt::OpenHandCursor);
+    if (!Renderer() || Renderer()->FileName.empty()) {
+        PageView->setCursor(Qt::OpenHandCursor);
         return;
     }
     if (!AddTextWindow)
         AddTextWindow = new TAddTextWindow(this);
-    AddTextWindow->TargetX = Release.x() / Renderer->PixelsPerInchX;
-    AddTextWindow->TargetY = Release.y() / Renderer->PixelsPerInchY;
-    AddTextWindow->TargetPage = CurrentPage;
-    AddTextWindow->Renderer = Renderer.get();
+    AddTextWindow->TargetX = Release.x() / Renderer()->PixelsPerInchX;
+    AddTextWindow->TargetY = Release.y() / Renderer()->PixelsPerInchY;
+    AddTextWindow->TargetPage = FSession.CurrentPage();
+    AddTextWindow->Renderer = Renderer();
     const int result = AddTextWindow->ShowModal();
     AddTextWindow->Renderer = nullptr;
-    Image1->setCursor(Qt::OpenHandCursor);
+    PageView->setCursor(Qt::OpenHandCursor);
     if (result == QDialog::Accepted)
         RefreshReport();
 }
@@ -111,7 +111,7 @@ void TPreviewWindow::SetDrawMode(bool& Mode)
     DrawLineMode = DrawBoxMode = DrawOvalMode = false;
     Mode = true;
     ShapeStart = ShapePrevEnd = ShapeEnd = QPoint(-1, -1);
-    Image1->setCursor(Qt::CrossCursor);
+    PageView->setCursor(Qt::CrossCursor);
     cboWidth->setFocus();
 }
 
@@ -135,9 +135,9 @@ void TPreviewWindow::chkFilledClick() { DrawFilled = chkFilled->isChecked(); }
 
 void TPreviewWindow::cboWidthChange() { DrawWidth = LeadingNumber(cboWidth->currentText(), 1); }
 
-QPoint TPreviewWindow::SheetPoint(QPoint Image1Point) const
+QPoint TPreviewWindow::SheetPoint(QPoint PageViewPoint) const
 {
-    return Image1Point + Image1->pos() - shpNonPrintable->pos();
+    return PageViewPoint + PageView->pos() - shpNonPrintable->pos();
 }
 
 bool TPreviewWindow::ToolMouseDown(QMouseEvent* Event)
@@ -161,7 +161,7 @@ bool TPreviewWindow::ToolMouseMove(QMouseEvent* Event)
         ShapeEnd = SheetPoint(Event->position().toPoint());
         // The band is painted over the page bitmap, so the page under the
         // previous outline comes back as it was.
-        Image1->update();
+        PageView->update();
     }
     return true;
 }
@@ -180,27 +180,27 @@ bool TPreviewWindow::ToolMouseUp(QMouseEvent* Event)
     if (pressed)
         WriteAutoShape();
     DrawLineMode = DrawBoxMode = DrawOvalMode = false;
-    Image1->setCursor(Qt::OpenHandCursor);
+    PageView->setCursor(Qt::OpenHandCursor);
     ShapeStart = ShapePrevEnd = ShapeEnd = QPoint(-1, -1);
-    Image1->update();
+    PageView->update();
     return true;
 }
 
 void TPreviewWindow::WriteAutoShape()
 {
-    if (!Renderer || Renderer->FileName.empty())
+    if (!Renderer() || Renderer()->FileName.empty())
         return;
-    const double ppiX = Renderer->PixelsPerInchX, ppiY = Renderer->PixelsPerInchY;
+    const double ppiX = Renderer()->PixelsPerInchX, ppiY = Renderer()->PixelsPerInchY;
     const TAutoShapeKind kind =
         DrawLineMode ? TAutoShapeKind::Line : DrawBoxMode ? TAutoShapeKind::Box : TAutoShapeKind::Oval;
     const std::string markup = AutoShapeMarkup(kind, DrawWidth, DrawColor, DrawFilled, ShapeStart.x() / ppiX,
                                                ShapeStart.y() / ppiY, ShapeEnd.x() / ppiX, ShapeEnd.y() / ppiY);
-    tFileEditor editor(Renderer.get());
+    tFileEditor editor(Renderer());
     if (!editor.Load())
         return;
     // Form feeds end pages as {PAGE} tags do, so the shape lands on the page
     // it was drawn on in reports paged either way.
-    editor.Text = InsertAtEndOfPage(editor.Text, markup, CurrentPage);
+    editor.Text = InsertAtEndOfPage(editor.Text, markup, FSession.CurrentPage());
     if (editor.Save())
         RefreshReport();
 }
@@ -210,7 +210,7 @@ void TPreviewWindow::PaintRubberBand(QPainter& Painter)
     if (!(DrawLineMode || DrawBoxMode || DrawOvalMode) || ShapeStart.x() <= 0 || ShapeEnd == ShapeStart)
         return;
     Painter.save();
-    Painter.translate(shpNonPrintable->pos() - Image1->pos());
+    Painter.translate(shpNonPrintable->pos() - PageView->pos());
     const QColor colour = ColorOf(DrawColor);
     Painter.setPen(QPen(colour, std::max(1, DrawWidth)));
     Painter.setBrush(DrawFilled ? QBrush(colour) : QBrush(Qt::NoBrush));
@@ -229,11 +229,11 @@ void TPreviewWindow::PaintRubberBand(QPainter& Painter)
 
 void TPreviewWindow::cmdEditTextClick()
 {
-    if (!Renderer || Renderer->FileName.empty())
+    if (!Renderer() || Renderer()->FileName.empty())
         return;
     if (!EditTextWindow)
         EditTextWindow = new TEditTextWindow(this);
-    EditTextWindow->Renderer = Renderer.get();
+    EditTextWindow->Renderer = Renderer();
     EditTextWindow->ShowModal();
     EditTextWindow->Renderer = nullptr;
     // The window closes with OK either way: what it changed is shown.
@@ -246,11 +246,11 @@ void TPreviewWindow::RefreshReport()
 {
     SuppressRender = true;
     const QString pageText = edtPageNum->text();
-    const int page = CurrentPage;
+    const int page = FSession.CurrentPage();
     SetPaperSize();
     LoadFile();
-    if (PageCount >= LeadingNumber(pageText, 99999)) {
-        CurrentPage = page;
+    if (FSession.PageCount() >= LeadingNumber(pageText, 99999)) {
+        FSession.SetCurrentPage(page);
         const QSignalBlocker block(edtPageNum);
         edtPageNum->setText(pageText);
         PrevPageText = pageText;

@@ -40,13 +40,13 @@ void TPreviewWindow::CreateHttpClient()
     HttpClient->OnProgress = [this](int64_t Received, int64_t Total) {
         if (!ProgressWindow)
             return;
-        TGauge& g = ProgressWindow->Gauge1->Gauge;
+        TGauge& g = ProgressWindow->ProgressGauge->Gauge;
         g.MaxValue = static_cast<int>(std::clamp<int64_t>(Total, 0, INT_MAX));
         g.Progress = static_cast<int>(std::clamp<int64_t>(Received, 0, g.MaxValue));
-        ProgressWindow->Gauge1->Sync();
+        ProgressWindow->ProgressGauge->Sync();
     };
     ExampleReportUrl = ExampleUrl;
-    connect(Button1, &QPushButton::clicked, this, &TPreviewWindow::Button1Click);
+    connect(cmdFetchExample, &QPushButton::clicked, this, &TPreviewWindow::cmdFetchExampleClick);
 }
 
 void TPreviewWindow::StopWebTransfer()
@@ -55,15 +55,15 @@ void TPreviewWindow::StopWebTransfer()
         HttpClient->Abort();
 }
 
-void TPreviewWindow::Button1Click() { LoadFromWeb(ExampleReportUrl); }
+void TPreviewWindow::cmdFetchExampleClick() { LoadFromWeb(ExampleReportUrl); }
 
 bool TPreviewWindow::LoadFromWeb(const std::string& Url)
 {
     // One transfer at a time, and none while a page pass or a print job is
     // under way (the report must not change beneath it).
-    if (!HttpClient || HttpClient->Busy() || Terminated)
+    if (!HttpClient || HttpClient->Busy() || FSession.Terminated())
         return false;
-    if (Renderer && (Renderer->Rendering || Renderer->Printing)) {
+    if (Renderer() && (Renderer()->Rendering || Renderer()->Printing)) {
         MessageBeep();
         return false;
     }
@@ -95,7 +95,7 @@ bool TPreviewWindow::LoadFromWeb(const std::string& Url)
     FWebLoaded = false;
     if (ProgressWindow) {
         ProgressWindow->Loading();
-        ProgressWindow->Gauge1->Reset();
+        ProgressWindow->ProgressGauge->Reset();
         ProgressWindow->SetMessage("Retrieving " + Url);
     }
     HttpClient->Get();
@@ -106,7 +106,7 @@ bool TPreviewWindow::LoadFromWeb(const std::string& Url)
 
 void TPreviewWindow::HttpClientError(int ErrorCode, const std::string& Description)
 {
-    if (Terminated)
+    if (FSession.Terminated())
         return;  // the transfer was stopped because the program ends
     ShowMessage("Error Code:" + std::to_string(ErrorCode) + "\r\n" + Description, "Error Transferring File");
 }
@@ -117,7 +117,7 @@ void TPreviewWindow::FinishedLoadFromWeb()
 {
     const std::string local = HttpClient->LocalFile;
     HttpClient->LocalFile.clear();
-    if (Terminated) {
+    if (FSession.Terminated()) {
         // The program ends: a report that arrived all the same is not kept.
         if (IsRegularFile(local))
             ::unlink(local.c_str());
@@ -129,9 +129,9 @@ void TPreviewWindow::FinishedLoadFromWeb()
     }
     // The new report replaces the old one: the old one's files go now.
     CleanUpFiles();
-    DeleteReportOnExit = true;
-    UntrustedReportFile = local;
-    ReportFileName = local;
+    FSession.SetDeleteReportOnExit(true);
+    FSession.SetUntrustedReportFile(local);
+    FSession.SetReportFileName(local);
     FWebLoaded = LoadFile();
 }
 

@@ -46,9 +46,6 @@ namespace {
 // The page bitmap has the screen's resolution of 96 dots per inch; the zoom
 // scales it.
 constexpr int ScreenDpi = 96;
-// The largest page bitmap the preview makes (4 bytes a pixel): a zoom that
-// needs more is refused as out of resources.
-constexpr int64_t MaxPagePixels = 100'000'000;
 // Where the sheet sits in the scrolling area.
 constexpr int SheetLeft = 8;
 constexpr int SheetTop = 8;
@@ -148,12 +145,12 @@ TPageBox::TPageBox(TPreviewWindow* Owner, QWidget* Parent) : QWidget(Parent), FO
 void TPageBox::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    FOwner->Image1Paint(p);
+    FOwner->PageViewPaint(p);
 }
 
-void TPageBox::mousePressEvent(QMouseEvent* Event) { FOwner->Image1MouseDown(Event); }
-void TPageBox::mouseMoveEvent(QMouseEvent* Event) { FOwner->Image1MouseMove(Event); }
-void TPageBox::mouseReleaseEvent(QMouseEvent* Event) { FOwner->Image1MouseUp(Event); }
+void TPageBox::mousePressEvent(QMouseEvent* Event) { FOwner->PageViewMouseDown(Event); }
+void TPageBox::mouseMoveEvent(QMouseEvent* Event) { FOwner->PageViewMouseMove(Event); }
+void TPageBox::mouseReleaseEvent(QMouseEvent* Event) { FOwner->PageViewMouseUp(Event); }
 
 // ---------------------------------------------------------------------------
 // Creation
@@ -166,6 +163,7 @@ TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent
     OnTerminate = [](int Code) { QCoreApplication::exit(Code); };
     OpenWithDesktop = [](const std::string& Path) { OpenWithDesktopProgram(Path); };
 
+    FSession.AddObserver(this);
     CreateComponents();
     CreateMenus();
     ConnectAutoTools();
@@ -173,7 +171,7 @@ TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent
 
     // FormCreate: no report, no tools, tiny and out of sight until the first
     // activation.
-    ReportFileName.clear();
+    FSession.SetReportFileName({});
     AddTextPending = DrawLineMode = DrawBoxMode = DrawOvalMode = false;
     CloseAfterPrint = false;
     setGeometry(0, -50, 1, 1);
@@ -207,40 +205,40 @@ void TPreviewWindow::CreateComponents()
     };
 
     // Page selector.
-    Panel1 = panel("Panel1", {0, 0, 190, 24});
-    lblPage = label("lblPage", "Page", Panel1, {6, 3, 30, 18});
-    edtPageNum = new QLineEdit(QStringLiteral("1"), Panel1);
+    PageToolbar = panel("Panel1", {0, 0, 190, 24});
+    lblPage = label("lblPage", "Page", PageToolbar, {6, 3, 30, 18});
+    edtPageNum = new QLineEdit(QStringLiteral("1"), PageToolbar);
     edtPageNum->setObjectName("edtPageNum");
     edtPageNum->setGeometry(38, 2, 46, 20);
     edtPageNum->setToolTip(QStringLiteral("Displayed Page"));
-    spnPageNum = new TSpinButton(Panel1);
+    spnPageNum = new TSpinButton(PageToolbar);
     spnPageNum->setObjectName("spnPageNum");
     spnPageNum->setGeometry(86, 1, 16, 22);
     spnPageNum->UpButton->setGeometry(0, 0, 16, 11);
     spnPageNum->DownButton->setGeometry(0, 11, 16, 11);
     spnPageNum->setToolTip(QStringLiteral("Click the Up/Down Arrow to select the Page"));
-    lblPageCount = label("lblPageCount", "out of ...", Panel1, {106, 3, 82, 18});
+    lblPageCount = label("lblPageCount", "out of ...", PageToolbar, {106, 3, 82, 18});
 
     // Zoom selector.
-    Panel2 = panel("Panel2", {190, 0, 118, 24});
-    Label2 = label("Label2", "Zoom", Panel2, {6, 3, 34, 18});
-    edtZoom = new QLineEdit(QStringLiteral("75"), Panel2);
+    ZoomToolbar = panel("Panel2", {190, 0, 118, 24});
+    ZoomLabel = label("Label2", "Zoom", ZoomToolbar, {6, 3, 34, 18});
+    edtZoom = new QLineEdit(QStringLiteral("75"), ZoomToolbar);
     edtZoom->setObjectName("edtZoom");
     edtZoom->setGeometry(42, 2, 40, 20);
     edtZoom->setValidator(new TMaxLengthValidator(3, edtZoom));
     edtZoom->setToolTip(QStringLiteral("Zoom Percentage"));
-    spnZoom = new TSpinButton(Panel2);
+    spnZoom = new TSpinButton(ZoomToolbar);
     spnZoom->setObjectName("spnZoom");
     spnZoom->setGeometry(84, 1, 16, 22);
     spnZoom->UpButton->setGeometry(0, 0, 16, 11);
     spnZoom->DownButton->setGeometry(0, 11, 16, 11);
     spnZoom->setToolTip(QStringLiteral("Click the arrows to zoom in or out"));
-    lblPercent = label("lblPercent", "%", Panel2, {103, 3, 12, 18});
+    lblPercent = label("lblPercent", "%", ZoomToolbar, {103, 3, 12, 18});
 
     // AutoText and AutoShape tools.
-    Panel3 = panel("Panel3", {308, 0, 290, 24});
+    DrawingToolbar = panel("Panel3", {308, 0, 290, 24});
     auto tool = [&](QPushButton*& B, const char* Name, const QString& Caption, int X) {
-        B = new QPushButton(Caption, Panel3);
+        B = new QPushButton(Caption, DrawingToolbar);
         B->setObjectName(Name);
         B->setGeometry(X, 1, 26, 22);
         unavailable(B);
@@ -251,11 +249,11 @@ void TPreviewWindow::CreateComponents()
     tool(cmdDrawCircle, "cmdDrawCircle", QStringLiteral("\u25CB"), 83);
     tool(cmdDrawBox, "cmdDrawBox", QStringLiteral("\u25A1"), 110);
     tool(cmdPickColor, "cmdPickColor", QStringLiteral("\u25A0"), 137);
-    chkFilled = new QCheckBox(QStringLiteral("Filled"), Panel3);
+    chkFilled = new QCheckBox(QStringLiteral("Filled"), DrawingToolbar);
     chkFilled->setObjectName("chkFilled");
     chkFilled->setGeometry(168, 2, 62, 20);
     unavailable(chkFilled);
-    cboWidth = new QComboBox(Panel3);
+    cboWidth = new QComboBox(DrawingToolbar);
     cboWidth->setObjectName("cboWidth");
     cboWidth->setEditable(true);
     for (int i = 1; i <= 20; ++i)
@@ -265,26 +263,26 @@ void TPreviewWindow::CreateComponents()
     unavailable(cboWidth);
 
     // Print, close and the rendering gauge.
-    Panel4 = panel("Panel4", {598, 0, 43, 24});
-    cmdPrint = new QPushButton(QStringLiteral("Print"), Panel4);
+    CommandToolbar = panel("Panel4", {598, 0, 43, 24});
+    cmdPrint = new QPushButton(QStringLiteral("Print"), CommandToolbar);
     cmdPrint->setObjectName("cmdPrint");
     cmdPrint->setGeometry(3, 1, 60, 22);
     cmdPrint->setToolTip(QStringLiteral("Click this button to print this report"));
-    cmdClose = new QPushButton(QStringLiteral("Close"), Panel4);
+    cmdClose = new QPushButton(QStringLiteral("Close"), CommandToolbar);
     cmdClose->setObjectName("cmdClose");
     cmdClose->setGeometry(66, 1, 60, 22);
     cmdClose->setToolTip(QStringLiteral("Click this button to close this preview window"));
-    RenderGauge = new TGaugeBar(Panel4);
+    RenderGauge = new TGaugeBar(CommandToolbar);
     RenderGauge->setObjectName("RenderGauge");
     RenderGauge->setGeometry(132, 4, 80, 16);
     RenderGauge->setTextVisible(false);
     RenderGauge->setToolTip(QStringLiteral("Rendering Progress"));
 
     // The page: shadow, sizer, sheet and paint box, back to front.
-    ScrollBox1 = new QScrollArea(central);
-    ScrollBox1->setObjectName("ScrollBox1");
-    ScrollBox1->setWidgetResizable(false);
-    ScrollBox1->setFocusPolicy(Qt::NoFocus);
+    ScrollArea = new QScrollArea(central);
+    ScrollArea->setObjectName("ScrollBox1");
+    ScrollArea->setWidgetResizable(false);
+    ScrollArea->setFocusPolicy(Qt::NoFocus);
     ScrollContent = new QWidget;
     ScrollContent->setObjectName("ScrollContent");
     QPalette workspace = ScrollContent->palette();
@@ -304,13 +302,13 @@ void TPreviewWindow::CreateComponents()
     lblSizer = new QLabel(ScrollContent);
     lblSizer->setObjectName("lblSizer");
     shpNonPrintable = shape("shpNonPrintable", Qt::white);
-    Image1 = new TPageBox(this, ScrollContent);
-    Image1->setObjectName("Image1");
-    ScrollBox1->setWidget(ScrollContent);
-    ScrollBox1->viewport()->setPalette(workspace);
-    ScrollBox1->viewport()->setAutoFillBackground(true);
-    ScrollBox1->horizontalScrollBar()->setSingleStep(8);
-    ScrollBox1->verticalScrollBar()->setSingleStep(8);
+    PageView = new TPageBox(this, ScrollContent);
+    PageView->setObjectName("Image1");
+    ScrollArea->setWidget(ScrollContent);
+    ScrollArea->viewport()->setPalette(workspace);
+    ScrollArea->viewport()->setAutoFillBackground(true);
+    ScrollArea->horizontalScrollBar()->setSingleStep(8);
+    ScrollArea->verticalScrollBar()->setSingleStep(8);
 
     StatusBar = statusBar();
     StatusBar->setObjectName("StatusBar");
@@ -337,7 +335,7 @@ void TPreviewWindow::CreateComponents()
     diag(cmdShowPrintable, "cmdShowPrintable", "Show Printable", 398, 100);
     diag(cmdDemoRotate, "cmdDemoRotate", "Demo Rotated Text", 500, 124);
     diag(cmdRender, "cmdRender", "Render", 626, 60);
-    diag(Button1, "Button1", "LoadFromWeb", 688, 90);
+    diag(cmdFetchExample, "Button1", "LoadFromWeb", 688, 90);
     DiagnosticPanel->setGeometry(0, 24, 780, 26);
     DiagnosticPanel->hide();
 
@@ -365,7 +363,7 @@ void TPreviewWindow::CreateComponents()
                    cmdPickColor, chkFilled, cboWidth, cmdPrint, cmdClose};
     for (QObject* o : FKeyTargets)
         o->installEventFilter(this);
-    for (QObject* o : {static_cast<QObject*>(lblPage), static_cast<QObject*>(lblPageCount), static_cast<QObject*>(Label2)})
+    for (QObject* o : {static_cast<QObject*>(lblPage), static_cast<QObject*>(lblPageCount), static_cast<QObject*>(ZoomLabel)})
         o->installEventFilter(this);
 }
 
@@ -415,35 +413,35 @@ void TPreviewWindow::CreateMenus()
     item(mnuFile, mnuExit, "mnuExit", "E&xit", {}, call(&TPreviewWindow::QuitQuillard));
 
     mnuEdit = menu("mnuEdit", "&Edit");
-    item(mnuEdit, AddAutoText1, "AddAutoText1", "Add &Auto Text", {}, nullptr);
-    item(mnuEdit, EditAutoText1, "EditAutoText1", "Edit &Auto Text", {}, nullptr);
+    item(mnuEdit, actAddAutoText, "AddAutoText1", "Add &Auto Text", {}, nullptr);
+    item(mnuEdit, actEditAutoText, "EditAutoText1", "Edit &Auto Text", {}, nullptr);
     separator(mnuEdit, "mnuSepEdit1");
-    item(mnuEdit, ModifyReport1, "ModifyReport1", "&Modify Report", QKeySequence(Qt::CTRL | Qt::Key_M),
+    item(mnuEdit, actModifyReport, "ModifyReport1", "&Modify Report", QKeySequence(Qt::CTRL | Qt::Key_M),
          call(&TPreviewWindow::ModifyReport1Click));
-    item(mnuEdit, Find1, "Find1", "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), call(&TPreviewWindow::FindDialog));
-    item(mnuEdit, Again1, "Again1", "&Again", QKeySequence(Qt::CTRL | Qt::Key_A), [this] { FindNext(); });
+    item(mnuEdit, actFind, "Find1", "&Find", QKeySequence(Qt::CTRL | Qt::Key_F), call(&TPreviewWindow::FindDialog));
+    item(mnuEdit, actFindAgain, "Again1", "&Again", QKeySequence(Qt::CTRL | Qt::Key_A), [this] { FindNext(); });
     // Disabled until a find succeeds.
-    Again1->setEnabled(false);
+    actFindAgain->setEnabled(false);
 
     mnuView = menu("mnuView", "&View");
     // Zoom Out and Zoom In act as the keypad's minus and plus keys.
-    item(mnuView, ZoomOut1, "ZoomOut1", "Zoom &Out", {}, [this] { HandleKey(Qt::Key_Minus, Qt::KeypadModifier); });
-    item(mnuView, ZoomIn1, "ZoomIn1", "Zoom &In", {}, [this] { HandleKey(Qt::Key_Plus, Qt::KeypadModifier); });
+    item(mnuView, actZoomOut, "ZoomOut1", "Zoom &Out", {}, [this] { HandleKey(Qt::Key_Minus, Qt::KeypadModifier); });
+    item(mnuView, actZoomIn, "ZoomIn1", "Zoom &In", {}, [this] { HandleKey(Qt::Key_Plus, Qt::KeypadModifier); });
     separator(mnuView, "mnuSepView1");
-    item(mnuView, PrevPage1, "PrevPage1", "&Prev Page", {}, call(&TPreviewWindow::spnPageNumUpClick));
-    item(mnuView, NextPage1, "NextPage1", "&Next Page", {}, call(&TPreviewWindow::spnPageNumDownClick));
+    item(mnuView, actPrevPage, "PrevPage1", "&Prev Page", {}, call(&TPreviewWindow::spnPageNumUpClick));
+    item(mnuView, actNextPage, "NextPage1", "&Next Page", {}, call(&TPreviewWindow::spnPageNumDownClick));
     separator(mnuView, "mnuSepView2");
-    item(mnuView, FirstPage1, "FirstPage1", "&First Page", {}, call(&TPreviewWindow::FirstPage1Click));
-    item(mnuView, LastPage1, "LastPage1", "&Last Page", {}, call(&TPreviewWindow::LastPage1Click));
+    item(mnuView, actFirstPage, "FirstPage1", "&First Page", {}, call(&TPreviewWindow::FirstPage1Click));
+    item(mnuView, actLastPage, "LastPage1", "&Last Page", {}, call(&TPreviewWindow::LastPage1Click));
     separator(mnuView, "mnuSepView3");
-    item(mnuView, Source1, "Source1", "&Source", {}, call(&TPreviewWindow::ModifyReport1Click));
-    item(mnuView, Refresh1, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), call(&TPreviewWindow::Refresh1Click));
+    item(mnuView, actSource, "Source1", "&Source", {}, call(&TPreviewWindow::ModifyReport1Click));
+    item(mnuView, actRefresh, "Refresh1", "&Refresh", QKeySequence(Qt::Key_F5), call(&TPreviewWindow::Refresh1Click));
 
     mnuHelp = menu("mnuHelp", "&Help");
-    item(mnuHelp, QuillardDocumentation1, "QuillardDocumentation1", "Quillard Documentation", {},
+    item(mnuHelp, actDocumentation, "QuillardDocumentation1", "Quillard Documentation", {},
          call(&TPreviewWindow::QuillardDocumentation1Click));
-    QuillardDocumentation1->setVisible(false);
-    item(mnuHelp, About1, "About1", "&About", {}, call(&TPreviewWindow::About1Click));
+    actDocumentation->setVisible(false);
+    item(mnuHelp, actAbout, "About1", "&About", {}, call(&TPreviewWindow::About1Click));
 }
 
 // ---------------------------------------------------------------------------
@@ -466,14 +464,14 @@ void TPreviewWindow::showEvent(QShowEvent* Event)
 void TPreviewWindow::changeEvent(QEvent* Event)
 {
     QMainWindow::changeEvent(Event);
-    if (Event->type() == QEvent::ActivationChange && isActiveWindow() && !FirstActivation && !Terminated)
+    if (Event->type() == QEvent::ActivationChange && isActiveWindow() && !FirstActivation && !FSession.Terminated())
         FormActivate();
 }
 
 void TPreviewWindow::FormActivate()
 {
     // Start-up lets messages run; an activation arriving then is part of it.
-    if (FInFormActivate || Terminated)
+    if (FInFormActivate || FSession.Terminated())
         return;
     FInFormActivate = true;
     struct TReset {
@@ -483,7 +481,7 @@ void TPreviewWindow::FormActivate()
 
     if (FirstActivation) {
         FirstActivation = false;
-        if (!StartUp() || Terminated)
+        if (!StartUp() || FSession.Terminated())
             return;
     }
 
@@ -494,8 +492,8 @@ void TPreviewWindow::FormActivate()
     if (PrintSwitch) {
         PrintSwitch = false;
         DoPrint();
-        if (!PreviewSwitch && !Terminated)
-            EndApplication(PrintFailed ? 1 : 0);
+        if (!PreviewSwitch && !FSession.Terminated())
+            EndApplication(FSession.PrintFailed() ? 1 : 0);
     }
 }
 
@@ -513,9 +511,11 @@ bool TPreviewWindow::StartUp()
     ProgressWindow->SetMessage("Initializing....");
 
     ExitOnEsc = true;
-    CurrentPage = 1;
+    FLoadingReport = true;
+    FSession.ResetPage();
+    FLoadingReport = false;
     PrevPageText = PrevZoomText = QStringLiteral("1");
-    FoundPages.clear();
+    FSession.ClearFoundPages();
     SuppressRender = false;
     SaveTextFileName.clear();
     SaveGraphicFileName.clear();
@@ -531,19 +531,19 @@ bool TPreviewWindow::StartUp()
     }
 
     PageDrawn = false;
-    edtPageNum->setText(QString::number(CurrentPage));
+    edtPageNum->setText(QString::number(FSession.CurrentPage()));
 
     if (!ApplySwitches())
         return false;
 
     // The documentation report beside the program.
     const QString programDir = QCoreApplication::applicationDirPath();
-    if (UpperCase(ReportFileName).find("QUILLARD.TXT") == std::string::npos &&
+    if (UpperCase(FSession.ReportFileName()).find("QUILLARD.TXT") == std::string::npos &&
         QFileInfo(QDir(programDir).filePath(QStringLiteral("QUILLARD.TXT"))).isFile())
-        QuillardDocumentation1->setVisible(true);
+        actDocumentation->setVisible(true);
 
     try {
-        if (!ReportFileName.empty())
+        if (!FSession.ReportFileName().empty())
             ProgressWindow->show();
         ProgressWindow->SetMessage("Initializing.....");
         QCoreApplication::processEvents();
@@ -561,16 +561,16 @@ bool TPreviewWindow::StartUp()
 
         // A web address is fetched by LoadFile below, which then loads the
         // fetched report once.
-        if (IsHttpAddress(ReportFileName) && OpenDocumentWindow)
-            OpenDocumentWindow->SelectedPath = ReportFileName;
+        if (IsHttpAddress(FSession.ReportFileName()) && OpenDocumentWindow)
+            OpenDocumentWindow->SelectedPath = FSession.ReportFileName();
 
         ProgressWindow->SetMessage("Initializing......");
         if (!LoadFile()) {
             // Cancelling the open-document window ends the program normally.
-            EndApplication(ReportFileName.empty() ? 0 : 1);
+            EndApplication(FSession.ReportFileName().empty() ? 0 : 1);
             return false;
         }
-        if (Terminated)
+        if (FSession.Terminated())
             return false;
 
         show();
@@ -617,10 +617,10 @@ void TPreviewWindow::ReadSettings()
         ExitOnEsc = SettingIsYes(*s.ExitOnEsc);
     ApplyDrawingSettings(s);
     // A renderer made before the settings were read takes them too.
-    if (Renderer) {
-        Renderer->LineEndChoice = Globals().LineEnds;
-        if (!tRenderer::EncodingChoiceOf(Globals().ReportEncoding, Renderer->EncodingChoice))
-            Renderer->EncodingChoice = tRenderer::TEncodingChoice::Auto;
+    if (Renderer()) {
+        Renderer()->LineEndChoice = Globals().LineEnds;
+        if (!tRenderer::EncodingChoiceOf(Globals().ReportEncoding, Renderer()->EncodingChoice))
+            Renderer()->EncodingChoice = tRenderer::TEncodingChoice::Auto;
     }
 }
 
@@ -630,7 +630,7 @@ bool TPreviewWindow::ApplySwitches()
     for (const std::string& p : Params) {
         switch (ClassifyParameter(p)) {
         case TSwitch::Delete:
-            DeleteReportOnExit = true;
+            FSession.SetDeleteReportOnExit(true);
             break;
         case TSwitch::Register:
         case TSwitch::Unregister: {
@@ -648,7 +648,7 @@ bool TPreviewWindow::ApplySwitches()
                 return false;
             }
             if (!ok)
-                ExitCode = 1;
+                FSession.NoteExitCode(1);
             break;
         }
         case TSwitch::Preview:
@@ -658,7 +658,7 @@ bool TPreviewWindow::ApplySwitches()
             PrintSwitch = true;
             break;
         case TSwitch::ReportPath:
-            ReportFileName = p;
+            FSession.SetReportFileName(p);
             break;
         case TSwitch::Ignored:
             break;
@@ -687,15 +687,13 @@ bool TPreviewWindow::EndApplication(int Code)
         if (!endAnyway)
             return false;
     }
-    if (ExitCode == 0)
-        ExitCode = Code;
-    Terminated = true;
-    if (Renderer && Renderer->Rendering)
-        Renderer->Abort();
+    FSession.Terminate(Code);
+    if (Renderer() && Renderer()->Rendering)
+        Renderer()->Abort();
     StopWebTransfer();
     tmrKeyRepeat->stop();
     if (OnTerminate)
-        OnTerminate(ExitCode);
+        OnTerminate(FSession.ExitCode());
     return true;
 }
 
@@ -707,7 +705,7 @@ void TPreviewWindow::EnsureEngine()
         PrintOptionsWindow = new TPrintOptionsWindow(this, this);
         FPrintSetupAvailable = true;
     }
-    if (!Renderer)
+    if (!Renderer())
         SetUpRenderer();
 }
 
@@ -715,14 +713,11 @@ void TPreviewWindow::SetUpRenderer()
 {
     // One renderer serves the whole run; one a client had made before the
     // window showed keeps what the client set (the job title).
-    if (!Renderer) {
-        Renderer = std::make_unique<tRenderer>();
-        Renderer->SetCanvas(std::make_unique<TImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
-    }
-    Renderer->SetScale(Globals().ZoomLevel / 100.0);
+    FSession.MakeRenderer();
+    Renderer()->SetScale(Globals().ZoomLevel / 100.0);
     SetPaperSize();
     Clear();
-    PrintOptionsWindow->Renderer = Renderer.get();
+    PrintOptionsWindow->Renderer = Renderer();
 }
 
 void TPreviewWindow::QuitQuillard()
@@ -733,7 +728,7 @@ void TPreviewWindow::QuitQuillard()
         ProgressWindow->hide();
     hide();
     if (AutomationServer.StandAlone())
-        EndApplication(ExitCode);
+        EndApplication(FSession.ExitCode());
     else
         AutomationServer.CheckIdle();
 }
@@ -742,7 +737,7 @@ void TPreviewWindow::closeEvent(QCloseEvent* Event)
 {
     // Closing by the frame ends the program (unless the user, asked about
     // the clients of an automation process, calls it off).
-    if (!EndApplication(ExitCode)) {
+    if (!EndApplication(FSession.ExitCode())) {
         Event->ignore();
         return;
     }
@@ -761,12 +756,12 @@ void TPreviewWindow::CleanUpFiles()
 {
     // (A web address stands for no file here.) A report named through a
     // link is the file the link leads to; the link stays.
-    if (DeleteReportOnExit && !IsHttpAddress(ReportFileName))
-        DeleteReportFile(ReportFileName);
+    if (FSession.DeleteReportOnExit() && !IsHttpAddress(FSession.ReportFileName()))
+        DeleteReportFile(FSession.ReportFileName());
     // The pictures the report marked for deletion (regular files only, and
     // none of a report that may not touch this computer's files).
-    if (Renderer)
-        CleanUpImageFiles(*Renderer);
+    if (Renderer())
+        CleanUpImageFiles(*Renderer());
 }
 
 void TPreviewWindow::FormDestroy()
@@ -779,7 +774,7 @@ void TPreviewWindow::FormDestroy()
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Error");
     }
-    Renderer.reset();
+    FSession.DropRenderer();
 }
 
 void TPreviewWindow::FreeAndCleanUp()
@@ -789,10 +784,10 @@ void TPreviewWindow::FreeAndCleanUp()
         QApplication::restoreOverrideCursor();
         FDragCursor = false;
     }
-    if (Renderer) {
-        Renderer->FreeCurrentSpan();
+    if (Renderer()) {
+        Renderer()->FreeCurrentSpan();
         // Frees the page bitmap.
-        Renderer->SetCanvas(std::make_unique<TImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
+        Renderer()->SetCanvas(std::make_unique<TImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
     }
     PageBitmap = nullptr;
     CleanUpFiles();
@@ -809,7 +804,7 @@ bool TPreviewWindow::eventFilter(QObject* Watched, QEvent* Event)
         FormResize();
         return false;
     }
-    if (Watched == lblPage || Watched == lblPageCount || Watched == Label2) {
+    if (Watched == lblPage || Watched == lblPageCount || Watched == ZoomLabel) {
         // A quick second click arrives as a double click.
         if (Event->type() == QEvent::MouseButtonPress || Event->type() == QEvent::MouseButtonDblClick)
             LabelClick();
@@ -842,8 +837,8 @@ void TPreviewWindow::FormResize()
         return;
     QWidget* client = centralWidget();
     const int w = client->width(), h = client->height();
-    ScrollBox1->setGeometry(0, 24, std::max(0, w - 2), std::max(0, h - 24 - 2));
-    Panel4->setGeometry(Panel4->x(), 0, std::max(0, w - 2 - Panel4->x()), 24);
+    ScrollArea->setGeometry(0, 24, std::max(0, w - 2), std::max(0, h - 24 - 2));
+    CommandToolbar->setGeometry(CommandToolbar->x(), 0, std::max(0, w - 2 - CommandToolbar->x()), 24);
     DiagnosticPanel->raise();
 }
 
@@ -853,77 +848,73 @@ void TPreviewWindow::FormResize()
 bool TPreviewWindow::LoadFile()
 {
     PageDrawn = true;
-    if (!Renderer)
+    if (!Renderer())
         return false;
-    if (ReportFileName.empty() && OpenDocumentWindow && !NobodyToAsk && ClientCallDepth == 0) {
+    if (FSession.ReportFileName().empty() && OpenDocumentWindow && !NobodyToAsk && ClientCallDepth == 0) {
         if (OpenDocumentWindow->ShowModal() > 0)
-            ReportFileName = OpenDocumentWindow->SelectedPath;
+            FSession.SetReportFileName(OpenDocumentWindow->SelectedPath);
     }
-    if (IsHttpAddress(ReportFileName))
-        return LoadFromWeb(ReportFileName);
-    if (ReportFileName.empty())
+    if (IsHttpAddress(FSession.ReportFileName()))
+        return LoadFromWeb(FSession.ReportFileName());
+    if (FSession.ReportFileName().empty())
         return false;
 
-    // A report fetched from a web server or handed over by a client may not
-    // act on this computer's files; any other report may.
-    Renderer->ReportIsUntrusted = !UntrustedReportFile.empty() && ReportFileName == UntrustedReportFile;
     ProgressWindow->Loading();
     ProgressWindow->SetMessage("");
-    if (!Renderer->OpenFile(ReportFileName, &ProgressWindow->Gauge1->Gauge)) {
+    if (!FSession.OpenReport(&ProgressWindow->ProgressGauge->Gauge)) {
         // The failure has been shown; a progress window left in its loading
         // state would keep the busy cursor.
         ProgressWindow->DoneLoading();
         return false;
     }
-    ProgressWindow->Gauge1->Sync();
+    ProgressWindow->ProgressGauge->Sync();
     ProgressWindow->SetMessage("Finishing...");
     ProgressWindow->SetMessage("Counting Pages...");
-    PageCount = CountPages();
-    if (Terminated)
+    const int count = CountPages();
+    if (FSession.Terminated())
         return false;
+    FSession.SetPageCount(count);
     ShowPageCount();
 
     if (PrintOptionsWindow) {
-        PrintOptionsWindow->spnSmall->setValue(Renderer->Cpi17Size);
-        PrintOptionsWindow->spnMedium->setValue(Renderer->Cpi12Size);
-        PrintOptionsWindow->spnLarge->setValue(Renderer->Cpi10Size);
-        PrintOptionsWindow->chkMono->setChecked(!Renderer->ColourMode);
-        PrintOptionsWindow->setWindowTitle(FromBytes(ReportFileName) + QStringLiteral(" -- Quillard"));
+        PrintOptionsWindow->spnSmall->setValue(Renderer()->Cpi17Size);
+        PrintOptionsWindow->spnMedium->setValue(Renderer()->Cpi12Size);
+        PrintOptionsWindow->spnLarge->setValue(Renderer()->Cpi10Size);
+        PrintOptionsWindow->chkMono->setChecked(!Renderer()->ColourMode);
+        PrintOptionsWindow->setWindowTitle(FromBytes(FSession.ReportFileName()) + QStringLiteral(" -- Quillard"));
     }
 
-    RenderGauge->Gauge.MaxValue = ProgressWindow->Gauge1->Gauge.MaxValue;
+    RenderGauge->Gauge.MaxValue = ProgressWindow->ProgressGauge->Gauge.MaxValue;
     RenderGauge->Sync();
-    CurrentPage = 1;
     {
         // The page box follows without drawing: the page is drawn below.
+        FLoadingReport = true;
+        FSession.ResetPage();
+        FLoadingReport = false;
         const QSignalBlocker block(edtPageNum);
         edtPageNum->setText(QStringLiteral("1"));
         PrevPageText = edtPageNum->text();
     }
-    Renderer->GetCapacities();
+    Renderer()->GetCapacities();
     edtZoom->setText(QString::number(Globals().ZoomLevel));
-    Renderer->SetScale(Globals().ZoomLevel / 100.0);
+    Renderer()->SetScale(Globals().ZoomLevel / 100.0);
     SetPaperSize();
 
-    setWindowTitle(FromBytes(ReportFileName) + QStringLiteral(" -- Quillard"));
+    setWindowTitle(FromBytes(FSession.ReportFileName()) + QStringLiteral(" -- Quillard"));
     PageDrawn = false;
     if (!SuppressRender)
         Render();
     ProgressWindow->DoneLoading();
+    FSession.ReportWasLoaded();
     return true;
 }
 
-void TPreviewWindow::ShowPageCount() { lblPageCount->setText(QStringLiteral("out of ") + QString::number(PageCount)); }
-
-std::string TPreviewWindow::AreaText() const
-{
-    return "\r\n(area:" + std::to_string(Renderer ? Renderer->AreaCode : 0) + ")";
-}
+void TPreviewWindow::ShowPageCount() { lblPageCount->setText(QStringLiteral("out of ") + QString::number(FSession.PageCount())); }
 
 void TPreviewWindow::NewPageBitmap()
 {
-    const int w = std::max(1, Renderer->PageWidthPx), h = std::max(1, Renderer->PageHeightPx);
-    if (static_cast<int64_t>(w) * h > MaxPagePixels)
+    const int w = std::max(1, Renderer()->PageWidthPx), h = std::max(1, Renderer()->PageHeightPx);
+    if (!FSession.PageFitsInMemory())
         throw TOutOfResources("The page would need " + std::to_string(w) + " x " + std::to_string(h) +
                               " pixels at this zoom: not enough memory");
     auto canvas = std::make_unique<TPageCanvas>(w, h, ScreenDpi, this);
@@ -931,7 +922,7 @@ void TPreviewWindow::NewPageBitmap()
         throw TOutOfResources("Not enough memory for a page of " + std::to_string(w) + " x " + std::to_string(h) +
                               " pixels");
     PageBitmap = canvas.get();
-    Renderer->SetCanvas(std::move(canvas));
+    Renderer()->SetCanvas(std::move(canvas));
 }
 
 void TPreviewWindow::PageBitmapFreed(TPageCanvas* Canvas)
@@ -943,33 +934,33 @@ void TPreviewWindow::PageBitmapFreed(TPageCanvas* Canvas)
 void TPreviewWindow::Render()
 {
     PageDrawn = true;
-    if (!Renderer || IsBlank(ReportFileName))
+    if (!Renderer() || IsBlank(FSession.ReportFileName()))
         return;
-    setWindowTitle(FromBytes(Renderer->FileName) + QStringLiteral(" -- Quillard Previewer"));
-    if (Renderer->Printing) {
+    setWindowTitle(FromBytes(Renderer()->FileName) + QStringLiteral(" -- Quillard Previewer"));
+    if (Renderer()->Printing) {
         // The renderer draws on the printer now; the page follows the job.
         FRenderAfterPrint = true;
         return;
     }
     RenderAgain = true;
-    if (Renderer->Rendering) {
+    if (Renderer()->Rendering) {
         // Asked again while a pass runs (from a key, a click or a paint
         // during the pass): the running call draws the latest page once the
         // pass has stopped. A count is left to finish; the load draws after
         // it.
-        if (!FCounting)
-            Renderer->Abort();
+        if (!FSession.Counting())
+            Renderer()->Abort();
         return;
     }
-    while (RenderAgain && !Terminated) {
+    while (RenderAgain && !FSession.Terminated()) {
         RenderAgain = false;
-        if (CurrentPage < 1) {
+        if (FSession.CurrentPage() < 1) {
             // A pass for page 0 would be a count, laying every page over the
             // others: the sheet stays empty.
             try {
                 NewPageBitmap();
             } catch (const std::exception& e) {
-                ShowMessage(e.what(), "x: Error Rendering " + ReportFileName + AreaText());
+                ShowMessage(e.what(), "x: Error Rendering " + FSession.ReportFileName() + FSession.AreaText());
             }
             Clear();
             RenderGauge->Fill();
@@ -980,42 +971,39 @@ void TPreviewWindow::Render()
             // the previous pass ran.
             NewPageBitmap();
         } catch (const std::exception& e) {
-            ShowMessage(e.what(), "x: Error Rendering " + ReportFileName + AreaText());
+            ShowMessage(e.what(), "x: Error Rendering " + FSession.ReportFileName() + FSession.AreaText());
             break;
         }
         Clear();
         try {
-            Renderer->RenderPages(&RenderGauge->Gauge, CurrentPage, nullptr, CurrentPage);
+            Renderer()->RenderPages(&RenderGauge->Gauge, FSession.CurrentPage(), nullptr, FSession.CurrentPage());
         } catch (const std::exception& e) {
-            Renderer->Rendering = false;
-            ShowMessage(e.what(), "x: Error Rendering " + ReportFileName + AreaText());
+            Renderer()->Rendering = false;
+            ShowMessage(e.what(), "x: Error Rendering " + FSession.ReportFileName() + FSession.AreaText());
         }
-        Renderer->Rendering = false;
+        Renderer()->Rendering = false;
         RenderGauge->Fill();
     }
     RenderAgain = false;
     PageDrawn = true;
-    Image1->update();
+    PageView->update();
 }
 
 int TPreviewWindow::CountPages()
 {
-    if (!Renderer || IsBlank(ReportFileName))
+    if (!Renderer() || IsBlank(FSession.ReportFileName()))
         return 0;
-    if (Renderer->Rendering || Renderer->Printing)
-        return PageCount;  // no pass within a pass
+    if (Renderer()->Rendering || Renderer()->Printing)
+        return FSession.PageCount();  // no pass within a pass
     int count = 0;
-    FCounting = true;
     try {
+        // The count's pass draws on a page bitmap of its own.
         NewPageBitmap();
-        Renderer->RenderPages(&RenderGauge->Gauge, 0, nullptr, 0);
-        count = Renderer->CurrentPage;
+        count = FSession.CountPages(&RenderGauge->Gauge);
     } catch (const std::exception& e) {
-        Renderer->Rendering = false;
-        ShowMessage(e.what(), "x: Error Counting Pages " + ReportFileName + AreaText());
+        ShowMessage(e.what(), "x: Error Counting Pages " + FSession.ReportFileName() + FSession.AreaText());
         count = 0;
     }
-    FCounting = false;
     RenderGauge->Fill();
     return count;
 }
@@ -1030,7 +1018,7 @@ void TPreviewWindow::Clear()
         c.FillRect({0, 0, PageBitmap->Image().width(), PageBitmap->Image().height()});
         c.Brush = saved;
     }
-    Image1->update();
+    PageView->update();
 }
 
 void TPreviewWindow::SetSheetColour(const QColor& Colour)
@@ -1051,19 +1039,19 @@ void TPreviewWindow::ScheduleRender()
     FRenderScheduled = true;
     QTimer::singleShot(0, this, [this] {
         FRenderScheduled = false;
-        if (!PageDrawn && !Terminated)
+        if (!PageDrawn && !FSession.Terminated())
             Render();
     });
 }
 
-void TPreviewWindow::Image1Paint(QPainter& Painter)
+void TPreviewWindow::PageViewPaint(QPainter& Painter)
 {
-    if (Renderer) {
-        SetSheetColour(Renderer->TestPattern ? QColor(0, 128, 128) : QColor(Qt::white));
+    if (Renderer()) {
+        SetSheetColour(Renderer()->TestPattern ? QColor(0, 128, 128) : QColor(Qt::white));
         if ((!ProgressWindow || ProgressWindow->isHidden()) && !PageDrawn)
             ScheduleRender();
     }
-    Painter.fillRect(Image1->rect(), Qt::white);
+    Painter.fillRect(PageView->rect(), Qt::white);
     if (PageBitmap)
         Painter.drawImage(0, 0, PageBitmap->Image());
     PaintRubberBand(Painter);
@@ -1071,7 +1059,7 @@ void TPreviewWindow::Image1Paint(QPainter& Painter)
 
 void TPreviewWindow::SetPaperSize()
 {
-    if (!Renderer)
+    if (!Renderer())
         return;
     try {
         ApplyPaperSize();
@@ -1082,22 +1070,22 @@ void TPreviewWindow::SetPaperSize()
 
 void TPreviewWindow::ApplyPaperSize()
 {
-    const int w = std::max(1, Renderer->PageWidthPx), h = std::max(1, Renderer->PageHeightPx);
-    if (static_cast<int64_t>(w) * h > MaxPagePixels)
+    const int w = std::max(1, Renderer()->PageWidthPx), h = std::max(1, Renderer()->PageHeightPx);
+    if (!FSession.PageFitsInMemory())
         throw TOutOfResources("The page would need " + std::to_string(w) + " x " + std::to_string(h) +
                               " pixels at this zoom: not enough memory");
     // While a pass draws, its bitmap stays; the pass that follows takes one
     // of the new size.
-    if (!Renderer->Rendering && !Renderer->Printing &&
+    if (!Renderer()->Rendering && !Renderer()->Printing &&
         (!PageBitmap || PageBitmap->Image().width() != w || PageBitmap->Image().height() != h))
         NewPageBitmap();
 
-    const double ppiX = Renderer->PixelsPerInchX, ppiY = Renderer->PixelsPerInchY;
-    const double mX = Renderer->LeftOffset, mY = Renderer->TopOffset;
-    Image1->resize(w, h);
+    const double ppiX = Renderer()->PixelsPerInchX, ppiY = Renderer()->PixelsPerInchY;
+    const double mX = Renderer()->LeftOffset, mY = Renderer()->TopOffset;
+    PageView->resize(w, h);
     const int sheetW = w + R(mX * 2 * ppiX), sheetH = h + R(mY * 2 * ppiY);
     shpNonPrintable->setGeometry(SheetLeft, SheetTop, sheetW, sheetH);
-    Image1->move(R(mX * ppiX) + SheetLeft, R(mY * ppiY) + SheetTop);
+    PageView->move(R(mX * ppiX) + SheetLeft, R(mY * ppiY) + SheetTop);
     shpShadow->setGeometry(R(ppiX * 0.25 + SheetLeft), R(ppiY * 0.25 + SheetTop), sheetW, sheetH);
     // The sizer's bottom-right corner half an inch beyond the shadow's: the
     // scrolling area scrolls that far.
@@ -1105,7 +1093,7 @@ void TPreviewWindow::ApplyPaperSize()
     const int bottom = shpShadow->y() + sheetH + R(ppiY * 0.5);
     lblSizer->setGeometry(right - 1, bottom - 1, 1, 1);
     ScrollContent->resize(right, bottom);
-    Image1->raise();
+    PageView->raise();
 }
 
 // ---------------------------------------------------------------------------
@@ -1113,13 +1101,15 @@ void TPreviewWindow::ApplyPaperSize()
 
 void TPreviewWindow::edtPageChange()
 {
+    if (FShowingSession)
+        return;  // the box shows what the session holds
     const QString text = edtPageNum->text();
     if (IsLetterCommand(text)) {
         // These letters are commands (see the keys): the page stays.
-        edtPageNum->setText(QString::number(CurrentPage));
+        edtPageNum->setText(QString::number(FSession.CurrentPage()));
         return;
     }
-    if (Renderer && !text.isEmpty() && text != PrevPageText) {
+    if (Renderer() && !text.isEmpty() && text != PrevPageText) {
         const QString digits = OnlyDigits(text);
         if (!digits.isEmpty()) {
             if (digits != text) {
@@ -1127,20 +1117,29 @@ void TPreviewWindow::edtPageChange()
                 edtPageNum->setText(digits);
                 return;
             }
-            const int remembered = CurrentPage;
+            const int remembered = FSession.CurrentPage();
             try {
-                Clear();
-                CurrentPage = DigitsValue(digits);
-                if (CurrentPage > PageCount) {
-                    CurrentPage = PageCount;
-                    const QSignalBlocker block(edtPageNum);
-                    edtPageNum->setText(QString::number(CurrentPage));
+                // The session keeps the page within the report; the box
+                // shows the page it took, which is drawn (PageChanged) or,
+                // when it stays, drawn again here.
+                FTypedInBox = true;
+                const bool changed = FSession.SetCurrentPage(DigitsValue(digits));
+                FTypedInBox = false;
+                if (!changed) {
+                    if (edtPageNum->text() != QString::number(FSession.CurrentPage())) {
+                        const QSignalBlocker block(edtPageNum);
+                        edtPageNum->setText(QString::number(FSession.CurrentPage()));
+                    }
+                    Clear();
+                    Render();
                 }
-                Render();
             } catch (const std::exception&) {
-                CurrentPage = remembered;
+                FTypedInBox = false;
+                FLoadingReport = true;
+                FSession.SetCurrentPage(remembered);
+                FLoadingReport = false;
                 const QSignalBlocker block(edtPageNum);
-                edtPageNum->setText(QString::number(CurrentPage));
+                edtPageNum->setText(QString::number(FSession.CurrentPage()));
             }
         }
     }
@@ -1149,66 +1148,118 @@ void TPreviewWindow::edtPageChange()
 
 void TPreviewWindow::edtZoomChange()
 {
+    if (FShowingSession)
+        return;
     const QString text = edtZoom->text();
     if (IsLetterCommand(text)) {
         edtZoom->setText(PrevZoomText);
         return;
     }
-    if (Renderer && !text.isEmpty() && text != PrevZoomText) {
+    if (Renderer() && !text.isEmpty() && text != PrevZoomText) {
         const QString digits = OnlyDigits(text);
         if (!digits.isEmpty()) {
             if (digits != text) {
                 edtZoom->setText(digits);
                 return;
             }
-            if (FCounting || Renderer->Printing) {
-                // The page count of a report is made at one zoom, and a
-                // print job at the printer's.
+            // The session applies the zoom and the page follows
+            // (ZoomChanged, ZoomRefused).
+            FTypedInBox = true;
+            const TZoomChange change = FSession.SetZoom(DigitsValue(digits));
+            FTypedInBox = false;
+            if (change == TZoomChange::Busy) {
                 edtZoom->setText(PrevZoomText);
                 return;
             }
-            const double oldScale = Renderer->GetScale();
-            Renderer->SetScale(DigitsValue(digits) / 100.0);
-            try {
-                ApplyPaperSize();
-                Clear();
-                Render();
-            } catch (const std::exception&) {
-                // Not enough memory for the page at this zoom: back to the
-                // previous one.
-                Renderer->SetScale(oldScale);
-                SetPaperSize();
-                {
-                    const QSignalBlocker block(edtZoom);
-                    edtZoom->setText(PrevZoomText);
+            if (change == TZoomChange::Unchanged) {
+                // The same zoom written otherwise: the page is drawn again.
+                try {
+                    ApplyPaperSize();
+                    Clear();
+                    Render();
+                } catch (const std::exception&) {
+                    ZoomRefused();
                 }
-                Clear();
-                Render();
-                MessageBeep();
             }
-            Globals().ZoomLevel = static_cast<int>(RoundHalfEven(Renderer->GetScale() * 100));
         }
+    }
+    PrevZoomText = edtZoom->text();
+    FSession.NoteZoom(LeadingNumber(PrevZoomText, 100));
+}
+
+// ---------------------------------------------------------------------------
+// What the session tells
+
+void TPreviewWindow::ShowInBox(QLineEdit* Box, const QString& Text)
+{
+    if (Box->text() == Text)
+        return;
+    // What was typed into the box is put right quietly; a change from
+    // elsewhere is seen by whoever watches the box.
+    if (FTypedInBox || FLoadingReport) {
+        const QSignalBlocker block(Box);
+        Box->setText(Text);
+        return;
+    }
+    FShowingSession = true;
+    Box->setText(Text);
+    FShowingSession = false;
+}
+
+void TPreviewWindow::PageChanged(int Page)
+{
+    ShowInBox(edtPageNum, QString::number(Page));
+    PrevPageText = edtPageNum->text();
+    if (FLoadingReport)
+        return;
+    Clear();
+    Render();
+}
+
+void TPreviewWindow::ZoomChanged(int Percent)
+{
+    ShowInBox(edtZoom, QString::number(Percent));
+    if (Renderer()) {
+        // Throws when the page cannot be had at this zoom: the session goes
+        // back to the zoom before.
+        ApplyPaperSize();
+        Clear();
+        Render();
     }
     PrevZoomText = edtZoom->text();
 }
 
-void TPreviewWindow::SetPage(int Page)
+void TPreviewWindow::ZoomRefused()
 {
-    CurrentPage = Page;
-    edtPageNum->setText(QString::number(CurrentPage));
+    // Not enough memory for the page at this zoom: back to the previous one.
+    SetPaperSize();
+    {
+        const QSignalBlocker block(edtZoom);
+        edtZoom->setText(PrevZoomText);
+    }
+    FSession.NoteZoom(LeadingNumber(PrevZoomText, 100));
+    Clear();
+    Render();
+    MessageBeep();
 }
 
-void TPreviewWindow::ZoomTo(int Percent) { edtZoom->setText(QString::number(Percent)); }
+void TPreviewWindow::PageCountChanged(int) { ShowPageCount(); }
+
+void TPreviewWindow::ReportLoaded(const std::string&) {}
+
+void TPreviewWindow::SetPage(int Page) { FSession.SetCurrentPage(Page); }
+
+void TPreviewWindow::ZoomTo(int Percent) { FSession.SetZoom(Percent); }
 
 void TPreviewWindow::spnPageNumDownClick()
 {
-    SetPage(std::max(1, std::min(CurrentPage + 1, PageCount)));
+    SetPage(std::max(1, std::min(FSession.CurrentPage() + 1, FSession.PageCount())));
     edtPageNum->setFocus();
 }
 
 void TPreviewWindow::spnPageNumUpClick()
 {
-    SetPage(std::max(CurrentPage - 1, 1));
+    SetPage(std::max(FSession.CurrentPage() - 1, 1));
     edtPageNum->setFocus();
 }
 
@@ -1227,9 +1278,9 @@ void TPreviewWindow::spnZoomUpClick()
     edtZoom->setFocus();
 }
 
-void TPreviewWindow::FirstPage1Click() { edtPageNum->setText(QStringLiteral("1")); }
+void TPreviewWindow::FirstPage1Click() { SetPage(1); }
 
-void TPreviewWindow::LastPage1Click() { edtPageNum->setText(QString::number(PageCount)); }
+void TPreviewWindow::LastPage1Click() { SetPage(FSession.PageCount()); }
 
 // ---------------------------------------------------------------------------
 // Keys
@@ -1251,19 +1302,19 @@ void TPreviewWindow::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
         if (none) {
             stopRepeat();
             if (ExitOnEsc)
-                EndApplication(ExitCode);
+                EndApplication(FSession.ExitCode());
         }
         break;
     case Qt::Key_PageUp:
-        if (none && CurrentPage > 1) {
-            SetPage(CurrentPage - 1);
-            Image1->update();
+        if (none && FSession.CurrentPage() > 1) {
+            SetPage(FSession.CurrentPage() - 1);
+            PageView->update();
         }
         break;
     case Qt::Key_PageDown:
-        if (none && CurrentPage < PageCount) {
-            SetPage(CurrentPage + 1);
-            Image1->update();
+        if (none && FSession.CurrentPage() < FSession.PageCount()) {
+            SetPage(FSession.CurrentPage() + 1);
+            PageView->update();
         }
         break;
     case Qt::Key_Left:
@@ -1308,7 +1359,7 @@ void TPreviewWindow::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
         break;
     case Qt::Key_End:
         if (ctrl)
-            edtPageNum->setText(QString::number(PageCount));
+            edtPageNum->setText(QString::number(FSession.PageCount()));
         break;
     default:
         break;
@@ -1317,7 +1368,7 @@ void TPreviewWindow::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
 
 void TPreviewWindow::ScrollBy(bool Horizontal, int Direction)
 {
-    QScrollBar* bar = Horizontal ? ScrollBox1->horizontalScrollBar() : ScrollBox1->verticalScrollBar();
+    QScrollBar* bar = Horizontal ? ScrollArea->horizontalScrollBar() : ScrollArea->verticalScrollBar();
     const int target = bar->value() + Direction * bar->singleStep();
     if (Direction < 0 && target < 0)
         return;
@@ -1352,7 +1403,7 @@ void TPreviewWindow::HandleKeyUp()
 // ---------------------------------------------------------------------------
 // Dragging the page
 
-void TPreviewWindow::Image1MouseDown(QMouseEvent* Event)
+void TPreviewWindow::PageViewMouseDown(QMouseEvent* Event)
 {
     if (Event->button() != Qt::LeftButton)
         return;
@@ -1362,15 +1413,15 @@ void TPreviewWindow::Image1MouseDown(QMouseEvent* Event)
         QApplication::setOverrideCursor(Qt::ClosedHandCursor);
         FDragCursor = true;
     }
-    Image1->setCursor(Qt::ClosedHandCursor);
+    PageView->setCursor(Qt::ClosedHandCursor);
     Dragging = true;
     GrabPoint = Event->globalPosition().toPoint();
-    GrabScrollX = ScrollBox1->horizontalScrollBar()->value();
-    GrabScrollY = ScrollBox1->verticalScrollBar()->value();
+    GrabScrollX = ScrollArea->horizontalScrollBar()->value();
+    GrabScrollY = ScrollArea->verticalScrollBar()->value();
     QCoreApplication::processEvents();
 }
 
-void TPreviewWindow::Image1MouseMove(QMouseEvent* Event)
+void TPreviewWindow::PageViewMouseMove(QMouseEvent* Event)
 {
     if (ToolMouseMove(Event))
         return;
@@ -1383,11 +1434,11 @@ void TPreviewWindow::Image1MouseMove(QMouseEvent* Event)
     // The page follows the mouse: the scroll positions move against it by
     // as much as it moved since the grab.
     const QPoint now = Event->globalPosition().toPoint();
-    ScrollBox1->horizontalScrollBar()->setValue(GrabScrollX + (GrabPoint.x() - now.x()));
-    ScrollBox1->verticalScrollBar()->setValue(GrabScrollY + (GrabPoint.y() - now.y()));
+    ScrollArea->horizontalScrollBar()->setValue(GrabScrollX + (GrabPoint.x() - now.x()));
+    ScrollArea->verticalScrollBar()->setValue(GrabScrollY + (GrabPoint.y() - now.y()));
 }
 
-void TPreviewWindow::Image1MouseUp(QMouseEvent* Event)
+void TPreviewWindow::PageViewMouseUp(QMouseEvent* Event)
 {
     if (Event->button() != Qt::LeftButton)
         return;
@@ -1401,7 +1452,7 @@ void TPreviewWindow::Image1MouseUp(QMouseEvent* Event)
 void TPreviewWindow::EndDrag()
 {
     Dragging = false;
-    Image1->setCursor(Qt::OpenHandCursor);
+    PageView->setCursor(Qt::OpenHandCursor);
     if (FDragCursor) {
         QApplication::restoreOverrideCursor();
         FDragCursor = false;
@@ -1413,39 +1464,39 @@ void TPreviewWindow::EndDrag()
 
 void TPreviewWindow::DoPrint()
 {
-    if (Renderer && Renderer->Rendering && !Renderer->Printing) {
+    if (Renderer() && Renderer()->Rendering && !Renderer()->Printing) {
         // Asked while the preview draws (through the message pump): a job
         // started inside that pass would pull its page from under it. The
         // pass stops, and the job starts once it has.
-        Renderer->Abort();
+        Renderer()->Abort();
         QTimer::singleShot(0, this, [this] {
-            if (!Terminated)
+            if (!FSession.Terminated())
                 DoPrint();
         });
         return;
     }
-    if (Renderer) {
+    if (Renderer()) {
         if (ProgressWindow)
-            ProgressWindow->Gauge1->Reset();
+            ProgressWindow->ProgressGauge->Reset();
         cmdPrint->setEnabled(false);
         mnuPrint->setEnabled(false);
         SetPrintMode(true);
-        PrintFailed = false;
+        FSession.SetPrintFailed(false);
         try {
             // The job shows its own failures.
-            if (!Renderer->Print(ProgressWindow ? &ProgressWindow->Gauge1->Gauge : nullptr))
-                PrintFailed = true;
+            if (!Renderer()->Print(ProgressWindow ? &ProgressWindow->ProgressGauge->Gauge : nullptr))
+                FSession.SetPrintFailed(true);
         } catch (const std::exception& e) {
-            PrintFailed = true;
+            FSession.SetPrintFailed(true);
             ShowMessage(e.what(), "Error Printing");
         }
         SyncGauges();
     } else {
-        PrintFailed = true;
+        FSession.SetPrintFailed(true);
     }
     if (CloseAfterPrint) {
         QuitQuillard();
-    } else if (!Terminated) {
+    } else if (!FSession.Terminated()) {
         if (isVisible()) {
             hide();
             show();
@@ -1461,10 +1512,10 @@ void TPreviewWindow::DoPrint()
 
 void TPreviewWindow::SetPrintMode(bool On)
 {
-    if (!Renderer)
+    if (!Renderer())
         return;
     if (PrintMode && !On)
-        Renderer->Abort();
+        Renderer()->Abort();
     PrintMode = On;
     if (ProgressWindow) {
         if (On)
@@ -1486,7 +1537,7 @@ void TPreviewWindow::SyncGauges()
 {
     RenderGauge->Sync();
     if (ProgressWindow)
-        ProgressWindow->Gauge1->Sync();
+        ProgressWindow->ProgressGauge->Sync();
 }
 
 // ---------------------------------------------------------------------------
@@ -1527,24 +1578,24 @@ void TPreviewWindow::LabelClick()
 
 void TPreviewWindow::cmdTestPatternClick()
 {
-    if (!Renderer)
+    if (!Renderer())
         return;
     try {
-        Renderer->ToggleTestPattern();
+        Renderer()->ToggleTestPattern();
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "DrawTestPattern");
     }
-    Image1->update();
+    PageView->update();
     shpNonPrintable->update();
 }
 
 void TPreviewWindow::cmdSetPaperSizeClick()
 {
     SetPaperSize();
-    Image1->update();
+    PageView->update();
 }
 
-void TPreviewWindow::cmdRepaintClick() { ScrollBox1->viewport()->repaint(); }
+void TPreviewWindow::cmdRepaintClick() { ScrollArea->viewport()->repaint(); }
 
 void TPreviewWindow::cmdClearClick() { Clear(); }
 
@@ -1556,10 +1607,10 @@ std::string TPreviewWindow::ViewStatsText() const
     };
     std::string t;
     t += "Position of Image:\r\n";
-    t += "  Top: " + std::to_string(Image1->y()) + "  Left: " + std::to_string(Image1->x()) +
-         "  Height: " + std::to_string(Image1->height()) + "  Width: " + std::to_string(Image1->width()) + "\r\n";
-    if (Renderer)
-        t += "  Pixels per inch: " + num(Renderer->PixelsPerInchX) + " x " + num(Renderer->PixelsPerInchY) + "\r\n";
+    t += "  Top: " + std::to_string(PageView->y()) + "  Left: " + std::to_string(PageView->x()) +
+         "  Height: " + std::to_string(PageView->height()) + "  Width: " + std::to_string(PageView->width()) + "\r\n";
+    if (Renderer())
+        t += "  Pixels per inch: " + num(Renderer()->PixelsPerInchX) + " x " + num(Renderer()->PixelsPerInchY) + "\r\n";
     t += "Size of Invisible Bitmap:\r\n";
     if (PageBitmap)
         t += "  " + std::to_string(PageBitmap->Image().width()) + " x " + std::to_string(PageBitmap->Image().height()) +
@@ -1569,8 +1620,8 @@ std::string TPreviewWindow::ViewStatsText() const
     t += "Position of Shadow:\r\n";
     t += "  Top: " + std::to_string(shpShadow->y()) + "  Left: " + std::to_string(shpShadow->x()) +
          "  Height: " + std::to_string(shpShadow->height()) + "  Width: " + std::to_string(shpShadow->width()) + "\r\n";
-    if (Renderer) {
-        const tRenderer& r = *Renderer;
+    if (Renderer()) {
+        const tRenderer& r = *Renderer();
         const double heightIn = r.PrintableHeight, widthIn = r.PrintableWidth;
         t += "Printer Attributes:=\r\n";
         t += "  Page height: " + num(heightIn * r.DpiY) + " pixels (" + num(heightIn) + " in)\r\n";
@@ -1599,30 +1650,30 @@ void TPreviewWindow::cmdViewStatsClick() { ShowMessage(ViewStatsText(), "Debug I
 
 void TPreviewWindow::cmdShowPrintableClick()
 {
-    if (!Renderer)
+    if (!Renderer())
         return;
     try {
-        Renderer->DrawPrintableArea();
+        Renderer()->DrawPrintableArea();
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Show Printable");
     }
-    Image1->update();
+    PageView->update();
 }
 
 void TPreviewWindow::cmdDemoRotateClick()
 {
-    if (!Renderer || !Renderer->Canvas)
+    if (!Renderer() || !Renderer()->Canvas)
         return;
-    TRenderingCanvas& c = *Renderer->Canvas;
+    TRenderingCanvas& c = *Renderer()->Canvas;
     const TFont savedFont = c.Font;
     const TBrush savedBrush = c.Brush;
-    const int cx = Renderer->PageWidthPx / 2, cy = Renderer->PageHeightPx / 2;
+    const int cx = Renderer()->PageWidthPx / 2, cy = Renderer()->PageHeightPx / 2;
     const double pi = 3.14159265358979;
     try {
         c.Brush.Style = bsClear;
         for (int i = 0; i <= 40; ++i) {
             c.Font.Name = "Arial";
-            c.Font.Size = std::max(1, static_cast<int>(RoundHalfEven((8 + i * 0.5) * Renderer->GetScale())));
+            c.Font.Size = std::max(1, static_cast<int>(RoundHalfEven((8 + i * 0.5) * Renderer()->GetScale())));
             c.Font.Style = 0;
             // From blue through purple to red.
             const uint32_t red = static_cast<uint32_t>(i * 255 / 40), blue = 255 - red;
@@ -1637,9 +1688,57 @@ void TPreviewWindow::cmdDemoRotateClick()
     c.Font = savedFont;
     c.Brush = savedBrush;
     c.FontChanged();
-    Image1->update();
+    PageView->update();
 }
 
 void TPreviewWindow::cmdRenderClick() { Render(); }
+
+void TPreviewWindow::PrintOptionsTaken()
+{
+    SetPaperSize();
+    show();
+    Render();
+}
+
+void TPreviewWindow::PrintOptionsLeft() { show(); }
+
+// ---------------------------------------------------------------------------
+// For the automation interface
+
+bool TPreviewWindow::PrintCommandsEnabled() const
+{
+    return cmdPrint->isEnabled() || mnuPrint->isEnabled() || mnuPrintSetup->isEnabled();
+}
+
+void TPreviewWindow::SetPrintCommandsEnabled(bool Value)
+{
+    cmdPrint->setVisible(Value);
+    cmdPrint->setEnabled(Value);
+    mnuPrint->setVisible(Value);
+    mnuPrint->setEnabled(Value);
+    mnuPrintSetup->setVisible(Value);
+    mnuPrintSetup->setEnabled(Value);
+}
+
+int TPreviewWindow::ScrollPosition(Qt::Orientation Direction) const
+{
+    const QScrollBar* bar =
+        Direction == Qt::Vertical ? ScrollArea->verticalScrollBar() : ScrollArea->horizontalScrollBar();
+    return bar->value();
+}
+
+void TPreviewWindow::SetScrollPosition(Qt::Orientation Direction, int Value)
+{
+    QScrollBar* bar = Direction == Qt::Vertical ? ScrollArea->verticalScrollBar() : ScrollArea->horizontalScrollBar();
+    bar->setValue(Value);
+}
+
+TGauge* TPreviewWindow::FreshJobGauge()
+{
+    if (!ProgressWindow)
+        return nullptr;
+    ProgressWindow->ProgressGauge->Reset();
+    return &ProgressWindow->ProgressGauge->Gauge;
+}
 
 }  // namespace quillard

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "app/autoserver.h"
+#include "app/previewsession.h"
+#include "app/printoptionswindow.h"
 #include "engine/renderer.h"
 #include "surfaces/imagecanvas.h"
 
@@ -66,7 +68,7 @@ signals:
     void DownClick();
 };
 
-// The paint box of the page (Image1): paints the page bitmap and passes the
+// The paint box of the page (PageView): paints the page bitmap and passes the
 // mouse on to the window.
 class TPageBox : public QWidget {
     Q_OBJECT
@@ -87,12 +89,16 @@ private:
 // with no digit.
 int LeadingNumber(const QString& Text, int Default);
 
-class TPreviewWindow : public QMainWindow {
+class TPreviewWindow : public QMainWindow, public TPrintOptionsHost, private TPreviewSessionObserver {
     Q_OBJECT
 public:
     // Params: the command-line parameters without the program name.
     explicit TPreviewWindow(std::vector<std::string> Params, QWidget* Parent = nullptr);
     ~TPreviewWindow() override;
+
+    // What the window shows: the renderer, the report, the page, the zoom.
+    TPreviewSession& Session() { return FSession; }
+    const TPreviewSession& Session() const { return FSession; }
 
     // ---- start-up and the end of the program ---------------------------
     // The window's activation: the first one starts the program (windows,
@@ -127,10 +133,14 @@ public:
     // ---- the report and the page ---------------------------------------
     bool LoadFile();
     void Render();
-    int CountPages();
+    int CountPages() override;
+    // The print options window was closed with OK (PrintOptionsTaken) or
+    // cancelled (PrintOptionsLeft).
+    void PrintOptionsTaken() override;
+    void PrintOptionsLeft() override;
     void SetPaperSize();
     void Clear();
-    void Image1Paint(QPainter& Painter);
+    void PageViewPaint(QPainter& Painter);
     void DoPrint();
     void SetPrintMode(bool On);
 
@@ -142,13 +152,9 @@ public:
     void HttpClientDisconnected(int StatusCode, const std::string& Description);
     void HttpClientError(int ErrorCode, const std::string& Description);
     // The diagnostic button: fetches ExampleReportUrl.
-    void Button1Click();
+    void cmdFetchExampleClick();
     THttpClient* HttpClient = nullptr;
     std::string ExampleReportUrl;
-    // The report last fetched from a web server or handed over as text by an
-    // automation client; while it is the report the renderer does not let it
-    // act on this computer's files.
-    std::string UntrustedReportFile;
 
     // ---- keys -----------------------------------------------------------
     void HandleKey(int Key, Qt::KeyboardModifiers Shift);
@@ -163,9 +169,9 @@ public:
     void spnPageNumDownClick();
     void spnZoomUpClick();
     void spnZoomDownClick();
-    void Image1MouseDown(QMouseEvent* Event);
-    void Image1MouseMove(QMouseEvent* Event);
-    void Image1MouseUp(QMouseEvent* Event);
+    void PageViewMouseDown(QMouseEvent* Event);
+    void PageViewMouseMove(QMouseEvent* Event);
+    void PageViewMouseUp(QMouseEvent* Event);
     void LabelClick();
     void FirstPage1Click();
     void LastPage1Click();
@@ -196,6 +202,19 @@ public:
     // The text of the "Debug Information" box.
     std::string ViewStatsText() const;
 
+    // ---- for the automation interface ------------------------------------------
+    // Whether "Print", "Print Setup" or the print button can be used.
+    bool PrintCommandsEnabled() const;
+    // Shows or hides (and enables or disables) the print commands.
+    void SetPrintCommandsEnabled(bool Value);
+    // The page's scroll position; a value beyond the scroll bar's range goes
+    // to its end.
+    int ScrollPosition(Qt::Orientation Direction) const;
+    void SetScrollPosition(Qt::Orientation Direction, int Value);
+    // The progress window's gauge reset for a job (null while there is no
+    // progress window).
+    TGauge* FreshJobGauge();
+
     // The renderer lets the page bitmap go.
     void PageBitmapFreed(TPageCanvas* Canvas);
     // Brings the progress gauges up to date with the engine's counts.
@@ -212,25 +231,21 @@ public:
     void chkFilledClick();
     void cboWidthChange();
     // Places a text item where the left button was released (pixels within
-    // Image1) on the current page.
+    // PageView) on the current page.
     void AddTextAt(QPoint Release);
     // Writes the shape drawn from ShapeStart to ShapeEnd into the report.
     void WriteAutoShape();
     // Re-reads the report after a change and shows the page that was shown
     // when the report still has it.
     void RefreshReport();
-    // The rubber band of the shape being drawn, on Image1.
+    // The rubber band of the shape being drawn, on PageView.
     void PaintRubberBand(QPainter& Painter);
     QPoint ShapeStart{-1, -1}, ShapePrevEnd{-1, -1}, ShapeEnd{-1, -1};  // pixels from the sheet's corner
     TAddTextWindow* AddTextWindow = nullptr;
     TEditTextWindow* EditTextWindow = nullptr;
 
     // ---- fields ---------------------------------------------------------
-    std::unique_ptr<tRenderer> Renderer;
     TPageCanvas* PageBitmap = nullptr;  // owned by the renderer while it holds it
-    std::string ReportFileName;
-    int CurrentPage = 1;
-    int PageCount = 0;
     QString PrevPageText, PrevZoomText;
     bool PageDrawn = false;
     bool SuppressRender = false;
@@ -238,7 +253,6 @@ public:
     bool PrintMode = false;
     bool ExitOnEsc = true;
     bool CloseAfterPrint = false;
-    bool DeleteReportOnExit = false;
     bool PreviewSwitch = false;
     bool PrintSwitch = false;
     bool Dragging = false;
@@ -253,7 +267,6 @@ public:
     bool KeyRepeating = false;
     std::chrono::steady_clock::time_point LabelClickTime;
     int LabelClickCount = 0;
-    std::string FoundPages;
     std::string SaveTextDir, SavePdfDir, SaveGraphicDir;
     std::string SaveTextFileName, SaveGraphicFileName, SavePdfFileName;
     // Opens a saved file with the desktop's program for it (the PDF viewer,
@@ -264,10 +277,6 @@ public:
     std::string OpenDir;
 
     bool FirstActivation = true;
-    bool Terminated = false;
-    int ExitCode = 0;
-    // Set when the last print job failed.
-    bool PrintFailed = false;
     // Ends the program; replaceable so that a test can watch the end.
     std::function<void(int)> OnTerminate;
 
@@ -280,47 +289,47 @@ public:
     TFindWindow* FindWindow = nullptr;                // made on first use
 
     // ---- components -----------------------------------------------------
-    QWidget* Panel1 = nullptr;
+    QWidget* PageToolbar = nullptr;
     QLabel* lblPage = nullptr;
     QLineEdit* edtPageNum = nullptr;
     TSpinButton* spnPageNum = nullptr;
     QLabel* lblPageCount = nullptr;
-    QWidget* Panel2 = nullptr;
-    QLabel* Label2 = nullptr;
+    QWidget* ZoomToolbar = nullptr;
+    QLabel* ZoomLabel = nullptr;
     QLineEdit* edtZoom = nullptr;
     TSpinButton* spnZoom = nullptr;
     QLabel* lblPercent = nullptr;
-    QWidget* Panel3 = nullptr;
+    QWidget* DrawingToolbar = nullptr;
     QPushButton *cmdAddText = nullptr, *cmdEditText = nullptr, *cmdDrawLine = nullptr, *cmdDrawCircle = nullptr,
                 *cmdDrawBox = nullptr, *cmdPickColor = nullptr;
     QCheckBox* chkFilled = nullptr;
     QComboBox* cboWidth = nullptr;
-    QWidget* Panel4 = nullptr;
+    QWidget* CommandToolbar = nullptr;
     QPushButton* cmdPrint = nullptr;
     QPushButton* cmdClose = nullptr;
     TGaugeBar* RenderGauge = nullptr;
-    QScrollArea* ScrollBox1 = nullptr;
+    QScrollArea* ScrollArea = nullptr;
     QWidget* ScrollContent = nullptr;
     QWidget* shpShadow = nullptr;
     QLabel* lblSizer = nullptr;
     QWidget* shpNonPrintable = nullptr;
-    TPageBox* Image1 = nullptr;
+    TPageBox* PageView = nullptr;
     QStatusBar* StatusBar = nullptr;
     QTimer* tmrKeyRepeat = nullptr;
     QWidget* DiagnosticPanel = nullptr;
     QPushButton *cmdTestPattern = nullptr, *cmdSetPaperSize = nullptr, *cmdRepaint = nullptr, *cmdClear = nullptr,
                 *cmdViewStats = nullptr, *cmdShowPrintable = nullptr, *cmdDemoRotate = nullptr, *cmdRender = nullptr,
-                *Button1 = nullptr;
+                *cmdFetchExample = nullptr;
 
     QMenu *mnuFile = nullptr, *mnuEdit = nullptr, *mnuView = nullptr, *mnuHelp = nullptr;
     QAction *mnuOpenFile = nullptr, *mnuSepFile1 = nullptr, *mnuSaveAs = nullptr, *mnuSaveAsPDF = nullptr,
             *mnuSaveAsGraphic = nullptr, *mnuSepFile2 = nullptr, *mnuPrintSetup = nullptr, *mnuPrint = nullptr,
             *mnuSepFile3 = nullptr, *mnuExit = nullptr;
-    QAction *AddAutoText1 = nullptr, *EditAutoText1 = nullptr, *ModifyReport1 = nullptr, *Find1 = nullptr,
-            *Again1 = nullptr;
-    QAction *ZoomOut1 = nullptr, *ZoomIn1 = nullptr, *PrevPage1 = nullptr, *NextPage1 = nullptr,
-            *FirstPage1 = nullptr, *LastPage1 = nullptr, *Source1 = nullptr, *Refresh1 = nullptr;
-    QAction *QuillardDocumentation1 = nullptr, *About1 = nullptr;
+    QAction *actAddAutoText = nullptr, *actEditAutoText = nullptr, *actModifyReport = nullptr, *actFind = nullptr,
+            *actFindAgain = nullptr;
+    QAction *actZoomOut = nullptr, *actZoomIn = nullptr, *actPrevPage = nullptr, *actNextPage = nullptr,
+            *actFirstPage = nullptr, *actLastPage = nullptr, *actSource = nullptr, *actRefresh = nullptr;
+    QAction *actDocumentation = nullptr, *actAbout = nullptr;
 
 protected:
     bool eventFilter(QObject* Watched, QEvent* Event) override;
@@ -330,6 +339,13 @@ protected:
     void closeEvent(QCloseEvent* Event) override;
 
 private:
+    // ---- what the session tells ---------------------------------------------
+    void PageChanged(int Page) override;
+    void ZoomChanged(int Percent) override;
+    void ZoomRefused() override;
+    void PageCountChanged(int Count) override;
+    void ReportLoaded(const std::string& FileName) override;
+
     // The page mouse while a tool is active; true when the event was the
     // tool's.
     bool ToolMouseDown(QMouseEvent* Event);
@@ -337,7 +353,7 @@ private:
     bool ToolMouseUp(QMouseEvent* Event);
     void ConnectAutoTools();
     void SetDrawMode(bool& Mode);
-    QPoint SheetPoint(QPoint Image1Point) const;
+    QPoint SheetPoint(QPoint PageViewPoint) const;
     void CreateComponents();
     void CreateHttpClient();
     void StopWebTransfer();
@@ -355,16 +371,26 @@ private:
     void ApplyPaperSize();
     void SetPage(int Page);
     void ZoomTo(int Percent);
+    // The renderer of the session (null before the start-up).
+    tRenderer* Renderer() const { return FSession.Renderer(); }
     void ScrollBy(bool Horizontal, int Direction);
     void EndDrag();
     void ScheduleRender();
     void ShowPageCount();
     void SetSheetColour(const QColor& Colour);
-    std::string AreaText() const;
     // The save dialog (SaveDialog1); the chosen name, empty when cancelled.
     std::string RunSaveDialog(const char* Title, const std::string& Dir, const std::string& Name,
                               const char* DefaultSuffix, const QStringList& Filters);
 
+    TPreviewSession FSession;
+    // Puts Text into the page or zoom box for a change of the session.
+    void ShowInBox(QLineEdit* Box, const QString& Text);
+    // While a report loads the page box follows the session without drawing.
+    bool FLoadingReport = false;
+    // The change of the session comes from typing into a box.
+    bool FTypedInBox = false;
+    // A box is being given what the session holds.
+    bool FShowingSession = false;
     bool FInFormActivate = false;
     bool FActivationPosted = false;
     bool FCounting = false;

@@ -1,6 +1,5 @@
 #include "app/printoptionswindow.h"
 
-#include "app/previewwindow.h"
 #include "app/qtservices.h"
 #include "platform/settings.h"
 #include "engine/globals.h"
@@ -44,41 +43,41 @@ QSpinBox* NewSpin(QWidget* Parent, const char* Name, int Value, int Max, const c
 
 }  // namespace
 
-TPrintOptionsWindow::TPrintOptionsWindow(TPreviewWindow* AMainWindow, QWidget* Parent) : QDialog(Parent), MainWindow(AMainWindow)
+TPrintOptionsWindow::TPrintOptionsWindow(TPrintOptionsHost* AMainWindow, QWidget* Parent) : QDialog(Parent), MainWindow(AMainWindow)
 {
     setObjectName("PrintOptionsWindow");
     setWindowTitle(QStringLiteral("Quillard"));
     setFixedSize(422, 210);
     setModal(false);
 
-    Label7 = NewLabel(this, "Label7", "Current Printer:", 8, 10, 90);
-    Label7->installEventFilter(this);
+    CurrentPrinterLabel = NewLabel(this, "Label7", "Current Printer:", 8, 10, 90);
+    CurrentPrinterLabel->installEventFilter(this);
     cboPrinterName = new QComboBox(this);
     cboPrinterName->setObjectName("cboPrinterName");
     cboPrinterName->setGeometry(100, 6, 314, 24);
     lblPrintername = NewLabel(this, "lblPrintername", "Printer:Printer", 100, 30, 314);
     lblPrintername->hide();
 
-    label1 = NewLabel(this, "label1", "Fixed Width Font:", 8, 52, 110);
+    FixedFontLabel = NewLabel(this, "label1", "Fixed Width Font:", 8, 52, 110);
     PickCPIFont = new QPushButton(QStringLiteral("MS LineDraw"), this);
     PickCPIFont->setObjectName("PickCPIFont");
     PickCPIFont->setGeometry(120, 48, 150, 24);
-    Label2 = NewLabel(this, "Label2", "Proportional Font:", 8, 80, 110);
+    PropFontLabel = NewLabel(this, "Label2", "Proportional Font:", 8, 80, 110);
     PickPropFont = new QPushButton(QStringLiteral("Times New Roman"), this);
     PickPropFont->setObjectName("PickPropFont");
     PickPropFont->setGeometry(120, 76, 150, 24);
-    Label9 = NewLabel(this, "Label9",
+    FontNoteLabel = NewLabel(this, "Label9",
                       "( Note: These font selections only affect files that do not already specify specific fonts )",
                       8, 104, 406, 30);
-    Label9->setWordWrap(true);
+    FontNoteLabel->setWordWrap(true);
 
-    Label3 = NewLabel(this, "Label3", "Small Size", 8, 140, 70);
+    SmallSizeLabel = NewLabel(this, "Label3", "Small Size", 8, 140, 70);
     spnSmall = NewSpin(this, "spnSmall", 7, 61, "17 Character Per Inch Font Size", 8, 156);
-    Label4 = NewLabel(this, "Label4", "Medium Size", 72, 140, 70);
+    MediumSizeLabel = NewLabel(this, "Label4", "Medium Size", 72, 140, 70);
     spnMedium = NewSpin(this, "spnMedium", 10, 61, "12 Character Per Inch Font Size", 72, 156);
-    Label5 = NewLabel(this, "Label5", "Large Size", 136, 140, 70);
+    LargeSizeLabel = NewLabel(this, "Label5", "Large Size", 136, 140, 70);
     spnLarge = NewSpin(this, "spnLarge", 12, 61, "10 Character Per Inch Font Size", 136, 156);
-    Label6 = NewLabel(this, "Label6", "# Copies", 200, 140, 60);
+    CopiesLabel = NewLabel(this, "Label6", "# Copies", 200, 140, 60);
     spnCopies = NewSpin(this, "spnCopies", 1, 999, "Number of Copies to Print", 200, 156);
 
     chkMono = new QCheckBox(QStringLiteral("Monochrome"), this);
@@ -89,8 +88,8 @@ TPrintOptionsWindow::TPrintOptionsWindow(TPreviewWindow* AMainWindow, QWidget* P
     chkUseLineDraw->setGeometry(8, 184, 250, 20);
 
     // Not in use: kept hidden.
-    Label8 = NewLabel(this, "Label8", "Line Style", 280, 72, 80);
-    Label8->hide();
+    LineStyleLabel = NewLabel(this, "Label8", "Line Style", 280, 72, 80);
+    LineStyleLabel->hide();
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
     for (const char* s : {"Font", "Single Line", "Double Line", "Curved Single", "Dotted", "Wiggly"})
@@ -126,8 +125,8 @@ TPrintOptionsWindow::TPrintOptionsWindow(TPreviewWindow* AMainWindow, QWidget* P
 
 bool TPrintOptionsWindow::eventFilter(QObject* Watched, QEvent* Event)
 {
-    if (Watched == Label7 && Event->type() == QEvent::MouseButtonPress)
-        Label7Click();
+    if (Watched == CurrentPrinterLabel && Event->type() == QEvent::MouseButtonPress)
+        CurrentPrinterLabelClick();
     return QDialog::eventFilter(Watched, Event);
 }
 
@@ -213,7 +212,7 @@ void TPrintOptionsWindow::cboPrinterNameChange()
     ShowPrinterName();
 }
 
-void TPrintOptionsWindow::Label7Click() { lblPrintername->setVisible(lblPrintername->isHidden()); }
+void TPrintOptionsWindow::CurrentPrinterLabelClick() { lblPrintername->setVisible(lblPrintername->isHidden()); }
 
 bool TPrintOptionsWindow::PickFont(QPushButton* Button, std::string& Name)
 {
@@ -377,20 +376,21 @@ void TPrintOptionsWindow::cmdOkClick()
     hide();
     if (Renderer)
         Renderer->GetCapacities();
-    if (MainWindow) {
-        MainWindow->SetPaperSize();
-        MainWindow->show();
-        MainWindow->Render();
-    }
+    if (MainWindow)
+        MainWindow->PrintOptionsTaken();
 }
 
 void TPrintOptionsWindow::CancelClick()
 {
     hide();
     if (MainWindow)
-        MainWindow->show();
+        MainWindow->PrintOptionsLeft();
 }
 
 void TPrintOptionsWindow::reject() { CancelClick(); }
+
+int TPrintOptionsWindow::Copies() const { return spnCopies->value(); }
+
+void TPrintOptionsWindow::SetCopies(int Value) { spnCopies->setValue(Value); }
 
 }  // namespace quillard

@@ -17,12 +17,24 @@
 namespace quillard {
 
 class tRenderer;
-class TPreviewWindow;
+
+// What the print options window asks of the preview it belongs to.
+class TPrintOptionsHost {
+public:
+    virtual ~TPrintOptionsHost() = default;
+    // The report's page count, for the print dialog's page range.
+    virtual int CountPages() = 0;
+    // The options were taken: the preview takes the paper again, shows and
+    // draws the page.
+    virtual void PrintOptionsTaken() = 0;
+    // The options were left as they were: the preview shows.
+    virtual void PrintOptionsLeft() = 0;
+};
 
 class TPrintOptionsWindow : public QDialog {
     Q_OBJECT
 public:
-    explicit TPrintOptionsWindow(TPreviewWindow* MainWindow, QWidget* Parent = nullptr);
+    explicit TPrintOptionsWindow(TPrintOptionsHost* MainWindow, QWidget* Parent = nullptr);
 
     void FormCreate();
     void FormActivate();
@@ -32,13 +44,17 @@ public:
     void PickPropFontClick();
     void prtSetupClick();
     void cboPrinterNameChange();
-    void Label7Click();
+    void CurrentPrinterLabelClick();
+
+    // The number of copies asked for (1 to 99).
+    int Copies() const;
+    void SetCopies(int Value);
 
     // The renderer of the main window (handed over at start-up; not owned).
     tRenderer* Renderer = nullptr;
-    TPreviewWindow* MainWindow = nullptr;
+    TPrintOptionsHost* MainWindow = nullptr;
 
-    // What the print dialog (PrintDialog1) holds between its runs: the range
+    // What the print dialog (object name "PrintDialog1") holds between its runs: the range
     // kind (0 all pages, 1 selection, 2 pages), the range and the copies.
     int DialogRange = 0;
     int DialogFrom = 0, DialogTo = 0;
@@ -50,12 +66,12 @@ public:
     static bool NoPrinterWarningShown;
 
     // ---- components -----------------------------------------------------
-    QLabel* Label7 = nullptr;
+    QLabel* CurrentPrinterLabel = nullptr;
     QComboBox* cboPrinterName = nullptr;
     QLabel* lblPrintername = nullptr;
-    QLabel *label1 = nullptr, *Label2 = nullptr, *Label9 = nullptr;
+    QLabel *FixedFontLabel = nullptr, *PropFontLabel = nullptr, *FontNoteLabel = nullptr;
     QPushButton *PickCPIFont = nullptr, *PickPropFont = nullptr;
-    QLabel *Label3 = nullptr, *Label4 = nullptr, *Label5 = nullptr, *Label6 = nullptr, *Label8 = nullptr;
+    QLabel *SmallSizeLabel = nullptr, *MediumSizeLabel = nullptr, *LargeSizeLabel = nullptr, *CopiesLabel = nullptr, *LineStyleLabel = nullptr;
     QSpinBox *spnSmall = nullptr, *spnMedium = nullptr, *spnLarge = nullptr, *spnCopies = nullptr;
     QCheckBox* chkMono = nullptr;
     QCheckBox* chkUseLineDraw = nullptr;

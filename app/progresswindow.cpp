@@ -52,24 +52,24 @@ TProgressWindow::TProgressWindow(QWidget* Parent) : QWidget(Parent, Qt::Tool | Q
     big.setBold(true);
     lblCaption->setFont(big);
 
-    Gauge1 = new TGaugeBar(this);
-    Gauge1->setObjectName("Gauge1");
-    Gauge1->setGeometry(12, 50, 269, 24);
-    Gauge1->setTextVisible(true);
-    Gauge1->setAlignment(Qt::AlignCenter);
-    connect(Gauge1, &QProgressBar::valueChanged, this, [this] { UpdateMessageColour(); });
+    ProgressGauge = new TGaugeBar(this);
+    ProgressGauge->setObjectName("Gauge1");
+    ProgressGauge->setGeometry(12, 50, 269, 24);
+    ProgressGauge->setTextVisible(true);
+    ProgressGauge->setAlignment(Qt::AlignCenter);
+    connect(ProgressGauge, &QProgressBar::valueChanged, this, [this] { UpdateMessageColour(); });
 
-    lblMessage = new QLabel(Gauge1);
+    lblMessage = new QLabel(ProgressGauge);
     lblMessage->setObjectName("lblMessage");
-    lblMessage->setGeometry(Gauge1->rect());
+    lblMessage->setGeometry(ProgressGauge->rect());
     lblMessage->setAlignment(Qt::AlignCenter);
     lblMessage->setAttribute(Qt::WA_TransparentForMouseEvents);
     lblMessage->hide();
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->setInterval(1000);
-    connect(Timer1, &QTimer::timeout, this, &TProgressWindow::Timer1Timer);
+    HideTimer = new QTimer(this);
+    HideTimer->setObjectName("Timer1");
+    HideTimer->setInterval(1000);
+    connect(HideTimer, &QTimer::timeout, this, &TProgressWindow::HideTimerFired);
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -92,7 +92,7 @@ void TProgressWindow::Working(const char* Caption)
 {
     lblCaption->setText(QString::fromLatin1(Caption));
     show();
-    Timer1->stop();
+    HideTimer->stop();
     SetBusyCursor(true);
 }
 
@@ -101,7 +101,7 @@ void TProgressWindow::Done()
     lblCaption->setText(QStringLiteral("Done!"));
     SetBusyCursor(false);
     repaint();
-    Timer1->start();
+    HideTimer->start();
 }
 
 void TProgressWindow::Loading() { Working("Loading File..."); }
@@ -109,15 +109,15 @@ void TProgressWindow::Printing() { Working("Printing..."); }
 void TProgressWindow::DoneLoading() { Done(); }
 void TProgressWindow::DonePrinting() { Done(); }
 
-void TProgressWindow::Timer1Timer()
+void TProgressWindow::HideTimerFired()
 {
     hide();
-    Timer1->stop();
+    HideTimer->stop();
 }
 
 void TProgressWindow::UpdateMessageColour()
 {
-    const bool full = Gauge1->value() >= Gauge1->maximum();
+    const bool full = ProgressGauge->value() >= ProgressGauge->maximum();
     QPalette pal = lblMessage->palette();
     pal.setColor(QPalette::WindowText, full ? Qt::white : Qt::black);
     lblMessage->setPalette(pal);
@@ -133,10 +133,10 @@ void TProgressWindow::SetMessage(const std::string& Text)
     lblMessage->setText(text);
     if (text.trimmed().isEmpty()) {
         lblMessage->hide();
-        Gauge1->setTextVisible(true);
+        ProgressGauge->setTextVisible(true);
     } else {
         lblMessage->show();
-        Gauge1->setTextVisible(false);
+        ProgressGauge->setTextVisible(false);
     }
     UpdateMessageColour();
     lblMessage->repaint();

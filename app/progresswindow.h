@@ -41,12 +41,12 @@ public:
     // Shows the window when hidden; puts Text on the message line. A blank
     // text shows the gauge's percentage instead.
     void SetMessage(const std::string& Text);
-    void Timer1Timer();
+    void HideTimerFired();
 
     QLabel* lblCaption = nullptr;
-    TGaugeBar* Gauge1 = nullptr;
+    TGaugeBar* ProgressGauge = nullptr;
     QLabel* lblMessage = nullptr;
-    QTimer* Timer1 = nullptr;
+    QTimer* HideTimer = nullptr;
 
 private:
     void Working(const char* Caption);

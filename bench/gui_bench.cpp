@@ -75,7 +75,7 @@ int main(int argc, char** argv)
         auto t0 = std::chrono::steady_clock::now();
         w.FormActivate();
         const double load = Ms(t0);
-        std::printf("%d pages (%d counted): load with page count %.0f ms\n", pages, w.PageCount, load);
+        std::printf("%d pages (%d counted): load with page count %.0f ms\n", pages, w.Session().PageCount(), load);
 
         for (int target : {1, (pages + 1) / 2, pages}) {
             std::vector<double> runs;
@@ -85,7 +85,7 @@ int main(int argc, char** argv)
                 QCoreApplication::processEvents();
                 t0 = std::chrono::steady_clock::now();
                 w.edtPageNum->setText(QString::number(target));  // draws the page
-                w.Image1->repaint();                              // paints it
+                w.PageView->repaint();                              // paints it
                 runs.push_back(Ms(t0));
             }
             std::sort(runs.begin(), runs.end());

@@ -120,7 +120,6 @@ TEST_F(AutomationTest, ZoomIsTheLeadingDigitsOfTheZoomBoxOrAHundred)
         int Zoom;
     } cases[] = {{"abc", 100}, {"", 100}, {"150", 150}, {"75%", 75}, {"99999999999999", INT_MAX}};
     for (const auto& c : cases) {
-        const QSignalBlocker block(W->edtZoom);
         W->edtZoom->setText(QString::fromLatin1(c.Text));
         EXPECT_EQ(X->Zoom(), c.Zoom) << c.Text;
     }
@@ -136,14 +135,14 @@ TEST_F(AutomationTest, LoadFileOnAHiddenWindowLoadsWhenTheWindowFirstShows)
     X->SetVisible(true);
     EXPECT_TRUE(X->Visible());
     EXPECT_EQ(X->Pages(), 3);
-    EXPECT_EQ(W->Renderer->FileName, first);
+    EXPECT_EQ(W->Session().Renderer()->FileName, first);
 
     // Shown before, hidden now: the name is stored and waits for another
     // LoadFile once the window is visible again.
     X->SetVisible(false);
     EXPECT_EQ(X->LoadFile(second), 0);
     X->SetVisible(true);
-    EXPECT_EQ(W->Renderer->FileName, first);
+    EXPECT_EQ(W->Session().Renderer()->FileName, first);
     EXPECT_EQ(X->LoadFile(second), 1);
     EXPECT_EQ(X->Pages(), 2);
     EXPECT_EQ(X->LoadFile(Dir.filePath("NONE.TXT").toStdString()), 0);
@@ -225,7 +224,7 @@ TEST_F(AutomationTest, PageWindowAndPrintControls)
     EXPECT_EQ(X->CurrentPage(), 3);
     X->SetZoom(150);
     EXPECT_EQ(X->Zoom(), 150);
-    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), 1.5);
+    EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), 1.5);
 
     X->SetLeft(40);
     X->SetTop(30);
@@ -314,7 +313,7 @@ TEST_F(AutomationTest, WindowGeometryFromAClientStaysOnTheScreen)
     }
 
     X->SetZoom(300);
-    QScrollBar* bars[] = {W->ScrollBox1->verticalScrollBar(), W->ScrollBox1->horizontalScrollBar()};
+    QScrollBar* bars[] = {W->ScrollArea->verticalScrollBar(), W->ScrollArea->horizontalScrollBar()};
     ASSERT_GT(bars[0]->maximum(), 0);
     X->SetVerticalScrollPosition(INT_MAX);
     X->SetHorizontalScrollPosition(INT_MAX);
@@ -354,7 +353,7 @@ TEST_F(AutomationTest, TextsOverTheirLimitsAreRefusedWhole)
                                  " bytes is refused: the limit is " + std::to_string(c.Limit) + " bytes.";
         EXPECT_EQ(X->LastErrorMessage().rfind(says, 0), 0u) << X->LastErrorMessage();
         EXPECT_EQ(X->PrintTitle(), "Kept title");
-        EXPECT_EQ(W->ReportFileName, own);
+        EXPECT_EQ(W->Session().ReportFileName(), own);
         EXPECT_TRUE(TempFiles().isEmpty());
         EXPECT_FALSE(X->Visible());
     }
@@ -389,7 +388,7 @@ TEST_F(AutomationTest, PicturesOfAReportHandedOverAsTextAreNeverDeleted)
         else
             EXPECT_EQ(X->LoadFile(Write(report, "PIC.TXT")), 0);
         X->SetVisible(true);
-        EXPECT_EQ(W->Renderer->ReportIsUntrusted, c.AsText);
+        EXPECT_EQ(W->Session().Renderer()->ReportIsUntrusted, c.AsText);
         ASSERT_TRUE(W->PageBitmap);
         // The picture was drawn.
         EXPECT_FALSE(InkBox(W->PageBitmap->Image(), [](QRgb p) { return qBlue(p) > 200 && qRed(p) < 50; }).Empty());
@@ -447,7 +446,7 @@ TEST_F(AutomationPrinterTest, PrinterListIndexAndMetricsComeFromTheSpooler)
     // A4 at 300 dpi with 12 points of margin left and top.
     EXPECT_EQ(x.PrinterPageWidth(), Layer->PageWidth());
     EXPECT_EQ(x.PrinterPageHeight(), Layer->PageHeight());
-    w.Renderer->GetCapacities();
+    w.Session().Renderer()->GetCapacities();
     EXPECT_EQ(x.PrinterNonPrintableX(), 50);
     EXPECT_EQ(x.PrinterNonPrintableY(), 50);
     EXPECT_NEAR(x.PrinterNonPrintableX_IN(), 12.0 / 72, 0.01);
@@ -654,7 +653,7 @@ TEST_F(AutomationBusTest, CallsWaitWhileAPageIsBeingDrawn)
     Publish();
     X->LoadReport(Pages(2));
     X->SetVisible(true);
-    W->Renderer->Rendering = true;
+    W->Session().Renderer()->Rendering = true;
     QProcess client;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
@@ -663,7 +662,7 @@ TEST_F(AutomationBusTest, CallsWaitWhileAPageIsBeingDrawn)
     QTest::qWait(300);
     EXPECT_EQ(client.state(), QProcess::Running);
     EXPECT_EQ(X->CurrentPage(), 1);
-    W->Renderer->Rendering = false;
+    W->Session().Renderer()->Rendering = false;
     ASSERT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }));
     EXPECT_EQ(client.exitCode(), 0);
     EXPECT_EQ(X->CurrentPage(), 2);
@@ -677,7 +676,7 @@ TEST_F(AutomationBusTest, ReadsAndRefusalsAreAnsweredWhileAPageIsBeingDrawn)
     Publish();
     X->LoadReport(Pages(2));
     X->SetVisible(true);
-    W->Renderer->Rendering = true;
+    W->Session().Renderer()->Rendering = true;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
     QProcess setter;
@@ -703,7 +702,7 @@ TEST_F(AutomationBusTest, ReadsAndRefusalsAreAnsweredWhileAPageIsBeingDrawn)
     EXPECT_FALSE(zoomSet.isFinished());
     EXPECT_FALSE(zoomGet.isFinished());
 
-    W->Renderer->Rendering = false;
+    W->Session().Renderer()->Rendering = false;
     ASSERT_TRUE(WaitFor([&] { return setter.state() == QProcess::NotRunning && zoomGet.isFinished(); }));
     EXPECT_EQ(setter.exitCode(), 0);
     EXPECT_EQ(X->CurrentPage(), 2);
@@ -776,7 +775,7 @@ TEST_F(AutomationBusTest, ArgumentsOverTheirLimitsAreRefused)
     }
     EXPECT_EQ(X->PrintTitle(), "Kept title");
     EXPECT_TRUE(TempFiles().isEmpty());
-    EXPECT_EQ(W->ReportFileName, "");
+    EXPECT_EQ(W->Session().ReportFileName(), "");
 
     // At their limits they are taken.
     EXPECT_EQ(set("/QuillardX", qx, "PrintTitle", QString(1024, 't')).type(), QDBusMessage::ReplyMessage);

@@ -48,14 +48,14 @@ protected:
 
     void Mouse(QEvent::Type Type, QPoint At, Qt::MouseButtons Held)
     {
-        QMouseEvent e(Type, QPointF(At), W->Image1->mapToGlobal(QPointF(At)),
+        QMouseEvent e(Type, QPointF(At), W->PageView->mapToGlobal(QPointF(At)),
                       Type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, Held, Qt::NoModifier);
         if (Type == QEvent::MouseButtonPress)
-            W->Image1MouseDown(&e);
+            W->PageViewMouseDown(&e);
         else if (Type == QEvent::MouseMove)
-            W->Image1MouseMove(&e);
+            W->PageViewMouseMove(&e);
         else
-            W->Image1MouseUp(&e);
+            W->PageViewMouseUp(&e);
     }
 
     // Ink of a colour near a point of the page bitmap.
@@ -81,17 +81,17 @@ TEST_F(AutoToolsTest, ToolsAreOfferedWithTheirHints)
     EXPECT_EQ(W->cmdDrawBox->toolTip(), "Draw a Box");
     EXPECT_EQ(W->cmdDrawCircle->toolTip(), "Draw a Circle");
     EXPECT_EQ(W->cmdPickColor->toolTip(), "Select the Drawing Color");
-    EXPECT_TRUE(W->AddAutoText1->isEnabled());
+    EXPECT_TRUE(W->actAddAutoText->isEnabled());
 }
 
 TEST_F(AutoToolsTest, TextPlacedByAClickIsWrittenBeforeThePageEndAndShown)
 {
     const std::string report = "First page\r\n{PAGE}Second page\r\n{PAGE}Third\r\n";
     Start(report);
-    ASSERT_EQ(W->PageCount, 3);
+    ASSERT_EQ(W->Session().PageCount(), 3);
     W->edtPageNum->setText("2");
-    ASSERT_EQ(W->CurrentPage, 2);
-    const double ppi = W->Renderer->PixelsPerInchX;
+    ASSERT_EQ(W->Session().CurrentPage(), 2);
+    const double ppi = W->Session().Renderer()->PixelsPerInchX;
     ASSERT_DOUBLE_EQ(ppi, 96);
 
     W->cmdAddText->click();
@@ -120,7 +120,7 @@ TEST_F(AutoToolsTest, TextPlacedByAClickIsWrittenBeforeThePageEndAndShown)
     EXPECT_EQ(ReadFile(Path), "First page\r\n{PAGE}Second page\r\n" + markup + "{PAGE}Third\r\n")
         << "the item goes in front of the break that ends page 2";
     // The preview was refreshed and stays on page 2, now with the text.
-    EXPECT_EQ(W->CurrentPage, 2);
+    EXPECT_EQ(W->Session().CurrentPage(), 2);
     EXPECT_EQ(W->edtPageNum->text(), "2");
     const TInkBox ink = InkBox(W->PageBitmap->Image().copy(100, 150, 300, 200));
     ASSERT_FALSE(ink.Empty());
@@ -133,7 +133,7 @@ TEST_F(AutoToolsTest, TextPlacedByAClickIsWrittenBeforeThePageEndAndShown)
 TEST_F(AutoToolsTest, MenuItemAsksFirstAndCancelLeavesNoTool)
 {
     Start("Text\r\n");
-    W->AddAutoText1->trigger();
+    W->actAddAutoText->trigger();
     ASSERT_EQ(Services.Messages.size(), 1u);
     EXPECT_EQ(Services.Messages[0].Caption, "Add Custom Text");
     EXPECT_EQ(Services.Messages[0].Text, "Click at the location where you would like to add some text\r\n(Click OK first)");
@@ -175,7 +175,7 @@ TEST_F(AutoToolsTest, BoxDrawnWithTheMouseShowsABandThenLandsInTheReport)
     Mouse(QEvent::MouseMove, QPoint(200, 250), Qt::LeftButton);
     Mouse(QEvent::MouseMove, b, Qt::LeftButton);
     // The band follows the mouse on screen; the page bitmap is untouched.
-    const QImage screen = W->Image1->grab().toImage();
+    const QImage screen = W->PageView->grab().toImage();
     EXPECT_TRUE(IsRed(screen.pixel(a.x(), (a.y() + b.y()) / 2)));
     EXPECT_TRUE(IsRed(screen.pixel(b.x(), (a.y() + b.y()) / 2)));
     EXPECT_FALSE(IsRed(screen.pixel(200, 220))) << "the earlier outline is gone";
@@ -183,8 +183,8 @@ TEST_F(AutoToolsTest, BoxDrawnWithTheMouseShowsABandThenLandsInTheReport)
 
     Mouse(QEvent::MouseButtonRelease, b, Qt::NoButton);
     EXPECT_FALSE(W->DrawBoxMode);
-    const QPoint off = W->Image1->pos() - W->shpNonPrintable->pos();
-    const double ppi = W->Renderer->PixelsPerInchX;
+    const QPoint off = W->PageView->pos() - W->shpNonPrintable->pos();
+    const double ppi = W->Session().Renderer()->PixelsPerInchX;
     const std::string markup = AutoShapeMarkup(TAutoShapeKind::Box, 3, 0x0000FF, false, (a.x() + off.x()) / ppi,
                                                (a.y() + off.y()) / ppi, (b.x() + off.x()) / ppi,
                                                (b.y() + off.y()) / ppi);
@@ -200,7 +200,7 @@ TEST_F(AutoToolsTest, BoxDrawnWithTheMouseShowsABandThenLandsInTheReport)
 TEST_F(AutoToolsTest, FilledOvalAndLineUseTheirModes)
 {
     Start("A\fB\r\n");
-    ASSERT_EQ(W->PageCount, 2);
+    ASSERT_EQ(W->Session().PageCount(), 2);
     W->chkFilled->click();
     EXPECT_TRUE(W->DrawFilled);
     W->cmdDrawCircle->click();
@@ -230,7 +230,7 @@ TEST_F(AutoToolsTest, EditWindowDeletesAnItemAndThePreviewFollows)
     const std::string report = "Top line\r\n" + item + "\r\n";
     Start(report);
     EXPECT_TRUE(W->cmdEditText->isEnabled());
-    EXPECT_TRUE(W->EditAutoText1->isEnabled());
+    EXPECT_TRUE(W->actEditAutoText->isEnabled());
     const QRect place(170, 270, 200, 60);
     ASSERT_FALSE(InkBox(W->PageBitmap->Image().copy(place)).Empty());
 
@@ -241,7 +241,7 @@ TEST_F(AutoToolsTest, EditWindowDeletesAnItemAndThePreviewFollows)
         d->cmdDel->click();
         d->cmdOk->click();
     });
-    W->EditAutoText1->trigger();
+    W->actEditAutoText->trigger();
     EXPECT_EQ(listed, 1);
     EXPECT_EQ(ReadFile(Path), "Top line\r\n\r\n");
     EXPECT_TRUE(InkBox(W->PageBitmap->Image().copy(place)).Empty()) << "refreshed without the item";

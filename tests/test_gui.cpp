@@ -80,7 +80,7 @@ protected:
     {
         if (!W->PageBitmap)
             return false;
-        return W->PageBitmap->Image() == ReferencePage(W->ReportFileName, Page, W->Renderer->GetScale());
+        return W->PageBitmap->Image() == ReferencePage(W->Session().ReportFileName(), Page, W->Session().Renderer()->GetScale());
     }
 
 };
@@ -92,8 +92,8 @@ TEST_F(GuiTest, LoadsTheReportNamedOnTheCommandLineAndShowsItsFirstPage)
     const std::string path = Write(PagedReport(5));
     Start({path});
     ASSERT_FALSE(Ended);
-    EXPECT_EQ(W->PageCount, 5);
-    EXPECT_EQ(W->CurrentPage, 1);
+    EXPECT_EQ(W->Session().PageCount(), 5);
+    EXPECT_EQ(W->Session().CurrentPage(), 1);
     EXPECT_EQ(W->lblPageCount->text(), "out of 5");
     EXPECT_EQ(W->edtPageNum->text(), "1");
     EXPECT_EQ(W->edtZoom->text(), "75");
@@ -109,10 +109,10 @@ TEST_F(GuiTest, ProgressWindowHidesItselfASecondAfterTheLoad)
 {
     Start({Write(PagedReport(2))});
     ASSERT_TRUE(W->ProgressWindow->isVisible());
-    EXPECT_TRUE(W->ProgressWindow->Timer1->isActive());
-    EXPECT_EQ(W->ProgressWindow->Timer1->interval(), 1000);
+    EXPECT_TRUE(W->ProgressWindow->HideTimer->isActive());
+    EXPECT_EQ(W->ProgressWindow->HideTimer->interval(), 1000);
     QTRY_VERIFY_WITH_TIMEOUT(W->ProgressWindow->isHidden(), 3000);
-    EXPECT_FALSE(W->ProgressWindow->Timer1->isActive());
+    EXPECT_FALSE(W->ProgressWindow->HideTimer->isActive());
 }
 
 TEST_F(GuiTest, ProgressWindowMessageLineReplacesThePercentage)
@@ -121,14 +121,14 @@ TEST_F(GuiTest, ProgressWindowMessageLineReplacesThePercentage)
     w.SetMessage("Counting Pages...");
     EXPECT_TRUE(w.isVisible());
     EXPECT_TRUE(w.lblMessage->isVisible());
-    EXPECT_FALSE(w.Gauge1->isTextVisible());
+    EXPECT_FALSE(w.ProgressGauge->isTextVisible());
     EXPECT_EQ(w.lblMessage->palette().color(QPalette::WindowText), QColor(Qt::black));
-    w.Gauge1->Gauge.MaxValue = 10;
-    w.Gauge1->Fill();
+    w.ProgressGauge->Gauge.MaxValue = 10;
+    w.ProgressGauge->Fill();
     EXPECT_EQ(w.lblMessage->palette().color(QPalette::WindowText), QColor(Qt::white));
     w.SetMessage("  ");
     EXPECT_FALSE(w.lblMessage->isVisible());
-    EXPECT_TRUE(w.Gauge1->isTextVisible());
+    EXPECT_TRUE(w.ProgressGauge->isTextVisible());
     w.Printing();
     EXPECT_EQ(w.lblCaption->text(), "Printing...");
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
@@ -167,8 +167,8 @@ TEST_F(GuiTest, TheOpenDocumentWindowsPathIsLoaded)
     AnswerOpenDocument(path);
     Start({});
     ASSERT_FALSE(Ended);
-    EXPECT_EQ(W->ReportFileName, path);
-    EXPECT_EQ(W->PageCount, 4);
+    EXPECT_EQ(W->Session().ReportFileName(), path);
+    EXPECT_EQ(W->Session().PageCount(), 4);
 }
 
 // ---- switches ---------------------------------------------------------------
@@ -178,7 +178,7 @@ TEST_F(GuiTest, DeleteSwitchRemovesTheReportAtExit)
     const std::string path = Write(PagedReport(2));
     Start({path, "/D"});
     ASSERT_FALSE(Ended);
-    EXPECT_EQ(W->PageCount, 2);
+    EXPECT_EQ(W->Session().PageCount(), 2);
     EXPECT_TRUE(std::filesystem::exists(path));
     Finish();
     EXPECT_FALSE(std::filesystem::exists(path));
@@ -195,7 +195,7 @@ TEST_F(GuiTest, DeleteSwitchThroughALinkDeletesTheReportItLeadsTo)
     std::filesystem::create_symlink(report, link);
     Start({"/D", link});
     ASSERT_FALSE(Ended);
-    EXPECT_EQ(W->PageCount, 2);
+    EXPECT_EQ(W->Session().PageCount(), 2);
     Finish();
     EXPECT_FALSE(std::filesystem::exists(report));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
@@ -233,8 +233,8 @@ TEST_F(GuiTest, ReportIsKeptWithoutTheDeleteSwitchOrWithItsDashForm)
     const std::string path = Write(PagedReport(2));
     Start({"-DELETE", path});
     ASSERT_FALSE(Ended);
-    EXPECT_FALSE(W->DeleteReportOnExit);
-    EXPECT_EQ(W->ReportFileName, path);
+    EXPECT_FALSE(W->Session().DeleteReportOnExit());
+    EXPECT_EQ(W->Session().ReportFileName(), path);
     Finish();
     EXPECT_TRUE(std::filesystem::exists(path));
 }
@@ -244,8 +244,8 @@ TEST_F(GuiTest, LaterReportPathReplacesAnEarlierOne)
     const std::string a = Write(PagedReport(2), "A.TXT"), b = Write(PagedReport(3), "B.TXT");
     Start({a, "--delete", b});
     ASSERT_FALSE(Ended);
-    EXPECT_EQ(W->ReportFileName, b);
-    EXPECT_EQ(W->PageCount, 3);
+    EXPECT_EQ(W->Session().ReportFileName(), b);
+    EXPECT_EQ(W->Session().PageCount(), 3);
     Finish();
     EXPECT_TRUE(std::filesystem::exists(a));
     EXPECT_FALSE(std::filesystem::exists(b));
@@ -259,7 +259,7 @@ TEST_F(GuiTest, RegisterAloneReportsAndEndsBeforeAnyRenderer)
     ASSERT_EQ(Services.Messages.size(), 1u);
     EXPECT_EQ(Services.Messages[0].Text, "Register Server Successfull!");
     EXPECT_EQ(Services.Messages[0].Caption, "");
-    EXPECT_EQ(W->Renderer, nullptr);
+    EXPECT_EQ(W->Session().Renderer(), nullptr);
     EXPECT_TRUE(QFileInfo::exists(Dir.filePath("data/dbus-1/services/com.merrowgate.Quillard.service")));
 }
 
@@ -268,7 +268,7 @@ TEST_F(GuiTest, UnregisterWithAReportReportsAndGoesOnToThePreview)
     Start({"/UNREG", Write(PagedReport(2))});
     EXPECT_FALSE(Ended);
     EXPECT_TRUE(HasMessage("", "Unregister Server Successfull!"));
-    EXPECT_EQ(W->PageCount, 2);
+    EXPECT_EQ(W->Session().PageCount(), 2);
 }
 
 TEST_F(GuiTest, RegisterIntoAFolderThatCannotBeMadeSaysItFailed)
@@ -278,7 +278,7 @@ TEST_F(GuiTest, RegisterIntoAFolderThatCannotBeMadeSaysItFailed)
     Start({"/REGSVR", Write(PagedReport(1))});
     EXPECT_FALSE(Ended);
     EXPECT_TRUE(HasMessage("", "Register Server Not Successfull!"));
-    EXPECT_EQ(W->PageCount, 1);
+    EXPECT_EQ(W->Session().PageCount(), 1);
 }
 
 // Printing on real printers is in test_gui_print.cpp; here there is none.
@@ -338,8 +338,8 @@ TEST_P(ZoomSettingTest, ZoomLevelIsReadAtStart)
     Start({Write(PagedReport(1))});
     EXPECT_EQ(Globals().ZoomLevel, GetParam().Zoom);
     EXPECT_EQ(W->edtZoom->text(), QString::number(GetParam().Zoom));
-    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), GetParam().Zoom / 100.0);
-    EXPECT_EQ(W->Image1->width(), W->Renderer->PageWidthPx);
+    EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), GetParam().Zoom / 100.0);
+    EXPECT_EQ(W->PageView->width(), W->Session().Renderer()->PageWidthPx);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ZoomSettingTest,
@@ -369,7 +369,7 @@ TEST_F(GuiTest, SettingsAreWrittenAtExitAndReadAtTheNextStart)
     Globals().ZoomLevel = 75;
     Start({path});
     EXPECT_EQ(W->edtZoom->text(), "90");
-    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), 0.9);
+    EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), 0.9);
     EXPECT_TRUE(ShowsPage(1));
 }
 
@@ -441,13 +441,13 @@ TEST_P(PageBoxTest, TypedTextSelectsThePage)
 {
     Start({Write(PagedReport(20))});
     Type(W->edtPageNum, "3");
-    ASSERT_EQ(W->CurrentPage, 3);
+    ASSERT_EQ(W->Session().CurrentPage(), 3);
     // "F" is also the find key: its window is cancelled.
     if (QString::fromLatin1(GetParam().Typed).contains(QLatin1Char('F')))
         WhenModal([](QWidget* w) { w->close(); });
     Type(W->edtPageNum, QString::fromLatin1(GetParam().Typed));
     EXPECT_EQ(W->edtPageNum->text(), QString::fromLatin1(GetParam().Box));
-    EXPECT_EQ(W->CurrentPage, GetParam().Page);
+    EXPECT_EQ(W->Session().CurrentPage(), GetParam().Page);
     if (GetParam().Page >= 1) {
         EXPECT_TRUE(ShowsPage(GetParam().Page));
     }
@@ -465,11 +465,11 @@ TEST_F(GuiTest, PageZeroShowsAnEmptySheet)
 {
     Start({Write(PagedReport(3))});
     Type(W->edtPageNum, "0");
-    EXPECT_EQ(W->CurrentPage, 0);
+    EXPECT_EQ(W->Session().CurrentPage(), 0);
     ASSERT_NE(W->PageBitmap, nullptr);
     EXPECT_TRUE(InkBox(W->PageBitmap->Image()).Empty());
     QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
-    EXPECT_EQ(W->CurrentPage, 1);
+    EXPECT_EQ(W->Session().CurrentPage(), 1);
     EXPECT_TRUE(ShowsPage(1));
 }
 
@@ -505,15 +505,15 @@ TEST_P(ZoomTest, ZoomStepsAndLimits)
         W->spnZoom->DownButton->click();
         break;
     case ZoomAction::MenuIn:
-        W->ZoomIn1->trigger();
+        W->actZoomIn->trigger();
         break;
     case ZoomAction::MenuOut:
-        W->ZoomOut1->trigger();
+        W->actZoomOut->trigger();
         break;
     }
     EXPECT_EQ(Globals().ZoomLevel, GetParam().To);
     EXPECT_EQ(W->edtZoom->text(), QString::number(GetParam().To));
-    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), GetParam().To / 100.0);
+    EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), GetParam().To / 100.0);
     EXPECT_EQ(W->edtPageNum->text(), "1");  // the keypad signs stay out of the page box
     EXPECT_TRUE(ShowsPage(1));
 }
@@ -553,17 +553,17 @@ TEST_P(SheetTest, SheetShadowAndPageFollowTheZoom)
 {
     Start({Write(PagedReport(1))});
     Type(W->edtZoom, QString::number(GetParam()));
-    const tRenderer& r = *W->Renderer;
+    const tRenderer& r = *W->Session().Renderer();
     const double ppi = 96 * GetParam() / 100.0;
     ASSERT_DOUBLE_EQ(r.PixelsPerInchX, ppi);
     // The page bitmap and the paint box: the printable area.
     EXPECT_EQ(W->PageBitmap->Image().size(), QSize(r.PageWidthPx, r.PageHeightPx));
-    EXPECT_EQ(W->Image1->size(), QSize(r.PageWidthPx, r.PageHeightPx));
+    EXPECT_EQ(W->PageView->size(), QSize(r.PageWidthPx, r.PageHeightPx));
     // The sheet: the paper, with the unprintable margins on both sides.
     const int mx = static_cast<int>(RoundHalfEven(r.LeftOffset * ppi)), my = static_cast<int>(RoundHalfEven(r.TopOffset * ppi));
     EXPECT_EQ(W->shpNonPrintable->width(), r.PageWidthPx + static_cast<int>(RoundHalfEven(r.LeftOffset * 2 * ppi)));
     EXPECT_EQ(W->shpNonPrintable->height(), r.PageHeightPx + static_cast<int>(RoundHalfEven(r.TopOffset * 2 * ppi)));
-    EXPECT_EQ(W->Image1->pos(), W->shpNonPrintable->pos() + QPoint(mx, my));
+    EXPECT_EQ(W->PageView->pos(), W->shpNonPrintable->pos() + QPoint(mx, my));
     // The shadow a quarter inch down and right; scrolling half an inch past it.
     const int quarter = static_cast<int>(RoundHalfEven(ppi * 0.25 + W->shpNonPrintable->x())) - W->shpNonPrintable->x();
     EXPECT_EQ(W->shpShadow->geometry(), W->shpNonPrintable->geometry().translated(quarter, quarter));
@@ -573,7 +573,7 @@ TEST_P(SheetTest, SheetShadowAndPageFollowTheZoom)
     // Front to back: page, sheet, sizer, shadow.
     const QObjectList& order = W->ScrollContent->children();
     EXPECT_LT(order.indexOf(W->shpShadow), order.indexOf(W->shpNonPrintable));
-    EXPECT_EQ(order.last(), W->Image1);
+    EXPECT_EQ(order.last(), W->PageView);
 }
 
 INSTANTIATE_TEST_SUITE_P(Zooms, SheetTest, ::testing::Values(25, 75, 100, 160),
@@ -585,54 +585,54 @@ TEST_F(GuiTest, PageKeysAndSpinButtonsStayWithinTheReport)
 {
     Start({Write(PagedReport(5))});
     QTest::keyClick(W->edtPageNum, Qt::Key_PageUp);
-    EXPECT_EQ(W->CurrentPage, 1);
+    EXPECT_EQ(W->Session().CurrentPage(), 1);
     QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
-    EXPECT_EQ(W->CurrentPage, 2);
+    EXPECT_EQ(W->Session().CurrentPage(), 2);
     EXPECT_EQ(W->edtPageNum->text(), "2");
     EXPECT_TRUE(ShowsPage(2));
     QTest::keyClick(W->edtPageNum, Qt::Key_End, Qt::ControlModifier);
-    EXPECT_EQ(W->CurrentPage, 5);
+    EXPECT_EQ(W->Session().CurrentPage(), 5);
     QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
-    EXPECT_EQ(W->CurrentPage, 5);
+    EXPECT_EQ(W->Session().CurrentPage(), 5);
     W->spnPageNum->DownButton->click();  // the down arrow is the next page
-    EXPECT_EQ(W->CurrentPage, 5);
+    EXPECT_EQ(W->Session().CurrentPage(), 5);
     W->spnPageNum->UpButton->click();
-    EXPECT_EQ(W->CurrentPage, 4);
+    EXPECT_EQ(W->Session().CurrentPage(), 4);
     EXPECT_TRUE(ShowsPage(4));
     QTest::keyClick(W->edtPageNum, Qt::Key_Home, Qt::ControlModifier);
-    EXPECT_EQ(W->CurrentPage, 1);
+    EXPECT_EQ(W->Session().CurrentPage(), 1);
     W->spnPageNum->UpButton->click();
-    EXPECT_EQ(W->CurrentPage, 1);
-    W->LastPage1->trigger();
-    EXPECT_EQ(W->CurrentPage, 5);
-    W->FirstPage1->trigger();
-    EXPECT_EQ(W->CurrentPage, 1);
-    W->NextPage1->trigger();
-    EXPECT_EQ(W->CurrentPage, 2);
-    W->PrevPage1->trigger();
-    EXPECT_EQ(W->CurrentPage, 1);
+    EXPECT_EQ(W->Session().CurrentPage(), 1);
+    W->actLastPage->trigger();
+    EXPECT_EQ(W->Session().CurrentPage(), 5);
+    W->actFirstPage->trigger();
+    EXPECT_EQ(W->Session().CurrentPage(), 1);
+    W->actNextPage->trigger();
+    EXPECT_EQ(W->Session().CurrentPage(), 2);
+    W->actPrevPage->trigger();
+    EXPECT_EQ(W->Session().CurrentPage(), 1);
 }
 
 TEST_F(GuiTest, PageDownRepeatsOnTheTimerAfter300AndThenEvery100Milliseconds)
 {
     Start({Write(PagedReport(5))});
     QTest::keyPress(W->edtPageNum, Qt::Key_PageDown);
-    EXPECT_EQ(W->CurrentPage, 2);
+    EXPECT_EQ(W->Session().CurrentPage(), 2);
     ASSERT_TRUE(W->tmrKeyRepeat->isActive());
     EXPECT_EQ(W->tmrKeyRepeat->interval(), 200);
     // First tick, at 200 ms: only arms the repeat.
     W->tmrKeyRepeatTimer();
-    EXPECT_EQ(W->CurrentPage, 2);
+    EXPECT_EQ(W->Session().CurrentPage(), 2);
     EXPECT_TRUE(W->KeyRepeating);
     EXPECT_EQ(W->tmrKeyRepeat->interval(), 100);
     // Every tick after that, at 300 ms and then each 100 ms: one page.
     W->tmrKeyRepeatTimer();
-    EXPECT_EQ(W->CurrentPage, 3);
+    EXPECT_EQ(W->Session().CurrentPage(), 3);
     W->tmrKeyRepeatTimer();
     W->tmrKeyRepeatTimer();
-    EXPECT_EQ(W->CurrentPage, 5);
+    EXPECT_EQ(W->Session().CurrentPage(), 5);
     W->tmrKeyRepeatTimer();
-    EXPECT_EQ(W->CurrentPage, 5);  // stops at the last page
+    EXPECT_EQ(W->Session().CurrentPage(), 5);  // stops at the last page
     QTest::keyRelease(W->edtPageNum, Qt::Key_PageDown);
     EXPECT_FALSE(W->tmrKeyRepeat->isActive());
     EXPECT_FALSE(W->KeyRepeating);
@@ -647,8 +647,8 @@ TEST_F(GuiTest, HeldPageDownKeepsToTheRepeatTimesOnTheClock)
                      [&](const QString& Text) { shown.emplace(Text.toInt(), clock.elapsed()); });
     clock.start();
     QTest::keyPress(W->edtPageNum, Qt::Key_PageDown);
-    ASSERT_EQ(W->CurrentPage, 2);
-    QTRY_COMPARE_WITH_TIMEOUT(W->CurrentPage, 6, 10000);
+    ASSERT_EQ(W->Session().CurrentPage(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(W->Session().CurrentPage(), 6, 10000);
     // Timers never run early: page 3 comes 300 ms after the press at the
     // soonest, each further page 100 ms later (a late tick is caught up).
     EXPECT_GE(shown[3], 300);
@@ -656,7 +656,7 @@ TEST_F(GuiTest, HeldPageDownKeepsToTheRepeatTimesOnTheClock)
     EXPECT_GE(shown[5], 500);
     EXPECT_GE(shown[6], 600);
     QTest::qWait(300);
-    EXPECT_EQ(W->CurrentPage, 6);  // the last page ends it
+    EXPECT_EQ(W->Session().CurrentPage(), 6);  // the last page ends it
     QTest::keyRelease(W->edtPageNum, Qt::Key_PageDown);
     EXPECT_FALSE(W->tmrKeyRepeat->isActive());
 }
@@ -666,8 +666,8 @@ TEST_F(GuiTest, ArrowKeysScrollByTheLineIncrementButNotBelowZero)
     Start({Write(PagedReport(1))});
     W->resize(500, 400);
     Type(W->edtZoom, "200");
-    QScrollBar* h = W->ScrollBox1->horizontalScrollBar();
-    QScrollBar* v = W->ScrollBox1->verticalScrollBar();
+    QScrollBar* h = W->ScrollArea->horizontalScrollBar();
+    QScrollBar* v = W->ScrollArea->verticalScrollBar();
     ASSERT_GT(h->maximum(), 50);
     ASSERT_EQ(h->value(), 0);
     QTest::keyClick(W->edtPageNum, Qt::Key_Left);
@@ -699,29 +699,29 @@ TEST_F(GuiTest, DraggingThePageScrollsItWithHandAndFistCursors)
     Start({Write(PagedReport(1))});
     W->resize(500, 400);
     Type(W->edtZoom, "200");
-    QScrollBar* h = W->ScrollBox1->horizontalScrollBar();
-    QScrollBar* v = W->ScrollBox1->verticalScrollBar();
+    QScrollBar* h = W->ScrollArea->horizontalScrollBar();
+    QScrollBar* v = W->ScrollArea->verticalScrollBar();
     h->setValue(100);
     v->setValue(100);
-    EXPECT_EQ(W->Image1->cursor().shape(), Qt::OpenHandCursor);
+    EXPECT_EQ(W->PageView->cursor().shape(), Qt::OpenHandCursor);
 
-    const QPoint grab = W->Image1->mapToGlobal(QPoint(300, 300));
-    SendMouse(W->Image1, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
+    const QPoint grab = W->PageView->mapToGlobal(QPoint(300, 300));
+    SendMouse(W->PageView, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
     EXPECT_TRUE(W->Dragging);
-    EXPECT_EQ(W->Image1->cursor().shape(), Qt::ClosedHandCursor);
+    EXPECT_EQ(W->PageView->cursor().shape(), Qt::ClosedHandCursor);
     ASSERT_NE(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ClosedHandCursor);
     // The mouse moves 30 right and 40 up: the page follows it.
-    SendMouse(W->Image1, QEvent::MouseMove, grab + QPoint(30, -40), Qt::NoButton, Qt::LeftButton);
+    SendMouse(W->PageView, QEvent::MouseMove, grab + QPoint(30, -40), Qt::NoButton, Qt::LeftButton);
     EXPECT_EQ(h->value(), 70);
     EXPECT_EQ(v->value(), 140);
     // Further moves are measured from the grab, wherever the page now is.
-    SendMouse(W->Image1, QEvent::MouseMove, grab + QPoint(10, -10), Qt::NoButton, Qt::LeftButton);
+    SendMouse(W->PageView, QEvent::MouseMove, grab + QPoint(10, -10), Qt::NoButton, Qt::LeftButton);
     EXPECT_EQ(h->value(), 90);
     EXPECT_EQ(v->value(), 110);
-    SendMouse(W->Image1, QEvent::MouseButtonRelease, grab, Qt::LeftButton, Qt::NoButton);
+    SendMouse(W->PageView, QEvent::MouseButtonRelease, grab, Qt::LeftButton, Qt::NoButton);
     EXPECT_FALSE(W->Dragging);
-    EXPECT_EQ(W->Image1->cursor().shape(), Qt::OpenHandCursor);
+    EXPECT_EQ(W->PageView->cursor().shape(), Qt::OpenHandCursor);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(W->edtPageNum->hasFocus() || QApplication::focusWidget() == nullptr);
 }
@@ -729,10 +729,10 @@ TEST_F(GuiTest, DraggingThePageScrollsItWithHandAndFistCursors)
 TEST_F(GuiTest, DragEndsWhenTheButtonIsNoLongerHeld)
 {
     Start({Write(PagedReport(1))});
-    const QPoint grab = W->Image1->mapToGlobal(QPoint(50, 50));
-    SendMouse(W->Image1, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
+    const QPoint grab = W->PageView->mapToGlobal(QPoint(50, 50));
+    SendMouse(W->PageView, QEvent::MouseButtonPress, grab, Qt::LeftButton, Qt::LeftButton);
     ASSERT_TRUE(W->Dragging);
-    SendMouse(W->Image1, QEvent::MouseMove, grab + QPoint(10, 10), Qt::NoButton, Qt::NoButton);
+    SendMouse(W->PageView, QEvent::MouseMove, grab + QPoint(10, 10), Qt::NoButton, Qt::NoButton);
     EXPECT_FALSE(W->Dragging);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -748,11 +748,11 @@ TEST_F(GuiTest, ThreeQuickClicksOnAPageLabelToggleTheDiagnosticButtons)
     EXPECT_TRUE(W->DiagnosticPanel->isVisible());
     // Slow clicks start counting again.
     QTest::qWait(700);
-    QTest::mouseClick(W->Label2, Qt::LeftButton);
+    QTest::mouseClick(W->ZoomLabel, Qt::LeftButton);
     QTest::qWait(700);
-    QTest::mouseClick(W->Label2, Qt::LeftButton);
+    QTest::mouseClick(W->ZoomLabel, Qt::LeftButton);
     QTest::qWait(700);
-    QTest::mouseClick(W->Label2, Qt::LeftButton);
+    QTest::mouseClick(W->ZoomLabel, Qt::LeftButton);
     EXPECT_TRUE(W->DiagnosticPanel->isVisible());
     for (int i = 0; i < 3; ++i)
         QTest::mouseClick(W->lblPageCount, Qt::LeftButton);
@@ -764,7 +764,7 @@ TEST_F(GuiTest, DiagnosticButtonsDrawOnThePage)
     Start({Write(PagedReport(1))});
     const QImage page = W->PageBitmap->Image().copy();
     W->cmdTestPattern->click();
-    EXPECT_TRUE(W->Renderer->TestPattern);
+    EXPECT_TRUE(W->Session().Renderer()->TestPattern);
     EXPECT_NE(W->PageBitmap->Image(), page);
     QImage shot = W->grab().toImage();  // paints the sheet in its test-pattern colour
     EXPECT_EQ(W->shpNonPrintable->palette().color(QPalette::Window), QColor(0, 128, 128));
@@ -800,7 +800,7 @@ TEST_F(GuiTest, PageChangeDuringAPassStopsItAndDrawsTheLatestPage)
     int changes = 0;
     Services.OnPump = [&] {
         // The user picks page 3 while page 250 is being drawn.
-        if (W->Renderer->Rendering && W->CurrentPage == 250 && changes++ == 0)
+        if (W->Session().Renderer()->Rendering && W->Session().CurrentPage() == 250 && changes++ == 0)
             W->edtPageNum->setText("3");
     };
     const int pumpsBefore = Services.Pumps;
@@ -808,24 +808,24 @@ TEST_F(GuiTest, PageChangeDuringAPassStopsItAndDrawsTheLatestPage)
     Services.OnPump = nullptr;
     EXPECT_GT(Services.Pumps, pumpsBefore);
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(W->CurrentPage, 3);
+    EXPECT_EQ(W->Session().CurrentPage(), 3);
     EXPECT_EQ(W->edtPageNum->text(), "3");
     EXPECT_TRUE(ShowsPage(3));
-    EXPECT_FALSE(W->Renderer->Rendering);
+    EXPECT_FALSE(W->Session().Renderer()->Rendering);
 }
 
 TEST_F(GuiTest, EscDuringAPassStopsIt)
 {
     Start({Write(PagedReport(300))});
     Services.OnPump = [&] {
-        if (W->Renderer->Rendering && !Ended)
+        if (W->Session().Renderer()->Rendering && !Ended)
             QTest::keyClick(W->edtPageNum, Qt::Key_Escape);
     };
     Type(W->edtPageNum, "299");
     Services.OnPump = nullptr;
     EXPECT_TRUE(Ended);
-    EXPECT_FALSE(W->Renderer->Rendering);
-    EXPECT_LT(W->Renderer->CurrentPage, 299);  // the pass stopped early
+    EXPECT_FALSE(W->Session().Renderer()->Rendering);
+    EXPECT_LT(W->Session().Renderer()->CurrentPage, 299);  // the pass stopped early
 }
 
 // ---- clean-up -----------------------------------------------------------------------
@@ -850,9 +850,9 @@ TEST_F(GuiTest, MarkedPicturesGoWhenTheReportIsDoneWithNeverBetweenPasses)
     Start({Write("{IMAGE SRC=ONE.BMP DELETE=YES}{IMAGE SRC=LINK.BMP DELETE=YES}{IMAGE SRC=FOLDER.BMP DELETE=YES}\r\n"
                  "{IMAGE SRC=KEEP.BMP}\fPage two{IMAGE SRC=TWO.BMP DELETE=YES}\r\n")});
     ASSERT_FALSE(Ended);
-    ASSERT_EQ(W->PageCount, 2);
+    ASSERT_EQ(W->Session().PageCount(), 2);
     W->edtPageNum->setText("2");
-    ASSERT_EQ(W->CurrentPage, 2);
+    ASSERT_EQ(W->Session().CurrentPage(), 2);
     W->Refresh1Click();
     W->edtPageNum->setText("1");
     for (const char* name : {"ONE.BMP", "TWO.BMP", "KEEP.BMP"})
@@ -860,13 +860,13 @@ TEST_F(GuiTest, MarkedPicturesGoWhenTheReportIsDoneWithNeverBetweenPasses)
 
     AnswerOpenDocument(Write(PagedReport(1), "OTHER.TXT"));
     W->OpenFile();
-    ASSERT_EQ(W->ReportFileName, Dir.filePath("OTHER.TXT").toStdString());
+    ASSERT_EQ(W->Session().ReportFileName(), Dir.filePath("OTHER.TXT").toStdString());
     EXPECT_FALSE(std::filesystem::exists(Dir.filePath("ONE.BMP").toStdString()));
     EXPECT_FALSE(std::filesystem::exists(Dir.filePath("TWO.BMP").toStdString()));
     EXPECT_TRUE(std::filesystem::exists(Dir.filePath("KEEP.BMP").toStdString()));
     EXPECT_TRUE(std::filesystem::is_symlink(Dir.filePath("LINK.BMP").toStdString()));
     EXPECT_TRUE(std::filesystem::is_directory(Dir.filePath("FOLDER.BMP").toStdString()));
-    EXPECT_TRUE(W->Renderer->ImagesToDelete.empty());
+    EXPECT_TRUE(W->Session().Renderer()->ImagesToDelete.empty());
 }
 
 TEST_F(GuiTest, CleanUpLeavesThePicturesOfAnUntrustedReport)
@@ -874,8 +874,8 @@ TEST_F(GuiTest, CleanUpLeavesThePicturesOfAnUntrustedReport)
     const std::string a = Dir.filePath("A.BMP").toStdString();
     WritePicture(a);
     Start({Write("{IMAGE SRC=A.BMP DELETE=YES}\r\n")});
-    ASSERT_EQ(W->Renderer->ImagesToDelete.size(), 1u);
-    W->Renderer->ReportIsUntrusted = true;
+    ASSERT_EQ(W->Session().Renderer()->ImagesToDelete.size(), 1u);
+    W->Session().Renderer()->ReportIsUntrusted = true;
     Finish();
     EXPECT_TRUE(std::filesystem::exists(a));
 }
@@ -937,7 +937,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(GuiTest, AboutWindowShowsTheVersion)
 {
     Start({Write(PagedReport(1))});
-    W->About1->trigger();
+    W->actAbout->trigger();
     ASSERT_NE(W->AboutWindow, nullptr);
     EXPECT_TRUE(W->AboutWindow->isVisible());
     EXPECT_EQ(W->AboutWindow->lblTitle->text(), QStringLiteral("Quillard v%1.%2").arg(QUILLARD_VERSION_MAJOR).arg(QUILLARD_VERSION_MINOR));

@@ -84,7 +84,7 @@ protected:
     {
         MakeWindows({Write(Bytes)});
         W->FormActivate();
-        ASSERT_NE(W->Renderer, nullptr);
+        ASSERT_NE(W->Session().Renderer(), nullptr);
     }
 
     std::string Status() const { return W->StatusBar->currentMessage().toStdString(); }
@@ -333,9 +333,9 @@ TEST_F(CommandsTest, ModifyReportConvertsFormFeedsOnceAndStartsTheEditor)
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     ::setenv("VISUAL", script.c_str(), 1);
 
-    W->ModifyReport1->trigger();
+    W->actModifyReport->trigger();
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
-    const std::string converted = ReadBytes(W->ReportFileName);
+    const std::string converted = ReadBytes(W->Session().ReportFileName());
     EXPECT_EQ(converted.find('\f'), std::string::npos);
     EXPECT_EQ(converted.size(), original.size() + 5 * formFeeds);
     EXPECT_EQ(converted, ReplaceAll(original, "\f", "{PAGE}"));
@@ -344,16 +344,16 @@ TEST_F(CommandsTest, ModifyReportConvertsFormFeedsOnceAndStartsTheEditor)
     QElapsedTimer t;
     t.start();
     // The shell makes the file before it writes into it.
-    while (ReadBytes(noted) != W->ReportFileName && t.elapsed() < 10000)
+    while (ReadBytes(noted) != W->Session().ReportFileName() && t.elapsed() < 10000)
         QTest::qWait(20);
-    EXPECT_EQ(ReadBytes(noted), W->ReportFileName);
+    EXPECT_EQ(ReadBytes(noted), W->Session().ReportFileName());
     EXPECT_TRUE(Opened.empty());
 
     // A second Modify Report in the same run leaves new form feeds alone.
-    std::ofstream(W->ReportFileName, std::ios::binary | std::ios::app) << "\fmore\r\n";
+    std::ofstream(W->Session().ReportFileName(), std::ios::binary | std::ios::app) << "\fmore\r\n";
     ::setenv("VISUAL", "true", 1);
-    W->Source1->trigger();
-    EXPECT_NE(ReadBytes(W->ReportFileName).find("\fmore"), std::string::npos);
+    W->actSource->trigger();
+    EXPECT_NE(ReadBytes(W->Session().ReportFileName()).find("\fmore"), std::string::npos);
 }
 
 TEST_F(CommandsTest, ModifyReportLeavesASmallReportAsItIsAndFallsBackToTheDesktop)
@@ -363,9 +363,9 @@ TEST_F(CommandsTest, ModifyReportLeavesASmallReportAsItIsAndFallsBackToTheDeskto
     ::unsetenv("VISUAL");
     ::setenv("EDITOR", "", 1);
     W->ModifyReport1Click();
-    EXPECT_EQ(ReadBytes(W->ReportFileName), original);
+    EXPECT_EQ(ReadBytes(W->Session().ReportFileName()), original);
     ASSERT_EQ(Opened.size(), 1u);
-    EXPECT_EQ(Opened[0], W->ReportFileName);
+    EXPECT_EQ(Opened[0], W->Session().ReportFileName());
     ::unsetenv("EDITOR");
 }
 
@@ -382,7 +382,7 @@ TEST_F(CommandsTest, ModifyReportThatCannotBeReplacedKeepsTheReportWhole)
     std::filesystem::permissions(Dir.path().toStdString(), std::filesystem::perms::owner_all);
     ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
     EXPECT_EQ(Services.Messages[0].Caption, "Error Editing Report");
-    EXPECT_EQ(ReadBytes(W->ReportFileName), original);
+    EXPECT_EQ(ReadBytes(W->Session().ReportFileName()), original);
 }
 
 // ---- Refresh -----------------------------------------------------------------
@@ -391,19 +391,19 @@ TEST_F(CommandsTest, RefreshKeepsThePageWhileItExists)
 {
     Start(PagedReport(8));
     W->edtPageNum->setText("3");
-    ASSERT_EQ(W->CurrentPage, 3);
-    std::ofstream(W->ReportFileName, std::ios::binary) << ReplaceAll(PagedReport(5), "of the report", "refreshed");
-    W->Refresh1->trigger();
-    EXPECT_EQ(W->PageCount, 5);
-    EXPECT_EQ(W->CurrentPage, 3);
+    ASSERT_EQ(W->Session().CurrentPage(), 3);
+    std::ofstream(W->Session().ReportFileName(), std::ios::binary) << ReplaceAll(PagedReport(5), "of the report", "refreshed");
+    W->actRefresh->trigger();
+    EXPECT_EQ(W->Session().PageCount(), 5);
+    EXPECT_EQ(W->Session().CurrentPage(), 3);
     EXPECT_EQ(W->edtPageNum->text(), "3");
     EXPECT_FALSE(W->SuppressRender);
 
     W->edtPageNum->setText("5");
-    std::ofstream(W->ReportFileName, std::ios::binary) << PagedReport(4);
+    std::ofstream(W->Session().ReportFileName(), std::ios::binary) << PagedReport(4);
     W->Refresh1Click();
-    EXPECT_EQ(W->PageCount, 4);
-    EXPECT_EQ(W->CurrentPage, 1);
+    EXPECT_EQ(W->Session().PageCount(), 4);
+    EXPECT_EQ(W->Session().CurrentPage(), 1);
     EXPECT_EQ(W->edtPageNum->text(), "1");
 }
 
@@ -412,18 +412,18 @@ TEST_F(CommandsTest, RefreshKeepsThePageWhileItExists)
 TEST_F(CommandsTest, OpenFileLoadsTheChosenReportAndCancelKeepsTheCurrentOne)
 {
     Start(PagedReport(2));
-    const std::string first = W->ReportFileName;
+    const std::string first = W->Session().ReportFileName();
     WhenDialog<TOpenDocumentWindow>([](TOpenDocumentWindow* d) { d->cmdCancel->click(); });
     W->mnuOpenFile->trigger();
-    EXPECT_EQ(W->ReportFileName, first);
-    EXPECT_EQ(W->PageCount, 2);
+    EXPECT_EQ(W->Session().ReportFileName(), first);
+    EXPECT_EQ(W->Session().PageCount(), 2);
 
     std::filesystem::create_directories(Path("other"));
     const std::string second = Write(PagedReport(4), "other/SECOND.TXT");
     AnswerOpenDocument(second);
     W->OpenFile();
-    EXPECT_EQ(W->ReportFileName, second);
-    EXPECT_EQ(W->PageCount, 4);
+    EXPECT_EQ(W->Session().ReportFileName(), second);
+    EXPECT_EQ(W->Session().PageCount(), 4);
     EXPECT_EQ(OpenDocument->OpenDir, Path("other"));
     EXPECT_TRUE(W->PreviewSwitch);
 }
@@ -466,21 +466,21 @@ TEST_P(FindTest, CountsHitsOutsideTagsAndListsThePages)
 {
     const TFindCase& c = GetParam();
     Start(FindReport());
-    ASSERT_EQ(W->PageCount, 5);
+    ASSERT_EQ(W->Session().PageCount(), 5);
     AnswerFind(c.Text, c.MatchCase);
-    W->Find1->trigger();
+    W->actFind->trigger();
     EXPECT_EQ(Status(), c.Status);
-    EXPECT_EQ(W->FoundPages, c.FoundPages);
+    EXPECT_EQ(W->Session().FoundPages(), c.FoundPages);
     if (c.FirstPage == 0) {
         ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
         EXPECT_EQ(Services.Messages[0].Text, "String not found!");
         EXPECT_EQ(Services.Messages[0].Caption, "");
-        EXPECT_FALSE(W->Again1->isEnabled());
+        EXPECT_FALSE(W->actFindAgain->isEnabled());
     } else {
         EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
-        EXPECT_EQ(W->CurrentPage, c.FirstPage);
+        EXPECT_EQ(W->Session().CurrentPage(), c.FirstPage);
         EXPECT_EQ(W->edtPageNum->text().toInt(), c.FirstPage);
-        EXPECT_TRUE(W->Again1->isEnabled());
+        EXPECT_TRUE(W->actFindAgain->isEnabled());
     }
 }
 
@@ -505,15 +505,15 @@ TEST_F(CommandsTest, FindNextStepsThroughThePagesAndSaysWhenThereAreNoMore)
     Start(FindReport());
     AnswerFind("abc", false);
     W->FindDialog();
-    ASSERT_EQ(W->CurrentPage, 2);
+    ASSERT_EQ(W->Session().CurrentPage(), 2);
     QTest::keyClick(W->edtPageNum, Qt::Key_N);
-    EXPECT_EQ(W->CurrentPage, 4);
+    EXPECT_EQ(W->Session().CurrentPage(), 4);
     EXPECT_EQ(W->edtPageNum->text(), "4");
     EXPECT_TRUE(W->FindNext());
-    EXPECT_EQ(W->CurrentPage, 5);
+    EXPECT_EQ(W->Session().CurrentPage(), 5);
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
     QTest::keyClick(W->edtPageNum, Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(W->CurrentPage, 5);
+    EXPECT_EQ(W->Session().CurrentPage(), 5);
     ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
     EXPECT_EQ(Services.Messages[0].Text, "No more occurances were found!");
     EXPECT_EQ(Services.Messages[0].Caption, "Search For \"abc\"");
@@ -526,15 +526,15 @@ TEST_F(CommandsTest, FindNextFromPage999GoesTo1000)
     for (int p = 1; p <= 1000; ++p)
         r += (p > 1 ? "\f" : "") + std::string(p >= 998 ? "needle\r\n" : "hay\r\n");
     Start(r);
-    ASSERT_EQ(W->PageCount, 1000);
+    ASSERT_EQ(W->Session().PageCount(), 1000);
     AnswerFind("needle", false);
     W->FindDialog();
-    EXPECT_EQ(W->FoundPages, ",998,999,1000,");
-    EXPECT_EQ(W->CurrentPage, 998);
+    EXPECT_EQ(W->Session().FoundPages(), ",998,999,1000,");
+    EXPECT_EQ(W->Session().CurrentPage(), 998);
     W->edtPageNum->setText("999");
-    ASSERT_EQ(W->CurrentPage, 999);
+    ASSERT_EQ(W->Session().CurrentPage(), 999);
     EXPECT_TRUE(W->FindNext());
-    EXPECT_EQ(W->CurrentPage, 1000);
+    EXPECT_EQ(W->Session().CurrentPage(), 1000);
 }
 
 TEST_F(CommandsTest, HitsAreHighlightedAndCancelRemovesTheHighlight)
@@ -549,8 +549,8 @@ TEST_F(CommandsTest, HitsAreHighlightedAndCancelRemovesTheHighlight)
 
     WhenDialog<TFindWindow>([](TFindWindow* f) { f->cmdClose->click(); });
     W->FindDialog();
-    EXPECT_TRUE(W->Renderer->FindText.empty());
-    EXPECT_TRUE(W->FoundPages.empty());
+    EXPECT_TRUE(W->Session().Renderer()->FindText.empty());
+    EXPECT_TRUE(W->Session().FoundPages().empty());
     EXPECT_EQ(Status(), "");
     EXPECT_EQ(W->PageBitmap->Image(), plain);
 }
@@ -558,14 +558,14 @@ TEST_F(CommandsTest, HitsAreHighlightedAndCancelRemovesTheHighlight)
 TEST_F(CommandsTest, FindOnAReportThatIsGoneSaysSoAndForgetsTheReport)
 {
     Start(PagedReport(2));
-    const std::string path = W->ReportFileName;
+    const std::string path = W->Session().ReportFileName();
     std::filesystem::remove(path);
     AnswerFind("Page", false);
     W->FindDialog();
     ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
     EXPECT_EQ(Services.Messages[0].Text, "Cannot Open File");
     EXPECT_EQ(Services.Messages[0].Caption, "Error opening \"" + path + "\"");
-    EXPECT_TRUE(W->ReportFileName.empty());
+    EXPECT_TRUE(W->Session().ReportFileName().empty());
 }
 
 }  // namespace

@@ -106,16 +106,16 @@ TEST_F(GuiPrintTest, PrintButtonPrintsAndThePreviewComesBackAsItWas)
     ASSERT_FALSE(Ended);
     ASSERT_NE(W->PageBitmap, nullptr);
     const QImage before = W->PageBitmap->Image().copy();
-    const int width = W->Image1->width();
+    const int width = W->PageView->width();
     W->cmdPrint->click();
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
     EXPECT_EQ(Layer->SubmittedJobs().size(), 1u);
     EXPECT_EQ(PrintedPages().size(), 3u);
     // The preview: same zoom, same page, same bitmap, and paging works.
-    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), 0.75);
+    EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), 0.75);
     ASSERT_NE(W->PageBitmap, nullptr);
     EXPECT_EQ(W->PageBitmap->Image(), before);
-    EXPECT_EQ(W->Image1->width(), width);
+    EXPECT_EQ(W->PageView->width(), width);
     QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
     EXPECT_NE(W->PageBitmap->Image(), before);
     QTest::keyClick(W->edtPageNum, Qt::Key_PageUp);
@@ -129,18 +129,18 @@ TEST_F(GuiPrintTest, PageChangeDuringThePrintIsShownAfterIt)
     int pumps = 0;
     Services.OnPump = [&] {
         // A page key arrives while the job draws.
-        if (W->Renderer->Printing && pumps++ == 0)
+        if (W->Session().Renderer()->Printing && pumps++ == 0)
             W->HandleKey(Qt::Key_PageDown, Qt::NoModifier);
     };
     W->DoPrint();
     Services.OnPump = nullptr;
     EXPECT_GT(pumps, 0);
     EXPECT_EQ(PrintedPages().size(), 3u);
-    EXPECT_EQ(W->CurrentPage, 2);
+    EXPECT_EQ(W->Session().CurrentPage(), 2);
     // The job was not disturbed and the preview shows the new page.
     EXPECT_EQ(Layer->SubmittedJobs().size(), 1u);
-    EXPECT_DOUBLE_EQ(W->Renderer->GetScale(), 0.75);
-    EXPECT_EQ(W->Renderer->Canvas.get(), static_cast<TRenderingCanvas*>(W->PageBitmap));
+    EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), 0.75);
+    EXPECT_EQ(W->Session().Renderer()->Canvas.get(), static_cast<TRenderingCanvas*>(W->PageBitmap));
     EXPECT_FALSE(InkBox(W->PageBitmap->Image()).Empty());
 }
 

@@ -64,7 +64,7 @@ protected:
         W->FormActivate();
         ASSERT_NE(W->PrintOptionsWindow, nullptr);
         P = W->PrintOptionsWindow;
-        ASSERT_EQ(P->Renderer, W->Renderer.get());
+        ASSERT_EQ(P->Renderer, W->Session().Renderer());
     }
 
     void OpenSetup()
@@ -94,7 +94,7 @@ TEST_F(PrintWindowTest, ListsTheSpoolersPrintersWithTheDefaultSelected)
     EXPECT_EQ(P->cboPrinterName->currentText(), "FILEPDF");
     EXPECT_EQ(P->lblPrintername->text(), "FILEPDF:FILEPDF");
     EXPECT_TRUE(P->lblPrintername->isHidden());
-    P->Label7Click();
+    P->CurrentPrinterLabelClick();
     EXPECT_FALSE(P->lblPrintername->isHidden());
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
 }
@@ -112,8 +112,8 @@ TEST_F(PrintWindowTest, ChoosingAPrinterMakesItTheCurrentOne)
     // OK takes the A4 printer's metrics into the preview.
     P->cmdOk->click();
     EXPECT_FALSE(P->isVisible());
-    EXPECT_NEAR(W->Renderer->DpiX, 300, 0.5);
-    EXPECT_EQ(W->Image1->width(), W->Renderer->PageWidthPx);
+    EXPECT_NEAR(W->Session().Renderer()->DpiX, 300, 0.5);
+    EXPECT_EQ(W->PageView->width(), W->Session().Renderer()->PageWidthPx);
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
 }
 
@@ -124,11 +124,11 @@ TEST_F(PrintWindowTest, LoadingFillsTheSizesTheMonochromeBoxAndTheCaption)
     EXPECT_EQ(P->spnMedium->value(), 11);
     EXPECT_EQ(P->spnLarge->value(), 14);
     EXPECT_TRUE(P->chkMono->isChecked());
-    EXPECT_EQ(P->windowTitle(), QString::fromStdString(W->ReportFileName) + " -- Quillard");
+    EXPECT_EQ(P->windowTitle(), QString::fromStdString(W->Session().ReportFileName()) + " -- Quillard");
 
     // The renderer keeps its sizes for a report that names none; colour
     // is the report's own.
-    std::ofstream(W->ReportFileName, std::ios::binary) << Report("{FONTSIZE17=6}\r\n");
+    std::ofstream(W->Session().ReportFileName(), std::ios::binary) << Report("{FONTSIZE17=6}\r\n");
     W->Refresh1Click();
     EXPECT_EQ(P->spnSmall->value(), 6);
     EXPECT_EQ(P->spnMedium->value(), 11);
@@ -150,7 +150,7 @@ TEST_F(PrintWindowTest, OkHandsSizesMonoCopiesAndLineDrawToTheRendererAndPrinter
     P->chkUseLineDraw->setChecked(true);
     P->cmdOk->click();
 
-    tRenderer& r = *W->Renderer;
+    tRenderer& r = *W->Session().Renderer();
     EXPECT_EQ(r.Cpi17Size, 9);
     EXPECT_EQ(r.Cpi12Size, 13);
     EXPECT_EQ(r.Cpi10Size, 20);
@@ -184,7 +184,7 @@ TEST_F(PrintWindowTest, OkHandsSizesMonoCopiesAndLineDrawToTheRendererAndPrinter
     P->chkMono->setChecked(false);
     P->chkUseLineDraw->setChecked(false);
     P->cmdOk->click();
-    EXPECT_TRUE(W->Renderer->ColourMode);
+    EXPECT_TRUE(W->Session().Renderer()->ColourMode);
     EXPECT_GT(redPixels(W->PageBitmap->Image()), 20);
     QSettings again(QSettings::NativeFormat, QSettings::UserScope, "Merrowgate", "Quillard");
     EXPECT_EQ(again.value("Use MS LineDraw Font").toString(), "No");
@@ -201,10 +201,10 @@ TEST_F(PrintWindowTest, CancelLeavesTheRendererAlone)
     P->chkMono->setChecked(true);
     P->Cancel->click();
     EXPECT_FALSE(P->isVisible());
-    EXPECT_EQ(W->Renderer->Cpi17Size, 7);
-    EXPECT_EQ(W->Renderer->Cpi10Size, 12);
-    EXPECT_EQ(W->Renderer->Copies, 1);
-    EXPECT_TRUE(W->Renderer->ColourMode);
+    EXPECT_EQ(W->Session().Renderer()->Cpi17Size, 7);
+    EXPECT_EQ(W->Session().Renderer()->Cpi10Size, 12);
+    EXPECT_EQ(W->Session().Renderer()->Copies, 1);
+    EXPECT_TRUE(W->Session().Renderer()->ColourMode);
     EXPECT_EQ(Layer->Copies(), 1);
     EXPECT_EQ(W->PageBitmap->Image(), before);
 }
@@ -235,8 +235,8 @@ TEST_F(PrintWindowTest, ThePrintDialogOffersThePagesAndCopies)
     EXPECT_TRUE(P->prtSetup->isEnabled());
     EXPECT_EQ(P->cboPrinterName->currentText(), "FILEPDF");
     P->cmdOk->click();
-    EXPECT_EQ(W->Renderer->Copies, 3);
-    EXPECT_EQ(W->Renderer->UsePageRange, 0);
+    EXPECT_EQ(W->Session().Renderer()->Copies, 3);
+    EXPECT_EQ(W->Session().Renderer()->UsePageRange, 0);
     EXPECT_EQ(Layer->Copies(), 3);
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
 }
@@ -246,7 +246,7 @@ TEST_F(PrintWindowTest, PrintSetupIsDisabledWhilePrinting)
     Start(Report());
     bool enabledDuring = true;
     Services.OnPump = [&] {
-        if (W->Renderer->Printing)
+        if (W->Session().Renderer()->Printing)
             enabledDuring = enabledDuring && W->mnuPrintSetup->isEnabled();
     };
     W->DoPrint();

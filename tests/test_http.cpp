@@ -669,7 +669,7 @@ protected:
     {
         if (!W->PageBitmap)
             return false;
-        const QImage reference = ReferencePage(File, Page, W->Renderer->GetScale());
+        const QImage reference = ReferencePage(File, Page, W->Session().Renderer()->GetScale());
         return W->PageBitmap->Image() == reference && InkBox(reference).Width() > 100;
     }
 };
@@ -684,18 +684,18 @@ TEST_P(SchemeCaseTest, TheReportNamedByAWebAddressIsFetchedAndShown)
     Start({url});
     ASSERT_FALSE(Ended) << (Services.Messages.empty() ? "" : Services.Messages[0].Text);
     EXPECT_TRUE(Services.Messages.empty()) << Services.Messages[0].Caption << ": " << Services.Messages[0].Text;
-    EXPECT_EQ(W->PageCount, 3);
+    EXPECT_EQ(W->Session().PageCount(), 3);
     EXPECT_EQ(W->lblPageCount->text(), "out of 3");
     EXPECT_TRUE(ShowsPageOf(served, 1));
     // The report is the downloaded copy in TEMP, fetched once, loaded once.
     const QStringList temps = TempFiles();
     ASSERT_EQ(temps.size(), 1);
     EXPECT_TRUE(temps[0].startsWith("QX") && temps[0].endsWith(".TMP")) << temps[0].toStdString();
-    EXPECT_EQ(W->ReportFileName, Dir.filePath("temp/" + temps[0]).toStdString());
-    EXPECT_EQ(ReadText(QString::fromStdString(W->ReportFileName)), PagedReport(3));
+    EXPECT_EQ(W->Session().ReportFileName(), Dir.filePath("temp/" + temps[0]).toStdString());
+    EXPECT_EQ(ReadText(QString::fromStdString(W->Session().ReportFileName())), PagedReport(3));
     EXPECT_EQ(W->OpenDocumentWindow->SelectedPath, url);
-    EXPECT_TRUE(W->DeleteReportOnExit);
-    EXPECT_TRUE(W->Renderer->ReportIsUntrusted);
+    EXPECT_TRUE(W->Session().DeleteReportOnExit());
+    EXPECT_TRUE(W->Session().Renderer()->ReportIsUntrusted);
     EXPECT_EQ(Server.Requests("/R.TXT"), 1);
     EXPECT_NE(Server.Log().find("UA=QX3"), std::string::npos);
     EXPECT_EQ(W->HttpClient->LocalFile, "");
@@ -716,9 +716,9 @@ TEST_F(WebWindowTest, TheOpenDocumentWindowsWebAddressIsFetched)
     AnswerOpenDocument(Server.Url("/R.TXT"));
     Start({});
     ASSERT_FALSE(Ended);
-    EXPECT_EQ(W->PageCount, 2);
+    EXPECT_EQ(W->Session().PageCount(), 2);
     EXPECT_TRUE(ShowsPageOf(served, 1));
-    EXPECT_TRUE(W->Renderer->ReportIsUntrusted);
+    EXPECT_TRUE(W->Session().Renderer()->ReportIsUntrusted);
 }
 
 TEST_F(WebWindowTest, ThroughTheProxyOfTheInternetSettings)
@@ -730,7 +730,7 @@ TEST_F(WebWindowTest, ThroughTheProxyOfTheInternetSettings)
     // The server answers this address only to requests through a proxy.
     Start({Server.Url("/viaproxy/R.TXT")});
     ASSERT_FALSE(Ended) << (Services.Messages.empty() ? "" : Services.Messages[0].Text);
-    EXPECT_EQ(W->PageCount, 2);
+    EXPECT_EQ(W->Session().PageCount(), 2);
     EXPECT_TRUE(ShowsPageOf(served, 1));
     EXPECT_EQ(proxy.Requests(Server.Url("/viaproxy/R.TXT")), 1);
     EXPECT_EQ(W->HttpClient->ProxyServer, "127.0.0.1");
@@ -746,13 +746,13 @@ TEST_F(WebWindowTest, ProxyEnableZeroLeavesTheProxyAlone)
     SetInternetSettings("0", "127.0.0.1:" + std::to_string(proxy.Port));
     Start({Server.Url("/R.TXT")});
     ASSERT_FALSE(Ended);
-    EXPECT_EQ(W->PageCount, 2);
+    EXPECT_EQ(W->Session().PageCount(), 2);
     EXPECT_EQ(W->HttpClient->ProxyServer, "");
     EXPECT_EQ(proxy.Requests(Server.Url("/R.TXT")), 0);
     EXPECT_EQ(Server.Requests("/R.TXT"), 1);
     // Nor does it go through the proxy where only the proxy is let in.
     W->ExampleReportUrl = Server.Url("/viaproxy/R.TXT");
-    W->Button1->click();
+    W->cmdFetchExample->click();
     EXPECT_TRUE(HasMessage("Error Transferring File", "Error Code:403\r\nForbidden"));
     EXPECT_EQ(proxy.Requests(Server.Url("/viaproxy/R.TXT")), 0);
 }
@@ -788,19 +788,19 @@ TEST_F(WebWindowTest, AMissingReportShowsTheErrorAndKeepsThePreviousReport)
     const std::string local = Write(PagedReport(4, "local report"), "LOCAL.TXT");
     Start({local});
     ASSERT_FALSE(Ended);
-    ASSERT_EQ(W->PageCount, 4);
+    ASSERT_EQ(W->Session().PageCount(), 4);
     W->ExampleReportUrl = Server.Url("/NOSUCH.TXT");
-    W->Button1->click();
+    W->cmdFetchExample->click();
     ASSERT_EQ(Services.Messages.size(), 2u);
     EXPECT_EQ(Services.Messages[0].Caption, "Error Transferring File");
     EXPECT_EQ(Services.Messages[0].Text, "Error Code:404\r\nFile not found");
     EXPECT_EQ(Services.Messages[1].Caption, "Error");
     EXPECT_EQ(Services.Messages[1].Text, "No file was retrieved from the server");
-    EXPECT_EQ(W->ReportFileName, local);
-    EXPECT_EQ(W->PageCount, 4);
+    EXPECT_EQ(W->Session().ReportFileName(), local);
+    EXPECT_EQ(W->Session().PageCount(), 4);
     EXPECT_TRUE(ShowsPageOf(local, 1));
-    EXPECT_FALSE(W->Renderer->ReportIsUntrusted);
-    EXPECT_FALSE(W->DeleteReportOnExit);
+    EXPECT_FALSE(W->Session().Renderer()->ReportIsUntrusted);
+    EXPECT_FALSE(W->Session().DeleteReportOnExit());
     EXPECT_TRUE(TempFiles().isEmpty());
     EXPECT_EQ(W->HttpClient->LocalFile, "");
     W.reset();
@@ -825,7 +825,7 @@ TEST_F(WebWindowTest, AFailedFetchAtStartUpEndsTheProgramWithNothingLeft)
         EXPECT_TRUE(HasMessage("Error Transferring File", c.Error));
         EXPECT_TRUE(HasMessage("Error", "No file was retrieved from the server"));
         EXPECT_TRUE(TempFiles().isEmpty());
-        EXPECT_EQ(W->PageCount, 0);
+        EXPECT_EQ(W->Session().PageCount(), 0);
         W.reset();
     }
 }
@@ -850,9 +850,9 @@ TEST_F(WebWindowTest, NoFetchWhileAPageIsBeingDrawn)
     W->ExampleReportUrl = Server.Url("/R.TXT");
     bool clicked = false;
     Services.OnPump = [&] {
-        if (W->Renderer->Rendering && !clicked) {
+        if (W->Session().Renderer()->Rendering && !clicked) {
             clicked = true;
-            W->Button1->click();
+            W->cmdFetchExample->click();
         }
     };
     W->edtPageNum->setFocus();
@@ -861,8 +861,8 @@ TEST_F(WebWindowTest, NoFetchWhileAPageIsBeingDrawn)
     Services.OnPump = nullptr;
     EXPECT_TRUE(clicked);
     EXPECT_EQ(Server.Requests("/R.TXT"), 0);
-    EXPECT_EQ(W->ReportFileName, local);
-    EXPECT_EQ(W->CurrentPage, 299);
+    EXPECT_EQ(W->Session().ReportFileName(), local);
+    EXPECT_EQ(W->Session().CurrentPage(), 299);
     EXPECT_TRUE(ShowsPageOf(local, 299));
 }
 
@@ -871,29 +871,29 @@ TEST_F(WebWindowTest, TheDownloadGoesWhenAnotherReportIsOpened)
     Serve("R.TXT", PagedReport(2));
     Start({Server.Url("/R.TXT")});
     ASSERT_FALSE(Ended);
-    const std::string downloaded = W->ReportFileName;
+    const std::string downloaded = W->Session().ReportFileName();
     ASSERT_TRUE(fs::exists(downloaded));
 
     // Another web report replaces it.
     const std::string second = Serve("S.TXT", PagedReport(5, "second report"));
     W->ExampleReportUrl = Server.Url("/S.TXT");
-    W->Button1->click();
-    EXPECT_EQ(W->PageCount, 5);
+    W->cmdFetchExample->click();
+    EXPECT_EQ(W->Session().PageCount(), 5);
     EXPECT_TRUE(ShowsPageOf(second, 1));
     EXPECT_FALSE(fs::exists(downloaded));
-    const std::string downloaded2 = W->ReportFileName;
+    const std::string downloaded2 = W->Session().ReportFileName();
     EXPECT_NE(downloaded2, downloaded);
-    EXPECT_TRUE(W->Renderer->ReportIsUntrusted);
+    EXPECT_TRUE(W->Session().Renderer()->ReportIsUntrusted);
 
     // A report of this computer's replaces that one, and is trusted.
     const std::string local = Write(PagedReport(3, "local report"), "LOCAL.TXT");
     AnswerOpenDocument(local);
     W->OpenFile();
-    EXPECT_EQ(W->ReportFileName, local);
-    EXPECT_EQ(W->PageCount, 3);
+    EXPECT_EQ(W->Session().ReportFileName(), local);
+    EXPECT_EQ(W->Session().PageCount(), 3);
     EXPECT_FALSE(fs::exists(downloaded2));
-    EXPECT_FALSE(W->Renderer->ReportIsUntrusted);
-    EXPECT_FALSE(W->DeleteReportOnExit);
+    EXPECT_FALSE(W->Session().Renderer()->ReportIsUntrusted);
+    EXPECT_FALSE(W->Session().DeleteReportOnExit());
     EXPECT_TRUE(TempFiles().isEmpty());
     W.reset();
     EXPECT_TRUE(fs::exists(local));
@@ -916,7 +916,7 @@ TEST_F(WebWindowTest, PicturesAFetchedReportMarksForDeletionStay)
         if (c.FromTheWeb) {
             Serve("PIC.TXT", report);
             Start({Server.Url("/PIC.TXT")});
-            EXPECT_TRUE(W->Renderer->ReportIsUntrusted);
+            EXPECT_TRUE(W->Session().Renderer()->ReportIsUntrusted);
         } else {
             Start({Write(report, "PIC.TXT")});
         }

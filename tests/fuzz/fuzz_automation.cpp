@@ -264,7 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         TAutomationServerLayer& server = w.AutomationServer;
         const QRect area = w.screen() ? w.screen()->availableGeometry() : QRect();
         bool placed = false;
-        for (int calls = 0; calls < 64 && !in.AtEnd() && !w.Terminated; ++calls) {
+        for (int calls = 0; calls < 64 && !in.AtEnd() && !w.Session().Terminated(); ++calls) {
             const uint8_t op = in.Byte();
             QDBusMessage call;
             bool geometry = false;

@@ -1,0 +1,209 @@
+#include "app/previewsession.h"
+
+#include "base/strings.h"
+#include "engine/globals.h"
+#include "engine/renderer.h"
+#include "engine/services.h"
+#include "surfaces/imagecanvas.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <exception>
+
+namespace quillard {
+
+namespace {
+
+// The screen surface of a renderer that has no page bitmap yet.
+constexpr int ScreenDpi = 96;
+
+}  // namespace
+
+TPreviewSession::TPreviewSession() = default;
+TPreviewSession::~TPreviewSession() = default;
+
+void TPreviewSession::AddObserver(TPreviewSessionObserver* Observer)
+{
+    if (Observer && std::find(FObservers.begin(), FObservers.end(), Observer) == FObservers.end())
+        FObservers.push_back(Observer);
+}
+
+void TPreviewSession::RemoveObserver(TPreviewSessionObserver* Observer)
+{
+    FObservers.erase(std::remove(FObservers.begin(), FObservers.end(), Observer), FObservers.end());
+}
+
+tRenderer& TPreviewSession::MakeRenderer()
+{
+    if (!FRenderer) {
+        FRenderer = std::make_unique<tRenderer>();
+        FRenderer->SetCanvas(std::make_unique<TImageCanvas>(1, 1, ScreenDpi, ScreenDpi));
+    }
+    return *FRenderer;
+}
+
+void TPreviewSession::DropRenderer() { FRenderer.reset(); }
+
+bool TPreviewSession::OpenReport(TGauge* Gauge)
+{
+    if (!FRenderer || FReportFileName.empty())
+        return false;
+    FRenderer->ReportIsUntrusted = !FUntrustedReportFile.empty() && FReportFileName == FUntrustedReportFile;
+    return FRenderer->OpenFile(FReportFileName, Gauge);
+}
+
+void TPreviewSession::ReportWasLoaded()
+{
+    for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
+        o->ReportLoaded(FReportFileName);
+}
+
+bool TPreviewSession::SetCurrentPage(int Page)
+{
+    if (!FRenderer)
+        return false;
+    Page = std::clamp(Page, 0, std::max(0, FPageCount));
+    if (Page == FCurrentPage)
+        return false;
+    FCurrentPage = Page;
+    for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
+        o->PageChanged(FCurrentPage);
+    return true;
+}
+
+void TPreviewSession::ResetPage()
+{
+    if (FCurrentPage == 1)
+        return;
+    FCurrentPage = 1;
+    for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
+        o->PageChanged(FCurrentPage);
+}
+
+void TPreviewSession::SetPageCount(int Count)
+{
+    Count = std::max(0, Count);
+    if (Count == FPageCount)
+        return;
+    FPageCount = Count;
+    for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
+        o->PageCountChanged(FPageCount);
+}
+
+int TPreviewSession::CountPages(TGauge* Gauge)
+{
+    if (!FRenderer || IsBlank(FReportFileName))
+        return 0;
+    if (FRenderer->Rendering || FRenderer->Printing)
+        return FPageCount;  // no pass within a pass
+    int count = 0;
+    FCounting = true;
+    try {
+        FRenderer->RenderPages(Gauge, 0, nullptr, 0);
+        count = FRenderer->CurrentPage;
+    } catch (const std::exception& e) {
+        FRenderer->Rendering = false;
+        ShowMessage(e.what(), "x: Error Counting Pages " + FReportFileName + AreaText());
+        count = 0;
+    }
+    FCounting = false;
+    return count;
+}
+
+bool TPreviewSession::PageFitsInMemory() const
+{
+    if (!FRenderer)
+        return true;
+    const int w = std::max(1, FRenderer->PageWidthPx), h = std::max(1, FRenderer->PageHeightPx);
+    return static_cast<int64_t>(w) * h <= MaxPagePixels;
+}
+
+TZoomChange TPreviewSession::SetZoom(int Percent)
+{
+    if (Percent == FZoom)
+        return TZoomChange::Unchanged;
+    if (!FRenderer) {
+        FZoom = Percent;
+        for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
+            o->ZoomChanged(FZoom);
+        return TZoomChange::Applied;
+    }
+    // The page count of a report is made at one zoom, and a print job at
+    // the printer's.
+    if (FCounting || FRenderer->Printing)
+        return TZoomChange::Busy;
+    const double oldScale = FRenderer->GetScale();
+    const int oldZoom = FZoom;
+    FRenderer->SetScale(Percent / 100.0);
+    bool refused = !PageFitsInMemory();
+    if (!refused) {
+        FZoom = Percent;
+        try {
+            for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
+                o->ZoomChanged(FZoom);
+        } catch (const std::exception&) {
+            // Not enough memory for the page at this zoom.
+            refused = true;
+        }
+    }
+    if (refused) {
+        FRenderer->SetScale(oldScale);
+        FZoom = oldZoom;
+        for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
+            o->ZoomRefused();
+    }
+    Globals().ZoomLevel = static_cast<int>(RoundHalfEven(FRenderer->GetScale() * 100));
+    return refused ? TZoomChange::Refused : TZoomChange::Applied;
+}
+
+bool TPreviewSession::AddFoundPage(int Page)
+{
+    const std::string mark = "," + std::to_string(Page) + ",";
+    if (FFoundPages.find(mark) != std::string::npos)
+        return false;
+    FFoundPages += mark;
+    return true;
+}
+
+void TPreviewSession::TidyFoundPages() { FFoundPages = ReplaceAll(FFoundPages, ",,", ","); }
+
+bool TPreviewSession::PageWasFound(int Page) const
+{
+    return !FFoundPages.empty() && FFoundPages.find("," + std::to_string(Page) + ",") != std::string::npos;
+}
+
+int TPreviewSession::NextFoundPage(int Page) const
+{
+    size_t p = 0;
+    while (p < FFoundPages.size()) {
+        const size_t comma = FFoundPages.find(',', p);
+        const std::string item = FFoundPages.substr(p, comma == std::string::npos ? std::string::npos : comma - p);
+        p = comma == std::string::npos ? FFoundPages.size() : comma + 1;
+        if (item.empty())
+            continue;
+        const int page = static_cast<int>(std::min<long long>(std::atoll(item.c_str()), INT_MAX));
+        if (page > Page)
+            return page;
+    }
+    return 0;
+}
+
+void TPreviewSession::NoteExitCode(int Code)
+{
+    if (FExitCode == 0)
+        FExitCode = Code;
+}
+
+void TPreviewSession::Terminate(int Code)
+{
+    NoteExitCode(Code);
+    FTerminated = true;
+}
+
+std::string TPreviewSession::AreaText() const
+{
+    return "\r\n(area:" + std::to_string(FRenderer ? FRenderer->AreaCode : 0) + ")";
+}
+
+}  // namespace quillard
