@@ -1068,3 +1068,17 @@ void TAutomationServerLayer::CheckIdle()
 }
 
 }  // namespace quillard
+
+namespace quillard {
+
+std::unique_ptr<TAutomationPresence> MakeAutomationPresence(const TStartSwitches& Switches)
+{
+    return std::make_unique<TAutomationServerLayer>(Switches);
+}
+
+TAutomationServerLayer& ServerLayerOf(TPreviewWindow& Window)
+{
+    return static_cast<TAutomationServerLayer&>(*Window.AutomationServer);
+}
+
+}  // namespace quillard

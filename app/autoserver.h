@@ -7,6 +7,7 @@
 // started ends once no client remains and its window is hidden.
 #pragma once
 
+#include "app/automationpresence.h"
 #include "app/switches.h"
 
 #include <QDBusConnection>
@@ -52,28 +53,28 @@ std::string RunningProgramPath();
 // much of it the program still holds; false when libdbus could not be told.
 bool KeepReadingWhateverArrives(const QDBusConnection& Connection);
 
-class TAutomationServerLayer : public QObject {
+class TAutomationServerLayer : public QObject, public TAutomationPresence {
     Q_OBJECT
 public:
     explicit TAutomationServerLayer(const TStartSwitches& Switches);
     ~TAutomationServerLayer() override;
 
     // Whether the server is published on a bus (never with "NOREGSERVER").
-    bool Exists() const { return FPublished; }
+    bool Exists() const override { return FPublished; }
     // Started by an automation client ("AUTOMATION" or "EMBEDDING").
     bool StartedByAutomation() const { return FSwitches.Automation; }
     // The window is shown at start and closing it ends the program unless a
     // server exists and a client started the process.
-    bool StandAlone() const { return !Exists() || !StartedByAutomation(); }
+    bool StandAlone() const override { return !Exists() || !StartedByAutomation(); }
     // Number of clients that called the server and are still on the bus.
-    int ObjectCount() const { return static_cast<int>(FClients.size()); }
+    int ObjectCount() const override { return static_cast<int>(FClients.size()); }
     const TStartSwitches& Switches() const { return FSwitches; }
 
     // Writes the activation file and the interface descriptions (each
     // replaced whole); false with the reason in Error when that fails.
-    bool Register(std::string& Error);
+    bool Register(std::string& Error) override;
     // Removes them; removing what is not there succeeds.
-    bool Unregister(std::string& Error);
+    bool Unregister(std::string& Error) override;
     // Whether an activation file of this server exists.
     static bool IsRegistered();
 
@@ -87,7 +88,7 @@ public:
     // do: with no client and the window hidden it ends after the linger
     // time (a client that makes one call per connection, as command-line
     // tools do, has that long to call again).
-    void CheckIdle();
+    void CheckIdle() override;
     // How long an idle process started by the bus waits before it ends.
     int LingerMs = 15000;
     // Ends the program (the window's end, replaceable by tests).
@@ -114,5 +115,8 @@ private:
     QTimer FIdleTimer;
     TPreviewWindow* FWindow = nullptr;
 };
+
+// The server layer of Window's process.
+TAutomationServerLayer& ServerLayerOf(TPreviewWindow& Window);
 
 }  // namespace quillard

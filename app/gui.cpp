@@ -1,5 +1,6 @@
 #include "app/gui.h"
 
+#include "app/autoserver.h"
 #include "app/opendocumentwindow.h"
 #include "app/previewwindow.h"
 #include "app/qtservices.h"
@@ -112,7 +113,7 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
 
     previewer->NobodyToAsk = Unattended();
 
-    TAutomationServerLayer& server = previewer->AutomationServer;
+    TAutomationServerLayer& server = ServerLayerOf(*previewer);
     if (!start.NoRegServer) {
         // A registered server is registered again on every start, so the
         // bus starts the program from where it is now.

@@ -156,7 +156,7 @@ void TPageBox::mouseReleaseEvent(QMouseEvent* Event) { FOwner->PageViewMouseUp(E
 // Creation
 
 TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent)
-    : QMainWindow(Parent), Params(std::move(AParams)), AutomationServer(ParseStartSwitches(Params))
+    : QMainWindow(Parent), Params(std::move(AParams)), AutomationServer(MakeAutomationPresence(ParseStartSwitches(Params)))
 {
     setObjectName("PreviewWindow");
     setWindowTitle(QStringLiteral("Quillard Previewer"));
@@ -450,7 +450,7 @@ void TPreviewWindow::CreateMenus()
 void TPreviewWindow::showEvent(QShowEvent* Event)
 {
     QMainWindow::showEvent(Event);
-    AutomationServer.CheckIdle();
+    AutomationServer->CheckIdle();
     // The first activation runs from the message loop once the window is up.
     if (FirstActivation && !FActivationPosted) {
         FActivationPosted = true;
@@ -638,7 +638,7 @@ bool TPreviewWindow::ApplySwitches()
             if (alone)
                 ProgressWindow->hide();
             std::string why;
-            const bool ok = reg ? AutomationServer.Register(why) : AutomationServer.Unregister(why);
+            const bool ok = reg ? AutomationServer->Register(why) : AutomationServer->Unregister(why);
             if (reg)
                 ShowMessage(ok ? "Register Server Successfull!" : "Register Server Not Successfull!", "");
             else
@@ -672,7 +672,7 @@ bool TPreviewWindow::ApplySwitches()
 
 bool TPreviewWindow::EndApplication(int Code)
 {
-    if (!AutomationServer.StandAlone() && AutomationServer.ObjectCount() > 0) {
+    if (!AutomationServer->StandAlone() && AutomationServer->ObjectCount() > 0) {
         // Inside a client's call nobody is there to answer: the program
         // stays for its clients.
         const bool endAnyway =
@@ -727,10 +727,10 @@ void TPreviewWindow::QuitQuillard()
     if (ProgressWindow)
         ProgressWindow->hide();
     hide();
-    if (AutomationServer.StandAlone())
+    if (AutomationServer->StandAlone())
         EndApplication(FSession.ExitCode());
     else
-        AutomationServer.CheckIdle();
+        AutomationServer->CheckIdle();
 }
 
 void TPreviewWindow::closeEvent(QCloseEvent* Event)
@@ -749,7 +749,7 @@ void TPreviewWindow::closeEvent(QCloseEvent* Event)
 void TPreviewWindow::hideEvent(QHideEvent* Event)
 {
     QMainWindow::hideEvent(Event);
-    AutomationServer.CheckIdle();
+    AutomationServer->CheckIdle();
 }
 
 void TPreviewWindow::CleanUpFiles()
@@ -1639,8 +1639,8 @@ std::string TPreviewWindow::ViewStatsText() const
     } catch (const std::exception& e) {
         t += std::string("  ") + e.what() + "\r\n";
     }
-    if (AutomationServer.Exists())
-        t += "Objects dependent on me: " + std::to_string(AutomationServer.ObjectCount());
+    if (AutomationServer->Exists())
+        t += "Objects dependent on me: " + std::to_string(AutomationServer->ObjectCount());
     else
         t += "COM Server is not initialized.";
     return t;

@@ -4,7 +4,7 @@
 // paging, zoom, keys, dragging, printing and the end of the program.
 #pragma once
 
-#include "app/autoserver.h"
+#include "app/automationpresence.h"
 #include "app/previewsession.h"
 #include "app/printoptionswindow.h"
 #include "engine/renderer.h"
@@ -281,7 +281,8 @@ public:
     std::function<void(int)> OnTerminate;
 
     std::vector<std::string> Params;
-    TAutomationServerLayer AutomationServer;
+    // The automation server of the process (autoserver.h).
+    std::unique_ptr<TAutomationPresence> AutomationServer;
     TOpenDocumentWindow* OpenDocumentWindow = nullptr;  // made by the program entry
     TProgressWindow* ProgressWindow = nullptr;
     TAboutWindow* AboutWindow = nullptr;

@@ -533,7 +533,7 @@ protected:
     void TearDown() override
     {
         if (W)
-            W->AutomationServer.Withdraw();
+            ServerLayerOf(*W).Withdraw();
         QDBusConnection::disconnectFromBus(ConnectionName);
         Bus.Stop();
         AutomationTest::TearDown();
@@ -543,7 +543,7 @@ protected:
     {
         Create(std::move(Params));
         std::string why;
-        ASSERT_TRUE(W->AutomationServer.Publish(W.get(), QDBusConnection::connectToBus(Bus.Address(), ConnectionName),
+        ASSERT_TRUE(ServerLayerOf(*W).Publish(W.get(), QDBusConnection::connectToBus(Bus.Address(), ConnectionName),
                                                 why))
             << why;
     }
@@ -554,8 +554,8 @@ protected:
 TEST_F(AutomationBusTest, PropertiesAndMethodsAnswerGdbus)
 {
     Publish();
-    EXPECT_TRUE(W->AutomationServer.Exists());
-    EXPECT_FALSE(W->AutomationServer.StandAlone());
+    EXPECT_TRUE(ServerLayerOf(*W).Exists());
+    EXPECT_FALSE(ServerLayerOf(*W).StandAlone());
     struct {
         QStringList Args;
         const char* Out;
@@ -844,7 +844,7 @@ TEST_F(AutomationBusTest, ClientsCountUntilTheyLeaveTheBus)
         m << QStringLiteral("com.merrowgate.Quillard.IQuillardX") << QStringLiteral("Pages");
         const QDBusMessage reply = client.call(m, QDBus::BlockWithGui);
         EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-        EXPECT_EQ(W->AutomationServer.ObjectCount(), 1);
+        EXPECT_EQ(ServerLayerOf(*W).ObjectCount(), 1);
 
         // The user closes the window while the client holds on: asked, and
         // No keeps the program.
@@ -866,7 +866,7 @@ TEST_F(AutomationBusTest, ClientsCountUntilTheyLeaveTheBus)
         EXPECT_TRUE(Ended);
     }
     QDBusConnection::disconnectFromBus(name);
-    EXPECT_TRUE(WaitFor([&] { return W->AutomationServer.ObjectCount() == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return ServerLayerOf(*W).ObjectCount() == 0; }));
 }
 
 TEST_F(AutomationBusTest, AProcessTheBusStartedEndsWhenNoClientRemainsAndTheWindowIsHidden)
@@ -884,13 +884,13 @@ TEST_F(AutomationBusTest, AProcessTheBusStartedEndsWhenNoClientRemainsAndTheWind
         SCOPED_TRACE(c.Name);
         Ended = false;
         if (W)
-            W->AutomationServer.Withdraw();
+            ServerLayerOf(*W).Withdraw();
         X.reset();
         W.reset();
         QDBusConnection::disconnectFromBus(ConnectionName);
         ConnectionName += "x";
         Publish(c.Params);
-        W->AutomationServer.LingerMs = 100;
+        ServerLayerOf(*W).LingerMs = 100;
         X->LoadReport(Pages(1));
         if (c.Show)
             X->SetVisible(true);

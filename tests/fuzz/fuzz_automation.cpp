@@ -261,7 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         w.NobodyToAsk = true;
         w.OnTerminate = [](int) {};
         w.OpenWithDesktop = [](const std::string&) {};
-        TAutomationServerLayer& server = w.AutomationServer;
+        TAutomationServerLayer& server = ServerLayerOf(w);
         const QRect area = w.screen() ? w.screen()->availableGeometry() : QRect();
         bool placed = false;
         for (int calls = 0; calls < 64 && !in.AtEnd() && !w.Session().Terminated(); ++calls) {
