@@ -169,14 +169,14 @@ int TAutomationCommands::PrinterCount() { return Printer().Count(); }
 std::string TAutomationCommands::PrintTitle()
 {
     W.EnsureEngine();
-    return W.Session().Renderer()->JobTitle;
+    return W.Session().Renderer()->Job.Title;
 }
 
 void TAutomationCommands::SetPrintTitle(const std::string& Value)
 {
     RefuseOverLimit("PrintTitle", Value.size(), MaxTitleBytes);
     W.EnsureEngine();
-    W.Session().Renderer()->JobTitle = Value;
+    W.Session().Renderer()->Job.Title = Value;
 }
 
 int TAutomationCommands::PrinterPageWidth() { return Printer().PageWidth(); }
@@ -185,37 +185,37 @@ int TAutomationCommands::PrinterPageHeight() { return Printer().PageHeight(); }
 double TAutomationCommands::PrinterPageWidth_IN()
 {
     W.EnsureEngine();
-    return W.Session().Renderer()->PrintableWidth;
+    return W.Session().Renderer()->Metrics.PrintableWidth;
 }
 
 double TAutomationCommands::PrinterPageHeight_IN()
 {
     W.EnsureEngine();
-    return W.Session().Renderer()->PrintableHeight;
+    return W.Session().Renderer()->Metrics.PrintableHeight;
 }
 
 int TAutomationCommands::PrinterNonPrintableX()
 {
     W.EnsureEngine();
-    return static_cast<int>(std::lround(W.Session().Renderer()->OffsetXPx));
+    return static_cast<int>(std::lround(W.Session().Renderer()->Metrics.OffsetXPx));
 }
 
 int TAutomationCommands::PrinterNonPrintableY()
 {
     W.EnsureEngine();
-    return static_cast<int>(std::lround(W.Session().Renderer()->OffsetYPx));
+    return static_cast<int>(std::lround(W.Session().Renderer()->Metrics.OffsetYPx));
 }
 
 double TAutomationCommands::PrinterNonPrintableX_IN()
 {
     W.EnsureEngine();
-    return W.Session().Renderer()->LeftOffset;
+    return W.Session().Renderer()->Metrics.LeftOffset;
 }
 
 double TAutomationCommands::PrinterNonPrintableY_IN()
 {
     W.EnsureEngine();
-    return W.Session().Renderer()->TopOffset;
+    return W.Session().Renderer()->Metrics.TopOffset;
 }
 
 bool TAutomationCommands::CloseAfterPrint() { return W.CloseAfterPrint; }

@@ -445,13 +445,13 @@ int RunPng(const TCommandLine& cl)
         return 1;
     r.GetCapacities();
     r.MeasureOnScreen(96, cl.Zoom / 100.0 > 10 ? 10 : cl.Zoom / 100.0);
-    if (cl.Zoom > 1000 || r.PageWidthPx < 1 || r.PageHeightPx < 1 ||
-        static_cast<int64_t>(r.PageWidthPx) * r.PageHeightPx > 400LL * 1000 * 1000) {
+    if (cl.Zoom > 1000 || r.Metrics.PageWidthPx < 1 || r.Metrics.PageHeightPx < 1 ||
+        static_cast<int64_t>(r.Metrics.PageWidthPx) * r.Metrics.PageHeightPx > 400LL * 1000 * 1000) {
         std::fprintf(stderr, "quillard: the page at %d%% would be %d x %d pixels; choose a smaller zoom\n", cl.Zoom,
-                     r.PageWidthPx, r.PageHeightPx);
+                     r.Metrics.PageWidthPx, r.Metrics.PageHeightPx);
         return 1;
     }
-    auto owned = std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
+    auto owned = std::make_unique<TImageCanvas>(r.Metrics.PageWidthPx, r.Metrics.PageHeightPx, 96, 96);
     TImageCanvas* page = owned.get();
     r.UsePageSurface(std::move(owned));
     bool ok = r.RenderPages(nullptr, cl.Page, nullptr, cl.Page);
@@ -490,9 +490,9 @@ int RunPdf(const TCommandLine& cl)
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     if (cl.RangeFrom > 0) {
-        r.UsePageRange = 2;
-        r.RangeFrom = cl.RangeFrom;
-        r.RangeTo = cl.RangeTo;
+        r.Job.UsePageRange = 2;
+        r.Job.RangeFrom = cl.RangeFrom;
+        r.Job.RangeTo = cl.RangeTo;
     }
     Globals().LastErrorMessage.clear();
     const int result = r.MakePDF(nullptr, cl.Output);
@@ -577,11 +577,11 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
                          pages == 1 ? "" : "s", cl.RangeFrom);
             return 1;
         }
-        r.UsePageRange = 2;
-        r.RangeFrom = cl.RangeFrom;
-        r.RangeTo = cl.RangeTo;
+        r.Job.UsePageRange = 2;
+        r.Job.RangeFrom = cl.RangeFrom;
+        r.Job.RangeTo = cl.RangeTo;
     }
-    r.Copies = cl.Copies;
+    r.Job.Copies = cl.Copies;
     const bool printed = r.Print(nullptr);
     for (const std::string& job : Layer.SubmittedJobs())
         std::printf("%s\n", job.c_str());

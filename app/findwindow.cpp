@@ -55,13 +55,13 @@ void TFindWindow::FormShow()
 void TFindWindow::cmdFindClick()
 {
     if (Renderer) {
-        Renderer->FindText = PathFromQ(txtFindStr->text());
+        Renderer->Find.Text = PathFromQ(txtFindStr->text());
         // The report's bytes are Windows-1252: so is the text searched for.
         const QByteArray latin = txtFindStr->text().toLatin1();
         if (QString::fromLatin1(latin) == txtFindStr->text())
-            Renderer->FindText = latin.toStdString();
-        Renderer->FindTextUtf8 = txtFindStr->text().toUtf8().toStdString();
-        Renderer->FindCaseSensitive = chkMatchCase->isChecked();
+            Renderer->Find.Text = latin.toStdString();
+        Renderer->Find.TextUtf8 = txtFindStr->text().toUtf8().toStdString();
+        Renderer->Find.CaseSensitive = chkMatchCase->isChecked();
     }
     done(1);
 }
@@ -69,9 +69,9 @@ void TFindWindow::cmdFindClick()
 void TFindWindow::cmdCloseClick()
 {
     if (Renderer) {
-        Renderer->FindText.clear();
-        Renderer->FindTextUtf8.clear();
-        Renderer->FindCaseSensitive = false;
+        Renderer->Find.Text.clear();
+        Renderer->Find.TextUtf8.clear();
+        Renderer->Find.CaseSensitive = false;
     }
     done(-1);
 }

@@ -284,7 +284,7 @@ void TPreviewWindow::FindDialog()
 
     int total = 0, pages = 0, first = 0;
     FSession.ClearFoundPages();
-    const std::string find = Renderer()->FindText;
+    const std::string find = Renderer()->Find.Text;
     if (!IsBlank(find)) {
         TByteFile file;
         try {
@@ -301,7 +301,7 @@ void TPreviewWindow::FindDialog()
             Renderer()->GetLn(file, line, lineEnd);
             if (file.Position() == before && line.empty() && lineEnd.empty())
                 break;  // nothing more can be read
-            const int hits = CountHits(line, find, Renderer()->FindCaseSensitive);
+            const int hits = CountHits(line, find, Renderer()->Find.CaseSensitive);
             if (hits > 0) {
                 total += hits;
                 if (FSession.AddFoundPage(page))
@@ -354,7 +354,7 @@ bool TPreviewWindow::FindNext()
     }
     KeyRepeating = false;
     tmrKeyRepeat->stop();
-    ShowMessage("No more occurances were found!", "Search For \"" + Renderer()->FindText + "\"");
+    ShowMessage("No more occurances were found!", "Search For \"" + Renderer()->Find.Text + "\"");
     return false;
 }
 

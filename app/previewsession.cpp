@@ -115,7 +115,7 @@ bool TPreviewSession::PageFitsInMemory() const
 {
     if (!FRenderer)
         return true;
-    const int w = std::max(1, FRenderer->PageWidthPx), h = std::max(1, FRenderer->PageHeightPx);
+    const int w = std::max(1, FRenderer->Metrics.PageWidthPx), h = std::max(1, FRenderer->Metrics.PageHeightPx);
     return static_cast<int64_t>(w) * h <= MaxPagePixels;
 }
 

@@ -91,8 +91,8 @@ void TPreviewWindow::AddTextAt(QPoint Release)
     }
     if (!AddTextWindow)
         AddTextWindow = new TAddTextWindow(this);
-    AddTextWindow->TargetX = Release.x() / Renderer()->PixelsPerInchX;
-    AddTextWindow->TargetY = Release.y() / Renderer()->PixelsPerInchY;
+    AddTextWindow->TargetX = Release.x() / Renderer()->Metrics.PixelsPerInchX;
+    AddTextWindow->TargetY = Release.y() / Renderer()->Metrics.PixelsPerInchY;
     AddTextWindow->TargetPage = FSession.CurrentPage();
     AddTextWindow->Renderer = Renderer();
     const int result = AddTextWindow->ShowModal();
@@ -190,7 +190,7 @@ void TPreviewWindow::WriteAutoShape()
 {
     if (!Renderer() || Renderer()->FileName.empty())
         return;
-    const double ppiX = Renderer()->PixelsPerInchX, ppiY = Renderer()->PixelsPerInchY;
+    const double ppiX = Renderer()->Metrics.PixelsPerInchX, ppiY = Renderer()->Metrics.PixelsPerInchY;
     const TAutoShapeKind kind =
         DrawLineMode ? TAutoShapeKind::Line : DrawBoxMode ? TAutoShapeKind::Box : TAutoShapeKind::Oval;
     const std::string markup = AutoShapeMarkup(kind, DrawWidth, DrawColor, DrawFilled, ShapeStart.x() / ppiX,

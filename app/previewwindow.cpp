@@ -877,10 +877,10 @@ bool TPreviewWindow::LoadFile()
     ShowPageCount();
 
     if (PrintOptionsWindow) {
-        PrintOptionsWindow->spnSmall->setValue(Renderer()->Cpi17Size);
-        PrintOptionsWindow->spnMedium->setValue(Renderer()->Cpi12Size);
-        PrintOptionsWindow->spnLarge->setValue(Renderer()->Cpi10Size);
-        PrintOptionsWindow->chkMono->setChecked(!Renderer()->ColourMode);
+        PrintOptionsWindow->spnSmall->setValue(Renderer()->Setup.Cpi17Size);
+        PrintOptionsWindow->spnMedium->setValue(Renderer()->Setup.Cpi12Size);
+        PrintOptionsWindow->spnLarge->setValue(Renderer()->Setup.Cpi10Size);
+        PrintOptionsWindow->chkMono->setChecked(!Renderer()->Setup.ColourMode);
         PrintOptionsWindow->setWindowTitle(FromBytes(FSession.ReportFileName()) + QStringLiteral(" -- Quillard"));
     }
 
@@ -913,7 +913,7 @@ void TPreviewWindow::ShowPageCount() { lblPageCount->setText(QStringLiteral("out
 
 void TPreviewWindow::NewPageBitmap()
 {
-    const int w = std::max(1, Renderer()->PageWidthPx), h = std::max(1, Renderer()->PageHeightPx);
+    const int w = std::max(1, Renderer()->Metrics.PageWidthPx), h = std::max(1, Renderer()->Metrics.PageHeightPx);
     if (!FSession.PageFitsInMemory())
         throw TOutOfResources("The page would need " + std::to_string(w) + " x " + std::to_string(h) +
                               " pixels at this zoom: not enough memory");
@@ -1070,7 +1070,7 @@ void TPreviewWindow::SetPaperSize()
 
 void TPreviewWindow::ApplyPaperSize()
 {
-    const int w = std::max(1, Renderer()->PageWidthPx), h = std::max(1, Renderer()->PageHeightPx);
+    const int w = std::max(1, Renderer()->Metrics.PageWidthPx), h = std::max(1, Renderer()->Metrics.PageHeightPx);
     if (!FSession.PageFitsInMemory())
         throw TOutOfResources("The page would need " + std::to_string(w) + " x " + std::to_string(h) +
                               " pixels at this zoom: not enough memory");
@@ -1080,8 +1080,8 @@ void TPreviewWindow::ApplyPaperSize()
         (!PageBitmap || PageBitmap->Image().width() != w || PageBitmap->Image().height() != h))
         NewPageBitmap();
 
-    const double ppiX = Renderer()->PixelsPerInchX, ppiY = Renderer()->PixelsPerInchY;
-    const double mX = Renderer()->LeftOffset, mY = Renderer()->TopOffset;
+    const double ppiX = Renderer()->Metrics.PixelsPerInchX, ppiY = Renderer()->Metrics.PixelsPerInchY;
+    const double mX = Renderer()->Metrics.LeftOffset, mY = Renderer()->Metrics.TopOffset;
     PageView->resize(w, h);
     const int sheetW = w + R(mX * 2 * ppiX), sheetH = h + R(mY * 2 * ppiY);
     shpNonPrintable->setGeometry(SheetLeft, SheetTop, sheetW, sheetH);
@@ -1610,7 +1610,7 @@ std::string TPreviewWindow::ViewStatsText() const
     t += "  Top: " + std::to_string(PageView->y()) + "  Left: " + std::to_string(PageView->x()) +
          "  Height: " + std::to_string(PageView->height()) + "  Width: " + std::to_string(PageView->width()) + "\r\n";
     if (Renderer())
-        t += "  Pixels per inch: " + num(Renderer()->PixelsPerInchX) + " x " + num(Renderer()->PixelsPerInchY) + "\r\n";
+        t += "  Pixels per inch: " + num(Renderer()->Metrics.PixelsPerInchX) + " x " + num(Renderer()->Metrics.PixelsPerInchY) + "\r\n";
     t += "Size of Invisible Bitmap:\r\n";
     if (PageBitmap)
         t += "  " + std::to_string(PageBitmap->Image().width()) + " x " + std::to_string(PageBitmap->Image().height()) +
@@ -1622,13 +1622,13 @@ std::string TPreviewWindow::ViewStatsText() const
          "  Height: " + std::to_string(shpShadow->height()) + "  Width: " + std::to_string(shpShadow->width()) + "\r\n";
     if (Renderer()) {
         const tRenderer& r = *Renderer();
-        const double heightIn = r.PrintableHeight, widthIn = r.PrintableWidth;
+        const double heightIn = r.Metrics.PrintableHeight, widthIn = r.Metrics.PrintableWidth;
         t += "Printer Attributes:=\r\n";
-        t += "  Page height: " + num(heightIn * r.DpiY) + " pixels (" + num(heightIn) + " in)\r\n";
-        t += "  Page width: " + num(widthIn * r.DpiX) + " pixels (" + num(widthIn) + " in)\r\n";
-        t += "  Non-printable left: " + num(r.OffsetXPx) + " pixels (" + num(r.LeftOffset) + " in)\r\n";
-        t += "  Non-printable top: " + num(r.OffsetYPx) + " pixels (" + num(r.TopOffset) + " in)\r\n";
-        t += "  Printer pixels per inch: " + num(r.DpiX) + " x " + num(r.DpiY) + "\r\n";
+        t += "  Page height: " + num(heightIn * r.Metrics.DpiY) + " pixels (" + num(heightIn) + " in)\r\n";
+        t += "  Page width: " + num(widthIn * r.Metrics.DpiX) + " pixels (" + num(widthIn) + " in)\r\n";
+        t += "  Non-printable left: " + num(r.Metrics.OffsetXPx) + " pixels (" + num(r.Metrics.LeftOffset) + " in)\r\n";
+        t += "  Non-printable top: " + num(r.Metrics.OffsetYPx) + " pixels (" + num(r.Metrics.TopOffset) + " in)\r\n";
+        t += "  Printer pixels per inch: " + num(r.Metrics.DpiX) + " x " + num(r.Metrics.DpiY) + "\r\n";
     }
     constexpr int TEXTCAPS = 34, BITSPIXEL = 12, SIZEPALETTE = 104;
     t += "Printer Capacitites:\r\n";
@@ -1667,7 +1667,7 @@ void TPreviewWindow::cmdDemoRotateClick()
     TRenderingCanvas& c = *Renderer()->Canvas;
     const TFont savedFont = c.Font;
     const TBrush savedBrush = c.Brush;
-    const int cx = Renderer()->PageWidthPx / 2, cy = Renderer()->PageHeightPx / 2;
+    const int cx = Renderer()->Metrics.PageWidthPx / 2, cy = Renderer()->Metrics.PageHeightPx / 2;
     const double pi = 3.14159265358979;
     try {
         c.Brush.Style = bsClear;

@@ -237,7 +237,7 @@ void TPrintOptionsWindow::PickCPIFontClick()
     if (!Renderer)
         return;
     try {
-        PickFont(PickCPIFont, Renderer->FixedFontName);
+        PickFont(PickCPIFont, Renderer->Setup.FixedFontName);
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Error Getting CPI Font");
     }
@@ -247,7 +247,7 @@ void TPrintOptionsWindow::PickPropFontClick()
 {
     if (!Renderer)
         return;
-    PickFont(PickPropFont, Renderer->PropFontName);
+    PickFont(PickPropFont, Renderer->Setup.PropFontName);
 }
 
 void TPrintOptionsWindow::prtSetupClick()
@@ -351,16 +351,16 @@ void TPrintOptionsWindow::cmdOkClick()
     TPrinterLayer& p = Printer();
     try {
         if (Renderer) {
-            Renderer->UsePageRange = static_cast<uint8_t>(DialogRange);
-            Renderer->RangeFrom = DialogFrom;
-            Renderer->RangeTo = DialogTo;
-            Renderer->Copies = spnCopies->value();
-            Renderer->ColourMode = !chkMono->isChecked();
+            Renderer->Job.UsePageRange = static_cast<uint8_t>(DialogRange);
+            Renderer->Job.RangeFrom = DialogFrom;
+            Renderer->Job.RangeTo = DialogTo;
+            Renderer->Job.Copies = spnCopies->value();
+            Renderer->Setup.ColourMode = !chkMono->isChecked();
             if (p.CanOrientation())
-                Renderer->Orientation = static_cast<uint8_t>(p.Orientation());
-            Renderer->Cpi17Size = static_cast<uint8_t>(spnSmall->value());
-            Renderer->Cpi12Size = static_cast<uint8_t>(spnMedium->value());
-            Renderer->Cpi10Size = static_cast<uint8_t>(spnLarge->value());
+                Renderer->Setup.Orientation = static_cast<uint8_t>(p.Orientation());
+            Renderer->Setup.Cpi17Size = static_cast<uint8_t>(spnSmall->value());
+            Renderer->Setup.Cpi12Size = static_cast<uint8_t>(spnMedium->value());
+            Renderer->Setup.Cpi10Size = static_cast<uint8_t>(spnLarge->value());
         }
         // A box left as it was shown leaves a report's own choice alone.
         if (Globals().LineDrawChosen || chkUseLineDraw->isChecked() != Globals().UseLineDrawFont) {

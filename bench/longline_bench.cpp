@@ -83,7 +83,7 @@ int main(int argc, char** argv)
         r.SetupOverrides.PlainText = c.Plain;
         r.OpenFile(path, nullptr);
         r.MeasureOnScreen(96, 1.0);
-        r.UsePageSurface(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96));
+        r.UsePageSurface(std::make_unique<TImageCanvas>(r.Metrics.PageWidthPx, r.Metrics.PageHeightPx, 96, 96));
         const auto t0 = std::chrono::steady_clock::now();
         r.RenderPages(nullptr, c.Page, nullptr, c.Page);
         std::printf("%-7s N=%d (%zu bytes): %.3f s\n", c.Name, n, report.size(), Seconds(t0));

@@ -53,7 +53,7 @@ int main(int argc, char** argv)
     int count = r.CountPages();
     double countTime = Seconds(t0);
 
-    r.UsePageSurface(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96));
+    r.UsePageSurface(std::make_unique<TImageCanvas>(r.Metrics.PageWidthPx, r.Metrics.PageHeightPx, 96, 96));
     t0 = std::chrono::steady_clock::now();
     r.RenderPages(nullptr, count, nullptr, count);
     double lastTime = Seconds(t0);

@@ -155,17 +155,17 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
     FileName = AFileName;
     PictureCache.Clear();
     try {
-        Orientation = printer.CanOrientation() ? static_cast<uint8_t>(printer.Orientation() == 1 ? 1 : 0) : 0;
+        Setup.Orientation = printer.CanOrientation() ? static_cast<uint8_t>(printer.Orientation() == 1 ? 1 : 0) : 0;
     } catch (const std::exception&) {
         // A printer that cannot tell: the report starts portrait.
-        Orientation = 0;
+        Setup.Orientation = 0;
     }
-    Tray = 0;
-    FixedFontName = "Courier New";
-    PropFontName = "Times New Roman";
+    Setup.Tray = 0;
+    Setup.FixedFontName = "Courier New";
+    Setup.PropFontName = "Times New Roman";
     if (Spans[1])
         Spans[1]->LinesPerPage = 0;
-    ColourMode = true;
+    Setup.ColourMode = true;
     int lineCount = 0;
     UnixLineEnds = LineEndChoice == TLineEnds::Unix;
     ReportEncoding = EncodingChoice == TEncodingChoice::Utf8    ? TReportEncoding::Utf8
@@ -210,7 +210,7 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
     auto orientPrinter = [&] {
         try {
             if (printer.CanOrientation())
-                printer.SetOrientation(Orientation);
+                printer.SetOrientation(Setup.Orientation);
         } catch (const std::exception&) {
         }
     };
@@ -243,7 +243,7 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
 
                 std::string value = attribute("VER;VERSION");
                 if (!IsBlank(value))
-                    Version = static_cast<uint8_t>(ParseIntPrefix(value, 0));
+                    Setup.Version = static_cast<uint8_t>(ParseIntPrefix(value, 0));
 
                 value = attribute("PAPERSIZE;PAPER");
                 if (!IsBlank(value)) {
@@ -254,7 +254,7 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
                             printer.SetPaperSize(static_cast<int16_t>(n));
                         else if (StartsWithDigit(value))
                             printer.SetPaperSize(static_cast<int16_t>(ParseIntPrefix(value, 0)));
-                        printer.SetOrientation(Orientation);
+                        printer.SetOrientation(Setup.Orientation);
                     } catch (const std::exception&) {
                         // A printer without that paper keeps its own; the
                         // page is laid out on what it has.
@@ -263,19 +263,19 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
 
                 value = attribute("ORIENTATION");
                 if (value == "PORTRAIT" || value == "LANSCAPE") {
-                    Orientation = value == "PORTRAIT" ? 0 : 1;
+                    Setup.Orientation = value == "PORTRAIT" ? 0 : 1;
                     orientPrinter();
                 }
 
                 value = attribute("PAPERTRAY;TRAY");
                 if (!IsBlank(value))
-                    ApplyTray(value, Tray);
+                    ApplyTray(value, Setup.Tray);
 
                 value = attribute("MONOCHROME;MONO");
                 if (!value.empty() && value[0] == 'Y')
-                    ColourMode = false;
+                    Setup.ColourMode = false;
 
-                if (Version != 0) {
+                if (Setup.Version != 0) {
                     file.Close();
                     return true;
                 }
@@ -283,11 +283,11 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
 
             // Legacy page-setup tags, anywhere in the line.
             if (scan.find("{LANDSCAPE}") != std::string::npos) {
-                Orientation = 1;
+                Setup.Orientation = 1;
                 orientPrinter();
             }
             if (scan.find("{PORTRAIT}") != std::string::npos) {
-                Orientation = 0;
+                Setup.Orientation = 0;
                 orientPrinter();
             }
             struct TPitch {
@@ -295,17 +295,17 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
                 uint8_t& Size;
                 int Default;
             };
-            const TPitch pitches[] = {{"{FONTSIZE10", Cpi10Size, 12}, {"{FONTSIZE12", Cpi12Size, 10}, {"{FONTSIZE17", Cpi17Size, 7}};
+            const TPitch pitches[] = {{"{FONTSIZE10", Setup.Cpi10Size, 12}, {"{FONTSIZE12", Setup.Cpi12Size, 10}, {"{FONTSIZE17", Setup.Cpi17Size, 7}};
             for (const TPitch& p : pitches) {
                 const size_t at = scan.find(p.Tag);
                 if (at != std::string::npos)
                     p.Size = static_cast<uint8_t>(ParseIntPrefix(GetAttribute(TagAt(scan, static_cast<int>(at) + 1), ""), p.Default));
             }
             if (scan.find("{MONO}") != std::string::npos || scan.find("{MONOCHROME}") != std::string::npos)
-                ColourMode = false;
+                Setup.ColourMode = false;
             if (scan.find("{TRAY=") != std::string::npos || scan.find("{PAPERTRAY=") != std::string::npos) {
                 size_t at = scan.find("{TRAY=") != std::string::npos ? scan.find("{TRAY") : scan.find("{PAPERTRAY");
-                ApplyTray(GetAttribute(TagAt(scan, static_cast<int>(at) + 1), ""), Tray);
+                ApplyTray(GetAttribute(TagAt(scan, static_cast<int>(at) + 1), ""), Setup.Tray);
             }
 
             // In-line picture data follows: nothing after it is header.

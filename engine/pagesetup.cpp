@@ -24,7 +24,7 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
     // As the header's PAPER= and ORIENTATION= go to the printer's settings.
     TPrinterLayer& printer = Printer();
     if (o.Landscape)
-        Orientation = 1;
+        Setup.Orientation = 1;
     try {
         const std::string paper = UpperCase(Trim(o.Paper));
         if (int n = PaperNumber(paper))
@@ -36,7 +36,7 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
     }
     try {
         if (printer.CanOrientation())
-            printer.SetOrientation(Orientation);
+            printer.SetOrientation(Setup.Orientation);
     } catch (const std::exception&) {
         // A printer that refuses is passed over, as with the header's.
     }
@@ -52,8 +52,8 @@ void tRenderer::ApplyPageSetupOverrides()
     if (o.HasMargins) {
         // As {INIT LEFT= TOP= RIGHT= BOTTOM=} places them: from the sheet's edges.
         const double left = o.Margins[0], top = o.Margins[1];
-        const double right = PrintableWidth + 2 * LeftOffset - o.Margins[2];
-        const double bottom = PrintableHeight + 2 * TopOffset - o.Margins[3];
+        const double right = Metrics.PrintableWidth + 2 * Metrics.LeftOffset - o.Margins[2];
+        const double bottom = Metrics.PrintableHeight + 2 * Metrics.TopOffset - o.Margins[3];
         if (right - left >= 0.1 && bottom - top >= 0.1) {
             page.Left = left;
             page.Top = top;
@@ -82,7 +82,7 @@ void tRenderer::ApplyPageSetupOverrides()
     if (o.Paginate || o.PlainText)
         page.Paginate = true;
     if (o.PlainText) {
-        const double cpi = o.Cpi > 0 ? o.Cpi : 120.0 / std::max<int>(1, Cpi10Size);
+        const double cpi = o.Cpi > 0 ? o.Cpi : 120.0 / std::max<int>(1, Setup.Cpi10Size);
         const double columns = std::floor((page.Right - page.Left) * cpi + 1e-6);
         Plain.Columns = static_cast<int>(std::clamp(columns, 1.0, 1e6));
     }
@@ -213,7 +213,7 @@ void tRenderer::NoteRunBelowBottom(const std::string& Run, double CellHeight)
     // shows, only its descenders may be cut.
     const tSpan& s = Span();
     const double baseline = s.Top + s.CursorY - 0.2 * CellHeight;
-    if (!(baseline > TopOffset + PrintableHeight + 1e-9))
+    if (!(baseline > Metrics.TopOffset + Metrics.PrintableHeight + 1e-9))
         return;
     if (Run.find_first_not_of(" \t\r") == std::string::npos)
         return;

@@ -82,7 +82,7 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
     bool begun = false;
     try {
         maker->SetFileName(AFileName);
-        maker->SetOrientation(Orientation == 1 ? poLandscape : poPortrait);
+        maker->SetOrientation(Setup.Orientation == 1 ? poLandscape : poPortrait);
         // The sheet of the report's paper, as the header set it in the
         // printer's settings (Letter when the number names no known size),
         // turned for landscape.
@@ -92,20 +92,20 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
         } catch (const std::exception&) {
             // No printer to ask: Letter.
         }
-        maker->SetPaper(paper, Orientation == 1);
-        maker->SetTitle(JobTitle);
+        maker->SetPaper(paper, Setup.Orientation == 1);
+        maker->SetTitle(Job.Title);
 
         // The whole sheet is the page: no unprintable margin.
-        DpiX = Canvas->GetDeviceCaps(LOGPIXELSX);
-        DpiY = Canvas->GetDeviceCaps(LOGPIXELSY);
-        OffsetXPx = 0;
-        OffsetYPx = 0;
-        LeftOffset = 0;
-        TopOffset = 0;
-        PageWidthPx = std::abs(maker->PageWidth());
-        PageHeightPx = std::abs(maker->PageHeight());
-        PrintableWidth = PageWidthPx / DpiX;
-        PrintableHeight = PageHeightPx / DpiY;
+        Metrics.DpiX = Canvas->GetDeviceCaps(LOGPIXELSX);
+        Metrics.DpiY = Canvas->GetDeviceCaps(LOGPIXELSY);
+        Metrics.OffsetXPx = 0;
+        Metrics.OffsetYPx = 0;
+        Metrics.LeftOffset = 0;
+        Metrics.TopOffset = 0;
+        Metrics.PageWidthPx = std::abs(maker->PageWidth());
+        Metrics.PageHeightPx = std::abs(maker->PageHeight());
+        Metrics.PrintableWidth = Metrics.PageWidthPx / Metrics.DpiX;
+        Metrics.PrintableHeight = Metrics.PageHeightPx / Metrics.DpiY;
 
         maker->BeginDoc();
         begun = true;
@@ -114,12 +114,12 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
 
         if (Gauge) {
             gaugeMax = Gauge->MaxValue;
-            Gauge->MaxValue = ScaledMax(gaugeMax, Copies);
+            Gauge->MaxValue = ScaledMax(gaugeMax, Job.Copies);
             Gauge->Progress = 1;
             gaugeScaled = true;
         }
         PdfUnmappedCharacters = 0;
-        const bool ok = UsePageRange ? RenderPages(Gauge, RangeFrom, nullptr, RangeTo) : RenderPages(Gauge, -1, nullptr, -1);
+        const bool ok = Job.UsePageRange ? RenderPages(Gauge, Job.RangeFrom, nullptr, Job.RangeTo) : RenderPages(Gauge, -1, nullptr, -1);
         if (maker->Canvas())
             PdfUnmappedCharacters = maker->Canvas()->UnmappedCharacters;
         if (!ok) {

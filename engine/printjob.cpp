@@ -60,10 +60,10 @@ bool tRenderer::Print(TGauge* Gauge)
         previewScale = GetScale();
 
         if (printer.CanOrientation())
-            printer.SetOrientation(Orientation);
-        printer.SetTitle(!IsBlank(JobTitle) ? JobTitle : "Quillard -- " + FileName);
-        if (Tray > 0)
-            SetPaperSource(Tray);
+            printer.SetOrientation(Setup.Orientation);
+        printer.SetTitle(!IsBlank(Job.Title) ? Job.Title : "Quillard -- " + FileName);
+        if (Setup.Tray > 0)
+            SetPaperSource(Setup.Tray);
         GetCapacities();
         try {
             if (printer.CanCopies())
@@ -88,19 +88,19 @@ bool tRenderer::Print(TGauge* Gauge)
         try {
             printer.BeginDoc();
             SetScale(1);
-            PageWidthPx = printer.PageWidth();
-            PageHeightPx = printer.PageHeight();
+            Metrics.PageWidthPx = printer.PageWidth();
+            Metrics.PageHeightPx = printer.PageHeight();
             previewCanvas = std::move(Canvas);
             canvasTaken = true;
             usePrinterCanvas();
             ResetSpans();
             if (Gauge) {
-                Gauge->MaxValue = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(oldMax) * Copies, INT_MIN, INT_MAX));
+                Gauge->MaxValue = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(oldMax) * Job.Copies, INT_MIN, INT_MAX));
                 Gauge->Progress = 1;
             }
-            const int copies = std::max(Copies, 1);
+            const int copies = std::max(Job.Copies, 1);
             for (int copy = 1; copy <= copies; ++copy) {
-                passOk = UsePageRange ? RenderPages(Gauge, RangeFrom, nullptr, RangeTo) : RenderPages(Gauge, -1, nullptr, -1);
+                passOk = Job.UsePageRange ? RenderPages(Gauge, Job.RangeFrom, nullptr, Job.RangeTo) : RenderPages(Gauge, -1, nullptr, -1);
                 if (!passOk)
                     break;
                 if (copy < copies) {

@@ -43,26 +43,26 @@ tRenderer::tRenderer()
 {
     try {
         GetCapacities();
-        Version = 0;
+        Setup.Version = 0;
         PassDepth = 0;
-        FindText.clear();
-        FindCaseSensitive = false;
+        Find.Text.clear();
+        Find.CaseSensitive = false;
         TestPattern = false;
         Printing = false;
-        JobTitle.clear();
+        Job.Title.clear();
         SpanIndex = 1;
         // Without a printer the renderer measures on a small bitmap at the
         // resolution the metrics assume; the application hands it the real
         // surface before anything is drawn.
-        Canvas = std::make_unique<TImageCanvas>(1, 1, ClampToInt(DpiX), ClampToInt(DpiY));
-        Spans[1] = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth, Scale);
+        Canvas = std::make_unique<TImageCanvas>(1, 1, ClampToInt(Metrics.DpiX), ClampToInt(Metrics.DpiY));
+        Spans[1] = std::make_unique<tSpan>(Canvas.get(), Metrics.PrintableHeight, Metrics.PrintableWidth, Scale);
         InitSpan(*Spans[1]);
         Aborted = false;
-        Cpi10Size = 12;
-        Cpi12Size = 10;
-        Cpi17Size = 7;
+        Setup.Cpi10Size = 12;
+        Setup.Cpi12Size = 10;
+        Setup.Cpi17Size = 7;
         FileName.clear();
-        Copies = 1;
+        Job.Copies = 1;
         FileSize = 0;
         if (!EncodingChoiceOf(Globals().ReportEncoding, EncodingChoice))
             EncodingChoice = TEncodingChoice::Auto;
@@ -125,12 +125,12 @@ std::unique_ptr<TRenderingCanvas> tRenderer::SwapCanvas(std::unique_ptr<TRenderi
 
 void tRenderer::InitSpan(tSpan& S)
 {
-    S.PageWidth = PrintableWidth;
-    S.PageHeight = PrintableHeight;
-    S.Left = LeftOffset;
-    S.Top = TopOffset;
-    S.Right = PrintableWidth + LeftOffset;
-    S.Bottom = PrintableHeight + TopOffset;
+    S.PageWidth = Metrics.PrintableWidth;
+    S.PageHeight = Metrics.PrintableHeight;
+    S.Left = Metrics.LeftOffset;
+    S.Top = Metrics.TopOffset;
+    S.Right = Metrics.PrintableWidth + Metrics.LeftOffset;
+    S.Bottom = Metrics.PrintableHeight + Metrics.TopOffset;
 }
 
 void tRenderer::ResetSpans()
@@ -148,7 +148,7 @@ void tRenderer::ResetSpans()
     for (auto& s : Spans)
         s.reset();
     SpanIndex = 1;
-    Spans[1] = std::make_unique<tSpan>(Canvas.get(), PrintableHeight, PrintableWidth, Scale);
+    Spans[1] = std::make_unique<tSpan>(Canvas.get(), Metrics.PrintableHeight, Metrics.PrintableWidth, Scale);
     InitSpan(*Spans[1]);
 }
 
@@ -295,8 +295,8 @@ void tRenderer::SetUpPassPageSpan(tRenderState& State)
     tSpan& page = *Spans[1];
     {
         tFontInfo& f = page.FontStack[1];
-        f.Name = FixedFontName;
-        f.Size = static_cast<int>(RoundHalfEven(Scale * Cpi10Size));
+        f.Name = Setup.FixedFontName;
+        f.Size = static_cast<int>(RoundHalfEven(Scale * Setup.Cpi10Size));
         f.Style = 0;
         f.Color = 0;
         f.BackColor = 0xFFFFFF;
@@ -321,14 +321,14 @@ void tRenderer::SetUpPassPageSpan(tRenderState& State)
     }
     InitSpan(page);
     page.SetAlign("LEFT");
-    page.LineHeight = Canvas->TextHeight("Wyq") / PixelsPerInchY;
+    page.LineHeight = Canvas->TextHeight("Wyq") / Metrics.PixelsPerInchY;
     page.FontStack[1].LineHeight = page.LineHeight;
     Canvas->MoveTo(0, 0);
     page.CursorX = 0;
     page.CursorY = 0;
     State.PageBreakPending = false;
     State.LastRotation = 0;
-    FoundPages.clear();
+    Find.FoundPages.clear();
     LinesBelowBottom.clear();
     PassLineNumber = 0;
     LastLineBelowBottom = -1;
@@ -399,7 +399,7 @@ void tRenderer::PrepareLineText(const tRenderState& State, std::string& Line, bo
 
 void tRenderer::HighlightFoundText(const tRenderState& State, std::string& Line, const std::string& FindWhat, bool Utf8Pass)
 {
-    int n = HighlightMatches(Line, FindWhat, FindCaseSensitive, "{/FONT}",
+    int n = HighlightMatches(Line, FindWhat, Find.CaseSensitive, "{/FONT}",
                              "{FONT COLOR=BLACK BGCOLOR=Cyan BGSTYLE=\"Solid\"}", "",
                              "{HIGHLIGHTLINE COLOR=Yellow STYLE=\"Solid\"}{HIGHLIGHTLINE COLOR=LIME STYLE=\"//\"}",
                              Utf8Pass);
@@ -409,10 +409,10 @@ void tRenderer::HighlightFoundText(const tRenderState& State, std::string& Line,
     // Pages only grow during a pass, so a page already recorded is the
     // last one: looking only there keeps a long report with many
     // hits from searching the whole list for every line.
-    const bool recorded = FoundPages.size() >= mark.size() &&
-                          FoundPages.compare(FoundPages.size() - mark.size(), mark.size(), mark) == 0;
+    const bool recorded = Find.FoundPages.size() >= mark.size() &&
+                          Find.FoundPages.compare(Find.FoundPages.size() - mark.size(), mark.size(), mark) == 0;
     if (n > 0 && !recorded)
-        FoundPages += mark;
+        Find.FoundPages += mark;
 }
 
 void tRenderer::ReplaceBoxDrawing(std::string& Line, bool Utf8Pass)
@@ -501,7 +501,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
 
     const bool utf8Pass = ReportEncoding != TReportEncoding::Cp1252;
     Canvas->Utf8Text = utf8Pass;
-    const std::string findText = Trim(utf8Pass && !FindTextUtf8.empty() ? FindTextUtf8 : FindText);
+    const std::string findText = Trim(utf8Pass && !Find.TextUtf8.empty() ? Find.TextUtf8 : Find.Text);
     std::string line;
     const bool plain = SetupOverrides.PlainText;
     const bool exactFit = plain || SetupOverrides.Paginate;
@@ -603,27 +603,27 @@ void tRenderer::SetScale(double Value)
         if (!Printing || MakingPdf) {
             step = 2;
             if (Canvas) {
-                PixelsPerInchX = Canvas->GetDeviceCaps(LOGPIXELSX) * Value;
-                PixelsPerInchY = Canvas->GetDeviceCaps(LOGPIXELSY) * Value;
+                Metrics.PixelsPerInchX = Canvas->GetDeviceCaps(LOGPIXELSX) * Value;
+                Metrics.PixelsPerInchY = Canvas->GetDeviceCaps(LOGPIXELSY) * Value;
             } else {
-                PixelsPerInchX = Value;
-                PixelsPerInchY = Value;
+                Metrics.PixelsPerInchX = Value;
+                Metrics.PixelsPerInchY = Value;
             }
             step = 3;
-            PageWidthPx = ClampToInt(static_cast<double>(RoundHalfEven(PixelsPerInchX * PrintableWidth)));
-            PageHeightPx = ClampToInt(static_cast<double>(RoundHalfEven(PixelsPerInchY * PrintableHeight)));
+            Metrics.PageWidthPx = ClampToInt(static_cast<double>(RoundHalfEven(Metrics.PixelsPerInchX * Metrics.PrintableWidth)));
+            Metrics.PageHeightPx = ClampToInt(static_cast<double>(RoundHalfEven(Metrics.PixelsPerInchY * Metrics.PrintableHeight)));
         } else {
             step = 10;
-            PixelsPerInchX = DpiX;
-            PixelsPerInchY = DpiY;
+            Metrics.PixelsPerInchX = Metrics.DpiX;
+            Metrics.PixelsPerInchY = Metrics.DpiY;
             try {
                 step = 11;
-                PageWidthPx = std::abs(Printer().PageWidth());
-                PageHeightPx = std::abs(Printer().PageHeight());
+                Metrics.PageWidthPx = std::abs(Printer().PageWidth());
+                Metrics.PageHeightPx = std::abs(Printer().PageHeight());
             } catch (const std::exception&) {
                 step = 12;
-                PageWidthPx = ClampToInt(8 * PixelsPerInchX);
-                PageHeightPx = ClampToInt(10 * PixelsPerInchY);
+                Metrics.PageWidthPx = ClampToInt(8 * Metrics.PixelsPerInchX);
+                Metrics.PageHeightPx = ClampToInt(10 * Metrics.PixelsPerInchY);
             }
         }
         step = 15;
@@ -645,7 +645,7 @@ void tRenderer::GetCapacities()
                 throw std::runtime_error("No printers are installed.");
             step = 2;
             if (pr.CanOrientation())
-                pr.SetOrientation(Orientation);
+                pr.SetOrientation(Setup.Orientation);
             step = 3;
             if (!pr.HasHandle()) {
                 pr.SetPrinterIndex(pr.PrinterIndex());
@@ -655,69 +655,69 @@ void tRenderer::GetCapacities()
                 }
             }
             step = 7;
-            DpiX = std::abs(pr.GetDeviceCaps(LOGPIXELSX));
+            Metrics.DpiX = std::abs(pr.GetDeviceCaps(LOGPIXELSX));
             step = 8;
-            DpiY = std::abs(pr.GetDeviceCaps(LOGPIXELSY));
+            Metrics.DpiY = std::abs(pr.GetDeviceCaps(LOGPIXELSY));
             step = 9;
-            OffsetXPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETX));
+            Metrics.OffsetXPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETX));
             step = 10;
-            OffsetYPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETY));
-            if (DpiX <= 0 || DpiY <= 0)
+            Metrics.OffsetYPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETY));
+            if (Metrics.DpiX <= 0 || Metrics.DpiY <= 0)
                 throw std::runtime_error("The printer reports no resolution");
             step = 11;
-            if (OffsetXPx / DpiX > 10) {
+            if (Metrics.OffsetXPx / Metrics.DpiX > 10) {
                 codes += ",11";
                 warning = true;
-                OffsetXPx = static_cast<double>(RoundHalfEven(DpiX * 0.25));
+                Metrics.OffsetXPx = static_cast<double>(RoundHalfEven(Metrics.DpiX * 0.25));
             }
             step = 13;
-            if (OffsetYPx / DpiY > 10) {
+            if (Metrics.OffsetYPx / Metrics.DpiY > 10) {
                 codes += ",13";
                 warning = true;
-                OffsetYPx = static_cast<double>(RoundHalfEven(DpiY * 0.25));
+                Metrics.OffsetYPx = static_cast<double>(RoundHalfEven(Metrics.DpiY * 0.25));
             }
             step = 14;
         } catch (const std::exception& e) {
             codes += "," + std::to_string(step);
             errors += std::string(e.what()) + "\r\n";
-            DpiX = 300;
-            DpiY = 300;
-            OffsetXPx = 75;
-            OffsetYPx = 12;
+            Metrics.DpiX = 300;
+            Metrics.DpiY = 300;
+            Metrics.OffsetXPx = 75;
+            Metrics.OffsetYPx = 12;
             warning = true;
         }
         step = 20;
-        LeftOffset = OffsetXPx / DpiX;
-        TopOffset = OffsetYPx / DpiY;
-        auto letterWidth = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(DpiX * 8.5) - OffsetXPx))); };
-        auto letterHeight = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(DpiY * 11) - OffsetYPx))); };
+        Metrics.LeftOffset = Metrics.OffsetXPx / Metrics.DpiX;
+        Metrics.TopOffset = Metrics.OffsetYPx / Metrics.DpiY;
+        auto letterWidth = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(Metrics.DpiX * 8.5) - Metrics.OffsetXPx))); };
+        auto letterHeight = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(Metrics.DpiY * 11) - Metrics.OffsetYPx))); };
         try {
             step = 23;
-            PageWidthPx = std::abs(Printer().PageWidth());
+            Metrics.PageWidthPx = std::abs(Printer().PageWidth());
             step = 24;
-            PageHeightPx = std::abs(Printer().PageHeight());
+            Metrics.PageHeightPx = std::abs(Printer().PageHeight());
             step = 25;
-            if (PageWidthPx / DpiX > 100) {
+            if (Metrics.PageWidthPx / Metrics.DpiX > 100) {
                 codes += ",25";
                 warning = true;
-                PageWidthPx = letterWidth();
+                Metrics.PageWidthPx = letterWidth();
             }
             step = 27;
-            if (PageHeightPx / DpiY > 100) {
+            if (Metrics.PageHeightPx / Metrics.DpiY > 100) {
                 codes += ",27";
                 warning = true;
-                PageHeightPx = letterHeight();
+                Metrics.PageHeightPx = letterHeight();
             }
         } catch (const std::exception& e) {
             errors += std::string(e.what()) + "\r\n";
             codes += "," + std::to_string(step);
-            PageWidthPx = letterWidth();
-            PageHeightPx = letterHeight();
+            Metrics.PageWidthPx = letterWidth();
+            Metrics.PageHeightPx = letterHeight();
             warning = true;
         }
         step = 30;
-        PrintableWidth = PageWidthPx / DpiX;
-        PrintableHeight = PageHeightPx / DpiY;
+        Metrics.PrintableWidth = Metrics.PageWidthPx / Metrics.DpiX;
+        Metrics.PrintableHeight = Metrics.PageHeightPx / Metrics.DpiY;
         step = 33;
         SetScale(GetScale());
         step = 36;
@@ -753,11 +753,11 @@ void tRenderer::DrawPrintableArea()
     Canvas->Pen.Color = 0x02FF0000;
     Canvas->Pen.Width = 1;
     Canvas->Pen.Style = psDash;
-    Canvas->MoveTo(0, PageHeightPx - 1);
+    Canvas->MoveTo(0, Metrics.PageHeightPx - 1);
     Canvas->LineTo(0, 0);
-    Canvas->LineTo(PageWidthPx - 1, 0);
-    Canvas->LineTo(PageWidthPx - 1, PageHeightPx - 1);
-    Canvas->LineTo(0, PageHeightPx - 1);
+    Canvas->LineTo(Metrics.PageWidthPx - 1, 0);
+    Canvas->LineTo(Metrics.PageWidthPx - 1, Metrics.PageHeightPx - 1);
+    Canvas->LineTo(0, Metrics.PageHeightPx - 1);
     Canvas->Pen.Color = saved.Color;
     Canvas->Pen.Width = saved.Width;
     Canvas->Pen.Style = saved.Style;
@@ -770,7 +770,7 @@ void tRenderer::DrawTestPattern()
     TRenderingCanvas& c = *Canvas;
     TPen savedPen = c.Pen;
     TFont savedFont = c.Font;
-    const double px = PixelsPerInchX, py = PixelsPerInchY;
+    const double px = Metrics.PixelsPerInchX, py = Metrics.PixelsPerInchY;
     c.Pen.Color = 0x02008000;
     c.Pen.Width = 1;
     c.Pen.Style = psInsideFrame;
@@ -784,9 +784,9 @@ void tRenderer::DrawTestPattern()
     };
 
     // Vertical ruler along the left edge.
-    const int inchesDown = static_cast<int>(std::trunc(std::min(PrintableHeight, 1000.0))) + 1;
+    const int inchesDown = static_cast<int>(std::trunc(std::min(Metrics.PrintableHeight, 1000.0))) + 1;
     for (int i = 1; i <= inchesDown; ++i) {
-        double y = std::trunc((i - 1 - TopOffset) * py);
+        double y = std::trunc((i - 1 - Metrics.TopOffset) * py);
         double x0 = std::trunc(px / 2);
         line(x0, y, x0, y + py);
         line(x0, y, x0 + px / 2, y);
@@ -799,9 +799,9 @@ void tRenderer::DrawTestPattern()
         c.TextOut(ClampToInt(x0 - sz.cx), ClampToInt(y + py - sz.cy / 2.0), n);
     }
     // Horizontal ruler along the top edge.
-    const int inchesAcross = static_cast<int>(std::trunc(std::min(PrintableWidth, 1000.0))) + 1;
+    const int inchesAcross = static_cast<int>(std::trunc(std::min(Metrics.PrintableWidth, 1000.0))) + 1;
     for (int i = 1; i <= inchesAcross; ++i) {
-        double x = std::trunc((i - 1 - LeftOffset) * px);
+        double x = std::trunc((i - 1 - Metrics.LeftOffset) * px);
         double y0 = std::trunc(py / 2);
         line(x, y0, x + px, y0);
         line(x, y0, x, y0 + py / 2);
@@ -815,7 +815,7 @@ void tRenderer::DrawTestPattern()
     }
     // Colour ramps.
     for (uint32_t v = 0; v <= 255; ++v) {
-        int y = ClampToInt(static_cast<double>(RoundHalfEven(v * static_cast<double>(PageHeightPx) / 255)) + 200);
+        int y = ClampToInt(static_cast<double>(RoundHalfEven(v * static_cast<double>(Metrics.PageHeightPx) / 255)) + 200);
         const uint32_t colours[7] = {v | v << 8 | v << 16, v << 8 | v << 16, v | v << 16, v << 16, v | v << 8, v << 8, v};
         double x = static_cast<double>(RoundHalfEven(px + 200));
         for (uint32_t colour : colours) {
@@ -827,8 +827,8 @@ void tRenderer::DrawTestPattern()
     // Fan of lines.
     c.Pen.Color = 0x02008000;
     for (int k = 0; k <= 50; ++k)
-        line(static_cast<double>(RoundHalfEven(k * PageWidthPx * 0.02)), PageHeightPx, PageWidthPx,
-             static_cast<double>(RoundHalfEven((50 - k) * PageHeightPx * 0.02)));
+        line(static_cast<double>(RoundHalfEven(k * Metrics.PageWidthPx * 0.02)), Metrics.PageHeightPx, Metrics.PageWidthPx,
+             static_cast<double>(RoundHalfEven((50 - k) * Metrics.PageHeightPx * 0.02)));
     c.Pen = savedPen;
     c.Font = savedFont;
 }
@@ -838,12 +838,12 @@ void tRenderer::DrawTestPattern()
 
 int tRenderer::DevX(double Inches) const
 {
-    return ClampToInt(static_cast<double>(RoundHalfEven(std::clamp((Inches - LeftOffset) * PixelsPerInchX, -1e9, 1e9))));
+    return ClampToInt(static_cast<double>(RoundHalfEven(std::clamp((Inches - Metrics.LeftOffset) * Metrics.PixelsPerInchX, -1e9, 1e9))));
 }
 
 int tRenderer::DevY(double Inches) const
 {
-    return ClampToInt(static_cast<double>(RoundHalfEven(std::clamp((Inches - TopOffset) * PixelsPerInchY, -1e9, 1e9))));
+    return ClampToInt(static_cast<double>(RoundHalfEven(std::clamp((Inches - Metrics.TopOffset) * Metrics.PixelsPerInchY, -1e9, 1e9))));
 }
 
 bool tRenderer::EncodingChoiceOf(const std::string& Name, TEncodingChoice& Choice)

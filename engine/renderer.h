@@ -53,29 +53,51 @@ public:
     tRenderer(const tRenderer&) = delete;
     tRenderer& operator=(const tRenderer&) = delete;
 
-    // ---- fields --------------------------------------------------------
+    // ---- the report's page set-up -----------------------------------
+    // What the header of the report sets (OpenFile reads it; the print
+    // options window may change it for a run).
+    struct TReportSetup {
+        uint8_t Version = 0;
+        bool ColourMode = true;
+        uint8_t Orientation = 0;  // 1: landscape
+        int16_t Tray = 0;         // 0: the printer's own
+        std::string FixedFontName = "Courier New";
+        std::string PropFontName = "Times New Roman";
+        uint8_t Cpi10Size = 12, Cpi12Size = 10, Cpi17Size = 7;
+    } Setup;
+
+    // ---- a job's options --------------------------------------------------
+    struct TJobOptions {
+        int Copies = 1;
+        std::string Title;
+        // Only RangeFrom..RangeTo is printed or written.
+        uint8_t UsePageRange = 0;
+        int RangeFrom = 0, RangeTo = 0;
+    } Job;
+
+    // ---- the page on the current surface ----------------------------------
+    // In inches unless said: the printable area and its offset from the
+    // sheet's corner, the surface's dots per inch, and the page in pixels at
+    // the renderer's zoom.
+    struct TPageMetrics {
+        double PrintableHeight = 0, PrintableWidth = 0;
+        double DpiX = 300, DpiY = 300;
+        double OffsetXPx = 75, OffsetYPx = 12;  // pixels of the printer
+        int PageHeightPx = 0, PageWidthPx = 0;
+        double LeftOffset = 0, TopOffset = 0;
+        double PixelsPerInchX = 1, PixelsPerInchY = 1;
+    } Metrics;
+
+    // ---- the pass --------------------------------------------------------
     std::array<std::unique_ptr<tSpan>, MaxSpans + 1> Spans;  // 1..20, 1 = page span
     int SpanIndex = 1;
     bool AlignWholeLine = true;
     bool AtLineStart = true;
     TPdfDocument* PdfMaker = nullptr;
-    uint8_t Version = 0;
     bool TestPattern = false;
-    bool ColourMode = true;
     bool Aborted = false;
-    std::string FixedFontName = "Courier New";
-    std::string PropFontName = "Times New Roman";
-    uint8_t Cpi10Size = 12, Cpi12Size = 10, Cpi17Size = 7;
     int64_t FileSize = 0;
     bool FormFeedsConverted = false;
-    int Copies = 1;
-    std::string JobTitle;
-    double PrintableHeight = 0, PrintableWidth = 0;
-    double DpiX = 300, DpiY = 300;
-    double OffsetXPx = 75, OffsetYPx = 12;
-    int PageHeightPx = 0, PageWidthPx = 0;
-    double LeftOffset = 0, TopOffset = 0;
-    double PixelsPerInchX = 1, PixelsPerInchY = 1;
     std::unique_ptr<TRenderingCanvas> Canvas;
     bool Printing = false;
     bool MakingPdf = false;
@@ -84,19 +106,19 @@ public:
     std::vector<TPictureToDelete> ImagesToDelete;
     std::string FileName;
     bool Rendering = false;
-    uint8_t Orientation = 0;
-    int16_t Tray = 0;
-    uint8_t UsePageRange = 0;
-    int RangeFrom = 0, RangeTo = 0;
     int CurrentPage = 1;
     int PageNumber = 1;
     uint8_t PageNumberStyle = 0;
-    std::string FindText;
-    // The same text as UTF-8, searched for in UTF-8 reports (empty: FindText
-    // is taken as Windows-1252).
-    std::string FindTextUtf8;
-    bool FindCaseSensitive = false;
-    std::string FoundPages;
+    // What the page pass searches for and where it found it.
+    struct TFindState {
+        std::string Text;
+        // The same text as UTF-8, searched for in UTF-8 reports (empty: Text
+        // is taken as Windows-1252).
+        std::string TextUtf8;
+        bool CaseSensitive = false;
+        // The pages with a match, each as ",N," in the order found.
+        std::string FoundPages;
+    } Find;
     int NextAutoTextNumber = 0;
     int AreaCode = 0;
     // Set by {HEADER ... REPEAT=Y} for the rest of the line being interpreted.
@@ -227,12 +249,12 @@ public:
     void DrawPrintableArea();
     void DrawTestPattern();
     void GetCapacities();
-    // Prints the report (or its page range) on the current printer, Copies
+    // Prints the report (or its page range) on the current printer, Job.Copies
     // times as separate documents; true when every copy reached the printer.
     bool Print(TGauge* Gauge);
 
     // ---- jobs ------------------------------------------------------------
-    // Writes the report (or RangeFrom..RangeTo when UsePageRange is set) as
+    // Writes the report (or Job.RangeFrom..RangeTo when Job.UsePageRange is set) as
     // the PDF file AFileName. 0 on success; 1 to 4 on failure, with the text
     // in Globals().LastErrorMessage.
     int MakePDF(TGauge* Gauge, const std::string& AFileName);

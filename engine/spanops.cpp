@@ -16,8 +16,8 @@ namespace quillard {
 void tRenderer::RecomputeLineHeight()
 {
     tSpan& s = Span();
-    if (s.LinesPerPage == 0 && s.LinesPerInch == 0 && s.Canvas && PixelsPerInchY > 0)
-        s.LineHeight = s.Canvas->TextHeight("Wyq") / PixelsPerInchY;
+    if (s.LinesPerPage == 0 && s.LinesPerInch == 0 && s.Canvas && Metrics.PixelsPerInchY > 0)
+        s.LineHeight = s.Canvas->TextHeight("Wyq") / Metrics.PixelsPerInchY;
     s.Font().LineHeight = s.LineHeight;
 }
 
@@ -84,13 +84,13 @@ void tRenderer::SetFontColor(const std::string& Text)
 {
     tSpan& s = Span();
     COLORREF def = s.Canvas ? s.Canvas->Font.Color : 0;
-    COLORREF c = ParseColor(Text, def, ColourMode) | PaletteFlag;
+    COLORREF c = ParseColor(Text, def, Setup.ColourMode) | PaletteFlag;
     s.Font().Color = c;
     if (s.Canvas)
         s.Canvas->Font.Color = c;
 }
 
-void tRenderer::SetFontBackColor(const std::string& Text) { Span().Font().BackColor = ParseColor(Text, 0xFFFFFF, ColourMode); }
+void tRenderer::SetFontBackColor(const std::string& Text) { Span().Font().BackColor = ParseColor(Text, 0xFFFFFF, Setup.ColourMode); }
 void tRenderer::SetFontBackStyle(int Style) { Span().Font().BackStyle = static_cast<uint8_t>(Style); }
 void tRenderer::SetFontRotation(double Angle) { Span().Font().Rotation = Angle; }
 
@@ -166,15 +166,15 @@ void tRenderer::SetSpanEdge(const std::string& EdgeName, const std::string& Tag,
         fr = e.Right;
         fb = e.Bottom;
     } else if (mode == "PRINTABLE") {
-        fl = LeftOffset;
-        ft = TopOffset;
-        fr = PrintableWidth;
-        fb = PrintableHeight;
+        fl = Metrics.LeftOffset;
+        ft = Metrics.TopOffset;
+        fr = Metrics.PrintableWidth;
+        fb = Metrics.PrintableHeight;
     } else {
         fl = 0;
         ft = 0;
-        fr = PrintableWidth + 2 * LeftOffset;
-        fb = PrintableHeight + 2 * TopOffset;
+        fr = Metrics.PrintableWidth + 2 * Metrics.LeftOffset;
+        fb = Metrics.PrintableHeight + 2 * Metrics.TopOffset;
     }
     const bool vertical = edge == "TOP" || edge == "BOTTOM" || edge == "HEIGHT";
     std::string value = GetAttribute(Tag, edge);
@@ -258,7 +258,7 @@ double tRenderer::Measure(const std::string& s, char Axis)
     if (unit.compare(0, 2, "PT") == 0 || unit.compare(0, 6, "POINTS") == 0)
         return value * 0.013888888888888888889;
     if (first == 'P') {
-        double ppi = horizontal ? PixelsPerInchX : PixelsPerInchY;
+        double ppi = horizontal ? Metrics.PixelsPerInchX : Metrics.PixelsPerInchY;
         return ppi != 0 ? value / ppi : 0;
     }
     if (unit == "%") {
@@ -270,7 +270,7 @@ double tRenderer::Measure(const std::string& s, char Axis)
         return value * (horizontal ? sp.Right - sp.Left : sp.Bottom - sp.Top) * 0.01;
     }
     if (unit == "%%A")
-        return value * (horizontal ? PrintableWidth : PrintableHeight) * 0.01;
+        return value * (horizontal ? Metrics.PrintableWidth : Metrics.PrintableHeight) * 0.01;
     return value;
 }
 
@@ -292,11 +292,11 @@ TDoublePoint tRenderer::ParsePoint(TDoublePoint Default, const std::string& s, b
         if (w == "LEFT")
             p.X = Absolute ? 0 : Span().Left;
         else if (w == "RIGHT")
-            p.X = Absolute ? PrintableWidth : Span().Right;
+            p.X = Absolute ? Metrics.PrintableWidth : Span().Right;
         else if (w == "TOP")
             p.Y = Absolute ? 0 : Span().Top;
         else if (w == "BOTTOM" || w == "BOT")
-            p.Y = Absolute ? PrintableHeight : Span().Bottom;
+            p.Y = Absolute ? Metrics.PrintableHeight : Span().Bottom;
         else if (axisX)
             p.X = Measure(w, 'X') + (Absolute ? 0 : Span().Left);
         else

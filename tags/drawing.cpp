@@ -74,12 +74,12 @@ void TTagInterpreter::TagLine(tRenderState&, const std::string& Tag)
         const double len = R.MeasureAttr(Tag, "LEN;LENGTH", 'X', 0);
         if (len > 0) {
             end.X = start.X + std::cos(a) * len;
-            end.Y = start.Y - std::sin(a) * len * R.PixelsPerInchY / R.PixelsPerInchX;
+            end.Y = start.Y - std::sin(a) * len * R.Metrics.PixelsPerInchY / R.Metrics.PixelsPerInchX;
         }
     }
     const TColor savedColor = c.Pen.Color;
     if (Given(Tag, "COLOR;COLOUR", v))
-        c.Pen.Color = ParseColor(v, c.Pen.Color & 0xFFFFFF, R.ColourMode) | PaletteFlag;
+        c.Pen.Color = ParseColor(v, c.Pen.Color & 0xFFFFFF, R.Setup.ColourMode) | PaletteFlag;
     const int width = ParseIntPrefix(GetAttribute(Tag, "WIDTH"), 0);
     if (width >= 1)
         c.Pen.Width = ScaledPenWidth(width, R.Scale);
@@ -227,7 +227,7 @@ void TTagInterpreter::TagHighlight(tRenderState&, const std::string& Tag)
     TRenderingCanvas& c = *s.Canvas;
     const tFontInfo& f = s.Font();
     std::string v = GetAttribute(Tag, "COLOR;COLOUR;BACKCOLOR;BACKCOLOUR;BKCOLOR;BKCOLOUR;BACK;BK;BG;BGCOLOR;BGCOLOUR");
-    c.Brush.Color = IsBlank(v) ? f.BackColor : ParseColor(v, f.BackColor, R.ColourMode);
+    c.Brush.Color = IsBlank(v) ? f.BackColor : ParseColor(v, f.BackColor, R.Setup.ColourMode);
     v = GetAttribute(Tag, "STYLE;BACKSTYLE;BKSTYLE;BGSTYLE");
     c.Brush.Style = IsBlank(v) ? bsSolid : ToBrushStyle(ParseBrushStyle(v, bsClear));
     c.Pen.Style = psClear;

@@ -121,9 +121,9 @@ void TTagInterpreter::TagField(tRenderState&, const std::string& Tag)
         // the cell is the first line's, not one above the span.
         if (s.CursorY == 0)
             s.CursorY = s.LineHeight;
-        const double w = c.TextWidth("WWWWWWWWWW") / 10.0 / R.PixelsPerInchX;
+        const double w = c.TextWidth("WWWWWWWWWW") / 10.0 / R.Metrics.PixelsPerInchX;
         const double h = s.LineHeight;
-        const double t = c.TextHeight("WWWWWWWWWW") / R.PixelsPerInchY;
+        const double t = c.TextHeight("WWWWWWWWWW") / R.Metrics.PixelsPerInchY;
         const double x0 = s.Left + s.Column * w;
         const double y0 = s.Top + s.CursorY - (h + t) / 2;
         const std::string ch = UpperCase(Trim(GetAttribute(Tag, "CHAR")));

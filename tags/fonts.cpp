@@ -102,7 +102,7 @@ void TTagInterpreter::TagPen(tRenderState&, const std::string& Tag)
     TRenderingCanvas* c = s.Canvas;
     std::string v;
     if (Given(Tag, "COLOR;COLOUR", v))
-        R.SetPenColor(ParseColor(Trim(v), c ? c->Pen.Color & 0xFFFFFF : 0, R.ColourMode));
+        R.SetPenColor(ParseColor(Trim(v), c ? c->Pen.Color & 0xFFFFFF : 0, R.Setup.ColourMode));
     if (Given(Tag, "MODE", v)) {
         int mode = PenModeNumber(UpperCase(Trim(v)));
         if (mode >= 0)
@@ -114,7 +114,7 @@ void TTagInterpreter::TagPen(tRenderState&, const std::string& Tag)
             R.SetPenStyle(style);
     }
     if (Given(Tag, "FILLCOLOR;FILLCOLOUR", v))
-        R.SetBrushColor(ParseColor(Trim(v), c ? c->Brush.Color : 0xFFFFFF, R.ColourMode));
+        R.SetBrushColor(ParseColor(Trim(v), c ? c->Brush.Color : 0xFFFFFF, R.Setup.ColourMode));
     if (Given(Tag, "FILLSTYLE", v))
         R.SetBrushStyle(ParseBrushStyle(UpperCase(Trim(v)), c ? c->Brush.Style : bsClear));
     const int width = ParseIntPrefix(GetAttribute(Tag, "WIDTH"), 0);

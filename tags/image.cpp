@@ -182,7 +182,7 @@ TDoublePoint PictureCorner(tRenderer& R, const tSpan& S, const std::string& Head
 std::pair<double, double> PictureInches(tRenderer& R, const std::string& Head, const TPictureSize& Size)
 {
     const double W = Size.Width, H = Size.Height;
-    const double naturalW = W / (R.DpiX > 0 ? R.DpiX : 300), naturalH = H / (R.DpiY > 0 ? R.DpiY : 300);
+    const double naturalW = W / (R.Metrics.DpiX > 0 ? R.Metrics.DpiX : 300), naturalH = H / (R.Metrics.DpiY > 0 ? R.Metrics.DpiY : 300);
     double w = naturalW, h = naturalH;
     bool sized = false;
     const std::string scaleAttr = GetAttribute(Head, "SCALE;RESIZE");
@@ -321,9 +321,9 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
 
     const TDoublePoint p = corner(w);
     const int x = R.DevX(p.X), y = R.DevY(p.Y);
-    const bool oneToOne = R.GetScale() == 1.0 && H / R.PixelsPerInchY == h && W / R.PixelsPerInchX == w;
+    const bool oneToOne = R.GetScale() == 1.0 && H / R.Metrics.PixelsPerInchY == h && W / R.Metrics.PixelsPerInchX == w;
     auto device = [](double v) { return std::isfinite(v) ? std::clamp(v, -2e9, 2e9) : 0.0; };
-    const double dw = device(w * R.PixelsPerInchX), dh = device(h * R.PixelsPerInchY);
+    const double dw = device(w * R.Metrics.PixelsPerInchX), dh = device(h * R.Metrics.PixelsPerInchY);
     const TRect target = oneToOne ? TRect{x, y, ClampToInt(int64_t(x) + size.Width), ClampToInt(int64_t(y) + size.Height)}
                                   : TRect{x, y, ClampToInt(int64_t(x) + RoundHalfEven(dw)),
                                           ClampToInt(int64_t(y) + RoundHalfEven(dh))};
@@ -333,7 +333,7 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
     if (int64_t(size.Width) * size.Height > WholeDecodePixels) {
         TRect area;
         if (!canvas->DeviceArea(area))
-            area = TRect{R.DevX(0), R.DevY(0), R.DevX(R.PrintableWidth + 2 * R.LeftOffset), R.DevY(R.PrintableHeight + 2 * R.TopOffset)};
+            area = TRect{R.DevX(0), R.DevY(0), R.DevX(R.Metrics.PrintableWidth + 2 * R.Metrics.LeftOffset), R.DevY(R.Metrics.PrintableHeight + 2 * R.Metrics.TopOffset)};
         if (!PlanVisiblePart(size.Width, size.Height, target, area, plan))
             return;  // none of it lands on the surface
     }

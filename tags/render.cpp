@@ -422,7 +422,7 @@ void TTagInterpreter::DrawTextRun(tRenderState& State, std::string Run, const st
     c.Font.Style = f.Style;
     // Eight spaces measured together, as a run of eight characters of a
     // fixed-pitch face is measured.
-    const double stop = R.PixelsPerInchX != 0 ? c.TextWidth("        ") / R.PixelsPerInchX : 0.0;
+    const double stop = R.Metrics.PixelsPerInchX != 0 ? c.TextWidth("        ") / R.Metrics.PixelsPerInchX : 0.0;
     size_t from = 0;
     for (;;) {
         const size_t tab = Run.find('\t', from);
@@ -445,7 +445,7 @@ void TTagInterpreter::DrawTextPiece(tRenderState& State, std::string Run, const 
 {
     tSpan& s = R.Span();
     TRenderingCanvas& c = *s.Canvas;
-    const double ppx = R.PixelsPerInchX;
+    const double ppx = R.Metrics.PixelsPerInchX;
     auto widthIn = [&](const std::string& t) { return ppx != 0 ? c.TextWidth(t) / ppx : 0.0; };
 
     const std::string align = s.GetAlign();
@@ -492,7 +492,7 @@ void TTagInterpreter::DrawTextPiece(tRenderState& State, std::string Run, const 
 
     const std::string text = align == "RIGHT" ? Trim(Run) : Run;
     const TSize extent = c.TextExtent(Run);
-    R.NoteRunBelowBottom(Run, R.PixelsPerInchY != 0 ? extent.cy / R.PixelsPerInchY : 0.0);
+    R.NoteRunBelowBottom(Run, R.Metrics.PixelsPerInchY != 0 ? extent.cy / R.Metrics.PixelsPerInchY : 0.0);
     const int top = R.DevY(s.Top + y) - extent.cy;
     const int left = R.DevX(s.Left + s.CursorX);
 
@@ -630,11 +630,11 @@ void TTagInterpreter::TagPage(tRenderState& State, const std::string&)
     R.Span().CursorY = 0;
 }
 
-void TTagInterpreter::TagFixedPitch(tRenderState&, const std::string&) { TagFixedOrProp(R.FixedFontName); }
-void TTagInterpreter::TagProportional(tRenderState&, const std::string&) { TagFixedOrProp(R.PropFontName); }
-void TTagInterpreter::TagCpi10(tRenderState&, const std::string&) { TagPitch(R.Cpi10Size); }
-void TTagInterpreter::TagCpi12(tRenderState&, const std::string&) { TagPitch(R.Cpi12Size); }
-void TTagInterpreter::TagCpi17(tRenderState&, const std::string&) { TagPitch(R.Cpi17Size); }
+void TTagInterpreter::TagFixedPitch(tRenderState&, const std::string&) { TagFixedOrProp(R.Setup.FixedFontName); }
+void TTagInterpreter::TagProportional(tRenderState&, const std::string&) { TagFixedOrProp(R.Setup.PropFontName); }
+void TTagInterpreter::TagCpi10(tRenderState&, const std::string&) { TagPitch(R.Setup.Cpi10Size); }
+void TTagInterpreter::TagCpi12(tRenderState&, const std::string&) { TagPitch(R.Setup.Cpi12Size); }
+void TTagInterpreter::TagCpi17(tRenderState&, const std::string&) { TagPitch(R.Setup.Cpi17Size); }
 
 void TTagInterpreter::TagStyle(tRenderState&, const std::string& Tag)
 {

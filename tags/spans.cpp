@@ -158,10 +158,10 @@ void TTagInterpreter::TagSpan(tRenderState&, const std::string& Tag)
         R.SetFontColor(v);
     TRenderingCanvas* c = s.Canvas;
     if (Given(Tag, "PENCOLOR;PENCOLOUR", v))
-        R.SetPenColor(ParseColor(v, c ? c->Pen.Color & 0xFFFFFF : 0, R.ColourMode));
+        R.SetPenColor(ParseColor(v, c ? c->Pen.Color & 0xFFFFFF : 0, R.Setup.ColourMode));
     if (Given(Tag, "COLOR;COLOUR", v)) {
         R.SetFontColor(v);
-        R.SetPenColor(ParseColor(v, c ? c->Pen.Color & 0xFFFFFF : 0, R.ColourMode));
+        R.SetPenColor(ParseColor(v, c ? c->Pen.Color & 0xFFFFFF : 0, R.Setup.ColourMode));
     }
 
     if ((isHeader || isFooter) && Given(Tag, "REPEAT", v) && (v[0] == 'Y' || v[0] == 'y'))
@@ -173,7 +173,7 @@ void TTagInterpreter::TagEndSpan(tRenderState&, const std::string& Tag)
     const bool header = Tag == "{/HEADER}";
     const bool footer = Tag == "{/FOOTER}";
     if ((header || footer) && R.RepeatHeaderFooter && R.SpanIndex > 1 && R.Spans[R.SpanIndex - 1]) {
-        auto copy = std::make_unique<tSpan>(R.Canvas.get(), R.PrintableHeight, R.PrintableWidth, R.Scale);
+        auto copy = std::make_unique<tSpan>(R.Canvas.get(), R.Metrics.PrintableHeight, R.Metrics.PrintableWidth, R.Scale);
         R.InitSpan(*copy);
         copy->Assign(R.Span());
         tSpan& outer = *R.Spans[R.SpanIndex - 1];

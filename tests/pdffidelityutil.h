@@ -30,16 +30,16 @@ inline QImage PreviewLikeThePdf(tRenderer& R, int N, int Dpi = 72)
 {
     int32_t w = 612, h = 792;
     PaperSizeInPoints(Printer().PaperSize(), w, h);
-    if (R.Orientation == 1)
+    if (R.Setup.Orientation == 1)
         std::swap(w, h);
     auto page = std::make_unique<TImageCanvas>(w * Dpi / 72, h * Dpi / 72, Dpi, Dpi);
     TImageCanvas* canvas = page.get();
     R.SetCanvas(std::move(page));
-    R.DpiX = R.DpiY = 300;
-    R.OffsetXPx = R.OffsetYPx = 0;
-    R.LeftOffset = R.TopOffset = 0;
-    R.PrintableWidth = (w * 300 / 72) / 300.0;
-    R.PrintableHeight = (h * 300 / 72) / 300.0;
+    R.Metrics.DpiX = R.Metrics.DpiY = 300;
+    R.Metrics.OffsetXPx = R.Metrics.OffsetYPx = 0;
+    R.Metrics.LeftOffset = R.Metrics.TopOffset = 0;
+    R.Metrics.PrintableWidth = (w * 300 / 72) / 300.0;
+    R.Metrics.PrintableHeight = (h * 300 / 72) / 300.0;
     R.SetScale(1);
     R.ResetSpans();
     R.RenderPages(nullptr, N, nullptr, N);

@@ -91,7 +91,7 @@ TEST_F(AutoToolsTest, TextPlacedByAClickIsWrittenBeforeThePageEndAndShown)
     ASSERT_EQ(W->Session().PageCount(), 3);
     W->edtPageNum->setText("2");
     ASSERT_EQ(W->Session().CurrentPage(), 2);
-    const double ppi = W->Session().Renderer()->PixelsPerInchX;
+    const double ppi = W->Session().Renderer()->Metrics.PixelsPerInchX;
     ASSERT_DOUBLE_EQ(ppi, 96);
 
     W->cmdAddText->click();
@@ -184,7 +184,7 @@ TEST_F(AutoToolsTest, BoxDrawnWithTheMouseShowsABandThenLandsInTheReport)
     Mouse(QEvent::MouseButtonRelease, b, Qt::NoButton);
     EXPECT_FALSE(W->DrawBoxMode);
     const QPoint off = W->PageView->pos() - W->shpNonPrintable->pos();
-    const double ppi = W->Session().Renderer()->PixelsPerInchX;
+    const double ppi = W->Session().Renderer()->Metrics.PixelsPerInchX;
     const std::string markup = AutoShapeMarkup(TAutoShapeKind::Box, 3, 0x0000FF, false, (a.x() + off.x()) / ppi,
                                                (a.y() + off.y()) / ppi, (b.x() + off.x()) / ppi,
                                                (b.y() + off.y()) / ppi);

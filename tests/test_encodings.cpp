@@ -107,13 +107,13 @@ TEST(TextEncoding, CaseFoldingKeepsPositions)
 // Find in a UTF-8 report matches letters of any case, never half a character.
 TEST_F(EngineTest, FindMatchesCharactersInUtf8)
 {
-    R->FindText = "x";
-    R->FindTextUtf8 = "\xC3\x89T\xC3\x89";  // ÉTÉ
+    R->Find.Text = "x";
+    R->Find.TextUtf8 = "\xC3\x89T\xC3\x89";  // ÉTÉ
     ASSERT_TRUE(RenderReport("page one \xC3\xA9t\xC3\xA9\n\fpage two\n\fpage three \xC3\x89T\xC3\x89\n", 0));
-    EXPECT_EQ(R->FoundPages, ",1,,3,");
-    R->FindTextUtf8 = "\xA9";  // the second byte of é alone is no character
+    EXPECT_EQ(R->Find.FoundPages, ",1,,3,");
+    R->Find.TextUtf8 = "\xA9";  // the second byte of é alone is no character
     ASSERT_TRUE(RenderReport("\xC3\xA9t\xC3\xA9\n", 0));
-    EXPECT_EQ(R->FoundPages, "");
+    EXPECT_EQ(R->Find.FoundPages, "");
 }
 
 // ---- which character set -------------------------------------------------------------
@@ -167,7 +167,7 @@ TEST(TextEncoding, ChoiceNames)
 TEST_F(EngineTest, ByteOrderMarkBeforeTheHeader)
 {
     ASSERT_TRUE(R->OpenFile(Write("\xEF\xBB\xBF{LANDSCAPE}\nx\n"), nullptr));
-    EXPECT_EQ(R->Orientation, 1);
+    EXPECT_EQ(R->Setup.Orientation, 1);
     ASSERT_TRUE(RenderReport("\xEF\xBB\xBF" "HHHH\n"));
     const QImage marked = Page->Image().copy();
     ASSERT_TRUE(RenderReport("HHHH\n"));

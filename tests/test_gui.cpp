@@ -339,7 +339,7 @@ TEST_P(ZoomSettingTest, ZoomLevelIsReadAtStart)
     EXPECT_EQ(Globals().ZoomLevel, GetParam().Zoom);
     EXPECT_EQ(W->edtZoom->text(), QString::number(GetParam().Zoom));
     EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), GetParam().Zoom / 100.0);
-    EXPECT_EQ(W->PageView->width(), W->Session().Renderer()->PageWidthPx);
+    EXPECT_EQ(W->PageView->width(), W->Session().Renderer()->Metrics.PageWidthPx);
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, ZoomSettingTest,
@@ -555,14 +555,14 @@ TEST_P(SheetTest, SheetShadowAndPageFollowTheZoom)
     Type(W->edtZoom, QString::number(GetParam()));
     const tRenderer& r = *W->Session().Renderer();
     const double ppi = 96 * GetParam() / 100.0;
-    ASSERT_DOUBLE_EQ(r.PixelsPerInchX, ppi);
+    ASSERT_DOUBLE_EQ(r.Metrics.PixelsPerInchX, ppi);
     // The page bitmap and the paint box: the printable area.
-    EXPECT_EQ(W->PageBitmap->Image().size(), QSize(r.PageWidthPx, r.PageHeightPx));
-    EXPECT_EQ(W->PageView->size(), QSize(r.PageWidthPx, r.PageHeightPx));
+    EXPECT_EQ(W->PageBitmap->Image().size(), QSize(r.Metrics.PageWidthPx, r.Metrics.PageHeightPx));
+    EXPECT_EQ(W->PageView->size(), QSize(r.Metrics.PageWidthPx, r.Metrics.PageHeightPx));
     // The sheet: the paper, with the unprintable margins on both sides.
-    const int mx = static_cast<int>(RoundHalfEven(r.LeftOffset * ppi)), my = static_cast<int>(RoundHalfEven(r.TopOffset * ppi));
-    EXPECT_EQ(W->shpNonPrintable->width(), r.PageWidthPx + static_cast<int>(RoundHalfEven(r.LeftOffset * 2 * ppi)));
-    EXPECT_EQ(W->shpNonPrintable->height(), r.PageHeightPx + static_cast<int>(RoundHalfEven(r.TopOffset * 2 * ppi)));
+    const int mx = static_cast<int>(RoundHalfEven(r.Metrics.LeftOffset * ppi)), my = static_cast<int>(RoundHalfEven(r.Metrics.TopOffset * ppi));
+    EXPECT_EQ(W->shpNonPrintable->width(), r.Metrics.PageWidthPx + static_cast<int>(RoundHalfEven(r.Metrics.LeftOffset * 2 * ppi)));
+    EXPECT_EQ(W->shpNonPrintable->height(), r.Metrics.PageHeightPx + static_cast<int>(RoundHalfEven(r.Metrics.TopOffset * 2 * ppi)));
     EXPECT_EQ(W->PageView->pos(), W->shpNonPrintable->pos() + QPoint(mx, my));
     // The shadow a quarter inch down and right; scrolling half an inch past it.
     const int quarter = static_cast<int>(RoundHalfEven(ppi * 0.25 + W->shpNonPrintable->x())) - W->shpNonPrintable->x();

@@ -549,7 +549,7 @@ TEST_F(CommandsTest, HitsAreHighlightedAndCancelRemovesTheHighlight)
 
     WhenDialog<TFindWindow>([](TFindWindow* f) { f->cmdClose->click(); });
     W->FindDialog();
-    EXPECT_TRUE(W->Session().Renderer()->FindText.empty());
+    EXPECT_TRUE(W->Session().Renderer()->Find.Text.empty());
     EXPECT_TRUE(W->Session().FoundPages().empty());
     EXPECT_EQ(Status(), "");
     EXPECT_EQ(W->PageBitmap->Image(), plain);

@@ -112,8 +112,8 @@ TEST_F(PrintWindowTest, ChoosingAPrinterMakesItTheCurrentOne)
     // OK takes the A4 printer's metrics into the preview.
     P->cmdOk->click();
     EXPECT_FALSE(P->isVisible());
-    EXPECT_NEAR(W->Session().Renderer()->DpiX, 300, 0.5);
-    EXPECT_EQ(W->PageView->width(), W->Session().Renderer()->PageWidthPx);
+    EXPECT_NEAR(W->Session().Renderer()->Metrics.DpiX, 300, 0.5);
+    EXPECT_EQ(W->PageView->width(), W->Session().Renderer()->Metrics.PageWidthPx);
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
 }
 
@@ -151,12 +151,12 @@ TEST_F(PrintWindowTest, OkHandsSizesMonoCopiesAndLineDrawToTheRendererAndPrinter
     P->cmdOk->click();
 
     tRenderer& r = *W->Session().Renderer();
-    EXPECT_EQ(r.Cpi17Size, 9);
-    EXPECT_EQ(r.Cpi12Size, 13);
-    EXPECT_EQ(r.Cpi10Size, 20);
-    EXPECT_EQ(r.Copies, 2);
-    EXPECT_FALSE(r.ColourMode);
-    EXPECT_EQ(r.UsePageRange, 0);
+    EXPECT_EQ(r.Setup.Cpi17Size, 9);
+    EXPECT_EQ(r.Setup.Cpi12Size, 13);
+    EXPECT_EQ(r.Setup.Cpi10Size, 20);
+    EXPECT_EQ(r.Job.Copies, 2);
+    EXPECT_FALSE(r.Setup.ColourMode);
+    EXPECT_EQ(r.Job.UsePageRange, 0);
     EXPECT_TRUE(Globals().UseLineDrawFont);
     EXPECT_EQ(Layer->Copies(), 2);
     EXPECT_FALSE(P->isVisible());
@@ -184,7 +184,7 @@ TEST_F(PrintWindowTest, OkHandsSizesMonoCopiesAndLineDrawToTheRendererAndPrinter
     P->chkMono->setChecked(false);
     P->chkUseLineDraw->setChecked(false);
     P->cmdOk->click();
-    EXPECT_TRUE(W->Session().Renderer()->ColourMode);
+    EXPECT_TRUE(W->Session().Renderer()->Setup.ColourMode);
     EXPECT_GT(redPixels(W->PageBitmap->Image()), 20);
     QSettings again(QSettings::NativeFormat, QSettings::UserScope, "Merrowgate", "Quillard");
     EXPECT_EQ(again.value("Use MS LineDraw Font").toString(), "No");
@@ -201,10 +201,10 @@ TEST_F(PrintWindowTest, CancelLeavesTheRendererAlone)
     P->chkMono->setChecked(true);
     P->Cancel->click();
     EXPECT_FALSE(P->isVisible());
-    EXPECT_EQ(W->Session().Renderer()->Cpi17Size, 7);
-    EXPECT_EQ(W->Session().Renderer()->Cpi10Size, 12);
-    EXPECT_EQ(W->Session().Renderer()->Copies, 1);
-    EXPECT_TRUE(W->Session().Renderer()->ColourMode);
+    EXPECT_EQ(W->Session().Renderer()->Setup.Cpi17Size, 7);
+    EXPECT_EQ(W->Session().Renderer()->Setup.Cpi10Size, 12);
+    EXPECT_EQ(W->Session().Renderer()->Job.Copies, 1);
+    EXPECT_TRUE(W->Session().Renderer()->Setup.ColourMode);
     EXPECT_EQ(Layer->Copies(), 1);
     EXPECT_EQ(W->PageBitmap->Image(), before);
 }
@@ -235,8 +235,8 @@ TEST_F(PrintWindowTest, ThePrintDialogOffersThePagesAndCopies)
     EXPECT_TRUE(P->prtSetup->isEnabled());
     EXPECT_EQ(P->cboPrinterName->currentText(), "FILEPDF");
     P->cmdOk->click();
-    EXPECT_EQ(W->Session().Renderer()->Copies, 3);
-    EXPECT_EQ(W->Session().Renderer()->UsePageRange, 0);
+    EXPECT_EQ(W->Session().Renderer()->Job.Copies, 3);
+    EXPECT_EQ(W->Session().Renderer()->Job.UsePageRange, 0);
     EXPECT_EQ(Layer->Copies(), 3);
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
 }
@@ -290,7 +290,7 @@ TEST_F(PrintWindowTest, CopiesWithoutMultipleCopySupportAreRefusedByTheDialogBut
     EXPECT_EQ(Services.Messages[0].Caption, "Error");
     EXPECT_EQ(Services.Messages[0].Text, "Printer does not support Multiple Copies");
     p.cmdOkClick();
-    EXPECT_EQ(renderer.Copies, 3);
+    EXPECT_EQ(renderer.Job.Copies, 3);
 }
 
 }  // namespace

@@ -44,14 +44,14 @@ TEST_P(HeaderScan, SetsThePageSetup)
 {
     const HeaderCase& c = GetParam();
     ASSERT_TRUE(Open(c.Report));
-    EXPECT_EQ(R->Version, c.Version);
+    EXPECT_EQ(R->Setup.Version, c.Version);
     EXPECT_EQ(Printer().PaperSize(), c.Paper);
-    EXPECT_EQ(R->Orientation, c.Orientation);
-    EXPECT_EQ(R->Tray, c.Tray);
-    EXPECT_EQ(R->ColourMode, c.Colour);
-    EXPECT_EQ(R->Cpi10Size, c.Cpi10);
-    EXPECT_EQ(R->Cpi12Size, c.Cpi12);
-    EXPECT_EQ(R->Cpi17Size, c.Cpi17);
+    EXPECT_EQ(R->Setup.Orientation, c.Orientation);
+    EXPECT_EQ(R->Setup.Tray, c.Tray);
+    EXPECT_EQ(R->Setup.ColourMode, c.Colour);
+    EXPECT_EQ(R->Setup.Cpi10Size, c.Cpi10);
+    EXPECT_EQ(R->Setup.Cpi12Size, c.Cpi12);
+    EXPECT_EQ(R->Setup.Cpi17Size, c.Cpi17);
     EXPECT_TRUE(Services.Messages.empty()) << Services.Messages[0].Caption << ": " << Services.Messages[0].Text;
 }
 
@@ -136,27 +136,27 @@ TEST_F(HeaderTest, EveryTrayNameHasItsNumber)
         {"SMALL-FORMAT", 9}, {"LARGE-FORMAT", 10}, {"LARGE", 11},       {"CASSETTE", 14}};
     for (const auto& [name, number] : trays) {
         ASSERT_TRUE(Open("{INIT VER=1 TRAY=\"" + name + "\"}\r\n"));
-        EXPECT_EQ(R->Tray, number) << name;
+        EXPECT_EQ(R->Setup.Tray, number) << name;
         ASSERT_TRUE(Open("{TRAY=" + name + "}\r\n"));
-        EXPECT_EQ(R->Tray, number) << name;
+        EXPECT_EQ(R->Setup.Tray, number) << name;
     }
 }
 
 TEST_F(HeaderTest, EachOpenResetsTheReportValuesButKeepsVersionAndPitch)
 {
     ASSERT_TRUE(Open("{INIT VER=1 TRAY=LOWER MONO=YES}\r\n"));
-    R->FixedFontName = "Arial";
-    R->PropFontName = "Arial";
+    R->Setup.FixedFontName = "Arial";
+    R->Setup.PropFontName = "Arial";
     R->PageSpan().LinesPerPage = 60;
     ASSERT_TRUE(Open("{FONTSIZE10=16}\r\n"));
     ASSERT_TRUE(Open("plain text\r\n"));
-    EXPECT_EQ(R->Version, 1);
-    EXPECT_EQ(R->Tray, 0);
-    EXPECT_TRUE(R->ColourMode);
-    EXPECT_EQ(R->FixedFontName, "Courier New");
-    EXPECT_EQ(R->PropFontName, "Times New Roman");
+    EXPECT_EQ(R->Setup.Version, 1);
+    EXPECT_EQ(R->Setup.Tray, 0);
+    EXPECT_TRUE(R->Setup.ColourMode);
+    EXPECT_EQ(R->Setup.FixedFontName, "Courier New");
+    EXPECT_EQ(R->Setup.PropFontName, "Times New Roman");
     EXPECT_EQ(R->PageSpan().LinesPerPage, 0);
-    EXPECT_EQ(R->Cpi10Size, 16);
+    EXPECT_EQ(R->Setup.Cpi10Size, 16);
 
     // A paper written into the device settings stays for later reports.
     ASSERT_TRUE(Open("{INIT VER=1 PAPER=LEGAL}\r\n"));
@@ -213,8 +213,8 @@ TEST_F(HeaderTest, LongLinesAndManyLinesScanWithoutTrouble)
     // last character (LOWE is no tray), as if the brace were there.
     report += "{TRAY=MIDDLE}\r\n{TRAY=LOWER";
     ASSERT_TRUE(Open(report));
-    EXPECT_EQ(R->Orientation, 1);
-    EXPECT_EQ(R->Tray, 3);
+    EXPECT_EQ(R->Setup.Orientation, 1);
+    EXPECT_EQ(R->Setup.Tray, 3);
 }
 
 }  // namespace

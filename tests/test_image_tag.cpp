@@ -194,7 +194,7 @@ TEST_F(PictureTest, ImageFollowsTheLineAlignment)
     for (const std::string align : {"RIGHT", "CENTER"}) {
         Services.OnPump = [&] { R->Span().SetAlign(align); };
         ASSERT_TRUE(Draw300("{IMAGE SRC=LOGO.BMP TOP=1in}\r\n"));
-        const int left = align == "RIGHT" ? R->PageWidthPx - 300 : int(RoundHalfEven(R->PageWidthPx / 2.0 - 150));
+        const int left = align == "RIGHT" ? R->Metrics.PageWidthPx - 300 : int(RoundHalfEven(R->Metrics.PageWidthPx / 2.0 - 150));
         const TInkBox box = NonWhite();
         EXPECT_EQ(box.Left, left) << align;
         EXPECT_EQ(box.Right - box.Left + 1, 300) << align;

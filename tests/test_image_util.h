@@ -320,7 +320,7 @@ protected:
     void UsePage300(double Zoom)
     {
         R->MeasureOnScreen(300, Zoom);
-        auto page = std::make_unique<TImageCanvas>(R->PageWidthPx, R->PageHeightPx, 300, 300);
+        auto page = std::make_unique<TImageCanvas>(R->Metrics.PageWidthPx, R->Metrics.PageHeightPx, 300, 300);
         Page = page.get();
         R->UsePageSurface(std::move(page));
     }

@@ -112,11 +112,11 @@ TEST_F(EngineTest, UnreadableReportIsReportedAndForgotten)
 TEST_F(EngineTest, RangeDrawsOnlyItsPageAndStopsReadingAfterIt)
 {
     const std::string report = "PAGE ONE\r\n\fPAGE TWO\r\n\fPAGE THREE\r\n\fPAGE FOUR\r\n\fPAGE FIVE findme\r\n";
-    R->FindText = "FINDME";
+    R->Find.Text = "FINDME";
     ASSERT_TRUE(RenderReport(report, 3));
     EXPECT_FALSE(Ink().Empty());
     EXPECT_EQ(R->CurrentPage, 3);
-    EXPECT_EQ(R->FoundPages, "");  // page five was never read
+    EXPECT_EQ(R->Find.FoundPages, "");  // page five was never read
     EXPECT_NE(R->PageSpan().Text.find("PAGE THREE"), std::string::npos);
     EXPECT_EQ(R->PageSpan().Text.find("PAGE FOUR"), std::string::npos);
 
@@ -138,23 +138,23 @@ TEST_F(EngineTest, PageBeyondTheReportDrawsNothing)
 
 TEST_F(EngineTest, SearchRecordsEachPageWithHitsOnce)
 {
-    R->FindText = "  widget ";
-    R->FindCaseSensitive = false;
+    R->Find.Text = "  widget ";
+    R->Find.CaseSensitive = false;
     RenderReport("nothing here\r\n\fWidget and WIDGET\r\nmore widgets\r\n\fnone\r\n\fa widget{PAGE}", 0);
-    EXPECT_EQ(R->FoundPages, ",2,,4,");
+    EXPECT_EQ(R->Find.FoundPages, ",2,,4,");
     EXPECT_NE(R->PageSpan().Text.find("{FONT COLOR=BLACK BGCOLOR=CYAN BGSTYLE=\"SOLID\"}"), std::string::npos);
 
-    R->FindCaseSensitive = true;
-    R->FindText = "WIDGET";
+    R->Find.CaseSensitive = true;
+    R->Find.Text = "WIDGET";
     RenderReport("nothing here\r\n\fWidget and WIDGET\r\nmore widgets\r\n\fnone\r\n\fa widget{PAGE}", 0);
-    EXPECT_EQ(R->FoundPages, ",2,");
+    EXPECT_EQ(R->Find.FoundPages, ",2,");
 }
 
 TEST_F(EngineTest, SearchNeverMatchesInsideTags)
 {
-    R->FindText = "PAGE";
+    R->Find.Text = "PAGE";
     RenderReport("a{PAGE}b", 0);
-    EXPECT_EQ(R->FoundPages, "");
+    EXPECT_EQ(R->Find.FoundPages, "");
     EXPECT_EQ(R->CurrentPage, 2);
 }
 

@@ -68,7 +68,7 @@ TEST_F(PdfJobTest, PageIsTheWholeSheetWithoutUnprintableMargin)
 TEST_F(PdfJobTest, LandscapePagesAreWideAndLaidOutOnTheWidePage)
 {
     R->OpenFile(Write("Wide\r\n\fSecond\r\n"), nullptr);
-    R->Orientation = 1;
+    R->Setup.Orientation = 1;
     ASSERT_EQ(R->MakePDF(nullptr, Out()), 0);
     std::string pdf = ReadBytes(Out());
     EXPECT_NE(pdf.find("/MediaBox [ 0 0 792 612]"), std::string::npos);
@@ -202,9 +202,9 @@ TEST_F(PdfJobTest, BitmapPictureReadsBackPixelForPixel)
 TEST_F(PdfJobTest, RangeHoldsExactlyItsPages)
 {
     R->OpenFile(Write("one\r\n\ftwo\r\n\fthree\r\n\ffour\r\n"), nullptr);
-    R->UsePageRange = 2;
-    R->RangeFrom = 2;
-    R->RangeTo = 3;
+    R->Job.UsePageRange = 2;
+    R->Job.RangeFrom = 2;
+    R->Job.RangeTo = 3;
     ASSERT_EQ(R->MakePDF(nullptr, Out()), 0);
     ASSERT_TRUE(PassesQpdfCheck(Out()));
     EXPECT_EQ(PdfText(Out()), "two\n\n\fthree\n\n\f");
@@ -212,7 +212,7 @@ TEST_F(PdfJobTest, RangeHoldsExactlyItsPages)
 
 TEST_F(PdfJobTest, TitleComesFromTheJobTitle)
 {
-    R->JobTitle = "Statement (June) C:\\x";
+    R->Job.Title = "Statement (June) C:\\x";
     ASSERT_EQ(MakePdf("x\r\n", Out()), 0);
     EXPECT_EQ(PdfInfo(Out(), "Title"), "Statement (June) C:\\x");
 }
@@ -223,7 +223,7 @@ TEST_F(PdfJobTest, GaugeCountsTheCopiesAndIsGivenBack)
     gauge.MaxValue = 10;
     int maxDuringPass = 0;
     Services.OnPump = [&] { maxDuringPass = std::max(maxDuringPass, gauge.MaxValue); };
-    R->Copies = 3;
+    R->Job.Copies = 3;
     R->OpenFile(Write("a\r\nb\r\n"), nullptr);
     ASSERT_EQ(R->MakePDF(&gauge, Out()), 0);
     EXPECT_EQ(maxDuringPass, 30);
@@ -242,8 +242,8 @@ struct TRendererSnapshot {
 
 TRendererSnapshot Snapshot(const tRenderer& R)
 {
-    return {R.Canvas.get(), R.PixelsPerInchX, R.PixelsPerInchY, R.GetScale(), R.DpiX, R.LeftOffset, R.PageWidthPx,
-            R.PageHeightPx};
+    return {R.Canvas.get(), R.Metrics.PixelsPerInchX, R.Metrics.PixelsPerInchY, R.GetScale(), R.Metrics.DpiX, R.Metrics.LeftOffset, R.Metrics.PageWidthPx,
+            R.Metrics.PageHeightPx};
 }
 
 enum class TTrouble { None, AbortOnPageTwo, ThrowOnPageTwo };

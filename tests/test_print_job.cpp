@@ -41,7 +41,7 @@ protected:
     };
     TPreview Preview() const
     {
-        return {R->Canvas.get(), R->GetScale(), R->PixelsPerInchX, R->DpiX, R->OffsetXPx, R->PrintableWidth, R->PageWidthPx};
+        return {R->Canvas.get(), R->GetScale(), R->Metrics.PixelsPerInchX, R->Metrics.DpiX, R->Metrics.OffsetXPx, R->Metrics.PrintableWidth, R->Metrics.PageWidthPx};
     }
     void ExpectPreview(const TPreview& p) const
     {
@@ -49,11 +49,11 @@ protected:
         EXPECT_FALSE(Layer->Printing());
         EXPECT_EQ(R->Canvas.get(), p.Canvas);
         EXPECT_DOUBLE_EQ(R->GetScale(), p.Scale);
-        EXPECT_DOUBLE_EQ(R->PixelsPerInchX, p.PixelsPerInchX);
-        EXPECT_DOUBLE_EQ(R->DpiX, p.DpiX);
-        EXPECT_DOUBLE_EQ(R->OffsetXPx, p.OffsetXPx);
-        EXPECT_DOUBLE_EQ(R->PrintableWidth, p.PrintableWidth);
-        EXPECT_EQ(R->PageWidthPx, p.PageWidthPx);
+        EXPECT_DOUBLE_EQ(R->Metrics.PixelsPerInchX, p.PixelsPerInchX);
+        EXPECT_DOUBLE_EQ(R->Metrics.DpiX, p.DpiX);
+        EXPECT_DOUBLE_EQ(R->Metrics.OffsetXPx, p.OffsetXPx);
+        EXPECT_DOUBLE_EQ(R->Metrics.PrintableWidth, p.PrintableWidth);
+        EXPECT_EQ(R->Metrics.PageWidthPx, p.PageWidthPx);
         for (int i = 1; i <= MaxSpans; ++i) {
             if (R->Spans[i]) {
                 EXPECT_EQ(R->Spans[i]->Canvas, p.Canvas);
@@ -162,8 +162,8 @@ TEST_F(PrintJobTest, ThreeCopiesAreThreeJobsOfAllPages)
 {
     UseLayer();
     Open(Pages(3));
-    R->Copies = 3;
-    R->JobTitle = "Monthly statement";
+    R->Job.Copies = 3;
+    R->Job.Title = "Monthly statement";
     TGauge gauge;
     gauge.MaxValue = 40;
     int maxDuringJob = 0;
@@ -203,9 +203,9 @@ TEST_P(PageRange, PrintsExactlyThosePages)
     const RangeCase& c = GetParam();
     UseLayer();
     Open(Pages(5));
-    R->UsePageRange = 2;
-    R->RangeFrom = c.From;
-    R->RangeTo = c.To;
+    R->Job.UsePageRange = 2;
+    R->Job.RangeFrom = c.From;
+    R->Job.RangeTo = c.To;
     ASSERT_TRUE(Print()) << MessagesText();
     const std::string doc = Cups->SpooledDocument(SubmittedIds().at(0));
     EXPECT_EQ(PdfInfo(doc).at("Pages"), std::to_string(c.Printed.size()));
@@ -314,7 +314,7 @@ TEST_F(PrintJobTest, AbortInTheSecondCopyKeepsTheFirst)
 {
     UseLayer();
     Open(Pages(2));
-    R->Copies = 3;
+    R->Job.Copies = 3;
     int passes = 0;
     Services.OnPump = [&] {
         if (R->Printing && R->CurrentPage == 1 && R->Rendering && !R->Aborted && Layer->SubmittedJobs().size() == 1)
@@ -390,7 +390,7 @@ TEST_F(PrintJobTest, NoPrintersAtAll)
         EXPECT_EQ(Services.Messages[0].Text, "There is no default printer currently selected");
     }
     // The preview goes on with the assumed metrics.
-    EXPECT_EQ(R->DpiX, 300);
+    EXPECT_EQ(R->Metrics.DpiX, 300);
     EXPECT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
     EXPECT_EQ(R->CurrentPage, 2);
 }
@@ -417,7 +417,7 @@ TEST_F(PrintJobTest, JobTitles)
     const std::string longTitle(300, 'Q');
     for (const Case& c : {Case{"Invoice 42", "Invoice 42"}, Case{"Re\xe7u \x80 12", "Re\xc3\xa7u \xe2\x82\xac 12"},
                           Case{"Déjà vu", "Déjà vu"}, Case{longTitle, longTitle.substr(0, 255)}}) {
-        R->JobTitle = c.Title;
+        R->Job.Title = c.Title;
         ASSERT_TRUE(Print()) << MessagesText();
         EXPECT_EQ(One(Cups->JobAttributes(SubmittedIds().back()), "job-name"), c.JobName);
     }

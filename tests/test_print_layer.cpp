@@ -82,14 +82,14 @@ TEST_P(QueueMetrics, ComeFromTheDriverDescription)
     EXPECT_EQ(Layer->PaperProblem(), "");
 
     // The renderer measures the same.
-    R->Orientation = static_cast<uint8_t>(c.Orientation);
+    R->Setup.Orientation = static_cast<uint8_t>(c.Orientation);
     R->GetCapacities();
-    EXPECT_EQ(R->DpiX, c.Dpi);
-    EXPECT_EQ(R->OffsetXPx, c.OffsetX);
-    EXPECT_EQ(R->OffsetYPx, c.OffsetY);
-    EXPECT_DOUBLE_EQ(R->LeftOffset, double(c.OffsetX) / c.Dpi);
-    EXPECT_DOUBLE_EQ(R->PrintableWidth, double(c.Width) / c.Dpi);
-    EXPECT_DOUBLE_EQ(R->PrintableHeight, double(c.Height) / c.Dpi);
+    EXPECT_EQ(R->Metrics.DpiX, c.Dpi);
+    EXPECT_EQ(R->Metrics.OffsetXPx, c.OffsetX);
+    EXPECT_EQ(R->Metrics.OffsetYPx, c.OffsetY);
+    EXPECT_DOUBLE_EQ(R->Metrics.LeftOffset, double(c.OffsetX) / c.Dpi);
+    EXPECT_DOUBLE_EQ(R->Metrics.PrintableWidth, double(c.Width) / c.Dpi);
+    EXPECT_DOUBLE_EQ(R->Metrics.PrintableHeight, double(c.Height) / c.Dpi);
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
 }
 
@@ -169,27 +169,27 @@ TEST_F(PrintTest, TheHeaderWritesIntoTheCurrentPrinter)
 {
     UseLayer("FILEPDF");
     Open("{INIT VER=1 PAPER=A4 ORIENTATION=LANSCAPE TRAY=LOWER MONO=YES}\r\nrest\r\n");
-    EXPECT_EQ(R->Version, 1);
+    EXPECT_EQ(R->Setup.Version, 1);
     EXPECT_EQ(Layer->PaperSize(), 9);
     EXPECT_EQ(Layer->Orientation(), 1);
-    EXPECT_EQ(R->Orientation, 1);
-    EXPECT_EQ(R->Tray, 2);
+    EXPECT_EQ(R->Setup.Orientation, 1);
+    EXPECT_EQ(R->Setup.Tray, 2);
     EXPECT_EQ(Layer->DefaultSource(), 0);  // the tray waits for the print job
-    EXPECT_FALSE(R->ColourMode);
+    EXPECT_FALSE(R->Setup.ColourMode);
     // The preview now lays out A4 landscape.
-    EXPECT_DOUBLE_EQ(R->PrintableWidth, 6417 / 600.0);
-    EXPECT_DOUBLE_EQ(R->PrintableHeight, 4658 / 600.0);
-    EXPECT_DOUBLE_EQ(R->LeftOffset, 0.5);
-    EXPECT_DOUBLE_EQ(R->TopOffset, 0.25);
+    EXPECT_DOUBLE_EQ(R->Metrics.PrintableWidth, 6417 / 600.0);
+    EXPECT_DOUBLE_EQ(R->Metrics.PrintableHeight, 4658 / 600.0);
+    EXPECT_DOUBLE_EQ(R->Metrics.LeftOffset, 0.5);
+    EXPECT_DOUBLE_EQ(R->Metrics.TopOffset, 0.25);
 
     // The paper stays for the next report; the orientation comes from the
     // printer when a report does not set it.
     Open("plain\r\n");
     EXPECT_EQ(Layer->PaperSize(), 9);
-    EXPECT_EQ(R->Orientation, 1);
+    EXPECT_EQ(R->Setup.Orientation, 1);
     Open("{PORTRAIT}\r\n");
     EXPECT_EQ(Layer->Orientation(), 0);
-    EXPECT_DOUBLE_EQ(R->PrintableWidth, 4658 / 600.0);
+    EXPECT_DOUBLE_EQ(R->Metrics.PrintableWidth, 4658 / 600.0);
 }
 
 TEST_F(PrintTest, MetricsBeyondReasonWarnOnceAndFallBack)
@@ -204,11 +204,11 @@ TEST_F(PrintTest, MetricsBeyondReasonWarnOnceAndFallBack)
     Globals().PrinterWarningShown = false;
     UseLayer();
     ASSERT_EQ(Layer->Printers()[Layer->PrinterIndex()], "HUGE");
-    EXPECT_EQ(R->DpiX, 600);
-    EXPECT_EQ(R->OffsetXPx, 150);  // a quarter inch
-    EXPECT_EQ(R->OffsetYPx, 0);
-    EXPECT_EQ(R->PageWidthPx, 96 * (5100 - 150) / 600);  // the Letter fallback, measured on the preview
-    EXPECT_DOUBLE_EQ(R->PrintableWidth, 4950 / 600.0);
+    EXPECT_EQ(R->Metrics.DpiX, 600);
+    EXPECT_EQ(R->Metrics.OffsetXPx, 150);  // a quarter inch
+    EXPECT_EQ(R->Metrics.OffsetYPx, 0);
+    EXPECT_EQ(R->Metrics.PageWidthPx, 96 * (5100 - 150) / 600);  // the Letter fallback, measured on the preview
+    EXPECT_DOUBLE_EQ(R->Metrics.PrintableWidth, 4950 / 600.0);
     ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
     EXPECT_EQ(Services.Messages[0].Caption, "Printer Error");
     EXPECT_EQ(Services.Messages[0].Text,
@@ -235,8 +235,8 @@ TEST_F(PrintTest, WithoutASpoolerThereAreNoPrintersAndTheAssumedMetrics)
     EXPECT_THROW(Layer->PageWidth(), std::runtime_error);
     EXPECT_THROW(Layer->BeginDoc(), std::runtime_error);
     EXPECT_FALSE(Layer->Printing());
-    EXPECT_EQ(R->DpiX, 300);
-    EXPECT_DOUBLE_EQ(R->PrintableWidth, 2475 / 300.0);
+    EXPECT_EQ(R->Metrics.DpiX, 300);
+    EXPECT_DOUBLE_EQ(R->Metrics.PrintableWidth, 2475 / 300.0);
 
     // The preview still works on the assumed Letter page.
     Open("{INIT VER=1 PAPER=A4}\r\nhello\r\n");

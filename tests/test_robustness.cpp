@@ -129,13 +129,13 @@ TEST_F(RobustnessTest, SearchHitsOnManyPagesAreRecordedOnceInLinearTime)
         report += "hit\r\nhit\f";
         expected += "," + std::to_string(page) + ",";
     }
-    R->FindText = "HIT";
+    R->Find.Text = "HIT";
     R->OpenFile(Write(report), nullptr);
     // The old way took more than two minutes; the test's time limit in
     // ctest stops such a pass.
     ASSERT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
     EXPECT_EQ(R->CurrentPage, 100000);
-    EXPECT_TRUE(R->FoundPages == expected);
+    EXPECT_TRUE(R->Find.FoundPages == expected);
 }
 
 

@@ -261,8 +261,8 @@ TEST_F(TagTest, InitInTheBodySetsTheMarginsOfThePageSpan)
     EXPECT_EQ(R->SpanIndex, 1);
     EXPECT_DOUBLE_EQ(s.Left, 1);
     EXPECT_DOUBLE_EQ(s.Top, 1);
-    EXPECT_DOUBLE_EQ(s.Right, R->PrintableWidth + 2 * R->LeftOffset - 1);
-    EXPECT_DOUBLE_EQ(s.Bottom, R->PrintableHeight + 2 * R->TopOffset - 1);
+    EXPECT_DOUBLE_EQ(s.Right, R->Metrics.PrintableWidth + 2 * R->Metrics.LeftOffset - 1);
+    EXPECT_DOUBLE_EQ(s.Bottom, R->Metrics.PrintableHeight + 2 * R->Metrics.TopOffset - 1);
     EXPECT_TRUE(s.Paginate);
 }
 
@@ -325,24 +325,24 @@ INSTANTIATE_TEST_SUITE_P(
                  [](tRenderer& r, const tSpan& s) { EXPECT_DOUBLE_EQ(s.Left, r.PageSpan().Left + 0.5); }},
         SpanCase{"Printable", "{SPAN PRINTABLE}",
                  [](tRenderer& r, const tSpan& s) {
-                     EXPECT_DOUBLE_EQ(s.Left, r.LeftOffset);
-                     EXPECT_DOUBLE_EQ(s.Top, r.TopOffset);
-                     EXPECT_DOUBLE_EQ(s.Right, r.PrintableWidth);
-                     EXPECT_DOUBLE_EQ(s.Bottom, r.PrintableHeight);
+                     EXPECT_DOUBLE_EQ(s.Left, r.Metrics.LeftOffset);
+                     EXPECT_DOUBLE_EQ(s.Top, r.Metrics.TopOffset);
+                     EXPECT_DOUBLE_EQ(s.Right, r.Metrics.PrintableWidth);
+                     EXPECT_DOUBLE_EQ(s.Bottom, r.Metrics.PrintableHeight);
                  }},
         SpanCase{"Header", "{HEADER HEIGHT=0.5in}",
                  [](tRenderer& r, const tSpan& s) {
-                     EXPECT_DOUBLE_EQ(s.Top, r.TopOffset);
-                     EXPECT_DOUBLE_EQ(s.Bottom, r.TopOffset + 0.5);
+                     EXPECT_DOUBLE_EQ(s.Top, r.Metrics.TopOffset);
+                     EXPECT_DOUBLE_EQ(s.Bottom, r.Metrics.TopOffset + 0.5);
                      EXPECT_DOUBLE_EQ(s.Right, r.PageSpan().Right);
                  }},
         SpanCase{"Footer", "{FOOTER}",
                  [](tRenderer& r, const tSpan& s) {
                      EXPECT_DOUBLE_EQ(s.Top, r.PageSpan().Bottom);
-                     EXPECT_DOUBLE_EQ(s.Bottom, r.PrintableHeight);
+                     EXPECT_DOUBLE_EQ(s.Bottom, r.Metrics.PrintableHeight);
                  }},
         SpanCase{"FooterHeight", "{FOOTER HEIGHT=1in}",
-                 [](tRenderer& r, const tSpan& s) { EXPECT_DOUBLE_EQ(s.Top, r.PrintableHeight - 1); }},
+                 [](tRenderer& r, const tSpan& s) { EXPECT_DOUBLE_EQ(s.Top, r.Metrics.PrintableHeight - 1); }},
         SpanCase{"PadRightWidens", "{SPAN LEFT=1in WIDTH=2in PAD-RIGHT=0.25in PAD-LEFT=0.5in PAD-TOP=1in}",
                  [](tRenderer&, const tSpan& s) {
                      EXPECT_DOUBLE_EQ(s.Right, 3.25);

@@ -60,7 +60,7 @@ TEST_F(EngineTest, GotoVerticalLeavesTheColumn)
     ASSERT_TRUE(RenderReport("HH{GOTO ABS Y=1in}HH"));
     EXPECT_NEAR(R->PageSpan().CursorX, x, 1e-9);
     TInkBox ink = Ink();
-    EXPECT_NEAR(ink.Bottom, std::lround((1.0 - R->TopOffset) * Inch), 6);
+    EXPECT_NEAR(ink.Bottom, std::lround((1.0 - R->Metrics.TopOffset) * Inch), 6);
 }
 
 // ---- line ends and spacing ----------------------------------------------------------------
@@ -111,7 +111,7 @@ TEST_P(LineEndTest, PlacesTheLastLine)
     ASSERT_TRUE(RenderReport(c.Report, 0));
     const tSpan& s = R->PageSpan();
     EXPECT_NEAR(s.CursorY, c.Lines * s.LineHeight, 1e-9);
-    const double column = R->Canvas->TextWidth("A") / R->PixelsPerInchX;
+    const double column = R->Canvas->TextWidth("A") / R->Metrics.PixelsPerInchX;
     EXPECT_NEAR(s.CursorX, c.Columns * column, column / 2);
     EXPECT_EQ(R->CurrentPage, c.Page);
 }
@@ -366,7 +366,7 @@ TEST_F(EngineTest, EachRendererDrawsAtItsOwnZoom)
     auto inkWidth = [&](tRenderer& r, TImageCanvas*& page, double zoom) {
         r.OpenFile(path, nullptr);
         r.MeasureOnScreen(96, zoom);
-        auto canvas = std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
+        auto canvas = std::make_unique<TImageCanvas>(r.Metrics.PageWidthPx, r.Metrics.PageHeightPx, 96, 96);
         page = canvas.get();
         r.UsePageSurface(std::move(canvas));
         EXPECT_TRUE(r.RenderPages(nullptr, 1, nullptr, 1));
@@ -405,11 +405,11 @@ TEST_F(EngineTest, SpanEdges)
     ASSERT_TRUE(RenderReport(""));
     tSpan& s = R->PageSpan();
     R->SetSpanEdge("LEFT", "{SPAN LEFT=1IN}", "PRINTABLE");
-    EXPECT_DOUBLE_EQ(s.Left, R->LeftOffset + 1);
+    EXPECT_DOUBLE_EQ(s.Left, R->Metrics.LeftOffset + 1);
     R->SetSpanEdge("LEFT", "{SPAN LEFT=1IN}", "ABSOLUTE");
     EXPECT_DOUBLE_EQ(s.Left, 1);
     R->SetSpanEdge("RIGHT", "{SPAN RIGHT=1IN}", "ABSOLUTE");
-    EXPECT_DOUBLE_EQ(s.Right, R->PrintableWidth + 2 * R->LeftOffset - 1);
+    EXPECT_DOUBLE_EQ(s.Right, R->Metrics.PrintableWidth + 2 * R->Metrics.LeftOffset - 1);
     s.CursorX = 0.5;
     R->SetSpanEdge("WIDTH", "{SPAN WIDTH=HERE}", "ABSOLUTE");
     EXPECT_DOUBLE_EQ(s.CursorX, 0.5);
@@ -486,8 +486,8 @@ TEST_F(EngineTest, ScaleValues)
         EXPECT_DOUBLE_EQ(R->GetScale(), c.Out) << c.In;
     }
     R->SetScale(0.5);
-    EXPECT_DOUBLE_EQ(R->PixelsPerInchX, 48);
-    EXPECT_EQ(R->PageWidthPx, std::lround(48 * R->PrintableWidth));
+    EXPECT_DOUBLE_EQ(R->Metrics.PixelsPerInchX, 48);
+    EXPECT_EQ(R->Metrics.PageWidthPx, std::lround(48 * R->Metrics.PrintableWidth));
 }
 
 TEST(RendererMetrics, WithoutAPrinterTheAssumedMetricsApplyAndTheWarningShowsOnce)
@@ -497,13 +497,13 @@ TEST(RendererMetrics, WithoutAPrinterTheAssumedMetricsApplyAndTheWarningShowsOnc
     Globals().PrinterWarningShown = false;
     {
         tRenderer r;
-        EXPECT_EQ(r.DpiX, 300);
-        EXPECT_EQ(r.OffsetXPx, 75);
-        EXPECT_EQ(r.OffsetYPx, 12);
-        EXPECT_DOUBLE_EQ(r.LeftOffset, 0.25);
-        EXPECT_DOUBLE_EQ(r.TopOffset, 0.04);
-        EXPECT_DOUBLE_EQ(r.PrintableWidth, 2475 / 300.0);
-        EXPECT_DOUBLE_EQ(r.PrintableHeight, 3288 / 300.0);
+        EXPECT_EQ(r.Metrics.DpiX, 300);
+        EXPECT_EQ(r.Metrics.OffsetXPx, 75);
+        EXPECT_EQ(r.Metrics.OffsetYPx, 12);
+        EXPECT_DOUBLE_EQ(r.Metrics.LeftOffset, 0.25);
+        EXPECT_DOUBLE_EQ(r.Metrics.TopOffset, 0.04);
+        EXPECT_DOUBLE_EQ(r.Metrics.PrintableWidth, 2475 / 300.0);
+        EXPECT_DOUBLE_EQ(r.Metrics.PrintableHeight, 3288 / 300.0);
         tRenderer again;
     }
     ASSERT_EQ(services.Messages.size(), 1u);

@@ -107,7 +107,7 @@ protected:
     void UsePage(double Zoom)
     {
         R->MeasureOnScreen(96, Zoom);
-        auto page = std::make_unique<TImageCanvas>(R->PageWidthPx, R->PageHeightPx, 96, 96);
+        auto page = std::make_unique<TImageCanvas>(R->Metrics.PageWidthPx, R->Metrics.PageHeightPx, 96, 96);
         Page = page.get();
         R->UsePageSurface(std::move(page));
     }
@@ -128,7 +128,7 @@ protected:
     }
 
     TInkBox Ink() { return InkBox(Page->Image()); }
-    double Ppi() const { return R->PixelsPerInchX; }
+    double Ppi() const { return R->Metrics.PixelsPerInchX; }
 };
 
 }  // namespace quillard::test

@@ -36,7 +36,7 @@ inline QImage ReferencePage(const std::string& Path, int Page, double Zoom)
         tRenderer r;
         r.OpenFile(Path, nullptr);
         r.MeasureOnScreen(96, Zoom);
-        auto canvas = std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, 96, 96);
+        auto canvas = std::make_unique<TImageCanvas>(r.Metrics.PageWidthPx, r.Metrics.PageHeightPx, 96, 96);
         TImageCanvas* page = canvas.get();
         r.UsePageSurface(std::move(canvas));
         r.RenderPages(nullptr, Page, nullptr, Page);

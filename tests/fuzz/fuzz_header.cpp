@@ -66,19 +66,19 @@ TScan Scan(const std::string& Path, bool Orienting, bool WithGauge)
         s.Ok = r.OpenFile(Path, WithGauge ? &gauge : nullptr);
         if (WithGauge && (gauge.Progress < 0 || gauge.MaxValue < 0))
             Fail("gauge went negative");
-        s.Version = r.Version;
-        s.Orientation = r.Orientation;
-        s.Tray = r.Tray;
+        s.Version = r.Setup.Version;
+        s.Orientation = r.Setup.Orientation;
+        s.Tray = r.Setup.Tray;
         s.Paper = Printer().PaperSize();
-        s.Colour = r.ColourMode;
-        s.Cpi10 = r.Cpi10Size;
-        s.Cpi12 = r.Cpi12Size;
-        s.Cpi17 = r.Cpi17Size;
-        s.Fixed = r.FixedFontName;
-        s.Prop = r.PropFontName;
+        s.Colour = r.Setup.ColourMode;
+        s.Cpi10 = r.Setup.Cpi10Size;
+        s.Cpi12 = r.Setup.Cpi12Size;
+        s.Cpi17 = r.Setup.Cpi17Size;
+        s.Fixed = r.Setup.FixedFontName;
+        s.Prop = r.Setup.PropFontName;
         if (r.FileName != Path)
             Fail("the file name was not kept");
-        if (Orienting && printer.OrientationCalls > 0 && printer.Orient != r.Orientation)
+        if (Orienting && printer.OrientationCalls > 0 && printer.Orient != r.Setup.Orientation)
             Fail("the printer's orientation differs from the report's");
     }
     SetPrinterLayer(nullptr);

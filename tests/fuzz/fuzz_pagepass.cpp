@@ -38,12 +38,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 
     {
         tRenderer r;
-        r.FindText = findTexts[(options >> 1) & 3];
-        r.FindCaseSensitive = options & 8;
+        r.Find.Text = findTexts[(options >> 1) & 3];
+        r.Find.CaseSensitive = options & 8;
         TGauge gauge;
         r.OpenFile(path, &gauge);
         r.MeasureOnScreen(Dpi, zoom);
-        r.UsePageSurface(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, Dpi, Dpi));
+        r.UsePageSurface(std::make_unique<TImageCanvas>(r.Metrics.PageWidthPx, r.Metrics.PageHeightPx, Dpi, Dpi));
 
         const int pages = r.CountPages();
         if (pages < 1) {

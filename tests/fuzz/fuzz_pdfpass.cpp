@@ -182,12 +182,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
     const int range = (options >> 1) & 3;
     {
         tRenderer r;
-        r.FindText = (options & 8) ? "E" : "";
+        r.Find.Text = (options & 8) ? "E" : "";
         TGauge gauge;
         r.OpenFile(path, &gauge);
-        r.UsePageRange = range ? 2 : 0;
-        r.RangeFrom = ranges[range][0];
-        r.RangeTo = ranges[range][1];
+        r.Job.UsePageRange = range ? 2 : 0;
+        r.Job.RangeFrom = ranges[range][0];
+        r.Job.RangeTo = ranges[range][1];
         const int result = r.MakePDF(&gauge, pdf);
         // A failure inside the pass that no tag handler catches (a text
         // position the PDF cannot express, a nesting counter past its range)

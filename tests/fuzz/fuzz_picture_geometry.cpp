@@ -146,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         tRenderer r;
         r.OpenFile(path, nullptr);
         r.MeasureOnScreen(Dpi, zoom);
-        r.UsePageSurface(std::make_unique<TImageCanvas>(r.PageWidthPx, r.PageHeightPx, Dpi, Dpi));
+        r.UsePageSurface(std::make_unique<TImageCanvas>(r.Metrics.PageWidthPx, r.Metrics.PageHeightPx, Dpi, Dpi));
         r.RenderPages(nullptr, 1, nullptr, 1);
         if (r.PictureBudget.Spent() > r.PictureBudget.Allowed())
             Fail("the pass decoded past its allowance");
