@@ -36,7 +36,10 @@ TAboutWindow::TAboutWindow(QWidget* Parent) : QDialog(Parent)
     layout->addWidget(lblTitle);
     layout->addWidget(lstVersion);
     layout->addWidget(cmdOk, 0, Qt::AlignHCenter);
-    resize(380, 220);
+    // Wide enough for the longest line of the list where the screen allows.
+    const int listWidth = lstVersion->sizeHintForColumn(0) + 2 * lstVersion->frameWidth() +
+                          layout->contentsMargins().left() + layout->contentsMargins().right() + 8;
+    resize(QSize(listWidth, 220).expandedTo(QSize(380, 220)).expandedTo(sizeHint()));
 }
 
 void TAboutWindow::cmdOkClick() { hide(); }

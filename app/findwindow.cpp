@@ -4,6 +4,8 @@
 #include "engine/markup.h"
 #include "engine/renderer.h"
 
+#include <QGridLayout>
+
 namespace quillard {
 
 TFindWindow::TFindWindow(QWidget* Parent) : QDialog(Parent)
@@ -11,22 +13,31 @@ TFindWindow::TFindWindow(QWidget* Parent) : QDialog(Parent)
     setObjectName("FindWindow");
     setWindowTitle(QStringLiteral("Find"));
     setWindowFlag(Qt::WindowStaysOnTopHint);
-    setFixedSize(356, 100);
 
     txtFindStr = new QLineEdit(this);
     txtFindStr->setObjectName("txtFindStr");
-    txtFindStr->setGeometry(12, 14, 236, 24);
     chkMatchCase = new QCheckBox(QStringLiteral("&Match Case"), this);
     chkMatchCase->setObjectName("chkMatchCase");
-    chkMatchCase->setGeometry(12, 52, 140, 22);
     cmdFind = new QPushButton(QStringLiteral("&Find"), this);
     cmdFind->setObjectName("cmdFind");
-    cmdFind->setGeometry(262, 12, 82, 28);
     cmdFind->setDefault(true);
     cmdClose = new QPushButton(QStringLiteral("&Cancel"), this);
     cmdClose->setObjectName("cmdClose");
-    cmdClose->setGeometry(262, 50, 82, 28);
     cmdClose->setAutoDefault(false);
+
+    // The text and its switch on the left, the buttons in a column on the
+    // right.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(12, 12, 12, 12);
+    grid->setHorizontalSpacing(14);
+    grid->setVerticalSpacing(10);
+    grid->addWidget(txtFindStr, 0, 0);
+    grid->addWidget(cmdFind, 0, 1);
+    grid->addWidget(chkMatchCase, 1, 0);
+    grid->addWidget(cmdClose, 1, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setRowStretch(2, 1);
+    resize(QSize(356, 100).expandedTo(sizeHint()));
 
     connect(cmdFind, &QPushButton::clicked, this, &TFindWindow::cmdFindClick);
     connect(cmdClose, &QPushButton::clicked, this, &TFindWindow::cmdCloseClick);

@@ -3,6 +3,8 @@
 #include "app/qtservices.h"
 
 #include <QFileDialog>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
 
 namespace quillard {
 
@@ -10,26 +12,40 @@ TOpenDocumentWindow::TOpenDocumentWindow(QWidget* Parent) : QDialog(Parent)
 {
     setObjectName("OpenDocumentWindow");
     setWindowTitle(QStringLiteral("Open Quillard Document"));
-    setFixedSize(350, 116);
 
     edtPath = new QLineEdit(this);
     edtPath->setObjectName("edtPath");
-    edtPath->setGeometry(12, 16, 240, 24);
 
     cmdBrowse = new QPushButton(QStringLiteral("&Browse"), this);
     cmdBrowse->setObjectName("cmdBrowse");
-    cmdBrowse->setGeometry(262, 14, 76, 28);
     cmdBrowse->setAutoDefault(false);
 
     cmdOk = new QPushButton(QStringLiteral("&OK"), this);
     cmdOk->setObjectName("cmdOk");
-    cmdOk->setGeometry(88, 72, 80, 28);
     cmdOk->setDefault(true);
 
     cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
     cmdCancel->setObjectName("cmdCancel");
-    cmdCancel->setGeometry(182, 72, 80, 28);
     cmdCancel->setAutoDefault(false);
+
+    // The path with its browse button, then OK and Cancel centred below.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 14, 12, 14);
+    column->setSpacing(10);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->setSpacing(10);
+    pathRow->addWidget(edtPath, 1);
+    pathRow->addWidget(cmdBrowse);
+    column->addLayout(pathRow);
+    column->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(14);
+    buttons->addStretch(1);
+    buttons->addWidget(cmdOk);
+    buttons->addWidget(cmdCancel);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+    resize(QSize(350, 116).expandedTo(sizeHint()));
 
     connect(cmdBrowse, &QPushButton::clicked, this, &TOpenDocumentWindow::cmdBrowseClick);
     connect(cmdOk, &QPushButton::clicked, this, &TOpenDocumentWindow::cmdOkClick);

@@ -4,6 +4,7 @@
 #include "app/opendocumentwindow.h"
 #include "app/printoptionswindow.h"
 #include "app/findwindow.h"
+#include "app/flowlayout.h"
 #include "app/progresswindow.h"
 #include "app/qtservices.h"
 #include "platform/settings.h"
@@ -22,6 +23,7 @@
 #include <QUrl>
 #include <QDir>
 #include <QFileInfo>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -30,6 +32,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QVBoxLayout>
 #include <QValidator>
 #include <algorithm>
 #include <climits>
@@ -129,6 +133,15 @@ TSpinButton::TSpinButton(QWidget* Parent) : QWidget(Parent)
     DownButton->setArrowType(Qt::DownArrow);
     DownButton->setAutoRepeat(true);
     DownButton->setFocusPolicy(Qt::NoFocus);
+    // The two arrows share the height of the box beside them.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    for (QToolButton* b : {UpButton, DownButton}) {
+        b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        b->setMinimumSize(8, 6);
+        column->addWidget(b);
+    }
     connect(UpButton, &QToolButton::clicked, this, &TSpinButton::UpClick);
     connect(DownButton, &QToolButton::clicked, this, &TSpinButton::DownClick);
 }
@@ -184,74 +197,93 @@ void TPreviewWindow::CreateComponents()
     auto* central = new QWidget(this);
     central->setObjectName("ClientArea");
     setCentralWidget(central);
-    central->installEventFilter(this);
 
-    auto label = [](const char* Name, const char* Caption, QWidget* Parent, QRect Geometry) {
+    auto label = [](const char* Name, const char* Caption, QWidget* Parent) {
         auto* l = new QLabel(QString::fromLatin1(Caption), Parent);
         l->setObjectName(Name);
-        l->setGeometry(Geometry);
         return l;
     };
-    auto panel = [&](const char* Name, QRect Geometry) {
+    // A panel of the strip above the page: its controls side by side.
+    auto panel = [&](const char* Name) {
         auto* p = new QFrame(central);
         p->setObjectName(Name);
         p->setFrameShape(QFrame::StyledPanel);
-        p->setGeometry(Geometry);
+        auto* row = new QHBoxLayout(p);
+        row->setContentsMargins(3, 1, 3, 1);
+        row->setSpacing(2);
         return p;
+    };
+    auto add = [](QWidget* Panel, QWidget* W, Qt::Alignment Align = {}) {
+        static_cast<QHBoxLayout*>(Panel->layout())->addWidget(W, 0, Align);
     };
     auto unavailable = [](QWidget* W) {
         W->setEnabled(false);
         W->setToolTip(QString::fromLatin1(NotAvailable));
     };
+    // Boxes and buttons as wide as their text in the window's font, with a
+    // little room either side.
+    const QFontMetrics fm = fontMetrics();
+    auto boxWidth = [&](const char* Widest) {
+        return fm.horizontalAdvance(QString::fromLatin1(Widest)) + fm.averageCharWidth() + 4;
+    };
+    auto compact = [&](QPushButton* B, int Padding) {
+        B->setFixedWidth(std::max(fm.horizontalAdvance(B->text()) + Padding, fm.height() + 8));
+    };
+    auto spin = [&](const char* Name, QWidget* Parent) {
+        auto* s = new TSpinButton(Parent);
+        s->setObjectName(Name);
+        s->setFixedWidth(style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2);
+        return s;
+    };
 
     // Page selector.
-    PageToolbar = panel("Panel1", {0, 0, 190, 24});
-    lblPage = label("lblPage", "Page", PageToolbar, {6, 3, 30, 18});
+    PageToolbar = panel("Panel1");
+    lblPage = label("lblPage", "Page", PageToolbar);
     edtPageNum = new QLineEdit(QStringLiteral("1"), PageToolbar);
     edtPageNum->setObjectName("edtPageNum");
-    edtPageNum->setGeometry(38, 2, 46, 20);
+    edtPageNum->setFixedWidth(boxWidth("00000"));
     edtPageNum->setToolTip(QStringLiteral("Displayed Page"));
-    spnPageNum = new TSpinButton(PageToolbar);
-    spnPageNum->setObjectName("spnPageNum");
-    spnPageNum->setGeometry(86, 1, 16, 22);
-    spnPageNum->UpButton->setGeometry(0, 0, 16, 11);
-    spnPageNum->DownButton->setGeometry(0, 11, 16, 11);
+    spnPageNum = spin("spnPageNum", PageToolbar);
     spnPageNum->setToolTip(QStringLiteral("Click the Up/Down Arrow to select the Page"));
-    lblPageCount = label("lblPageCount", "out of ...", PageToolbar, {106, 3, 82, 18});
+    lblPageCount = label("lblPageCount", "out of ...", PageToolbar);
+    // Room for "out of" and a four-digit count without the panels moving.
+    lblPageCount->setMinimumWidth(fm.horizontalAdvance(QStringLiteral("out of 0000")));
+    for (QWidget* w : {static_cast<QWidget*>(lblPage), static_cast<QWidget*>(edtPageNum),
+                       static_cast<QWidget*>(spnPageNum), static_cast<QWidget*>(lblPageCount)})
+        add(PageToolbar, w);
 
     // Zoom selector.
-    ZoomToolbar = panel("Panel2", {190, 0, 118, 24});
-    ZoomLabel = label("Label2", "Zoom", ZoomToolbar, {6, 3, 34, 18});
+    ZoomToolbar = panel("Panel2");
+    ZoomLabel = label("Label2", "Zoom", ZoomToolbar);
     edtZoom = new QLineEdit(QStringLiteral("75"), ZoomToolbar);
     edtZoom->setObjectName("edtZoom");
-    edtZoom->setGeometry(42, 2, 40, 20);
+    edtZoom->setFixedWidth(boxWidth("0000"));
     edtZoom->setValidator(new TMaxLengthValidator(3, edtZoom));
     edtZoom->setToolTip(QStringLiteral("Zoom Percentage"));
-    spnZoom = new TSpinButton(ZoomToolbar);
-    spnZoom->setObjectName("spnZoom");
-    spnZoom->setGeometry(84, 1, 16, 22);
-    spnZoom->UpButton->setGeometry(0, 0, 16, 11);
-    spnZoom->DownButton->setGeometry(0, 11, 16, 11);
+    spnZoom = spin("spnZoom", ZoomToolbar);
     spnZoom->setToolTip(QStringLiteral("Click the arrows to zoom in or out"));
-    lblPercent = label("lblPercent", "%", ZoomToolbar, {103, 3, 12, 18});
+    lblPercent = label("lblPercent", "%", ZoomToolbar);
+    for (QWidget* w : {static_cast<QWidget*>(ZoomLabel), static_cast<QWidget*>(edtZoom),
+                       static_cast<QWidget*>(spnZoom), static_cast<QWidget*>(lblPercent)})
+        add(ZoomToolbar, w);
 
     // AutoText and AutoShape tools.
-    DrawingToolbar = panel("Panel3", {308, 0, 290, 24});
-    auto tool = [&](QPushButton*& B, const char* Name, const QString& Caption, int X) {
+    DrawingToolbar = panel("Panel3");
+    auto tool = [&](QPushButton*& B, const char* Name, const QString& Caption) {
         B = new QPushButton(Caption, DrawingToolbar);
         B->setObjectName(Name);
-        B->setGeometry(X, 1, 26, 22);
+        compact(B, fm.averageCharWidth() + 4);
         unavailable(B);
+        add(DrawingToolbar, B);
     };
-    tool(cmdAddText, "cmdAddText", QStringLiteral("A"), 2);
-    tool(cmdEditText, "cmdEditText", QStringLiteral("Ed"), 29);
-    tool(cmdDrawLine, "cmdDrawLine", QStringLiteral("\u2571"), 56);
-    tool(cmdDrawCircle, "cmdDrawCircle", QStringLiteral("\u25CB"), 83);
-    tool(cmdDrawBox, "cmdDrawBox", QStringLiteral("\u25A1"), 110);
-    tool(cmdPickColor, "cmdPickColor", QStringLiteral("\u25A0"), 137);
+    tool(cmdAddText, "cmdAddText", QStringLiteral("A"));
+    tool(cmdEditText, "cmdEditText", QStringLiteral("Ed"));
+    tool(cmdDrawLine, "cmdDrawLine", QStringLiteral("\u2571"));
+    tool(cmdDrawCircle, "cmdDrawCircle", QStringLiteral("\u25CB"));
+    tool(cmdDrawBox, "cmdDrawBox", QStringLiteral("\u25A1"));
+    tool(cmdPickColor, "cmdPickColor", QStringLiteral("\u25A0"));
     chkFilled = new QCheckBox(QStringLiteral("Filled"), DrawingToolbar);
     chkFilled->setObjectName("chkFilled");
-    chkFilled->setGeometry(168, 2, 62, 20);
     unavailable(chkFilled);
     cboWidth = new QComboBox(DrawingToolbar);
     cboWidth->setObjectName("cboWidth");
@@ -259,24 +291,35 @@ void TPreviewWindow::CreateComponents()
     for (int i = 1; i <= 20; ++i)
         cboWidth->addItem(QString::number(i));
     cboWidth->setEditText(QStringLiteral("1"));
-    cboWidth->setGeometry(232, 1, 54, 22);
+    cboWidth->setMinimumContentsLength(2);
+    cboWidth->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     unavailable(cboWidth);
+    static_cast<QHBoxLayout*>(DrawingToolbar->layout())->addSpacing(4);
+    add(DrawingToolbar, chkFilled);
+    add(DrawingToolbar, cboWidth);
 
-    // Print, close and the rendering gauge.
-    CommandToolbar = panel("Panel4", {598, 0, 43, 24});
+    // Print, close and the rendering gauge; this panel takes the rest of
+    // its row.
+    CommandToolbar = panel("Panel4");
+    CommandToolbar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     cmdPrint = new QPushButton(QStringLiteral("Print"), CommandToolbar);
     cmdPrint->setObjectName("cmdPrint");
-    cmdPrint->setGeometry(3, 1, 60, 22);
+    compact(cmdPrint, 3 * fm.averageCharWidth());
     cmdPrint->setToolTip(QStringLiteral("Click this button to print this report"));
     cmdClose = new QPushButton(QStringLiteral("Close"), CommandToolbar);
     cmdClose->setObjectName("cmdClose");
-    cmdClose->setGeometry(66, 1, 60, 22);
+    compact(cmdClose, 3 * fm.averageCharWidth());
     cmdClose->setToolTip(QStringLiteral("Click this button to close this preview window"));
     RenderGauge = new TGaugeBar(CommandToolbar);
     RenderGauge->setObjectName("RenderGauge");
-    RenderGauge->setGeometry(132, 4, 80, 16);
     RenderGauge->setTextVisible(false);
     RenderGauge->setToolTip(QStringLiteral("Rendering Progress"));
+    RenderGauge->setFixedSize(fm.horizontalAdvance(QLatin1Char('0')) * 11, fm.height() + 1);
+    add(CommandToolbar, cmdPrint);
+    add(CommandToolbar, cmdClose);
+    static_cast<QHBoxLayout*>(CommandToolbar->layout())->addSpacing(4);
+    add(CommandToolbar, RenderGauge, Qt::AlignVCenter);
+    static_cast<QHBoxLayout*>(CommandToolbar->layout())->addStretch(1);
 
     // The page: shadow, sizer, sheet and paint box, back to front.
     ScrollArea = new QScrollArea(central);
@@ -318,26 +361,41 @@ void TPreviewWindow::CreateComponents()
     tmrKeyRepeat->setInterval(100);
     tmrKeyRepeat->setTimerType(Qt::PreciseTimer);
 
-    // The hidden diagnostic buttons.
+    // The hidden diagnostic buttons, a strip of their own between the
+    // panels and the page while they are shown.
     DiagnosticPanel = new QFrame(central);
     DiagnosticPanel->setObjectName("DiagnosticPanel");
     DiagnosticPanel->setAutoFillBackground(true);
-    auto diag = [&](QPushButton*& B, const char* Name, const char* Caption, int X, int W) {
+    auto* diagnosticRow = new TFlowLayout(DiagnosticPanel, 2);
+    diagnosticRow->setContentsMargins(2, 2, 2, 2);
+    auto diag = [&](QPushButton*& B, const char* Name, const char* Caption) {
         B = new QPushButton(QString::fromLatin1(Caption), DiagnosticPanel);
         B->setObjectName(Name);
-        B->setGeometry(X, 2, W, 22);
+        compact(B, 3 * fm.averageCharWidth());
+        diagnosticRow->addWidget(B);
     };
-    diag(cmdTestPattern, "cmdTestPattern", "DrawTestPattern", 2, 110);
-    diag(cmdSetPaperSize, "cmdSetPaperSize", "SetPaperSize", 114, 90);
-    diag(cmdRepaint, "cmdRepaint", "Repaint", 206, 60);
-    diag(cmdClear, "cmdClear", "Clear", 268, 50);
-    diag(cmdViewStats, "cmdViewStats", "ViewStats", 320, 76);
-    diag(cmdShowPrintable, "cmdShowPrintable", "Show Printable", 398, 100);
-    diag(cmdDemoRotate, "cmdDemoRotate", "Demo Rotated Text", 500, 124);
-    diag(cmdRender, "cmdRender", "Render", 626, 60);
-    diag(cmdFetchExample, "Button1", "LoadFromWeb", 688, 90);
-    DiagnosticPanel->setGeometry(0, 24, 780, 26);
+    diag(cmdTestPattern, "cmdTestPattern", "DrawTestPattern");
+    diag(cmdSetPaperSize, "cmdSetPaperSize", "SetPaperSize");
+    diag(cmdRepaint, "cmdRepaint", "Repaint");
+    diag(cmdClear, "cmdClear", "Clear");
+    diag(cmdViewStats, "cmdViewStats", "ViewStats");
+    diag(cmdShowPrintable, "cmdShowPrintable", "Show Printable");
+    diag(cmdDemoRotate, "cmdDemoRotate", "Demo Rotated Text");
+    diag(cmdRender, "cmdRender", "Render");
+    diag(cmdFetchExample, "Button1", "LoadFromWeb");
     DiagnosticPanel->hide();
+
+    // The panels in a row that wraps in a narrow window, the diagnostic
+    // strip, then the page's scrolling area taking the rest.
+    auto* panels = new TFlowLayout;
+    for (QWidget* p : {PageToolbar, ZoomToolbar, DrawingToolbar, CommandToolbar})
+        panels->addWidget(p);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 2, 2);
+    column->setSpacing(0);
+    column->addLayout(panels);
+    column->addWidget(DiagnosticPanel);
+    column->addWidget(ScrollArea, 1);
 
     // Events.
     connect(edtPageNum, &QLineEdit::textChanged, this, [this] { edtPageChange(); });
@@ -800,10 +858,6 @@ void TPreviewWindow::FreeAndCleanUp()
 
 bool TPreviewWindow::eventFilter(QObject* Watched, QEvent* Event)
 {
-    if (Watched == centralWidget() && Event->type() == QEvent::Resize) {
-        FormResize();
-        return false;
-    }
     if (Watched == lblPage || Watched == lblPageCount || Watched == ZoomLabel) {
         // A quick second click arrives as a double click.
         if (Event->type() == QEvent::MouseButtonPress || Event->type() == QEvent::MouseButtonDblClick)
@@ -835,11 +889,10 @@ void TPreviewWindow::FormResize()
 {
     if (isMinimized())
         return;
-    QWidget* client = centralWidget();
-    const int w = client->width(), h = client->height();
-    ScrollArea->setGeometry(0, 24, std::max(0, w - 2), std::max(0, h - 24 - 2));
-    CommandToolbar->setGeometry(CommandToolbar->x(), 0, std::max(0, w - 2 - CommandToolbar->x()), 24);
-    DiagnosticPanel->raise();
+    // The layouts place the panels and the page's area at once, so that the
+    // page that loads next is drawn into the area's final size.
+    if (QLayout* l = centralWidget()->layout())
+        l->activate();
 }
 
 // ---------------------------------------------------------------------------

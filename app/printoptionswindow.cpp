@@ -10,10 +10,13 @@
 #include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScreen>
 #include <QShowEvent>
+#include <QVBoxLayout>
 #include <exception>
 
 namespace quillard {
@@ -22,22 +25,20 @@ bool TPrintOptionsWindow::NoPrinterWarningShown = false;
 
 namespace {
 
-QLabel* NewLabel(QWidget* Parent, const char* Name, const char* Caption, int X, int Y, int W = 120, int H = 18)
+QLabel* NewLabel(QWidget* Parent, const char* Name, const char* Caption)
 {
     auto* l = new QLabel(QString::fromLatin1(Caption), Parent);
     l->setObjectName(Name);
-    l->setGeometry(X, Y, W, H);
     return l;
 }
 
-QSpinBox* NewSpin(QWidget* Parent, const char* Name, int Value, int Max, const char* Hint, int X, int Y)
+QSpinBox* NewSpin(QWidget* Parent, const char* Name, int Value, int Max, const char* Hint)
 {
     auto* s = new QSpinBox(Parent);
     s->setObjectName(Name);
     s->setRange(1, Max);
     s->setValue(Value);
     s->setToolTip(QString::fromLatin1(Hint));
-    s->setGeometry(X, Y, 56, 22);
     return s;
 }
 
@@ -47,48 +48,43 @@ TPrintOptionsWindow::TPrintOptionsWindow(TPrintOptionsHost* AMainWindow, QWidget
 {
     setObjectName("PrintOptionsWindow");
     setWindowTitle(QStringLiteral("Quillard"));
-    setFixedSize(422, 210);
     setModal(false);
 
-    CurrentPrinterLabel = NewLabel(this, "Label7", "Current Printer:", 8, 10, 90);
+    CurrentPrinterLabel = NewLabel(this, "Label7", "Current Printer:");
     CurrentPrinterLabel->installEventFilter(this);
     cboPrinterName = new QComboBox(this);
     cboPrinterName->setObjectName("cboPrinterName");
-    cboPrinterName->setGeometry(100, 6, 314, 24);
-    lblPrintername = NewLabel(this, "lblPrintername", "Printer:Printer", 100, 30, 314);
+    cboPrinterName->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    cboPrinterName->setMinimumContentsLength(16);
+    lblPrintername = NewLabel(this, "lblPrintername", "Printer:Printer");
     lblPrintername->hide();
 
-    FixedFontLabel = NewLabel(this, "label1", "Fixed Width Font:", 8, 52, 110);
+    FixedFontLabel = NewLabel(this, "label1", "Fixed Width Font:");
     PickCPIFont = new QPushButton(QStringLiteral("MS LineDraw"), this);
     PickCPIFont->setObjectName("PickCPIFont");
-    PickCPIFont->setGeometry(120, 48, 150, 24);
-    PropFontLabel = NewLabel(this, "Label2", "Proportional Font:", 8, 80, 110);
+    PropFontLabel = NewLabel(this, "Label2", "Proportional Font:");
     PickPropFont = new QPushButton(QStringLiteral("Times New Roman"), this);
     PickPropFont->setObjectName("PickPropFont");
-    PickPropFont->setGeometry(120, 76, 150, 24);
     FontNoteLabel = NewLabel(this, "Label9",
-                      "( Note: These font selections only affect files that do not already specify specific fonts )",
-                      8, 104, 406, 30);
+                      "( Note: These font selections only affect files that do not already specify specific fonts )");
     FontNoteLabel->setWordWrap(true);
 
-    SmallSizeLabel = NewLabel(this, "Label3", "Small Size", 8, 140, 70);
-    spnSmall = NewSpin(this, "spnSmall", 7, 61, "17 Character Per Inch Font Size", 8, 156);
-    MediumSizeLabel = NewLabel(this, "Label4", "Medium Size", 72, 140, 70);
-    spnMedium = NewSpin(this, "spnMedium", 10, 61, "12 Character Per Inch Font Size", 72, 156);
-    LargeSizeLabel = NewLabel(this, "Label5", "Large Size", 136, 140, 70);
-    spnLarge = NewSpin(this, "spnLarge", 12, 61, "10 Character Per Inch Font Size", 136, 156);
-    CopiesLabel = NewLabel(this, "Label6", "# Copies", 200, 140, 60);
-    spnCopies = NewSpin(this, "spnCopies", 1, 999, "Number of Copies to Print", 200, 156);
+    SmallSizeLabel = NewLabel(this, "Label3", "Small Size");
+    spnSmall = NewSpin(this, "spnSmall", 7, 61, "17 Character Per Inch Font Size");
+    MediumSizeLabel = NewLabel(this, "Label4", "Medium Size");
+    spnMedium = NewSpin(this, "spnMedium", 10, 61, "12 Character Per Inch Font Size");
+    LargeSizeLabel = NewLabel(this, "Label5", "Large Size");
+    spnLarge = NewSpin(this, "spnLarge", 12, 61, "10 Character Per Inch Font Size");
+    CopiesLabel = NewLabel(this, "Label6", "# Copies");
+    spnCopies = NewSpin(this, "spnCopies", 1, 999, "Number of Copies to Print");
 
     chkMono = new QCheckBox(QStringLiteral("Monochrome"), this);
     chkMono->setObjectName("chkMono");
-    chkMono->setGeometry(280, 48, 130, 20);
     chkUseLineDraw = new QCheckBox(QStringLiteral("Use \"MS LineDraw\" font for Lines"), this);
     chkUseLineDraw->setObjectName("chkUseLineDraw");
-    chkUseLineDraw->setGeometry(8, 184, 250, 20);
 
     // Not in use: kept hidden.
-    LineStyleLabel = NewLabel(this, "Label8", "Line Style", 280, 72, 80);
+    LineStyleLabel = NewLabel(this, "Label8", "Line Style");
     LineStyleLabel->hide();
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName("ComboBox1");
@@ -98,16 +94,62 @@ TPrintOptionsWindow::TPrintOptionsWindow(TPrintOptionsHost* AMainWindow, QWidget
 
     cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
     cmdOk->setObjectName("cmdOk");
-    cmdOk->setGeometry(334, 112, 80, 26);
     cmdOk->setDefault(true);
     Cancel = new QPushButton(QStringLiteral("&Cancel"), this);
     Cancel->setObjectName("Cancel");
-    Cancel->setGeometry(334, 144, 80, 26);
     Cancel->setAutoDefault(false);
     prtSetup = new QPushButton(QStringLiteral("Printer &Setup..."), this);
     prtSetup->setObjectName("prtSetup");
-    prtSetup->setGeometry(280, 176, 134, 26);
     prtSetup->setAutoDefault(false);
+
+    // The printer on top; below it the fonts on the left with the
+    // monochrome switch beside them; the note, the sizes and the line-draw
+    // switch on the left with the buttons in a column on the right.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(8, 6, 8, 8);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(CurrentPrinterLabel, 0, 0);
+    grid->addWidget(cboPrinterName, 0, 1, 1, 2);
+    grid->addWidget(lblPrintername, 1, 1, 1, 2);
+    grid->addWidget(FixedFontLabel, 2, 0);
+    grid->addWidget(PickCPIFont, 2, 1);
+    grid->addWidget(chkMono, 2, 2, Qt::AlignLeft);
+    grid->addWidget(PropFontLabel, 3, 0);
+    grid->addWidget(PickPropFont, 3, 1);
+    auto* lineStyle = new QHBoxLayout;
+    lineStyle->addWidget(LineStyleLabel);
+    lineStyle->addWidget(ComboBox1, 1);
+    grid->addLayout(lineStyle, 3, 2);
+
+    auto* left = new QVBoxLayout;
+    left->setSpacing(4);
+    left->addWidget(FontNoteLabel);
+    auto* sizes = new QGridLayout;
+    sizes->setHorizontalSpacing(8);
+    sizes->setVerticalSpacing(0);
+    const std::pair<QLabel*, QSpinBox*> columns[] = {
+        {SmallSizeLabel, spnSmall}, {MediumSizeLabel, spnMedium}, {LargeSizeLabel, spnLarge}, {CopiesLabel, spnCopies}};
+    int column = 0;
+    for (const auto& [label, spin] : columns) {
+        sizes->addWidget(label, 0, column);
+        sizes->addWidget(spin, 1, column++);
+    }
+    sizes->setColumnStretch(column, 1);
+    left->addLayout(sizes);
+    left->addWidget(chkUseLineDraw);
+    left->addStretch(1);
+    grid->addLayout(left, 4, 0, 1, 2);
+
+    auto* right = new QVBoxLayout;
+    right->setSpacing(6);
+    right->addStretch(1);
+    for (QPushButton* b : {cmdOk, Cancel})
+        right->addWidget(b, 0, Qt::AlignRight);
+    right->addWidget(prtSetup, 0, Qt::AlignRight);
+    grid->addLayout(right, 4, 2);
+    grid->setColumnStretch(2, 1);
+    grid->setRowStretch(4, 1);
 
     connect(cmdOk, &QPushButton::clicked, this, &TPrintOptionsWindow::cmdOkClick);
     connect(Cancel, &QPushButton::clicked, this, &TPrintOptionsWindow::CancelClick);
@@ -116,7 +158,8 @@ TPrintOptionsWindow::TPrintOptionsWindow(TPrintOptionsHost* AMainWindow, QWidget
     connect(prtSetup, &QPushButton::clicked, this, &TPrintOptionsWindow::prtSetupClick);
     connect(cboPrinterName, &QComboBox::activated, this, [this](int) { cboPrinterNameChange(); });
 
-    // Centred on the screen.
+    // At its natural size, centred on the screen.
+    resize(sizeHint().expandedTo(QSize(422, 210)));
     if (QScreen* s = screen())
         move(s->availableGeometry().center() - rect().center());
 
