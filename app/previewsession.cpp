@@ -13,13 +13,6 @@
 
 namespace quillard {
 
-namespace {
-
-// The screen surface of a renderer that has no page bitmap yet.
-constexpr int ScreenDpi = 96;
-
-}  // namespace
-
 TPreviewSession::TPreviewSession() = default;
 TPreviewSession::~TPreviewSession() = default;
 
@@ -55,8 +48,7 @@ bool TPreviewSession::OpenReport(TGauge* Gauge)
 
 void TPreviewSession::ReportWasLoaded()
 {
-    for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
-        o->ReportLoaded(FReportFileName);
+    NotifyObservers([&](TPreviewSessionObserver& o) { o.ReportLoaded(FReportFileName); });
 }
 
 bool TPreviewSession::SetCurrentPage(int Page)
@@ -67,8 +59,7 @@ bool TPreviewSession::SetCurrentPage(int Page)
     if (Page == FCurrentPage)
         return false;
     FCurrentPage = Page;
-    for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
-        o->PageChanged(FCurrentPage);
+    NotifyObservers([&](TPreviewSessionObserver& o) { o.PageChanged(FCurrentPage); });
     return true;
 }
 
@@ -77,8 +68,7 @@ void TPreviewSession::ResetPage()
     if (FCurrentPage == 1)
         return;
     FCurrentPage = 1;
-    for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
-        o->PageChanged(FCurrentPage);
+    NotifyObservers([&](TPreviewSessionObserver& o) { o.PageChanged(FCurrentPage); });
 }
 
 void TPreviewSession::SetPageCount(int Count)
@@ -87,8 +77,7 @@ void TPreviewSession::SetPageCount(int Count)
     if (Count == FPageCount)
         return;
     FPageCount = Count;
-    for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
-        o->PageCountChanged(FPageCount);
+    NotifyObservers([&](TPreviewSessionObserver& o) { o.PageCountChanged(FPageCount); });
 }
 
 int TPreviewSession::CountPages(TGauge* Gauge)
@@ -125,8 +114,7 @@ TZoomChange TPreviewSession::SetZoom(int Percent)
         return TZoomChange::Unchanged;
     if (!FRenderer) {
         FZoom = Percent;
-        for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
-            o->ZoomChanged(FZoom);
+        NotifyObservers([&](TPreviewSessionObserver& o) { o.ZoomChanged(FZoom); });
         return TZoomChange::Applied;
     }
     // The page count of a report is made at one zoom, and a print job at
@@ -140,8 +128,7 @@ TZoomChange TPreviewSession::SetZoom(int Percent)
     if (!refused) {
         FZoom = Percent;
         try {
-            for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
-                o->ZoomChanged(FZoom);
+            NotifyObservers([&](TPreviewSessionObserver& o) { o.ZoomChanged(FZoom); });
         } catch (const std::exception&) {
             // Not enough memory for the page at this zoom.
             refused = true;
@@ -150,8 +137,7 @@ TZoomChange TPreviewSession::SetZoom(int Percent)
     if (refused) {
         FRenderer->SetScale(oldScale);
         FZoom = oldZoom;
-        for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
-            o->ZoomRefused();
+        NotifyObservers([&](TPreviewSessionObserver& o) { o.ZoomRefused(); });
     }
     Globals().ZoomLevel = static_cast<int>(RoundHalfEven(FRenderer->GetScale() * 100));
     return refused ? TZoomChange::Refused : TZoomChange::Applied;

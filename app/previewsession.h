@@ -12,6 +12,9 @@
 
 namespace quillard {
 
+// The page bitmap has the screen's resolution of 96 dots per inch; the zoom
+// scales it.
+inline constexpr int ScreenDpi = 96;
 // The largest page bitmap the preview makes (4 bytes a pixel): a zoom that
 // needs more is refused as out of resources.
 inline constexpr int64_t MaxPagePixels = 100'000'000;
@@ -144,6 +147,15 @@ public:
     std::string AreaText() const;
 
 private:
+    // Tells every observer, going through a copy of the list: an observer
+    // may add or remove observers meanwhile.
+    template <class F>
+    void NotifyObservers(F&& Tell)
+    {
+        for (TPreviewSessionObserver* o : std::vector<TPreviewSessionObserver*>(FObservers))
+            Tell(*o);
+    }
+
     std::unique_ptr<tRenderer> FRenderer;
     std::vector<TPreviewSessionObserver*> FObservers;
     std::string FReportFileName;

@@ -47,9 +47,6 @@ namespace quillard {
 
 namespace {
 
-// The page bitmap has the screen's resolution of 96 dots per inch; the zoom
-// scales it.
-constexpr int ScreenDpi = 96;
 // Where the sheet sits in the scrolling area.
 constexpr int SheetLeft = 8;
 constexpr int SheetTop = 8;

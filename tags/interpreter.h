@@ -9,6 +9,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace quillard {
 
@@ -28,7 +29,7 @@ public:
     // A row of the tag table. A tag is handled by the first row whose Name
     // it equals (or, for a prefix row, starts with).
     struct TTagRow {
-        const char* Name;
+        std::string_view Name;
         bool Prefix;
         // The handler runs in a protected block: a failure shows its text
         // under "Error in tRenderer.Render:" and Caption, and the line goes

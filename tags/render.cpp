@@ -133,18 +133,16 @@ void CheckedAdd(int& Counter, int Delta)
         throw std::overflow_error("Arithmetic overflow");
 }
 
-// The caption of a handler's failure.
-std::string Caption(const char* Name) { return std::string("Error in tRenderer.Render:") + Name; }
-
 // Runs a tag handler in its own protected block: a failure shows its message
-// under the handler's caption and the line goes on with the next tag.
+// under "Error in tRenderer.Render:" and the handler's caption, and the line
+// goes on with the next tag.
 template <typename F>
-void Handler(const std::string& Caption, F&& f)
+void Handler(const char* Caption, F&& f)
 {
     try {
         f();
     } catch (const std::exception& e) {
-        ShowMessage(e.what(), Caption, TMsgButtons::OK);
+        ShowMessage(e.what(), std::string("Error in tRenderer.Render:") + Caption, TMsgButtons::OK);
     }
 }
 
@@ -669,10 +667,10 @@ void TTagInterpreter::TagRaiseOrLower(tRenderState&, const std::string& Tag)
 
 void TTagInterpreter::TagSpanFamily(tRenderState& State, const std::string& Tag)
 {
-    Handler(Caption("{SPAN}"), [&] { TagSpan(State, Tag); });
+    Handler("{SPAN}", [&] { TagSpan(State, Tag); });
     // The page set-up asked for from outside goes over the header's.
     if (R.LineStartPos == 0 && Tag.compare(0, 5, "{INIT") == 0)
-        Handler(Caption("{INIT}"), [&] { R.ApplyPageSetupOverrides(); });
+        Handler("{INIT}", [&] { R.ApplyPageSetupOverrides(); });
 }
 
 std::span<const TTagInterpreter::TTagRow> TTagInterpreter::TagTable()
@@ -750,15 +748,14 @@ std::span<const TTagInterpreter::TTagRow> TTagInterpreter::TagTable()
 void TTagInterpreter::HandleTag(tRenderState& State, const std::string& Tag)
 {
     for (const TTagRow& row : TagTable()) {
-        const size_t length = std::strlen(row.Name);
-        if (row.Prefix ? Tag.compare(0, length, row.Name) != 0 : Tag != row.Name)
+        if (row.Prefix ? Tag.compare(0, row.Name.size(), row.Name) != 0 : Tag != row.Name)
             continue;
         if (row.SkippedWhenAborted && R.Aborted)
             return;
         if (row.AreaCode != 0)
             R.AreaCode = row.AreaCode;
         if (row.Caption)
-            Handler(Caption(row.Caption), [&] { (this->*row.Handle)(State, Tag); });
+            Handler(row.Caption, [&] { (this->*row.Handle)(State, Tag); });
         else
             (this->*row.Handle)(State, Tag);
         return;

@@ -770,8 +770,9 @@ TEST_F(AutomationBusTest, ArgumentsOverTheirLimitsAreRefused)
         ASSERT_EQ(reply.type(), QDBusMessage::ErrorMessage);
         EXPECT_EQ(reply.errorName().toStdString(), c.Error);
         EXPECT_EQ(reply.errorMessage().toStdString().rfind(c.Says, 0), 0u) << reply.errorMessage().toStdString();
-        if (std::string(c.Error).find("LimitsExceeded") != std::string::npos)
+        if (std::string(c.Error).find("LimitsExceeded") != std::string::npos) {
             EXPECT_EQ(X->LastErrorMessage(), reply.errorMessage().toStdString());
+        }
     }
     EXPECT_EQ(X->PrintTitle(), "Kept title");
     EXPECT_TRUE(TempFiles().isEmpty());

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 using namespace quillard;
@@ -13,7 +12,7 @@ namespace {
 
 bool RowMatches(const TTagInterpreter::TTagRow& Row, const std::string& Tag)
 {
-    return Row.Prefix ? Tag.compare(0, std::strlen(Row.Name), Row.Name) == 0 : Tag == Row.Name;
+    return Row.Prefix ? Tag.compare(0, Row.Name.size(), Row.Name) == 0 : Tag == Row.Name;
 }
 
 }  // namespace
@@ -45,7 +44,7 @@ TEST(TagTable, NoRowIsHiddenByAnEarlierOne)
 TEST(TagTable, NamesAndCaptionsAreTags)
 {
     for (const auto& row : TTagInterpreter::TagTable()) {
-        const std::string name = row.Name;
+        const std::string name(row.Name);
         ASSERT_FALSE(name.empty());
         EXPECT_EQ(name.front(), '{') << name;
         for (char c : name)
