@@ -5,6 +5,7 @@
 #include "app/progresswindow.h"
 #include "app/qtservices.h"
 #include "app/switches.h"
+#include "base/strings.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
@@ -25,13 +26,13 @@ namespace quillard {
 
 namespace {
 
-// Writes Bytes into the file Path, which exists and is empty; false with the
-// reason in Why.
-bool WriteWhole(const std::string& Path, const std::string& Bytes, std::string& Why)
+// Writes Bytes into the file Path, which exists and is empty; false, saying
+// why, when it cannot.
+bool WriteWhole(const std::string& Path, const std::string& Bytes, std::string* Reason)
 {
     const int fd = ::open(Path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) {
-        Why = std::strerror(errno);
+        SayWhy(Reason, std::strerror(errno));
         return false;
     }
     size_t done = 0;
@@ -40,14 +41,14 @@ bool WriteWhole(const std::string& Path, const std::string& Bytes, std::string& 
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            Why = std::strerror(n < 0 ? errno : ENOSPC);
+            SayWhy(Reason, std::strerror(n < 0 ? errno : ENOSPC));
             ::close(fd);
             return false;
         }
         done += static_cast<size_t>(n);
     }
     if (::close(fd) != 0) {
-        Why = std::strerror(errno);
+        SayWhy(Reason, std::strerror(errno));
         return false;
     }
     return true;
@@ -269,7 +270,7 @@ int TAutomationCommands::LoadReport(const std::string& Text)
     if (name.empty())
         throw TAutomationError("No temporary file could be made for the report.");
     std::string why;
-    if (!WriteWhole(name, Text, why)) {
+    if (!WriteWhole(name, Text, &why)) {
         std::remove(name.c_str());
         throw TAutomationError("The report could not be written to " + name + ": " + why);
     }

@@ -25,8 +25,8 @@ public:
     virtual int ObjectCount() const = 0;
     // Writes or removes the server's registration; false with the reason in
     // Error.
-    virtual bool Register(std::string& Error) = 0;
-    virtual bool Unregister(std::string& Error) = 0;
+    virtual bool Register(std::string* Reason) = 0;
+    virtual bool Unregister(std::string* Reason) = 0;
     // Looks again whether a process the bus started has anything left to do.
     virtual void CheckIdle() = 0;
 };

@@ -5,6 +5,7 @@
 #include "app/automation.h"
 #include "app/webclient.h"
 #include "app/qtservices.h"
+#include "base/strings.h"
 #include "engine/globals.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
@@ -812,27 +813,27 @@ QString DataHome()
     return QDir::homePath() + QStringLiteral("/.local/share");
 }
 
-// Replaces Path whole with Text; false with the reason in Error.
-bool WriteFileWhole(const QString& Path, const QByteArray& Text, std::string& Error)
+// Replaces Path whole with Text; false, saying why, when it cannot.
+bool WriteFileWhole(const QString& Path, const QByteArray& Text, std::string* Reason)
 {
     if (!QDir().mkpath(QFileInfo(Path).absolutePath())) {
-        Error = "cannot make the folder " + PathFromQ(QFileInfo(Path).absolutePath());
+        SayWhy(Reason, "cannot make the folder " + PathFromQ(QFileInfo(Path).absolutePath()));
         return false;
     }
     QSaveFile f(Path);
     if (!f.open(QIODevice::WriteOnly) || f.write(Text) != Text.size() || !f.commit()) {
-        Error = "cannot write " + PathFromQ(Path) + ": " + PathFromQ(f.errorString());
+        SayWhy(Reason, "cannot write " + PathFromQ(Path) + ": " + PathFromQ(f.errorString()));
         return false;
     }
     return true;
 }
 
-bool RemoveFile(const QString& Path, std::string& Error)
+bool RemoveFile(const QString& Path, std::string* Reason)
 {
     if (!QFileInfo::exists(Path) && !QFileInfo(Path).isSymLink())
         return true;
     if (!QFile::remove(Path)) {
-        Error = "cannot remove " + PathFromQ(Path);
+        SayWhy(Reason, "cannot remove " + PathFromQ(Path));
         return false;
     }
     return true;
@@ -904,11 +905,11 @@ TAutomationServerLayer::TAutomationServerLayer(const TStartSwitches& Switches) :
 
 TAutomationServerLayer::~TAutomationServerLayer() { Withdraw(); }
 
-bool TAutomationServerLayer::Register(std::string& Error)
+bool TAutomationServerLayer::Register(std::string* Reason)
 {
     const std::string program = RunningProgramPath();
     if (program.empty()) {
-        Error = "the program's own path cannot be read";
+        SayWhy(Reason, "the program's own path cannot be read");
         return false;
     }
     for (const char* iface : InterfaceNames) {
@@ -916,21 +917,21 @@ bool TAutomationServerLayer::Register(std::string& Error)
                                 "<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
                                 " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n") +
                             AutomationInterfaceXml(iface) + QStringLiteral("</node>\n");
-        if (!WriteFileWhole(PathToQ(AutomationInterfaceFile(iface)), xml.toUtf8(), Error))
+        if (!WriteFileWhole(PathToQ(AutomationInterfaceFile(iface)), xml.toUtf8(), Reason))
             return false;
     }
     const std::string text = AutomationServiceFileText(program);
-    return WriteFileWhole(PathToQ(AutomationServiceFile()), QByteArray::fromStdString(text), Error);
+    return WriteFileWhole(PathToQ(AutomationServiceFile()), QByteArray::fromStdString(text), Reason);
 }
 
-bool TAutomationServerLayer::Unregister(std::string& Error)
+bool TAutomationServerLayer::Unregister(std::string* Reason)
 {
-    bool ok = RemoveFile(PathToQ(AutomationServiceFile()), Error);
+    bool ok = RemoveFile(PathToQ(AutomationServiceFile()), Reason);
     for (const char* iface : InterfaceNames) {
         std::string why;
-        if (!RemoveFile(PathToQ(AutomationInterfaceFile(iface)), why)) {
+        if (!RemoveFile(PathToQ(AutomationInterfaceFile(iface)), &why)) {
             if (ok)
-                Error = why;
+                SayWhy(Reason, why);
             ok = false;
         }
     }
@@ -967,15 +968,15 @@ bool KeepReadingWhateverArrives(const QDBusConnection& Connection)
     return setSize && setFds;
 }
 
-bool TAutomationServerLayer::Publish(TPreviewWindow* Window, const QDBusConnection& Connection, std::string& Error)
+bool TAutomationServerLayer::Publish(TPreviewWindow* Window, const QDBusConnection& Connection, std::string* Reason)
 {
     Withdraw();
     if (FSwitches.NoRegServer) {
-        Error = "the program was started without an automation server";
+        SayWhy(Reason, "the program was started without an automation server");
         return false;
     }
     if (!Connection.isConnected()) {
-        Error = "there is no session bus (" + PathFromQ(Connection.lastError().message()) + ")";
+        SayWhy(Reason, "there is no session bus (" + PathFromQ(Connection.lastError().message()) + ")");
         return false;
     }
     FConnection = Connection;
@@ -984,14 +985,14 @@ bool TAutomationServerLayer::Publish(TPreviewWindow* Window, const QDBusConnecti
     FObject = std::make_unique<TAutomationObject>(this, Window);
     if (!FConnection.registerVirtualObject(QLatin1String(AutomationObjectPath), FObject.get(),
                                            QDBusConnection::SubPath)) {
-        Error = "the object path " + std::string(AutomationObjectPath) + " is taken";
+        SayWhy(Reason, "the object path " + std::string(AutomationObjectPath) + " is taken");
         FObject.reset();
         return false;
     }
     if (!FConnection.registerService(QLatin1String(AutomationServiceName))) {
         const QString why = FConnection.lastError().message();
-        Error = std::string("the bus name ") + AutomationServiceName + " is not free" +
-                (why.isEmpty() ? std::string() : " (" + PathFromQ(why) + ")");
+        SayWhy(Reason, std::string("the bus name ") + AutomationServiceName + " is not free" +
+                (why.isEmpty() ? std::string() : " (" + PathFromQ(why) + ")"));
         FConnection.unregisterObject(QLatin1String(AutomationObjectPath));
         FObject.reset();
         return false;

@@ -72,15 +72,15 @@ public:
 
     // Writes the activation file and the interface descriptions (each
     // replaced whole); false with the reason in Error when that fails.
-    bool Register(std::string& Error) override;
+    bool Register(std::string* Reason) override;
     // Removes them; removing what is not there succeeds.
-    bool Unregister(std::string& Error) override;
+    bool Unregister(std::string* Reason) override;
     // Whether an activation file of this server exists.
     static bool IsRegistered();
 
     // Publishes the automation object of Window on Connection and takes the
     // server's name. False with the reason in Error when the bus refuses.
-    bool Publish(TPreviewWindow* Window, const QDBusConnection& Connection, std::string& Error);
+    bool Publish(TPreviewWindow* Window, const QDBusConnection& Connection, std::string* Reason);
     // Withdraws the object and the name.
     void Withdraw();
 

@@ -48,7 +48,7 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
         // Registration ends the program at once, without a window.
         TAutomationServerLayer server(start);
         std::string why;
-        const bool ok = start.RegServer ? server.Register(why) : server.Unregister(why);
+        const bool ok = start.RegServer ? server.Register(&why) : server.Unregister(&why);
         if (!ok)
             std::fprintf(stderr, "quillard: %s\n", why.c_str());
         return ok ? 0 : 1;
@@ -119,12 +119,12 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
         // bus starts the program from where it is now.
         if (TAutomationServerLayer::IsRegistered()) {
             std::string why;
-            if (!server.Register(why))
+            if (!server.Register(&why))
                 std::fprintf(stderr, "quillard: the automation server's registration was not renewed: %s\n",
                              why.c_str());
         }
         std::string why;
-        if (!server.Publish(previewer.get(), QDBusConnection::sessionBus(), why) && start.Automation) {
+        if (!server.Publish(previewer.get(), QDBusConnection::sessionBus(), &why) && start.Automation) {
             // Nobody could reach a server without its name.
             std::fprintf(stderr, "quillard: the automation server cannot start: %s\n", why.c_str());
             services.BeforePump = nullptr;

@@ -189,7 +189,7 @@ void TPreviewSession::Terminate(int Code)
 
 std::string TPreviewSession::AreaText() const
 {
-    return "\r\n(area:" + std::to_string(FRenderer ? FRenderer->AreaCode : 0) + ")";
+    return "\r\n(area:" + std::to_string(FRenderer ? FRenderer->Pass.AreaCode : 0) + ")";
 }
 
 }  // namespace quillard

@@ -693,7 +693,7 @@ bool TPreviewWindow::ApplySwitches()
             if (alone)
                 ProgressWindow->hide();
             std::string why;
-            const bool ok = reg ? AutomationServer->Register(why) : AutomationServer->Unregister(why);
+            const bool ok = reg ? AutomationServer->Register(&why) : AutomationServer->Unregister(&why);
             if (reg)
                 ShowMessage(ok ? "Register Server Successfull!" : "Register Server Not Successfull!", "");
             else

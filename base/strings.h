@@ -13,6 +13,15 @@
 
 namespace quillard {
 
+// A function that can fail in a way its caller handles returns false (or an
+// empty result) and says why through Reason, which the caller may leave null
+// when the why does not matter to it.
+inline void SayWhy(std::string* Reason, std::string Why)
+{
+    if (Reason)
+        *Reason = std::move(Why);
+}
+
 // Raised by ParseHex on overflow and by the markup's value parsers on an
 // invalid number, for the caller to report.
 class EConvertError : public std::runtime_error {

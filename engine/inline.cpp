@@ -66,7 +66,7 @@ void tRenderer::GetInlineData(TByteFile& File, std::string& Line, std::vector<ui
         // The tag's DATA=" was read as part of the current line, so it lies
         // between the line's start and the file position.
         const int64_t end = File.Position();
-        const int64_t data = FindDataBlock(File, LineStartPos, end);
+        const int64_t data = FindDataBlock(File, Pass.LineStartPos, end);
         if (data < 0 || Count <= 0) {
             File.Seek(end);
             return;
@@ -88,7 +88,7 @@ void tRenderer::GetInlineData(TByteFile& File, std::string& Line, std::vector<ui
         // Past the closing quote and brace; the rest of the physical line
         // goes on as part of the current line.
         File.Seek(data + Count + 2);
-        LineStartPos = File.Position();
+        Pass.LineStartPos = File.Position();
         std::string rest;
         GetPassLine(File, rest, LineEnd);
         Line += rest;
@@ -153,7 +153,7 @@ void tRenderer::DelImageData(TByteFile& File, int64_t LineStart, std::string& Li
             File.Seek(block + n + 2);
             Tag.clear();
             LineEnd.clear();
-            LineCut = false;
+            Pass.LineCut = false;
             return;
         }
     } catch (const std::exception& e) {

@@ -84,7 +84,7 @@ void tRenderer::ApplyPageSetupOverrides()
     if (o.PlainText) {
         const double cpi = o.Cpi > 0 ? o.Cpi : 120.0 / std::max<int>(1, Setup.Cpi10Size);
         const double columns = std::floor((page.Right - page.Left) * cpi + 1e-6);
-        Plain.Columns = static_cast<int>(std::clamp(columns, 1.0, 1e6));
+        Pass.Plain.Columns = static_cast<int>(std::clamp(columns, 1.0, 1e6));
     }
 }
 
@@ -164,11 +164,11 @@ size_t WrapPoint(const std::string& Text, size_t From, int Columns, bool Utf8, s
 
 bool tRenderer::GetPlainLine(TByteFile& File, std::string& Line, std::string& LineEnd)
 {
-    TPlainReading& p = Plain;
+    TPassState::TPlainReading& p = Pass.Plain;
     bool read = false;
     auto readOn = [&](std::string& Into) {
         GetLn(File, Into, p.End, TLineReading{false, MaxLineBytes, UnixLineEnds});
-        p.Open = LineTooLong && !File.Eof();
+        p.Open = Pass.LineTooLong && !File.Eof();
         read = true;
     };
     if (p.Pos >= p.Text.size() && !p.Open) {
@@ -188,7 +188,7 @@ bool tRenderer::GetPlainLine(TByteFile& File, std::string& Line, std::string& Li
         p.Text += more;
         end = WrapPoint(p.Text, p.Pos, p.Columns, ReportEncoding == TReportEncoding::Utf8, next);
     }
-    Line = PlainTextToMarkup(p.Text.substr(p.Pos, end - p.Pos), TerminalStyle);
+    Line = PlainTextToMarkup(p.Text.substr(p.Pos, end - p.Pos), Pass.TerminalStyle);
     p.Pos = next;
     if (p.Pos >= p.Text.size() && !p.Open) {
         LineEnd = p.End;
@@ -206,7 +206,7 @@ bool tRenderer::GetPlainLine(TByteFile& File, std::string& Line, std::string& Li
 
 void tRenderer::NoteRunBelowBottom(const std::string& Run, double CellHeight)
 {
-    if (LastLineBelowBottom == PassLineNumber && LastPageBelowBottom == CurrentPage)
+    if (Pass.LastLineBelowBottom == Pass.LineNumber && Pass.LastPageBelowBottom == CurrentPage)
         return;
     // The cell ends at the cursor; its baseline lies about a fifth of it
     // higher (the descent of the faces). A line whose baseline is on the page
@@ -217,8 +217,8 @@ void tRenderer::NoteRunBelowBottom(const std::string& Run, double CellHeight)
         return;
     if (Run.find_first_not_of(" \t\r") == std::string::npos)
         return;
-    LastLineBelowBottom = PassLineNumber;
-    LastPageBelowBottom = CurrentPage;
+    Pass.LastLineBelowBottom = Pass.LineNumber;
+    Pass.LastPageBelowBottom = CurrentPage;
     ++LinesBelowBottom[CurrentPage];
 }
 

@@ -1,6 +1,6 @@
-// The PDF job: the renderer is switched onto a PDF surface laid out on the
-// whole sheet at 300 dpi, one page pass writes the document, and the renderer
-// goes back to its preview surface and metrics on every way out.
+// The PDF job: a target of its own, the PDF surface laid out on the whole
+// sheet at 300 dpi, on which one page pass writes the document. The
+// renderer's own surface and metrics are left as they are.
 #include "engine/globals.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
@@ -25,55 +25,38 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
 {
     int result = 0;
     std::unique_ptr<TPdfDocument> maker;
-    std::unique_ptr<TRenderingCanvas> remembered;
-    bool swapped = false;
-    double rememberedScale = GetScale();
-    bool gaugeScaled = false;
-    int gaugeMax = 0;
+    // The job's own target: the PDF surface, laid out on the whole sheet.
+    TPageTarget target;
 
-    // Puts the renderer back whatever happened: the surface it had, its
-    // printer metrics and its scale. Runs before the maker is freed.
-    struct TRestore {
+    // The job ends on every way out: its flags go down, the gauge gets its
+    // range back and the surface goes back to the maker, which frees it.
+    struct TJobEnd {
         tRenderer& R;
         std::unique_ptr<TPdfDocument>& Maker;
-        std::unique_ptr<TRenderingCanvas>& Remembered;
-        bool& Swapped;
-        double& Scale;
+        TPageTarget& Target;
         TGauge* Gauge;
-        bool& GaugeScaled;
-        int& GaugeMax;
-        ~TRestore()
+        bool GaugeScaled = false;
+        int GaugeMax = 0;
+        ~TJobEnd()
         {
             R.Printing = false;
             R.MakingPdf = false;
-            try {
-                if (Swapped) {
-                    std::unique_ptr<TRenderingCanvas> pdf = R.SwapCanvas(std::move(Remembered));
-                    if (Maker)
-                        Maker->TakeBackCanvas(std::move(pdf));
-                }
-                R.PdfMaker = nullptr;
-                if (Gauge && GaugeScaled) {
-                    Gauge->MaxValue = GaugeMax;
-                    Gauge->Progress = Gauge->MaxValue;
-                }
-                R.GetCapacities();
-                R.SetScale(Scale);
-            } catch (...) {
-                // Nothing leaves a destructor; the renderer forgets the maker.
-                R.PdfMaker = nullptr;
+            R.PdfMaker = nullptr;
+            if (Maker)
+                Maker->TakeBackCanvas(std::move(Target.Canvas));
+            if (Gauge && GaugeScaled) {
+                Gauge->MaxValue = GaugeMax;
+                Gauge->Progress = Gauge->MaxValue;
             }
         }
-    } restore{*this, maker, remembered, swapped, rememberedScale, Gauge, gaugeScaled, gaugeMax};
+    } jobEnd{*this, maker, target, Gauge};
 
     Printing = true;
     MakingPdf = true;
     try {
         maker = std::make_unique<TPdfDocument>();
         PdfMaker = maker.get();
-        remembered = SwapCanvas(maker->LendCanvas());
-        swapped = true;
-        rememberedScale = GetScale();
+        target.Canvas = maker->LendCanvas();
     } catch (const std::exception&) {
         Globals().LastErrorMessage = "MakePDF: Error Creating PDF Canvas";
         return 1;
@@ -95,31 +78,34 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
         maker->SetPaper(paper, Setup.Orientation == 1);
         maker->SetTitle(Job.Title);
 
-        // The whole sheet is the page: no unprintable margin.
-        Metrics.DpiX = Canvas->GetDeviceCaps(LOGPIXELSX);
-        Metrics.DpiY = Canvas->GetDeviceCaps(LOGPIXELSY);
-        Metrics.OffsetXPx = 0;
-        Metrics.OffsetYPx = 0;
-        Metrics.LeftOffset = 0;
-        Metrics.TopOffset = 0;
-        Metrics.PageWidthPx = std::abs(maker->PageWidth());
-        Metrics.PageHeightPx = std::abs(maker->PageHeight());
-        Metrics.PrintableWidth = Metrics.PageWidthPx / Metrics.DpiX;
-        Metrics.PrintableHeight = Metrics.PageHeightPx / Metrics.DpiY;
+        // The whole sheet is the page: no unprintable margin, at the
+        // surface's resolution and a zoom of 1.
+        TPageMetrics& m = target.Metrics;
+        m.DpiX = target.Canvas->GetDeviceCaps(LOGPIXELSX);
+        m.DpiY = target.Canvas->GetDeviceCaps(LOGPIXELSY);
+        m.OffsetXPx = 0;
+        m.OffsetYPx = 0;
+        m.LeftOffset = 0;
+        m.TopOffset = 0;
+        m.PageWidthPx = std::abs(maker->PageWidth());
+        m.PageHeightPx = std::abs(maker->PageHeight());
+        m.PrintableWidth = m.PageWidthPx / m.DpiX;
+        m.PrintableHeight = m.PageHeightPx / m.DpiY;
+        target.Scale = 1;
+        ScaleMetrics(m, target.Canvas.get(), target.Scale);
 
         maker->BeginDoc();
         begun = true;
-        SetScale(1);
-        ResetSpans();
 
         if (Gauge) {
-            gaugeMax = Gauge->MaxValue;
-            Gauge->MaxValue = ScaledMax(gaugeMax, Job.Copies);
+            jobEnd.GaugeMax = Gauge->MaxValue;
+            Gauge->MaxValue = ScaledMax(jobEnd.GaugeMax, Job.Copies);
             Gauge->Progress = 1;
-            gaugeScaled = true;
+            jobEnd.GaugeScaled = true;
         }
         PdfUnmappedCharacters = 0;
-        const bool ok = Job.UsePageRange ? RenderPages(Gauge, Job.RangeFrom, nullptr, Job.RangeTo) : RenderPages(Gauge, -1, nullptr, -1);
+        const bool ok = Job.UsePageRange ? RenderPagesOn(target, Gauge, Job.RangeFrom, Job.RangeTo)
+                                         : RenderPagesOn(target, Gauge, -1, -1);
         if (maker->Canvas())
             PdfUnmappedCharacters = maker->Canvas()->UnmappedCharacters;
         if (!ok) {
@@ -127,9 +113,9 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
             result = 4;
         }
         if (Gauge) {
-            Gauge->MaxValue = gaugeMax;
+            Gauge->MaxValue = jobEnd.GaugeMax;
             Gauge->Progress = Gauge->MaxValue;
-            gaugeScaled = false;
+            jobEnd.GaugeScaled = false;
         }
     } catch (const std::exception&) {
         Globals().LastErrorMessage = "MakePDF: Error Rendering Document";

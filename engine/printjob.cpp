@@ -1,6 +1,7 @@
-// The print job: the renderer switches onto the printer's surface, measures
-// it, runs one page pass per copy (each copy a document of its own) and goes
-// back to its preview state afterwards, whatever happened.
+// The print job: a target of its own, the printer's surface measured at the
+// printer's resolution, and one page pass on it per copy (each copy a
+// document of its own). The renderer's own surface and metrics stay as they
+// are; only its page is measured again afterwards.
 #include "engine/markup.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
@@ -27,7 +28,7 @@ public:
     {
         if (!FPrinter.Printing())
             return;
-        FRenderer.AreaCode = 5;
+        FRenderer.Pass.AreaCode = 5;
         try {
             FPrinter.NewPage();
         } catch (const std::exception&) {
@@ -52,19 +53,17 @@ bool tRenderer::Print(TGauge* Gauge)
         return false;
     }
     bool printed = false;
-    std::unique_ptr<TRenderingCanvas> previewCanvas;
-    bool canvasTaken = false;
-    double previewScale = GetScale();
+    // The job's own target: the printer's sheet at the printer's resolution.
+    TPageTarget target;
     try {
         Printing = true;
-        previewScale = GetScale();
 
         if (printer.CanOrientation())
             printer.SetOrientation(Setup.Orientation);
         printer.SetTitle(!IsBlank(Job.Title) ? Job.Title : "Quillard -- " + FileName);
         if (Setup.Tray > 0)
             SetPaperSource(Setup.Tray);
-        GetCapacities();
+        MeasurePrinter(target.Metrics);
         try {
             if (printer.CanCopies())
                 printer.SetCopies(1);
@@ -80,33 +79,34 @@ bool tRenderer::Print(TGauge* Gauge)
             TDeviceContext* dc = printer.DeviceContext();
             if (!dc)
                 throw std::runtime_error("The printer gave no surface to draw on");
-            SetCanvas(std::make_unique<TPrintJobCanvas>(dc, printer, *this));
+            target.Canvas = std::make_unique<TPrintJobCanvas>(dc, printer, *this);
         };
 
         const int oldMax = Gauge ? Gauge->MaxValue : 0;
         bool passOk = false;
         try {
             printer.BeginDoc();
-            SetScale(1);
-            Metrics.PageWidthPx = printer.PageWidth();
-            Metrics.PageHeightPx = printer.PageHeight();
-            previewCanvas = std::move(Canvas);
-            canvasTaken = true;
+            // A zoom of 1: a page inch is the printer's inch.
+            target.Scale = 1;
+            target.Metrics.PixelsPerInchX = target.Metrics.DpiX;
+            target.Metrics.PixelsPerInchY = target.Metrics.DpiY;
+            target.Metrics.PageWidthPx = printer.PageWidth();
+            target.Metrics.PageHeightPx = printer.PageHeight();
             usePrinterCanvas();
-            ResetSpans();
             if (Gauge) {
                 Gauge->MaxValue = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(oldMax) * Job.Copies, INT_MIN, INT_MAX));
                 Gauge->Progress = 1;
             }
             const int copies = std::max(Job.Copies, 1);
             for (int copy = 1; copy <= copies; ++copy) {
-                passOk = Job.UsePageRange ? RenderPages(Gauge, Job.RangeFrom, nullptr, Job.RangeTo) : RenderPages(Gauge, -1, nullptr, -1);
+                passOk = Job.UsePageRange ? RenderPagesOn(target, Gauge, Job.RangeFrom, Job.RangeTo)
+                                          : RenderPagesOn(target, Gauge, -1, -1);
                 if (!passOk)
                     break;
                 if (copy < copies) {
                     // Each copy is a document of its own. The surface of the
                     // ended document is let go before the next one begins.
-                    SetCanvas(nullptr);
+                    target.Canvas.reset();
                     printer.EndDoc();
                     printer.BeginDoc();
                     usePrinterCanvas();
@@ -143,12 +143,11 @@ bool tRenderer::Print(TGauge* Gauge)
         ShowMessage(e.what(), "Error tRenderer.Print");
     }
 
-    // Back to the preview, on every way out.
+    // The job may have turned the printer or chosen its tray: the
+    // renderer's own page is measured again.
     Printing = false;
-    if (canvasTaken)
-        SetCanvas(std::move(previewCanvas));
+    target.Canvas.reset();
     GetCapacities();
-    SetScale(previewScale);
     return printed;
 }
 

@@ -44,7 +44,7 @@ tRenderer::tRenderer()
     try {
         GetCapacities();
         Setup.Version = 0;
-        PassDepth = 0;
+        Pass.Depth = 0;
         Find.Text.clear();
         Find.CaseSensitive = false;
         TestPattern = false;
@@ -57,7 +57,7 @@ tRenderer::tRenderer()
         Canvas = std::make_unique<TImageCanvas>(1, 1, ClampToInt(Metrics.DpiX), ClampToInt(Metrics.DpiY));
         Spans[1] = std::make_unique<tSpan>(Canvas.get(), Metrics.PrintableHeight, Metrics.PrintableWidth, Scale);
         InitSpan(*Spans[1]);
-        Aborted = false;
+        Pass.Aborted = false;
         Setup.Cpi10Size = 12;
         Setup.Cpi12Size = 10;
         Setup.Cpi17Size = 7;
@@ -113,11 +113,36 @@ void tRenderer::UsePageSurface(std::unique_ptr<TRenderingCanvas> Surface)
     SetScale(Scale);
 }
 
-std::unique_ptr<TRenderingCanvas> tRenderer::SwapCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
+void tRenderer::ExchangeTarget(TPageTarget& Target)
 {
-    std::unique_ptr<TRenderingCanvas> previous = std::move(Canvas);
-    SetCanvas(std::move(ACanvas));
-    return previous;
+    std::unique_ptr<TRenderingCanvas> current = std::move(Canvas);
+    SetCanvas(std::move(Target.Canvas));
+    Target.Canvas = std::move(current);
+    std::swap(Metrics, Target.Metrics);
+    std::swap(Scale, Target.Scale);
+    for (auto& s : Spans)
+        if (s)
+            s->Scale = Scale;
+}
+
+bool tRenderer::RenderPagesOn(TPageTarget& Target, TGauge* Gauge, int FromPage, int ToPage)
+{
+    if (FOwnTargetAside)
+        throw std::logic_error("A job's pass is already under way");
+    // The renderer's own target waits in Target's place until the pass ends.
+    struct TGiveBack {
+        tRenderer& R;
+        TPageTarget& T;
+        ~TGiveBack()
+        {
+            R.FOwnTargetAside = nullptr;
+            R.ExchangeTarget(T);
+        }
+    };
+    ExchangeTarget(Target);
+    FOwnTargetAside = &Target;
+    TGiveBack giveBack{*this, Target};
+    return RenderPages(Gauge, FromPage, nullptr, ToPage);
 }
 
 // ---------------------------------------------------------------------------
@@ -221,8 +246,8 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, 
     const size_t MaxBytes = How.MaxBytes;
     Line.clear();
     LineEnd.clear();
-    LineCut = false;
-    LineTooLong = false;
+    Pass.LineCut = false;
+    Pass.LineTooLong = false;
     int64_t start = 0;
     int64_t count = 0;
     TInlineDataWatch watch;
@@ -244,7 +269,7 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, 
                         // The picture's bytes follow: the line stops here.
                         Line.append(block + runStart, i + 1 - runStart);
                         runStart = n;
-                        LineCut = true;
+                        Pass.LineCut = true;
                         done = true;
                         break;
                     }
@@ -265,11 +290,11 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, 
                     break;
                 }
             }
-            if (LineEnd.empty() && !LineCut)
+            if (LineEnd.empty() && !Pass.LineCut)
                 Line.append(block + runStart, n - runStart);
             if (!done && LineEnd.empty() && Line.size() >= MaxBytes) {
                 // The rest is read as the next piece of the same line.
-                LineTooLong = true;
+                Pass.LineTooLong = true;
                 done = true;
             }
         }
@@ -330,9 +355,9 @@ void tRenderer::SetUpPassPageSpan(tRenderState& State)
     State.LastRotation = 0;
     Find.FoundPages.clear();
     LinesBelowBottom.clear();
-    PassLineNumber = 0;
-    LastLineBelowBottom = -1;
-    Plain = TPlainReading{};
+    Pass.LineNumber = 0;
+    Pass.LastLineBelowBottom = -1;
+    Pass.Plain = TPassState::TPlainReading{};
     ApplyPageSetupOverrides();
 }
 
@@ -375,7 +400,7 @@ void tRenderer::PrepareLineText(const tRenderState& State, std::string& Line, bo
 {
     // The page pass works in UTF-8 or in Windows-1252: a CP437 report's
     // text becomes UTF-8, and a byte-order mark is no text.
-    if (Utf8Pass && LineStartPos == 0 && ReportHasBom && ReportEncoding == TReportEncoding::Utf8)
+    if (Utf8Pass && Pass.LineStartPos == 0 && ReportHasBom && ReportEncoding == TReportEncoding::Utf8)
         Line.erase(0, 3);
     if (ReportEncoding == TReportEncoding::Cp437)
         Line = Cp437ToUtf8(Line);
@@ -383,7 +408,7 @@ void tRenderer::PrepareLineText(const tRenderState& State, std::string& Line, bo
     // line printers become markup.
     // (A plain text report's reader has made its lines markup already.)
     if (!Plain && HasTerminalControls(Line))
-        Line = TerminalTextToMarkup(Line, TerminalStyle);
+        Line = TerminalTextToMarkup(Line, Pass.TerminalStyle);
     // Centred and right-aligned lines have no tab stops: their tabs are
     // spaces, measured with the rest of the line.
     if (Line.find('\t') != std::string::npos) {
@@ -436,12 +461,12 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     State->FromPage = FromPage;
     State->ToPage = ToPage;
     TTagInterpreter interpreter(*this);
-    ++PassDepth;
-    AreaCode = 100;
+    ++Pass.Depth;
+    Pass.AreaCode = 100;
     Rendering = true;
-    Aborted = false;
-    AreaCode = 101;
-    AreaCode = 102;
+    Pass.Aborted = false;
+    Pass.AreaCode = 101;
+    Pass.AreaCode = 102;
     ResetSpans();
 
     struct TPassEnd {
@@ -452,24 +477,24 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
             S.ReportFile.Close();
             R.FileOpen = false;
             R.Rendering = false;
-            --R.PassDepth;
+            --R.Pass.Depth;
         }
     } passEnd{*this, *State};
 
     if (FileName.empty() || ::access(FileName.c_str(), F_OK) != 0)
         return true;
 
-    AreaCode = 103;
+    Pass.AreaCode = 103;
     PictureBudget.Reset();
     PictureCache.NewPass();
-    PassLimits = TPassLimits{};
-    TerminalStyle = TTerminalStyle{};
+    Pass.Limits = TPassState::TLimitsMet{};
+    Pass.TerminalStyle = TTerminalStyle{};
     if (TestPattern) {
         DrawPrintableArea();
         DrawTestPattern();
     }
 
-    AreaCode = 105;
+    Pass.AreaCode = 105;
     try {
         State->ReportFile.Open(FileName);
     } catch (const std::exception& e) {
@@ -479,12 +504,12 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     }
     FileSize = State->ReportFile.Size();
     FileOpen = true;
-    AreaCode = 106;
+    Pass.AreaCode = 106;
     if (!Printing && Gauge)
         Gauge->Progress = 1;
 
     SetUpPassPageSpan(*State);
-    AreaCode = 107;
+    Pass.AreaCode = 107;
 
     try {
         State->ReportFile.Seek(0);
@@ -493,11 +518,11 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         return false;
     }
     CurrentPage = 1;
-    PageNumber = 1;
-    AreaCode = 108;
+    Pass.PageNumber = 1;
+    Pass.AreaCode = 108;
     State->LineEnd = "\r";
     ProcessMessages();
-    AreaCode = 109;
+    Pass.AreaCode = 109;
 
     const bool utf8Pass = ReportEncoding != TReportEncoding::Cp1252;
     Canvas->Utf8Text = utf8Pass;
@@ -505,8 +530,8 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     std::string line;
     const bool plain = SetupOverrides.PlainText;
     const bool exactFit = plain || SetupOverrides.Paginate;
-    while (!Aborted && (!State->ReportFile.Eof() || (plain && PlainTextPending()))) {
-        AreaCode = 1;
+    while (!Pass.Aborted && (!State->ReportFile.Eof() || (plain && PlainTextPending()))) {
+        Pass.AreaCode = 1;
         try {
             if (Gauge && Gauge->Progress < Gauge->MaxValue)
                 ++Gauge->Progress;
@@ -516,30 +541,30 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
 
         AdvanceForLineEnd(*State, exactFit);
 
-        AreaCode = 111;
-        LineStartPos = State->ReportFile.Position();
-        AreaCode = 3;
-        ++PassLineNumber;
+        Pass.AreaCode = 111;
+        Pass.LineStartPos = State->ReportFile.Position();
+        Pass.AreaCode = 3;
+        ++Pass.LineNumber;
         // A plain text report's line may be a piece of one held from before.
         const bool read = plain ? GetPlainLine(State->ReportFile, line, State->LineEnd)
                                 : (GetPassLine(State->ReportFile, line, State->LineEnd), true);
-        if (!plain && LineTooLong && !PassLimits.LongLine) {
-            PassLimits.LongLine = true;
+        if (!plain && Pass.LineTooLong && !Pass.Limits.LongLine) {
+            Pass.Limits.LongLine = true;
             ShowMessage("A line of " + Quoted(FileName) + " is longer than " + std::to_string(MaxLineBytes >> 20) +
                             " MB; it is laid out in pieces of that length",
                         "Error tRenderer.GetLn");
         }
-        if (read && State->ReportFile.Position() == LineStartPos && !State->ReportFile.Eof()) {
+        if (read && State->ReportFile.Position() == Pass.LineStartPos && !State->ReportFile.Eof()) {
             // The reader could not move on (a read error it has reported):
             // stop rather than read the same place forever.
             ShowMessage("Error reading from file " + Quoted(FileName) + "\r\n" + "The file could not be read past byte " +
-                            std::to_string(LineStartPos),
+                            std::to_string(Pass.LineStartPos),
                         "Cannot Read File");
             break;
         }
         Span().Column = 0;
-        AlignWholeLine = true;
-        AtLineStart = true;
+        Pass.AlignWholeLine = true;
+        Pass.AtLineStart = true;
 
         PrepareLineText(*State, line, utf8Pass, plain);
 
@@ -550,7 +575,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
 
         if (State->ToPage >= 1 &&
             ((State->PageBreakPending && CurrentPage == State->ToPage) || CurrentPage > State->ToPage)) {
-            AreaCode = CurrentPage > State->ToPage ? 4 : 3;
+            Pass.AreaCode = CurrentPage > State->ToPage ? 4 : 3;
             line.clear();
             State->ReportFile.Seek(State->ReportFile.Size());
             break;
@@ -563,7 +588,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
             break;
     }
 
-    AreaCode = 99;
+    Pass.AreaCode = 99;
     if (State->ReportFile.Shrunk()) {
         // Another program cut the report short while it was read: what was
         // laid out is not the report, and the caller must not take it for it.
@@ -573,7 +598,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
                     "Cannot Read File");
         return false;
     }
-    return !Aborted;
+    return !Pass.Aborted;
 }
 
 int tRenderer::CountPages()
@@ -585,7 +610,20 @@ int tRenderer::CountPages()
 // ---------------------------------------------------------------------------
 // Scale and metrics
 
-double tRenderer::GetScale() const { return Scale; }
+double tRenderer::GetScale() const { return FOwnTargetAside ? FOwnTargetAside->Scale : Scale; }
+
+void tRenderer::ScaleMetrics(TPageMetrics& M, TRenderingCanvas* Surface, double Value)
+{
+    if (Surface) {
+        M.PixelsPerInchX = Surface->GetDeviceCaps(LOGPIXELSX) * Value;
+        M.PixelsPerInchY = Surface->GetDeviceCaps(LOGPIXELSY) * Value;
+    } else {
+        M.PixelsPerInchX = Value;
+        M.PixelsPerInchY = Value;
+    }
+    M.PageWidthPx = ClampToInt(static_cast<double>(RoundHalfEven(M.PixelsPerInchX * M.PrintableWidth)));
+    M.PageHeightPx = ClampToInt(static_cast<double>(RoundHalfEven(M.PixelsPerInchY * M.PrintableHeight)));
+}
 
 void tRenderer::SetScale(double Value)
 {
@@ -593,46 +631,32 @@ void tRenderer::SetScale(double Value)
         return;
     if (Value > 10)
         Value *= 0.01;
-    Scale = Value;
-    // The spans of a pass under way draw their pens at the new zoom too.
-    for (auto& s : Spans)
-        if (s)
-            s->Scale = Value;
-    int step = 1;
     try {
-        if (!Printing || MakingPdf) {
-            step = 2;
-            if (Canvas) {
-                Metrics.PixelsPerInchX = Canvas->GetDeviceCaps(LOGPIXELSX) * Value;
-                Metrics.PixelsPerInchY = Canvas->GetDeviceCaps(LOGPIXELSY) * Value;
-            } else {
-                Metrics.PixelsPerInchX = Value;
-                Metrics.PixelsPerInchY = Value;
-            }
-            step = 3;
-            Metrics.PageWidthPx = ClampToInt(static_cast<double>(RoundHalfEven(Metrics.PixelsPerInchX * Metrics.PrintableWidth)));
-            Metrics.PageHeightPx = ClampToInt(static_cast<double>(RoundHalfEven(Metrics.PixelsPerInchY * Metrics.PrintableHeight)));
-        } else {
-            step = 10;
-            Metrics.PixelsPerInchX = Metrics.DpiX;
-            Metrics.PixelsPerInchY = Metrics.DpiY;
-            try {
-                step = 11;
-                Metrics.PageWidthPx = std::abs(Printer().PageWidth());
-                Metrics.PageHeightPx = std::abs(Printer().PageHeight());
-            } catch (const std::exception&) {
-                step = 12;
-                Metrics.PageWidthPx = ClampToInt(8 * Metrics.PixelsPerInchX);
-                Metrics.PageHeightPx = ClampToInt(10 * Metrics.PixelsPerInchY);
-            }
+        // While a job's pass runs, the zoom asked for is the renderer's own:
+        // it waits aside with its surface and metrics.
+        if (FOwnTargetAside) {
+            FOwnTargetAside->Scale = Value;
+            ScaleMetrics(FOwnTargetAside->Metrics, FOwnTargetAside->Canvas.get(), Value);
+            return;
         }
-        step = 15;
+        Scale = Value;
+        // The spans of a pass under way draw their pens at the new zoom too.
+        for (auto& s : Spans)
+            if (s)
+                s->Scale = Value;
+        ScaleMetrics(Metrics, Canvas.get(), Value);
     } catch (const std::exception& e) {
-        ShowMessage(std::string(e.what()) + "\r\n(Code " + std::to_string(step) + ")", "Error in tRenderer.SetScale");
+        ShowMessage(std::string(e.what()) + "\r\n(Code 2)", "Error in tRenderer.SetScale");
     }
 }
 
 void tRenderer::GetCapacities()
+{
+    MeasurePrinter(FOwnTargetAside ? FOwnTargetAside->Metrics : Metrics);
+    SetScale(GetScale());
+}
+
+void tRenderer::MeasurePrinter(TPageMetrics& M)
 {
     int step = 0;
     bool warning = false;
@@ -655,71 +679,69 @@ void tRenderer::GetCapacities()
                 }
             }
             step = 7;
-            Metrics.DpiX = std::abs(pr.GetDeviceCaps(LOGPIXELSX));
+            M.DpiX = std::abs(pr.GetDeviceCaps(LOGPIXELSX));
             step = 8;
-            Metrics.DpiY = std::abs(pr.GetDeviceCaps(LOGPIXELSY));
+            M.DpiY = std::abs(pr.GetDeviceCaps(LOGPIXELSY));
             step = 9;
-            Metrics.OffsetXPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETX));
+            M.OffsetXPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETX));
             step = 10;
-            Metrics.OffsetYPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETY));
-            if (Metrics.DpiX <= 0 || Metrics.DpiY <= 0)
+            M.OffsetYPx = std::abs(pr.GetDeviceCaps(PHYSICALOFFSETY));
+            if (M.DpiX <= 0 || M.DpiY <= 0)
                 throw std::runtime_error("The printer reports no resolution");
             step = 11;
-            if (Metrics.OffsetXPx / Metrics.DpiX > 10) {
+            if (M.OffsetXPx / M.DpiX > 10) {
                 codes += ",11";
                 warning = true;
-                Metrics.OffsetXPx = static_cast<double>(RoundHalfEven(Metrics.DpiX * 0.25));
+                M.OffsetXPx = static_cast<double>(RoundHalfEven(M.DpiX * 0.25));
             }
             step = 13;
-            if (Metrics.OffsetYPx / Metrics.DpiY > 10) {
+            if (M.OffsetYPx / M.DpiY > 10) {
                 codes += ",13";
                 warning = true;
-                Metrics.OffsetYPx = static_cast<double>(RoundHalfEven(Metrics.DpiY * 0.25));
+                M.OffsetYPx = static_cast<double>(RoundHalfEven(M.DpiY * 0.25));
             }
             step = 14;
         } catch (const std::exception& e) {
             codes += "," + std::to_string(step);
             errors += std::string(e.what()) + "\r\n";
-            Metrics.DpiX = 300;
-            Metrics.DpiY = 300;
-            Metrics.OffsetXPx = 75;
-            Metrics.OffsetYPx = 12;
+            M.DpiX = 300;
+            M.DpiY = 300;
+            M.OffsetXPx = 75;
+            M.OffsetYPx = 12;
             warning = true;
         }
         step = 20;
-        Metrics.LeftOffset = Metrics.OffsetXPx / Metrics.DpiX;
-        Metrics.TopOffset = Metrics.OffsetYPx / Metrics.DpiY;
-        auto letterWidth = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(Metrics.DpiX * 8.5) - Metrics.OffsetXPx))); };
-        auto letterHeight = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(Metrics.DpiY * 11) - Metrics.OffsetYPx))); };
+        M.LeftOffset = M.OffsetXPx / M.DpiX;
+        M.TopOffset = M.OffsetYPx / M.DpiY;
+        auto letterWidth = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(M.DpiX * 8.5) - M.OffsetXPx))); };
+        auto letterHeight = [&] { return ClampToInt(static_cast<double>(RoundHalfEven(RoundHalfEven(M.DpiY * 11) - M.OffsetYPx))); };
         try {
             step = 23;
-            Metrics.PageWidthPx = std::abs(Printer().PageWidth());
+            M.PageWidthPx = std::abs(Printer().PageWidth());
             step = 24;
-            Metrics.PageHeightPx = std::abs(Printer().PageHeight());
+            M.PageHeightPx = std::abs(Printer().PageHeight());
             step = 25;
-            if (Metrics.PageWidthPx / Metrics.DpiX > 100) {
+            if (M.PageWidthPx / M.DpiX > 100) {
                 codes += ",25";
                 warning = true;
-                Metrics.PageWidthPx = letterWidth();
+                M.PageWidthPx = letterWidth();
             }
             step = 27;
-            if (Metrics.PageHeightPx / Metrics.DpiY > 100) {
+            if (M.PageHeightPx / M.DpiY > 100) {
                 codes += ",27";
                 warning = true;
-                Metrics.PageHeightPx = letterHeight();
+                M.PageHeightPx = letterHeight();
             }
         } catch (const std::exception& e) {
             errors += std::string(e.what()) + "\r\n";
             codes += "," + std::to_string(step);
-            Metrics.PageWidthPx = letterWidth();
-            Metrics.PageHeightPx = letterHeight();
+            M.PageWidthPx = letterWidth();
+            M.PageHeightPx = letterHeight();
             warning = true;
         }
         step = 30;
-        Metrics.PrintableWidth = Metrics.PageWidthPx / Metrics.DpiX;
-        Metrics.PrintableHeight = Metrics.PageHeightPx / Metrics.DpiY;
-        step = 33;
-        SetScale(GetScale());
+        M.PrintableWidth = M.PageWidthPx / M.DpiX;
+        M.PrintableHeight = M.PageHeightPx / M.DpiY;
         step = 36;
         if (warning && !Globals().PrinterWarningShown) {
             Globals().PrinterWarningShown = true;

@@ -88,27 +88,32 @@ public:
         double PixelsPerInchX = 1, PixelsPerInchY = 1;
     } Metrics;
 
+    // ---- what a pass draws on ----------------------------------------------
+    // A surface, the page on it and the zoom. Canvas, Metrics and the zoom of
+    // the renderer are its own target (the preview's, or a picture's); a
+    // print or PDF job makes a target of its own and hands it to the pass
+    // (RenderPagesOn), and the renderer's own stays as it was.
+    struct TPageTarget {
+        std::unique_ptr<TRenderingCanvas> Canvas;
+        TPageMetrics Metrics;
+        double Scale = 1;
+    };
+
     // ---- the pass --------------------------------------------------------
     std::array<std::unique_ptr<tSpan>, MaxSpans + 1> Spans;  // 1..20, 1 = page span
     int SpanIndex = 1;
-    bool AlignWholeLine = true;
-    bool AtLineStart = true;
     TPdfDocument* PdfMaker = nullptr;
     bool TestPattern = false;
-    bool Aborted = false;
     int64_t FileSize = 0;
     bool FormFeedsConverted = false;
     std::unique_ptr<TRenderingCanvas> Canvas;
     bool Printing = false;
     bool MakingPdf = false;
-    int64_t LineStartPos = 0;
     // The pictures to delete when the report is done with (CleanUpImageFiles).
     std::vector<TPictureToDelete> ImagesToDelete;
     std::string FileName;
     bool Rendering = false;
     int CurrentPage = 1;
-    int PageNumber = 1;
-    uint8_t PageNumberStyle = 0;
     // What the page pass searches for and where it found it.
     struct TFindState {
         std::string Text;
@@ -119,17 +124,67 @@ public:
         // The pages with a match, each as ",N," in the order found.
         std::string FoundPages;
     } Find;
+
+    // ---- the running pass ------------------------------------------------
+    // What a page pass keeps as it reads the report line by line: set up as
+    // the pass starts, worked on by the pass and the tag interpreter. Outside
+    // the engine it is read, for what the last pass met.
+    struct TPassState {
+        bool Aborted = false;
+        int Depth = 0;  // passes under way (one runs at a time)
+        int64_t LineStartPos = 0;  // where the line being interpreted starts in the file
+        int64_t LineNumber = 0;
+        // The line's text is aligned as a whole (set by the tags in it).
+        bool AlignWholeLine = true;
+        bool AtLineStart = true;
+        int PageNumber = 1;
+        uint8_t PageNumberStyle = 0;
+        // Which part of the pass is at work, for messages about failures.
+        int AreaCode = 0;
+        // Set by {HEADER ... REPEAT=Y} for the rest of the line being interpreted.
+        bool RepeatHeaderFooter = false;
+        // Text a field handler puts in front of the rest of the line.
+        std::string FieldText;
+        // Whether the page of the tag being interpreted is drawn by this pass;
+        // handlers that draw leave the canvas alone when it is not.
+        bool PageDrawn = true;
+        // Text that a handler read from the report after the current line's
+        // end (the rest of the physical line after in-line picture data):
+        // Render goes on with it as part of the line.
+        std::string LineRest;
+        // The tag being handled as the report spells it (handlers get it
+        // upper-cased): file names in it keep their letter case.
+        std::string TagAsWritten;
+        // What the escape sequences of the pass's lines have switched on.
+        TTerminalStyle TerminalStyle;
+        // The last GetLn stopped before the end of the physical line, at the
+        // in-line data of an image tag, which nobody has read yet.
+        bool LineCut = false;
+        // The last GetLn stopped because the line reached its MaxBytes.
+        bool LineTooLong = false;
+        // The limits met in the running pass, each said once.
+        struct TLimitsMet {
+            int64_t FieldText = 0;
+            bool FieldTextSpent = false;
+            bool RomanTooLong = false;
+            bool LongLine = false;
+            bool LongTag = false;
+        } Limits;
+        // The reading of a plain text report: the line read, or the part of
+        // it that is held for the next line of the page.
+        struct TPlainReading {
+            std::string Text;   // the line read, or the part of it that is held
+            size_t Pos = 0;     // the first byte of Text not handed out
+            std::string End;    // its line end
+            bool Open = false;  // the line goes on in the file
+            int Columns = 1;    // character cells in a line of the page span
+        } Plain;
+        // The counting of LinesBelowBottom: the last line counted and its page.
+        int64_t LastLineBelowBottom = -1;
+        int LastPageBelowBottom = 0;
+    } Pass;
     int NextAutoTextNumber = 0;
-    int AreaCode = 0;
-    // Set by {HEADER ... REPEAT=Y} for the rest of the line being interpreted.
-    bool RepeatHeaderFooter = false;
-    // Text a field handler puts in front of the rest of the line.
-    std::string FieldText;
-    // Whether the page of the tag being interpreted is drawn by this pass;
-    // handlers that draw leave the canvas alone when it is not.
-    bool PageDrawn = true;
     bool FileOpen = false;
-    int PassDepth = 0;
 
     // ---- the current span ----------------------------------------------
     tSpan& Span();           // Spans[SpanIndex]; throws when the slot is empty
@@ -139,6 +194,11 @@ public:
     // The header scan, then the page set-up of SetupOverrides over it.
     bool OpenFile(const std::string& AFileName, TGauge* Gauge);
     bool RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, int ToPage);
+    // The page pass (FromPage..ToPage, -1 for all) drawn on a job's Target
+    // instead of the renderer's own target, which is kept aside meanwhile:
+    // a zoom or printer change asked for during the pass goes to it, and it
+    // comes back as the pass ends, whatever happens. Target keeps its surface.
+    bool RenderPagesOn(TPageTarget& Target, TGauge* Gauge, int FromPage, int ToPage);
     int CountPages();
     // How GetLn reads a line.
     struct TLineReading {
@@ -222,13 +282,6 @@ public:
     // Lines of text (not runs) whose cells lay below the printable bottom of
     // their page in the last pass, by page: nothing of them shows.
     std::map<int, int> LinesBelowBottom;
-    // What the escape sequences of the pass's lines have switched on.
-    TTerminalStyle TerminalStyle;
-    // The last GetLn stopped before the end of the physical line, at the
-    // in-line data of an image tag, which nobody has read yet.
-    bool LineCut = false;
-    // The last GetLn stopped because the line reached its MaxBytes.
-    bool LineTooLong = false;
     void SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
     // A screen surface of no page at Dpi dots per inch, at the zoom Scale:
     // afterwards PageWidthPx and PageHeightPx give the size of the page's
@@ -236,9 +289,7 @@ public:
     void MeasureOnScreen(int Dpi, double Scale);
     // Draws on Surface from now on, at the renderer's zoom.
     void UsePageSurface(std::unique_ptr<TRenderingCanvas> Surface);
-    // Like SetCanvas, but hands the previous canvas back instead of freeing it.
-    std::unique_ptr<TRenderingCanvas> SwapCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
-    void Abort() { Aborted = true; }
+    void Abort() { Pass.Aborted = true; }
     void ResetSpans();
     void InitSpan(tSpan& S);
     void FreeCurrentSpan();
@@ -248,7 +299,13 @@ public:
     void ToggleTestPattern();
     void DrawPrintableArea();
     void DrawTestPattern();
+    // Measures the current printer's page (the renderer's own metrics) and
+    // sets the zoom again over it.
     void GetCapacities();
+    // Measures the current printer's page into Into: its resolution, the
+    // offset of the printable area and its size. A printer that cannot be
+    // asked gives Letter at 300 dpi, and a warning once.
+    void MeasurePrinter(TPageMetrics& Into);
     // Prints the report (or its page range) on the current printer, Job.Copies
     // times as separate documents; true when every copy reached the printer.
     bool Print(TGauge* Gauge);
@@ -295,13 +352,6 @@ public:
     void GetInlineData(TByteFile& File, std::string& Line, std::vector<uint8_t>& Stream, int64_t Count,
                        std::string& LineEnd);
     void DelImageData(TByteFile& File, int64_t LineStart, std::string& LineEnd, std::string& Tag);
-    // Text that a handler read from the report after the current line's end
-    // (the rest of the physical line after in-line picture data): Render goes
-    // on with it as part of the line.
-    std::string LineRest;
-    // The tag being handled as the report spells it (handlers get it
-    // upper-cased): file names in it keep their letter case.
-    std::string TagAsWritten;
     // The report came from somewhere that may not act on this computer's
     // files (loaded over HTTP, or handed over as text by an automation
     // client): its pictures are never deleted.
@@ -319,39 +369,29 @@ public:
     static constexpr int64_t BaseFieldTextBytes = 16 << 20;
     static constexpr int64_t FieldTextBytesPerReportByte = 16;
     int64_t FieldTextBase = BaseFieldTextBytes;
-    // The limits met in the running pass, each said once.
-    struct TPassLimits {
-        int64_t FieldText = 0;
-        bool FieldTextSpent = false;
-        bool RomanTooLong = false;
-        bool LongLine = false;
-        bool LongTag = false;
-    } PassLimits;
 
 private:
     // The tag interpreter works on the renderer's pass state.
     friend class TTagInterpreter;
     // The zoom: widths of pens, sizes of fonts and pixels per inch follow it.
     double Scale = 1.0;
+    // While a job's target is on loan to a pass: the job's target object,
+    // which holds the renderer's own surface, metrics and zoom meanwhile.
+    TPageTarget* FOwnTargetAside = nullptr;
+    // Exchanges the renderer's current surface, metrics and zoom with
+    // Target's; the spans move along.
+    void ExchangeTarget(TPageTarget& Target);
+    // The zoom Value over the page of Metrics on Surface.
+    static void ScaleMetrics(TPageMetrics& Metrics, TRenderingCanvas* Surface, double Value);
     bool ScanHeader(const std::string& AFileName, TGauge* Gauge);
     // The page pass's reading of a plain text report: the next line, or the
     // next piece of a line longer than the page span is wide, as markup.
     // True when it read from File (a piece held from before reads nothing).
     bool GetPlainLine(TByteFile& File, std::string& Line, std::string& LineEnd);
-    bool PlainTextPending() const { return Plain.Pos < Plain.Text.size() || Plain.Open; }
-    struct TPlainReading {
-        std::string Text;   // the line read, or the part of it that is held
-        size_t Pos = 0;     // the first byte of Text not handed out
-        std::string End;    // its line end
-        bool Open = false;  // the line goes on in the file
-        int Columns = 1;    // character cells in a line of the page span
-    } Plain;
+    bool PlainTextPending() const { return Pass.Plain.Pos < Pass.Plain.Text.size() || Pass.Plain.Open; }
     // The counting of LinesBelowBottom: a text run drawn at the current
     // cursor of the current span, in a cell CellHeight inches high.
     void NoteRunBelowBottom(const std::string& Run, double CellHeight);
-    int64_t PassLineNumber = 0;
-    int64_t LastLineBelowBottom = -1;
-    int LastPageBelowBottom = 0;
     bool FMarginsRefused = false;  // said once
     void RecomputeLineHeight();
     // Steps of the page pass: the page span and the surface as a pass

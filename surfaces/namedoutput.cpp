@@ -1,6 +1,7 @@
 #include "surfaces/namedoutput.h"
 
 #include "base/bytefile.h"
+#include "base/strings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -153,15 +154,15 @@ bool DashMeansStandardOutput() { return gDashMeansStandardOutput; }
 int FifoReaderWaitMs() { return gFifoReaderWaitMs; }
 void SetFifoReaderWaitMs(int Ms) { gFifoReaderWaitMs = std::max(0, Ms); }
 
-bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::string& Reason)
+bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::string* Reason)
 {
     Target = {};
     if (Name.empty()) {
-        Reason = std::strerror(ENOENT);
+        SayWhy(Reason, std::strerror(ENOENT));
         return false;
     }
     if (Name.find('\0') != std::string::npos) {
-        Reason = std::strerror(EINVAL);
+        SayWhy(Reason, std::strerror(EINVAL));
         return false;
     }
     if (Name == "-" && DashMeansStandardOutput()) {
@@ -178,7 +179,7 @@ bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::stri
             // The file the links lead to is the one replaced; the links stay.
             char* real = ::realpath(Name.c_str(), nullptr);
             if (!real) {
-                Reason = std::strerror(errno);
+                SayWhy(Reason, std::strerror(errno));
                 return false;
             }
             Target.Path = real;
@@ -191,12 +192,12 @@ bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::stri
             Target.Path = Name;
             return true;
         }
-        Reason = S_ISDIR(st.st_mode) ? std::string(std::strerror(EISDIR))
-                                     : "It is " + FileKindName(st.st_mode) + ", not a file to write into";
+        SayWhy(Reason, S_ISDIR(st.st_mode) ? std::string(std::strerror(EISDIR))
+                                          : "It is " + FileKindName(st.st_mode) + ", not a file to write into");
         return false;
     }
     if (errno != ENOENT) {
-        Reason = std::strerror(errno);  // a link loop among them
+        SayWhy(Reason, std::strerror(errno));  // a link loop among them
         return false;
     }
     // Nothing there: the name itself is made, or the file at the end of the
@@ -207,23 +208,23 @@ bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::stri
         if (::lstat(path.c_str(), &ls) != 0) {
             if (errno == ENOENT)
                 break;
-            Reason = std::strerror(errno);
+            SayWhy(Reason, std::strerror(errno));
             return false;
         }
         if (!S_ISLNK(ls.st_mode))
             break;  // made by someone else meanwhile: the rename decides
         if (hops >= MaxLinks) {
-            Reason = std::strerror(ELOOP);
+            SayWhy(Reason, std::strerror(ELOOP));
             return false;
         }
         std::string link(4096, '\0');
         const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
         if (n < 0) {
-            Reason = std::strerror(errno);
+            SayWhy(Reason, std::strerror(errno));
             return false;
         }
         if (n == 0 || static_cast<size_t>(n) >= link.size()) {
-            Reason = std::strerror(n == 0 ? ENOENT : ENAMETOOLONG);
+            SayWhy(Reason, std::strerror(n == 0 ? ENOENT : ENAMETOOLONG));
             return false;
         }
         link.resize(static_cast<size_t>(n));
@@ -254,7 +255,7 @@ void TNamedOutput::Fail(const char* What, int Err) { Fail(What, std::string(std:
 void TNamedOutput::Open()
 {
     std::string reason;
-    if (!ResolveOutputName(FName, FTarget, reason)) {
+    if (!ResolveOutputName(FName, FTarget, &reason)) {
         Fail("Cannot create file", reason);
         return;
     }

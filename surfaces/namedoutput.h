@@ -44,7 +44,7 @@ struct TOutputTarget {
 // Follows Name to what it reaches. False with the reason in Reason (the
 // system's words: "Too many levels of symbolic links", "Is a directory") when
 // nothing can be written there.
-bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::string& Reason);
+bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::string* Reason);
 
 // How long the writing waits for a program to open a FIFO for reading
 // before it gives up saying so (5 seconds; tests make it shorter).

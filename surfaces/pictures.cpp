@@ -1,5 +1,7 @@
 #include "surfaces/pictures.h"
 
+#include "base/strings.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -68,7 +70,7 @@ public:
     // PictureW x PictureH: the picture's own size, in which the window is
     // given; DeliveredW x DeliveredH: the size the decoder delivers.
     bool Start(TGraphic& G, int PictureW, int PictureH, int DeliveredW, int DeliveredH, const TPictureWindow* Window,
-               uint32_t Fill, std::string& Why)
+               uint32_t Fill, std::string* Reason)
     {
         FG = &G;
         FCols.clear();
@@ -78,7 +80,7 @@ public:
             const int l = std::clamp(Window->Left, 0, PictureW), t = std::clamp(Window->Top, 0, PictureH);
             const int r = std::clamp(Window->Right, l, PictureW), b = std::clamp(Window->Bottom, t, PictureH);
             if (r <= l || b <= t) {
-                Why = "the part of the picture asked for lies outside it";
+                SayWhy(Reason, "the part of the picture asked for lies outside it");
                 return false;
             }
             width = std::clamp(Window->Width, 1, r - l);
@@ -91,11 +93,11 @@ public:
             }
         }
         if (TooLarge(width, height)) {
-            Why = OutOfBounds("picture", width, height);
+            SayWhy(Reason, OutOfBounds("picture", width, height));
             return false;
         }
         if (!Allocate(G, width, height, Fill)) {
-            Why = "out of memory";
+            SayWhy(Reason, "out of memory");
             return false;
         }
         FLastRow = FRows.empty() ? DeliveredH - 1 : FRows.back();
@@ -220,17 +222,17 @@ struct TBmpLayout {
     uint64_t PixelStart = 0;
 };
 
-bool ReadBmpLayout(const uint8_t* Data, size_t Size, TBmpLayout& L, std::string& Why)
+bool ReadBmpLayout(const uint8_t* Data, size_t Size, TBmpLayout& L, std::string* Reason)
 {
     const TBytes b{Data, Size};
     if (!Data || Size < 14 + 12 || Data[0] != 'B' || Data[1] != 'M') {
-        Why = "not a BMP file";
+        SayWhy(Reason, "not a BMP file");
         return false;
     }
     const uint32_t offBits = b.U32(10);
     const uint64_t hdr = b.U32(14);
     if (hdr < 12 || (hdr > 12 && hdr < 16) || 14 + hdr > Size) {
-        Why = "the BMP header is damaged or cut short";
+        SayWhy(Reason, "the BMP header is damaged or cut short");
         return false;
     }
 
@@ -254,7 +256,7 @@ bool ReadBmpLayout(const uint8_t* Data, size_t Size, TBmpLayout& L, std::string&
             clrUsed = b.U32(46);
         // OS/2 2.x headers give 3 and 4 other meanings (Huffman, RLE24).
         if (hdr == 64 && (compression == 3 || compression == 4)) {
-            Why = "OS/2 compressed bitmaps are not supported";
+            SayWhy(Reason, "OS/2 compressed bitmaps are not supported");
             return false;
         }
     }
@@ -262,11 +264,11 @@ bool ReadBmpLayout(const uint8_t* Data, size_t Size, TBmpLayout& L, std::string&
     if (L.TopDown)
         height = -height;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) {
-        Why = "unsupported bit depth " + std::to_string(bpp);
+        SayWhy(Reason, "unsupported bit depth " + std::to_string(bpp));
         return false;
     }
     if (TooLarge(width, height)) {
-        Why = OutOfBounds("picture", width, height);
+        SayWhy(Reason, OutOfBounds("picture", width, height));
         return false;
     }
     L.Rle8 = compression == BI_RLE8;
@@ -274,11 +276,11 @@ bool ReadBmpLayout(const uint8_t* Data, size_t Size, TBmpLayout& L, std::string&
     const bool fields = compression == BI_BITFIELDS || compression == BI_ALPHABITFIELDS;
     if (compression != BI_RGB && !(L.Rle8 && bpp == 8) && !(L.Rle4 && bpp == 4) &&
         !(fields && (bpp == 16 || bpp == 32))) {
-        Why = "unsupported compression " + std::to_string(compression) + " at " + std::to_string(bpp) + " bits";
+        SayWhy(Reason, "unsupported compression " + std::to_string(compression) + " at " + std::to_string(bpp) + " bits");
         return false;
     }
     if ((L.Rle8 || L.Rle4) && L.TopDown) {
-        Why = "a run-length bitmap cannot be top-down";
+        SayWhy(Reason, "a run-length bitmap cannot be top-down");
         return false;
     }
 
@@ -294,7 +296,7 @@ bool ReadBmpLayout(const uint8_t* Data, size_t Size, TBmpLayout& L, std::string&
         } else {
             const size_t n = compression == BI_ALPHABITFIELDS ? 16 : 12;
             if (tableStart + n > Size) {
-                Why = "the BMP colour masks are cut short";
+                SayWhy(Reason, "the BMP colour masks are cut short");
                 return false;
             }
             L.Red = TChannel(b.U32(tableStart));
@@ -332,7 +334,7 @@ bool ReadBmpLayout(const uint8_t* Data, size_t Size, TBmpLayout& L, std::string&
     }
     L.PixelStart = offBits >= 14 + hdr ? uint64_t(offBits) : uint64_t(tableStart);
     if (L.PixelStart >= Size) {
-        Why = "the BMP pixel data is missing";
+        SayWhy(Reason, "the BMP pixel data is missing");
         return false;
     }
     L.Width = static_cast<int>(width);
@@ -351,7 +353,7 @@ TGraphic DecodeRunLength(const uint8_t* Data, size_t Size, const TBmpLayout& L, 
     TGraphic g;
     TSampler out;
     std::string why;
-    if (!out.Start(g, w, h, w, h, Window, 0, why))
+    if (!out.Start(g, w, h, w, h, Window, 0, &why))
         return Failed(Reason, why);
 
     // The output rows of the file row being decoded (file rows count from
@@ -437,7 +439,7 @@ TGraphic DecodeBmpPixels(const uint8_t* Data, size_t Size, const TBmpLayout& L, 
     TGraphic g;
     TSampler out;
     std::string why;
-    if (!out.Start(g, w, h, w, h, Window, Opaque, why))
+    if (!out.Start(g, w, h, w, h, Window, Opaque, &why))
         return Failed(Reason, why);
     const bool useAlpha = L.Alpha.Mask != 0;
     bool anyAlpha = false;
@@ -498,7 +500,7 @@ TGraphic DecodeBmp(const uint8_t* Data, size_t Size, std::string* Reason, const 
 {
     TBmpLayout layout;
     std::string why;
-    if (!ReadBmpLayout(Data, Size, layout, why))
+    if (!ReadBmpLayout(Data, Size, layout, &why))
         return Failed(Reason, why);
     if (layout.Rle8 || layout.Rle4)
         return DecodeRunLength(Data, Size, layout, Window, Reason);
@@ -567,10 +569,10 @@ unsigned JpegReduction(const TPictureWindow* Window, int Width, int Height)
 // Decodes into G (or only reads the size into SizeOnly); the job lives on
 // the heap so that nothing the jump skips over needs unwinding.
 bool RunJpeg(TJpegJob& Job, const uint8_t* Data, size_t Size, const TPictureWindow* Window, TGraphic& G,
-             TPictureSize* SizeOnly, bool& Whole, std::string& Why)
+             TPictureSize* SizeOnly, bool& Whole, std::string* Reason)
 {
     if (setjmp(Job.Jump)) {
-        Why = Job.Message;
+        SayWhy(Reason, Job.Message);
         return false;
     }
     Job.Info.err = jpeg_std_error(&Job.Errors);
@@ -586,7 +588,7 @@ bool RunJpeg(TJpegJob& Job, const uint8_t* Data, size_t Size, const TPictureWind
     jpeg_read_header(&Job.Info, TRUE);
     const int64_t width = Job.Info.image_width, height = Job.Info.image_height;
     if (TooLarge(width, height)) {
-        Why = OutOfBounds("picture", width, height);
+        SayWhy(Reason, OutOfBounds("picture", width, height));
         return false;
     }
     if (SizeOnly) {
@@ -602,11 +604,11 @@ bool RunJpeg(TJpegJob& Job, const uint8_t* Data, size_t Size, const TPictureWind
     const int w = static_cast<int>(Job.Info.output_width), h = static_cast<int>(Job.Info.output_height);
     const int n = Job.Info.output_components;
     if (TooLarge(w, h) || (n != 3 && n != 4)) {
-        Why = "unexpected output layout";
+        SayWhy(Reason, "unexpected output layout");
         return false;
     }
     TSampler out;
-    if (!out.Start(G, static_cast<int>(width), static_cast<int>(height), w, h, Window, Opaque, Why))
+    if (!out.Start(G, static_cast<int>(width), static_cast<int>(height), w, h, Window, Opaque, Reason))
         return false;
     Whole = out.Whole();
     Job.Row.resize(static_cast<size_t>(w) * n);
@@ -648,26 +650,26 @@ bool RunJpeg(TJpegJob& Job, const uint8_t* Data, size_t Size, const TPictureWind
             return true;
     }
     if (Job.Truncated) {
-        Why = "the JPEG data is cut short";
+        SayWhy(Reason, "the JPEG data is cut short");
         return false;
     }
     jpeg_finish_decompress(&Job.Info);
     if (Job.Truncated) {
-        Why = "the JPEG data is cut short";
+        SayWhy(Reason, "the JPEG data is cut short");
         return false;
     }
     return true;
 }
 
 bool JpegJob(const uint8_t* Data, size_t Size, const TPictureWindow* Window, TGraphic& G, TPictureSize* SizeOnly,
-             bool& Whole, std::string& Why)
+             bool& Whole, std::string* Reason)
 {
     if (!Data || Size < 4 || Data[0] != 0xFF || Data[1] != 0xD8) {
-        Why = "not a JPEG file";
+        SayWhy(Reason, "not a JPEG file");
         return false;
     }
     auto job = std::make_unique<TJpegJob>();
-    const bool ok = RunJpeg(*job, Data, Size, Window, G, SizeOnly, Whole, Why);
+    const bool ok = RunJpeg(*job, Data, Size, Window, G, SizeOnly, Whole, Reason);
     if (job->Created)
         jpeg_destroy_decompress(&job->Info);
     return ok;
@@ -680,7 +682,7 @@ TGraphic DecodeJpeg(const uint8_t* Data, size_t Size, std::string* Reason, const
     TGraphic g;
     std::string why;
     bool whole = false;
-    if (!JpegJob(Data, Size, Window, g, nullptr, whole, why))
+    if (!JpegJob(Data, Size, Window, g, nullptr, whole, &why))
         return Failed(Reason, why);
     // Only the whole picture is the file's picture.
     if (whole) {
@@ -783,7 +785,7 @@ TGraphic GifJob(const uint8_t* Data, size_t Size, std::string* Reason, const TPi
         TSampler out;
         std::string why;
         if (!out.Start(g, static_cast<int>(width), static_cast<int>(height), static_cast<int>(width),
-                       static_cast<int>(height), Window, 0, why))
+                       static_cast<int>(height), Window, 0, &why))
             return Failed(Reason, why);
         int colFirst = 0, colLast = 0;
         out.ColsOf(fl, fl + fw, colFirst, colLast);
@@ -858,7 +860,7 @@ bool ProbePicture(TPictureFormat Format, const std::vector<uint8_t>& Bytes, TPic
     case TPictureFormat::Jpeg: {
         TGraphic unused;
         bool whole = false;
-        ok = JpegJob(Bytes.data(), Bytes.size(), nullptr, unused, &Size, whole, why);
+        ok = JpegJob(Bytes.data(), Bytes.size(), nullptr, unused, &Size, whole, &why);
         break;
     }
     case TPictureFormat::Gif:
@@ -867,7 +869,7 @@ bool ProbePicture(TPictureFormat Format, const std::vector<uint8_t>& Bytes, TPic
         break;
     case TPictureFormat::Bmp: {
         TBmpLayout layout;
-        ok = ReadBmpLayout(Bytes.data(), Bytes.size(), layout, why);
+        ok = ReadBmpLayout(Bytes.data(), Bytes.size(), layout, &why);
         if (ok)
             Size = TPictureSize{layout.Width, layout.Height};
         break;

@@ -115,7 +115,7 @@ void TTagInterpreter::TagLine(tRenderState&, const std::string& Tag)
                 p2.X = *x;
         }
     }
-    if (R.PageDrawn) {
+    if (R.Pass.PageDrawn) {
         c.MoveTo(R.DevX(p1.X), R.DevY(p1.Y));
         c.LineTo(R.DevX(p2.X), R.DevY(p2.Y));
     }
@@ -129,7 +129,7 @@ void TTagInterpreter::TagLine(tRenderState&, const std::string& Tag)
 
 void TTagInterpreter::TagRect(tRenderState&, const std::string& Tag)
 {
-    if (!R.PageDrawn)
+    if (!R.Pass.PageDrawn)
         return;
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
     const TDoublePoint corner = FigureCorner(R, Tag, absolute);
@@ -154,7 +154,7 @@ void TTagInterpreter::TagRect(tRenderState&, const std::string& Tag)
 
 void TTagInterpreter::TagCircle(tRenderState&, const std::string& Tag)
 {
-    if (!R.PageDrawn)
+    if (!R.Pass.PageDrawn)
         return;
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
     TDoublePoint p = FigureCorner(R, Tag, absolute);
@@ -196,7 +196,7 @@ void TTagInterpreter::TagCircle(tRenderState&, const std::string& Tag)
 
 void TTagInterpreter::TagPolygon(tRenderState&, const std::string& Tag)
 {
-    if (!R.PageDrawn)
+    if (!R.Pass.PageDrawn)
         return;
     const bool absolute = !IsBlank(GetAttribute(Tag, "ABS;ABSOLUTE"));
     std::string points = Trim(GetAttribute(Tag, "POINTS"));
@@ -221,7 +221,7 @@ void TTagInterpreter::TagPolygon(tRenderState&, const std::string& Tag)
 
 void TTagInterpreter::TagHighlight(tRenderState&, const std::string& Tag)
 {
-    if (!R.PageDrawn)
+    if (!R.Pass.PageDrawn)
         return;
     tSpan& s = R.Span();
     TRenderingCanvas& c = *s.Canvas;

@@ -128,7 +128,7 @@ void TTagInterpreter::TagField(tRenderState&, const std::string& Tag)
         const double y0 = s.Top + s.CursorY - (h + t) / 2;
         const std::string ch = UpperCase(Trim(GetAttribute(Tag, "CHAR")));
         for (const TBlockChar& bc : BlockChars) {
-            if (!R.PageDrawn || ch != bc.Char)
+            if (!R.Pass.PageDrawn || ch != bc.Char)
                 continue;
             const TBrush brush = c.Brush;
             c.Brush.Style = bsSolid;
@@ -139,7 +139,7 @@ void TTagInterpreter::TagField(tRenderState&, const std::string& Tag)
             break;
         }
         for (const TLineChar& lc : LineChars) {
-            if (!R.PageDrawn)
+            if (!R.Pass.PageDrawn)
                 break;
             if (ch != lc.Char)
                 continue;
@@ -153,41 +153,41 @@ void TTagInterpreter::TagField(tRenderState&, const std::string& Tag)
         if (s.Column < INT32_MAX)
             ++s.Column;
     } else if (code == "PAGENUM" || code == "PAGE") {
-        R.PageNumber = ParseIntPrefix(Trim(GetAttribute(Tag, "START")), R.PageNumber);
-        R.PageNumberStyle = static_cast<uint8_t>(PageNumberStyleOf(UpperCase(Trim(GetAttribute(Tag, "STYLE")))));
-        int style = R.PageNumberStyle;
-        if ((style == 1 || style == 2) && R.PageNumber >= MaxRomanPageNumber) {
+        R.Pass.PageNumber = ParseIntPrefix(Trim(GetAttribute(Tag, "START")), R.Pass.PageNumber);
+        R.Pass.PageNumberStyle = static_cast<uint8_t>(PageNumberStyleOf(UpperCase(Trim(GetAttribute(Tag, "STYLE")))));
+        int style = R.Pass.PageNumberStyle;
+        if ((style == 1 || style == 2) && R.Pass.PageNumber >= MaxRomanPageNumber) {
             // A letter M for every thousand: from a million on, digits.
             style = 0;
-            if (!R.PassLimits.RomanTooLong) {
-                R.PassLimits.RomanTooLong = true;
-                ShowMessage("Page number " + std::to_string(R.PageNumber) +
+            if (!R.Pass.Limits.RomanTooLong) {
+                R.Pass.Limits.RomanTooLong = true;
+                ShowMessage("Page number " + std::to_string(R.Pass.PageNumber) +
                                 " is too large for Roman numerals; it is written in digits",
                             "Error in tRenderer.Render:{FIELD}");
             }
         }
         std::string text;
         switch (style) {
-        case 1: text = UpperCase(RomanNumeral(R.PageNumber)); break;
-        case 2: text = LowerCase(RomanNumeral(R.PageNumber)); break;
-        case 3: text = UpperCase(AlphaNumeral(R.PageNumber)); break;
-        case 4: text = LowerCase(AlphaNumeral(R.PageNumber)); break;
-        default: text = std::to_string(R.PageNumber); break;
+        case 1: text = UpperCase(RomanNumeral(R.Pass.PageNumber)); break;
+        case 2: text = LowerCase(RomanNumeral(R.Pass.PageNumber)); break;
+        case 3: text = UpperCase(AlphaNumeral(R.Pass.PageNumber)); break;
+        case 4: text = LowerCase(AlphaNumeral(R.Pass.PageNumber)); break;
+        default: text = std::to_string(R.Pass.PageNumber); break;
         }
         // The text all fields of a pass make is bounded by what the report
         // carries.
         const int64_t allowed = R.FieldTextBase + R.FieldTextBytesPerReportByte * R.FileSize;
-        R.PassLimits.FieldText += static_cast<int64_t>(text.size());
-        if (R.PassLimits.FieldText > allowed) {
-            if (!R.PassLimits.FieldTextSpent) {
-                R.PassLimits.FieldTextSpent = true;
+        R.Pass.Limits.FieldText += static_cast<int64_t>(text.size());
+        if (R.Pass.Limits.FieldText > allowed) {
+            if (!R.Pass.Limits.FieldTextSpent) {
+                R.Pass.Limits.FieldTextSpent = true;
                 throw std::runtime_error("The fields of this report would make more than " +
                                          std::to_string(allowed >> 20) +
                                          " MB of text in one pass; the fields from here on are left empty");
             }
             return;
         }
-        R.FieldText = Trim(text);
+        R.Pass.FieldText = Trim(text);
     } else if (code == "WHITE") {
         c.Pen.Mode = pmWhite;
     }

@@ -78,7 +78,7 @@ void TTagInterpreter::TagFont(tRenderState&, const std::string& Tag)
 
 void TTagInterpreter::TagAlign(tRenderState&, const std::string& Tag)
 {
-    R.AtLineStart = true;
+    R.Pass.AtLineStart = true;
     tSpan& s = R.Span();
     if (Tag.compare(0, 7, "{/ALIGN") == 0) {
         s.PopAlign();

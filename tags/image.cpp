@@ -166,7 +166,7 @@ TDoublePoint PictureCorner(tRenderer& R, const tSpan& S, const std::string& Head
         p.X = S.Left + R.MeasureAttr(Head, "LEFT;COL", 'X', S.CursorX);
         p.Y = S.Top + R.MeasureAttr(Head, "TOP;ROW", 'Y', S.CursorY);
     }
-    if (IsBlank(GetAttribute(Head, "LEFT;COL")) && R.AlignWholeLine) {
+    if (IsBlank(GetAttribute(Head, "LEFT;COL")) && R.Pass.AlignWholeLine) {
         const std::string align = S.GetAlign();
         if (align == "RIGHT")
             p.X = S.Left + S.CursorX - Width;
@@ -238,7 +238,7 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
     if (fromData) {
         const int64_t n = WholeNumber(dataLen);
         if (dataAt > 0)
-            R.GetInlineData(State.ReportFile, R.LineRest, bytes, n, State.LineEnd);
+            R.GetInlineData(State.ReportFile, R.Pass.LineRest, bytes, n, State.LineEnd);
         if (bytes.empty())
             return;
         R.PictureBudget.AddBytes(bytes.size());
@@ -248,8 +248,8 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
             return;
         // The name is looked up as the report spells it.
         std::string written = head;
-        if (R.TagAsWritten.size() == Tag.size() && SameText(R.TagAsWritten, Tag))
-            written = dataAt > 0 ? R.TagAsWritten.substr(0, static_cast<size_t>(dataAt) - 1) + "}" : R.TagAsWritten;
+        if (R.Pass.TagAsWritten.size() == Tag.size() && SameText(R.Pass.TagAsWritten, Tag))
+            written = dataAt > 0 ? R.Pass.TagAsWritten.substr(0, static_cast<size_t>(dataAt) - 1) + "}" : R.Pass.TagAsWritten;
         path = FindReportFile(Trim(GetAttribute(written, "SRC;SOURCE")), R.FileName);
         if (path.empty())
             return;
@@ -321,7 +321,7 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
 
     const TDoublePoint p = corner(w);
     const int x = R.DevX(p.X), y = R.DevY(p.Y);
-    const bool oneToOne = R.GetScale() == 1.0 && H / R.Metrics.PixelsPerInchY == h && W / R.Metrics.PixelsPerInchX == w;
+    const bool oneToOne = R.Scale == 1.0 && H / R.Metrics.PixelsPerInchY == h && W / R.Metrics.PixelsPerInchX == w;
     auto device = [](double v) { return std::isfinite(v) ? std::clamp(v, -2e9, 2e9) : 0.0; };
     const double dw = device(w * R.Metrics.PixelsPerInchX), dh = device(h * R.Metrics.PixelsPerInchY);
     const TRect target = oneToOne ? TRect{x, y, ClampToInt(int64_t(x) + size.Width), ClampToInt(int64_t(y) + size.Height)}

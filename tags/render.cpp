@@ -194,9 +194,9 @@ void TTagInterpreter::StartPendingPage(tRenderState& State)
     // the page numbers there) instead of overflowing.
     if (R.CurrentPage < INT32_MAX)
         ++R.CurrentPage;
-    if (R.PageNumber < INT32_MAX)
-        ++R.PageNumber;
-    R.AtLineStart = true;
+    if (R.Pass.PageNumber < INT32_MAX)
+        ++R.Pass.PageNumber;
+    R.Pass.AtLineStart = true;
     State.PageBreakPending = false;
     // The spans keep what they processed on the page in hand; holding the
     // whole report there would make memory grow with the page count.
@@ -211,10 +211,10 @@ void TTagInterpreter::StartPendingPage(tRenderState& State)
 
 void TTagInterpreter::InterpretLine(tRenderState& State, std::string& Line)
 {
-    if (R.Aborted)
+    if (R.Pass.Aborted)
         return;
-    R.RepeatHeaderFooter = false;
-    R.LineRest.clear();
+    R.Pass.RepeatHeaderFooter = false;
+    R.Pass.LineRest.clear();
     size_t pos = 0;  // start of the part of Line not yet processed
     int64_t counter = static_cast<int64_t>(Line.size()) + 1;
     size_t dataPos = LastDataPos(Line);
@@ -247,14 +247,14 @@ void TTagInterpreter::InterpretLine(tRenderState& State, std::string& Line)
                     // The tag belongs to the page a pending break starts.
                     const int tagPage = R.CurrentPage + (State.PageBreakPending ? 1 : 0);
                     if ((State.FromPage > 0 && tagPage < State.FromPage) || (State.ToPage > 0 && tagPage > State.ToPage))
-                        R.DelImageData(State.ReportFile, R.LineStartPos, State.LineEnd, tag);
+                        R.DelImageData(State.ReportFile, R.Pass.LineStartPos, State.LineEnd, tag);
                     break;
                 }
                 if (close == std::string::npos && Line.size() - brace >= R.MaxTagBytes) {
                     // A tag longer than any a report needs ends here; the
                     // lines after it are read as lines again.
-                    if (!R.PassLimits.LongTag) {
-                        R.PassLimits.LongTag = true;
+                    if (!R.Pass.Limits.LongTag) {
+                        R.Pass.Limits.LongTag = true;
                         ShowMessage("A tag runs on for more than " + std::to_string(R.MaxTagBytes >> 20) +
                                         " MB without its closing brace; it ends at byte " +
                                         std::to_string(State.ReportFile.Position()) + " of the report",
@@ -307,21 +307,21 @@ void TTagInterpreter::InterpretLine(tRenderState& State, std::string& Line)
             DrawTextRun(State, std::move(run), Line, pos, tail);
 
         ProcessMessages();
-        if (R.Aborted)
+        if (R.Pass.Aborted)
             break;
         if (!IsBlank(tag)) {
             R.Span().KeepText(tag);
-            R.FieldText.clear();
-            R.PageDrawn = PageInRange(State);
+            R.Pass.FieldText.clear();
+            R.Pass.PageDrawn = PageInRange(State);
             // The tag as written ends where the processed part of the line does.
-            R.TagAsWritten.assign(Line, pos - std::min(pos, tag.size()), tag.size());
+            R.Pass.TagAsWritten.assign(Line, pos - std::min(pos, tag.size()), tag.size());
             HandleTag(State, tag);
-            if (!R.FieldText.empty()) {
+            if (!R.Pass.FieldText.empty()) {
                 // A field's text is drawn as the next run of the line. It
                 // goes in just before the unprocessed part, over text already
                 // processed (which is dropped when the line is done), so that
                 // the rest of a long line is not moved for every field.
-                const size_t k = R.FieldText.size();
+                const size_t k = R.Pass.FieldText.size();
                 if (pos < k) {
                     // Room in front: what this field needs, and as much
                     // again as the line is long (up to a megabyte), so that
@@ -339,36 +339,36 @@ void TTagInterpreter::InterpretLine(tRenderState& State, std::string& Line)
                 if (dataPos != std::string::npos && dataPos < pos)
                     dataPos = std::string::npos;
                 pos -= k;
-                Line.replace(pos, k, R.FieldText);
+                Line.replace(pos, k, R.Pass.FieldText);
                 counter += 1;
-                R.FieldText.clear();
+                R.Pass.FieldText.clear();
             }
-            if (!R.LineRest.empty()) {
+            if (!R.Pass.LineRest.empty()) {
                 // The physical line goes on after in-line picture data.
-                counter += static_cast<int64_t>(R.LineRest.size());
-                Line += R.LineRest;
-                R.LineRest.clear();
+                counter += static_cast<int64_t>(R.Pass.LineRest.size());
+                Line += R.Pass.LineRest;
+                R.Pass.LineRest.clear();
                 tail.Built = false;
                 dataPos = LastDataPos(Line);
             }
         }
 
         ProcessMessages();
-        if (R.Aborted)
+        if (R.Pass.Aborted)
             break;
     } while (counter > 0 && Line.find_first_not_of(' ', pos) != std::string::npos);
 
     Line.erase(0, std::min(pos, Line.size()));
-    if (R.LineCut) {
+    if (R.Pass.LineCut) {
         // The line was read up to in-line picture data that no tag took: the
         // data belongs to the line, which ends where the physical line does.
         std::string rest, lineEnd;
         do
             R.GetLn(State.ReportFile, rest, lineEnd, tRenderer::TLineReading{false, R.MaxLineBytes, R.UnixLineEnds});
-        while (R.LineTooLong);
+        while (R.Pass.LineTooLong);
         State.LineEnd = lineEnd;
     }
-    if (!R.Aborted) {
+    if (!R.Pass.Aborted) {
         // A line has been placed; but after a page break that waits for the
         // next page, no line of that page is placed yet: its first line takes
         // the line height of the font it is drawn in.
@@ -433,7 +433,7 @@ void TTagInterpreter::DrawTextRun(tRenderState& State, std::string Run, const st
             s.CursorX = (std::floor(s.CursorX / stop + 1e-9) + 1) * stop;
         if (s.Column < INT32_MAX - 8)
             s.Column = (s.Column / 8 + 1) * 8;
-        R.AtLineStart = false;
+        R.Pass.AtLineStart = false;
         from = tab + 1;
     }
 }
@@ -448,17 +448,17 @@ void TTagInterpreter::DrawTextPiece(tRenderState& State, std::string Run, const 
 
     const std::string align = s.GetAlign();
     if (align == "CENTER") {
-        if (!R.AlignWholeLine) {
+        if (!R.Pass.AlignWholeLine) {
             s.CursorX -= widthIn(Trim(Run)) / 2;
-        } else if (R.AtLineStart) {
+        } else if (R.Pass.AtLineStart) {
             s.CursorX -= (ppx != 0 ? WholeLineWidth(c, Run, Line, RestPos, Tail) / ppx : 0.0) / 2;
             Run = TrimLeft(Run);
         }
     }
-    R.AtLineStart = false;
+    R.Pass.AtLineStart = false;
     const double anchor = s.CursorX;
     if (align == "RIGHT")
-        s.CursorX -= R.AlignWholeLine ? (ppx != 0 ? WholeLineWidth(c, Run, Line, RestPos, Tail) / ppx : 0.0)
+        s.CursorX -= R.Pass.AlignWholeLine ? (ppx != 0 ? WholeLineWidth(c, Run, Line, RestPos, Tail) / ppx : 0.0)
                                     : widthIn(Trim(Run));
 
     if (s.CursorY == 0)
@@ -591,7 +591,7 @@ void TTagInterpreter::TagGoto(tRenderState&, const std::string& Tag)
         s.CursorX = R.MeasureAttr(Tag, "LEFT;COL;X", 'X', s.CursorX);
         s.CursorY = R.MeasureAttr(Tag, "TOP;ROW;Y", 'Y', s.CursorY);
     }
-    R.AlignWholeLine = false;
+    R.Pass.AlignWholeLine = false;
 }
 
 void TTagInterpreter::TagGoby(tRenderState&, const std::string& Tag)
@@ -599,7 +599,7 @@ void TTagInterpreter::TagGoby(tRenderState&, const std::string& Tag)
     tSpan& s = R.Span();
     s.CursorX += R.MeasureAttr(Tag, "LEFT;COL;X", 'X', 0);
     s.CursorY += R.MeasureAttr(Tag, "TOP;ROW;Y", 'Y', 0);
-    R.AlignWholeLine = false;
+    R.Pass.AlignWholeLine = false;
 }
 
 void TTagInterpreter::TagLpp(tRenderState&, const std::string& Tag)
@@ -669,7 +669,7 @@ void TTagInterpreter::TagSpanFamily(tRenderState& State, const std::string& Tag)
 {
     Handler("{SPAN}", [&] { TagSpan(State, Tag); });
     // The page set-up asked for from outside goes over the header's.
-    if (R.LineStartPos == 0 && Tag.compare(0, 5, "{INIT") == 0)
+    if (R.Pass.LineStartPos == 0 && Tag.compare(0, 5, "{INIT") == 0)
         Handler("{INIT}", [&] { R.ApplyPageSetupOverrides(); });
 }
 
@@ -750,10 +750,10 @@ void TTagInterpreter::HandleTag(tRenderState& State, const std::string& Tag)
     for (const TTagRow& row : TagTable()) {
         if (row.Prefix ? Tag.compare(0, row.Name.size(), row.Name) != 0 : Tag != row.Name)
             continue;
-        if (row.SkippedWhenAborted && R.Aborted)
+        if (row.SkippedWhenAborted && R.Pass.Aborted)
             return;
         if (row.AreaCode != 0)
-            R.AreaCode = row.AreaCode;
+            R.Pass.AreaCode = row.AreaCode;
         if (row.Caption)
             Handler(row.Caption, [&] { (this->*row.Handle)(State, Tag); });
         else

@@ -31,7 +31,7 @@ bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, 
 void TTagInterpreter::TagSpan(tRenderState&, const std::string& Tag)
 {
     std::string mode = "ABSOLUTE";
-    R.AtLineStart = true;
+    R.Pass.AtLineStart = true;
     const bool isInit = StartsWith(Tag, "{INIT");
     const bool isHeader = StartsWith(Tag, "{HEADER");
     const bool isFooter = StartsWith(Tag, "{FOOTER");
@@ -165,14 +165,14 @@ void TTagInterpreter::TagSpan(tRenderState&, const std::string& Tag)
     }
 
     if ((isHeader || isFooter) && Given(Tag, "REPEAT", v) && (v[0] == 'Y' || v[0] == 'y'))
-        R.RepeatHeaderFooter = true;
+        R.Pass.RepeatHeaderFooter = true;
 }
 
 void TTagInterpreter::TagEndSpan(tRenderState&, const std::string& Tag)
 {
     const bool header = Tag == "{/HEADER}";
     const bool footer = Tag == "{/FOOTER}";
-    if ((header || footer) && R.RepeatHeaderFooter && R.SpanIndex > 1 && R.Spans[R.SpanIndex - 1]) {
+    if ((header || footer) && R.Pass.RepeatHeaderFooter && R.SpanIndex > 1 && R.Spans[R.SpanIndex - 1]) {
         auto copy = std::make_unique<tSpan>(R.Canvas.get(), R.Metrics.PrintableHeight, R.Metrics.PrintableWidth, R.Scale);
         R.InitSpan(*copy);
         copy->Assign(R.Span());

@@ -544,7 +544,7 @@ protected:
         Create(std::move(Params));
         std::string why;
         ASSERT_TRUE(ServerLayerOf(*W).Publish(W.get(), QDBusConnection::connectToBus(Bus.Address(), ConnectionName),
-                                                why))
+                                                &why))
             << why;
     }
 

@@ -51,7 +51,7 @@ TEST_P(InlineReadTest, FindsDataWhereverItFallsInTheBlocks)
     f.Open(Write(file));
     std::string line, end;
     R->GetLn(f, line, end);
-    R->LineStartPos = f.Position();
+    R->Pass.LineStartPos = f.Position();
     R->GetLn(f, line, end);  // the tag's line, cut inside the picture bytes
 
     std::string rest;
@@ -85,7 +85,7 @@ TEST_P(InlineShortTest, LeavesTheStreamEmpty)
     TByteFile f;
     f.Open(Write(GetParam().File));
     std::string line, end;
-    R->LineStartPos = 0;
+    R->Pass.LineStartPos = 0;
     R->GetLn(f, line, end);
     const int64_t before = f.Position();
     std::string rest;
@@ -245,13 +245,13 @@ TEST_P(LineCutTest, StopsOnlyAtTheDataOfAnImageTag)
     std::string line, lineEnd;
     R->GetLn(file, line, lineEnd, tRenderer::TLineReading{true});
     EXPECT_EQ(line, c.Line);
-    EXPECT_EQ(R->LineCut, c.Cut);
+    EXPECT_EQ(R->Pass.LineCut, c.Cut);
     EXPECT_EQ(lineEnd, c.Cut ? "" : "\r\n");
     EXPECT_EQ(file.Position(), int64_t(c.Line.size() + lineEnd.size()));
     // Without the option the line runs to its first terminator.
     file.Seek(0);
     R->GetLn(file, line, lineEnd);
-    EXPECT_FALSE(R->LineCut);
+    EXPECT_FALSE(R->Pass.LineCut);
     EXPECT_EQ(line, c.Bytes.substr(0, c.Bytes.find_first_of("\r\n\f")));
 }
 

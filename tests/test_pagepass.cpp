@@ -90,7 +90,7 @@ TEST_F(EngineTest, MissingReportDrawsNothingAndKeepsThePageCount)
     EXPECT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
     EXPECT_EQ(R->CurrentPage, 3);
     EXPECT_TRUE(Ink().Empty());
-    EXPECT_EQ(R->PassDepth, 0);
+    EXPECT_EQ(R->Pass.Depth, 0);
     EXPECT_FALSE(R->Rendering);
 }
 
@@ -104,7 +104,7 @@ TEST_F(EngineTest, UnreadableReportIsReportedAndForgotten)
     EXPECT_EQ(Services.Messages[0].Caption, "Cannot Open File");
     EXPECT_EQ(Services.Messages[0].Text.rfind("Error opening \"" + dir + "\"\r\n", 0), 0u);
     EXPECT_TRUE(R->FileName.empty());
-    EXPECT_EQ(R->PassDepth, 0);
+    EXPECT_EQ(R->Pass.Depth, 0);
 }
 
 // ---- page ranges ----------------------------------------------------------------
@@ -175,7 +175,7 @@ TEST_F(EngineTest, AbortStopsThePassBeforeTheNextLine)
     EXPECT_LT(R->CurrentPage, 20);
     EXPECT_FALSE(R->Rendering);
     EXPECT_FALSE(R->FileOpen);
-    EXPECT_EQ(R->PassDepth, 0);
+    EXPECT_EQ(R->Pass.Depth, 0);
 
     // The next pass starts afresh.
     Services.OnPump = nullptr;
@@ -223,7 +223,7 @@ TEST_P(BadInputTest, PassEndsWithoutCrashOrHang)
     EXPECT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
     EXPECT_GE(R->CurrentPage, 1);
     ASSERT_TRUE(RenderReport(bytes, 1));
-    EXPECT_EQ(R->PassDepth, 0);
+    EXPECT_EQ(R->Pass.Depth, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

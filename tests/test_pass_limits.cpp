@@ -38,12 +38,12 @@ TEST_F(PassLimitsTest, ALongLineIsReadInPiecesAndSaidOnce)
     file.Open(Write(std::string(2500, 'x') + "\r\nnext\r\n"));
     std::string line, lineEnd;
     R->GetLn(file, line, lineEnd, tRenderer::TLineReading{false, 1000});
-    EXPECT_TRUE(R->LineTooLong);
+    EXPECT_TRUE(R->Pass.LineTooLong);
     EXPECT_EQ(line.size(), 1000u);
     EXPECT_EQ(lineEnd, "");
     R->GetLn(file, line, lineEnd, tRenderer::TLineReading{false, 1000});
     R->GetLn(file, line, lineEnd, tRenderer::TLineReading{false, 1000});
-    EXPECT_FALSE(R->LineTooLong);
+    EXPECT_FALSE(R->Pass.LineTooLong);
     EXPECT_EQ(line.size(), 500u);
     EXPECT_EQ(lineEnd, "\r\n");
 
@@ -108,7 +108,7 @@ TEST_F(PassLimitsTest, FieldsStopMakingTextPastTheAllowance)
     ASSERT_EQ(Services.Messages.size(), 1u) << Said();
     EXPECT_EQ(Services.Messages[0].Caption, "Error in tRenderer.Render:{FIELD}");
     EXPECT_NE(Services.Messages[0].Text.find("the fields from here on are left empty"), std::string::npos);
-    EXPECT_GT(R->PassLimits.FieldText, allowed);
+    EXPECT_GT(R->Pass.Limits.FieldText, allowed);
     // Each pass starts with the whole allowance.
     Services.Messages.clear();
     EXPECT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));

@@ -2,6 +2,7 @@
 // its result codes and messages, landscape pages, page ranges, and the
 // renderer put back as it was on every way out; then the same through the
 // command line, as a real process.
+#include "base/strings.h"
 #include "engine/printer.h"
 #include "surfaces/pdfcanvas.h"
 #include "tests/pdftestutil.h"
@@ -305,6 +306,38 @@ INSTANTIATE_TEST_SUITE_P(
                       OutcomeCase{"RenderingFails", ThreePages, "failed.pdf", TTrouble::ThrowOnPageTwo, 2,
                                   "MakePDF: Error Rendering Document", false}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// The job draws on a target of its own: a zoom or a printer measurement the
+// preview asks for while the job's pass runs changes the preview, never the
+// pages being written, and the preview keeps it after the job.
+TEST_F(PdfJobTest, AZoomAskedForDuringTheJobIsThePreviews)
+{
+    UsePage(0.75);
+    TRenderingCanvas* preview = R->Canvas.get();
+    ASSERT_EQ(MakePdf(ThreePages, Out("calm.pdf")), 0) << Globals().LastErrorMessage;
+    int asked = 0;
+    Services.OnPump = [&] {
+        if (R->CurrentPage == 2 && asked++ == 0) {
+            R->SetScale(1.5);
+            R->GetCapacities();
+            EXPECT_DOUBLE_EQ(R->GetScale(), 1.5);
+        }
+    };
+    ASSERT_EQ(MakePdf(ThreePages, Out("zoomed.pdf")), 0) << Globals().LastErrorMessage;
+    Services.OnPump = nullptr;
+    ASSERT_GE(asked, 1);
+    EXPECT_EQ(ReadBytes(Out("zoomed.pdf")), ReadBytes(Out("calm.pdf")));
+
+    EXPECT_EQ(R->Canvas.get(), preview);
+    EXPECT_DOUBLE_EQ(R->GetScale(), 1.5);
+    EXPECT_DOUBLE_EQ(R->Metrics.PixelsPerInchX, preview->GetDeviceCaps(LOGPIXELSX) * 1.5);
+    EXPECT_EQ(R->Metrics.PageWidthPx, static_cast<int>(RoundHalfEven(R->Metrics.PixelsPerInchX * R->Metrics.PrintableWidth)));
+    for (int i = 1; i <= MaxSpans; ++i) {
+        if (R->Spans[i]) {
+            EXPECT_DOUBLE_EQ(R->Spans[i]->Scale, 1.5);
+        }
+    }
+}
 
 // A pass that fails or is stopped writes no file: an older file of that
 // name stays as it was, and no temporary file is left beside it.

@@ -276,6 +276,38 @@ TEST_F(PrintJobTest, APrintAskedForDuringAPrintIsRefused)
     EXPECT_EQ(PdfInfo(Cups->OutputFile("FILEPDF")).at("Pages"), "2");
 }
 
+// A zoom the preview asks for while the printer's pass runs is the
+// preview's: the printed pages stay at the printer's inch and the preview
+// draws at the new zoom afterwards.
+TEST_F(PrintJobTest, AZoomAskedForDuringAPrintIsThePreviews)
+{
+    UseLayer();
+    Open(Pages(2));
+    const TPreview before = Preview();
+    bool asked = false;
+    Services.OnPump = [&] {
+        if (R->Printing && R->CurrentPage == 2 && !asked) {
+            asked = true;
+            R->SetScale(before.Scale * 2);
+        }
+    };
+    ASSERT_TRUE(Print()) << MessagesText();
+    Services.OnPump = nullptr;
+    ASSERT_TRUE(asked);
+    const auto words = PdfWords(Cups->SpooledDocument(SubmittedIds().at(0)));
+    int marks = 0;
+    for (const TPdfWord& w : words) {
+        if (w.Text == "MARK1" || w.Text == "MARK2") {
+            ++marks;
+            EXPECT_NEAR(w.XMin, 144, 1.0) << w.Text;
+        }
+    }
+    EXPECT_EQ(marks, 2);
+    EXPECT_EQ(R->Canvas.get(), before.Canvas);
+    EXPECT_DOUBLE_EQ(R->GetScale(), before.Scale * 2);
+    EXPECT_DOUBLE_EQ(R->Metrics.PixelsPerInchX, before.PixelsPerInchX * 2);
+}
+
 TEST_F(PrintJobTest, TheTrayBecomesThePrintersDefaultSource)
 {
     UseLayer();
@@ -317,7 +349,7 @@ TEST_F(PrintJobTest, AbortInTheSecondCopyKeepsTheFirst)
     R->Job.Copies = 3;
     int passes = 0;
     Services.OnPump = [&] {
-        if (R->Printing && R->CurrentPage == 1 && R->Rendering && !R->Aborted && Layer->SubmittedJobs().size() == 1)
+        if (R->Printing && R->CurrentPage == 1 && R->Rendering && !R->Pass.Aborted && Layer->SubmittedJobs().size() == 1)
             R->Abort(), ++passes;
     };
     EXPECT_FALSE(Print());

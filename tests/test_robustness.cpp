@@ -40,7 +40,7 @@ TEST_F(RobustnessTest, PageNumberStartedAtTheLargestValueStaysThere)
     const std::string report = "{FIELD CODE=PAGE START=2147483647}\r\n{PAGE}\r\n{FIELD CODE=PAGE} end";
     R->OpenFile(Write(report), nullptr);
     EXPECT_EQ(R->CountPages(), 2);
-    EXPECT_EQ(R->PageNumber, INT_MAX);
+    EXPECT_EQ(R->Pass.PageNumber, INT_MAX);
 
     const QImage second = Draw(report, 2);
     EXPECT_TRUE(second == Draw("2147483647 end", 1));

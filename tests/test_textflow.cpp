@@ -274,8 +274,8 @@ void DrawAligned(tRenderer& r, const std::string& Align, std::string Line)
 {
     tRenderState state;
     r.PageSpan().SetAlign(Align);
-    r.AlignWholeLine = true;
-    r.AtLineStart = true;
+    r.Pass.AlignWholeLine = true;
+    r.Pass.AtLineStart = true;
     r.Render(state, Line);
 }
 

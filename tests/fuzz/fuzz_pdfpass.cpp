@@ -194,7 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         // ends the job with result 2; what was drawn is still written.
         if (result != 0 && !(result == 2 && Globals().LastErrorMessage == "MakePDF: Error Rendering Document"))
             Fail("MakePDF failed:", std::to_string(result) + " " + Globals().LastErrorMessage);
-        if (r.Printing || r.MakingPdf || r.PdfMaker || r.Rendering || r.PassDepth != 0)
+        if (r.Printing || r.MakingPdf || r.PdfMaker || r.Rendering || r.Pass.Depth != 0)
             Fail("the renderer was not put back after the job");
         const std::string bytes = ReadAll(pdf);
         const long long pages = CheckPdf(bytes);
