@@ -6,6 +6,10 @@
 #include "base/textencoding.h"
 
 #include <QColorDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QStyle>
+#include <QVBoxLayout>
 
 namespace quillard {
 
@@ -90,11 +94,20 @@ QString TextOfReport(const std::string& Bytes, const tRenderer* Renderer)
     return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
 }
 
-void TTextStyleControls::Create(QWidget* Parent, int Left, int Top)
+void SetListRoom(QListWidget* List, int Chars, int Rows)
+{
+    const int frame = 2 * List->frameWidth();
+    const int scrollBar = List->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, List);
+    const QFontMetrics metrics = List->fontMetrics();
+    List->setMinimumSize(metrics.averageCharWidth() * Chars + frame + scrollBar, metrics.lineSpacing() * Rows + frame);
+    List->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+}
+
+QGridLayout* TTextStyleControls::Create(QWidget* Parent)
 {
     lstFont = new QListWidget(Parent);
     lstFont->setObjectName("lstFont");
-    lstFont->setGeometry(Left, Top, 200, 120);
+    SetListRoom(lstFont, 24, 5);
     for (const std::string& name : SurfaceFontList())
         lstFont->addItem(FromBytes(name));
     if (lstFont->count() > 0)
@@ -102,27 +115,29 @@ void TTextStyleControls::Create(QWidget* Parent, int Left, int Top)
 
     lstSize = new QListWidget(Parent);
     lstSize->setObjectName("lstSize");
-    lstSize->setGeometry(Left + 208, Top, 50, 120);
+    // Two digits with the item's margins; the list never widens.
+    SetListRoom(lstSize, 4, 5);
+    lstSize->setFixedWidth(lstSize->minimumWidth());
     for (int i = 4; i <= 72; ++i)
         lstSize->addItem(QString::number(i));
     lstSize->setCurrentRow(15);
 
-    auto check = [&](QCheckBox*& C, const char* Name, const char* Caption, int Y) {
+    auto check = [&](QCheckBox*& C, const char* Name, const char* Caption) {
         C = new QCheckBox(QString::fromLatin1(Caption), Parent);
         C->setObjectName(Name);
-        C->setGeometry(Left + 266, Top + Y, 90, 20);
     };
-    check(chkBold, "chkBold", "&Bold", 0);
-    check(chkItalic, "chkItalic", "&Italic", 22);
-    check(chkUnderline, "chkUnderline", "&Underline", 44);
+    check(chkBold, "chkBold", "&Bold");
+    check(chkItalic, "chkItalic", "&Italic");
+    check(chkUnderline, "chkUnderline", "&Underline");
 
     cmdColor = new QPushButton(QStringLiteral("Color"), Parent);
     cmdColor->setObjectName("cmdColor");
-    cmdColor->setGeometry(Left + 266, Top + 70, 64, 24);
     cmdColor->setAutoDefault(false);
     shpColor = new QFrame(Parent);
     shpColor->setObjectName("shpColor");
-    shpColor->setGeometry(Left + 334, Top + 72, 20, 20);
+    // A square a little lower than the button beside it.
+    const int swatch = cmdColor->sizeHint().height() - 2;
+    shpColor->setFixedSize(swatch, swatch);
     shpColor->setFrameShape(QFrame::Box);
     shpColor->setAutoFillBackground(true);
     ShowColor(0);
@@ -130,11 +145,34 @@ void TTextStyleControls::Create(QWidget* Parent, int Left, int Top)
     sbRotate = new QScrollBar(Qt::Horizontal, Parent);
     sbRotate->setObjectName("sbRotate");
     sbRotate->setRange(0, 359);
-    sbRotate->setGeometry(Left, Top + 150, 258, 18);
     lblRotate = new QLabel(Parent);
     lblRotate->setObjectName("lblRotate");
-    lblRotate->setGeometry(Left, Top + 128, 200, 18);
     sbRotateChange();
+
+    auto* grid = new QGridLayout;
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(lstFont, 0, 0);
+    grid->addWidget(lstSize, 0, 1);
+    grid->addWidget(lblRotate, 1, 0, 1, 2);
+    grid->addWidget(sbRotate, 2, 0, 1, 2);
+    auto* switches = new QVBoxLayout;
+    switches->setSpacing(2);
+    for (QCheckBox* c : {chkBold, chkItalic, chkUnderline})
+        switches->addWidget(c);
+    switches->addSpacing(4);
+    auto* color = new QHBoxLayout;
+    color->setSpacing(4);
+    color->addWidget(cmdColor);
+    color->addWidget(shpColor);
+    color->addStretch(1);
+    switches->addLayout(color);
+    switches->addStretch(1);
+    grid->addLayout(switches, 0, 2, 3, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setRowStretch(0, 1);
+    return grid;
 }
 
 void TTextStyleControls::ShowColor(COLORREF AColor)
@@ -203,28 +241,43 @@ void TAddTextWindow::FormCreate()
 {
     setObjectName("AddTextWindow");
     setWindowTitle(QStringLiteral("Add Text to Report"));
-    setFixedSize(400, 330);
 
     auto* lblText = new QLabel(QStringLiteral("Text:"), this);
-    lblText->setGeometry(12, 10, 200, 18);
     txtTextToAdd = new QLineEdit(this);
     txtTextToAdd->setObjectName("txtTextToAdd");
-    txtTextToAdd->setGeometry(12, 30, 376, 24);
 
-    Controls.Create(this, 12, 64);
+    QGridLayout* styles = Controls.Create(this);
 
     lblLocation = new QLabel(this);
     lblLocation->setObjectName("lblLocation");
-    lblLocation->setGeometry(12, 240, 376, 18);
 
     cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
     cmdOk->setObjectName("cmdOk");
-    cmdOk->setGeometry(110, 286, 80, 28);
     cmdOk->setDefault(true);
     cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
     cmdCancel->setObjectName("cmdCancel");
-    cmdCancel->setGeometry(210, 286, 80, 28);
     cmdCancel->setAutoDefault(false);
+
+    // The text under its label, the style controls, the location, then OK
+    // and Cancel centred at the bottom. The lists take the spare room.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 10, 12, 16);
+    column->setSpacing(2);
+    column->addWidget(lblText);
+    column->addWidget(txtTextToAdd);
+    column->addSpacing(8);
+    column->addLayout(styles, 1);
+    column->addSpacing(6);
+    column->addWidget(lblLocation);
+    column->addSpacing(16);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(20);
+    buttons->addStretch(1);
+    buttons->addWidget(cmdOk);
+    buttons->addWidget(cmdCancel);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+    resize(QSize(400, 330).expandedTo(sizeHint()));
 
     connect(cmdOk, &QPushButton::clicked, this, &TAddTextWindow::cmdOkClick);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);

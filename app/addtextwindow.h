@@ -15,12 +15,19 @@
 #include <QScrollBar>
 #include <string>
 
+class QGridLayout;
+
 namespace quillard {
 
 class tRenderer;
 
+// Gives List room for about Chars characters across and Rows rows down (its
+// frame and scroll bar besides) and lets it take whatever space its layout
+// has beyond that.
+void SetListRoom(QListWidget* List, int Chars, int Rows);
+
 // The font, size, style, colour and rotation controls that the add and the
-// edit windows share, laid out from (Left, Top) of Parent.
+// edit windows share.
 struct TTextStyleControls {
     QListWidget* lstFont = nullptr;
     QListWidget* lstSize = nullptr;
@@ -31,7 +38,11 @@ struct TTextStyleControls {
     QLabel* lblRotate = nullptr;
     COLORREF Color = 0;
 
-    void Create(QWidget* Parent, int Left, int Top);
+    // Makes the controls on Parent and returns their grid for the window's
+    // layout: the font and size lists side by side with the style switches
+    // and the colour beside them, the rotation below the lists. The font
+    // list takes the grid's spare width, both lists its spare height.
+    QGridLayout* Create(QWidget* Parent);
     // The colour of the button text and the swatch.
     void ShowColor(COLORREF AColor);
     // The controls' settings as a style (size: leading digits, default 10).

@@ -7,6 +7,8 @@
 #include "engine/services.h"
 
 #include <QEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalBlocker>
 
@@ -20,46 +22,71 @@ TEditTextWindow::TEditTextWindow(QWidget* Parent) : QDialog(Parent)
 {
     setObjectName("EditTextWindow");
     setWindowTitle(QString::fromLatin1(EditCaption));
-    setFixedSize(560, 360);
 
     auto* lblObjects = new QLabel(QStringLiteral("Text Objects:"), this);
-    lblObjects->setGeometry(12, 8, 150, 18);
     lstObjects = new QListWidget(this);
     lstObjects->setObjectName("lstObjects");
-    lstObjects->setGeometry(12, 28, 150, 270);
+    SetListRoom(lstObjects, 22, 8);
     cmdDel = new QPushButton(QStringLiteral("Delete"), this);
     cmdDel->setObjectName("cmdDel");
-    cmdDel->setGeometry(12, 310, 80, 28);
     cmdDel->setAutoDefault(false);
 
     txtTextToAdd = new QLineEdit(this);
     txtTextToAdd->setObjectName("txtTextToAdd");
-    txtTextToAdd->setGeometry(176, 28, 370, 24);
     auto* lblX = new QLabel(QStringLiteral("( Location   --   X:"), this);
-    lblX->setGeometry(176, 60, 120, 20);
     txtX = new QLineEdit(this);
     txtX->setObjectName("txtX");
-    txtX->setGeometry(298, 58, 70, 24);
     auto* lblY = new QLabel(QStringLiteral("Y:"), this);
-    lblY->setGeometry(376, 60, 20, 20);
     txtY = new QLineEdit(this);
     txtY->setObjectName("txtY");
-    txtY->setGeometry(398, 58, 70, 24);
+    // A location is a few digits of inches: the boxes stay that wide.
+    for (QLineEdit* e : {txtX, txtY})
+        e->setFixedWidth(e->fontMetrics().averageCharWidth() * 11);
 
-    Controls.Create(this, 176, 92);
+    QGridLayout* styles = Controls.Create(this);
 
     cmdApply = new QPushButton(QStringLiteral("&Apply"), this);
     cmdApply->setObjectName("cmdApply");
-    cmdApply->setGeometry(276, 310, 80, 28);
     cmdApply->setEnabled(false);
     cmdOk = new QPushButton(QStringLiteral("&Ok"), this);
     cmdOk->setObjectName("cmdOk");
-    cmdOk->setGeometry(366, 310, 80, 28);
     cmdOk->setDefault(true);
     cmdCancel = new QPushButton(QStringLiteral("&Cancel"), this);
     cmdCancel->setObjectName("cmdCancel");
-    cmdCancel->setGeometry(456, 310, 80, 28);
     cmdCancel->setAutoDefault(false);
+
+    // The list of items under its label on the left with Delete below it;
+    // on the right the text, its location and the style controls, with
+    // Apply, OK and Cancel at the bottom right. The lists and the text take
+    // the spare room, the right side three times as much width as the list.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(12, 8, 12, 16);
+    grid->setHorizontalSpacing(14);
+    grid->setVerticalSpacing(6);
+    grid->addWidget(lblObjects, 0, 0);
+    grid->addWidget(lstObjects, 1, 0, 3, 1);
+    grid->addWidget(txtTextToAdd, 1, 1);
+    auto* location = new QHBoxLayout;
+    location->setSpacing(6);
+    location->addWidget(lblX);
+    location->addWidget(txtX);
+    location->addSpacing(2);
+    location->addWidget(lblY);
+    location->addWidget(txtY);
+    location->addStretch(1);
+    grid->addLayout(location, 2, 1);
+    grid->addLayout(styles, 3, 1);
+    grid->addWidget(cmdDel, 4, 0, Qt::AlignLeft);
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(10);
+    buttons->addStretch(1);
+    for (QPushButton* b : {cmdApply, cmdOk, cmdCancel})
+        buttons->addWidget(b);
+    grid->addLayout(buttons, 4, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 3);
+    grid->setRowStretch(3, 1);
+    resize(QSize(560, 360).expandedTo(sizeHint()));
 
     connect(lstObjects, &QListWidget::itemClicked, this, &TEditTextWindow::lstObjectsChange);
     connect(lstObjects, &QListWidget::itemDoubleClicked, this, &TEditTextWindow::lstObjectsChange);

@@ -4,9 +4,16 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QVBoxLayout>
 #include <algorithm>
 
 namespace quillard {
+
+namespace {
+const char* const LoadingCaption = "Loading File...";
+const char* const PrintingCaption = "Printing...";
+const char* const DoneCaption = "Done!";
+}  // namespace
 
 TGaugeBar::TGaugeBar(QWidget* Parent) : QProgressBar(Parent)
 {
@@ -40,31 +47,48 @@ TProgressWindow::TProgressWindow(QWidget* Parent) : QWidget(Parent, Qt::Tool | Q
 {
     setObjectName("ProgressWindow");
     setAttribute(Qt::WA_ShowWithoutActivating);
-    setFixedSize(293, 86);
     setAutoFillBackground(true);
 
     lblCaption = new QLabel(this);
     lblCaption->setObjectName("lblCaption");
-    lblCaption->setGeometry(8, 6, 277, 36);
     lblCaption->setAlignment(Qt::AlignCenter);
     QFont big = lblCaption->font();
     big.setPointSize(18);
     big.setBold(true);
     lblCaption->setFont(big);
+    // Wide and high enough for every caption, so the window keeps its size.
+    int captionWidth = 0;
+    for (const char* caption : {LoadingCaption, PrintingCaption, DoneCaption})
+        captionWidth = std::max(captionWidth, lblCaption->fontMetrics().horizontalAdvance(QString::fromLatin1(caption)));
+    lblCaption->setMinimumSize(captionWidth, lblCaption->fontMetrics().height() * 5 / 4);
 
     ProgressGauge = new TGaugeBar(this);
     ProgressGauge->setObjectName("Gauge1");
-    ProgressGauge->setGeometry(12, 50, 269, 24);
     ProgressGauge->setTextVisible(true);
     ProgressGauge->setAlignment(Qt::AlignCenter);
     connect(ProgressGauge, &QProgressBar::valueChanged, this, [this] { UpdateMessageColour(); });
 
     lblMessage = new QLabel(ProgressGauge);
     lblMessage->setObjectName("lblMessage");
-    lblMessage->setGeometry(ProgressGauge->rect());
     lblMessage->setAlignment(Qt::AlignCenter);
     lblMessage->setAttribute(Qt::WA_TransparentForMouseEvents);
     lblMessage->hide();
+    // The message lies over the whole gauge and never widens it: a long
+    // message is cut at the gauge's ends.
+    lblMessage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    auto* overGauge = new QVBoxLayout(ProgressGauge);
+    overGauge->setContentsMargins(0, 0, 0, 0);
+    overGauge->addWidget(lblMessage);
+    // Room on the gauge for a message of about 45 characters.
+    ProgressGauge->setMinimumWidth(lblMessage->fontMetrics().averageCharWidth() * 45);
+
+    // The caption over the gauge; the window is as large as they need.
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(12, 6, 12, 12);
+    column->setSpacing(6);
+    column->addWidget(lblCaption);
+    column->addWidget(ProgressGauge);
+    setFixedSize(sizeHint());
 
     HideTimer = new QTimer(this);
     HideTimer->setObjectName("Timer1");
@@ -98,14 +122,14 @@ void TProgressWindow::Working(const char* Caption)
 
 void TProgressWindow::Done()
 {
-    lblCaption->setText(QStringLiteral("Done!"));
+    lblCaption->setText(QString::fromLatin1(DoneCaption));
     SetBusyCursor(false);
     repaint();
     HideTimer->start();
 }
 
-void TProgressWindow::Loading() { Working("Loading File..."); }
-void TProgressWindow::Printing() { Working("Printing..."); }
+void TProgressWindow::Loading() { Working(LoadingCaption); }
+void TProgressWindow::Printing() { Working(PrintingCaption); }
 void TProgressWindow::DoneLoading() { Done(); }
 void TProgressWindow::DonePrinting() { Done(); }
 

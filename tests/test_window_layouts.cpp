@@ -1,10 +1,14 @@
 // The windows placed by layouts: at their default size and squeezed to
 // 640 x 480 every visible control stays inside its window, no two labels or
 // buttons of one parent cover each other, and every label is wide (for a
-// wrapping label: tall) enough for its text.
+// wrapping label: tall) enough for its text. The text windows give their
+// spare room to their lists and text, and the text and progress windows
+// grow with their font.
 #include "tests/windowtest.h"
 
 #include "app/aboutwindow.h"
+#include "app/addtextwindow.h"
+#include "app/edittextwindow.h"
 #include "app/findwindow.h"
 #include "app/opendocumentwindow.h"
 #include "app/previewwindow.h"
@@ -146,8 +150,108 @@ INSTANTIATE_TEST_SUITE_P(
                       WindowCase{"PrintOptions", [](WindowLayoutTest& T) { return T.PrintOptions(); }},
                       WindowCase{"About", [](WindowLayoutTest& T) { return T.Make<TAboutWindow>(); }},
                       WindowCase{"Find", [](WindowLayoutTest& T) { return T.Make<TFindWindow>(); }},
-                      WindowCase{"OpenDocument", [](WindowLayoutTest& T) { return T.Make<TOpenDocumentWindow>(); }}),
+                      WindowCase{"OpenDocument", [](WindowLayoutTest& T) { return T.Make<TOpenDocumentWindow>(); }},
+                      WindowCase{"AddText", [](WindowLayoutTest& T) { return T.Make<TAddTextWindow>(); }},
+                      WindowCase{"EditText", [](WindowLayoutTest& T) { return T.Make<TEditTextWindow>(); }}),
     [](const ::testing::TestParamInfo<WindowCase>& Info) { return std::string(Info.param.Name); });
+
+// The window's own controls that are empty or cover one another.
+QStringList Overlaps(QWidget* Window)
+{
+    QStringList faults;
+    QList<QWidget*> placed;
+    for (QWidget* w : Window->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (w->isVisibleTo(Window))
+            placed << w;
+    for (int i = 0; i < placed.size(); ++i) {
+        if (placed[i]->geometry().isEmpty())
+            faults << "empty: " + Describe(placed[i]);
+        for (int j = i + 1; j < placed.size(); ++j)
+            if (placed[i]->geometry().intersects(placed[j]->geometry()))
+                faults << "overlap: " + Describe(placed[i]) + " and " + Describe(placed[j]);
+    }
+    return faults;
+}
+
+// The text and progress windows at the program's font and at a font 1.6
+// times as large.
+class TextWindowTest : public WindowLayoutTest {
+protected:
+    const QFont FSavedFont = QApplication::font();
+    void TearDown() override
+    {
+        WindowLayoutTest::TearDown();
+        QApplication::setFont(FSavedFont);
+    }
+};
+
+TEST_P(TextWindowTest, ControlsStayApartAndGrowWithTheFont)
+{
+    QWidget* window = GetParam().Make(*this);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    ASSERT_TRUE(Settle(window, window->size()));
+    EXPECT_EQ((LayoutFaults(window) + Overlaps(window)).join('\n').toStdString(), "");
+    const QSize normal = window->size();
+
+    QFont larger = QApplication::font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.6);
+    QApplication::setFont(larger);
+    window = GetParam().Make(*this);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    ASSERT_TRUE(Settle(window, window->size()));
+    EXPECT_GT(window->width(), normal.width());
+    EXPECT_GE(window->height(), normal.height());
+    EXPECT_EQ((LayoutFaults(window) + Overlaps(window)).join('\n').toStdString(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, TextWindowTest,
+    ::testing::Values(WindowCase{"AddText", [](WindowLayoutTest& T) { return T.Make<TAddTextWindow>(); }},
+                      WindowCase{"EditText", [](WindowLayoutTest& T) { return T.Make<TEditTextWindow>(); }},
+                      WindowCase{"Progress", [](WindowLayoutTest& T) { return T.Make<TProgressWindow>(); }}),
+    [](const ::testing::TestParamInfo<WindowCase>& Info) { return std::string(Info.param.Name); });
+
+// A text window made larger.
+class ResizedTextWindowTest : public WindowLayoutTest {};
+
+TEST_P(ResizedTextWindowTest, TextAndListsTakeTheSpareRoom)
+{
+    QWidget* window = GetParam().Make(*this);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    ASSERT_TRUE(Settle(window, window->size()));
+    auto* text = window->findChild<QLineEdit*>("txtTextToAdd");
+    auto* fonts = window->findChild<QListWidget*>("lstFont");
+    ASSERT_TRUE(text && fonts);
+    const QSize textSize = text->size(), fontsSize = fonts->size();
+
+    const QSize larger = window->size() + QSize(200, 150);
+    window->resize(larger);
+    ASSERT_TRUE(Settle(window, larger));
+    EXPECT_GT(text->width(), textSize.width());
+    EXPECT_GT(fonts->width(), fontsSize.width());
+    EXPECT_GT(fonts->height(), fontsSize.height());
+    EXPECT_EQ((LayoutFaults(window) + Overlaps(window)).join('\n').toStdString(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, ResizedTextWindowTest,
+    ::testing::Values(WindowCase{"AddText", [](WindowLayoutTest& T) { return T.Make<TAddTextWindow>(); }},
+                      WindowCase{"EditText", [](WindowLayoutTest& T) { return T.Make<TEditTextWindow>(); }}),
+    [](const ::testing::TestParamInfo<WindowCase>& Info) { return std::string(Info.param.Name); });
+
+// The progress window's message on its gauge.
+class ProgressWindowLayoutTest : public WindowTest {};
+
+TEST_F(ProgressWindowLayoutTest, MessageCoversTheGaugeAndALongOneLeavesTheWindowsSize)
+{
+    TProgressWindow w;
+    EXPECT_EQ(w.size(), w.sizeHint());
+    const QSize size = w.size();
+    w.SetMessage("Retrieving http://127.0.0.1/a/rather/long/address/of/a/report/REPORT.TXT");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.lblMessage->geometry() == w.ProgressGauge->rect(); }, 2000));
+    EXPECT_EQ(w.size(), size);
+}
 
 }  // namespace
 }  // namespace quillard::test
