@@ -355,7 +355,17 @@ private:
     void ConnectAutoTools();
     void SetDrawMode(bool& Mode);
     QPoint SheetPoint(QPoint PageViewPoint) const;
+    // The widgets, panel by panel, then the layouts that place them and the
+    // connections of their signals.
     void CreateComponents();
+    void CreatePageToolbar(QWidget* Parent);
+    void CreateZoomToolbar(QWidget* Parent);
+    void CreateDrawingToolbar(QWidget* Parent);
+    void CreateCommandToolbar(QWidget* Parent);
+    void CreatePageArea(QWidget* Parent);
+    void CreateDiagnosticPanel(QWidget* Parent);
+    void ConnectComponents();
+    TSpinButton* NewSpinButton(const char* Name, QWidget* Parent);
     void CreateHttpClient();
     void StopWebTransfer();
     void CreateMenus();

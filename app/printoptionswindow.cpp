@@ -62,7 +62,7 @@ TPrintOptionsWindow::TPrintOptionsWindow(TPrintOptionsHost* AMainWindow, QWidget
     FixedFontLabel = NewLabel(this, "label1", "Fixed Width Font:");
     PickCPIFont = new QPushButton(QStringLiteral("MS LineDraw"), this);
     PickCPIFont->setObjectName("PickCPIFont");
-    PropFontLabel = NewLabel(this, "Label2", "Proportional Font:");
+    PropFontLabel = NewLabel(this, "PropFontLabel", "Proportional Font:");
     PickPropFont = new QPushButton(QStringLiteral("Times New Roman"), this);
     PickPropFont->setObjectName("PickPropFont");
     FontNoteLabel = NewLabel(this, "Label9",
