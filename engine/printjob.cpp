@@ -16,18 +16,19 @@ namespace quillard {
 
 namespace {
 
-// The printer's surface for the running document: each new page of the
-// pass is a new sheet of the job.
+// The printer's surface for the running document: each page of the pass
+// after the first is a new sheet of the job.
 class TPrintJobCanvas : public TRasterCanvas {
 public:
     TPrintJobCanvas(TDeviceContext* Context, TPrinterLayer& Printer, tRenderer& Renderer)
         : TRasterCanvas(Context), FPrinter(Printer), FRenderer(Renderer)
     {
     }
-    void NextPage() override
+    void StartPage(int) override
     {
-        if (!FPrinter.Printing())
+        if (!FPageEnded || !FPrinter.Printing())
             return;
+        FPageEnded = false;
         FRenderer.Pass.AreaCode = 5;
         try {
             FPrinter.NewPage();
@@ -35,10 +36,12 @@ public:
             MessageBeep();
         }
     }
+    void EndPage(int) override { FPageEnded = true; }
 
 private:
     TPrinterLayer& FPrinter;
     tRenderer& FRenderer;
+    bool FPageEnded = false;  // a sheet of the document has ended: the next page starts a new one
 };
 
 }  // namespace

@@ -519,6 +519,8 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     }
     CurrentPage = 1;
     Pass.PageNumber = 1;
+    Pass.OpenPage = 0;
+    StartSurfacePage(*State);
     Pass.AreaCode = 108;
     State->LineEnd = "\r";
     ProcessMessages();
@@ -589,6 +591,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     }
 
     Pass.AreaCode = 99;
+    EndSurfacePage();
     if (State->ReportFile.Shrunk()) {
         // Another program cut the report short while it was read: what was
         // laid out is not the report, and the caller must not take it for it.
@@ -599,6 +602,27 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
         return false;
     }
     return !Pass.Aborted;
+}
+
+void tRenderer::StartSurfacePage(const tRenderState& State)
+{
+    if (State.FromPage > 0 && CurrentPage < State.FromPage)
+        return;
+    if (State.ToPage > 0 && CurrentPage > State.ToPage)
+        return;
+    Pass.OpenPage = CurrentPage;
+    if (Canvas)
+        Canvas->StartPage(CurrentPage);
+}
+
+void tRenderer::EndSurfacePage()
+{
+    if (Pass.OpenPage == 0)
+        return;
+    const int page = Pass.OpenPage;
+    Pass.OpenPage = 0;
+    if (Canvas)
+        Canvas->EndPage(page);
 }
 
 int tRenderer::CountPages()

@@ -139,6 +139,9 @@ public:
         bool AtLineStart = true;
         int PageNumber = 1;
         uint8_t PageNumberStyle = 0;
+        // The page of the pass's range the surface was told has started and
+        // not yet that it ended (0: none).
+        int OpenPage = 0;
         // Which part of the pass is at work, for messages about failures.
         int AreaCode = 0;
         // Set by {HEADER ... REPEAT=Y} for the rest of the line being interpreted.
@@ -401,6 +404,11 @@ private:
     // the search marked and their page noted; box-drawing characters as
     // strokes.
     void SetUpPassPageSpan(tRenderState& State);
+    // The surface hears of the pages of the pass's range: StartPage as the
+    // current page starts (when it is in the range), EndPage as the page it
+    // was told of ends.
+    void StartSurfacePage(const tRenderState& State);
+    void EndSurfacePage();
     void AdvanceForLineEnd(tRenderState& State, bool ExactFit);
     void PrepareLineText(const tRenderState& State, std::string& Line, bool Utf8Pass, bool Plain);
     void HighlightFoundText(const tRenderState& State, std::string& Line, const std::string& FindWhat, bool Utf8Pass);

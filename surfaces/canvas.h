@@ -168,11 +168,13 @@ public:
     // The device area in which anything drawn can show: what lies outside
     // is cut off. False when the surface cannot tell.
     virtual bool DeviceArea(TRect& Area) { return false; }
-    // The page pass has finished a page of its range and goes on to the
-    // next: a surface of many pages (a PDF document, a print job) ends the
-    // page and starts a new sheet; a surface of one page (the preview, a
+    // The page pass tells the surface of each page of its range as it
+    // starts and as it ends (Page: its number in the report). A surface of
+    // many pages (a PDF document, a print job) starts a new sheet for a page
+    // that follows an ended one; a surface of one page (the preview, a
     // picture) has nothing to do.
-    virtual void NextPage() {}
+    virtual void StartPage(int Page) {}
+    virtual void EndPage(int Page) {}
 };
 
 }  // namespace quillard

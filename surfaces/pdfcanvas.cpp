@@ -722,7 +722,14 @@ bool TPdfCanvas::DeviceArea(TRect& Area)
 // ---------------------------------------------------------------------------
 // The facade
 
-void TPdfCanvas::NextPage() { Writer().NewPage(); }
+void TPdfCanvas::StartPage(int)
+{
+    if (FPageEnded)
+        Writer().NewPage();
+    FPageEnded = false;
+}
+
+void TPdfCanvas::EndPage(int) { FPageEnded = true; }
 
 TPdfDocument::TPdfDocument() : FOwned(std::make_unique<TPdfCanvas>()), FCanvas(FOwned.get()) {}
 

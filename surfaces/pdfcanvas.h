@@ -30,8 +30,10 @@ public:
     ~TPdfCanvas() override;
 
     TPdfWriter& Writer() { return *FWriter; }
-    // Each page of the pass is a page of the document.
-    void NextPage() override;
+    // Each page of the pass is a page of the document: the first is the one
+    // the document begins with, every later one a new page.
+    void StartPage(int Page) override;
+    void EndPage(int Page) override;
     int CurrentX() const { return FCurrentX; }
     int CurrentY() const { return FCurrentY; }
     // The angle text is written at (radians, counter-clockwise): the one
@@ -78,6 +80,7 @@ public:
     size_t UnmappedCharacters = 0;
 
 private:
+    bool FPageEnded = false;  // a page of the document has ended: the next starts a new one
     // How the pen and brush reach the page for one figure.
     struct TInk {
         bool Skip = false;      // the pen mode leaves the page alone

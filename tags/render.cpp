@@ -192,6 +192,7 @@ void TTagInterpreter::StartPendingPage(tRenderState& State)
 {
     // The counters stop at their largest value ({FIELD CODE=PAGE} may start
     // the page numbers there) instead of overflowing.
+    R.EndSurfacePage();
     if (R.CurrentPage < INT32_MAX)
         ++R.CurrentPage;
     if (R.Pass.PageNumber < INT32_MAX)
@@ -203,10 +204,7 @@ void TTagInterpreter::StartPendingPage(tRenderState& State)
     for (auto& span : R.Spans)
         if (span)
             span->Text.clear();
-    const bool inRange = (State.FromPage <= 0 || State.FromPage < R.CurrentPage) &&
-                         (State.ToPage <= 0 || State.ToPage >= R.CurrentPage);
-    if (inRange && R.Canvas)
-        R.Canvas->NextPage();
+    R.StartSurfacePage(State);
 }
 
 void TTagInterpreter::InterpretLine(tRenderState& State, std::string& Line)

@@ -106,8 +106,9 @@ TEST_P(FullPagesPdf, LaysOutThePages)
             lines += !line.empty() && line != "\f";
         EXPECT_EQ(lines, c.FirstPageLines);
     }
-    if (!c.PageSize.empty())
+    if (!c.PageSize.empty()) {
         EXPECT_EQ(PdfInfo(pdf, "Page size"), c.PageSize);
+    }
     const std::string text = PdfText(pdf, 0, 0, true);
     for (const std::string& want : c.Shown)
         EXPECT_NE(("\n" + text).find("\n" + want + "\n"), std::string::npos) << want << " is not a line of\n" << text;

@@ -127,6 +127,58 @@ TEST_F(EngineTest, RangeDrawsOnlyItsPageAndStopsReadingAfterIt)
     EXPECT_EQ(third, Page->Image());
 }
 
+// ---- the surface hears of the pages of the range -------------------------------
+
+// A page surface that writes down what the pass tells it of its pages.
+class TPageLogCanvas : public TImageCanvas {
+public:
+    using TImageCanvas::TImageCanvas;
+    void StartPage(int Page) override { Log += "S" + std::to_string(Page) + " "; }
+    void EndPage(int Page) override { Log += "E" + std::to_string(Page) + " "; }
+    std::string Log;
+};
+
+struct SurfacePagesCase {
+    const char* Name;
+    int From, To;
+    int AbortOnPage;  // 0: the pass runs to its end
+    std::string Log;
+};
+
+class SurfacePagesTest : public EngineTest, public ::testing::WithParamInterface<SurfacePagesCase> {};
+
+// Each page of the range starts and ends once, in order, and nothing is said
+// of the pages outside it; a stopped pass still ends the page it was on.
+TEST_P(SurfacePagesTest, EachPageOfTheRangeStartsAndEndsOnce)
+{
+    const SurfacePagesCase& c = GetParam();
+    R->OpenFile(Write("one\r\n\ftwo\r\n{PAGE}three\r\n\ffour\r\n\ffive\r\n"), nullptr);
+    R->MeasureOnScreen(96, 1.0);
+    auto surface = std::make_unique<TPageLogCanvas>(R->Metrics.PageWidthPx, R->Metrics.PageHeightPx, 96, 96);
+    TPageLogCanvas* log = surface.get();
+    R->UsePageSurface(std::move(surface));
+    if (c.AbortOnPage > 0)
+        Services.OnPump = [&] {
+            if (R->CurrentPage == c.AbortOnPage)
+                R->Abort();
+        };
+    EXPECT_EQ(R->RenderPages(nullptr, c.From, nullptr, c.To), c.AbortOnPage == 0);
+    Services.OnPump = nullptr;
+    EXPECT_EQ(log->Log, c.Log);
+    EXPECT_EQ(R->Pass.OpenPage, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ranges, SurfacePagesTest,
+    ::testing::Values(SurfacePagesCase{"All", -1, -1, 0, "S1 E1 S2 E2 S3 E3 S4 E4 S5 E5 "},
+                      SurfacePagesCase{"Counting", 0, 0, 0, "S1 E1 S2 E2 S3 E3 S4 E4 S5 E5 "},
+                      SurfacePagesCase{"Middle", 2, 3, 0, "S2 E2 S3 E3 "},
+                      SurfacePagesCase{"One", 4, 4, 0, "S4 E4 "},
+                      SurfacePagesCase{"RunsPastTheEnd", 5, 9, 0, "S5 E5 "},
+                      SurfacePagesCase{"BeyondTheReport", 7, 9, 0, ""},
+                      SurfacePagesCase{"Stopped", -1, -1, 3, "S1 E1 S2 E2 S3 E3 "}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
 TEST_F(EngineTest, PageBeyondTheReportDrawsNothing)
 {
     ASSERT_TRUE(RenderReport("one\ftwo", 5));
