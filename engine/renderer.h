@@ -222,12 +222,6 @@ public:
     // and LF CR stay one line end).
     void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, const TLineReading& How);
     void GetLn(TByteFile& File, std::string& Line, std::string& LineEnd) { GetLn(File, Line, LineEnd, TLineReading{}); }
-    // The page pass's reading: both stops, at most MaxLineBytes, in the
-    // report's own kind of line ends.
-    void GetPassLine(TByteFile& File, std::string& Line, std::string& LineEnd)
-    {
-        GetLn(File, Line, LineEnd, TLineReading{true, MaxLineBytes, UnixLineEnds});
-    }
 
     // How the report's line ends are taken. As a character printer takes
     // them (a line feed moves down, a carriage return goes back to the start
@@ -253,11 +247,6 @@ public:
     // other name.
     static bool EncodingChoiceOf(const std::string& Name, TEncodingChoice& Choice);
     TReportEncoding ReportEncoding = TReportEncoding::Cp1252;
-    // The report starts with a byte-order mark, which is no text.
-    bool ReportHasBom = false;
-    // Two bytes of the box range 179 to 223 stand side by side somewhere in
-    // the report's text: in Windows-1252 it draws boxes, not letters.
-    bool ReportHasBoxRuns = false;
     // Characters the last PDF job wrote as "?" (the standard fonts have no
     // glyph for them).
     size_t PdfUnmappedCharacters = 0;
@@ -280,8 +269,6 @@ public:
         // the next line, and there is no header to scan.
         bool PlainText = false;
     } SetupOverrides;
-    // The page set-up of SetupOverrides that a pass applies to the page span.
-    void ApplyPageSetupOverrides();
     // Lines of text (not runs) whose cells lay below the printable bottom of
     // their page in the last pass, by page: nothing of them shows.
     std::map<int, int> LinesBelowBottom;
@@ -294,7 +281,6 @@ public:
     void UsePageSurface(std::unique_ptr<TRenderingCanvas> Surface);
     void Abort() { Pass.Aborted = true; }
     void ResetSpans();
-    void InitSpan(tSpan& S);
     void FreeCurrentSpan();
     // The zoom this renderer draws at (1 = 100 %); each renderer has its own.
     double GetScale() const;
@@ -359,8 +345,6 @@ public:
     // files (loaded over HTTP, or handed over as text by an automation
     // client): its pictures are never deleted.
     bool ReportIsUntrusted = false;
-    // Pictures decoded from files, for the next reference to the same one.
-    TPictureCache PictureCache;
     // The decoding work pictures may take in the running pass.
     TPictureBudget PictureBudget;
     // What else a pass holds in memory or makes, whatever the report says: a
@@ -376,6 +360,22 @@ public:
 private:
     // The tag interpreter works on the renderer's pass state.
     friend class TTagInterpreter;
+    // The page pass's reading: both stops, at most MaxLineBytes, in the
+    // report's own kind of line ends.
+    void GetPassLine(TByteFile& File, std::string& Line, std::string& LineEnd)
+    {
+        GetLn(File, Line, LineEnd, TLineReading{true, MaxLineBytes, UnixLineEnds});
+    }
+    // The report starts with a byte-order mark, which is no text.
+    bool ReportHasBom = false;
+    // Two bytes of the box range 179 to 223 stand side by side somewhere in
+    // the report's text: in Windows-1252 it draws boxes, not letters.
+    bool ReportHasBoxRuns = false;
+    // The page set-up of SetupOverrides that a pass applies to the page span.
+    void ApplyPageSetupOverrides();
+    void InitSpan(tSpan& S);
+    // Pictures decoded from files, for the next reference to the same one.
+    TPictureCache PictureCache;
     // The zoom: widths of pens, sizes of fonts and pixels per inch follow it.
     double Scale = 1.0;
     // While a job's target is on loan to a pass: the job's target object,
