@@ -89,8 +89,7 @@ int TPreviewSession::CountPages(TGauge* Gauge)
     int count = 0;
     FCounting = true;
     try {
-        FRenderer->RenderPages(Gauge, 0, nullptr, 0);
-        count = FRenderer->CurrentPage;
+        count = FRenderer->CountPages(Gauge);
     } catch (const std::exception& e) {
         FRenderer->Rendering = false;
         ShowMessage(e.what(), "x: Error Counting Pages " + FReportFileName + AreaText());

@@ -606,6 +606,8 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
 
 void tRenderer::StartSurfacePage(const tRenderState& State)
 {
+    if (FCountOnly)
+        return;
     if (State.FromPage > 0 && CurrentPage < State.FromPage)
         return;
     if (State.ToPage > 0 && CurrentPage > State.ToPage)
@@ -625,9 +627,14 @@ void tRenderer::EndSurfacePage()
         Canvas->EndPage(page);
 }
 
-int tRenderer::CountPages()
+int tRenderer::CountPages(TGauge* Gauge)
 {
-    RenderPages(nullptr, 0, nullptr, 0);
+    struct TDrawAgain {
+        bool& CountOnly;
+        ~TDrawAgain() { CountOnly = false; }
+    } drawAgain{FCountOnly};
+    FCountOnly = true;
+    RenderPages(Gauge, 0, nullptr, 0);
     return CurrentPage;
 }
 

@@ -202,7 +202,10 @@ public:
     // a zoom or printer change asked for during the pass goes to it, and it
     // comes back as the pass ends, whatever happens. Target keeps its surface.
     bool RenderPagesOn(TPageTarget& Target, TGauge* Gauge, int FromPage, int ToPage);
-    int CountPages();
+    // The number of pages: a pass that lays every page out and draws none
+    // (no text is measured or drawn, no picture decoded, the surface hears
+    // of no page). Gauge, when given, moves with the lines read.
+    int CountPages(TGauge* Gauge = nullptr);
     // How GetLn reads a line.
     struct TLineReading {
         // Stop right after the DATA=" of an image tag that carries in-line
@@ -381,6 +384,8 @@ private:
     // While a job's target is on loan to a pass: the job's target object,
     // which holds the renderer's own surface, metrics and zoom meanwhile.
     TPageTarget* FOwnTargetAside = nullptr;
+    // The running pass only counts pages: no page of it is drawn.
+    bool FCountOnly = false;
     // Exchanges the renderer's current surface, metrics and zoom with
     // Target's; the spans move along.
     void ExchangeTarget(TPageTarget& Target);

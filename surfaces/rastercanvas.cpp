@@ -573,6 +573,14 @@ struct TRasterCanvas::TTextState {
 // far as they can be seen.
 constexpr size_t LongRun = 1024;
 
+static bool IsAscii(const std::string& Text)
+{
+    for (unsigned char c : Text)
+        if (c >= 0x80)
+            return false;
+    return true;
+}
+
 namespace {
 
 // Draws S with the top-left of its cell at At, rotated as the selected font
@@ -674,7 +682,12 @@ TSize TRasterCanvas::TextExtent(const std::string& Text)
     const QFont F = SelectFont();
     FText->Measure(F);
     double Advance = 0;
-    if (Text.size() > LongRun) {
+    // With shaping and kerning off, a run of characters that each stand on
+    // their own (every Windows-1252 byte, ASCII in UTF-8) advances by the
+    // sum of their advances: the font's table gives it without asking Qt
+    // to lay the text out. Other UTF-8 text of a short run is laid out, as
+    // a character may combine with the one before it.
+    if (Text.size() > LongRun || !Utf8Text || IsAscii(Text)) {
         TTextState::TUnitTable& Units = FText->UnitsFor(!Utf8Text && IsLineDrawFace(Font.Name));
         Advance = FText->UnitsToPixels(FText->RunUnits(Units, Text, Utf8Text));
     } else {

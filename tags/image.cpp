@@ -255,8 +255,12 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
             return;
     }
 
-    // Pages outside the range are laid out but not drawn.
-    if (!PageInRange(State))
+    // Pages outside the range are laid out but not drawn. A count draws no
+    // page; a picture it passes that is to be deleted is still read and
+    // decoded, so that the clean-up takes the pictures of every page.
+    const bool deleteAsked = !fromData && UpperCase(Trim(GetAttribute(head, "DELETE"))) == "YES";
+    const bool drawn = PageInRange(State);
+    if (!drawn && !(R.FCountOnly && deleteAsked))
         return;
 
     tSpan& s = R.Span();
@@ -267,6 +271,8 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
     // The top-left corner for a picture w inches wide.
     auto corner = [&](double w) { return PictureCorner(R, s, head, absolute, w); };
     auto couldNotLoad = [&] {
+        if (!drawn)
+            return;
         const TDoublePoint p = corner(0);
         canvas->TextOut(R.DevX(p.X), R.DevY(p.Y),
                         fromData ? std::string("(Could Not Load Graphic)") : "(Could Not Load Graphic: " + src);
@@ -376,8 +382,10 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
         return;
     }
     // Only a file that decoded as a picture may be deleted.
-    if (!fromData && UpperCase(Trim(GetAttribute(head, "DELETE"))) == "YES")
+    if (deleteAsked)
         MarkImageForDeletion(R, path, read, State.ReportFile.Identity());
+    if (!drawn)
+        return;
 
     if (!plan.Whole)
         canvas->StretchDraw(plan.Target, *picture);

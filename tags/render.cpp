@@ -181,6 +181,8 @@ bool HasDataBetween(const std::string& s, size_t From, size_t To)
 
 bool TTagInterpreter::PageInRange(const tRenderState& State) const
 {
+    if (R.FCountOnly)
+        return false;
     if (State.FromPage > 0 && R.CurrentPage < State.FromPage)
         return false;
     if (State.ToPage > 0 && R.CurrentPage > State.ToPage)

@@ -523,6 +523,40 @@ TEST_F(DcCanvasTest, AbsurdArgumentsDoNotCrash)
 
 namespace {
 
+// A run of Windows-1252 text is measured from the font's table of advances;
+// the same characters as UTF-8 with a letter beyond ASCII are laid out by
+// Qt. Both must give the same width for every face, style, size and
+// resolution, or columns would move between reports of the two kinds.
+TEST_F(DcCanvasTest, TableMeasureAgreesWithTheLaidOutText)
+{
+    const char* Faces[] = {"Courier New", "Arial", "Times New Roman", "Verdana", "No Such Face At All"};
+    const TFontStyles Styles[] = {0, fsBold, fsItalic, TFontStyles(fsBold | fsItalic)};
+    const int Sizes[] = {7, 10, 12, 36};
+    // Each text in Windows-1252 and in UTF-8; both end in a letter beyond
+    // ASCII, so the UTF-8 one is laid out.
+    const std::pair<std::string, std::string> Texts[] = {
+        {"The quick brown fox jumps over the lazy dog \xE9", "The quick brown fox jumps over the lazy dog \u00E9"},
+        {"AV To Wa fi fl ffi Yo LT \xE9", "AV To Wa fi fl ffi Yo LT \u00E9"},
+        {"0123456789.,;:!?()[]{}<>|/\\ \xE9", "0123456789.,;:!?()[]{}<>|/\\ \u00E9"},
+        {"\xC0\xC9\xCE\xF5\xFC\xDF \xAB\xBB \x80 \x96\x97 \xE9", "\u00C0\u00C9\u00CE\u00F5\u00FC\u00DF \u00AB\u00BB \u20AC \u2013\u2014 \u00E9"},
+    };
+    for (int DotsPerMeter : {3780, 11811}) {
+        Reset(10, 10, DotsPerMeter);
+        for (const char* Face : Faces)
+            for (TFontStyles Style : Styles)
+                for (int Size : Sizes)
+                    for (const auto& [Cp1252, Utf8] : Texts) {
+                        Canvas->Font = TFont{Face, Size, Style, clBlack};
+                        Canvas->Utf8Text = false;
+                        const int Table = Canvas->TextWidth(Cp1252);
+                        Canvas->Utf8Text = true;
+                        const int LaidOut = Canvas->TextWidth(Utf8);
+                        EXPECT_EQ(Table, LaidOut) << Face << " " << int(Style) << " " << Size << " pt at "
+                                                  << DotsPerMeter << " dots/m: " << Cp1252;
+                    }
+    }
+}
+
 TEST_F(DcCanvasTest, LongRunsMeasureAsTheSumOfTheirPieces)
 {
     const struct { const char* Name; std::string Piece; } Cases[] = {

@@ -415,6 +415,35 @@ std::string Listed(const tRenderer& R)
     return s;
 }
 
+// A count draws nothing and decodes no picture, but the pictures of every
+// page that are to be deleted are read and marked as a pass that draws them
+// would: the clean-up after a preview takes the same files, and a picture
+// that does not decode is never marked.
+TEST_F(PictureTest, ACountDrawsNothingButMarksThePicturesToDelete)
+{
+    Write(MakeBmp24(30, 20, Quarters), "ONE.BMP");
+    Write(MakeBmp24(30, 20, Quarters), "TWO.BMP");
+    Write(MakeBmp24(30, 20, Quarters), "KEEP.BMP");
+    Write("not a picture", "BROKEN.BMP");
+    R->OpenFile(Write("Page one {IMAGE SRC=ONE.BMP DELETE=YES}{IMAGE SRC=KEEP.BMP}{LINE X1=0 Y1=0 X2=2in Y2=2in}\r\n"
+                      "{PAGE}Page two{IMAGE SRC=BROKEN.BMP DELETE=YES}\r\n{PAGE}{IMAGE SRC=TWO.BMP DELETE=YES}\r\n"),
+                nullptr);
+    UsePage300(R->GetScale());
+    EXPECT_EQ(R->CountPages(), 3);
+    EXPECT_TRUE(NonWhite().Empty());
+    EXPECT_EQ(Listed(*R), PathOf("ONE.BMP") + ";" + PathOf("TWO.BMP") + ";");
+    EXPECT_TRUE(Captions().empty()) << Captions();
+
+    // Drawing a page afterwards draws as before.
+    ASSERT_TRUE(R->RenderPages(nullptr, 1, nullptr, 1));
+    EXPECT_FALSE(NonWhite().Empty());
+
+    // Pictures only to be shown are not even read.
+    R->OpenFile(Write("{IMAGE SRC=KEEP.BMP}\r\n{PAGE}{IMAGE SRC=KEEP.BMP}\r\n", "OTHER.TXT"), nullptr);
+    EXPECT_EQ(R->CountPages(), 2);
+    EXPECT_EQ(R->PictureBudget.Spent(), 0);
+}
+
 TEST_F(PictureTest, DeleteYesListsTheFileOnceAndCleanUpRemovesIt)
 {
     Write(MakeBmp24(30, 20, Quarters), "TEMP.BMP");
