@@ -525,7 +525,7 @@ int RunCountPages(const TCommandLine& cl)
         return 1;
     r.GetCapacities();
     r.MeasureOnScreen(96, r.GetScale());
-    if (!r.RenderPages(nullptr, 0, nullptr, 0)) {
+    if (!r.CountPass()) {
         std::fprintf(stderr, "quillard: the report could not be read to its end\n");
         return 1;
     }

@@ -627,15 +627,14 @@ void tRenderer::EndSurfacePage()
         Canvas->EndPage(page);
 }
 
-int tRenderer::CountPages(TGauge* Gauge)
+bool tRenderer::CountPass(TGauge* Gauge)
 {
     struct TDrawAgain {
         bool& CountOnly;
         ~TDrawAgain() { CountOnly = false; }
     } drawAgain{FCountOnly};
     FCountOnly = true;
-    RenderPages(Gauge, 0, nullptr, 0);
-    return CurrentPage;
+    return RenderPages(Gauge, 0, nullptr, 0);
 }
 
 // ---------------------------------------------------------------------------

@@ -202,10 +202,18 @@ public:
     // a zoom or printer change asked for during the pass goes to it, and it
     // comes back as the pass ends, whatever happens. Target keeps its surface.
     bool RenderPagesOn(TPageTarget& Target, TGauge* Gauge, int FromPage, int ToPage);
-    // The number of pages: a pass that lays every page out and draws none
-    // (no text is measured or drawn, no picture decoded, the surface hears
-    // of no page). Gauge, when given, moves with the lines read.
-    int CountPages(TGauge* Gauge = nullptr);
+    // A pass that lays every page out and draws none (no text is drawn, no
+    // picture decoded but those to be deleted, the surface hears of no page)
+    // and notes the lines that fall below the bottom. False when the report
+    // could not be read to its end; CurrentPage is the number of pages.
+    // Gauge, when given, moves with the lines read.
+    bool CountPass(TGauge* Gauge = nullptr);
+    // The number of pages, by a CountPass.
+    int CountPages(TGauge* Gauge = nullptr)
+    {
+        CountPass(Gauge);
+        return CurrentPage;
+    }
     // How GetLn reads a line.
     struct TLineReading {
         // Stop right after the DATA=" of an image tag that carries in-line

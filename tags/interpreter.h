@@ -54,6 +54,9 @@ private:
     void DrawTextRun(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos, TLineTail& Tail);
     // Draws a run without tabs on a page that is drawn.
     void DrawTextPiece(tRenderState& State, std::string Run, const std::string& Line, size_t RestPos, TLineTail& Tail);
+    // A count draws no text but notes a run whose line falls below the
+    // bottom of its page, as drawing it would.
+    void NoteUndrawnRunBelowBottom(const std::string& Run);
     void SetStyleBit(int& Level, TFontStyles Bit, int Delta);
     void TagFixedOrProp(const std::string& Name);
     void TagPitch(uint8_t Size);

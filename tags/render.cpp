@@ -209,6 +209,26 @@ void TTagInterpreter::StartPendingPage(tRenderState& State)
     R.StartSurfacePage(State);
 }
 
+void TTagInterpreter::NoteUndrawnRunBelowBottom(const std::string& Run)
+{
+    tSpan& s = R.Span();
+    if (!s.Canvas || R.Metrics.PixelsPerInchY == 0)
+        return;
+    // The run's cell is as high as the span's font; the surface's font is
+    // left as undrawn text leaves it.
+    TRenderingCanvas& c = *s.Canvas;
+    const TFont surfaceFont = c.Font;
+    const tFontInfo& f = s.Font();
+    c.Font.Name = f.Name;
+    c.Font.Size = f.Size;
+    c.Font.Style = f.Style;
+    c.FontChanged();
+    const int cellHeight = c.TextHeight(std::string());
+    c.Font = surfaceFont;
+    c.FontChanged();
+    R.NoteRunBelowBottom(Run, cellHeight / R.Metrics.PixelsPerInchY);
+}
+
 void TTagInterpreter::InterpretLine(tRenderState& State, std::string& Line)
 {
     if (R.Pass.Aborted)
@@ -385,8 +405,11 @@ void TTagInterpreter::DrawTextRun(tRenderState& State, std::string Run, const st
         Run = DecodeEntities(Run, R.ReportEncoding != tRenderer::TReportEncoding::Cp1252);
     tSpan& s = R.Span();
     s.KeepText(Run);
-    if (!PageInRange(State))
+    if (!PageInRange(State)) {
+        if (R.FCountOnly)
+            NoteUndrawnRunBelowBottom(Run);
         return;
+    }
     if (Run.find('\t') == std::string::npos) {
         DrawTextPiece(State, std::move(Run), Line, RestPos, Tail);
         return;

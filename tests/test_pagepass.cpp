@@ -8,6 +8,7 @@
 #include "engine/markup.h"
 
 #include <chrono>
+#include <map>
 #include <random>
 
 namespace quillard::test {
@@ -177,6 +178,52 @@ INSTANTIATE_TEST_SUITE_P(
                       SurfacePagesCase{"RunsPastTheEnd", 5, 9, 0, "S5 E5 "},
                       SurfacePagesCase{"BeyondTheReport", 7, 9, 0, ""},
                       SurfacePagesCase{"Stopped", -1, -1, 3, "S1 E1 S2 E2 S3 E3 "}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- the count ------------------------------------------------------------------
+
+struct CountNotesCase {
+    const char* Name;
+    std::string Report;
+};
+
+class CountNotesTest : public EngineTest, public ::testing::WithParamInterface<CountNotesCase> {};
+
+// A count draws nothing, yet it gives the page count and the lines below
+// the bottom of each page that a pass drawing every page gives, and leaves
+// the page white.
+TEST_P(CountNotesTest, CountsAndNotesAsAPassThatDrawsEveryPage)
+{
+    R->OpenFile(Write(GetParam().Report), nullptr);
+    UsePage(1.0);
+    ASSERT_TRUE(R->RenderPages(nullptr, 0, nullptr, 0));
+    const int drawnPages = R->CurrentPage;
+    const std::map<int, int> drawnBelow = R->LinesBelowBottom;
+    UsePage(1.0);
+    ASSERT_TRUE(R->CountPass());
+    EXPECT_EQ(R->CurrentPage, drawnPages);
+    EXPECT_EQ(R->LinesBelowBottom, drawnBelow);
+    EXPECT_TRUE(Ink().Empty());
+}
+
+std::string NumberedLines(int N, const std::string& Before = "")
+{
+    std::string r = Before;
+    for (int i = 1; i <= N; ++i)
+        r += "Line " + std::to_string(i) + "\r\n";
+    return r;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, CountNotesTest,
+    ::testing::Values(CountNotesCase{"Fits", NumberedLines(40)},
+                      CountNotesCase{"RunsOver", NumberedLines(90)},
+                      CountNotesCase{"RunsOverTwoPages", NumberedLines(70) + "\f" + NumberedLines(75)},
+                      CountNotesCase{"BlankAndTabLinesBelow", NumberedLines(60) + "\r\n\t\r\n   \r\nlast\r\n"},
+                      CountNotesCase{"LargeFont", NumberedLines(50, "{FONT SIZE=24}")},
+                      CountNotesCase{"SmallPitch", NumberedLines(120, "{CPI17}")},
+                      CountNotesCase{"Superscript", NumberedLines(64) + "x{SUP}2{/SUP}\r\n"},
+                      CountNotesCase{"PagePerForm", NumberedLines(30) + "{PAGE}" + NumberedLines(80)}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(EngineTest, PageBeyondTheReportDrawsNothing)
