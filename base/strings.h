@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -12,6 +13,17 @@
 #include <vector>
 
 namespace quillard {
+
+// Whether Text holds any of the bytes Set names. Each byte is looked for
+// over the whole text at once (std::string::find_first_of looks up the set
+// for every byte of the text, which costs far more on long lines).
+inline bool HoldsAnyOf(std::string_view Text, std::string_view Set)
+{
+    for (char c : Set)
+        if (std::memchr(Text.data(), c, Text.size()))
+            return true;
+    return false;
+}
 
 // A function that can fail in a way its caller handles returns false (or an
 // empty result) and says why through Reason, which the caller may leave null

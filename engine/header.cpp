@@ -6,6 +6,7 @@
 #include "engine/header.h"
 
 #include "base/bytefile.h"
+#include "base/strings.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
@@ -229,12 +230,16 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
             // The byte-order mark is no part of the header.
             if (before == 0 && ReportHasBom && ReportEncoding == TReportEncoding::Utf8)
                 line.erase(0, 3);
-            scan = ReplaceAll(line, "\\{", "[[");
             if (Gauge) {
                 const int64_t progress = static_cast<int64_t>(Gauge->Progress) + line.size() + lineEnd.size();
                 Gauge->Progress = static_cast<int>(std::min<int64_t>(progress, INT_MAX));
             }
-            scan = UpperCase(Trim(scan));
+            // A line without a brace holds no tag, and without an equals
+            // sign no picture data either: most of a report is passed over
+            // without copying it.
+            if (!HoldsAnyOf(line, "{="))
+                continue;
+            scan = UpperCase(Trim(ReplaceAll(line, "\\{", "[[")));
 
             if (lineCount == 1 && scan.compare(0, 5, "{INIT") == 0) {
                 const size_t close = scan.find('}');

@@ -193,6 +193,8 @@ namespace {
 // "}"): what follows are the picture's bytes, not text.
 class TInlineDataWatch {
 public:
+    // Outside a tag every byte but "{" is passed over unseen.
+    bool OutsideTag() const { return FSinceBrace < 0; }
     // True when C completes such a DATA=".
     bool Feed(char C)
     {
@@ -238,6 +240,20 @@ private:
     bool FLength = false;    // with a DATALEN= in it so far
 };
 
+// The bytes the line reader must look at one by one: the line ends, and,
+// when it watches for in-line picture data, the "{" that opens a tag.
+struct TStopBytes {
+    bool AtLineEnd[256] = {};
+    bool AtLineEndOrTag[256] = {};
+    constexpr TStopBytes()
+    {
+        for (unsigned char c : {'\r', '\n', '\f'})
+            AtLineEnd[c] = AtLineEndOrTag[c] = true;
+        AtLineEndOrTag[static_cast<unsigned char>('{')] = true;
+    }
+};
+constexpr TStopBytes StopBytes;
+
 }  // namespace
 
 void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, const TLineReading& How)
@@ -260,7 +276,18 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, 
             if (n == 0)
                 break;
             size_t runStart = 0;
+            const bool* stop = StopAfterInlineData ? StopBytes.AtLineEndOrTag : StopBytes.AtLineEnd;
             for (size_t i = 0; i < n; ++i) {
+                if (LineEnd.empty() && watch.OutsideTag()) {
+                    // Text: stepped over up to the next byte that matters.
+                    size_t j = i;
+                    while (j < n && !stop[static_cast<unsigned char>(block[j])])
+                        ++j;
+                    count += static_cast<int64_t>(j - i);
+                    i = j;
+                    if (i == n)
+                        break;
+                }
                 char c = block[i];
                 ++count;
                 bool term = c == '\n' || c == '\f' || c == '\r';

@@ -1,5 +1,7 @@
 #include "engine/terminaltext.h"
 
+#include "base/strings.h"
+
 #include <cstdio>
 #include <vector>
 
@@ -126,7 +128,7 @@ void PutText(std::string& Out, char C)
 
 bool HasTerminalControls(const std::string& Line)
 {
-    return Line.find_first_of(std::string("\b\x1b", 2)) != std::string::npos;
+    return HoldsAnyOf(Line, std::string_view("\b\x1b", 2));
 }
 
 namespace {
@@ -241,7 +243,7 @@ std::string PlainTextToMarkup(const std::string& Line, TTerminalStyle& Style)
 {
     if (HasTerminalControls(Line))
         return ConvertTerminalText(Line, Style, true);
-    if (Line.find_first_of("{}&") == std::string::npos)
+    if (!HoldsAnyOf(Line, "{}&"))
         return Line;
     std::string out;
     out.reserve(Line.size() + 16);
