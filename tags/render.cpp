@@ -214,6 +214,10 @@ void TTagInterpreter::NoteUndrawnRunBelowBottom(const std::string& Run)
     tSpan& s = R.Span();
     if (!s.Canvas || R.Metrics.PixelsPerInchY == 0)
         return;
+    // The baseline lies above the cursor: a cursor on the page needs no
+    // measuring.
+    if (!(s.Top + s.CursorY > R.Metrics.TopOffset + R.Metrics.PrintableHeight + 1e-9))
+        return;
     // The run's cell is as high as the span's font; the surface's font is
     // left as undrawn text leaves it.
     TRenderingCanvas& c = *s.Canvas;
