@@ -94,6 +94,17 @@ tSpan& tRenderer::PageSpan()
 
 void tRenderer::SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
 {
+    // While a job's pass runs, a surface handed to the renderer is its own:
+    // it waits aside with the renderer's metrics and zoom.
+    if (FOwnTargetAside) {
+        FOwnTargetAside->Canvas = std::move(ACanvas);
+        return;
+    }
+    PutCanvas(std::move(ACanvas));
+}
+
+void tRenderer::PutCanvas(std::unique_ptr<TRenderingCanvas> ACanvas)
+{
     // Spans point at the canvas they were made on: move them along.
     for (auto& s : Spans)
         if (s)
@@ -110,13 +121,13 @@ void tRenderer::MeasureOnScreen(int Dpi, double Scale)
 void tRenderer::UsePageSurface(std::unique_ptr<TRenderingCanvas> Surface)
 {
     SetCanvas(std::move(Surface));
-    SetScale(Scale);
+    SetScale(GetScale());
 }
 
 void tRenderer::ExchangeTarget(TPageTarget& Target)
 {
     std::unique_ptr<TRenderingCanvas> current = std::move(Canvas);
-    SetCanvas(std::move(Target.Canvas));
+    PutCanvas(std::move(Target.Canvas));
     Target.Canvas = std::move(current);
     std::swap(Metrics, Target.Metrics);
     std::swap(Scale, Target.Scale);

@@ -397,6 +397,8 @@ private:
     // Exchanges the renderer's current surface, metrics and zoom with
     // Target's; the spans move along.
     void ExchangeTarget(TPageTarget& Target);
+    // Makes ACanvas the current surface, with the spans on it.
+    void PutCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
     // The zoom Value over the page of Metrics on Surface.
     static void ScaleMetrics(TPageMetrics& Metrics, TRenderingCanvas* Surface, double Value);
     bool ScanHeader(const std::string& AFileName, TGauge* Gauge);

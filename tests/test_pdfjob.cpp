@@ -307,17 +307,21 @@ INSTANTIATE_TEST_SUITE_P(
                                   "MakePDF: Error Rendering Document", false}),
     [](const auto& info) { return std::string(info.param.Name); });
 
-// The job draws on a target of its own: a zoom or a printer measurement the
-// preview asks for while the job's pass runs changes the preview, never the
-// pages being written, and the preview keeps it after the job.
+// The job draws on a target of its own: a zoom, a printer measurement or a
+// new page surface the preview asks for while the job's pass runs changes
+// the preview, never the pages being written, and the preview keeps it
+// after the job.
 TEST_F(PdfJobTest, AZoomAskedForDuringTheJobIsThePreviews)
 {
     UsePage(0.75);
-    TRenderingCanvas* preview = R->Canvas.get();
+    TRenderingCanvas* preview = nullptr;
     ASSERT_EQ(MakePdf(ThreePages, Out("calm.pdf")), 0) << Globals().LastErrorMessage;
     int asked = 0;
     Services.OnPump = [&] {
         if (R->CurrentPage == 2 && asked++ == 0) {
+            auto surface = std::make_unique<TImageCanvas>(50, 50, 96, 96);
+            preview = surface.get();
+            R->UsePageSurface(std::move(surface));
             R->SetScale(1.5);
             R->GetCapacities();
             EXPECT_DOUBLE_EQ(R->GetScale(), 1.5);
