@@ -25,6 +25,15 @@ inline bool HoldsAnyOf(std::string_view Text, std::string_view Set)
     return false;
 }
 
+// Whether the eight bytes at P are all ASCII (a scan steps over text that
+// way).
+inline bool IsAsciiWord(const char* P)
+{
+    uint64_t Word;
+    std::memcpy(&Word, P, sizeof Word);
+    return (Word & 0x8080808080808080ull) == 0;
+}
+
 // A function that can fail in a way its caller handles returns false (or an
 // empty result) and says why through Reason, which the caller may leave null
 // when the why does not matter to it.

@@ -1,5 +1,7 @@
 #include "base/textencoding.h"
 
+#include "base/strings.h"
+
 namespace quillard {
 
 namespace {
@@ -180,6 +182,11 @@ std::string Utf8ToCp1252(const std::string& Text, size_t* Unmapped)
 void TUtf8Validator::Feed(const char* Bytes, size_t Size)
 {
     for (size_t i = 0; i < Size && Valid; ++i) {
+        // Eight ASCII bytes at a time between sequences.
+        while (Pending == 0 && Size - i >= 8 && IsAsciiWord(Bytes + i))
+            i += 8;
+        if (i == Size)
+            break;
         const unsigned char b = static_cast<unsigned char>(Bytes[i]);
         if (Pending > 0) {
             if (b < Low || b > High) {

@@ -129,6 +129,11 @@ TTextScan ScanReportText(TByteFile& File)
         if (end > tail.size()) {
             scan.Utf8.Feed(text.data() + tail.size(), end - tail.size());
             for (size_t i = tail.size(); i < end && !scan.BoxRuns; ++i) {
+                if (end - i >= 8 && IsAsciiWord(text.data() + i)) {
+                    previousBox = false;  // no box byte among these eight
+                    i += 7;
+                    continue;
+                }
                 const auto b = static_cast<unsigned char>(text[i]);
                 const bool box = b >= 179 && b <= 223;
                 scan.BoxRuns = box && previousBox;

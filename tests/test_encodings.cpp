@@ -10,6 +10,7 @@
 
 #include <QProcessEnvironment>
 #include <QSettings>
+#include <algorithm>
 
 namespace quillard::test {
 namespace {
@@ -37,6 +38,27 @@ TEST_P(Utf8DecodeTest, GivesTheCharacters)
     TUtf8Validator v;
     v.Feed(b.data(), b.size());
     EXPECT_EQ(v.Complete(), chars.find(U'\xFFFD') == std::u32string::npos) << "validator and decoder disagree";
+}
+
+// The validator steps over ASCII eight bytes at a time: the sequence, at any
+// offset in long ASCII text and fed in pieces of any size, is judged as the
+// decoder reads it.
+TEST_P(Utf8DecodeTest, ValidatorAgreesAtEveryOffsetAndInPieces)
+{
+    const std::string& b = GetParam().Bytes;
+    const bool complete = GetParam().Chars.find(U'\xFFFD') == std::u32string::npos;
+    // A sequence cut short by the end of the text is not cut short when text follows.
+    const bool cutAtEnd = std::string(GetParam().Name) == "CutShort";
+    for (size_t offset = 0; offset < 17; ++offset)
+        for (size_t piece : {size_t(1), size_t(3), size_t(8), size_t(1000)}) {
+            const std::string text = std::string(offset, 'x') + b + std::string(cutAtEnd ? 0 : 20, 'y');
+            TUtf8Validator v;
+            for (size_t i = 0; i < text.size(); i += piece)
+                v.Feed(text.data() + i, std::min(piece, text.size() - i));
+            EXPECT_EQ(v.Complete(), complete) << "offset " << offset << ", pieces of " << piece;
+            EXPECT_EQ(v.NonAscii, std::any_of(b.begin(), b.end(), [](char c) { return (c & 0x80) != 0; }))
+                << "offset " << offset;
+        }
 }
 
 INSTANTIATE_TEST_SUITE_P(
