@@ -23,6 +23,12 @@ int ScaledMax(int Max, int Copies)
 
 int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
 {
+    // A job started from inside a running job or pass (through the message
+    // pump) would take their surface and state away from them.
+    if (Printing || Pass.Depth > 0) {
+        Globals().LastErrorMessage = "MakePDF: A print or PDF job or a page pass is already running";
+        return 1;
+    }
     int result = 0;
     std::unique_ptr<TPdfDocument> maker;
     // The job's own target: the PDF surface, laid out on the whole sheet.

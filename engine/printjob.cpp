@@ -55,6 +55,10 @@ bool tRenderer::Print(TGauge* Gauge)
         ShowMessage("A print or PDF job is already running.", "Error tRenderer.Print");
         return false;
     }
+    if (Pass.Depth > 0) {
+        ShowMessage("A page pass is already running.", "Error tRenderer.Print");
+        return false;
+    }
     bool printed = false;
     // The job's own target: the printer's sheet at the printer's resolution.
     TPageTarget target;

@@ -138,8 +138,8 @@ void tRenderer::ExchangeTarget(TPageTarget& Target)
 
 bool tRenderer::RenderPagesOn(TPageTarget& Target, TGauge* Gauge, int FromPage, int ToPage)
 {
-    if (FOwnTargetAside)
-        throw std::logic_error("A job's pass is already under way");
+    if (FOwnTargetAside || Pass.Depth > 0)
+        throw std::logic_error("A page pass is already under way");
     // The renderer's own target waits in Target's place until the pass ends.
     struct TGiveBack {
         tRenderer& R;
@@ -527,7 +527,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     PictureCache.NewPass();
     Pass.Limits = TPassState::TLimitsMet{};
     Pass.TerminalStyle = TTerminalStyle{};
-    if (TestPattern) {
+    if (TestPattern && !FCountOnly) {
         DrawPrintableArea();
         DrawTestPattern();
     }

@@ -410,6 +410,10 @@ void TTagInterpreter::DrawTextRun(tRenderState& State, std::string Run, const st
     tSpan& s = R.Span();
     s.KeepText(Run);
     if (!PageInRange(State)) {
+        // A run stands on its line as it would drawn, so that the cursor of
+        // an undrawn page moves as on a drawn one.
+        if (s.CursorY == 0)
+            s.CursorY = s.LineHeight;
         if (R.FCountOnly)
             NoteUndrawnRunBelowBottom(Run);
         return;

@@ -206,6 +206,14 @@ TEST_P(CountNotesTest, CountsAndNotesAsAPassThatDrawsEveryPage)
     EXPECT_TRUE(Ink().Empty());
 }
 
+std::string Repeated(const std::string& Line, int N)
+{
+    std::string r;
+    for (int i = 0; i < N; ++i)
+        r += Line;
+    return r;
+}
+
 std::string NumberedLines(int N, const std::string& Before = "")
 {
     std::string r = Before;
@@ -223,7 +231,12 @@ INSTANTIATE_TEST_SUITE_P(
                       CountNotesCase{"LargeFont", NumberedLines(50, "{FONT SIZE=24}")},
                       CountNotesCase{"SmallPitch", NumberedLines(120, "{CPI17}")},
                       CountNotesCase{"Superscript", NumberedLines(64) + "x{SUP}2{/SUP}\r\n"},
-                      CountNotesCase{"PagePerForm", NumberedLines(30) + "{PAGE}" + NumberedLines(80)}),
+                      CountNotesCase{"PagePerForm", NumberedLines(30) + "{PAGE}" + NumberedLines(80)},
+                      // A tag after a line's first run moves the cursor from
+                      // where the run put it.
+                      CountNotesCase{"TagAfterTheFirstRun", Repeated("Line{GOBY TOP=0.01}\r\n", 70)},
+                      CountNotesCase{"TagAfterTheFirstRunPaginated",
+                                     "{INIT PAGINATE}\r\n" + Repeated("Line{GOBY TOP=0.01}\r\n", 56)}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(EngineTest, PageBeyondTheReportDrawsNothing)

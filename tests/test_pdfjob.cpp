@@ -343,6 +343,26 @@ TEST_F(PdfJobTest, AZoomAskedForDuringTheJobIsThePreviews)
     }
 }
 
+// A PDF job asked for while a pass runs (from the message pump) is refused
+// with its reason and writes nothing; the running count goes on undisturbed.
+TEST_F(PdfJobTest, AJobAskedForDuringAPassIsRefused)
+{
+    R->OpenFile(Write(ThreePages), nullptr);
+    int result = -1;
+    Services.OnPump = [&] {
+        if (result == -1 && R->CurrentPage == 2)
+            result = R->MakePDF(nullptr, Out("nested.pdf"));
+    };
+    EXPECT_EQ(R->CountPages(), 3);
+    Services.OnPump = nullptr;
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Globals().LastErrorMessage, "MakePDF: A print or PDF job or a page pass is already running");
+    EXPECT_FALSE(FileExists(Out("nested.pdf")));
+    EXPECT_FALSE(R->Printing || R->MakingPdf);
+    ASSERT_EQ(MakePdf(ThreePages, Out()), 0) << Globals().LastErrorMessage;
+    EXPECT_EQ(PdfInfo(Out(), "Pages"), "3");
+}
+
 // A pass that fails or is stopped writes no file: an older file of that
 // name stays as it was, and no temporary file is left beside it.
 TEST_F(PdfJobTest, FailedPassLeavesAnEarlierFileWhole)
