@@ -34,6 +34,18 @@ inline bool IsAsciiWord(const char* P)
     return (Word & 0x8080808080808080ull) == 0;
 }
 
+// Whether every byte of Text is ASCII.
+inline bool IsAsciiText(std::string_view Text)
+{
+    size_t i = 0;
+    while (Text.size() - i >= 8 && IsAsciiWord(Text.data() + i))
+        i += 8;
+    for (; i < Text.size(); ++i)
+        if (static_cast<unsigned char>(Text[i]) >= 0x80)
+            return false;
+    return true;
+}
+
 // A function that can fail in a way its caller handles returns false (or an
 // empty result) and says why through Reason, which the caller may leave null
 // when the why does not matter to it.

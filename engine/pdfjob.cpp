@@ -110,8 +110,7 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
             jobEnd.GaugeScaled = true;
         }
         PdfUnmappedCharacters = 0;
-        const bool ok = Job.UsePageRange ? RenderPagesOn(target, Gauge, Job.RangeFrom, Job.RangeTo)
-                                         : RenderPagesOn(target, Gauge, -1, -1);
+        const bool ok = RenderJobPages(target, Gauge);
         if (maker->Canvas())
             PdfUnmappedCharacters = maker->Canvas()->UnmappedCharacters;
         if (!ok) {

@@ -106,8 +106,7 @@ bool tRenderer::Print(TGauge* Gauge)
             }
             const int copies = std::max(Job.Copies, 1);
             for (int copy = 1; copy <= copies; ++copy) {
-                passOk = Job.UsePageRange ? RenderPagesOn(target, Gauge, Job.RangeFrom, Job.RangeTo)
-                                          : RenderPagesOn(target, Gauge, -1, -1);
+                passOk = RenderJobPages(target, Gauge);
                 if (!passOk)
                     break;
                 if (copy < copies) {

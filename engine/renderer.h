@@ -202,6 +202,12 @@ public:
     // a zoom or printer change asked for during the pass goes to it, and it
     // comes back as the pass ends, whatever happens. Target keeps its surface.
     bool RenderPagesOn(TPageTarget& Target, TGauge* Gauge, int FromPage, int ToPage);
+    // A job's pass on its Target: the job's page range, or every page.
+    bool RenderJobPages(TPageTarget& Target, TGauge* Gauge)
+    {
+        return Job.UsePageRange ? RenderPagesOn(Target, Gauge, Job.RangeFrom, Job.RangeTo)
+                                : RenderPagesOn(Target, Gauge, -1, -1);
+    }
     // A pass that lays every page out and draws none (no text is drawn, no
     // picture decoded but those to be deleted, the surface hears of no page)
     // and notes the lines that fall below the bottom. False when the report

@@ -19,6 +19,7 @@
 #include "surfaces/rastercanvas.h"
 
 #include "surfaces/fontlist.h"
+#include "base/strings.h"
 #include "base/textencoding.h"
 
 #include <QBitmap>
@@ -573,14 +574,6 @@ struct TRasterCanvas::TTextState {
 // far as they can be seen.
 constexpr size_t LongRun = 1024;
 
-static bool IsAscii(const std::string& Text)
-{
-    for (unsigned char c : Text)
-        if (c >= 0x80)
-            return false;
-    return true;
-}
-
 namespace {
 
 // Draws S with the top-left of its cell at At, rotated as the selected font
@@ -687,7 +680,7 @@ TSize TRasterCanvas::TextExtent(const std::string& Text)
     // sum of their advances: the font's table gives it without asking Qt
     // to lay the text out. Other UTF-8 text of a short run is laid out, as
     // a character may combine with the one before it.
-    if (Text.size() > LongRun || !Utf8Text || IsAscii(Text)) {
+    if (Text.size() > LongRun || !Utf8Text || IsAsciiText(Text)) {
         TTextState::TUnitTable& Units = FText->UnitsFor(!Utf8Text && IsLineDrawFace(Font.Name));
         Advance = FText->UnitsToPixels(FText->RunUnits(Units, Text, Utf8Text));
     } else {
