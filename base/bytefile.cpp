@@ -40,7 +40,7 @@ TByteFile::~TByteFile() { Close(); }
 void TByteFile::Open(const std::string& FileName)
 {
     Close();
-    FIdentity = {};
+    FVersion = {};
     // Anything but a regular file is refused before it is opened: opening a
     // FIFO waits for a writer, and opening a device may act on it.
     struct stat st {};
@@ -68,7 +68,10 @@ void TByteFile::Open(const std::string& FileName)
     FBufStart = 0;
     FBuf.clear();
     FShrunk = false;
-    FIdentity = TFileIdentity{st.st_dev, st.st_ino, true};
+    FVersion.File = TFileIdentity{st.st_dev, st.st_ino, true};
+    FVersion.Size = st.st_size;
+    FVersion.ModifiedNs = int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    FVersion.ChangedNs = int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
 }
 
 void TByteFile::Close()

@@ -22,6 +22,16 @@ struct TFileIdentity {
     bool operator!=(const TFileIdentity& Other) const { return !(*this == Other); }
 };
 
+// A version of a file's contents as far as its status tells: another
+// write, a truncation or another file put in its place changes it.
+struct TFileVersion {
+    TFileIdentity File;
+    int64_t Size = 0;
+    int64_t ModifiedNs = 0;
+    int64_t ChangedNs = 0;
+    bool operator==(const TFileVersion& Other) const = default;
+};
+
 // The words for a kind of file other than a regular one ("a folder", "a
 // FIFO", "a character device", ...), for messages.
 std::string FileKindName(mode_t Mode);
@@ -43,7 +53,9 @@ public:
     void Close();
     bool IsOpen() const { return FFd >= 0; }
     // The file opened last (kept after Close; unknown after a failed Open).
-    const TFileIdentity& Identity() const { return FIdentity; }
+    const TFileIdentity& Identity() const { return FVersion.File; }
+    // The version of the file opened last, as it was when it was opened.
+    const TFileVersion& Version() const { return FVersion; }
 
     int64_t Size() const { return FSize; }
     int64_t Position() const { return FPos; }
@@ -64,7 +76,7 @@ private:
     int64_t FBufStart = 0;
     std::vector<char> FBuf;
     bool FShrunk = false;
-    TFileIdentity FIdentity;
+    TFileVersion FVersion;
 };
 
 // The whole of the regular file FileName, read through TByteFile; throws

@@ -99,6 +99,41 @@ struct TTextScan {
     TUtf8Validator Utf8;
 };
 
+// Whether Text at At starts with Word (upper case) in any letter case.
+bool StartsWithWordAt(std::string_view Text, size_t At, std::string_view Word)
+{
+    if (Text.size() - At < Word.size())
+        return false;
+    for (size_t i = 0; i < Word.size(); ++i) {
+        char c = Text[At + i];
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+        if (c != Word[i])
+            return false;
+    }
+    return true;
+}
+
+// Whether a line after the first may hold what the scan looks for there: a
+// page-setup tag or the DATA=" of in-line picture data. A line without one
+// of these is passed over without copying it.
+bool MayHoldSetupTag(std::string_view Line)
+{
+    static constexpr std::string_view Tags[] = {"LANDSCAPE}", "PORTRAIT}", "FONTSIZE1", "MONO", "TRAY=", "PAPERTRAY="};
+    const char* const start = Line.data();
+    const char* const end = start + Line.size();
+    for (const char* p = start; (p = static_cast<const char*>(std::memchr(p, '{', end - p))) != nullptr; ++p)
+        for (std::string_view tag : Tags)
+            if (StartsWithWordAt(Line, p - start + 1, tag))
+                return true;
+    for (const char* p = start; (p = static_cast<const char*>(std::memchr(p, '=', end - p))) != nullptr; ++p) {
+        const size_t at = p - start;
+        if (at >= 4 && at + 1 < Line.size() && Line[at + 1] == '"' && StartsWithWordAt(Line, at - 4, "DATA"))
+            return true;
+    }
+    return false;
+}
+
 TTextScan ScanReportText(TByteFile& File)
 {
     TTextScan scan;
@@ -239,10 +274,9 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
                 const int64_t progress = static_cast<int64_t>(Gauge->Progress) + line.size() + lineEnd.size();
                 Gauge->Progress = static_cast<int>(std::min<int64_t>(progress, INT_MAX));
             }
-            // A line without a brace holds no tag, and without an equals
-            // sign no picture data either: most of a report is passed over
-            // without copying it.
-            if (!HoldsAnyOf(line, "{="))
+            // Only the first line can hold {INIT}; most of a report is
+            // passed over without copying it.
+            if (lineCount > 1 ? !MayHoldSetupTag(line) : !HoldsAnyOf(line, "{="))
                 continue;
             scan = UpperCase(Trim(ReplaceAll(line, "\\{", "[[")));
 

@@ -6,6 +6,7 @@
 #include "engine/header.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
+#include "engine/pagecheckpoints.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
 
@@ -16,6 +17,8 @@ namespace quillard {
 
 bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
 {
+    // The report is read afresh: what earlier passes noted of it goes.
+    FCheckpoints->Clear();
     if (!ScanHeader(AFileName, Gauge))
         return false;
     const TPageSetupOverrides& o = SetupOverrides;

@@ -78,6 +78,7 @@ public:
     }
     // The allowance every pass starts with (BasePixels unless changed).
     void SetBasePixels(int64_t Pixels) { FBase = Pixels; }
+    int64_t BaseAllowance() const { return FBase; }
     void AddBytes(size_t Bytes) { FAllowed += static_cast<int64_t>(Bytes) * PixelsPerByte; }
     // Takes Pixels from the allowance; false (taking nothing) when they are
     // not left.

@@ -4,6 +4,7 @@
 #include "base/textencoding.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
+#include "engine/pagecheckpoints.h"
 #include "engine/printer.h"
 #include "engine/services.h"
 #include "surfaces/fontlist.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <typeinfo>
 #include <unistd.h>
 
 namespace quillard {
@@ -39,7 +41,7 @@ int ClampToInt(double v)
 // ---------------------------------------------------------------------------
 // Creation
 
-tRenderer::tRenderer()
+tRenderer::tRenderer() : FCheckpoints(std::make_unique<TPageCheckpoints>())
 {
     try {
         GetCapacities();
@@ -507,17 +509,22 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     Pass.AreaCode = 102;
     ResetSpans();
 
+    // Whether this pass notes where its pages start.
+    bool noting = false;
     struct TPassEnd {
         tRenderer& R;
         tRenderState& S;
+        const bool& Noting;
         ~TPassEnd()
         {
+            if (Noting)
+                R.FCheckpoints->NoteFoundPages(R.CurrentPage, R.Find.FoundPages);
             S.ReportFile.Close();
             R.FileOpen = false;
             R.Rendering = false;
             --R.Pass.Depth;
         }
-    } passEnd{*this, *State};
+    } passEnd{*this, *State, noting};
 
     if (FileName.empty() || ::access(FileName.c_str(), F_OK) != 0)
         return true;
@@ -561,6 +568,17 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     StartSurfacePage(*State);
     Pass.AreaCode = 108;
     State->LineEnd = "\r";
+    // A pass on the renderer's own target notes where the pages start, and a
+    // pass for a page after one noted goes on from the last one before it.
+    FLastPassStart = 1;
+    if (!FOwnTargetAside) {
+        FCheckpoints->StartPass(LayoutKey(State->ReportFile));
+        noting = true;
+        if (FromPage > 1 && !FCountOnly)
+            if (const TPageCheckpoint* from = FCheckpoints->Before(FromPage))
+                GoOnFrom(*from, *State);
+    }
+    int pageNoted = CurrentPage;
     ProcessMessages();
     Pass.AreaCode = 109;
 
@@ -571,6 +589,11 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     const bool plain = SetupOverrides.PlainText;
     const bool exactFit = plain || SetupOverrides.Paginate;
     while (!Pass.Aborted && (!State->ReportFile.Eof() || (plain && PlainTextPending()))) {
+        if (noting && CurrentPage != pageNoted) {
+            pageNoted = CurrentPage;
+            if (FCheckpoints->Wants(CurrentPage))
+                FCheckpoints->Add(MakeCheckpoint(*State));
+        }
         Pass.AreaCode = 1;
         try {
             if (Gauge && Gauge->Progress < Gauge->MaxValue)
@@ -663,6 +686,96 @@ void tRenderer::EndSurfacePage()
     Pass.OpenPage = 0;
     if (Canvas)
         Canvas->EndPage(page);
+}
+
+TLayoutKey tRenderer::LayoutKey(const TByteFile& Report)
+{
+    TLayoutKey k;
+    k.FileName = FileName;
+    k.Report = Report.Version();
+    k.SurfaceKind = typeid(*Canvas).name();
+    k.SurfaceDpiX = Canvas->GetDeviceCaps(LOGPIXELSX);
+    k.SurfaceDpiY = Canvas->GetDeviceCaps(LOGPIXELSY);
+    k.Scale = Scale;
+    k.Metrics = Metrics;
+    k.Setup = Setup;
+    k.Overrides = SetupOverrides;
+    k.UnixLineEnds = UnixLineEnds;
+    k.Encoding = ReportEncoding;
+    k.ReportHasBom = ReportHasBom;
+    k.ReportHasBoxRuns = ReportHasBoxRuns;
+    k.UseLineDrawFont = Globals().UseLineDrawFont;
+    k.LineDrawChosen = Globals().LineDrawChosen;
+    k.Untrusted = ReportIsUntrusted;
+    k.FindText = Find.Text;
+    k.FindTextUtf8 = Find.TextUtf8;
+    k.FindCaseSensitive = Find.CaseSensitive;
+    k.PicturePixels = PictureBudget.BaseAllowance();
+    k.FieldTextBase = FieldTextBase;
+    return k;
+}
+
+TPageCheckpoint tRenderer::MakeCheckpoint(const tRenderState& State) const
+{
+    TPageCheckpoint c;
+    c.Page = CurrentPage;
+    c.FilePos = State.ReportFile.Position();
+    for (int i = 1; i <= MaxSpans; ++i)
+        if (Spans[i])
+            c.Spans.emplace_back(i, Spans[i]->Save());
+    c.SpanIndex = SpanIndex;
+    c.Pass = Pass;
+    c.PageBreakPending = State.PageBreakPending;
+    c.BreakLineEnded = State.BreakLineEnded;
+    c.LastRotation = State.LastRotation;
+    c.LineEnd = State.LineEnd;
+    c.Font = Canvas->Font;
+    c.Pen = Canvas->Pen;
+    c.Brush = Canvas->Brush;
+    c.CopyMode = Canvas->CopyMode;
+    c.Budget = PictureBudget;
+    c.FoundPagesLength = Find.FoundPages.size();
+    return c;
+}
+
+void tRenderer::GoOnFrom(const TPageCheckpoint& c, tRenderState& State)
+{
+    State.ReportFile.Seek(c.FilePos);
+    for (auto& span : Spans)
+        span.reset();
+    for (const auto& [slot, saved] : c.Spans) {
+        Spans[slot] = std::make_unique<tSpan>(Canvas.get(), Metrics.PrintableHeight, Metrics.PrintableWidth, Scale);
+        Spans[slot]->Restore(saved);
+    }
+    SpanIndex = c.SpanIndex;
+    // The pass's own bookkeeping stays this pass's.
+    const int depth = Pass.Depth, openPage = Pass.OpenPage, area = Pass.AreaCode;
+    const bool aborted = Pass.Aborted;
+    Pass = c.Pass;
+    Pass.Depth = depth;
+    Pass.OpenPage = openPage;
+    Pass.AreaCode = area;
+    Pass.Aborted = aborted;
+    CurrentPage = c.Page;
+    State.PageBreakPending = c.PageBreakPending;
+    State.BreakLineEnded = c.BreakLineEnded;
+    State.LastRotation = c.LastRotation;
+    State.LineEnd = c.LineEnd;
+    Canvas->Font = c.Font;
+    Canvas->FontChanged();
+    Canvas->Pen = c.Pen;
+    Canvas->Brush = c.Brush;
+    Canvas->CopyMode = c.CopyMode;
+    if (c.LastRotation != 0) {
+        try {
+            Canvas->SetFontAngle(c.LastRotation);
+        } catch (const ECannotCreateFont&) {
+            // Said when the pass that noted the page made the font.
+        }
+    }
+    PictureBudget = c.Budget;
+    Find.FoundPages = FCheckpoints->FoundPagesBefore(c);
+    FLastPassStart = c.Page;
 }
 
 bool tRenderer::CountPass(TGauge* Gauge)

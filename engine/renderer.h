@@ -22,6 +22,9 @@ namespace quillard {
 
 class TByteFile;
 class TPdfDocument;
+class TPageCheckpoints;
+struct TLayoutKey;
+struct TPageCheckpoint;
 struct TLineTail;
 
 // Progress gauge: any object with these two integers.
@@ -64,6 +67,7 @@ public:
         std::string FixedFontName = "Courier New";
         std::string PropFontName = "Times New Roman";
         uint8_t Cpi10Size = 12, Cpi12Size = 10, Cpi17Size = 7;
+        bool operator==(const TReportSetup&) const = default;
     } Setup;
 
     // ---- a job's options --------------------------------------------------
@@ -86,6 +90,7 @@ public:
         int PageHeightPx = 0, PageWidthPx = 0;
         double LeftOffset = 0, TopOffset = 0;
         double PixelsPerInchX = 1, PixelsPerInchY = 1;
+        bool operator==(const TPageMetrics&) const = default;
     } Metrics;
 
     // ---- what a pass draws on ----------------------------------------------
@@ -220,6 +225,11 @@ public:
         CountPass(Gauge);
         return CurrentPage;
     }
+    // The page the last pass went on from: a pass for a page far into a
+    // report that was laid out before (counted, or drawn at a page after
+    // it) starts at the last page start noted before that page; 1 when it
+    // laid the report out from its first line.
+    int LastPassStart() const { return FLastPassStart; }
     // How GetLn reads a line.
     struct TLineReading {
         // Stop right after the DATA=" of an image tag that carries in-line
@@ -285,6 +295,7 @@ public:
         // page breaks, a line longer than the page span is wide goes on on
         // the next line, and there is no header to scan.
         bool PlainText = false;
+        bool operator==(const TPageSetupOverrides&) const = default;
     } SetupOverrides;
     // Lines of text (not runs) whose cells lay below the printable bottom of
     // their page in the last pass, by page: nothing of them shows.
@@ -400,6 +411,13 @@ private:
     TPageTarget* FOwnTargetAside = nullptr;
     // The running pass only counts pages: no page of it is drawn.
     bool FCountOnly = false;
+    // Where the pages start, noted by the passes on the renderer's own
+    // target (a job's target lays out on another page).
+    std::unique_ptr<TPageCheckpoints> FCheckpoints;
+    int FLastPassStart = 1;
+    TLayoutKey LayoutKey(const TByteFile& Report);
+    TPageCheckpoint MakeCheckpoint(const tRenderState& State) const;
+    void GoOnFrom(const TPageCheckpoint& Checkpoint, tRenderState& State);
     // Exchanges the renderer's current surface, metrics and zoom with
     // Target's; the spans move along.
     void ExchangeTarget(TPageTarget& Target);

@@ -110,6 +110,88 @@ void tSpan::Assign(const tSpan& Source)
     });
 }
 
+tSpan::TSaved tSpan::Save() const
+{
+    TSaved s;
+    const int aligns = std::clamp(AlignIndex, 1, MaxAlign), fonts = std::clamp(FontIndex, 1, MaxFonts),
+              pens = std::clamp(PenIndex, 1, MaxPens);
+    s.Aligns.assign(AlignStack.begin() + 1, AlignStack.begin() + 1 + aligns);
+    s.Fonts.assign(FontStack.begin() + 1, FontStack.begin() + 1 + fonts);
+    s.Pens.assign(PenStack.begin() + 1, PenStack.begin() + 1 + pens);
+    s.Clip = Clip;
+    s.LinesPerPage = LinesPerPage;
+    s.LinesPerInch = LinesPerInch;
+    s.PageWidth = PageWidth;
+    s.PageHeight = PageHeight;
+    s.LineHeight = LineHeight;
+    s.CursorY = CursorY;
+    s.CursorX = CursorX;
+    s.Column = Column;
+    s.Left = Left;
+    s.Top = Top;
+    s.Right = Right;
+    s.Bottom = Bottom;
+    s.Scale = Scale;
+    s.SuperscriptLevel = SuperscriptLevel;
+    s.SubscriptLevel = SubscriptLevel;
+    s.BoldLevel = BoldLevel;
+    s.ItalicLevel = ItalicLevel;
+    s.UnderlineLevel = UnderlineLevel;
+    s.StrikeLevel = StrikeLevel;
+    s.Paginate = Paginate;
+    s.Header = Header;
+    s.Footer = Footer;
+    s.Rotation = Rotation;
+    return s;
+}
+
+void tSpan::Restore(const TSaved& s)
+{
+    // Indexes outside the stacks were saved as the nearest inside: a span
+    // never holds those between lines.
+    AlignIndex = static_cast<int>(s.Aligns.size());
+    FontIndex = static_cast<int>(s.Fonts.size());
+    PenIndex = static_cast<int>(s.Pens.size());
+    std::copy(s.Aligns.begin(), s.Aligns.end(), AlignStack.begin() + 1);
+    std::copy(s.Fonts.begin(), s.Fonts.end(), FontStack.begin() + 1);
+    std::copy(s.Pens.begin(), s.Pens.end(), PenStack.begin() + 1);
+    Clip = s.Clip;
+    LinesPerPage = s.LinesPerPage;
+    LinesPerInch = s.LinesPerInch;
+    PageWidth = s.PageWidth;
+    PageHeight = s.PageHeight;
+    LineHeight = s.LineHeight;
+    CursorY = s.CursorY;
+    CursorX = s.CursorX;
+    Column = s.Column;
+    Left = s.Left;
+    Top = s.Top;
+    Right = s.Right;
+    Bottom = s.Bottom;
+    Scale = s.Scale;
+    SuperscriptLevel = s.SuperscriptLevel;
+    SubscriptLevel = s.SubscriptLevel;
+    BoldLevel = s.BoldLevel;
+    ItalicLevel = s.ItalicLevel;
+    UnderlineLevel = s.UnderlineLevel;
+    StrikeLevel = s.StrikeLevel;
+    Paginate = s.Paginate;
+    Header = s.Header;
+    Footer = s.Footer;
+    Rotation = s.Rotation;
+    Text.clear();
+}
+
+size_t tSpan::TSaved::Bytes() const
+{
+    size_t n = sizeof(TSaved) + Fonts.size() * sizeof(tFontInfo) + Pens.size() * sizeof(tPenInfo);
+    for (const std::string& a : Aligns)
+        n += sizeof(std::string) + a.capacity();
+    for (const tFontInfo& f : Fonts)
+        n += f.Name.capacity();
+    return n;
+}
+
 void tSpan::Assert()
 {
     Protected("Error tSpan.Assert", [&] {

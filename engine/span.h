@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quillard {
 
@@ -106,6 +107,32 @@ public:
     void SetAlign(const std::string& Name);
     std::string GetAlign() const;
     void SetPenWidth(int Width);
+
+    // What a page pass needs of the span to go on from where it was: every
+    // member but the canvas and Text (kept, never read back), the stacks cut
+    // to the entries in use (the ones above are copied over before use).
+    // A member added to the span is saved here too.
+    struct TSaved {
+        std::vector<std::string> Aligns;
+        std::vector<tFontInfo> Fonts;
+        std::vector<tPenInfo> Pens;
+        bool Clip = false;
+        int LinesPerPage = 0, LinesPerInch = 0;
+        double PageWidth = 0, PageHeight = 0, LineHeight = 0, CursorY = 0, CursorX = 0;
+        int Column = 0;
+        double Left = 0, Top = 0, Right = 0, Bottom = 0;
+        double Scale = 1.0;
+        int SuperscriptLevel = 0, SubscriptLevel = 0, BoldLevel = 0, ItalicLevel = 0, UnderlineLevel = 0,
+            StrikeLevel = 0;
+        bool Paginate = false;
+        std::shared_ptr<const tSpan> Header, Footer;
+        double Rotation = 0;
+        // Bytes it holds, roughly.
+        size_t Bytes() const;
+    };
+    TSaved Save() const;
+    // The span as Saved has it, on the canvas it has now.
+    void Restore(const TSaved& Saved);
 
     // Gives the canvas the attributes of a font or pen entry.
     void ApplyFont(const tFontInfo& Entry);

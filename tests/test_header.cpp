@@ -109,7 +109,16 @@ INSTANTIATE_TEST_SUITE_P(
              [](HeaderCase& c) { c.Colour = false; }),
         Case("FormFeedsAndOddLineEnds", "{TRAY=3}\f\n\r{LANDSCAPE}\n\n{MONO}",
              [](HeaderCase& c) { c.Tray = 3, c.Orientation = 1, c.Colour = false; }),
-        Case("BinaryBytesAndNoLineEnd", std::string("\0\xff{TRAY=4}\x80\x1a", 12), [](HeaderCase& c) { c.Tray = 4; })),
+        Case("BinaryBytesAndNoLineEnd", std::string("\0\xff{TRAY=4}\x80\x1a", 12), [](HeaderCase& c) { c.Tray = 4; }),
+        // Lines after the first are looked at only where such a tag may
+        // stand, in any letter case, among tags the scan passes over.
+        Case("LaterLinesInAnyLetterCase",
+             "Statement\r\n{B}x{/B} {fontSize12=8}\r\n{GOTO X=1in}{Landscape}\r\n{CPI12}{PaperTray=3}{mono}\r\n",
+             [](HeaderCase& c) { c.Cpi12 = 8, c.Orientation = 1, c.Tray = 3, c.Colour = false; }),
+        Case("LowerCaseDataEndsTheScan",
+             "Statement\r\n{img datalen=2 data=\"{L\"}\r\n{LANDSCAPE}\r\n"),
+        Case("DataWithoutAQuoteGoesOn", "Statement\r\nDATA= {TRAY=2}\r\n{LANDSCAPE}\r\n",
+             [](HeaderCase& c) { c.Tray = 2, c.Orientation = 1; })),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(HeaderTest, EveryPaperNameHasItsNumber)
