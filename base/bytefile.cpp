@@ -107,6 +107,24 @@ bool TByteFile::Fill()
     return got > 0;
 }
 
+std::string_view TByteFile::Buffered()
+{
+    if (FFd < 0)
+        throw std::runtime_error("File not open");
+    if (FPos >= FSize)
+        return {};
+    if (FPos < FBufStart || FPos >= FBufStart + static_cast<int64_t>(FBuf.size())) {
+        if (!Fill()) {
+            FSize = FPos;  // the file shrank under us: this is its end now
+            FShrunk = true;
+            return {};
+        }
+    }
+    const size_t off = static_cast<size_t>(FPos - FBufStart);
+    const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(FBuf.size() - off), FSize - FPos));
+    return {FBuf.data() + off, n};
+}
+
 size_t TByteFile::Read(char* Buffer, size_t Count)
 {
     if (FFd < 0)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -64,6 +65,10 @@ public:
     // Reads up to Count bytes at the position and advances it; returns the
     // number read (0 at the end).
     size_t Read(char* Buffer, size_t Count);
+    // The bytes from the position on that the buffer holds, read into it
+    // when it holds none; empty at the end. Valid until the next call that
+    // reads; the position stays (Seek moves it).
+    std::string_view Buffered();
     // The file turned out shorter than it was when opened (another program
     // truncated it while it was read): where it ended is its end now.
     bool Shrunk() const { return FShrunk; }

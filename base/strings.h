@@ -34,6 +34,30 @@ inline bool IsAsciiWord(const char* P)
     return (Word & 0x8080808080808080ull) == 0;
 }
 
+// The eight bytes at P as one word (in the machine's order).
+inline uint64_t WordAt(const char* P)
+{
+    uint64_t Word;
+    std::memcpy(&Word, P, sizeof Word);
+    return Word;
+}
+
+// Whether one of the eight bytes of Word is C: a scan that looks for a few
+// bytes steps over text eight bytes at a time that way.
+constexpr bool WordHoldsByte(uint64_t Word, unsigned char C)
+{
+    constexpr uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
+    const uint64_t x = Word ^ (Ones * C);
+    return ((x - Ones) & ~x & Highs) != 0;
+}
+
+// Whether one of the eight bytes of Word is below Limit (at most 128).
+constexpr bool WordHoldsByteBelow(uint64_t Word, unsigned char Limit)
+{
+    constexpr uint64_t Ones = 0x0101010101010101ull, Highs = 0x8080808080808080ull;
+    return ((Word - Ones * Limit) & ~Word & Highs) != 0;
+}
+
 // Whether every byte of Text is ASCII.
 inline bool IsAsciiText(std::string_view Text)
 {

@@ -282,18 +282,37 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, 
     TInlineDataWatch watch;
     try {
         start = File.Position();
-        char block[500];
+        // The line is taken from the file's buffer in pieces that end every
+        // Chunk bytes from its start, where a long line is looked at: a
+        // line longer than MaxBytes is cut where it was always cut.
+        constexpr size_t Chunk = 500;
         bool done = false;
         while (!done) {
-            size_t n = File.Read(block, sizeof block);
-            if (n == 0)
+            const std::string_view buffered = File.Buffered();
+            if (buffered.empty())
                 break;
+            const size_t toChunkEnd = Chunk - static_cast<size_t>(count % Chunk);
+            const size_t n = std::min(buffered.size(), toChunkEnd);
+            const char* const block = buffered.data();
+            File.Seek(File.Position() + static_cast<int64_t>(n));
             size_t runStart = 0;
             const bool* stop = StopAfterInlineData ? StopBytes.AtLineEndOrTag : StopBytes.AtLineEnd;
             for (size_t i = 0; i < n; ++i) {
                 if (LineEnd.empty() && watch.OutsideTag()) {
-                    // Text: stepped over up to the next byte that matters.
+                    // Text: stepped over up to the next byte that matters,
+                    // eight bytes at a time while none of them does.
                     size_t j = i;
+                    while (n - j >= 8) {
+                        // The line ends are control bytes below 14: a word
+                        // without any of those holds none of them.
+                        const uint64_t w = WordAt(block + j);
+                        if (WordHoldsByteBelow(w, 14) &&
+                            (WordHoldsByte(w, '\r') || WordHoldsByte(w, '\n') || WordHoldsByte(w, '\f')))
+                            break;
+                        if (StopAfterInlineData && WordHoldsByte(w, '{'))
+                            break;
+                        j += 8;
+                    }
                     while (j < n && !stop[static_cast<unsigned char>(block[j])])
                         ++j;
                     count += static_cast<int64_t>(j - i);
@@ -332,7 +351,7 @@ void tRenderer::GetLn(TByteFile& File, std::string& Line, std::string& LineEnd, 
             }
             if (LineEnd.empty() && !Pass.LineCut)
                 Line.append(block + runStart, n - runStart);
-            if (!done && LineEnd.empty() && Line.size() >= MaxBytes) {
+            if (!done && LineEnd.empty() && Line.size() >= MaxBytes && (n == toChunkEnd || File.Eof())) {
                 // The rest is read as the next piece of the same line.
                 Pass.LineTooLong = true;
                 done = true;

@@ -1,6 +1,7 @@
 #include "surfaces/pdfcanvas.h"
 
 #include "surfaces/pdffontmetrics.h"
+#include "base/strings.h"
 #include "base/textencoding.h"
 
 #include <QPageSize>
@@ -105,13 +106,26 @@ std::string TPdfCanvas::EscapeText(const std::string& Text)
     const char* p = Text.data();
     const char* end = p + Text.size();
     const char* run = p;
-    for (; p != end; ++p) {
-        const char e = escapes[static_cast<unsigned char>(*p)];
-        if (e) {
-            out.append(run, p);
-            out += '\\';
-            out += e;
-            run = p + 1;
+    for (;;) {
+        // Eight bytes at a time while none needs an escape.
+        while (end - p >= 8) {
+            const uint64_t w = WordAt(p);
+            if (WordHoldsByte(w, '\\') || WordHoldsByte(w, '(') || WordHoldsByte(w, ')') || WordHoldsByte(w, '\t') ||
+                WordHoldsByte(w, '\n') || WordHoldsByte(w, '\f') || WordHoldsByte(w, '\r'))
+                break;
+            p += 8;
+        }
+        if (p == end)
+            break;
+        const char* const stop = std::min(end, p + 8);
+        for (; p != stop; ++p) {
+            const char e = escapes[static_cast<unsigned char>(*p)];
+            if (e) {
+                out.append(run, p);
+                out += '\\';
+                out += e;
+                run = p + 1;
+            }
         }
     }
     out.append(run, end);
@@ -509,10 +523,20 @@ TSize TPdfCanvas::TextExtent(const std::string& Text)
 
 int64_t TPdfCanvas::Cp1252Advance(const std::string& Text) const
 {
-    int64_t width = 0;
-    for (unsigned char c : Text)
-        width += FCache.Advance[c];
-    return width;
+    // Four sums side by side: the additions do not wait on each other.
+    const auto* p = reinterpret_cast<const unsigned char*>(Text.data());
+    const size_t n = Text.size();
+    int64_t w0 = 0, w1 = 0, w2 = 0, w3 = 0;
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        w0 += FCache.Advance[p[i]];
+        w1 += FCache.Advance[p[i + 1]];
+        w2 += FCache.Advance[p[i + 2]];
+        w3 += FCache.Advance[p[i + 3]];
+    }
+    for (; i < n; ++i)
+        w0 += FCache.Advance[p[i]];
+    return w0 + w1 + w2 + w3;
 }
 
 std::string TPdfCanvas::Cp1252Text(const std::string& Text, bool Count)

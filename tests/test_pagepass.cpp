@@ -54,6 +54,41 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"TerminatorAtBlockEdge", std::string(499, 'y') + "\r\nZ", {{std::string(499, 'y'), "\r\n"}, {"Z", ""}}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// The reader steps over text eight bytes at a time: a line end or the "{"
+// of in-line data is found at every offset, near the edge of the file's
+// buffer too, and a byte just below or above them is text.
+TEST_F(EngineTest, GetLnFindsEveryStopAtEveryOffset)
+{
+    const size_t bufferEdge = 64 * 1024;
+    for (size_t lead : {size_t(0), size_t(1), size_t(7), size_t(8), size_t(9), size_t(15), bufferEdge - 9, bufferEdge - 3,
+                        bufferEdge - 1, bufferEdge, bufferEdge + 5}) {
+        for (const std::string& end : {std::string("\r\n"), std::string("\n"), std::string("\f"), std::string("\r")}) {
+            // Bytes next to the line ends' values (0x0B, 0x0E, 0x09) and the
+            // brace's (0x7A, 0x7C) are text.
+            std::string text(lead, 'x');
+            for (size_t i = 0; i < lead; i += 5)
+                text[i] = "\x0b\x0e\x09\x7a\x7c"[i / 5 % 5];
+            TByteFile f;
+            f.Open(Write(text + end + "next"));
+            std::string line, lineEnd;
+            R->GetLn(f, line, lineEnd);
+            ASSERT_EQ(line, text) << "lead " << lead;
+            ASSERT_EQ(lineEnd, end) << "lead " << lead;
+            R->GetLn(f, line, lineEnd);
+            EXPECT_EQ(line, "next");
+        }
+        // A pass's reading stops right after the DATA=" of an image tag.
+        const std::string tag = "{IMG DATALEN=2 DATA=\"";
+        TByteFile f;
+        f.Open(Write(std::string(lead, 'x') + tag + "ab\"}\r\n"));
+        std::string line, lineEnd;
+        R->GetLn(f, line, lineEnd, tRenderer::TLineReading{true});
+        EXPECT_EQ(line, std::string(lead, 'x') + tag) << "lead " << lead;
+        EXPECT_TRUE(R->Pass.LineCut);
+        EXPECT_EQ(f.Position(), static_cast<int64_t>(lead + tag.size()));
+    }
+}
+
 // ---- page counting ------------------------------------------------------------
 
 struct CountCase {

@@ -304,6 +304,27 @@ TEST_F(PdfCanvasTest, TextIsEscapedForThePdfString)
     EXPECT_NE(Content().find(std::string("(a\\\\b\\(c\\)d\\te\\nf\\fg\\rh\bi\xE9) Tj\r\n")), std::string::npos);
 }
 
+// The escaping steps over eight bytes at a time: each byte that needs an
+// escape is escaped at every offset, and its neighbours in value are not.
+TEST(PdfTextEscape, EveryEscapeAtEveryOffset)
+{
+    const std::string needs = "\\()\t\n\f\r";
+    const std::string escaped[] = {"\\\\", "\\(", "\\)", "\\t", "\\n", "\\f", "\\r"};
+    for (size_t k = 0; k < needs.size(); ++k)
+        for (size_t lead = 0; lead < 20; ++lead)
+            for (size_t trail : {size_t(0), size_t(3), size_t(9)}) {
+                // 0x27, 0x2A, 0x5B, 0x5D, 0x08, 0x0B, 0x0E: close to them, no escape.
+                std::string plain;
+                for (size_t i = 0; i < lead; ++i)
+                    plain += "'*[]\x08\x0b\x0e"[i % 7];
+                const std::string tail(trail, 'z');
+                EXPECT_EQ(TPdfCanvas::EscapeText(plain + needs[k] + tail), plain + escaped[k] + tail)
+                    << "byte " << int(needs[k]) << " after " << lead;
+            }
+    EXPECT_EQ(TPdfCanvas::EscapeText(std::string(100, 'a') + "()" + std::string(100, 'b')),
+              std::string(100, 'a') + "\\(\\)" + std::string(100, 'b'));
+}
+
 TEST_F(PdfCanvasTest, TextFarBelowThePageIsAnOverflowError)
 {
     EXPECT_THROW(C.TextOut(0, INT_MAX - 10, "x"), std::overflow_error);
