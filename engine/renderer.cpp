@@ -712,7 +712,8 @@ TLayoutKey tRenderer::LayoutKey(const TByteFile& Report)
     TLayoutKey k;
     k.FileName = FileName;
     k.Report = Report.Version();
-    k.SurfaceKind = typeid(*Canvas).name();
+    const TRenderingCanvas& surface = *Canvas;
+    k.SurfaceKind = typeid(surface).name();
     k.SurfaceDpiX = Canvas->GetDeviceCaps(LOGPIXELSX);
     k.SurfaceDpiY = Canvas->GetDeviceCaps(LOGPIXELSY);
     k.Scale = Scale;
