@@ -895,6 +895,10 @@ TAutomationServerLayer::TAutomationServerLayer(const TStartSwitches& Switches) :
             OnIdleEnd)
             OnIdleEnd();
     });
+    connect(&FBusWatch, &QTimer::timeout, this, [this] {
+        if (FPublished && !FConnection.isConnected())
+            BusLost();
+    });
     if (const char* linger = std::getenv("QUILLARD_AUTOMATION_LINGER_MS")) {
         char* end = nullptr;
         const long v = std::strtol(linger, &end, 10);
@@ -1004,13 +1008,26 @@ bool TAutomationServerLayer::Publish(TPreviewWindow* Window, const QDBusConnecti
     FPublished = true;
     if (!OnIdleEnd)
         OnIdleEnd = [Window] { Window->EndApplication(Window->Session().ExitCode()); };
+    if (!OnBusLost)
+        OnBusLost = [Window] { Window->EndWithoutAsking(Window->Session().ExitCode()); };
+    FBusWatch.start(BusWatchMs);
     CheckIdle();
     return true;
+}
+
+void TAutomationServerLayer::BusLost()
+{
+    // The bus went away (its daemon ended): no client can call again. A
+    // process the bus started ends; one a user started stays for the user.
+    Withdraw();
+    if (StartedByAutomation() && FWindow && OnBusLost)
+        OnBusLost();
 }
 
 void TAutomationServerLayer::Withdraw()
 {
     FIdleTimer.stop();
+    FBusWatch.stop();
     if (!FPublished)
         return;
     FPublished = false;

@@ -93,6 +93,10 @@ public:
     int LingerMs = 15000;
     // Ends the program (the window's end, replaceable by tests).
     std::function<void()> OnIdleEnd;
+    // How often a process the bus started looks whether its bus is still
+    // there: without it nobody can reach the process, which ends.
+    static constexpr int BusWatchMs = 250;
+    std::function<void()> OnBusLost;
 
     // Called for every message the object takes: the sender counts as a
     // client until it leaves the bus.
@@ -113,6 +117,8 @@ private:
     QDBusServiceWatcher* FWatcher = nullptr;
     QSet<QString> FClients;
     QTimer FIdleTimer;
+    QTimer FBusWatch;
+    void BusLost();
     TPreviewWindow* FWindow = nullptr;
 };
 

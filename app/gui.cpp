@@ -7,6 +7,7 @@
 #include "app/switches.h"
 #include "engine/printer.h"
 #include "platform/cupsprinter.h"
+#include "platform/endsignals.h"
 #include "surfaces/fontlist.h"
 
 #include <QApplication>
@@ -135,6 +136,11 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
             return 1;
         }
     }
+
+    // Asked to end by the system, the program ends as when its user closes
+    // it: the pass stops and the temporary files go.
+    TEndSignals endSignals;
+    endSignals.OnSignal = [p = previewer.get()](int Signal) { p->EndWithoutAsking(128 + Signal); };
 
     if (server.StandAlone())
         previewer->show();

@@ -339,6 +339,12 @@ bool TPreviewWindow::EndApplication(int Code)
         if (!endAnyway)
             return false;
     }
+    EndWithoutAsking(Code);
+    return true;
+}
+
+void TPreviewWindow::EndWithoutAsking(int Code)
+{
     FSession.Terminate(Code);
     if (Renderer() && Renderer()->Rendering)
         Renderer()->Abort();
@@ -346,7 +352,6 @@ bool TPreviewWindow::EndApplication(int Code)
     tmrKeyRepeat->stop();
     if (OnTerminate)
         OnTerminate(FSession.ExitCode());
-    return true;
 }
 
 void TPreviewWindow::EnsureEngine()

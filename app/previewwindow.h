@@ -115,6 +115,10 @@ public:
     // stays. In a process a client started, while clients remain, the user
     // is asked first; false when the end was called off.
     bool EndApplication(int Code);
+    // Ends the program with an exit code without asking anyone: the system
+    // asked for the end (a signal), or the bus that started the program is
+    // gone.
+    void EndWithoutAsking(int Code);
     // Makes what the automation interface needs before the first
     // activation has run: the progress window, the print options window
     // and the renderer. The start-up later takes them over.

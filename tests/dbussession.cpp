@@ -85,6 +85,14 @@ void TDBusSession::Stop()
     FDaemon.waitForFinished(5000);
 }
 
+bool TDBusSession::EndDaemon(int Signal)
+{
+    if (FDaemon.state() == QProcess::NotRunning)
+        return false;
+    ::kill(static_cast<pid_t>(FDaemon.processId()), Signal);
+    return FDaemon.waitForFinished(10000);
+}
+
 qint64 TDBusSession::OwnerPid(const QString& Name) const
 {
     const TGdbusResult r =

@@ -20,6 +20,9 @@ public:
     bool Start(const QString& Dir, const QString& ServiceDir, QProcessEnvironment Env);
     // Ends every program still on the bus, then the bus.
     void Stop();
+    // Sends Signal to the bus's daemon alone and waits until it has ended:
+    // the programs on the bus are left to find it gone.
+    bool EndDaemon(int Signal);
     const QString& Address() const { return FAddress; }
     const std::string& Error() const { return FError; }
     // Process id of the owner of Name, or 0.

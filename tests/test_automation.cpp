@@ -31,6 +31,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -1011,6 +1012,43 @@ TEST_F(AutomationProcessTest, AHugeMessageLeavesTheServerAnswering)
     server.waitForFinished();
     const std::string err = server.readAllStandardError().toStdString();
     EXPECT_EQ(err.find("Socket notifiers cannot be enabled or disabled"), std::string::npos) << err;
+}
+
+// A server the bus started ends when its bus goes or when the system asks it
+// to end, and leaves no temporary report behind: with a client's report
+// loaded, with the window shown too.
+TEST_F(AutomationProcessTest, TheServerEndsWithItsBusOrOnASignalAndLeavesNoFile)
+{
+    struct Case {
+        const char* Name;
+        bool Visible;
+        std::function<void(TDBusSession&, QProcess&)> End;
+        int ExitCode;
+    };
+    const Case cases[] = {
+        {"BusKilled", false, [](TDBusSession& B, QProcess&) { ASSERT_TRUE(B.EndDaemon(SIGKILL)); }, 0},
+        {"BusEndedWithTheWindowShown", true, [](TDBusSession& B, QProcess&) { ASSERT_TRUE(B.EndDaemon(SIGTERM)); }, 0},
+        {"Terminated", false, [](TDBusSession&, QProcess& S) { ::kill(static_cast<pid_t>(S.processId()), SIGTERM); }, 128 + SIGTERM},
+        {"InterruptedWithTheWindowShown", true,
+         [](TDBusSession&, QProcess& S) { ::kill(static_cast<pid_t>(S.processId()), SIGINT); }, 128 + SIGINT},
+    };
+    const QDir tmp(Dir.filePath("tmp"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        StartBus();
+        QProcess server;
+        StartServer(server);
+        ASSERT_EQ(Gdbus(Bus.Address(), QxCall("LoadReport", {"'A report handed over\\r\\n'"})).Out, "(1,)");
+        if (c.Visible)
+            ASSERT_EQ(Gdbus(Bus.Address(), QxSet("Visible", "true")).Code, 0);
+        ASSERT_FALSE(tmp.entryList(QDir::Files).isEmpty()) << "the report handed over is kept in a file";
+        c.End(Bus, server);
+        ASSERT_TRUE(server.waitForFinished(10000)) << "the server lives on";
+        EXPECT_EQ(server.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(server.exitCode(), c.ExitCode);
+        EXPECT_TRUE(tmp.entryList(QDir::Files).isEmpty()) << tmp.entryList(QDir::Files).join(' ').toStdString();
+        Bus.Stop();
+    }
 }
 
 // A report fetched for one client can take minutes; meanwhile the other
