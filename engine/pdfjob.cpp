@@ -29,6 +29,12 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
         Globals().LastErrorMessage = "MakePDF: A print or PDF job or a page pass is already running";
         return 1;
     }
+    // Without a report the pass would write an empty page as if it were
+    // the report, and nothing is written.
+    if (std::string why; !ReportReadableForJob(&why)) {
+        Globals().LastErrorMessage = "MakePDF: " + why;
+        return 4;
+    }
     int result = 0;
     std::unique_ptr<TPdfDocument> maker;
     // The job's own target: the PDF surface, laid out on the whole sheet.

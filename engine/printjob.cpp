@@ -59,6 +59,13 @@ bool tRenderer::Print(TGauge* Gauge)
         ShowMessage("A page pass is already running.", "Error tRenderer.Print");
         return false;
     }
+    // Without a report the pass would print an empty page as if it were the
+    // report, and nothing goes to the printer.
+    if (std::string why; !ReportReadableForJob(&why)) {
+        Globals().LastErrorMessage = why + ": nothing was printed.";
+        ShowMessage(Globals().LastErrorMessage, "Error tRenderer.Print");
+        return false;
+    }
     bool printed = false;
     // The job's own target: the printer's sheet at the printer's resolution.
     TPageTarget target;

@@ -798,6 +798,22 @@ void tRenderer::GoOnFrom(const TPageCheckpoint& c, tRenderState& State)
     FLastPassStart = c.Page;
 }
 
+bool tRenderer::ReportReadableForJob(std::string* Reason) const
+{
+    if (IsBlank(FileName)) {
+        SayWhy(Reason, "There is no report");
+        return false;
+    }
+    TByteFile report;
+    try {
+        report.Open(FileName);
+    } catch (const std::exception& e) {
+        SayWhy(Reason, "The report " + Quoted(FileName) + " cannot be read: " + e.what());
+        return false;
+    }
+    return true;
+}
+
 bool tRenderer::CountPass(TGauge* Gauge)
 {
     struct TDrawAgain {

@@ -399,6 +399,10 @@ private:
     // Two bytes of the box range 179 to 223 stand side by side somewhere in
     // the report's text: in Windows-1252 it draws boxes, not letters.
     bool ReportHasBoxRuns = false;
+    // Whether a job has a report to lay out: FileName names a file that can
+    // be opened now (a pass of no report draws an empty page, which a job
+    // must not hand over as the report). Why not in Reason.
+    bool ReportReadableForJob(std::string* Reason) const;
     // The page set-up of SetupOverrides that a pass applies to the page span.
     void ApplyPageSetupOverrides();
     void InitSpan(tSpan& S);

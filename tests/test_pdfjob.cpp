@@ -11,6 +11,9 @@
 #include "tests/testutil.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <functional>
 #include <QProcess>
 
 namespace quillard::test {
@@ -379,6 +382,48 @@ TEST_F(PdfJobTest, FailedPassLeavesAnEarlierFileWhole)
     ASSERT_EQ(MakePdf(ThreePages, Out()), 0);
     EXPECT_EQ(PdfInfo(Out(), "Pages"), "3");
 }
+
+// A job without a report to lay out writes nothing and says why: the pass
+// of no report would write an empty page, which was reported as success.
+struct MissingReportCase {
+    const char* Name;
+    std::function<std::string(EngineTest&, tRenderer&)> Lose;  // gives the message's reason
+};
+
+class PdfJobWithoutReportTest : public PdfJobTest, public ::testing::WithParamInterface<MissingReportCase> {};
+
+TEST_P(PdfJobWithoutReportTest, WritesNothingAndSaysWhy)
+{
+    Write("an earlier document", "earlier.out");
+    R->OpenFile(Write(ThreePages), nullptr);
+    const std::string reason = GetParam().Lose(*this, *R);
+    Globals().LastErrorMessage.clear();
+    EXPECT_EQ(R->MakePDF(nullptr, Out("earlier.out")), 4);
+    EXPECT_NE(Globals().LastErrorMessage.find("MakePDF: " + reason), std::string::npos) << Globals().LastErrorMessage;
+    EXPECT_EQ(ReadBytes(Out("earlier.out")), "an earlier document");
+    Globals().LastErrorMessage.clear();
+    EXPECT_EQ(R->MakePDF(nullptr, Out("new.pdf")), 4);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(Out("new.pdf"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reports, PdfJobWithoutReportTest,
+    ::testing::Values(MissingReportCase{"NoneOpened",
+                                        [](EngineTest&, tRenderer& R) {
+                                            R.FileName.clear();
+                                            return std::string("There is no report");
+                                        }},
+                      MissingReportCase{"DeletedSinceItWasOpened",
+                                        [](EngineTest&, tRenderer& R) {
+                                            std::remove(R.FileName.c_str());
+                                            return "The report \"" + R.FileName + "\" cannot be read: No such file";
+                                        }},
+                      MissingReportCase{"AFolderInItsPlace", [](EngineTest&, tRenderer& R) {
+                                            std::remove(R.FileName.c_str());
+                                            QDir().mkpath(QString::fromStdString(R.FileName));
+                                            return "The report \"" + R.FileName + "\" cannot be read: not a regular file";
+                                        }}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
 
 // Text sent beyond any position a PDF can hold ({GOTO X=100000in}) lies off
 // every page: it is left out, and the rest of the report is written.

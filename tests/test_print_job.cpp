@@ -276,6 +276,26 @@ TEST_F(PrintJobTest, APrintAskedForDuringAPrintIsRefused)
     EXPECT_EQ(PdfInfo(Cups->OutputFile("FILEPDF")).at("Pages"), "2");
 }
 
+// A print without a report to lay out sends nothing to the printer and says
+// why; it used to print an empty page and report success.
+TEST_F(PrintJobTest, APrintWithoutItsReportSendsNothing)
+{
+    UseLayer();
+    Open(Pages(2));
+    std::remove(R->FileName.c_str());
+    Globals().LastErrorMessage.clear();
+    EXPECT_FALSE(Print());
+    EXPECT_TRUE(Layer->SubmittedJobs().empty());
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Caption, "Error tRenderer.Print");
+    EXPECT_NE(Globals().LastErrorMessage.find("cannot be read: No such file"), std::string::npos)
+        << Globals().LastErrorMessage;
+    R->FileName.clear();
+    EXPECT_FALSE(Print());
+    EXPECT_TRUE(Layer->SubmittedJobs().empty());
+    EXPECT_EQ(Globals().LastErrorMessage, "There is no report: nothing was printed.");
+}
+
 // A zoom the preview asks for while the printer's pass runs is the
 // preview's: the printed pages stay at the printer's inch and the preview
 // draws at the new zoom afterwards.
