@@ -479,6 +479,37 @@ bool TPreviewWindow::LoadFile()
     }
     ProgressWindow->ProgressGauge->Sync();
     ProgressWindow->SetMessage("Finishing...");
+
+    // The page set-up of the report (its paper and the zoom) comes first:
+    // the first page and the count are laid out on it.
+    Renderer()->GetCapacities();
+    edtZoom->setText(QString::number(Globals().ZoomLevel));
+    Renderer()->SetScale(Globals().ZoomLevel / 100.0);
+    SetPaperSize();
+    {
+        // The page box follows without drawing: the page is drawn below.
+        FLoadingReport = true;
+        // Every report has a first page; the count tells the rest.
+        FSession.SetPageCount(1);
+        FSession.ResetPage();
+        FLoadingReport = false;
+        const QSignalBlocker block(edtPageNum);
+        edtPageNum->setText(QStringLiteral("1"));
+        PrevPageText = edtPageNum->text();
+    }
+    lblPageCount->setText(QStringLiteral("out of ..."));
+    setWindowTitle(FromBytes(FSession.ReportFileName()) + QStringLiteral(" -- Quillard"));
+
+    // The first page shows while the pages are counted: a pass that stops
+    // after it takes the time of one page, the count the time of all.
+    RenderAgain = false;
+    if (!SuppressRender) {
+        PageDrawn = false;
+        Render();
+        PageView->repaint();
+        if (FSession.Terminated())
+            return false;
+    }
     ProgressWindow->SetMessage("Counting Pages...");
     const int count = CountPages();
     if (FSession.Terminated())
@@ -496,23 +527,8 @@ bool TPreviewWindow::LoadFile()
 
     RenderGauge->Gauge.MaxValue = ProgressWindow->ProgressGauge->Gauge.MaxValue;
     RenderGauge->Sync();
-    {
-        // The page box follows without drawing: the page is drawn below.
-        FLoadingReport = true;
-        FSession.ResetPage();
-        FLoadingReport = false;
-        const QSignalBlocker block(edtPageNum);
-        edtPageNum->setText(QStringLiteral("1"));
-        PrevPageText = edtPageNum->text();
-    }
-    Renderer()->GetCapacities();
-    edtZoom->setText(QString::number(Globals().ZoomLevel));
-    Renderer()->SetScale(Globals().ZoomLevel / 100.0);
-    SetPaperSize();
-
-    setWindowTitle(FromBytes(FSession.ReportFileName()) + QStringLiteral(" -- Quillard"));
-    PageDrawn = false;
-    if (!SuppressRender)
+    // A page asked for while the count ran (a key, a click) is drawn now.
+    if (RenderAgain && !SuppressRender)
         Render();
     ProgressWindow->DoneLoading();
     FSession.ReportWasLoaded();
@@ -607,8 +623,11 @@ int TPreviewWindow::CountPages()
         return FSession.PageCount();  // no pass within a pass
     int count = 0;
     try {
-        // The count's pass draws on a page bitmap of its own.
-        NewPageBitmap();
+        // A count draws nothing: it lays the pages out on the page bitmap
+        // shown (the page starts it notes hold for the passes that draw on
+        // it), which keeps its picture.
+        if (!PageBitmap)
+            NewPageBitmap();
         count = FSession.CountPages(&RenderGauge->Gauge);
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "x: Error Counting Pages " + FSession.ReportFileName() + FSession.AreaText());

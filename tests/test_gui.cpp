@@ -105,6 +105,37 @@ TEST_F(GuiTest, LoadsTheReportNamedOnTheCommandLineAndShowsItsFirstPage)
     EXPECT_TRUE(Services.Messages.empty()) << Services.Messages.front().Caption;
 }
 
+// The first page shows while the pages are counted, drawn on the zoom and
+// paper the count lays out on; the count keeps the page and tells the rest.
+TEST_F(GuiTest, TheFirstPageShowsWhileThePagesAreCounted)
+{
+    const std::string path = Write(PagedReport(400));
+    bool sawCount = false, pageShown = false;
+    QString countShown;
+    Services.OnPump = [&] {
+        if (sawCount || !W || !W->Session().Counting())
+            return;
+        sawCount = true;
+        pageShown = ShowsPage(1);
+        countShown = W->lblPageCount->text();
+    };
+    Start({path});
+    Services.OnPump = nullptr;
+    ASSERT_FALSE(Ended);
+    EXPECT_TRUE(sawCount);
+    EXPECT_TRUE(pageShown) << "the first page was not on the screen during the count";
+    EXPECT_EQ(countShown, "out of ...");
+    EXPECT_EQ(W->Session().PageCount(), 400);
+    EXPECT_EQ(W->lblPageCount->text(), "out of 400");
+    EXPECT_TRUE(ShowsPage(1));
+    // The count noted where the pages start at the zoom shown: a page far
+    // into the report goes on from one of them.
+    Type(W->edtPageNum, "390");
+    QTRY_VERIFY_WITH_TIMEOUT(W->Session().CurrentPage() == 390 && !W->Session().Renderer()->Rendering, 10000);
+    EXPECT_TRUE(ShowsPage(390));
+    EXPECT_GT(W->Session().Renderer()->LastPassStart(), 300);
+}
+
 TEST_F(GuiTest, ProgressWindowHidesItselfASecondAfterTheLoad)
 {
     Start({Write(PagedReport(2))});
