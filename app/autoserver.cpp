@@ -565,6 +565,14 @@ private:
             explicit TDepth(int& D) : Depth(D) { ++Depth; }
             ~TDepth() { --Depth; }
         } depth(FWindow->ClientCallDepth);
+        // A call that does something starts without an error: afterwards
+        // LastErrorMessage tells of it (a read leaves it as it is).
+        const bool reads = M.interface() == QLatin1String("org.freedesktop.DBus.Introspectable") ||
+                           M.interface() == QLatin1String("org.freedesktop.DBus.Peer") ||
+                           (M.interface() == QLatin1String("org.freedesktop.DBus.Properties") &&
+                            M.member() != QLatin1String("Set"));
+        if (!reads)
+            Globals().LastErrorMessage.clear();
         try {
             return Serve(M);
         } catch (const std::bad_alloc&) {

@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTcpServer>
@@ -709,6 +710,55 @@ TEST_F(AutomationBusTest, ReadsAndRefusalsAreAnsweredWhileAPageIsBeingDrawn)
     EXPECT_EQ(X->CurrentPage(), 2);
     ASSERT_EQ(zoomGet.reply().type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(zoomGet.reply().arguments().value(0).value<QDBusVariant>().variant().toInt(), 150);
+    QDBusConnection::disconnectFromBus(name);
+}
+
+// LastErrorMessage tells of the last call that did something: a later
+// success clears it, reading a property leaves it.
+TEST_F(AutomationBusTest, ALaterSuccessClearsTheLastError)
+{
+    Publish();
+    const QString name = ConnectionName + "-errors";
+    QDBusConnection client = QDBusConnection::connectToBus(Bus.Address(), name);
+    const QString qx = QStringLiteral("com.merrowgate.Quillard.IQuillardX");
+    auto call = [&](const QString& Interface, const QString& Member, const QVariantList& Args) {
+        QDBusMessage m = QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX", Interface, Member);
+        m.setArguments(Args);
+        return client.call(m, QDBus::BlockWithGui, 60000);
+    };
+    auto lastError = [&] {
+        const QDBusMessage r = call("org.freedesktop.DBus.Properties", "Get", {qx, QStringLiteral("LastErrorMessage")});
+        return r.arguments().value(0).value<QDBusVariant>().variant().toString().toStdString();
+    };
+    struct Step {
+        const char* Name;
+        std::function<QDBusMessage()> Send;
+        bool Cleared;
+    };
+    const Step after[] = {
+        {"ReadingAProperty", [&] { return call("org.freedesktop.DBus.Properties", "Get", {qx, QStringLiteral("Pages")}); }, false},
+        {"ReadingEveryProperty", [&] { return call("org.freedesktop.DBus.Properties", "GetAll", {qx}); }, false},
+        {"SettingAProperty",
+         [&] {
+             return call("org.freedesktop.DBus.Properties", "Set",
+                         {qx, QStringLiteral("PrintTitle"), QVariant::fromValue(QDBusVariant(QStringLiteral("t")))});
+         },
+         true},
+        {"CallingAMember", [&] { return call(qx, "Printers", {0}); }, true},
+    };
+    for (const Step& s : after) {
+        SCOPED_TRACE(s.Name);
+        const QDBusMessage failed = call(qx, "SaveAsPDF", {QString::fromStdString(Dir.filePath("x.pdf").toStdString())});
+        ASSERT_EQ(failed.type(), QDBusMessage::ReplyMessage);
+        ASSERT_NE(failed.arguments().value(0).toInt(), 0);
+        // Without a report nothing is written, and that is no success.
+        EXPECT_EQ(failed.arguments().value(0).toInt(), 4);
+        EXPECT_FALSE(QFileInfo::exists(Dir.filePath("x.pdf")));
+        const std::string error = lastError();
+        EXPECT_EQ(error, "MakePDF: There is no report");
+        ASSERT_EQ(s.Send().type(), QDBusMessage::ReplyMessage);
+        EXPECT_EQ(lastError(), s.Cleared ? std::string() : error);
+    }
     QDBusConnection::disconnectFromBus(name);
 }
 
