@@ -345,12 +345,13 @@ void TAutomationCommands::SetHorizontalScrollPosition(int Value) { W.SetScrollPo
 
 std::string TAutomationCommands::Version() { return ShortVersion(FileVersionValue("FileVersion")); }
 
-int TAutomationCommands::SaveAsPDF(const std::string& Path)
+int TAutomationCommands::SaveAsPDF(const std::string& Path, const std::string& Folder)
 {
     RefuseOverLimit("SaveAsPDF's file name", Path.size(), MaxFileNameBytes);
     int result = 100;
-    // At most the first 255 characters of the path.
-    const std::string path = PathFromQ(PathToQ(Path).left(255));
+    // At most the first 255 characters of the name the client gave.
+    const std::string name = PathFromQ(PathToQ(Path).left(255));
+    const std::string path = Folder.empty() ? name : Folder + "/" + name;
     const bool wasVisible = W.isVisible();
     try {
         SetVisible(true);

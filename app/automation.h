@@ -91,7 +91,8 @@ public:
     bool PrintEnabled();
     void SetPrintEnabled(bool Value);
     std::string Version();
-    int SaveAsPDF(const std::string& Path);
+    // Path (its first 255 characters) in Folder when one is given.
+    int SaveAsPDF(const std::string& Path, const std::string& Folder = {});
     std::string LastErrorMessage();
 
 private:

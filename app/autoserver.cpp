@@ -25,6 +25,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <cerrno>
+#include <QDBusReply>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -701,11 +702,20 @@ private:
                 return M.createReply(x.LoadReport(std::string(bytes.constData(), size_t(bytes.size()))));
             }
             const QString text = args.value(0).toString();
-            if (member == QLatin1String("LoadFile"))
-                return M.createReply(x.LoadFile(PathFromQ(text)));
             if (member == QLatin1String("LoadReport"))
                 return M.createReply(x.LoadReport(ReportTextOf(text)));
-            return M.createReply(x.SaveAsPDF(PathFromQ(text)));
+            // A relative name is the client's, in its own folder: the
+            // server's folder is nothing the client knows of.
+            const std::string name = PathFromQ(text);
+            const bool relative = !name.empty() && name[0] != '/' && !IsHttpAddress(name);
+            const std::string folder = relative ? FLayer->ClientFolder(M.service()) : std::string();
+            if (relative && folder.empty())
+                throw TAutomationError(member.toStdString() + ": the file name \"" + name +
+                                       "\" is relative, and the folder of the program that called is not known: "
+                                       "give the whole path");
+            if (member == QLatin1String("LoadFile"))
+                return M.createReply(x.LoadFile(relative ? folder + "/" + name : name));
+            return M.createReply(x.SaveAsPDF(name, folder));
         }
         return Error(M, QDBusError::UnknownMethod, QStringLiteral("No method ") + member);
     }
@@ -1071,6 +1081,21 @@ void TAutomationServerLayer::NoteClient(const QString& Sender)
         return;
     }
     CheckIdle();
+}
+
+std::string TAutomationServerLayer::ClientFolder(const QString& Sender) const
+{
+    if (Sender.isEmpty() || !FConnection.isConnected() || !FConnection.interface())
+        return {};
+    const QDBusReply<uint> pid = FConnection.interface()->servicePid(Sender);
+    if (!pid.isValid() || pid.value() == 0)
+        return {};
+    char folder[PATH_MAX];
+    const std::string link = "/proc/" + std::to_string(pid.value()) + "/cwd";
+    const ssize_t n = ::readlink(link.c_str(), folder, sizeof folder - 1);
+    if (n <= 0 || folder[0] != '/')
+        return {};
+    return std::string(folder, static_cast<size_t>(n));
 }
 
 void TAutomationServerLayer::ClientLeft(const QString& Name)

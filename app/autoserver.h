@@ -101,6 +101,9 @@ public:
     // Called for every message the object takes: the sender counts as a
     // client until it leaves the bus.
     void NoteClient(const QString& Sender);
+    // The folder the client Sender works in (its process's current folder),
+    // or an empty text when that cannot be known.
+    std::string ClientFolder(const QString& Sender) const;
 
     // Refuses or carries out Call for the automation object of Window at
     // once, as the object does when the call's turn has come, and gives the

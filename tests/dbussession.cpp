@@ -111,9 +111,11 @@ bool TDBusSession::HasOwner(const QString& Name) const
     return r.Out.find("true") != std::string::npos;
 }
 
-TGdbusResult Gdbus(const QString& Address, const QStringList& Args, bool Pump, int TimeoutMs)
+TGdbusResult Gdbus(const QString& Address, const QStringList& Args, bool Pump, int TimeoutMs, const QString& WorkingDir)
 {
     QProcess p;
+    if (!WorkingDir.isEmpty())
+        p.setWorkingDirectory(WorkingDir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), Address);
     p.setProcessEnvironment(env);

@@ -43,7 +43,9 @@ struct TGdbusResult {
 
 // Runs gdbus with Args on the bus at Address. With Pump the caller's
 // events keep running meanwhile (a server in this process answers).
-TGdbusResult Gdbus(const QString& Address, const QStringList& Args, bool Pump = false, int TimeoutMs = 60000);
+// WorkingDir, when given, is the folder gdbus runs in.
+TGdbusResult Gdbus(const QString& Address, const QStringList& Args, bool Pump = false, int TimeoutMs = 60000,
+                   const QString& WorkingDir = QString());
 
 // gdbus call shorthands on the Quillard object.
 QStringList QxCall(const QString& Member, const QStringList& Args = {});

@@ -3,6 +3,7 @@
 // process the bus started, registration and activation, and a whole session
 // driven from a shell script, printing to a private cupsd.
 #include "tests/dbussession.h"
+#include "tests/pdftestutil.h"
 #include "tests/printtest.h"
 #include "tests/windowtest.h"
 
@@ -1099,6 +1100,31 @@ TEST_F(AutomationProcessTest, TheServerEndsWithItsBusOrOnASignalAndLeavesNoFile)
         EXPECT_TRUE(tmp.entryList(QDir::Files).isEmpty()) << tmp.entryList(QDir::Files).join(' ').toStdString();
         Bus.Stop();
     }
+}
+
+// A relative name a client gives is in the client's folder, not in the
+// server's (which the client knows nothing of).
+TEST_F(AutomationProcessTest, RelativeNamesAreInTheCallersFolder)
+{
+    StartBus();
+    const QString serverDir = Dir.filePath("server"), clientDir = Dir.filePath("client");
+    QDir().mkpath(serverDir);
+    QDir().mkpath(clientDir + "/out");
+    {
+        QFile report(clientDir + "/report.txt");
+        ASSERT_TRUE(report.open(QIODevice::WriteOnly));
+        report.write("A report named relatively\r\n");
+    }
+    QProcess server;
+    server.setWorkingDirectory(serverDir);
+    StartServer(server);
+    EXPECT_EQ(Gdbus(Bus.Address(), QxCall("LoadFile", {"'report.txt'"}), false, 60000, clientDir).Code, 0);
+    const TGdbusResult saved = Gdbus(Bus.Address(), QxCall("SaveAsPDF", {"'out/report.pdf'"}), false, 60000, clientDir);
+    EXPECT_EQ(saved.Out, "(0,)") << saved.Err << Gdbus(Bus.Address(), QxGet("LastErrorMessage")).Out;
+    EXPECT_NE(PdfText((clientDir + "/out/report.pdf").toStdString()).find("A report named relatively"), std::string::npos);
+    EXPECT_TRUE(QDir(serverDir).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    server.kill();
+    server.waitForFinished();
 }
 
 // A report fetched for one client can take minutes; meanwhile the other
