@@ -788,18 +788,30 @@ private:
             QVariantMap all;
             if (std::strcmp(Interface, AutomationInterface) == 0) {
                 // A property that cannot be read now (printer metrics
-                // without a printer) is left out.
+                // without a printer) is left out, and LastErrorMessage
+                // says which and why.
+                std::string leftOut, why;
                 for (const TProperty& p : Properties) {
                     QVariant out;
+                    std::string failure;
                     try {
                         QDBusMessage e = Access(QLatin1String(p.Name), nullptr, out);
                         if (e.type() == QDBusMessage::ErrorMessage)
-                            continue;
-                    } catch (const std::exception&) {
+                            failure = PathFromQ(e.errorMessage());
+                    } catch (const std::exception& e) {
+                        failure = e.what();
+                    }
+                    if (failure.empty()) {
+                        all.insert(QLatin1String(p.Name), out);
                         continue;
                     }
-                    all.insert(QLatin1String(p.Name), out);
+                    leftOut += (leftOut.empty() ? "" : ", ") + std::string(p.Name);
+                    if (why.empty())
+                        why = failure;
                 }
+                if (!leftOut.empty())
+                    Globals().LastErrorMessage = "GetAll left out " + leftOut + ", which cannot be read now (" +
+                                                 why + ")";
             } else if (std::strcmp(Interface, SpanInterface) == 0) {
                 QVariant out;
                 Access(QStringLiteral("Text"), nullptr, out);
