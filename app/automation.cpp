@@ -144,28 +144,52 @@ void TAutomationCommands::SetNumberOfCopies(int Value)
         W.PrintOptionsWindow->SetCopies(Value);
 }
 
+namespace {
+
+// The spooler's queues as they are now: a queue added or removed since the
+// list was read counts as it is. (Not while a job prints: its printer stays.)
+void ReadPrintersAgain()
+{
+    TPrinterLayer& printers = Printer();
+    if (!printers.Printing())
+        printers.Refresh();
+}
+
+}  // namespace
+
 std::string TAutomationCommands::PrinterName()
 {
+    ReadPrintersAgain();
     const int index = Printer().PrinterIndex();
     const std::vector<std::string> names = Printer().Printers();
     return index >= 0 && index < static_cast<int>(names.size()) ? names[static_cast<size_t>(index)] : std::string();
 }
 
-int TAutomationCommands::PrinterIndex() { return Printer().PrinterIndex(); }
+int TAutomationCommands::PrinterIndex()
+{
+    ReadPrintersAgain();
+    return Printer().PrinterIndex();
+}
 
 void TAutomationCommands::SetPrinterIndex(int Value)
 {
+    ReadPrintersAgain();
     if (Value >= 0 && Value < Printer().Count())
         Printer().SetPrinterIndex(Value);
 }
 
 std::string TAutomationCommands::Printers(int Index)
 {
+    ReadPrintersAgain();
     const std::vector<std::string> names = Printer().Printers();
     return Index >= 0 && Index < static_cast<int>(names.size()) ? names[static_cast<size_t>(Index)] : std::string();
 }
 
-int TAutomationCommands::PrinterCount() { return Printer().Count(); }
+int TAutomationCommands::PrinterCount()
+{
+    ReadPrintersAgain();
+    return Printer().Count();
+}
 
 std::string TAutomationCommands::PrintTitle()
 {

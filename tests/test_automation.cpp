@@ -458,6 +458,39 @@ TEST_F(AutomationPrinterTest, PrinterListIndexAndMetricsComeFromTheSpooler)
     EXPECT_NEAR(x.PrinterPageHeight_IN(), (830.0 - 24) / 72, 0.01);
 }
 
+// The printer list is the spooler's as it is when a client asks: a queue
+// removed or added since is no longer or now counted, and the printer chosen
+// stays chosen while it is there.
+TEST_F(AutomationPrinterTest, ThePrinterListFollowsTheSpooler)
+{
+    Layer = std::make_unique<TCupsPrinterLayer>();
+    SetPrinterLayer(Layer.get());
+    TPrintOptionsWindow::NoPrinterWarningShown = true;
+    TPreviewWindow w({"-AUTOMATION"});
+    w.NobodyToAsk = true;
+    w.OnTerminate = [](int) {};
+    TAutomationCommands x(w);
+    w.EnsureEngine();
+    ASSERT_EQ(x.PrinterCount(), 3);
+    for (int i = 0; i < 3; ++i)
+        if (x.Printers(i) == "TRAYS")
+            x.SetPrinterIndex(i);
+    ASSERT_EQ(x.PrinterName(), "TRAYS");
+
+    ASSERT_TRUE(Cups->AddQueue("ADDED", "")) << Cups->Log();
+    EXPECT_EQ(x.PrinterCount(), 4);
+    EXPECT_EQ(x.PrinterName(), "TRAYS");
+    ASSERT_TRUE(Cups->Delete("ADDED")) << Cups->Log();
+    ASSERT_TRUE(Cups->Delete("FILEPDF")) << Cups->Log();
+    EXPECT_EQ(x.PrinterCount(), 2);
+    std::vector<std::string> names;
+    for (int i = 0; i < x.PrinterCount(); ++i)
+        names.push_back(x.Printers(i));
+    EXPECT_EQ(std::count(names.begin(), names.end(), "FILEPDF"), 0);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "ADDED"), 0);
+    EXPECT_EQ(x.PrinterName(), "TRAYS");
+}
+
 // A web server in the test's own process on 127.0.0.1, answering while the
 // test lets events run: "/drip" promises a long report and sends one byte of
 // it every 20 ms until Hangup; any other address is not found.
