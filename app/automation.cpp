@@ -174,8 +174,12 @@ int TAutomationCommands::PrinterIndex()
 void TAutomationCommands::SetPrinterIndex(int Value)
 {
     ReadPrintersAgain();
-    if (Value >= 0 && Value < Printer().Count())
+    if (Value >= 0 && Value < Printer().Count()) {
         Printer().SetPrinterIndex(Value);
+        // The report's paper and orientation go with it to the new printer.
+        if (tRenderer* r = W.Session().Renderer(); r && !r->FileName.empty())
+            r->ApplySetupToPrinter();
+    }
 }
 
 std::string TAutomationCommands::Printers(int Index)

@@ -248,6 +248,9 @@ void TPrintOptionsWindow::cboPrinterNameChange()
 {
     try {
         Printer().SetPrinterIndex(cboPrinterName->currentIndex());
+        // The report's paper and orientation go with it to the new printer.
+        if (Renderer && !Renderer->FileName.empty())
+            Renderer->ApplySetupToPrinter();
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Error Selecting Printer");
         SelectCurrentPrinter();

@@ -202,6 +202,7 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
         Setup.Orientation = 0;
     }
     Setup.Tray = 0;
+    Setup.Paper = 0;
     Setup.FixedFontName = "Courier New";
     Setup.PropFontName = "Times New Roman";
     if (Spans[1])
@@ -295,9 +296,11 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
                         // Names first: 10X14, 11X17, 9X11, 10X11 and 15X11
                         // start with a digit but are names, not numbers.
                         if (int n = PaperNumber(value))
-                            printer.SetPaperSize(static_cast<int16_t>(n));
+                            Setup.Paper = static_cast<int16_t>(n);
                         else if (StartsWithDigit(value))
-                            printer.SetPaperSize(static_cast<int16_t>(ParseIntPrefix(value, 0)));
+                            Setup.Paper = static_cast<int16_t>(ParseIntPrefix(value, 0));
+                        if (Setup.Paper != 0)
+                            printer.SetPaperSize(Setup.Paper);
                         printer.SetOrientation(Setup.Orientation);
                     } catch (const std::exception&) {
                         // A printer without that paper keeps its own; the

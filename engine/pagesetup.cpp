@@ -31,9 +31,11 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
     try {
         const std::string paper = UpperCase(Trim(o.Paper));
         if (int n = PaperNumber(paper))
-            printer.SetPaperSize(static_cast<int16_t>(n));
+            Setup.Paper = static_cast<int16_t>(n);
         else if (!paper.empty() && paper[0] >= '0' && paper[0] <= '9')
-            printer.SetPaperSize(static_cast<int16_t>(ParseIntPrefix(paper, 0)));
+            Setup.Paper = static_cast<int16_t>(ParseIntPrefix(paper, 0));
+        if (!paper.empty() && Setup.Paper != 0)
+            printer.SetPaperSize(Setup.Paper);
     } catch (const std::exception&) {
         // A printer without that paper keeps its own, as with the header's.
     }

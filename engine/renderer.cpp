@@ -798,6 +798,22 @@ void tRenderer::GoOnFrom(const TPageCheckpoint& c, tRenderState& State)
     FLastPassStart = c.Page;
 }
 
+void tRenderer::ApplySetupToPrinter()
+{
+    TPrinterLayer& printer = Printer();
+    try {
+        if (Setup.Paper != 0)
+            printer.SetPaperSize(Setup.Paper);
+    } catch (const std::exception&) {
+        // A printer without that paper keeps its own, as when the report opened.
+    }
+    try {
+        if (printer.CanOrientation())
+            printer.SetOrientation(Setup.Orientation);
+    } catch (const std::exception&) {
+    }
+}
+
 bool tRenderer::ReportReadableForJob(std::string* Reason) const
 {
     if (IsBlank(FileName)) {

@@ -64,6 +64,7 @@ public:
         bool ColourMode = true;
         uint8_t Orientation = 0;  // 1: landscape
         int16_t Tray = 0;         // 0: the printer's own
+        int16_t Paper = 0;        // the paper the report asked for; 0: the printer's own
         std::string FixedFontName = "Courier New";
         std::string PropFontName = "Times New Roman";
         uint8_t Cpi10Size = 12, Cpi12Size = 10, Cpi17Size = 7;
@@ -316,6 +317,10 @@ public:
     void ToggleTestPattern();
     void DrawPrintableArea();
     void DrawTestPattern();
+    // Gives the current printer the paper and orientation the report asked
+    // for, as opening the report did: another printer chosen since came
+    // with its own defaults. A printer that refuses keeps its own.
+    void ApplySetupToPrinter();
     // Measures the current printer's page (the renderer's own metrics) and
     // sets the zoom again over it.
     void GetCapacities();

@@ -12,6 +12,7 @@
 #include "app/printoptionswindow.h"
 #include "app/autoserver.h"
 #include "app/automation.h"
+#include "engine/header.h"
 #include "engine/markup.h"
 #include "platform/program.h"
 
@@ -489,6 +490,29 @@ TEST_F(AutomationPrinterTest, ThePrinterListFollowsTheSpooler)
     EXPECT_EQ(std::count(names.begin(), names.end(), "FILEPDF"), 0);
     EXPECT_EQ(std::count(names.begin(), names.end(), "ADDED"), 0);
     EXPECT_EQ(x.PrinterName(), "TRAYS");
+}
+
+// A printer chosen by a client takes the opened report's paper and
+// orientation, not its own defaults.
+TEST_F(AutomationPrinterTest, APrinterAClientChoosesTakesTheReportsPaper)
+{
+    Layer = std::make_unique<TCupsPrinterLayer>();
+    SetPrinterLayer(Layer.get());
+    TPrintOptionsWindow::NoPrinterWarningShown = true;
+    TPreviewWindow w({"-AUTOMATION"});
+    w.NobodyToAsk = true;
+    w.OnTerminate = [](int) {};
+    TAutomationCommands x(w);
+    w.EnsureEngine();
+    const std::string report = Dir.filePath("A4.TXT").toStdString();
+    std::ofstream(report, std::ios::binary) << "{INIT VER=1 PAPER=A4 ORIENTATION=LANSCAPE}\r\nA4 across\r\n";
+    ASSERT_TRUE(w.Session().Renderer()->OpenFile(report, nullptr));
+    for (int i = 0; i < x.PrinterCount(); ++i) {
+        x.SetPrinterIndex(i);
+        SCOPED_TRACE(x.PrinterName());
+        EXPECT_EQ(Layer->PaperSize(), PaperNumber("A4"));
+        EXPECT_EQ(Layer->Orientation(), 1);
+    }
 }
 
 // A web server in the test's own process on 127.0.0.1, answering while the

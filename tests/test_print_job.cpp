@@ -4,6 +4,8 @@
 // vanish, and the renderer back in its preview state after every job.
 #include "tests/printtest.h"
 
+#include "engine/header.h"
+
 #include <cups/cups.h>
 
 namespace quillard::test {
@@ -118,6 +120,28 @@ TEST_F(PrintJobTest, TheHeaderReachesTheSpooler)
     const TPdfWord* first = Find(words, "PAGE");
     ASSERT_NE(first, nullptr);
     EXPECT_NEAR(first->XMin, 36, 1.0);
+}
+
+// Another printer chosen after the report was opened comes with its own
+// paper and orientation; the report's header goes with it, on the window's
+// and the automation's way of choosing, and the job carries it.
+TEST_F(PrintJobTest, TheHeaderStaysAfterAnotherPrinterIsChosen)
+{
+    UseLayer();
+    Open(Pages(2, "{INIT VER=1 PAPER=LEGAL ORIENTATION=LANSCAPE}"));
+    const int trays = Layer->IndexOf("TRAYS"), pdf = Layer->IndexOf("FILEPDF");
+    ASSERT_GE(trays, 0);
+    Layer->SetPrinterIndex(trays);
+    Layer->SetPrinterIndex(pdf);
+    EXPECT_NE(Layer->PaperSize(), PaperNumber("LEGAL")) << "a printer chosen again starts from its own defaults";
+    R->ApplySetupToPrinter();
+    EXPECT_EQ(Layer->PaperSize(), PaperNumber("LEGAL"));
+    R->GetCapacities();
+    ASSERT_TRUE(Print()) << MessagesText();
+    ASSERT_EQ(Layer->SubmittedJobs().size(), 1u);
+    const auto attrs = Cups->JobAttributes(SubmittedIds()[0]);
+    EXPECT_EQ(One(attrs, "media"), "na_legal_8.5x14in");
+    EXPECT_EQ(One(attrs, "orientation-requested"), "landscape");
 }
 
 struct PlacementCase {
