@@ -49,6 +49,9 @@ public:
     virtual void SetOrientation(int Orientation) {}
     virtual int Copies() const { return 1; }
     virtual void SetCopies(int Copies) {}
+    // The next job prints in shades of grey (the report's MONO=YES or the
+    // Monochrome box), else in colour where the printer has it.
+    virtual void SetMonochrome(bool Monochrome) {}
     // The printer's description could be loaded.
     virtual bool HasHandle() const { return false; }
     // Device capabilities: 88/90 dots per inch, 112/113 physical offsets,

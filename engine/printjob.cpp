@@ -75,6 +75,7 @@ bool tRenderer::Print(TGauge* Gauge)
         if (printer.CanOrientation())
             printer.SetOrientation(Setup.Orientation);
         printer.SetTitle(!IsBlank(Job.Title) ? Job.Title : "Quillard -- " + FileName);
+        printer.SetMonochrome(!Setup.ColourMode);
         if (Setup.Tray > 0)
             SetPaperSource(Setup.Tray);
         MeasurePrinter(target.Metrics);

@@ -178,6 +178,7 @@ struct TCupsPrinterLayer::TDescription {
     std::vector<std::string> InputSlots;
     int Dpi = AssumedDpi;
     bool LandscapeMinus90 = false;
+    bool Colour = false;  // the driver says the device prints colour
 };
 
 struct TCupsPrinterLayer::TPageSetup {
@@ -471,6 +472,7 @@ void TCupsPrinterLayer::LoadDescription() const
                 dpi = ParseResolution(r->defchoice);
         desc->Dpi = dpi >= 72 && dpi <= 9600 ? dpi : AssumedDpi;
         desc->LandscapeMinus90 = ppd->landscape < 0;
+        desc->Colour = ppd->color_device != 0;
         ppdClose(ppd);
         if (desc->Media.empty()) {
             FError = "The driver description of \"" + name + "\" lists no paper sizes";
@@ -741,6 +743,12 @@ void TCupsPrinterLayer::BeginDoc()
     }
     if (FCopies > 1)
         count = cupsAddOption("copies", std::to_string(FCopies).c_str(), count, &options);
+    // Grey when the report asks for it; colour where the device has it (a
+    // queue whose own default is grey would print a colour report grey).
+    if (FMonochrome)
+        count = cupsAddOption("print-color-mode", "monochrome", count, &options);
+    else if (d.Colour)
+        count = cupsAddOption("print-color-mode", "color", count, &options);
 
     {
         THttp http = Connect();

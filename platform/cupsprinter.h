@@ -41,6 +41,7 @@ public:
     void SetOrientation(int Orientation) override;
     int Copies() const override;
     void SetCopies(int Copies) override;
+    void SetMonochrome(bool Monochrome) override { FMonochrome = Monochrome; }
     bool HasHandle() const override;
     int GetDeviceCaps(int Index) const override;
     int PageWidth() const override;
@@ -96,6 +97,7 @@ private:
     mutable int16_t FSource = 0;
     mutable int FOrientation = 0;
     mutable int FCopies = 1;
+    bool FMonochrome = false;
 
     std::unique_ptr<TJob> FJob;
     bool FPrinting = false;

@@ -144,6 +144,34 @@ TEST_F(PrintJobTest, TheHeaderStaysAfterAnotherPrinterIsChosen)
     EXPECT_EQ(One(attrs, "orientation-requested"), "landscape");
 }
 
+// The report's colour mode reaches the job: grey for MONO=YES (or the
+// Monochrome box), colour otherwise on a colour device.
+TEST_F(PrintJobTest, TheColourModeReachesTheJob)
+{
+    struct Case {
+        const char* Name;
+        std::string Header;
+        bool MonochromeBox;
+        const char* Mode;
+    };
+    const Case cases[] = {
+        {"Colour", "{INIT VER=1}", false, "color"},
+        {"MonoInTheHeader", "{INIT VER=1 MONO=YES}", false, "monochrome"},
+        {"MonochromeBox", "{INIT VER=1}", true, "monochrome"},
+    };
+    UseLayer();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const size_t before = Layer->SubmittedJobs().size();
+        Open(Pages(1, c.Header));
+        if (c.MonochromeBox)
+            R->Setup.ColourMode = false;
+        ASSERT_TRUE(Print()) << MessagesText();
+        ASSERT_EQ(Layer->SubmittedJobs().size(), before + 1);
+        EXPECT_EQ(One(Cups->JobAttributes(SubmittedIds().back()), "print-color-mode"), c.Mode);
+    }
+}
+
 struct PlacementCase {
     const char* Name;
     const char* Queue;
