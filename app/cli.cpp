@@ -75,7 +75,8 @@ const char* const Usage =
     "      --pages A-B      only pages A to B (or one page: --pages A), with --pdf or --print\n"
     "  --count-pages        print the number of pages of the report\n"
     "  --print              print the report and exit, without windows\n"
-    "      --printer NAME   the printer to print on (default: the system's default)\n"
+    "      --printer NAME   the printer to print on (default: the system's default;\n"
+    "                       without one a printer must be named)\n"
     "      --copies N       number of copies, each a job of its own (default 1)\n"
     "      --pages A-B      print pages A to B only (or one page: --pages A)\n"
     "  --list-printers      list the printers, the default one marked\n"
@@ -564,6 +565,11 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
 {
     if (Layer.Count() == 0) {
         std::fprintf(stderr, "quillard: no printer to print on: %s\n", Layer.LastError().c_str());
+        return 1;
+    }
+    if (cl.Printer.empty() && Layer.DefaultIndex() < 0) {
+        // As lp: without a default nobody said which printer is meant.
+        std::fprintf(stderr, "quillard: no default printer; name one with --printer\n");
         return 1;
     }
     if (!cl.Printer.empty()) {

@@ -208,6 +208,23 @@ TEST_P(CommandLinePrintFailure, ExitsNonZeroWithAMessage)
         EXPECT_NE(j.State, 9) << "job " << j.Id << " printed";
 }
 
+// Without a default printer --print names none by itself (it took the first
+// queue by name); a printer named still prints.
+TEST_F(CommandLinePrint, WithoutADefaultPrinterOneMustBeNamed)
+{
+    ASSERT_TRUE(Cups->Delete("FILEPDF")) << Cups->Log();
+    const QString report = QString::fromStdString(Write(FourPages()));
+    TRun r = Quillard({"--print", report});
+    EXPECT_EQ(r.Code, 1) << r.Err;
+    EXPECT_NE(r.Err.find("no default printer; name one with --printer"), std::string::npos) << r.Err;
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    EXPECT_TRUE(Cups->Jobs().empty());
+    r = Quillard({"--print", "--printer", "TRAYS", report});
+    EXPECT_EQ(r.Code, 0) << r.Err;
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    EXPECT_EQ(Cups->Jobs().size(), 1u);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Runs, CommandLinePrintFailure,
     ::testing::Values(
