@@ -79,6 +79,9 @@ const char* const Usage =
     "                       without one a printer must be named)\n"
     "      --copies N       number of copies, each a job of its own (default 1)\n"
     "      --pages A-B      print pages A to B only (or one page: --pages A)\n"
+    "      -o NAME=VALUE    a job option handed to the spooler as it is, as lp's -o\n"
+    "                       (repeatable; over what the report sets)\n"
+    "      --duplex=long|short|off  two-sided along the long or short edge, or one-sided\n"
     "  --list-printers      list the printers, the default one marked\n"
     "  --line-draw-font=yes|no  bytes 0xB3 to 0xDF as text in the line-drawing font\n"
     "                       (yes) or as drawn lines (no); without it the \"Use MS\n"
@@ -226,6 +229,7 @@ bool IsHeadlessOption(const std::string& a)
 {
     return a == "--help" || a == "-h" || a == "--version" || a == "--png" || a == "--pdf" || a == "--count-pages" ||
            a == "--list-printers" || a == "--printer" || a == "--copies" || a == "--pages" || a == "--page" ||
+           a == "-o" || a == "--option" || a.rfind("--duplex", 0) == 0 ||
            a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0 || a.rfind("--line-ends", 0) == 0 ||
            a.rfind("--encoding", 0) == 0 || IsPageSetupOption(a);
 }
@@ -302,6 +306,20 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
         } else if (a == "--printer") {
             if (!value(cl.Printer) || cl.Printer.empty())
                 return fail("--printer needs the name of a printer");
+        } else if (a == "-o" || a == "--option") {
+            std::string v;
+            const size_t eq = value(v) ? v.find('=') : std::string::npos;
+            if (eq == std::string::npos || eq == 0 || v.find_first_of(" \t") < eq)
+                return fail(a + " needs an option as NAME=VALUE: -o sides=two-sided-long-edge");
+            cl.JobOptions.emplace_back(v.substr(0, eq), v.substr(eq + 1));
+        } else if (a.rfind("--duplex", 0) == 0) {
+            const std::string v = a.size() > 9 && a[8] == '=' ? UpperCase(a.substr(9)) : std::string();
+            const char* sides = v == "LONG" ? "two-sided-long-edge" : v == "SHORT" ? "two-sided-short-edge"
+                                : v == "OFF"  ? "one-sided"
+                                              : nullptr;
+            if (!sides)
+                return fail("--duplex needs long, short or off: --duplex=long");
+            cl.JobOptions.emplace_back("sides", sides);
         } else if (a == "--copies") {
             std::string v;
             if (!value(v) || !ParsePositive(v, 999, cl.Copies))
@@ -394,6 +412,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
         return fail("no report named");
     if (cl.RangeFrom > 0 && cl.Mode != TCommandLine::TMode::Pdf && cl.Mode != TCommandLine::TMode::Print)
         return fail("--pages goes with --pdf or --print; a picture takes --page N");
+    if (!cl.JobOptions.empty() && cl.Mode != TCommandLine::TMode::Print)
+        return fail("-o and --duplex go with --print");
     return cl;
 }
 
@@ -580,6 +600,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
         }
         Layer.SetPrinterIndex(index);
     }
+    Layer.SetJobOptions(cl.JobOptions);
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
     r.SetupOverrides = cl.PageSetup;

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillard {
@@ -18,6 +19,8 @@ struct TCommandLine {
     int Page = 1;
     int Zoom = 100;
     std::string Printer;          // --printer: queue to print on (blank: the default)
+    // -o NAME=VALUE and --duplex: job options handed to the spooler as they are.
+    std::vector<std::pair<std::string, std::string>> JobOptions;
     int Copies = 1;               // --copies
     int RangeFrom = 0, RangeTo = 0;  // --pages A-B (0: all pages)
     bool ReportIsUntrusted = false;  // the report was fetched from a web server

@@ -749,6 +749,8 @@ void TCupsPrinterLayer::BeginDoc()
         count = cupsAddOption("print-color-mode", "monochrome", count, &options);
     else if (d.Colour)
         count = cupsAddOption("print-color-mode", "color", count, &options);
+    for (const auto& [name, value] : FJobOptions)
+        count = cupsAddOption(name.c_str(), value.c_str(), count, &options);
 
     {
         THttp http = Connect();

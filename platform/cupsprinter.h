@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillard {
@@ -64,6 +65,9 @@ public:
     // Index of a printer by name (exact, else ignoring letter case), -1 when
     // the spooler has no such printer.
     int IndexOf(const std::string& Name) const;
+    // Job options to hand over as they are (lp's -o NAME=VALUE), after the
+    // ones the report and the settings make: a name given twice, the last.
+    void SetJobOptions(std::vector<std::pair<std::string, std::string>> Options) { FJobOptions = std::move(Options); }
     // The jobs handed to the spooler so far, each as QUEUE-ID, oldest first.
     const std::vector<std::string>& SubmittedJobs() const { return FSubmitted; }
 
@@ -98,6 +102,7 @@ private:
     mutable int FOrientation = 0;
     mutable int FCopies = 1;
     bool FMonochrome = false;
+    std::vector<std::pair<std::string, std::string>> FJobOptions;
 
     std::unique_ptr<TJob> FJob;
     bool FPrinting = false;

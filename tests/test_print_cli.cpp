@@ -208,6 +208,36 @@ TEST_P(CommandLinePrintFailure, ExitsNonZeroWithAMessage)
         EXPECT_NE(j.State, 9) << "job " << j.Id << " printed";
 }
 
+// Job options the caller gives reach the job as they are, over what the
+// report and the settings make; --duplex is the sides option.
+TEST_F(CommandLinePrint, JobOptionsReachTheJob)
+{
+    const QString report = QString::fromStdString(Write(FourPages()));
+    struct Case {
+        const char* Name;
+        QStringList Args;
+        std::map<std::string, std::string> Expected;
+    };
+    const Case cases[] = {
+        {"Sides", {"-o", "sides=two-sided-long-edge"}, {{"sides", "two-sided-long-edge"}}},
+        {"DuplexShort", {"--duplex=short"}, {{"sides", "two-sided-short-edge"}}},
+        {"OverTheReportAndRepeated", {"-o", "orientation-requested=4", "--option", "job-priority=80"},
+         {{"orientation-requested", "landscape"}, {"job-priority", "80"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const size_t before = Cups->Jobs().size();
+        TRun r = Quillard(QStringList{"--print"} + c.Args + QStringList{report});
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        ASSERT_TRUE(Cups->WaitUntilIdle());
+        const auto jobs = Cups->Jobs();
+        ASSERT_EQ(jobs.size(), before + 1);
+        const auto attrs = Cups->JobAttributes(jobs.back().Id);
+        for (const auto& [name, value] : c.Expected)
+            EXPECT_EQ(One(attrs, name), value) << name;
+    }
+}
+
 // Without a default printer --print names none by itself (it took the first
 // queue by name); a printer named still prints.
 TEST_F(CommandLinePrint, WithoutADefaultPrinterOneMustBeNamed)
@@ -238,6 +268,11 @@ INSTANTIATE_TEST_SUITE_P(
         CliFailCase{"BackwardsRange", {"--print", "--pages", "3-2", "REPORT"}, 2, "--pages needs"},
         CliFailCase{"RangeWithoutNumbers", {"--print", "--pages", "a-b", "REPORT"}, 2, "--pages needs"},
         CliFailCase{"PrinterWithoutName", {"--print", "--printer"}, 2, "--printer needs"},
+        CliFailCase{"OptionWithoutValue", {"--print", "-o", "sides", "REPORT"}, 2, "-o needs an option as NAME=VALUE"},
+        CliFailCase{"OptionWithoutName", {"--print", "-o", "=x", "REPORT"}, 2, "-o needs an option as NAME=VALUE"},
+        CliFailCase{"DuplexUnknown", {"--print", "--duplex=both", "REPORT"}, 2, "--duplex needs long, short or off"},
+        CliFailCase{"OptionWithoutPrint", {"--pdf", "x.pdf", "-o", "sides=one-sided", "REPORT"}, 2,
+                    "-o and --duplex go with --print"},
         CliFailCase{"PrintWithoutReport", {"--print"}, 2, "no report named"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
