@@ -25,26 +25,14 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
     if (o.Paper.empty() && !o.Landscape)
         return true;
     // As the header's PAPER= and ORIENTATION= go to the printer's settings.
-    TPrinterLayer& printer = Printer();
     if (o.Landscape)
         Setup.Orientation = 1;
-    try {
-        const std::string paper = UpperCase(Trim(o.Paper));
-        if (int n = PaperNumber(paper))
-            Setup.Paper = static_cast<int16_t>(n);
-        else if (!paper.empty() && paper[0] >= '0' && paper[0] <= '9')
-            Setup.Paper = static_cast<int16_t>(ParseIntPrefix(paper, 0));
-        if (!paper.empty() && Setup.Paper != 0)
-            printer.SetPaperSize(Setup.Paper);
-    } catch (const std::exception&) {
-        // A printer without that paper keeps its own, as with the header's.
-    }
-    try {
-        if (printer.CanOrientation())
-            printer.SetOrientation(Setup.Orientation);
-    } catch (const std::exception&) {
-        // A printer that refuses is passed over, as with the header's.
-    }
+    const std::string paper = UpperCase(Trim(o.Paper));
+    if (int n = PaperNumber(paper))
+        Setup.Paper = static_cast<int16_t>(n);
+    else if (!paper.empty() && paper[0] >= '0' && paper[0] <= '9')
+        Setup.Paper = static_cast<int16_t>(ParseIntPrefix(paper, 0));
+    ApplySetupToPrinter();
     return true;
 }
 

@@ -418,18 +418,34 @@ protected:
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Dir.filePath("user"));
         QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, Dir.filePath("system"));
     }
+    void TearDown() override
+    {
+        X.reset();
+        W.reset();
+        PrintTest::TearDown();
+    }
+
+    // The window of a server a client started, on the spooler's printers.
+    std::unique_ptr<TPreviewWindow> W;
+    std::unique_ptr<TAutomationCommands> X;
+    void StartServerWindow()
+    {
+        Layer = std::make_unique<TCupsPrinterLayer>();
+        SetPrinterLayer(Layer.get());
+        TPrintOptionsWindow::NoPrinterWarningShown = true;
+        W = std::make_unique<TPreviewWindow>(std::vector<std::string>{"-AUTOMATION"});
+        W->NobodyToAsk = true;
+        W->OnTerminate = [](int) {};
+        X = std::make_unique<TAutomationCommands>(*W);
+        W->EnsureEngine();
+    }
 };
 
 TEST_F(AutomationPrinterTest, PrinterListIndexAndMetricsComeFromTheSpooler)
 {
-    Layer = std::make_unique<TCupsPrinterLayer>();
-    SetPrinterLayer(Layer.get());
-    TPrintOptionsWindow::NoPrinterWarningShown = true;
-    TPreviewWindow w({"-AUTOMATION"});
-    w.NobodyToAsk = true;
-    w.OnTerminate = [](int) {};
-    TAutomationCommands x(w);
-    w.EnsureEngine();
+    StartServerWindow();
+    TPreviewWindow& w = *W;
+    TAutomationCommands& x = *X;
     ASSERT_EQ(x.PrinterCount(), 3);
     std::vector<std::string> names;
     for (int i = 0; i < x.PrinterCount(); ++i)
@@ -464,14 +480,8 @@ TEST_F(AutomationPrinterTest, PrinterListIndexAndMetricsComeFromTheSpooler)
 // stays chosen while it is there.
 TEST_F(AutomationPrinterTest, ThePrinterListFollowsTheSpooler)
 {
-    Layer = std::make_unique<TCupsPrinterLayer>();
-    SetPrinterLayer(Layer.get());
-    TPrintOptionsWindow::NoPrinterWarningShown = true;
-    TPreviewWindow w({"-AUTOMATION"});
-    w.NobodyToAsk = true;
-    w.OnTerminate = [](int) {};
-    TAutomationCommands x(w);
-    w.EnsureEngine();
+    StartServerWindow();
+    TAutomationCommands& x = *X;
     ASSERT_EQ(x.PrinterCount(), 3);
     for (int i = 0; i < 3; ++i)
         if (x.Printers(i) == "TRAYS")
@@ -496,14 +506,9 @@ TEST_F(AutomationPrinterTest, ThePrinterListFollowsTheSpooler)
 // orientation, not its own defaults.
 TEST_F(AutomationPrinterTest, APrinterAClientChoosesTakesTheReportsPaper)
 {
-    Layer = std::make_unique<TCupsPrinterLayer>();
-    SetPrinterLayer(Layer.get());
-    TPrintOptionsWindow::NoPrinterWarningShown = true;
-    TPreviewWindow w({"-AUTOMATION"});
-    w.NobodyToAsk = true;
-    w.OnTerminate = [](int) {};
-    TAutomationCommands x(w);
-    w.EnsureEngine();
+    StartServerWindow();
+    TPreviewWindow& w = *W;
+    TAutomationCommands& x = *X;
     const std::string report = Dir.filePath("A4.TXT").toStdString();
     std::ofstream(report, std::ios::binary) << "{INIT VER=1 PAPER=A4 ORIENTATION=LANSCAPE}\r\nA4 across\r\n";
     ASSERT_TRUE(w.Session().Renderer()->OpenFile(report, nullptr));
@@ -1160,8 +1165,9 @@ TEST_F(AutomationProcessTest, TheServerEndsWithItsBusOrOnASignalAndLeavesNoFile)
         QProcess server;
         StartServer(server);
         ASSERT_EQ(Gdbus(Bus.Address(), QxCall("LoadReport", {"'A report handed over\\r\\n'"})).Out, "(1,)");
-        if (c.Visible)
+        if (c.Visible) {
             ASSERT_EQ(Gdbus(Bus.Address(), QxSet("Visible", "true")).Code, 0);
+        }
         ASSERT_FALSE(tmp.entryList(QDir::Files).isEmpty()) << "the report handed over is kept in a file";
         c.End(Bus, server);
         ASSERT_TRUE(server.waitForFinished(10000)) << "the server lives on";
