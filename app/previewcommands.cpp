@@ -283,6 +283,8 @@ void TPreviewWindow::FindDialog()
     }
 
     int total = 0, pages = 0, first = 0;
+    // The page shown may carry the highlights of the search before.
+    const bool highlighted = FSession.PageWasFound(FSession.CurrentPage());
     FSession.ClearFoundPages();
     const std::string find = Renderer()->Find.Text;
     if (!IsBlank(find)) {
@@ -324,6 +326,12 @@ void TPreviewWindow::FindDialog()
     }
 
     if (first == 0) {
+        // Nothing found: no highlight of the search before stays.
+        actFindAgain->setEnabled(false);
+        if (highlighted) {
+            Clear();
+            Render();
+        }
         StatusBar->showMessage(QStringLiteral("Not Found!"));
         ShowMessage("String not found!", "");
         return;
@@ -345,7 +353,8 @@ void TPreviewWindow::FindDialog()
 
 bool TPreviewWindow::FindNext()
 {
-    if (!Renderer())
+    // Without a search that found something the find keys do nothing.
+    if (!Renderer() || FSession.FoundPages().empty())
         return false;
     const int next = FSession.NextFoundPage(FSession.CurrentPage());
     if (next > 0) {

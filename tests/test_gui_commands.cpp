@@ -520,6 +520,23 @@ TEST_F(CommandsTest, FindNextStepsThroughThePagesAndSaysWhenThereAreNoMore)
     EXPECT_FALSE(W->tmrKeyRepeat->isActive());
 }
 
+// Without a search the find keys do nothing: they said "No more occurances
+// were found!" for a search nobody had made.
+TEST_F(CommandsTest, FindKeysWithoutASearchDoNothing)
+{
+    Start(FindReport());
+    W->edtPageNum->setText("3");
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_N, Qt::NoModifier}, std::pair{Qt::Key_A, Qt::NoModifier},
+                                         std::pair{Qt::Key_L, Qt::NoModifier}, std::pair{Qt::Key_N, Qt::ControlModifier},
+                                         std::pair{Qt::Key_A, Qt::ControlModifier}}) {
+        QTest::keyClick(W->edtPageNum, key, modifiers);
+        EXPECT_EQ(W->Session().CurrentPage(), 3);
+    }
+    EXPECT_FALSE(W->FindNext());
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+    EXPECT_FALSE(W->tmrKeyRepeat->isActive());
+}
+
 TEST_F(CommandsTest, FindNextFromPage999GoesTo1000)
 {
     std::string r;
@@ -553,6 +570,23 @@ TEST_F(CommandsTest, HitsAreHighlightedAndCancelRemovesTheHighlight)
     EXPECT_TRUE(W->Session().FoundPages().empty());
     EXPECT_EQ(Status(), "");
     EXPECT_EQ(W->PageBitmap->Image(), plain);
+}
+
+// A search that finds nothing (a Match Case search here) takes the
+// highlights of the search before off the page.
+TEST_F(CommandsTest, ASearchThatFindsNothingLeavesNoHighlight)
+{
+    Start("Plain words and a needle here\r\n");
+    const QImage plain = W->PageBitmap->Image().copy();
+    AnswerFind("needle", false);
+    W->FindDialog();
+    ASSERT_NE(W->PageBitmap->Image(), plain);
+    AnswerFind("NEEDLE", true);
+    W->FindDialog();
+    EXPECT_EQ(Status(), "Not Found!");
+    EXPECT_TRUE(W->Session().FoundPages().empty());
+    EXPECT_EQ(W->PageBitmap->Image(), plain);
+    EXPECT_FALSE(W->actFindAgain->isEnabled());
 }
 
 TEST_F(CommandsTest, FindOnAReportThatIsGoneSaysSoAndForgetsTheReport)
