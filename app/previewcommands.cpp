@@ -351,6 +351,23 @@ void TPreviewWindow::FindDialog()
     }
 }
 
+bool TPreviewWindow::EndSearch()
+{
+    if (!Renderer() || FSession.FoundPages().empty())
+        return false;
+    const bool highlighted = FSession.PageWasFound(FSession.CurrentPage());
+    Renderer()->Find.Text.clear();
+    Renderer()->Find.TextUtf8.clear();
+    FSession.ClearFoundPages();
+    actFindAgain->setEnabled(false);
+    StatusBar->clearMessage();
+    if (highlighted) {
+        Clear();
+        Render();
+    }
+    return true;
+}
+
 bool TPreviewWindow::FindNext()
 {
     // Without a search that found something the find keys do nothing.

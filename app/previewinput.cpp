@@ -219,7 +219,9 @@ void TPreviewWindow::HandleKey(int Key, Qt::KeyboardModifiers Modifiers)
     case Qt::Key_Escape:
         if (none) {
             stopRepeat();
-            if (ExitOnEsc)
+            // Esc puts down a tool in hand, then ends a search, and only
+            // then ends the program.
+            if (!CancelActiveTool() && !EndSearch() && ExitOnEsc)
                 EndApplication(FSession.ExitCode());
         }
         break;

@@ -115,6 +115,18 @@ void TPreviewWindow::SetDrawMode(bool& Mode)
     cboWidth->setFocus();
 }
 
+bool TPreviewWindow::CancelActiveTool()
+{
+    if (!AddTextPending && !DrawLineMode && !DrawBoxMode && !DrawOvalMode)
+        return false;
+    AddTextPending = false;
+    DrawLineMode = DrawBoxMode = DrawOvalMode = false;
+    ShapeStart = ShapePrevEnd = ShapeEnd = QPoint(-1, -1);
+    PageView->setCursor(Qt::OpenHandCursor);
+    PageView->update();
+    return true;
+}
+
 void TPreviewWindow::cmdDrawLineClick() { SetDrawMode(DrawLineMode); }
 void TPreviewWindow::cmdDrawBoxClick() { SetDrawMode(DrawBoxMode); }
 void TPreviewWindow::cmdDrawCircleClick() { SetDrawMode(DrawOvalMode); }

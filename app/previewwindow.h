@@ -201,6 +201,11 @@ public:
     void Refresh1Click();
     // ---- find -------------------------------------------------------------
     void FindDialog();
+    // Ends the search whose pages are found: its highlights go. False when
+    // there is none.
+    bool EndSearch();
+    // Puts down the text or shape tool in hand; false when none is.
+    bool CancelActiveTool();
     bool FindNext();
 
     // The text of the "Debug Information" box.

@@ -451,6 +451,23 @@ TEST_P(EscTest, EscEndsTheProgramOnlyWhenExitOnEscIsOn)
     EXPECT_FALSE(W->tmrKeyRepeat->isActive());
 }
 
+// Esc puts down a drawing or text tool first; the program ends only on
+// the next Esc.
+TEST_F(GuiTest, EscPutsDownAToolBeforeItEndsTheProgram)
+{
+    Start({Write(PagedReport(2))});
+    for (auto take : {&TPreviewWindow::cmdDrawLineClick, &TPreviewWindow::cmdDrawBoxClick,
+                      &TPreviewWindow::cmdDrawCircleClick, &TPreviewWindow::cmdAddTextClick}) {
+        (W.get()->*take)();
+        QTest::keyClick(W->edtPageNum, Qt::Key_Escape);
+        ASSERT_FALSE(Ended);
+        EXPECT_FALSE(W->DrawLineMode || W->DrawBoxMode || W->DrawOvalMode || W->AddTextPending);
+        EXPECT_EQ(W->PageView->cursor().shape(), Qt::OpenHandCursor);
+    }
+    QTest::keyClick(W->edtPageNum, Qt::Key_Escape);
+    EXPECT_TRUE(Ended);
+}
+
 INSTANTIATE_TEST_SUITE_P(Setting, EscTest,
                          ::testing::Values(EscCase{"Absent", nullptr, true}, EscCase{"Yes", "Yes", true},
                                            EscCase{"LowerYes", "yes", true}, EscCase{"No", "No", false},

@@ -589,6 +589,24 @@ TEST_F(CommandsTest, ASearchThatFindsNothingLeavesNoHighlight)
     EXPECT_FALSE(W->actFindAgain->isEnabled());
 }
 
+// Esc ends a search before it ends the program: the highlights go.
+TEST_F(CommandsTest, EscEndsASearchBeforeTheProgram)
+{
+    Start("Plain words and a needle here\r\n");
+    const QImage plain = W->PageBitmap->Image().copy();
+    AnswerFind("needle", false);
+    W->FindDialog();
+    ASSERT_NE(W->PageBitmap->Image(), plain);
+    QTest::keyClick(W->edtPageNum, Qt::Key_Escape);
+    ASSERT_FALSE(Ended);
+    EXPECT_TRUE(W->Session().FoundPages().empty());
+    EXPECT_TRUE(W->Session().Renderer()->Find.Text.empty());
+    EXPECT_EQ(W->PageBitmap->Image(), plain);
+    EXPECT_FALSE(W->actFindAgain->isEnabled());
+    QTest::keyClick(W->edtPageNum, Qt::Key_Escape);
+    EXPECT_TRUE(Ended);
+}
+
 TEST_F(CommandsTest, FindOnAReportThatIsGoneSaysSoAndForgetsTheReport)
 {
     Start(PagedReport(2));
