@@ -186,6 +186,9 @@ void TPreviewWindow::CreateDrawingToolbar(QWidget* Parent)
     tool(cmdDrawCircle, "cmdDrawCircle", QStringLiteral("\u25CB"));
     tool(cmdDrawBox, "cmdDrawBox", QStringLiteral("\u25A1"));
     tool(cmdPickColor, "cmdPickColor", QStringLiteral("\u25A0"));
+    // The tool in hand shows pressed (ShowToolState).
+    for (QPushButton* b : {cmdAddText, cmdDrawLine, cmdDrawCircle, cmdDrawBox})
+        b->setCheckable(true);
     chkFilled = new QCheckBox(QStringLiteral("Filled"), DrawingToolbar);
     chkFilled->setObjectName("chkFilled");
     MarkUnavailable(chkFilled);

@@ -69,11 +69,22 @@ void TPreviewWindow::ConnectAutoTools()
 // ---------------------------------------------------------------------------
 // Text items
 
+void TPreviewWindow::ShowToolState()
+{
+    if (!cmdAddText)
+        return;
+    cmdAddText->setChecked(AddTextPending);
+    cmdDrawLine->setChecked(DrawLineMode);
+    cmdDrawBox->setChecked(DrawBoxMode);
+    cmdDrawCircle->setChecked(DrawOvalMode);
+}
+
 void TPreviewWindow::cmdAddTextClick()
 {
     DrawLineMode = DrawBoxMode = DrawOvalMode = false;
     PageView->setCursor(Qt::IBeamCursor);
     AddTextPending = true;
+    ShowToolState();
 }
 
 void TPreviewWindow::AddAutoText1Click()
@@ -112,6 +123,7 @@ void TPreviewWindow::SetDrawMode(bool& Mode)
     Mode = true;
     ShapeStart = ShapePrevEnd = ShapeEnd = QPoint(-1, -1);
     PageView->setCursor(Qt::CrossCursor);
+    ShowToolState();
     cboWidth->setFocus();
 }
 
@@ -124,6 +136,7 @@ bool TPreviewWindow::CancelActiveTool()
     ShapeStart = ShapePrevEnd = ShapeEnd = QPoint(-1, -1);
     PageView->setCursor(Qt::OpenHandCursor);
     PageView->update();
+    ShowToolState();
     return true;
 }
 
@@ -182,6 +195,7 @@ bool TPreviewWindow::ToolMouseUp(QMouseEvent* Event)
 {
     if (AddTextPending) {
         AddTextPending = false;
+        ShowToolState();
         AddTextAt(Event->position().toPoint());
         return true;
     }
@@ -195,6 +209,7 @@ bool TPreviewWindow::ToolMouseUp(QMouseEvent* Event)
     PageView->setCursor(Qt::OpenHandCursor);
     ShapeStart = ShapePrevEnd = ShapeEnd = QPoint(-1, -1);
     PageView->update();
+    ShowToolState();
     return true;
 }
 

@@ -206,6 +206,8 @@ public:
     bool EndSearch();
     // Puts down the text or shape tool in hand; false when none is.
     bool CancelActiveTool();
+    // The button of the tool in hand shows pressed, the others not.
+    void ShowToolState();
     bool FindNext();
 
     // The text of the "Debug Information" box.

@@ -468,6 +468,32 @@ TEST_F(GuiTest, EscPutsDownAToolBeforeItEndsTheProgram)
     EXPECT_TRUE(Ended);
 }
 
+// The button of the tool in hand shows pressed, the others not; none once
+// the tool is put down.
+TEST_F(GuiTest, TheToolInHandShowsPressed)
+{
+    Start({Write(PagedReport(2))});
+    QPushButton* const tools[] = {W->cmdAddText, W->cmdDrawLine, W->cmdDrawBox, W->cmdDrawCircle};
+    auto pressed = [&] {
+        std::vector<bool> p;
+        for (QPushButton* b : tools)
+            p.push_back(b->isChecked());
+        return p;
+    };
+    EXPECT_EQ(pressed(), std::vector<bool>({false, false, false, false}));
+    for (size_t i = 0; i < std::size(tools); ++i) {
+        tools[i]->click();
+        std::vector<bool> expected(std::size(tools), false);
+        expected[i] = true;
+        EXPECT_EQ(pressed(), expected) << i;
+        tools[i]->click();  // pressed again, the tool stays in hand
+        EXPECT_EQ(pressed(), expected) << i;
+    }
+    QTest::keyClick(W->edtPageNum, Qt::Key_Escape);
+    EXPECT_FALSE(Ended);
+    EXPECT_EQ(pressed(), std::vector<bool>({false, false, false, false}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Setting, EscTest,
                          ::testing::Values(EscCase{"Absent", nullptr, true}, EscCase{"Yes", "Yes", true},
                                            EscCase{"LowerYes", "yes", true}, EscCase{"No", "No", false},
