@@ -152,7 +152,7 @@ void ReadPrintersAgain()
 {
     TPrinterLayer& printers = Printer();
     if (!printers.Printing())
-        printers.Refresh();
+        printers.FollowQueues();
 }
 
 }  // namespace

@@ -25,15 +25,6 @@ inline bool HoldsAnyOf(std::string_view Text, std::string_view Set)
     return false;
 }
 
-// Whether the eight bytes at P are all ASCII (a scan steps over text that
-// way).
-inline bool IsAsciiWord(const char* P)
-{
-    uint64_t Word;
-    std::memcpy(&Word, P, sizeof Word);
-    return (Word & 0x8080808080808080ull) == 0;
-}
-
 // The eight bytes at P as one word (in the machine's order).
 inline uint64_t WordAt(const char* P)
 {
@@ -41,6 +32,10 @@ inline uint64_t WordAt(const char* P)
     std::memcpy(&Word, P, sizeof Word);
     return Word;
 }
+
+// Whether the eight bytes at P are all ASCII (a scan steps over text that
+// way).
+inline bool IsAsciiWord(const char* P) { return (WordAt(P) & 0x8080808080808080ull) == 0; }
 
 // Whether one of the eight bytes of Word is C: a scan that looks for a few
 // bytes steps over text eight bytes at a time that way.

@@ -87,9 +87,6 @@ public:
     // The pages found before Checkpoint.
     std::string FoundPagesBefore(const TPageCheckpoint& Checkpoint) const;
     void Clear();
-    size_t Size() const { return FPoints.size(); }
-    // The pages between two checkpoints now.
-    int Step() const { return FStep; }
 
 private:
     std::optional<TLayoutKey> FKey;

@@ -39,6 +39,9 @@ public:
     virtual int DefaultIndex() const { return -1; }
     // Reads the printer list again.
     virtual void Refresh() {}
+    // Reads the printer list again when the spooler's queues changed since
+    // it was read (cheaper than Refresh when they did not).
+    virtual void FollowQueues() { Refresh(); }
     // Why there are no printers, or what the last failure was.
     virtual std::string LastError() const { return {}; }
 

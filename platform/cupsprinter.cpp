@@ -257,6 +257,51 @@ std::string TCupsPrinterLayer::MediaSourceOf(int DmBin)
 // ---------------------------------------------------------------------------
 // The printer list
 
+namespace {
+
+// The spooler's queue names, sorted; false with Error when it gave none.
+bool QueueNames(http_t* Http, std::vector<std::string>& Names, std::string& Error)
+{
+    Names.clear();
+    ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+    static const char* const wanted[] = {"printer-name", "printer-type"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
+    TIpp response(cupsDoRequest(Http, request, "/"));
+    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
+        Error = "No printers are installed.";
+        return false;
+    }
+    if (cupsLastError() > IPP_STATUS_OK_CONFLICTING || !response) {
+        Error = "The print spooler did not list its printers: " + LastCupsError();
+        return false;
+    }
+    for (ipp_attribute_t* a = ippFirstAttribute(response.get()); a; a = ippNextAttribute(response.get())) {
+        if (ippGetGroupTag(a) != IPP_TAG_PRINTER || !ippGetName(a))
+            continue;
+        if (std::strcmp(ippGetName(a), "printer-name") == 0 && ippGetValueTag(a) == IPP_TAG_NAME)
+            Names.emplace_back(ippGetString(a, 0, nullptr));
+    }
+    std::sort(Names.begin(), Names.end(),
+              [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
+    return true;
+}
+
+}  // namespace
+
+void TCupsPrinterLayer::FollowQueues()
+{
+    // One request for the names; the descriptions are read again only when
+    // the queues changed.
+    if (FListed) {
+        THttp http = Connect();
+        std::vector<std::string> names;
+        std::string error;
+        if (http && QueueNames(http.get(), names, error) && names == FNames)
+            return;
+    }
+    Refresh();
+}
+
 void TCupsPrinterLayer::EnsureList() const
 {
     if (!FListed)
@@ -277,26 +322,8 @@ void TCupsPrinterLayer::LoadList() const
         FError = SpoolerUnreachable();
         return;
     }
-    ipp_t* request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
-    static const char* const wanted[] = {"printer-name", "printer-type"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
-    TIpp response(cupsDoRequest(http.get(), request, "/"));
-    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) {
-        FError = "No printers are installed.";
+    if (!QueueNames(http.get(), FNames, FError))
         return;
-    }
-    if (cupsLastError() > IPP_STATUS_OK_CONFLICTING || !response) {
-        FError = "The print spooler did not list its printers: " + LastCupsError();
-        return;
-    }
-    for (ipp_attribute_t* a = ippFirstAttribute(response.get()); a; a = ippNextAttribute(response.get())) {
-        if (ippGetGroupTag(a) != IPP_TAG_PRINTER || !ippGetName(a))
-            continue;
-        if (std::strcmp(ippGetName(a), "printer-name") == 0 && ippGetValueTag(a) == IPP_TAG_NAME)
-            FNames.emplace_back(ippGetString(a, 0, nullptr));
-    }
-    std::sort(FNames.begin(), FNames.end(),
-              [](const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) < 0; });
     if (FNames.empty()) {
         FError = "No printers are installed.";
         return;

@@ -34,6 +34,7 @@ public:
     void SetPrinterIndex(int Index) override;
     int DefaultIndex() const override;
     void Refresh() override;
+    void FollowQueues() override;
     std::string LastError() const override;
 
     bool CanOrientation() const override;

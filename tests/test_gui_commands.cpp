@@ -78,6 +78,9 @@ void AnswerSaveDialog(const std::string& Path, TSaveAnswer* Seen = nullptr)
     }, "QFileDialog");
 }
 
+// Runs the find window with Text and Match Case (below, with the finds).
+void AnswerFind(const std::string& Text, bool MatchCase);
+
 class CommandsTest : public WindowTest {
 protected:
     void Start(const std::string& Bytes)
@@ -88,6 +91,18 @@ protected:
     }
 
     std::string Status() const { return W->StatusBar->currentMessage().toStdString(); }
+
+    // Opens a one-line report and searches for its "needle": gives the page
+    // as it was without the highlight; the page shown has it.
+    QImage StartWithTheNeedleHighlighted()
+    {
+        Start("Plain words and a needle here\r\n");
+        const QImage plain = W->PageBitmap->Image().copy();
+        AnswerFind("needle", false);
+        W->FindDialog();
+        EXPECT_NE(W->PageBitmap->Image(), plain);
+        return plain;
+    }
 };
 
 // ---- Save As text ------------------------------------------------------------
@@ -576,11 +591,8 @@ TEST_F(CommandsTest, HitsAreHighlightedAndCancelRemovesTheHighlight)
 // highlights of the search before off the page.
 TEST_F(CommandsTest, ASearchThatFindsNothingLeavesNoHighlight)
 {
-    Start("Plain words and a needle here\r\n");
-    const QImage plain = W->PageBitmap->Image().copy();
-    AnswerFind("needle", false);
-    W->FindDialog();
-    ASSERT_NE(W->PageBitmap->Image(), plain);
+    const QImage plain = StartWithTheNeedleHighlighted();
+    ASSERT_FALSE(HasFailure());
     AnswerFind("NEEDLE", true);
     W->FindDialog();
     EXPECT_EQ(Status(), "Not Found!");
@@ -592,11 +604,8 @@ TEST_F(CommandsTest, ASearchThatFindsNothingLeavesNoHighlight)
 // Esc ends a search before it ends the program: the highlights go.
 TEST_F(CommandsTest, EscEndsASearchBeforeTheProgram)
 {
-    Start("Plain words and a needle here\r\n");
-    const QImage plain = W->PageBitmap->Image().copy();
-    AnswerFind("needle", false);
-    W->FindDialog();
-    ASSERT_NE(W->PageBitmap->Image(), plain);
+    const QImage plain = StartWithTheNeedleHighlighted();
+    ASSERT_FALSE(HasFailure());
     QTest::keyClick(W->edtPageNum, Qt::Key_Escape);
     ASSERT_FALSE(Ended);
     EXPECT_TRUE(W->Session().FoundPages().empty());

@@ -1,6 +1,7 @@
 // A page drawn after a count goes on from where the count noted that its page
 // starts, and looks exactly as the page a pass from the first line draws.
 #include "engine/renderer.h"
+#include "tests/pdftestutil.h"
 #include "test_image_util.h"
 #include "testutil.h"
 
@@ -8,9 +9,7 @@
 
 #include <QImage>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 
 namespace quillard::test {
 namespace {
@@ -29,14 +28,6 @@ std::string Pages(int N, const std::function<std::string(int)>& Page, const std:
     for (int p = 1; p <= N; ++p)
         r += Page(p) + (p < N ? Between : "");
     return r;
-}
-
-std::string ReadFile(const std::string& Path)
-{
-    std::ifstream in(Path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 struct ReportCase {
@@ -139,7 +130,7 @@ std::vector<ReportCase> WithExamples()
     };
     for (const auto& [name, file] : Examples) {
         const std::string path = std::string(QUILLARD_SOURCE_DIR "/examples/") + file;
-        all.push_back({name, [path] { return Pages(4, [&](int) { return ReadFile(path); }); }});
+        all.push_back({name, [path] { return Pages(4, [&](int) { return ReadBytes(path); }); }});
     }
     return all;
 }
