@@ -117,10 +117,23 @@ std::string OverLimitMessage(const std::string& What, size_t Size, size_t Limit)
 // ---------------------------------------------------------------------------
 // Printing and the printer
 
+namespace {
+
+// Whether a report was named while the window was hidden and is not laid
+// out yet (the renderer still holds the one before, or none).
+bool NamedReportWaits(TPreviewWindow& W)
+{
+    const std::string& named = W.Session().ReportFileName();
+    const tRenderer* r = W.Session().Renderer();
+    return !named.empty() && !IsHttpAddress(named) && (!r || r->FileName != named);
+}
+
+}  // namespace
+
 void TAutomationCommands::Print()
 {
     W.EnsureEngine();
-    if (W.Session().Renderer()->FileName.empty()) {
+    if (W.Session().Renderer()->FileName.empty() || NamedReportWaits(W)) {
         // A report named while the window was hidden loads now.
         if (W.Session().ReportFileName().empty() || !W.LoadFile())
             throw TAutomationError("There is no report to print.");
@@ -271,9 +284,23 @@ void TAutomationCommands::SetVisible(bool Value)
     W.raise();
     W.activateWindow();
     // The first showing runs the start-up (and loads the report) before
-    // the client's next call.
+    // the client's next call; a window shown before loads a report named
+    // while it was hidden.
     if (W.FirstActivation)
         W.FormActivate();
+    else if (NamedReportWaits(W))
+        W.LoadFile();
+}
+
+int TAutomationCommands::LoadNamedReport(int ResultWhenWaiting)
+{
+    if (W.isVisible() && !W.FirstActivation)
+        return W.LoadFile() ? 1 : 0;
+    // The report loads when the window shows. The report laid out before
+    // is no longer the window's: no pages are counted until then.
+    if (!W.FirstActivation)
+        W.Session().SetPageCount(0);
+    return ResultWhenWaiting;
 }
 
 int TAutomationCommands::LoadFile(const std::string& FileName)
@@ -286,9 +313,7 @@ int TAutomationCommands::LoadFile(const std::string& FileName)
     W.CleanUpFiles();
     W.Session().SetDeleteReportOnExit(false);
     W.Session().SetReportFileName(FileName);
-    if (W.isVisible() && !W.FirstActivation)
-        return W.LoadFile() ? 1 : 0;
-    return 0;
+    return LoadNamedReport(0);
 }
 
 int TAutomationCommands::LoadReport(const std::string& Text)
@@ -308,9 +333,7 @@ int TAutomationCommands::LoadReport(const std::string& Text)
     // Whoever sent the text may not act on this computer's files through
     // it (its pictures marked for deletion stay), as with a fetched report.
     W.Session().SetUntrustedReportFile(name);
-    if (W.isVisible() && !W.FirstActivation)
-        return W.LoadFile() ? 1 : 0;
-    return 1;
+    return LoadNamedReport(1);
 }
 
 int TAutomationCommands::Pages() { return W.Session().PageCount(); }
@@ -386,8 +409,7 @@ int TAutomationCommands::SaveAsPDF(const std::string& Path, const std::string& F
         W.EnsureEngine();
         // A report handed over while the window was hidden is not loaded yet:
         // the PDF is of that report, never of the one before.
-        if (!W.Session().ReportFileName().empty() && !IsHttpAddress(W.Session().ReportFileName()) && W.Session().Renderer()->FileName != W.Session().ReportFileName() &&
-            !W.LoadFile()) {
+        if (NamedReportWaits(W) && !W.LoadFile()) {
             Globals().LastErrorMessage = "MakePDF: the report " + W.Session().ReportFileName() + " could not be loaded";
             if (!wasVisible)
                 W.hide();

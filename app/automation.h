@@ -96,6 +96,9 @@ public:
     std::string LastErrorMessage();
 
 private:
+    // Loads the report just named when the window is shown (1 or 0), else
+    // leaves it to load when the window shows and gives ResultWhenWaiting.
+    int LoadNamedReport(int ResultWhenWaiting);
     // Puts the window's frame at Left, Top with Width x Height, kept on the
     // working area of its screen: no larger than that area, no smaller than
     // MinWindowWidth x MinWindowHeight, and wholly inside it. The value the

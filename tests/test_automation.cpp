@@ -17,6 +17,8 @@
 #include "platform/program.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
@@ -142,14 +144,17 @@ TEST_F(AutomationTest, LoadFileOnAHiddenWindowLoadsWhenTheWindowFirstShows)
     EXPECT_EQ(X->Pages(), 3);
     EXPECT_EQ(W->Session().Renderer()->FileName, first);
 
-    // Shown before, hidden now: the name is stored and waits for another
-    // LoadFile once the window is visible again.
+    // Shown before, hidden now: the name is stored, no pages count (the
+    // report before is no longer the window's), and the report loads when
+    // the window shows again.
     X->SetVisible(false);
     EXPECT_EQ(X->LoadFile(second), 0);
+    EXPECT_EQ(X->Pages(), 0);
     X->SetVisible(true);
-    EXPECT_EQ(W->Session().Renderer()->FileName, first);
-    EXPECT_EQ(X->LoadFile(second), 1);
+    EXPECT_EQ(W->Session().Renderer()->FileName, second);
     EXPECT_EQ(X->Pages(), 2);
+    EXPECT_EQ(X->LoadFile(first), 1);
+    EXPECT_EQ(X->Pages(), 3);
     EXPECT_EQ(X->LoadFile(Dir.filePath("NONE.TXT").toStdString()), 0);
     EXPECT_FALSE(Ended);
 }
@@ -1413,6 +1418,8 @@ TEST_F(AutomationScriptTest, AShellScriptDrivesTheWholeSessionWithGdbus)
     env.insert("XDG_CONFIG_HOME", Dir.filePath("config"));
     env.insert("CUPS_SERVER", QString::fromStdString(Cups->Socket()));
     env.insert("QUILLARD_AUTOMATION_LINGER_MS", "500");
+    QDir().mkpath(Dir.filePath("tmp"));
+    env.insert("TEMP", Dir.filePath("tmp"));
     ASSERT_TRUE(bus.Start(Dir.path(), Dir.filePath("data/dbus-1/services"), env)) << bus.Error();
     env.insert("DBUS_SESSION_BUS_ADDRESS", bus.Address());
 
@@ -1425,25 +1432,61 @@ TEST_F(AutomationScriptTest, AShellScriptDrivesTheWholeSessionWithGdbus)
     const std::string report = Dir.filePath("REPORT.TXT").toStdString();
     std::ofstream(report, std::ios::binary)
         << "{INIT VER=1}\r\nIt's page one\\ with a quote\r\n\fPage two\r\n\fPage three\r\n";
-    QProcess script;
-    script.setProcessEnvironment(env);
-    script.start("bash", {QUILLARD_SOURCE_DIR "/examples/automation-demo.sh", QString::fromStdString(report),
-                          Dir.filePath("out.pdf")});
-    ASSERT_TRUE(script.waitForFinished(120000));
-    const std::string out = script.readAllStandardOutput().toStdString();
-    ASSERT_EQ(script.exitCode(), 0) << out << script.readAllStandardError().toStdString();
-    for (const char* line : {"LoadReport: (1,)", "Pages: (<3>,)", "CurrentPage: (<2>,)", "Zoom: (<150>,)",
-                             "Printer: (<'FILEPDF'>,)", "Printed.", "SaveAsPDF: (0,)"})
-        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
-
-    const std::string text = RunProgram("pdftotext", {Dir.filePath("out.pdf").toStdString(), "-"});
-    EXPECT_NE(text.find("It's page one\\ with a quote"), std::string::npos) << text;
-    EXPECT_NE(text.find("Page three"), std::string::npos) << text;
+    // The demo runs twice against the same server (a client stays on the
+    // bus meanwhile, so the server does not end between the runs): the
+    // second run loads its report into the window the first one closed.
+    const std::string report2 = Dir.filePath("SECOND.TXT").toStdString();
+    std::ofstream(report2, std::ios::binary) << "Second run, page one\r\n\fSecond run, page two\r\n";
+    auto watcher = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(bus.Address(), "demo-watcher"));
+    ASSERT_EQ(watcher->call(QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX",
+                                                          "org.freedesktop.DBus.Properties", "Get")
+                               << QStringLiteral("com.merrowgate.Quillard.IQuillardX") << QStringLiteral("Version"),
+                           QDBus::Block, 60000)
+                  .type(),
+              QDBusMessage::ReplyMessage);
+    qint64 serverPid = 0;
+    const struct {
+        std::string Report;
+        const char* Pdf;
+        const char* Pages;
+        const char* FirstLine;
+        const char* LastLine;
+    } runs[] = {
+        {report, "out.pdf", "Pages: (<3>,)", "It's page one\\ with a quote", "Page three"},
+        {report2, "out2.pdf", "Pages: (<2>,)", "Second run, page one", "Second run, page two"},
+    };
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.Pdf);
+        QProcess script;
+        script.setProcessEnvironment(env);
+        script.start("bash", {QUILLARD_SOURCE_DIR "/examples/automation-demo.sh", QString::fromStdString(run.Report),
+                              Dir.filePath(run.Pdf)});
+        ASSERT_TRUE(script.waitForFinished(120000));
+        const std::string out = script.readAllStandardOutput().toStdString();
+        ASSERT_EQ(script.exitCode(), 0) << out << script.readAllStandardError().toStdString();
+        for (const char* line : {"LoadReport: (1,)", run.Pages, "CurrentPage: (<2>,)", "Zoom: (<150>,)",
+                                 "Printer: (<'FILEPDF'>,)", "Printed.", "SaveAsPDF: (0,)", "LastErrorMessage: (<''>,)"})
+            EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+        const std::string text = RunProgram("pdftotext", {Dir.filePath(run.Pdf).toStdString(), "-"});
+        EXPECT_NE(text.find(run.FirstLine), std::string::npos) << text;
+        EXPECT_NE(text.find(run.LastLine), std::string::npos) << text;
+        // Both runs were served by one process.
+        const QDBusReply<uint> pid =
+            watcher->interface()->call("GetConnectionUnixProcessID", QStringLiteral("com.merrowgate.Quillard"));
+        ASSERT_TRUE(pid.isValid());
+        if (serverPid == 0)
+            serverPid = pid.value();
+        EXPECT_EQ(serverPid, qint64(pid.value()));
+    }
     ASSERT_TRUE(Cups->WaitUntilIdle());
     const auto jobs = Cups->Jobs();
-    ASSERT_EQ(jobs.size(), 1u);
-    EXPECT_EQ(jobs[0].Name, "Quillard automation demo");
-    EXPECT_EQ(jobs[0].State, 9);
+    ASSERT_EQ(jobs.size(), 2u);
+    for (const auto& job : jobs) {
+        EXPECT_EQ(job.Name, "Quillard automation demo");
+        EXPECT_EQ(job.State, 9);
+    }
+    watcher.reset();
+    QDBusConnection::disconnectFromBus("demo-watcher");
     EXPECT_TRUE(WaitFor([&] { return !bus.HasOwner("com.merrowgate.Quillard"); }, 20000));
 }
 
