@@ -136,12 +136,14 @@ void TAutomationCommands::Print()
     if (W.Session().Renderer()->FileName.empty() || NamedReportWaits(W)) {
         // A report named while the window was hidden loads now.
         if (W.Session().ReportFileName().empty() || !W.LoadFile())
-            throw TAutomationError("There is no report to print.");
+            throw TAutomationError("There is no report to print.", TFailureKind::NoReport);
     }
     W.DoPrint();
-    if (W.Session().PrintFailed())
-        throw TAutomationError(Globals().LastErrorMessage.empty() ? std::string("The report was not printed.")
-                                                                  : Globals().LastErrorMessage);
+    if (W.Session().PrintFailed()) {
+        if (Globals().LastErrorMessage.empty())
+            Globals().LastErrorMessage = "The report was not printed.";
+        throw TAutomationError(Globals().LastErrorMessage);
+    }
 }
 
 int TAutomationCommands::NumberOfCopies()
@@ -411,6 +413,8 @@ int TAutomationCommands::SaveAsPDF(const std::string& Path, const std::string& F
         // the PDF is of that report, never of the one before.
         if (NamedReportWaits(W) && !W.LoadFile()) {
             Globals().LastErrorMessage = "MakePDF: the report " + W.Session().ReportFileName() + " could not be loaded";
+            if (Globals().LastFailure == TFailureKind::None)
+                Globals().LastFailure = TFailureKind::NoReport;
             if (!wasVisible)
                 W.hide();
             return 4;
@@ -430,6 +434,33 @@ int TAutomationCommands::SaveAsPDF(const std::string& Path, const std::string& F
 }
 
 std::string TAutomationCommands::LastErrorMessage() { return Globals().LastErrorMessage; }
+
+std::string TAutomationCommands::LastErrorName()
+{
+    return Globals().LastErrorMessage.empty() ? std::string() : FailureName(Globals().LastFailure);
+}
+
+std::string FailureName(TFailureKind Kind)
+{
+    const std::string general = "com.merrowgate.Quillard.Error";
+    switch (Kind) {
+    case TFailureKind::None:
+        break;
+    case TFailureKind::NoReport:
+        return general + ".NoReport";
+    case TFailureKind::NotFound:
+        return general + ".NotFound";
+    case TFailureKind::Unreachable:
+        return general + ".Unreachable";
+    case TFailureKind::Timeout:
+        return general + ".Timeout";
+    case TFailureKind::NoPrinter:
+        return general + ".NoPrinter";
+    case TFailureKind::PrinterRejected:
+        return general + ".PrinterRejected";
+    }
+    return general;
+}
 
 std::string QuillardXSpanText(int Index) { return "This would be the text in span " + std::to_string(Index); }
 

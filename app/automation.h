@@ -5,6 +5,8 @@
 // carrying its message.
 #pragma once
 
+#include "engine/globals.h"
+
 #include <cstddef>
 #include <stdexcept>
 #include <string>
@@ -15,8 +17,21 @@ class TPreviewWindow;
 
 class TAutomationError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit TAutomationError(const std::string& What, TFailureKind Kind = TFailureKind::None)
+        : std::runtime_error(What), FKind(Kind)
+    {
+    }
+    // The failure's kind when the member knows it better than the origin.
+    TFailureKind Kind() const { return FKind; }
+
+private:
+    TFailureKind FKind;
 };
+
+// The D-Bus error name of a failure of kind Kind:
+// "com.merrowgate.Quillard.Error.NotFound" and so on, and the general
+// "com.merrowgate.Quillard.Error" for a failure of no kind of its own.
+std::string FailureName(TFailureKind Kind);
 
 // The longest texts a client can hand over, in bytes as the bus carries them
 // (UTF-8). A longer text is refused whole, never cut: the member fails with a
@@ -94,6 +109,9 @@ public:
     // Path (its first 255 characters) in Folder when one is given.
     int SaveAsPDF(const std::string& Path, const std::string& Folder = {});
     std::string LastErrorMessage();
+    // The error name of the failure LastErrorMessage tells of (FailureName),
+    // or an empty text when it tells of none.
+    std::string LastErrorName();
 
 private:
     // Loads the report just named when the window is shown (1 or 0), else

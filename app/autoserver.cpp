@@ -107,6 +107,8 @@ const TProperty Properties[] = {
     // Writing is accepted and changes nothing.
     {"LastErrorMessage", "s", [](TAutomationCommands& X) { return QVariant(Text(X.LastErrorMessage())); },
      [](TAutomationCommands&, const QVariant&) {}},
+    {"LastErrorName", "s", [](TAutomationCommands& X) { return QVariant(QString::fromStdString(X.LastErrorName())); },
+     nullptr},
 };
 
 #undef QX_INT
@@ -572,16 +574,23 @@ private:
                            M.interface() == QLatin1String("org.freedesktop.DBus.Peer") ||
                            (M.interface() == QLatin1String("org.freedesktop.DBus.Properties") &&
                             M.member() != QLatin1String("Set"));
-        if (!reads)
+        if (!reads) {
             Globals().LastErrorMessage.clear();
+            Globals().LastFailure = TFailureKind::None;
+        }
         try {
             return Serve(M);
         } catch (const std::bad_alloc&) {
             Globals().LastErrorMessage = "Out of memory";
+        } catch (const TAutomationError& e) {
+            Globals().LastErrorMessage = e.what();
+            if (e.Kind() != TFailureKind::None)
+                Globals().LastFailure = e.Kind();
         } catch (const std::exception& e) {
             Globals().LastErrorMessage = e.what();
         }
-        return M.createErrorReply(QLatin1String(AutomationErrorName), MessageText(Globals().LastErrorMessage));
+        return M.createErrorReply(QString::fromStdString(FailureName(Globals().LastFailure)),
+                                  MessageText(Globals().LastErrorMessage));
     }
 
     void Pump()

@@ -6,10 +6,12 @@
 #include "app/progresswindow.h"
 #include "platform/settings.h"
 #include "app/webclient.h"
+#include "engine/globals.h"
 #include "engine/services.h"
 #include "platform/program.h"
 
 #include <QFileInfo>
+#include <QNetworkReply>
 #include <algorithm>
 #include <climits>
 #include <sys/stat.h>
@@ -108,6 +110,24 @@ void TPreviewWindow::HttpClientError(int ErrorCode, const std::string& Descripti
 {
     if (FSession.Terminated())
         return;  // the transfer was stopped because the program ends
+    switch (ErrorCode) {
+    case 404:
+    case 410:
+        Globals().LastFailure = TFailureKind::NotFound;
+        break;
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::ProxyTimeoutError:
+        Globals().LastFailure = TFailureKind::Timeout;
+        break;
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+        Globals().LastFailure = TFailureKind::Unreachable;
+        break;
+    default:
+        break;
+    }
     ShowMessage("Error Code:" + std::to_string(ErrorCode) + "\r\n" + Description, "Error Transferring File");
 }
 

@@ -11,6 +11,18 @@ namespace quillard {
 // for each report by whether its text holds a carriage return.
 enum class TLineEndChoice : uint8_t { Auto, Printer, Unix };
 
+// What kind of failure LastErrorMessage tells of, for a client that acts on
+// the kind rather than reading the text.
+enum class TFailureKind : uint8_t {
+    None,             // nothing, or a failure of no kind below
+    NoReport,         // no report to lay out: none loaded, or its file is gone
+    NotFound,         // the report named (a file, a web address) is not there
+    Unreachable,      // the web server or proxy could not be reached
+    Timeout,          // the transfer or the reading did not end in time
+    NoPrinter,        // no printer to print on
+    PrinterRejected,  // the printer or its spooler refused the job
+};
+
 struct TProgramGlobals {
     // Box-drawing bytes are drawn with the line-drawing font instead of lines.
     bool UseLineDrawFont = false;
@@ -30,8 +42,14 @@ struct TProgramGlobals {
     int ZoomLevel = 75;
     // Text of the last engine failure, read by automation clients.
     std::string LastErrorMessage;
+    // Its kind, where the failure's origin knows it.
+    TFailureKind LastFailure = TFailureKind::None;
 };
 
 TProgramGlobals& Globals();
+
+// After a report file could not be opened: a file that is not there makes
+// the failure's kind NotFound.
+void NoteOpenFailure(const std::string& Path);
 
 }  // namespace quillard

@@ -238,6 +238,7 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
         }
         file.Seek(0);
     } catch (const std::exception& e) {
+        NoteOpenFailure(FileName);
         ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
         return false;
     }

@@ -66,6 +66,11 @@ bool tRenderer::Print(TGauge* Gauge)
         ShowMessage(Globals().LastErrorMessage, "Error tRenderer.Print");
         return false;
     }
+    // A job that fails on the way: with no printer chosen there was none to
+    // print on, else the printer or its spooler refused it.
+    auto noteRefusal = [&printer] {
+        Globals().LastFailure = printer.PrinterIndex() < 0 ? TFailureKind::NoPrinter : TFailureKind::PrinterRejected;
+    };
     bool printed = false;
     // The job's own target: the printer's sheet at the printer's resolution.
     TPageTarget target;
@@ -128,6 +133,7 @@ bool tRenderer::Print(TGauge* Gauge)
             }
         } catch (const std::exception& e) {
             passOk = false;
+            noteRefusal();
             ShowMessage(e.what(), "Error Printing Document!");
         }
         if (Gauge) {
@@ -150,10 +156,12 @@ bool tRenderer::Print(TGauge* Gauge)
             }
         } catch (const std::exception& e) {
             printed = false;
+            noteRefusal();
             ShowMessage(e.what(), "Error Printing Document!");
         }
     } catch (const std::exception& e) {
         printed = false;
+        noteRefusal();
         ShowMessage(e.what(), "Error tRenderer.Print");
     }
 

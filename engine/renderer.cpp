@@ -562,6 +562,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     try {
         State->ReportFile.Open(FileName);
     } catch (const std::exception& e) {
+        NoteOpenFailure(FileName);
         ShowMessage("Error opening " + Quoted(FileName) + "\r\n" + e.what(), "Cannot Open File");
         FileName.clear();
         return false;
@@ -817,6 +818,7 @@ void tRenderer::ApplySetupToPrinter()
 bool tRenderer::ReportReadableForJob(std::string* Reason) const
 {
     if (IsBlank(FileName)) {
+        Globals().LastFailure = TFailureKind::NoReport;
         SayWhy(Reason, "There is no report");
         return false;
     }
@@ -824,6 +826,7 @@ bool tRenderer::ReportReadableForJob(std::string* Reason) const
     try {
         report.Open(FileName);
     } catch (const std::exception& e) {
+        Globals().LastFailure = TFailureKind::NoReport;
         SayWhy(Reason, "The report " + Quoted(FileName) + " cannot be read: " + e.what());
         return false;
     }

@@ -507,6 +507,22 @@ TEST_F(AutomationPrinterTest, ThePrinterListFollowsTheSpooler)
     EXPECT_EQ(x.PrinterName(), "TRAYS");
 }
 
+// A queue that takes no jobs: Print fails with the printer's refusal, of
+// the kind PrinterRejected, and prints nothing.
+TEST_F(AutomationPrinterTest, AQueueThatRejectsJobsIsAPrinterRefusal)
+{
+    StartServerWindow();
+    ASSERT_EQ(X->PrinterName(), "FILEPDF");
+    ASSERT_EQ(X->LoadReport("A report\r\n"), 1);
+    X->SetVisible(true);
+    ASSERT_TRUE(Cups->Reject("FILEPDF"));
+    Globals().LastErrorMessage.clear();
+    Globals().LastFailure = TFailureKind::None;
+    EXPECT_THROW(X->Print(), TAutomationError);
+    EXPECT_EQ(X->LastErrorName(), "com.merrowgate.Quillard.Error.PrinterRejected");
+    EXPECT_TRUE(Cups->Jobs().empty());
+}
+
 // A printer chosen by a client takes the opened report's paper and
 // orientation, not its own defaults.
 TEST_F(AutomationPrinterTest, APrinterAClientChoosesTakesTheReportsPaper)
@@ -684,7 +700,7 @@ TEST_F(AutomationBusTest, WrongCallsGetTheBusErrors)
         {QxSet("Pages", "4"), "org.freedesktop.DBus.Error.PropertyReadOnly"},
         {QxGet("Colour"), "org.freedesktop.DBus.Error.UnknownProperty"},
         {QxCall("Explode"), "org.freedesktop.DBus.Error.UnknownMethod"},
-        {QxCall("Print"), "com.merrowgate.Quillard.Error: There is no report to print."},
+        {QxCall("Print"), "com.merrowgate.Quillard.Error.NoReport: There is no report to print."},
         {{"call", "--session", "--dest", "com.merrowgate.Quillard", "--object-path", "/QuillardX/Other", "--method",
           "org.freedesktop.DBus.Properties.Get", "x", "y"},
          "org.freedesktop.DBus.Error.UnknownObject"},
@@ -714,7 +730,7 @@ TEST_F(AutomationBusTest, IntrospectionListsEveryMember)
           "readonly d PrinterPageWidth_IN", "readonly d PrinterPageHeight_IN", "readonly i PrinterNonPrintableX",
           "readonly i PrinterNonPrintableY", "readonly d PrinterNonPrintableX_IN", "readonly d PrinterNonPrintableY_IN",
           "readwrite b CloseAfterPrint", "readwrite b PrintEnabled", "readonly s Version", "readonly o Document",
-          "readwrite s LastErrorMessage", "interface com.merrowgate.Quillard.IQuillardXDocument",
+          "readwrite s LastErrorMessage", "readonly s LastErrorName", "interface com.merrowgate.Quillard.IQuillardXDocument",
           "Span(in  i index"})
         EXPECT_NE(r.Out.find(member), std::string::npos) << member;
 }
@@ -780,6 +796,59 @@ TEST_F(AutomationBusTest, ReadsAndRefusalsAreAnsweredWhileAPageIsBeingDrawn)
     ASSERT_EQ(zoomGet.reply().type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(zoomGet.reply().arguments().value(0).value<QDBusVariant>().variant().toInt(), 150);
     QDBusConnection::disconnectFromBus(name);
+}
+
+// A failure carries its kind: a call that fails gives the D-Bus error of
+// that kind, and LastErrorName names it for members that answer with a
+// number; a later success clears it.
+TEST_F(AutomationBusTest, FailuresCarryTheirKind)
+{
+    TLocalWebServer web;
+    ASSERT_TRUE(web.Start());
+    // A port nobody listens on.
+    quint16 closedPort = 0;
+    {
+        QTcpServer s;
+        ASSERT_TRUE(s.listen(QHostAddress::LocalHost, 0));
+        closedPort = s.serverPort();
+    }
+    Publish();
+    auto quoted = [](const std::string& Text) { return QString::fromStdString("'" + Text + "'"); };
+    const std::string missing = Dir.filePath("MISSING.TXT").toStdString();
+    const struct {
+        const char* Name;
+        QStringList Args;
+        const char* Out;    // the answer, or nullptr for an error
+        const char* Error;  // its name, or the name LastErrorName gives ("" for none)
+    } steps[] = {
+        {"PrintWithoutAReport", QxCall("Print"), nullptr, "com.merrowgate.Quillard.Error.NoReport"},
+        {"SaveWithoutAReport", QxCall("SaveAsPDF", {quoted(Dir.filePath("none.pdf").toStdString())}), "(4,)",
+         "com.merrowgate.Quillard.Error.NoReport"},
+        {"LoadReport", QxCall("LoadReport", {"'A report\\r\\n'"}), "(1,)", ""},
+        {"Show", QxSet("Visible", "true"), "()", ""},
+        {"MissingFile", QxCall("LoadFile", {quoted(missing)}), "(0,)", "com.merrowgate.Quillard.Error.NotFound"},
+        {"MissingPage", QxCall("LoadFile", {quoted(web.Url("/missing"))}), "(0,)",
+         "com.merrowgate.Quillard.Error.NotFound"},
+        {"NobodyListens", QxCall("LoadFile", {quoted("http://127.0.0.1:" + std::to_string(closedPort) + "/r")}),
+         "(0,)", "com.merrowgate.Quillard.Error.Unreachable"},
+        {"AgainAReport", QxCall("LoadReport", {"'Another report\\r\\n'"}), "(1,)", ""},
+        {"PrintWithoutAPrinter", QxCall("Print"), nullptr, "com.merrowgate.Quillard.Error.NoPrinter"},
+        {"ReadingLeavesIt", QxGet("Pages"), "(<1>,)", "com.merrowgate.Quillard.Error.NoPrinter"},
+        {"SuccessClearsIt", QxSet("Zoom", "100"), "()", ""},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.Name);
+        const TGdbusResult r = Call(step.Args);
+        if (step.Out) {
+            EXPECT_EQ(r.Out, step.Out) << r.Err;
+        } else {
+            EXPECT_NE(r.Code, 0);
+            EXPECT_NE(r.Err.find(std::string(step.Error) + ": "), std::string::npos) << r.Err;
+        }
+        EXPECT_EQ(Call(QxGet("LastErrorName")).Out, "(<'" + std::string(step.Error) + "'>,)");
+    }
+    // The report loaded last is still the window's.
+    EXPECT_EQ(Call(QxGet("Pages")).Out, "(<1>,)");
 }
 
 // LastErrorMessage tells of the last call that did something: a later
@@ -1287,6 +1356,7 @@ TEST_F(AutomationProcessTest, AFetchForAClientEndsAtTheFetchTimeLimit)
     EXPECT_GT(web.DripBytes, 10);
     const std::string last = Gdbus(Bus.Address(), QxGet("LastErrorMessage")).Out;
     EXPECT_NE(last.find("The transfer did not end within 1 second"), std::string::npos) << last;
+    EXPECT_EQ(Gdbus(Bus.Address(), QxGet("LastErrorName")).Out, "(<'com.merrowgate.Quillard.Error.Timeout'>,)");
     server.kill();
     server.waitForFinished();
 }
