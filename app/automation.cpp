@@ -5,11 +5,14 @@
 #include "app/progresswindow.h"
 #include "app/qtservices.h"
 #include "app/switches.h"
+#include "base/bytefile.h"
 #include "base/strings.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
+#include "engine/services.h"
 #include "platform/program.h"
+#include "platform/settings.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -19,8 +22,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quillard {
 
@@ -110,7 +118,7 @@ std::string OverLimitMessage(const std::string& What, size_t Size, size_t Limit)
     std::string m = What + " of " + std::to_string(Size) + " bytes is refused: the limit is " +
                     std::to_string(Limit) + " bytes.";
     if (Limit == MaxReportTextBytes)
-        m += " A larger report is written to a file and loaded with LoadFile.";
+        m += " A larger report is passed with LoadReportFd, or written to a file and loaded with LoadFile.";
     return m;
 }
 
@@ -296,8 +304,13 @@ void TAutomationCommands::SetVisible(bool Value)
 
 int TAutomationCommands::LoadNamedReport(int ResultWhenWaiting)
 {
-    if (W.isVisible() && !W.FirstActivation)
-        return W.LoadFile() ? 1 : 0;
+    if (W.isVisible() && !W.FirstActivation) {
+        if (W.LoadFile())
+            return 1;
+        // The report shown before is gone: no pages count.
+        W.Session().SetPageCount(0);
+        return 0;
+    }
     // The report loads when the window shows. The report laid out before
     // is no longer the window's: no pages are counted until then.
     if (!W.FirstActivation)
@@ -308,6 +321,32 @@ int TAutomationCommands::LoadNamedReport(int ResultWhenWaiting)
 int TAutomationCommands::LoadFile(const std::string& FileName)
 {
     RefuseOverLimit("LoadFile's file name", FileName.size(), MaxFileNameBytes);
+    const bool now = W.isVisible() && !W.FirstActivation;
+    if (now && IsHttpAddress(FileName)) {
+        // The report shown stays until the fetched one has arrived (which
+        // then takes its place and cleans up its files), and stays when the
+        // fetch fails.
+        const std::string before = W.Session().ReportFileName();
+        W.Session().SetReportFileName(FileName);
+        if (W.LoadFile())
+            return 1;
+        if (W.Session().ReportFileName() == FileName)
+            W.Session().SetReportFileName(before);
+        return 0;
+    }
+    if (now) {
+        // A report that cannot be opened leaves the one shown as it is.
+        TByteFile probe;
+        try {
+            probe.Open(FileName);
+        } catch (const std::exception& e) {
+            NoteOpenFailure(FileName);
+            ShowMessage("Error opening \"" + FileName + "\"\r\n" + e.what(), "Cannot Open File");
+            if (W.AutomationServer)
+                W.AutomationServer->LoadEnded(false);
+            return 0;
+        }
+    }
     // The report shown so far goes as when another report is opened: a
     // report that was to be deleted at the end (a text handed over by
     // LoadReport, or one named with "/D") is deleted now, and the new one
@@ -329,13 +368,155 @@ int TAutomationCommands::LoadReport(const std::string& Text)
         std::remove(name.c_str());
         throw TAutomationError("The report could not be written to " + name + ": " + why);
     }
+    return TakeHandedOverReport(name);
+}
+
+int TAutomationCommands::TakeHandedOverReport(const std::string& Name)
+{
     W.CleanUpFiles();
-    W.Session().SetReportFileName(name);
+    W.Session().SetReportFileName(Name);
     W.Session().SetDeleteReportOnExit(true);
     // Whoever sent the text may not act on this computer's files through
     // it (its pictures marked for deletion stay), as with a fetched report.
-    W.Session().SetUntrustedReportFile(name);
+    W.Session().SetUntrustedReportFile(Name);
     return LoadNamedReport(1);
+}
+
+namespace {
+
+bool GReceivingReport = false;
+bool GStopReceiving = false;
+long long GReceivedBytes = 0, GExpectedBytes = 0;
+
+// Copies what the descriptor Fd gives into the file Path (existing, empty)
+// while messages run: a regular file from its start, without moving its
+// offset, anything else to its end. Stops when Ended() says so, or past
+// DeadlineMs. False, saying why (and what kind of failure), when it cannot.
+bool CopyFromDescriptor(int Fd, const std::string& Path, int DeadlineMs, const std::function<bool()>& Ended,
+                        std::string* Reason, TFailureKind* Kind)
+{
+    struct stat st;
+    if (::fstat(Fd, &st) != 0) {
+        SayWhy(Reason, std::string("the file descriptor cannot be used: ") + std::strerror(errno));
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        SayWhy(Reason, "the file descriptor is a folder's");
+        return false;
+    }
+    const bool regular = S_ISREG(st.st_mode);
+    GExpectedBytes = regular ? st.st_size : 0;
+    GReceivedBytes = 0;
+    const int out = ::open(Path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out < 0) {
+        SayWhy(Reason, "cannot write " + Path + ": " + std::strerror(errno));
+        return false;
+    }
+    struct TClose {
+        int Fd;
+        ~TClose() { ::close(Fd); }
+    } closeOut{out};
+    using TClock = std::chrono::steady_clock;
+    const TClock::time_point deadline = TClock::now() + std::chrono::milliseconds(DeadlineMs);
+    TClock::time_point lastPump = TClock::now();
+    std::vector<char> buffer(1 << 20);
+    long long total = 0;
+    for (;;) {
+        if (Ended()) {
+            SayWhy(Reason, "the reading was stopped (Quillard was closed)");
+            return false;
+        }
+        const TClock::time_point now = TClock::now();
+        if (now >= deadline) {
+            *Kind = TFailureKind::Timeout;
+            SayWhy(Reason, "the report did not arrive within " + std::to_string(DeadlineMs / 1000) +
+                               " seconds (the \"Fetch Time Limit\")");
+            return false;
+        }
+        if (now - lastPump >= std::chrono::milliseconds(20)) {
+            UserServices().ProcessMessages();
+            lastPump = TClock::now();
+        }
+        if (!regular) {
+            pollfd p{Fd, POLLIN, 0};
+            const int ready = ::poll(&p, 1, 20);
+            if (ready < 0 && errno != EINTR) {
+                SayWhy(Reason, std::string("cannot wait for the report: ") + std::strerror(errno));
+                return false;
+            }
+            if (ready <= 0)
+                continue;
+        }
+        const ssize_t n = regular ? ::pread(Fd, buffer.data(), buffer.size(), static_cast<off_t>(total))
+                                  : ::read(Fd, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            SayWhy(Reason, std::string("the report cannot be read: ") + std::strerror(errno));
+            return false;
+        }
+        if (n == 0)
+            return true;
+        total += n;
+        GReceivedBytes = total;
+        if (total > MaxReportFdBytes) {
+            SayWhy(Reason, "the report is larger than " + std::to_string(MaxReportFdBytes) + " bytes");
+            return false;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                SayWhy(Reason, "cannot write " + Path + ": " + std::strerror(w < 0 ? errno : ENOSPC));
+                return false;
+            }
+            done += w;
+        }
+    }
+}
+
+}  // namespace
+
+bool TAutomationCommands::ReceivingReport() { return GReceivingReport; }
+
+bool TAutomationCommands::ReceivedSoFar(int& Done, int& Total)
+{
+    if (!GReceivingReport)
+        return false;
+    Done = static_cast<int>(std::min<long long>(GReceivedBytes, INT_MAX));
+    Total = static_cast<int>(std::min<long long>(GExpectedBytes, INT_MAX));
+    return true;
+}
+
+void TAutomationCommands::StopReceiving()
+{
+    if (GReceivingReport)
+        GStopReceiving = true;
+}
+
+int TAutomationCommands::LoadReportFd(int Fd)
+{
+    const std::string name = MakeTempFileName();
+    if (name.empty())
+        throw TAutomationError("No temporary file could be made for the report.");
+    std::string why;
+    TFailureKind kind = TFailureKind::None;
+    bool received = false;
+    {
+        GReceivingReport = true;
+        GStopReceiving = false;
+        struct TReset {
+            ~TReset() { GReceivingReport = GStopReceiving = false; }
+        } reset;
+        received = CopyFromDescriptor(Fd, name, ReadFetchTimeLimit() * 1000,
+                                      [this] { return GStopReceiving || W.Session().Terminated(); }, &why, &kind);
+    }
+    if (!received) {
+        ::unlink(name.c_str());
+        throw TAutomationError("LoadReportFd: " + why, kind);
+    }
+    return TakeHandedOverReport(name);
 }
 
 int TAutomationCommands::Pages() { return W.Session().PageCount(); }

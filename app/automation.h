@@ -41,6 +41,8 @@ inline constexpr size_t MaxFileNameBytes = 8192;               // LoadFile's, Sa
 inline constexpr size_t MaxTitleBytes = 1024;                  // PrintTitle; LastErrorMessage (ignored)
 inline constexpr size_t MaxSpanTextBytes = 65536;              // a span's Text (ignored)
 inline constexpr size_t MaxNameBytes = 255;                    // interface and property names, other texts
+// The largest report LoadReportFd takes from its file descriptor.
+inline constexpr long long MaxReportFdBytes = 1LL << 30;
 
 // The refusal of a text of Size bytes for What ("PrintTitle") over Limit.
 std::string OverLimitMessage(const std::string& What, size_t Size, size_t Limit);
@@ -101,6 +103,19 @@ public:
     // Text is the report's bytes (Windows-1252). The report is not trusted
     // with this computer's files, as one fetched from a web server.
     int LoadReport(const std::string& Text);
+    // The report read from the file descriptor Fd (the client's, passed
+    // over the bus): a regular file whole from its start, anything else (a
+    // pipe, a socket) to its end. Messages run while it is read; reading
+    // fails when it has not ended within the fetch time limit, or passes
+    // MaxReportFdBytes. The report is not trusted, as LoadReport's.
+    int LoadReportFd(int Fd);
+    // Whether LoadReportFd is reading a report now.
+    static bool ReceivingReport();
+    // Stops the report LoadReportFd is reading, if any: it fails.
+    static void StopReceiving();
+    // How much of the report LoadReportFd reads has arrived, of how much
+    // (0 when unknown); false when it reads none.
+    static bool ReceivedSoFar(int& Done, int& Total);
     bool CloseAfterPrint();
     void SetCloseAfterPrint(bool Value);
     bool PrintEnabled();
@@ -117,6 +132,9 @@ private:
     // Loads the report just named when the window is shown (1 or 0), else
     // leaves it to load when the window shows and gives ResultWhenWaiting.
     int LoadNamedReport(int ResultWhenWaiting);
+    // Makes the temporary file Name, holding a report a client handed
+    // over, the window's report.
+    int TakeHandedOverReport(const std::string& Name);
     // Puts the window's frame at Left, Top with Width x Height, kept on the
     // working area of its screen: no larger than that area, no smaller than
     // MinWindowWidth x MinWindowHeight, and wholly inside it. The value the

@@ -29,6 +29,9 @@ public:
     virtual bool Unregister(std::string* Reason) = 0;
     // Looks again whether a process the bus started has anything left to do.
     virtual void CheckIdle() = 0;
+    // The window has finished loading a report, loaded or not: clients
+    // hear of it.
+    virtual void LoadEnded(bool Loaded) { (void)Loaded; }
 };
 
 // The server layer of a process started with Switches, not yet published.

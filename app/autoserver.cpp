@@ -16,6 +16,7 @@
 #include <QDBusObjectPath>
 #include <QDBusServiceWatcher>
 #include <QDBusSignature>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QDir>
@@ -130,6 +131,7 @@ const TMethod Methods[] = {
     {"LoadFile", "s", "i", "cFileName"},
     {"LoadReport", "s", "i", "TextReport"},
     {"LoadReportBytes", "ay", "i", "ReportBytes"},
+    {"LoadReportFd", "h", "i", "ReportFd"},
     {"SaveAsPDF", "s", "i", "TextReport"},
 };
 
@@ -218,6 +220,12 @@ QString AutomationInterfaceXml(const char* Interface)
                          .arg(QLatin1String(m.Out));
             x += QStringLiteral("    </method>\n");
         }
+        x += QStringLiteral("    <signal name=\"LoadFinished\"><arg name=\"ok\" type=\"b\"/>"
+                            "<arg name=\"message\" type=\"s\"/></signal>\n"
+                            "    <signal name=\"Progress\"><arg name=\"done\" type=\"i\"/>"
+                            "<arg name=\"total\" type=\"i\"/></signal>\n"
+                            "    <signal name=\"JobFinished\"><arg name=\"ok\" type=\"b\"/>"
+                            "<arg name=\"message\" type=\"s\"/></signal>\n");
         for (const TProperty& p : Properties)
             x += QStringLiteral("    <property name=\"%1\" type=\"%2\" access=\"%3\"/>\n")
                      .arg(QLatin1String(p.Name), QLatin1String(p.Signature),
@@ -367,11 +375,14 @@ QDBusMessage Refusal(const QDBusMessage& M, size_t& TextBytes)
             size = Utf8Size(qvariant_cast<QDBusSignature>(a).signature());
         else if (type == QMetaType::fromType<QByteArray>() && M.member() == QLatin1String("LoadReportBytes"))
             size = size_t(a.toByteArray().size());
+        else if (type == QMetaType::fromType<QDBusUnixFileDescriptor>() && M.member() == QLatin1String("LoadReportFd"))
+            continue;
         else if (IsNumberOrTruth(type))
             continue;
         else
             return M.createErrorReply(QDBusError::InvalidArgs,
-                                      QStringLiteral("Quillard's members take only texts, numbers and truth values"));
+                                      QStringLiteral("Quillard's members take only texts, numbers and truth values "
+                                                     "(and LoadReportFd a file descriptor)"));
         TextBytes += size;
         const TTextLimit limit = LimitOf(M, args, i);
         if (size > limit.Bytes) {
@@ -390,6 +401,15 @@ bool IsRead(const QDBusMessage& M)
         return member == QLatin1String("Get") || member == QLatin1String("GetAll");
     return member == QLatin1String("Printers") || member == QLatin1String("Span");
 }
+
+bool IsClose(const QDBusMessage& M)
+{
+    return M.path() == QLatin1String(AutomationObjectPath) && M.member() == QLatin1String("Close") &&
+           (M.interface().isEmpty() || M.interface() == QLatin1String(AutomationInterface));
+}
+
+// How often a client hears how far the work of a call has come.
+constexpr int ProgressEveryMs = 250;
 
 // The message services while a client's call is carried out. Nobody is at
 // the window for the call: a message is not shown but written to stderr,
@@ -440,14 +460,31 @@ constexpr size_t MaxWaitingTextBytes = 64 * 1024 * 1024;
 // job, nor while another call is carried out (a member that lets messages
 // run would otherwise be entered again): such calls wait their turn. Calls
 // that only read are answered at once all the same (after any earlier call
-// of the same client). While a report is fetched from a web server, which
-// can take minutes, a call that would wait is refused as busy instead.
+// of the same client). While a report is fetched from a web server or read
+// from a client's file descriptor, which can take minutes, a call that
+// would wait is refused as busy instead. A Close that would wait is
+// answered at once: a transfer under way stops, and the window closes when
+// the call's turn comes.
+//
+// Signals tell every client how the work goes: LoadFinished(ok, message)
+// when the window has loaded a report (or failed to), Progress(done, total)
+// while a call's work runs, JobFinished(ok, message) when a client's Print
+// or SaveAsPDF has ended.
 class TAutomationObject : public QDBusVirtualObject {
 public:
     TAutomationObject(TAutomationServerLayer* Layer, TPreviewWindow* Window) : FLayer(Layer), FWindow(Window)
     {
         FPump.setSingleShot(true);
         QObject::connect(&FPump, &QTimer::timeout, this, [this] { Pump(); });
+        QObject::connect(&FProgressTick, &QTimer::timeout, this, [this] { TellProgress(); });
+    }
+
+    // The connection the signals go out on.
+    void SetSignalConnection(const QDBusConnection& Connection) { FSignals = Connection; }
+
+    void LoadEnded(bool Loaded)
+    {
+        Emit("LoadFinished", {Loaded, Loaded ? QString() : FailureText("The report was not loaded")});
     }
 
     QString introspect(const QString& Path) const override
@@ -509,7 +546,36 @@ private:
         QDBusMessage Message;
         QDBusConnection Connection;
         size_t TextBytes = 0;
+        bool Answered = false;  // a Close answered before its turn
     };
+
+    void Emit(const char* Name, const QVariantList& Args)
+    {
+        if (!FSignals.isConnected())
+            return;
+        QDBusMessage m = QDBusMessage::createSignal(QLatin1String(AutomationObjectPath),
+                                                    QLatin1String(AutomationInterface), QLatin1String(Name));
+        m.setArguments(Args);
+        FSignals.send(m);
+    }
+
+    // LastErrorMessage, or Otherwise when it says nothing.
+    static QString FailureText(const char* Otherwise)
+    {
+        return MessageText(Globals().LastErrorMessage.empty() ? std::string(Otherwise) : Globals().LastErrorMessage);
+    }
+
+    void TellProgress()
+    {
+        int done = 0, total = 0;
+        if (!TAutomationCommands::ReceivedSoFar(done, total) && !FWindow->WorkUnderWay(done, total))
+            return;
+        if (done == FToldDone && total == FToldTotal)
+            return;
+        FToldDone = done;
+        FToldTotal = total;
+        Emit("Progress", {done, total});
+    }
 
     QString Introspect(const QString& Path) const
     {
@@ -525,11 +591,13 @@ private:
     }
 
     bool Fetching() const { return FWindow->HttpClient && FWindow->HttpClient->Busy(); }
+    // A report is on its way, which can take minutes.
+    bool Transferring() const { return Fetching() || TAutomationCommands::ReceivingReport(); }
 
     bool WindowBusy() const
     {
         const tRenderer* r = FWindow->Session().Renderer();
-        return (r && (r->Rendering || r->Printing || r->MakingPdf)) || Fetching();
+        return (r && (r->Rendering || r->Printing || r->MakingPdf)) || Transferring();
     }
 
     TCall Take(size_t Index)
@@ -542,8 +610,8 @@ private:
 
     static void Send(const TCall& Call, const QDBusMessage& Reply)
     {
-        // A client that asked for no answer gets none.
-        if (Call.Message.isReplyRequired())
+        // A client that asked for no answer gets none, nor one answered before.
+        if (Call.Message.isReplyRequired() && !Call.Answered)
             Call.Connection.send(Reply);
     }
 
@@ -578,6 +646,36 @@ private:
             Globals().LastErrorMessage.clear();
             Globals().LastFailure = TFailureKind::None;
         }
+        // The outermost call that does something tells how its work goes.
+        struct TProgress {
+            TAutomationObject& O;
+            bool Tells;
+            TProgress(TAutomationObject& Object, bool Tell) : O(Object), Tells(Tell && !Object.FProgressTick.isActive())
+            {
+                if (!Tells)
+                    return;
+                O.FToldDone = O.FToldTotal = -1;
+                O.FProgressTick.start(ProgressEveryMs);
+            }
+            ~TProgress()
+            {
+                if (Tells)
+                    O.FProgressTick.stop();
+            }
+        } progress(*this, !reads);
+        const bool job = M.path() == QLatin1String(AutomationObjectPath) &&
+                         (M.member() == QLatin1String("Print") || M.member() == QLatin1String("SaveAsPDF"));
+        QDBusMessage reply = CarryCall(M);
+        if (job) {
+            const bool ok = reply.type() == QDBusMessage::ReplyMessage &&
+                            (M.member() == QLatin1String("Print") || reply.arguments().value(0).toInt() == 0);
+            Emit("JobFinished", {ok, ok ? QString() : FailureText("The job failed")});
+        }
+        return reply;
+    }
+
+    QDBusMessage CarryCall(const QDBusMessage& M)
+    {
         try {
             return Serve(M);
         } catch (const std::bad_alloc&) {
@@ -616,6 +714,15 @@ private:
                 i = 0;  // the call let messages run: the queue is looked at anew
                 continue;
             }
+            if (IsClose(FQueue[i].Message) && !FQueue[i].Answered && !EarlierCallOfItsClient(i)) {
+                // The client hears at once; a transfer under way stops (it
+                // could take minutes), and the window closes in turn.
+                Send(FQueue[i], FQueue[i].Message.createReply());
+                FQueue[i].Answered = true;
+                if (Fetching())
+                    FWindow->HttpClient->Abort();
+                TAutomationCommands::StopReceiving();
+            }
             if (IsRead(FQueue[i].Message) && !EarlierCallOfItsClient(i)) {
                 TCall call = Take(i);
                 const bool serving = FServing;
@@ -626,12 +733,14 @@ private:
                 i = 0;
                 continue;
             }
-            if (Fetching()) {
+            if (Transferring() && !FQueue[i].Answered) {
                 TCall call = Take(i);
                 Send(call, call.Message.createErrorReply(
                                QLatin1String(AutomationBusyErrorName),
-                               QStringLiteral("Quillard is busy fetching a report from a web server: try again "
-                                              "once the fetch has ended")));
+                               Fetching() ? QStringLiteral("Quillard is busy fetching a report from a web server: "
+                                                           "try again once the fetch has ended")
+                                          : QStringLiteral("Quillard is busy receiving a report: try again once "
+                                                           "it has arrived")));
                 continue;
             }
             waiting = true;
@@ -706,6 +815,12 @@ private:
             }
             if (member == QLatin1String("Printers"))
                 return M.createReply(Text(x.Printers(args.value(0).toInt())));
+            if (member == QLatin1String("LoadReportFd")) {
+                const QDBusUnixFileDescriptor fd = args.value(0).value<QDBusUnixFileDescriptor>();
+                if (!fd.isValid())
+                    throw TAutomationError("LoadReportFd: no file descriptor came with the call");
+                return M.createReply(x.LoadReportFd(fd.fileDescriptor()));
+            }
             if (member == QLatin1String("LoadReportBytes")) {
                 const QByteArray bytes = args.value(0).toByteArray();
                 return M.createReply(x.LoadReport(std::string(bytes.constData(), size_t(bytes.size()))));
@@ -837,6 +952,9 @@ private:
     size_t FWaitingTextBytes = 0;
     QTimer FPump;
     bool FServing = false;
+    QDBusConnection FSignals{QString()};
+    QTimer FProgressTick;
+    int FToldDone = -1, FToldTotal = -1;
 };
 
 // ---------------------------------------------------------------------------
@@ -1026,6 +1144,7 @@ bool TAutomationServerLayer::Publish(TPreviewWindow* Window, const QDBusConnecti
     FWindow = Window;
     KeepReadingWhateverArrives(FConnection);
     FObject = std::make_unique<TAutomationObject>(this, Window);
+    FObject->SetSignalConnection(FConnection);
     if (!FConnection.registerVirtualObject(QLatin1String(AutomationObjectPath), FObject.get(),
                                            QDBusConnection::SubPath)) {
         SayWhy(Reason, "the object path " + std::string(AutomationObjectPath) + " is taken");
@@ -1086,6 +1205,12 @@ QDBusMessage TAutomationServerLayer::Answer(TPreviewWindow* Window, const QDBusM
         FObject = std::make_unique<TAutomationObject>(this, Window);
     }
     return FObject->AnswerNow(Call);
+}
+
+void TAutomationServerLayer::LoadEnded(bool Loaded)
+{
+    if (FObject && FPublished)
+        FObject->LoadEnded(Loaded);
 }
 
 void TAutomationServerLayer::NoteClient(const QString& Sender)

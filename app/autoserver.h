@@ -89,6 +89,8 @@ public:
     // time (a client that makes one call per connection, as command-line
     // tools do, has that long to call again).
     void CheckIdle() override;
+    // Tells the clients (the signal LoadFinished).
+    void LoadEnded(bool Loaded) override;
     // How long an idle process started by the bus waits before it ends.
     int LingerMs = 15000;
     // Ends the program (the window's end, replaceable by tests).

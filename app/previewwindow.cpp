@@ -8,6 +8,7 @@
 #include "app/qtservices.h"
 #include "platform/settings.h"
 #include "app/switches.h"
+#include "app/webclient.h"
 #include "engine/globals.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
@@ -456,6 +457,34 @@ void TPreviewWindow::FreeAndCleanUp()
 // The report and the page
 
 bool TPreviewWindow::LoadFile()
+{
+    ++FLoadDepth;
+    const bool loaded = LoadReportNow();
+    // The automation's clients hear once of a fetch and the load of what
+    // it fetched, and nothing when no report was named.
+    if (--FLoadDepth == 0 && AutomationServer && (loaded || !FSession.ReportFileName().empty()))
+        AutomationServer->LoadEnded(loaded);
+    return loaded;
+}
+
+bool TPreviewWindow::WorkUnderWay(int& Done, int& Total) const
+{
+    const tRenderer* r = FSession.Renderer();
+    const bool job = r && (r->Printing || r->MakingPdf);
+    const bool fetch = HttpClient && HttpClient->Busy();
+    if (!job && !fetch && !(r && r->Rendering))
+        return false;
+    const TGauge* g = nullptr;
+    if ((job || fetch) && ProgressWindow)
+        g = &ProgressWindow->ProgressGauge->Gauge;
+    else if (!job && !fetch && RenderGauge)
+        g = &RenderGauge->Gauge;
+    Total = g ? std::max(0, g->MaxValue) : 0;
+    Done = g ? std::clamp(g->Progress, 0, Total) : 0;
+    return true;
+}
+
+bool TPreviewWindow::LoadReportNow()
 {
     PageDrawn = true;
     if (!Renderer())

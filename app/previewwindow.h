@@ -135,7 +135,13 @@ public:
     int ClientCallDepth = 0;
 
     // ---- the report and the page ---------------------------------------
+    // Loads the report named in the session (fetching it first when it is a
+    // web address) and shows its first page; true when it was loaded.
     bool LoadFile();
+    // The work under way (a page pass, a print or PDF job, a fetch) and how
+    // far it has come: Done of Total (bytes of the report, or pages of a
+    // job). False when no such work is under way.
+    bool WorkUnderWay(int& Done, int& Total) const;
     void Render();
     int CountPages() override;
     // The print options window was closed with OK (PrintOptionsTaken) or
@@ -407,6 +413,10 @@ private:
     TPreviewSession FSession;
     // Puts Text into the page or zoom box for a change of the session.
     void ShowInBox(QLineEdit* Box, const QString& Text);
+    // LoadFile's work; FLoadDepth counts the loads under way, one inside
+    // another for a fetch.
+    bool LoadReportNow();
+    int FLoadDepth = 0;
     // While a report loads the page box follows the session without drawing.
     bool FLoadingReport = false;
     // The change of the session comes from typing into a box.

@@ -111,6 +111,43 @@ bool TDBusSession::HasOwner(const QString& Name) const
     return r.Out.find("true") != std::string::npos;
 }
 
+TSignalMonitor::~TSignalMonitor()
+{
+    if (FMonitor.state() != QProcess::NotRunning) {
+        FMonitor.kill();
+        FMonitor.waitForFinished(5000);
+    }
+}
+
+bool TSignalMonitor::Start(const QString& Address, const QString& Name)
+{
+    FMonitor.start(QStringLiteral("gdbus"), {QStringLiteral("monitor"), QStringLiteral("--address"), Address,
+                                             QStringLiteral("--dest"), Name});
+    // Once it says who owns the name, its match rule is in place.
+    return FMonitor.waitForStarted(10000) && WaitForLine("is owned by");
+}
+
+std::string TSignalMonitor::Output()
+{
+    FOutput += FMonitor.readAllStandardOutput().toStdString();
+    return FOutput;
+}
+
+bool TSignalMonitor::WaitForLine(const std::string& Text, int TimeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    size_t found;
+    while ((found = Output().find(Text, FSeen)) == std::string::npos) {
+        if (t.elapsed() > TimeoutMs || FMonitor.state() == QProcess::NotRunning)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        FMonitor.waitForReadyRead(5);
+    }
+    FSeen = found + Text.size();
+    return true;
+}
+
 TGdbusResult Gdbus(const QString& Address, const QStringList& Args, bool Pump, int TimeoutMs, const QString& WorkingDir)
 {
     QProcess p;

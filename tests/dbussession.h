@@ -36,6 +36,27 @@ private:
     std::string FError;
 };
 
+// The signals the owner of a bus name sends, as `gdbus monitor` prints them
+// ("/QuillardX: com.merrowgate.Quillard.IQuillardX.LoadFinished (true, '')").
+class TSignalMonitor {
+public:
+    ~TSignalMonitor();
+    // Starts listening on the bus at Address to Name, which has an owner;
+    // false when gdbus cannot.
+    bool Start(const QString& Address, const QString& Name);
+    // Waits, with the events running, until what was printed after the
+    // last line waited for holds Text; false when it has not after
+    // TimeoutMs.
+    bool WaitForLine(const std::string& Text, int TimeoutMs = 30000);
+    // Everything printed so far.
+    std::string Output();
+
+private:
+    QProcess FMonitor;
+    std::string FOutput;
+    size_t FSeen = 0;
+};
+
 struct TGdbusResult {
     int Code = -1;
     std::string Out, Err;

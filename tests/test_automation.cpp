@@ -22,6 +22,7 @@
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
@@ -43,6 +44,9 @@
 #include <functional>
 #include <fstream>
 #include <regex>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 namespace quillard::test {
 namespace {
@@ -961,7 +965,7 @@ TEST_F(AutomationBusTest, ArgumentsOverTheirLimitsAreRefused)
          [&] { return call("/QuillardX", qx, "LoadReport", {QString(int(MaxReportTextBytes) + 1, 'r')}); },
          "org.freedesktop.DBus.Error.LimitsExceeded",
          "LoadReport's report text of 4194305 bytes is refused: the limit is 4194304 bytes. A larger report is "
-         "written to a file and loaded with LoadFile."},
+         "passed with LoadReportFd, or written to a file and loaded with LoadFile."},
         {"BytesForAName", [&] { return call("/QuillardX", qx, "LoadFile", {QByteArray(100, 'b')}); },
          "org.freedesktop.DBus.Error.InvalidArgs", "Quillard's members take only texts, numbers and truth values"},
     };
@@ -1278,8 +1282,9 @@ TEST_F(AutomationProcessTest, RelativeNamesAreInTheCallersFolder)
 }
 
 // A report fetched for one client can take minutes; meanwhile the other
-// clients' reads are answered, and what would change something is refused
-// as busy rather than left waiting.
+// clients' reads are answered, what would change something is refused as
+// busy rather than left waiting, and a Close is answered at once: the fetch
+// stops, the report shown before stays, and the window closes.
 TEST_F(AutomationProcessTest, OtherClientsAreAnsweredWhileAReportIsFetched)
 {
     TLocalWebServer web;
@@ -1307,7 +1312,6 @@ TEST_F(AutomationProcessTest, OtherClientsAreAnsweredWhileAReportIsFetched)
         {QxCall("Printers", {"0"}), "('',)"},
         {QxSet("Zoom", "150"), nullptr},
         {QxCall("LoadReport", {"'Another report'"}), nullptr},
-        {QxCall("Close"), nullptr},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.Args.join(' ').toStdString());
@@ -1323,13 +1327,17 @@ TEST_F(AutomationProcessTest, OtherClientsAreAnsweredWhileAReportIsFetched)
         EXPECT_FALSE(fetch.isFinished());
     }
 
-    web.Hangup();
+    EXPECT_EQ(Gdbus(Bus.Address(), QxCall("Close"), true, 20000).Out, "()");
     ASSERT_TRUE(WaitFor([&] { return fetch.isFinished(); }));
     ASSERT_EQ(fetch.reply().type(), QDBusMessage::ReplyMessage) << fetch.reply().errorMessage().toStdString();
     EXPECT_EQ(fetch.reply().arguments().value(0).toInt(), 0);
-    const std::string last = Gdbus(Bus.Address(), QxGet("LastErrorMessage")).Out;
-    EXPECT_NE(last.find("Error Transferring File"), std::string::npos) << last;
+    // (LastErrorMessage tells of the Close, carried out after the fetch.)
+    EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Visible")).Out, "(<false>,)");
+    // The report shown before the fetch is still there to save.
     EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Pages")).Out, "(<1>,)");
+    const QString pdf = Dir.filePath("kept.pdf");
+    EXPECT_EQ(Gdbus(Bus.Address(), QxCall("SaveAsPDF", {"'" + pdf + "'"})).Out, "(0,)");
+    EXPECT_NE(PdfText(pdf.toStdString()).find("A report of this computer"), std::string::npos);
     QDBusConnection::disconnectFromBus("fetching-client");
     server.kill();
     server.waitForFinished();
@@ -1357,6 +1365,161 @@ TEST_F(AutomationProcessTest, AFetchForAClientEndsAtTheFetchTimeLimit)
     const std::string last = Gdbus(Bus.Address(), QxGet("LastErrorMessage")).Out;
     EXPECT_NE(last.find("The transfer did not end within 1 second"), std::string::npos) << last;
     EXPECT_EQ(Gdbus(Bus.Address(), QxGet("LastErrorName")).Out, "(<'com.merrowgate.Quillard.Error.Timeout'>,)");
+    server.kill();
+    server.waitForFinished();
+}
+
+// Signals tell every client how the work goes: the end of a load, loaded
+// or not, and the end of a client's job, done or not.
+TEST_F(AutomationProcessTest, SignalsTellOfLoadsAndJobs)
+{
+    StartBus();
+    QProcess server;
+    StartServer(server);
+    TSignalMonitor monitor;
+    ASSERT_TRUE(monitor.Start(Bus.Address(), "com.merrowgate.Quillard")) << monitor.Output();
+    const QString pdf = Dir.filePath("signalled.pdf");
+    const struct {
+        QStringList Args;
+        const char* Out;     // nullptr: an error
+        const char* Signal;  // what the monitor shows after the call
+    } steps[] = {
+        {QxCall("SaveAsPDF", {"'" + pdf + "'"}), "(4,)",
+         "com.merrowgate.Quillard.IQuillardX.JobFinished (false, 'MakePDF: There is no report"},
+        {QxSet("Visible", "true"), "()", nullptr},
+        {QxCall("LoadReport", {"'Signalled\\r\\n'"}), "(1,)",
+         "com.merrowgate.Quillard.IQuillardX.LoadFinished (true, '')"},
+        {QxCall("SaveAsPDF", {"'" + pdf + "'"}), "(0,)", "com.merrowgate.Quillard.IQuillardX.JobFinished (true, '')"},
+        {QxCall("Print"), nullptr, "com.merrowgate.Quillard.IQuillardX.JobFinished (false, 'Error Printing Document!"},
+        {QxCall("LoadFile", {"'" + Dir.filePath("MISSING.TXT") + "'"}), "(0,)",
+         "com.merrowgate.Quillard.IQuillardX.LoadFinished (false, 'Cannot Open File: Error opening"},
+        // The report shown before stays.
+        {QxCall("SaveAsPDF", {"'" + pdf + "'"}), "(0,)", "com.merrowgate.Quillard.IQuillardX.JobFinished (true, '')"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.Args.join(' ').toStdString());
+        const TGdbusResult r = Gdbus(Bus.Address(), step.Args);
+        if (step.Out)
+            EXPECT_EQ(r.Out, step.Out) << r.Err;
+        else
+            EXPECT_NE(r.Code, 0);
+        if (step.Signal)
+            EXPECT_TRUE(monitor.WaitForLine(step.Signal)) << monitor.Output();
+    }
+    EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Pages")).Out, "(<1>,)");
+    EXPECT_NE(PdfText(pdf.toStdString()).find("Signalled"), std::string::npos);
+    server.kill();
+    server.waitForFinished();
+}
+
+// A report read from a file descriptor the client passes: a regular file
+// whole, like the same bytes handed over with LoadReportBytes; a pipe to its
+// end while other clients are answered, with Progress telling how much has
+// come; a Close from another client is answered at once and stops it.
+TEST_F(AutomationProcessTest, AReportFromAFileDescriptor)
+{
+    StartBus();
+    QProcess server;
+    StartServer(server);
+    QDBusConnection client = QDBusConnection::connectToBus(Bus.Address(), "fd-client");
+    ASSERT_TRUE(client.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing);
+    auto method = [](const char* Member) {
+        return QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX",
+                                              "com.merrowgate.Quillard.IQuillardX", QLatin1String(Member));
+    };
+    ASSERT_EQ(Gdbus(Bus.Address(), QxSet("Visible", "true")).Code, 0);
+
+    // About 1 MB, its last line on the last page.
+    std::string big = "{INIT VER=1}\r\n";
+    for (int i = 1; big.size() < 1000000; ++i)
+        big += "Line " + std::to_string(i) + " of a report passed whole\r\n" + (i % 50 == 0 ? "\f" : "");
+    big += "The very last line\r\n";
+    const std::string bigPath = Dir.filePath("BIG.TXT").toStdString();
+    std::ofstream(bigPath, std::ios::binary) << big;
+    std::string pages;
+    for (const char* how : {"LoadReportBytes", "LoadReportFd"}) {
+        SCOPED_TRACE(how);
+        QDBusMessage m = method(how);
+        const int fd = ::open(bigPath.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        // The client's offset stays where it was.
+        ASSERT_EQ(::lseek(fd, 1000, SEEK_SET), 1000);
+        if (std::string(how) == "LoadReportFd")
+            m << QVariant::fromValue(QDBusUnixFileDescriptor(fd));
+        else
+            m << QByteArray::fromStdString(big);
+        const QDBusMessage reply = client.call(m, QDBus::Block, 60000);
+        ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        EXPECT_EQ(reply.arguments().value(0).toInt(), 1);
+        EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 1000);
+        ::close(fd);
+        const std::string count = Gdbus(Bus.Address(), QxGet("Pages")).Out;
+        if (pages.empty())
+            pages = count;
+        EXPECT_EQ(count, pages);
+        const QString pdf = Dir.filePath(QLatin1String(how) + ".pdf");
+        ASSERT_EQ(Gdbus(Bus.Address(), QxCall("SaveAsPDF", {"'" + pdf + "'"})).Out, "(0,)");
+        const std::string last = PdfText(pdf.toStdString(), 0, 0);
+        EXPECT_NE(last.find("Line 1 of a report passed whole"), std::string::npos);
+        EXPECT_NE(last.find("The very last line"), std::string::npos);
+    }
+    EXPECT_NE(pages, "(<1>,)");
+
+    TSignalMonitor monitor;
+    ASSERT_TRUE(monitor.Start(Bus.Address(), "com.merrowgate.Quillard")) << monitor.Output();
+    struct Case {
+        const char* Name;
+        bool CloseMeanwhile;
+    };
+    for (const Case& c : {Case{"ToItsEnd", false}, Case{"ClosedMeanwhile", true}}) {
+        SCOPED_TRACE(c.Name);
+        const std::string pagesBefore = Gdbus(Bus.Address(), QxGet("Pages")).Out;
+        int pipeFds[2];
+        ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+        QDBusMessage m = method("LoadReportFd");
+        m << QVariant::fromValue(QDBusUnixFileDescriptor(pipeFds[0]));
+        ::close(pipeFds[0]);
+        QDBusPendingCall load = client.asyncCall(m, 120000);
+        const std::string head = "Piped page one\r\n" + std::string(100000, 'x') + "\r\n";
+        for (size_t done = 0; done < head.size();) {
+            pollfd p{pipeFds[1], POLLOUT, 0};
+            if (::poll(&p, 1, 10) > 0) {
+                const ssize_t n = ::write(pipeFds[1], head.data() + done, std::min<size_t>(4096, head.size() - done));
+                ASSERT_GT(n, 0);
+                done += size_t(n);
+            }
+            QCoreApplication::processEvents();
+        }
+        // The server has read it all and says so; the others are answered.
+        ASSERT_TRUE(monitor.WaitForLine("Progress (" + std::to_string(head.size()) + ", 0)")) << monitor.Output();
+        EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Pages")).Out, pagesBefore);
+        const TGdbusResult zoom = Gdbus(Bus.Address(), QxSet("Zoom", "150"));
+        EXPECT_NE(zoom.Err.find("com.merrowgate.Quillard.Busy: Quillard is busy receiving a report"),
+                  std::string::npos)
+            << zoom.Err;
+        EXPECT_FALSE(load.isFinished());
+        if (c.CloseMeanwhile) {
+            EXPECT_EQ(Gdbus(Bus.Address(), QxCall("Close")).Out, "()");
+            ASSERT_TRUE(WaitFor([&] { return load.isFinished(); }));
+            ::close(pipeFds[1]);
+            ASSERT_EQ(load.reply().type(), QDBusMessage::ErrorMessage);
+            EXPECT_NE(load.reply().errorMessage().toStdString().find("LoadReportFd: the reading was stopped"),
+                      std::string::npos)
+                << load.reply().errorMessage().toStdString();
+            EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Visible")).Out, "(<false>,)");
+        } else {
+            const std::string tail = "\fPiped page two\r\n";
+            ASSERT_EQ(::write(pipeFds[1], tail.data(), tail.size()), ssize_t(tail.size()));
+            ::close(pipeFds[1]);
+            ASSERT_TRUE(WaitFor([&] { return load.isFinished(); }, 60000));
+            ASSERT_EQ(load.reply().type(), QDBusMessage::ReplyMessage) << load.reply().errorMessage().toStdString();
+            EXPECT_EQ(load.reply().arguments().value(0).toInt(), 1);
+            EXPECT_TRUE(monitor.WaitForLine("LoadFinished (true, '')")) << monitor.Output();
+            EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Pages")).Out, "(<2>,)");
+        }
+    }
+    // No report read from a descriptor is left behind.
+    QDBusConnection::disconnectFromBus("fd-client");
     server.kill();
     server.waitForFinished();
 }

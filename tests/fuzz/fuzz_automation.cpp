@@ -29,6 +29,7 @@
 
 #include <QApplication>
 #include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDir>
 #include <QFile>
@@ -39,6 +40,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace quillard;
@@ -294,7 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
             case 4: {  // a method
                 const uint8_t which = in.Byte();
                 const bool wrongType = which >= 240;
-                switch (which % 6) {
+                switch (which % 7) {
                 case 0: {
                     const uint8_t r = in.Byte();
                     const QString report = r & 0x80 ? ReadText(in) : FromBytes(Reports[r % Reports.size()]);
@@ -319,6 +322,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
                     call = Method(QLatin1String(AutomationObjectPath), QuillardX, QStringLiteral("Printers"),
                                   {wrongType ? ReadValue(in) : QVariant(int(in.U32()))});
                     break;
+                case 5: {  // a report read from a descriptor
+                    const uint8_t r = in.Byte();
+                    const QByteArray report = r & 0x80 ? ReadText(in).toUtf8()
+                                                       : QByteArray::fromStdString(Reports[r % Reports.size()]);
+                    QVariant fdArgument;
+                    const int fd = ::memfd_create("fuzz-report", MFD_CLOEXEC);
+                    if (fd >= 0) {
+                        if (::write(fd, report.constData(), size_t(report.size())) == report.size())
+                            fdArgument = QVariant::fromValue(QDBusUnixFileDescriptor(fd));
+                        ::close(fd);
+                    }
+                    call = Method(QLatin1String(AutomationObjectPath), QuillardX, QStringLiteral("LoadReportFd"),
+                                  {wrongType || !fdArgument.isValid() ? ReadValue(in) : fdArgument});
+                    break;
+                }
                 default:
                     call = Method(QLatin1String(AutomationObjectPath), QuillardX, QStringLiteral("Close"), {});
                     break;
