@@ -1399,12 +1399,14 @@ TEST_F(AutomationProcessTest, SignalsTellOfLoadsAndJobs)
     for (const auto& step : steps) {
         SCOPED_TRACE(step.Args.join(' ').toStdString());
         const TGdbusResult r = Gdbus(Bus.Address(), step.Args);
-        if (step.Out)
+        if (step.Out) {
             EXPECT_EQ(r.Out, step.Out) << r.Err;
-        else
+        } else {
             EXPECT_NE(r.Code, 0);
-        if (step.Signal)
+        }
+        if (step.Signal) {
             EXPECT_TRUE(monitor.WaitForLine(step.Signal)) << monitor.Output();
+        }
     }
     EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Pages")).Out, "(<1>,)");
     EXPECT_NE(PdfText(pdf.toStdString()).find("Signalled"), std::string::npos);
