@@ -80,9 +80,9 @@ for mb in "$@"; do
   pages=$(get Pages | tr -dc 0-9)
   s=$(now); call $iface.SaveAsPDF "'$scratch/out.pdf'" >/dev/null; e=$(now)
   save=$(echo "$e - $s" | bc)
-  s=$(now); "$program" --count-pages "$report" >/dev/null; e=$(now)
+  s=$(now); "$program" --count-pages "$report" >/dev/null 2>&1; e=$(now)
   count=$(echo "$e - $s" | bc)
-  s=$(now); "$program" --pdf "$scratch/cli.pdf" "$report" >/dev/null; e=$(now)
+  s=$(now); "$program" --pdf "$scratch/cli.pdf" "$report" >/dev/null 2>&1; e=$(now)
   cli=$(echo "$e - $s" | bc)
   printf "%-8s %8s %10.2f %10.2f %10.2f %12.2f %10s\n" "${mb} MB" "$pages" "$load" "$count" "$save" "$cli" "$worst"
 done
