@@ -20,6 +20,7 @@
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -519,7 +520,8 @@ public:
                 Connection.send(refusal);
             return true;
         }
-        FQueue.push_back({Message, Connection, bytes});
+        FQueue.push_back({Message, Connection, bytes, false, QElapsedTimer()});
+        FQueue.back().Waiting.start();
         FWaitingTextBytes += bytes;
         FPump.start(0);
         return true;
@@ -547,6 +549,7 @@ private:
         QDBusConnection Connection;
         size_t TextBytes = 0;
         bool Answered = false;  // a Close answered before its turn
+        QElapsedTimer Waiting;  // since it came
     };
 
     void Emit(const char* Name, const QVariantList& Args)
@@ -708,8 +711,10 @@ private:
                 // With the window free the first call goes.
                 TCall call = Take(0);
                 FServing = true;
+                FServedClient = call.Message.service();
                 const QDBusMessage reply = Carry(call.Message);
                 FServing = false;
+                FServedClient.clear();
                 Send(call, reply);
                 i = 0;  // the call let messages run: the queue is looked at anew
                 continue;
@@ -741,6 +746,17 @@ private:
                                                            "try again once the fetch has ended")
                                           : QStringLiteral("Quillard is busy receiving a report: try again once "
                                                            "it has arrived")));
+                continue;
+            }
+            if (!FQueue[i].Answered && FQueue[i].Waiting.elapsed() >= FLayer->BusyAfterMs &&
+                FQueue[i].Message.service() != FServedClient && !EarlierCallOfItsClient(i)) {
+                // Another client's long call, or a job, holds the window:
+                // this client hears so rather than waiting on.
+                TCall call = Take(i);
+                Send(call, call.Message.createErrorReply(
+                               QLatin1String(AutomationBusyErrorName),
+                               QStringLiteral("Quillard is busy with other work (another client's call, a page being "
+                                              "drawn, a print or PDF job): try again once it has ended")));
                 continue;
             }
             waiting = true;
@@ -952,6 +968,7 @@ private:
     size_t FWaitingTextBytes = 0;
     QTimer FPump;
     bool FServing = false;
+    QString FServedClient;  // whose call is being carried out
     QDBusConnection FSignals{QString()};
     QTimer FProgressTick;
     int FToldDone = -1, FToldTotal = -1;

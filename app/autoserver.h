@@ -98,6 +98,10 @@ public:
     // How often a process the bus started looks whether its bus is still
     // there: without it nobody can reach the process, which ends.
     static constexpr int BusWatchMs = 250;
+    // How long a client's call that changes something waits while the
+    // window is busy with another client's call or a job before it is
+    // refused as busy (its own earlier calls it waits for).
+    int BusyAfterMs = 1000;
     std::function<void()> OnBusLost;
 
     // Called for every message the object takes: the sender counts as a

@@ -742,6 +742,7 @@ TEST_F(AutomationBusTest, IntrospectionListsEveryMember)
 TEST_F(AutomationBusTest, CallsWaitWhileAPageIsBeingDrawn)
 {
     Publish();
+    ServerLayerOf(*W).BusyAfterMs = 600000;
     X->LoadReport(Pages(2));
     X->SetVisible(true);
     W->Session().Renderer()->Rendering = true;
@@ -759,12 +760,34 @@ TEST_F(AutomationBusTest, CallsWaitWhileAPageIsBeingDrawn)
     EXPECT_EQ(X->CurrentPage(), 2);
 }
 
+// While the window stays busy (another client's long call, a job), a call
+// that changes something is refused as busy after a second instead of
+// waiting on; the window's own work is untouched.
+TEST_F(AutomationBusTest, ACallWaitingOnOtherWorkIsRefusedAsBusyAfterASecond)
+{
+    Publish();
+    X->LoadReport(Pages(2));
+    X->SetVisible(true);
+    W->Session().Renderer()->Rendering = true;
+    QElapsedTimer waited;
+    waited.start();
+    const TGdbusResult r = Call(QxSet("CurrentPage", "2"));
+    EXPECT_GE(waited.elapsed(), ServerLayerOf(*W).BusyAfterMs);
+    EXPECT_NE(r.Err.find("com.merrowgate.Quillard.Busy: Quillard is busy with other work"), std::string::npos)
+        << r.Err;
+    W->Session().Renderer()->Rendering = false;
+    EXPECT_EQ(X->CurrentPage(), 1);
+    EXPECT_EQ(Call(QxSet("CurrentPage", "2")).Code, 0);
+    EXPECT_EQ(X->CurrentPage(), 2);
+}
+
 // Reads are answered at once while a page is drawn, and so are refusals;
 // a call that changes something waits its turn, and a client's read waits
 // behind that client's own earlier call.
 TEST_F(AutomationBusTest, ReadsAndRefusalsAreAnsweredWhileAPageIsBeingDrawn)
 {
     Publish();
+    ServerLayerOf(*W).BusyAfterMs = 600000;
     X->LoadReport(Pages(2));
     X->SetVisible(true);
     W->Session().Renderer()->Rendering = true;
