@@ -16,6 +16,7 @@
 #include "engine/services.h"
 #include "platform/desktop.h"
 #include "surfaces/imagecanvas.h"
+#include "surfaces/namedoutput.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -93,9 +94,24 @@ TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent
     AddTextPending = DrawLineMode = DrawBoxMode = DrawOvalMode = false;
     CloseAfterPrint = false;
     setGeometry(0, -50, 1, 1);
+
+    // A PDF or picture written into a FIFO or socket whose reader is slow:
+    // the window and the automation's other clients go on meanwhile. The
+    // writing stops when the program ends, and for a client's call when
+    // the reader has taken nothing for the fetch time limit.
+    SetStreamWaitHook([this](int StalledMs) {
+        UserServices().ProcessMessages();
+        if (FSession.Terminated())
+            return false;
+        return ClientCallDepth == 0 || StalledMs < 1000 || StalledMs < ReadFetchTimeLimit() * 1000;
+    });
 }
 
-TPreviewWindow::~TPreviewWindow() { FormDestroy(); }
+TPreviewWindow::~TPreviewWindow()
+{
+    SetStreamWaitHook(nullptr);
+    FormDestroy();
+}
 
 // ---------------------------------------------------------------------------
 // Start-up

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -54,23 +55,41 @@ std::string TempNameFor(const std::string& Target)
     return FolderOf(Target) + "/." + base + "." + suffix + ".tmp";
 }
 
-// Writes all of Data into Fd; 0, or the errno of the failure. A descriptor
-// left non-blocking by whoever shares it (standard output) is waited on.
+std::function<bool(int)>& StreamWaitHook()
+{
+    static std::function<bool(int)> hook;
+    return hook;
+}
+
+// Writes all of Data into Fd; 0, or the errno of the failure (ECANCELED
+// when the wait hook stopped it). A non-blocking descriptor (a stream's,
+// or standard output left so by whoever shares it) is waited on, with the
+// wait hook called meanwhile.
 int WriteAll(int Fd, const char* Data, size_t Size)
 {
+    using TClock = std::chrono::steady_clock;
+    TClock::time_point lastProgress = TClock::now();
     while (Size > 0) {
         const ssize_t n = ::write(Fd, Data, Size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                const std::function<bool(int)>& hook = StreamWaitHook();
                 pollfd p{Fd, POLLOUT, 0};
-                if (::poll(&p, 1, -1) < 0 && errno != EINTR)
+                if (::poll(&p, 1, hook ? 50 : -1) < 0 && errno != EINTR)
                     return errno;
+                if (hook && !(p.revents & (POLLOUT | POLLERR | POLLHUP))) {
+                    const auto stalled = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() -
+                                                                                              lastProgress);
+                    if (!hook(static_cast<int>(std::min<long long>(stalled.count(), INT_MAX))))
+                        return ECANCELED;
+                }
                 continue;
             }
             return errno;
         }
+        lastProgress = TClock::now();
         if (n == 0)
             return EIO;
         Data += n;
@@ -150,6 +169,8 @@ std::string SecondsText(int Ms)
 
 void SetDashMeansStandardOutput(bool Value) { gDashMeansStandardOutput = Value; }
 bool DashMeansStandardOutput() { return gDashMeansStandardOutput; }
+
+void SetStreamWaitHook(std::function<bool(int StalledMs)> Hook) { StreamWaitHook() = std::move(Hook); }
 
 int FifoReaderWaitMs() { return gFifoReaderWaitMs; }
 void SetFifoReaderWaitMs(int Ms) { gFifoReaderWaitMs = std::max(0, Ms); }
@@ -250,7 +271,10 @@ void TNamedOutput::Fail(const char* What, const std::string& Reason)
     Discard();
 }
 
-void TNamedOutput::Fail(const char* What, int Err) { Fail(What, std::string(std::strerror(Err))); }
+void TNamedOutput::Fail(const char* What, int Err)
+{
+    Fail(What, Err == ECANCELED ? std::string("The writing was stopped") : std::string(std::strerror(Err)));
+}
 
 void TNamedOutput::Open()
 {
@@ -407,6 +431,8 @@ int TNamedOutput::OpenStream()
             Fail("Cannot write file", errno);
             return -1;
         }
+        // The writing waits for the reader in WriteAll.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         return fd;
     }
     // Never waiting in open(): a FIFO without a reader fails at once with
@@ -447,10 +473,8 @@ int TNamedOutput::OpenStream()
             Fail("Cannot write file", "The name now leads to " + FileKindName(st.st_mode));
         return -1;
     }
-    // From here on the pace is the reader's.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // From here on the pace is the reader's: the descriptor stays
+    // non-blocking, and the writing waits for the reader in WriteAll.
     return fd;
 }
 

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -45,6 +46,13 @@ struct TOutputTarget {
 // system's words: "Too many levels of symbolic links", "Is a directory") when
 // nothing can be written there.
 bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::string* Reason);
+
+// Called about every 50 ms while the reader of a FIFO or socket is slow to
+// take what is written, with how long it has taken nothing: the program
+// lets its events run meanwhile. It returns false to stop the writing,
+// which then fails ("The writing was stopped"). Without one the writing
+// waits on the reader as long as it takes.
+void SetStreamWaitHook(std::function<bool(int StalledMs)> Hook);
 
 // How long the writing waits for a program to open a FIFO for reading
 // before it gives up saying so (5 seconds; tests make it shorter).

@@ -1549,6 +1549,60 @@ TEST_F(AutomationProcessTest, AReportFromAFileDescriptor)
     server.waitForFinished();
 }
 
+// A PDF saved into a FIFO whose reader is slow: the other clients are
+// answered meanwhile, and the reader gets the whole PDF.
+TEST_F(AutomationProcessTest, APdfIntoASlowFifoLeavesOtherClientsAnswered)
+{
+    StartBus();
+    QProcess server;
+    StartServer(server);
+    std::string report;
+    for (int p = 1; p <= 600; ++p) {
+        report += "Page " + std::to_string(p) + "\r\n";
+        for (int l = 0; l < 40; ++l)
+            report += std::to_string(p * 7919 + l * 104729) + " " + std::to_string(l * p * 31337) + "\r\n";
+        report += "\f";
+    }
+    const std::string reportPath = Dir.filePath("LONG.TXT").toStdString();
+    std::ofstream(reportPath, std::ios::binary) << report;
+    ASSERT_EQ(Gdbus(Bus.Address(), QxSet("Visible", "true")).Code, 0);
+    ASSERT_EQ(Gdbus(Bus.Address(), QxCall("LoadFile", {QString::fromStdString("'" + reportPath + "'")})).Out, "(1,)");
+    const std::string fifo = Dir.filePath("pdf.fifo").toStdString();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+
+    QDBusConnection saver = QDBusConnection::connectToBus(Bus.Address(), "fifo-saver");
+    QDBusMessage save = QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX",
+                                                       "com.merrowgate.Quillard.IQuillardX", "SaveAsPDF");
+    save << QString::fromStdString(fifo);
+    QDBusPendingCall saving = saver.asyncCall(save, 120000);
+    // The pipe fills; the server waits for its reader and answers others.
+    pollfd ready{reader, POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 60000), 1);
+    EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Pages")).Out, "(<600>,)");
+    EXPECT_FALSE(saving.isFinished());
+    std::string pdf;
+    char block[65536];
+    while (!saving.isFinished() || ::poll(&ready, 1, 0) == 1) {
+        const ssize_t n = ::read(reader, block, sizeof block);
+        if (n > 0)
+            pdf.append(block, size_t(n));
+        else if (n == 0 && saving.isFinished())
+            break;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    ::close(reader);
+    ASSERT_EQ(saving.reply().type(), QDBusMessage::ReplyMessage) << saving.reply().errorMessage().toStdString();
+    EXPECT_EQ(saving.reply().arguments().value(0).toInt(), 0);
+    EXPECT_GT(pdf.size(), 65536u);
+    EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+    EXPECT_NE(pdf.find("%%EOF"), std::string::npos);
+    QDBusConnection::disconnectFromBus("fifo-saver");
+    server.kill();
+    server.waitForFinished();
+}
+
 // A report handed over as text keeps every character: one with characters
 // outside Windows-1252 is written as UTF-8; LoadReportBytes takes bytes as
 // they are.

@@ -342,6 +342,52 @@ TEST_F(NamedOutputTest, ReaderThatGoesAwaySaysBrokenPipe)
     EXPECT_EQ(why, std::strerror(EPIPE));
 }
 
+// While a FIFO's reader is slow the wait hook runs (the program's events go
+// on): a reader that takes the output within it gets all of it, and a hook
+// that says stop ends the writing with a reason.
+TEST_F(NamedOutputTest, ASlowReaderRunsTheWaitHookWhichCanStopTheWriting)
+{
+    struct Case {
+        const char* Name;
+        bool Read;  // the hook reads what is there
+        int StopAfter;  // calls after which the hook says stop (0: never)
+    };
+    for (const Case& c : {Case{"ReadInTheHook", true, 0}, Case{"Stopped", false, 3}}) {
+        SCOPED_TRACE(c.Name);
+        const std::string fifo = Path(std::string("fifo-") + c.Name);
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        std::string received;
+        int calls = 0;
+        SetStreamWaitHook([&](int StalledMs) {
+            EXPECT_GE(StalledMs, 0);
+            ++calls;
+            char block[65536];
+            for (ssize_t n; c.Read && (n = ::read(reader, block, sizeof block)) > 0;)
+                received.append(block, size_t(n));
+            return c.StopAfter == 0 || calls < c.StopAfter;
+        });
+        const std::string bytes(600 * 1024, 'q');  // more than the pipe holds
+        std::string why;
+        const bool written = WriteNamedOutput(fifo, bytes.data(), bytes.size(), &why);
+        SetStreamWaitHook(nullptr);
+        char block[65536];
+        for (ssize_t n; (n = ::read(reader, block, sizeof block)) > 0;)
+            received.append(block, size_t(n));
+        ::close(reader);
+        EXPECT_GT(calls, 0);
+        if (c.StopAfter == 0) {
+            EXPECT_TRUE(written) << why;
+            EXPECT_EQ(received, bytes);
+        } else {
+            EXPECT_FALSE(written);
+            EXPECT_EQ(calls, c.StopAfter);
+            EXPECT_EQ(why, "The writing was stopped");
+        }
+    }
+}
+
 // A terminal (a pseudo-terminal of the test's own) and a socket are written in
 // place.
 TEST_F(NamedOutputTest, TerminalAndSocketAreWrittenInPlace)
