@@ -334,8 +334,9 @@ int TAutomationCommands::LoadFile(const std::string& FileName)
             W.Session().SetReportFileName(before);
         return 0;
     }
-    if (now) {
-        // A report that cannot be opened leaves the one shown as it is.
+    if (!IsHttpAddress(FileName)) {
+        // A report that cannot be opened leaves the one shown (or named) as
+        // it is.
         TByteFile probe;
         try {
             probe.Open(FileName);

@@ -182,6 +182,29 @@ TEST_F(AutomationTest, LoadReportWritesTheTextToATemporaryReportDeletedAtTheEnd)
     EXPECT_TRUE(TempFiles().isEmpty());
 }
 
+// A LoadFile of a name that cannot be opened (mistyped) changes nothing,
+// shown or hidden: the report handed over before stays, file and pages.
+TEST_F(AutomationTest, AMistypedLoadFileKeepsTheReportBefore)
+{
+    for (const bool visible : {false, true}) {
+        SCOPED_TRACE(visible ? "Visible" : "Hidden");
+        Create();
+        ASSERT_EQ(X->LoadReport(Pages(3)), 1);
+        X->SetVisible(visible);
+        EXPECT_EQ(X->LoadFile(Dir.filePath("MISTYPED.TXT").toStdString()), 0);
+        EXPECT_EQ(Globals().LastFailure, TFailureKind::NotFound);
+        EXPECT_EQ(TempFiles().size(), 1);
+        X->SetVisible(true);
+        EXPECT_EQ(X->Pages(), 3) << MessagesText();
+        const std::string pdf = Dir.filePath("kept.pdf").toStdString();
+        EXPECT_EQ(X->SaveAsPDF(pdf), 0);
+        EXPECT_NE(PdfText(pdf).find("Page 3 of the automated report"), std::string::npos);
+        X.reset();
+        W.reset();
+        EXPECT_TRUE(TempFiles().isEmpty());
+    }
+}
+
 TEST_F(AutomationTest, LoadFileAfterLoadReportNeverDeletesTheClientsFile)
 {
     const std::string own = Write(Pages(2), "OWN.TXT");
