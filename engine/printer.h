@@ -70,8 +70,9 @@ public:
     virtual int16_t DefaultSource() const { return FDefaultSource; }   // DMBIN number, 0 = printer default
     virtual void SetDefaultSource(int16_t DmBin) { FDefaultSource = DmBin; }
     // Set when the current paper size cannot be had on the printer (the
-    // printer's own default paper is measured and printed on instead): a
-    // text saying so. Empty when the paper is fine.
+    // printer's own default paper is measured and printed on instead), or
+    // the first time a tray is asked of a printer that has nothing for it:
+    // a text saying so, shown with the job. Empty when all is fine.
     virtual std::string PaperProblem() const { return {}; }
 
     // ---- the print job ---------------------------------------------------

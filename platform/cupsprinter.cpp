@@ -19,11 +19,13 @@
 #include <cups/pwg.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <stdexcept>
 #include <strings.h>
 #include <unistd.h>
@@ -121,6 +123,27 @@ const TBin Bins[] = {
     {15, "auto", "FormSource"},
 };
 
+// The number a driver's slot name carries, with nothing but letters,
+// dashes or spaces around it ("1Tray", "Tray2", "Cassette-3"), or 0.
+int SlotNumber(const std::string& Slot)
+{
+    int number = 0, runs = 0;
+    for (size_t i = 0; i < Slot.size();) {
+        const unsigned char c = static_cast<unsigned char>(Slot[i]);
+        if (std::isdigit(c)) {
+            ++runs;
+            number = 0;
+            for (; i < Slot.size() && std::isdigit(static_cast<unsigned char>(Slot[i])) && number < 1000; ++i)
+                number = number * 10 + (Slot[i] - '0');
+            continue;
+        }
+        if (!std::isalpha(c) && c != '-' && c != ' ' && c != '_')
+            return 0;
+        ++i;
+    }
+    return runs == 1 ? number : 0;
+}
+
 // The choice of the driver's InputSlot option a tray goes by, or empty.
 std::string SlotFor(int DmBin, const std::vector<std::string>& Slots)
 {
@@ -153,7 +176,28 @@ std::string SlotFor(int DmBin, const std::vector<std::string>& Slots)
         for (const std::string& s : Slots)
             if (strcasecmp(w.c_str(), s.c_str()) == 0)
                 return s;
+    // Drivers that number their trays ("1Tray" to "5Tray", "Cassette2",
+    // "Tray-3"): the upper tray is the first, the lower the second, the
+    // middle the third, a driver's tray number N (256 + N - 1) the Nth.
+    const int number = DmBin >= 256 ? DmBin - 255 : DmBin >= 1 && DmBin <= 3 ? DmBin : 0;
+    if (number > 0)
+        for (const std::string& s : Slots)
+            if (SlotNumber(s) == number)
+                return s;
     return {};
+}
+
+// How a report's tray reads in a message: its name, or its number.
+std::string TrayText(int DmBin)
+{
+    static const char* const names[] = {"", "Upper", "Lower", "Middle", "Manual", "Envelope", "Envelope manual feed",
+                                        "Auto", "Tractor", "Small format", "Large format", "Large capacity", "", "",
+                                        "Cassette", "Form source"};
+    if (DmBin >= 1 && DmBin < static_cast<int>(std::size(names)) && *names[DmBin])
+        return std::string("the ") + names[DmBin] + " tray";
+    if (DmBin >= 256)
+        return "tray " + std::to_string(DmBin - 255) + " of the driver";
+    return "tray number " + std::to_string(DmBin);
 }
 
 }  // namespace
@@ -693,11 +737,28 @@ TCupsPrinterLayer::TPageSetup TCupsPrinterLayer::CurrentSetup() const
 
 std::string TCupsPrinterLayer::PaperProblem() const
 {
+    std::string problem;
     try {
-        return CurrentSetup().Problem;
+        problem = CurrentSetup().Problem;
+        // A tray the driver has nothing for (the printer then takes the
+        // paper from where it likes). Automatic choice needs no tray.
+        const TDescription& d = Description();
+        // Said once for each printer and tray in a run, not with every job.
+        const std::string told = FNames[FCurrent] + "\n" + std::to_string(FSource);
+        if (FSource > 0 && FSource != 7 /* auto */ && FSource != 15 /* form source */ && d.FromDriver &&
+            SlotFor(FSource, d.InputSlots).empty() && FTrayTold.insert(told).second) {
+            std::string trays;
+            for (const std::string& s : d.InputSlots)
+                trays += (trays.empty() ? "" : ", ") + s;
+            const std::string tray = "The report asks for " + TrayText(FSource) + ", which the printer \"" +
+                                     FNames[FCurrent] + "\" does not have";
+            problem += (problem.empty() ? "" : "\r\n") + tray +
+                       (trays.empty() ? std::string(": it has no trays to choose from.")
+                                      : " (its trays: " + trays + "): the printer chooses the tray.");
+        }
     } catch (const std::exception&) {
-        return {};
     }
+    return problem;
 }
 
 int TCupsPrinterLayer::GetDeviceCaps(int Index) const

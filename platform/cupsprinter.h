@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -109,6 +110,7 @@ private:
     bool FPrinting = false;
     std::vector<std::string> FSubmitted;
     std::string FJobNotice;
+    mutable std::set<std::string> FTrayTold;  // printer and tray, for PaperProblem
 };
 
 }  // namespace quillard

@@ -79,7 +79,10 @@ TEST_F(PrintJobTest, TheHeaderReachesTheSpooler)
     const std::string path = Open(Pages(2, "{INIT VER=1 PAPER=A4 ORIENTATION=LANSCAPE TRAY=LOWER}"));
     const TPreview before = Preview();
     ASSERT_TRUE(Print()) << MessagesText();
-    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+    // The PDF printer has no trays: the user hears so, and the job still
+    // carries the tray for a spooler that knows one.
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Text.rfind("The report asks for the Lower tray", 0), 0u) << MessagesText();
     ExpectPreview(before);
 
     ASSERT_EQ(Layer->SubmittedJobs().size(), 1u);
@@ -279,6 +282,8 @@ struct TrayCase {
     std::string Header;
     const char* Source;  // media-source of the job
     const char* Slot;    // InputSlot of the job
+    const char* Queue = "TRAYS";
+    const char* Says = "";  // what the user is told of the tray, "" for nothing
 };
 
 class TrayReachesTheJob : public PrintJobTest, public ::testing::WithParamInterface<TrayCase> {};
@@ -286,13 +291,39 @@ class TrayReachesTheJob : public PrintJobTest, public ::testing::WithParamInterf
 TEST_P(TrayReachesTheJob, AsMediaSourceAndTheDriversSlot)
 {
     const TrayCase& c = GetParam();
-    UseLayer("TRAYS");
+    // A driver that numbers its trays.
+    const std::string numbered =
+        WritePpd(Dir.filePath("numbered.ppd").toStdString(),
+                 {{"*OpenUI *InputSlot", "*OpenUI *InputSlot/Media Source: PickOne\n"
+                                         "*OrderDependency: 10 AnySetup *InputSlot\n"
+                                         "*DefaultInputSlot: 1Tray\n"
+                                         "*InputSlot 1Tray/Tray 1: \"\"\n"
+                                         "*InputSlot 2Tray/Tray 2: \"\"\n"
+                                         "*InputSlot 3Tray/Tray 3: \"\"\n"
+                                         "*InputSlot 4Tray/Tray 4: \"\"\n"
+                                         "*InputSlot 5Tray/Tray 5: \"\"\n"
+                                         "*CloseUI: *InputSlot"}});
+    ASSERT_TRUE(Cups->AddQueue("NUMBERED", numbered)) << Cups->Log();
+    UseLayer(c.Queue);
     Open(c.Header + "\r\nhello\r\n");
     ASSERT_TRUE(Print()) << MessagesText();
     const auto attrs = Cups->JobAttributes(SubmittedIds().at(0));
     EXPECT_EQ(One(attrs, "media-source"), c.Source);
     EXPECT_EQ(One(attrs, "InputSlot"), c.Slot);
     EXPECT_EQ(One(attrs, "job-state"), "completed");
+    std::string said;
+    for (const auto& m : Services.Messages)
+        if (m.Text.find("The report asks for") != std::string::npos)
+            said += "[" + m.Caption + "] " + m.Text;
+    if (*c.Says) {
+        EXPECT_EQ(said, std::string("[Printer Error] ") + c.Says);
+    } else {
+        EXPECT_EQ(said, "");
+    }
+    // Told once in a run: the next job of the same tray prints without it.
+    Services.Messages.clear();
+    ASSERT_TRUE(Print()) << MessagesText();
+    EXPECT_EQ(MessagesText().find("The report asks for"), std::string::npos) << MessagesText();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -304,7 +335,18 @@ INSTANTIATE_TEST_SUITE_P(
                       TrayCase{"DriverTrayNumber", "{TRAY=258}", "tray-3", "Tray3"},
                       TrayCase{"AutoWithoutSuchSlot", "{TRAY=AUTO}", "auto", "(none)"},
                       TrayCase{"NoTray", "{INIT VER=1}", "(none)", "(none)"},
-                      TrayCase{"NumberWithoutKeyword", "{TRAY=12}", "(none)", "(none)"}),
+                      TrayCase{"NumberWithoutKeyword", "{TRAY=12}", "(none)", "(none)", "TRAYS",
+                               "The report asks for tray number 12, which the printer \"TRAYS\" does not have (its "
+                               "trays: Upper, Lower, Manual, Envelope, Tray3): the printer chooses the tray."},
+                      TrayCase{"LowerOnNumberedSlots", "{TRAY=LOWER}", "bottom", "2Tray", "NUMBERED"},
+                      TrayCase{"UpperOnNumberedSlots", "{TRAY=UPPER}", "top", "1Tray", "NUMBERED"},
+                      TrayCase{"DriverTrayOnNumberedSlots", "{TRAY=259}", "tray-4", "4Tray", "NUMBERED"},
+                      TrayCase{"ManualOnNumberedSlotsIsSaid", "{TRAY=MANUAL}", "manual", "(none)", "NUMBERED",
+                               "The report asks for the Manual tray, which the printer \"NUMBERED\" does not have "
+                               "(its trays: 1Tray, 2Tray, 3Tray, 4Tray, 5Tray): the printer chooses the tray."},
+                      TrayCase{"NoSlotsIsSaid", "{TRAY=LOWER}", "bottom", "(none)", "FILEPDF",
+                               "The report asks for the Lower tray, which the printer \"FILEPDF\" does not have: "
+                               "it has no trays to choose from."}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(PrintJobTest, APrintAskedForDuringAPrintIsRefused)
