@@ -82,6 +82,9 @@ const char* const Usage =
     "      -o NAME=VALUE    a job option handed to the spooler as it is, as lp's -o\n"
     "                       (repeatable; over what the report sets)\n"
     "      --duplex=long|short|off  two-sided along the long or short edge, or one-sided\n"
+    "      --wait[=SECONDS] wait until the printer has printed the jobs (at most SECONDS,\n"
+    "                       default 600); a job aborted, cancelled, stopped or held,\n"
+    "                       or not done in time, is a failure with the spooler's reason\n"
     "  --list-printers      list the printers, the default one marked\n"
     "  --line-draw-font=yes|no  bytes 0xB3 to 0xDF as text in the line-drawing font\n"
     "                       (yes) or as drawn lines (no); without it the \"Use MS\n"
@@ -229,7 +232,7 @@ bool IsHeadlessOption(const std::string& a)
 {
     return a == "--help" || a == "-h" || a == "--version" || a == "--png" || a == "--pdf" || a == "--count-pages" ||
            a == "--list-printers" || a == "--printer" || a == "--copies" || a == "--pages" || a == "--page" ||
-           a == "-o" || a == "--option" || a.rfind("--duplex", 0) == 0 ||
+           a == "-o" || a == "--option" || a.rfind("--duplex", 0) == 0 || a == "--wait" || a.rfind("--wait=", 0) == 0 ||
            a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0 || a.rfind("--line-ends", 0) == 0 ||
            a.rfind("--encoding", 0) == 0 || IsPageSetupOption(a);
 }
@@ -320,6 +323,10 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
             if (!sides)
                 return fail("--duplex needs long, short or off: --duplex=long");
             cl.JobOptions.emplace_back("sides", sides);
+        } else if (a == "--wait" || a.rfind("--wait=", 0) == 0) {
+            cl.WaitSeconds = 600;
+            if (a.size() > 6 && !ParsePositive(a.substr(7), 86400, cl.WaitSeconds))
+                return fail("--wait takes a number of seconds from 1 to 86400: --wait=60");
         } else if (a == "--copies") {
             std::string v;
             if (!value(v) || !ParsePositive(v, 999, cl.Copies))
@@ -414,6 +421,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
         return fail("--pages goes with --pdf or --print; a picture takes --page N");
     if (!cl.JobOptions.empty() && cl.Mode != TCommandLine::TMode::Print)
         return fail("-o and --duplex go with --print");
+    if (cl.WaitSeconds > 0 && cl.Mode != TCommandLine::TMode::Print)
+        return fail("--wait goes with --print");
     return cl;
 }
 
@@ -630,6 +639,20 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
     }
     cleanUp.JobDone = true;
     SayLinesBelowBottom(cl, r);
+    if (cl.WaitSeconds > 0) {
+        // The jobs were handed over; whether the printer printed them is
+        // the spooler's to say.
+        int failed = 0;
+        for (const std::string& job : Layer.SubmittedJobs()) {
+            const std::string outcome = Layer.WaitForJob(job, cl.WaitSeconds);
+            if (outcome.empty())
+                continue;
+            std::fprintf(stderr, "quillard: the job %s %s\n", job.c_str(), outcome.c_str());
+            ++failed;
+        }
+        if (failed)
+            return 1;
+    }
     return 0;
 }
 

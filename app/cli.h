@@ -22,6 +22,7 @@ struct TCommandLine {
     // -o NAME=VALUE and --duplex: job options handed to the spooler as they are.
     std::vector<std::pair<std::string, std::string>> JobOptions;
     int Copies = 1;               // --copies
+    int WaitSeconds = 0;          // --wait[=SECONDS]: how long to wait for the jobs' end (0: not at all)
     int RangeFrom = 0, RangeTo = 0;  // --pages A-B (0: all pages)
     bool ReportIsUntrusted = false;  // the report was fetched from a web server
     std::string ReportLabel;         // how messages name the report when not by Report

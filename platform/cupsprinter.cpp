@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +29,7 @@
 #include <iterator>
 #include <stdexcept>
 #include <strings.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quillard {
@@ -937,6 +939,80 @@ void TCupsPrinterLayer::EndDoc()
     if (!error.empty())
         throw std::runtime_error("The document could not be handed to the printer \"" + job.Queue + "\": " + error);
     FSubmitted.push_back(job.Queue + "-" + std::to_string(job.Id));
+}
+
+std::string TCupsPrinterLayer::WaitForJob(const std::string& Job, int Seconds) const
+{
+    const size_t dash = Job.rfind('-');
+    const int id = dash == std::string::npos ? 0 : std::atoi(Job.c_str() + dash + 1);
+    if (id <= 0)
+        return "is not a job of the spooler";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+    for (;;) {
+        THttp http = Connect();
+        if (!http)
+            return "cannot be followed: " + SpoolerUnreachable();
+        ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+        char uri[256];
+        httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/jobs/%d", id);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+        static const char* const wanted[] = {"job-state", "job-state-reasons", "job-printer-state-message"};
+        ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, wanted);
+        TIpp response(cupsDoRequest(http.get(), request, "/"));
+        if (!response || ippGetStatusCode(response.get()) > IPP_STATUS_OK_CONFLICTING)
+            return "cannot be followed: " + LastCupsError();
+        ipp_attribute_t* stateAttribute = ippFindAttribute(response.get(), "job-state", IPP_TAG_ENUM);
+        const int state = stateAttribute ? ippGetInteger(stateAttribute, 0) : 0;
+        std::string reasons;
+        if (ipp_attribute_t* r = ippFindAttribute(response.get(), "job-state-reasons", IPP_TAG_KEYWORD))
+            for (int i = 0; i < ippGetCount(r); ++i)
+                if (const char* k = ippGetString(r, i, nullptr); k && std::strcmp(k, "none") != 0)
+                    reasons += (reasons.empty() ? "" : ", ") + std::string(k);
+        if (ipp_attribute_t* m = ippFindAttribute(response.get(), "job-printer-state-message", IPP_TAG_TEXT))
+            if (const char* text = ippGetString(m, 0, nullptr); text && *text)
+                reasons += (reasons.empty() ? "" : ": ") + std::string(text);
+        const std::string why = reasons.empty() ? std::string() : " (" + reasons + ")";
+        switch (state) {
+        case IPP_JSTATE_COMPLETED:
+            return {};
+        case IPP_JSTATE_CANCELED:
+            return "was cancelled" + why;
+        case IPP_JSTATE_ABORTED:
+            return "was aborted" + why;
+        case IPP_JSTATE_STOPPED:
+            return "was stopped" + why;
+        case IPP_JSTATE_HELD:
+            return "is held in the queue" + why;
+        default:
+            break;
+        }
+        if (state == IPP_JSTATE_PENDING) {
+            // A stopped printer keeps its jobs waiting for as long as it
+            // stays stopped.
+            ipp_t* ask = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+            char printer[1024];
+            httpAssembleURIf(HTTP_URI_CODING_ALL, printer, sizeof printer, "ipp", nullptr, "localhost", ippPort(),
+                             "/printers/%s", Job.substr(0, dash).c_str());
+            ippAddString(ask, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, printer);
+            static const char* const about[] = {"printer-state", "printer-state-message"};
+            ippAddStrings(ask, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, about);
+            TIpp answer(cupsDoRequest(http.get(), ask, "/"));
+            ipp_attribute_t* printerState =
+                answer ? ippFindAttribute(answer.get(), "printer-state", IPP_TAG_ENUM) : nullptr;
+            if (printerState && ippGetInteger(printerState, 0) == IPP_PSTATE_STOPPED) {
+                std::string message;
+                if (ipp_attribute_t* m = ippFindAttribute(answer.get(), "printer-state-message", IPP_TAG_TEXT))
+                    if (const char* text = ippGetString(m, 0, nullptr); text && *text)
+                        message = std::string(" (") + text + ")";
+                return "waits in the queue: the printer \"" + Job.substr(0, dash) + "\" is stopped" + message;
+            }
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return "did not end within " + std::to_string(Seconds) + " second" + (Seconds == 1 ? "" : "s") +
+                   " (it is " + (state == IPP_JSTATE_PROCESSING ? "printing" : "waiting") + why +
+                   "); it stays in the queue";
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
 }
 
 void TCupsPrinterLayer::Abort()

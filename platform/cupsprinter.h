@@ -72,6 +72,12 @@ public:
     void SetJobOptions(std::vector<std::pair<std::string, std::string>> Options) { FJobOptions = std::move(Options); }
     // The jobs handed to the spooler so far, each as QUEUE-ID, oldest first.
     const std::vector<std::string>& SubmittedJobs() const { return FSubmitted; }
+    // Waits up to Seconds for the job (QUEUE-ID) to end. Empty when it was
+    // printed; else what became of it ("was aborted (aborted-by-system:
+    // Unable to open the file)", "waits: the printer is stopped", "did not
+    // end within 5 seconds ..."): a job cancelled, aborted, stopped or held,
+    // on a stopped printer, or still under way at the end, stays a failure.
+    std::string WaitForJob(const std::string& Job, int Seconds) const;
 
     // The IPP media-source keyword of a DMBIN number; empty for numbers
     // without one.

@@ -225,7 +225,9 @@ bool TCupsServer::Admin(const std::vector<std::string>& Args)
 
 std::string TCupsServer::OutputFile(const std::string& Queue) const { return FDir + "/out/" + Queue + ".pdf"; }
 
-bool TCupsServer::AddQueue(const std::string& Name, const std::string& Ppd)
+bool TCupsServer::AddQueue(const std::string& Name, const std::string& Ppd) { return AddQueue(Name, Ppd, {}); }
+
+bool TCupsServer::AddQueue(const std::string& Name, const std::string& Ppd, const std::vector<std::string>& More)
 {
     std::vector<std::string> args = {"lpadmin", "-p", Name, "-E", "-v", "file://" + OutputFile(Name)};
     if (Ppd.empty()) {
@@ -235,8 +237,11 @@ bool TCupsServer::AddQueue(const std::string& Name, const std::string& Ppd)
         args.push_back("-P");
         args.push_back(Ppd);
     }
+    args.insert(args.end(), More.begin(), More.end());
     return Admin(args);
 }
+
+bool TCupsServer::Disable(const std::string& Name) { return Admin({"cupsdisable", Name}); }
 
 bool TCupsServer::SetDefault(const std::string& Name) { return Admin({"lpadmin", "-d", Name}); }
 bool TCupsServer::Reject(const std::string& Name) { return Admin({"cupsreject", Name}); }

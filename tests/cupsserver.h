@@ -31,6 +31,11 @@ public:
     // Adds an enabled queue printing into OutputFile(Name) with the driver
     // description Ppd (a PPD file; empty: a queue without a driver).
     bool AddQueue(const std::string& Name, const std::string& Ppd);
+    // The same with more arguments for lpadmin after the others ("-v", a
+    // device; "-o", "printer-error-policy=abort-job").
+    bool AddQueue(const std::string& Name, const std::string& Ppd, const std::vector<std::string>& More);
+    // Stops a queue: it takes jobs and keeps them (cupsdisable).
+    bool Disable(const std::string& Name);
     bool SetDefault(const std::string& Name);
     bool Reject(const std::string& Name);
     bool Delete(const std::string& Name);

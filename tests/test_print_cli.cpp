@@ -238,6 +238,47 @@ TEST_F(CommandLinePrint, JobOptionsReachTheJob)
     }
 }
 
+// --wait waits for the printer: a job printed is a success; a job the
+// spooler aborted, one kept on a stopped queue or held, is a failure with
+// the spooler's reason (the job ids are still listed).
+TEST_F(CommandLinePrint, WaitTellsWhatBecameOfTheJob)
+{
+    const QString report = QString::fromStdString(Write(FourPages()));
+    // A driver whose last filter fails, on a queue that aborts such jobs.
+    const std::string failing = WritePpd(Dir.filePath("failing.ppd").toStdString(),
+                                         {{"*cupsFilter:", "*cupsFilter: \"application/vnd.cups-pdf 0 /bin/false\""}});
+    ASSERT_TRUE(Cups->AddQueue("BROKEN", failing, {"-o", "printer-error-policy=abort-job"})) << Cups->Log();
+    ASSERT_TRUE(Cups->AddQueue("STOPPED", "")) << Cups->Log();
+    ASSERT_TRUE(Cups->Disable("STOPPED")) << Cups->Log();
+    struct Case {
+        const char* Name;
+        QStringList Args;
+        int Code;
+        const char* Says;  // on standard error
+    };
+    const Case cases[] = {
+        {"Printed", {"--printer", "FILEPDF", "--wait"}, 0, ""},
+        {"FilterFailed", {"--printer", "BROKEN", "--wait=60"}, 1, "Filter failed"},
+        {"StoppedQueue", {"--printer", "STOPPED", "--wait"}, 1, " waits in the queue: the printer \"STOPPED\" is stopped"},
+        {"Held", {"--printer", "RAW", "-o", "job-hold-until=indefinite", "--wait=5"}, 1, " is held in the queue"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const TRun r = Quillard(QStringList{"--print"} + c.Args + QStringList{report});
+        EXPECT_EQ(r.Code, c.Code) << r.Err;
+        EXPECT_EQ(JobIds(r.Out).size(), 1u) << r.Out;
+        if (*c.Says) {
+            EXPECT_NE(r.Err.find("quillard: the job "), std::string::npos) << r.Err;
+            EXPECT_NE(r.Err.find(c.Says), std::string::npos) << r.Err;
+        } else {
+            EXPECT_EQ(r.Err.find("quillard: the job "), std::string::npos) << r.Err;
+        }
+    }
+    const TRun refused = Quillard({"--pdf", Dir.filePath("x.pdf"), "--wait", report});
+    EXPECT_EQ(refused.Code, 2) << refused.Err;
+    EXPECT_NE(refused.Err.find("--wait goes with --print"), std::string::npos) << refused.Err;
+}
+
 // Without a default printer --print names none by itself (it took the first
 // queue by name); a printer named still prints.
 TEST_F(CommandLinePrint, WithoutADefaultPrinterOneMustBeNamed)
