@@ -13,11 +13,14 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QPrintDialog>
+#include <QPrintEngine>
 #include <QPrinter>
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
+#include <iterator>
 
 namespace quillard {
 
@@ -296,6 +299,38 @@ void TPrintOptionsWindow::PickPropFontClick()
     PickFont(PickPropFont, Renderer->Setup.PropFontName);
 }
 
+std::vector<std::pair<std::string, std::string>> DialogJobOptions(QPrinter& Printer)
+{
+    std::vector<std::pair<std::string, std::string>> options;
+    switch (Printer.duplex()) {
+    case QPrinter::DuplexNone:
+        options.emplace_back("sides", "one-sided");
+        break;
+    case QPrinter::DuplexLongSide:
+        options.emplace_back("sides", "two-sided-long-edge");
+        break;
+    case QPrinter::DuplexShortSide:
+        options.emplace_back("sides", "two-sided-short-edge");
+        break;
+    case QPrinter::DuplexAuto:
+        break;  // the printer's own choice
+    }
+    // The CUPS options the dialog keeps on the printer's engine (its pages
+    // page and the driver's options page), name and value by turns.
+    constexpr auto CupsOptions = QPrintEngine::PrintEnginePropertyKey(0xfe00);
+    const QStringList cups = Printer.printEngine() ? Printer.printEngine()->property(CupsOptions).toStringList()
+                                                    : QStringList();
+    static const char* const ours[] = {"PageSize", "PageRegion", "media",  "orientation-requested",
+                                       "landscape", "copies",    "page-ranges", "sides", "Duplex"};
+    for (qsizetype i = 0; i + 1 < cups.size(); i += 2) {
+        const std::string name = cups[i].toStdString();
+        if (name.empty() || std::any_of(std::begin(ours), std::end(ours), [&](const char* o) { return name == o; }))
+            continue;
+        options.emplace_back(name, cups[i + 1].toStdString());
+    }
+    return options;
+}
+
 void TPrintOptionsWindow::prtSetupClick()
 {
     prtSetup->setEnabled(false);
@@ -372,6 +407,7 @@ void TPrintOptionsWindow::prtSetupClick()
             DialogFrom = printer.fromPage();
             DialogTo = printer.toPage();
             DialogCopies = std::max(1, printer.copyCount());
+            DialogOptions = DialogJobOptions(printer);
             // A printer chosen in the dialog becomes the current one.
             const std::string chosen = PathFromQ(printer.printerName());
             for (size_t k = 0; k < names.size(); ++k)
@@ -416,6 +452,7 @@ void TPrintOptionsWindow::cmdOkClick()
         }
         if (p.CanCopies() && spnCopies->value() != p.Copies())
             p.SetCopies(spnCopies->value());
+        p.SetDialogOptions(DialogOptions);
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Error Setting Options");
     }

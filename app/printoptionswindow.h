@@ -14,6 +14,8 @@
 #include <functional>
 #include <string>
 
+class QPrinter;
+
 namespace quillard {
 
 class tRenderer;
@@ -30,6 +32,13 @@ public:
     // The options were left as they were: the preview shows.
     virtual void PrintOptionsLeft() = 0;
 };
+
+// The job options a print dialog was left with on Printer: two-sided
+// printing, and what the dialog's pages and the driver's options set (pages
+// per sheet, odd or even pages, media type, quality, finishing ...). The
+// paper, orientation, copies and page range are not among them: the report
+// and the window see to those.
+std::vector<std::pair<std::string, std::string>> DialogJobOptions(QPrinter& Printer);
 
 class TPrintOptionsWindow : public QDialog {
     Q_OBJECT
@@ -61,6 +70,9 @@ public:
     int DialogCopies = 1;
     int DialogMinPage = 0, DialogMaxPage = 0;
     bool DialogPageNumbers = false;
+    // The other job options it was left with (DialogJobOptions), for OK to
+    // hand to the printer.
+    std::vector<std::pair<std::string, std::string>> DialogOptions;
 
     // The "No Printers Installed" warning has been shown in this process.
     static bool NoPrinterWarningShown;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,11 @@ public:
     // The next job prints in shades of grey (the report's MONO=YES or the
     // Monochrome box), else in colour where the printer has it.
     virtual void SetMonochrome(bool Monochrome) {}
+    // Job options the user chose in the print dialog for the current
+    // printer (two-sided, pages per sheet, the driver's own options), each
+    // NAME and VALUE; they go with every job over the report's, until
+    // another printer is chosen.
+    virtual void SetDialogOptions(std::vector<std::pair<std::string, std::string>> Options) { (void)Options; }
     // The printer's description could be loaded.
     virtual bool HasHandle() const { return false; }
     // Device capabilities: 88/90 dots per inch, 112/113 physical offsets,

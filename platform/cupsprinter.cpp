@@ -468,6 +468,8 @@ void TCupsPrinterLayer::SetPrinterIndex(int Index)
         LoadDescription();
         return;
     }
+    // What the print dialog chose was for the printer before.
+    FDialogOptions.clear();
     Select(Index);
 }
 
@@ -839,6 +841,8 @@ void TCupsPrinterLayer::BeginDoc()
         count = cupsAddOption("print-color-mode", "monochrome", count, &options);
     else if (d.Colour)
         count = cupsAddOption("print-color-mode", "color", count, &options);
+    for (const auto& [name, value] : FDialogOptions)
+        count = cupsAddOption(name.c_str(), value.c_str(), count, &options);
     for (const auto& [name, value] : FJobOptions)
         count = cupsAddOption(name.c_str(), value.c_str(), count, &options);
 

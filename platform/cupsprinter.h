@@ -45,6 +45,10 @@ public:
     int Copies() const override;
     void SetCopies(int Copies) override;
     void SetMonochrome(bool Monochrome) override { FMonochrome = Monochrome; }
+    void SetDialogOptions(std::vector<std::pair<std::string, std::string>> Options) override
+    {
+        FDialogOptions = std::move(Options);
+    }
     bool HasHandle() const override;
     int GetDeviceCaps(int Index) const override;
     int PageWidth() const override;
@@ -111,6 +115,7 @@ private:
     mutable int FCopies = 1;
     bool FMonochrome = false;
     std::vector<std::pair<std::string, std::string>> FJobOptions;
+    std::vector<std::pair<std::string, std::string>> FDialogOptions;
 
     std::unique_ptr<TJob> FJob;
     bool FPrinting = false;

@@ -10,6 +10,8 @@
 #include "app/printoptionswindow.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QRadioButton>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSettings>
@@ -239,6 +241,74 @@ TEST_F(PrintWindowTest, ThePrintDialogOffersThePagesAndCopies)
     EXPECT_EQ(W->Session().Renderer()->Job.UsePageRange, 0);
     EXPECT_EQ(Layer->Copies(), 3);
     EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+}
+
+// What the user chooses in the print dialog beyond copies and range reaches
+// the job: two-sided printing and the pages to print (odd ones); cancelling
+// the print options window, or another printer, leaves them out.
+TEST_F(PrintWindowTest, ThePrintDialogsChoicesReachTheJob)
+{
+    // A driver with two-sided printing.
+    const std::string duplex = WritePpd(Dir.filePath("duplex.ppd").toStdString(),
+                                        {{"*OpenUI *Duplex", "*OpenUI *Duplex/2-Sided Printing: PickOne\n"
+                                                             "*OrderDependency: 10 AnySetup *Duplex\n"
+                                                             "*DefaultDuplex: None\n"
+                                                             "*Duplex None/Off: \"\"\n"
+                                                             "*Duplex DuplexNoTumble/Long Edge: \"\"\n"
+                                                             "*Duplex DuplexTumble/Short Edge: \"\"\n"
+                                                             "*CloseUI: *Duplex"}});
+    ASSERT_TRUE(Cups->AddQueue("DUPLEX", duplex)) << Cups->Log();
+    ASSERT_TRUE(Cups->SetDefault("DUPLEX")) << Cups->Log();
+    Layer = std::make_unique<TCupsPrinterLayer>();
+    SetPrinterLayer(Layer.get());
+    Start(Report());
+    auto choose = [&](bool Ok) {
+        OpenSetup();
+        bool found = false;
+        WhenDialog<QPrintDialog>([&](QPrintDialog* d) {
+            auto* longEdge = d->findChild<QRadioButton*>("duplexLong");
+            auto* pageSet = d->findChild<QComboBox*>("pageSetCombo");
+            found = longEdge && longEdge->isEnabled() && pageSet;
+            if (found) {
+                longEdge->setChecked(true);
+                const int odd = pageSet->findData(QVariant::fromValue(1));  // odd pages
+                pageSet->setCurrentIndex(odd >= 0 ? odd : 1);
+            }
+            d->accept();
+        });
+        P->prtSetup->click();
+        EXPECT_TRUE(found) << "the dialog's two-sided and page set choices";
+        (Ok ? P->cmdOk : P->Cancel)->click();
+    };
+    struct Case {
+        const char* Name;
+        bool Ok;
+        const char* Sides;
+        const char* PageSet;
+    };
+    for (const Case& c : {Case{"Cancelled", false, "(none)", "(none)"},
+                          Case{"Taken", true, "two-sided-long-edge", "odd"}}) {
+        SCOPED_TRACE(c.Name);
+        choose(c.Ok);
+        const size_t before = Cups->Jobs().size();
+        W->DoPrint();
+        ASSERT_TRUE(Cups->WaitUntilIdle());
+        const auto jobs = Cups->Jobs();
+        ASSERT_EQ(jobs.size(), before + 1) << MessagesText();
+        const auto attrs = Cups->JobAttributes(jobs.back().Id);
+        EXPECT_EQ(One(attrs, "sides"), c.Sides);
+        EXPECT_EQ(One(attrs, "page-set"), c.PageSet);
+        EXPECT_EQ(One(attrs, "media"), "na_letter_8.5x11in") << "the report's paper stays";
+    }
+    // Another printer: the choices were for the one before.
+    ASSERT_GE(Layer->IndexOf("FILEPDF"), 0);
+    Layer->SetPrinterIndex(Layer->IndexOf("FILEPDF"));
+    const size_t before = Cups->Jobs().size();
+    W->DoPrint();
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    const auto jobs = Cups->Jobs();
+    ASSERT_EQ(jobs.size(), before + 1);
+    EXPECT_EQ(One(Cups->JobAttributes(jobs.back().Id), "page-set"), "(none)");
 }
 
 TEST_F(PrintWindowTest, PrintSetupIsDisabledWhilePrinting)
