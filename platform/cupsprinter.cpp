@@ -670,7 +670,11 @@ TCupsPrinterLayer::TPageSetup TCupsPrinterLayer::CurrentSetup() const
     if (FPaper == FDefaultPaper) {
         media = d.Media[d.DefaultMedia];
     } else {
-        const QPageSize::PageSizeId id = FPaper > 0 ? QPageSize::id(static_cast<int>(FPaper)) : QPageSize::Custom;
+        QPageSize::PageSizeId id = FPaper > 0 ? QPageSize::id(static_cast<int>(FPaper)) : QPageSize::Custom;
+        // Folio (8.5 x 13 inches) has no Windows number in Qt's table; its
+        // sheet is Qt's German legal fanfold.
+        if (FPaper == 14)
+            id = QPageSize::FanFoldGermanLegal;
         if (id != QPageSize::Custom) {
             const QPageSize size(id);
             const std::string key = size.key().toStdString();

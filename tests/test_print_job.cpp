@@ -349,6 +349,42 @@ INSTANTIATE_TEST_SUITE_P(
                                "it has no trays to choose from."}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// A paper the driver has no size of its own for (Folio, 8.5 x 13 inches) is
+// printed as a custom size on a queue that takes them, and said on one that
+// does not (the printer's default paper is used there).
+TEST_F(PrintJobTest, APaperWithoutADriverSizeIsACustomSizeWhereTheQueueTakesThem)
+{
+    const std::string custom =
+        WritePpd(Dir.filePath("custom.ppd").toStdString(),
+                 {{"*VariablePaperSize:", "*VariablePaperSize: True"},
+                  {"*MaxMediaWidth:", "*MaxMediaWidth: \"1000\""},
+                  {"*MaxMediaHeight:", "*MaxMediaHeight: \"2000\""},
+                  {"*HWMargins:", "*HWMargins: 12 12 12 12"},
+                  {"*CustomPageSize True:", "*CustomPageSize True: \"pop pop pop pop pop\""},
+                  {"*ParamCustomPageSize Width:", "*ParamCustomPageSize Width: 1 points 36 1000"},
+                  {"*ParamCustomPageSize Height:", "*ParamCustomPageSize Height: 2 points 36 2000"},
+                  {"*ParamCustomPageSize WidthOffset:", "*ParamCustomPageSize WidthOffset: 3 points 0 0"},
+                  {"*ParamCustomPageSize HeightOffset:", "*ParamCustomPageSize HeightOffset: 4 points 0 0"},
+                  {"*ParamCustomPageSize Orientation:", "*ParamCustomPageSize Orientation: 5 int 0 3"}});
+    ASSERT_TRUE(Cups->AddQueue("CUSTOM", custom)) << Cups->Log();
+    struct Case {
+        const char* Queue;
+        const char* Media;
+        bool Said;
+    };
+    for (const Case& c : {Case{"CUSTOM", "na_foolscap_8.5x13in", false}, Case{"FILEPDF", "na_letter_8.5x11in", true}}) {
+        SCOPED_TRACE(c.Queue);
+        Services.Messages.clear();
+        UseLayer(c.Queue);
+        Open("{INIT VER=1 PAPER=FOLIO}\r\nOn Folio\r\n");
+        ASSERT_TRUE(Print()) << MessagesText();
+        EXPECT_EQ(MessagesText().find("has no paper") != std::string::npos, c.Said) << MessagesText();
+        const auto attrs = Cups->JobAttributes(SubmittedIds().back());
+        EXPECT_EQ(One(attrs, "media"), c.Media);
+        EXPECT_EQ(One(attrs, "job-state"), "completed");
+    }
+}
+
 TEST_F(PrintJobTest, APrintAskedForDuringAPrintIsRefused)
 {
     UseLayer();
