@@ -2,6 +2,7 @@
 // printer's resolution, and one page pass on it per copy (each copy a
 // document of its own). The renderer's own surface and metrics stay as they
 // are; only its page is measured again afterwards.
+#include "base/bytefile.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
@@ -10,38 +11,120 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
+#include <set>
 #include <stdexcept>
 
 namespace quillard {
 
 namespace {
 
+// The largest page drawn as a picture, in pixels (a Letter page at 600 dpi
+// is 34 million): a larger one is drawn as it is, without its pen modes.
+constexpr long long MaxPicturePagePixels = 80LL * 1000 * 1000;
+
 // The printer's surface for the running document: each page of the pass
-// after the first is a new sheet of the job.
+// after the first is a new sheet of the job. The printer's document takes
+// shapes and text, but cannot combine pixels with what is on the page: a
+// page whose pen modes do (XOR, NOT, MERGE ...) is drawn on a picture of
+// the page at the printer's resolution, as the preview draws it, and the
+// picture goes on the sheet.
 class TPrintJobCanvas : public TRasterCanvas {
 public:
-    TPrintJobCanvas(TDeviceContext* Context, TPrinterLayer& Printer, tRenderer& Renderer)
-        : TRasterCanvas(Context), FPrinter(Printer), FRenderer(Renderer)
+    TPrintJobCanvas(TDeviceContext* Context, TPrinterLayer& Printer, tRenderer& Renderer,
+                    const std::set<int>& PicturePages)
+        : TRasterCanvas(Context), FPrinter(Printer), FRenderer(Renderer), FContext(Context),
+          FPicturePages(PicturePages)
     {
     }
-    void StartPage(int) override
+    ~TPrintJobCanvas() override { FinishPicturePage(); }
+
+    void StartPage(int Page) override
     {
-        if (!FPageEnded || !FPrinter.Printing())
-            return;
-        FPageEnded = false;
-        FRenderer.Pass.AreaCode = 5;
-        try {
-            FPrinter.NewPage();
-        } catch (const std::exception&) {
-            MessageBeep();
+        if (FPageEnded && FPrinter.Printing()) {
+            FPageEnded = false;
+            FRenderer.Pass.AreaCode = 5;
+            try {
+                FPrinter.NewPage();
+            } catch (const std::exception&) {
+                MessageBeep();
+            }
         }
+        if (FPicturePages.count(Page))
+            StartPicturePage();
     }
-    void EndPage(int) override { FPageEnded = true; }
+    void EndPage(int) override
+    {
+        FinishPicturePage();
+        FPageEnded = true;
+    }
+
+    // Puts a page drawn as a picture on its sheet (before the document ends).
+    void FinishPicturePage()
+    {
+        if (!FPicture)
+            return;
+        UseDeviceContext(FContext);
+        FPicture->DrawOn(*FContext);
+        FPicture.reset();
+    }
 
 private:
+    void StartPicturePage()
+    {
+        // Without room for the picture the page is drawn as it is.
+        FPicture = TPagePicture::Make(FPrinter.PageWidth(), FPrinter.PageHeight(), FContext->DpiX(),
+                                      MaxPicturePagePixels);
+        if (FPicture)
+            UseDeviceContext(&FPicture->Context());
+    }
+
     TPrinterLayer& FPrinter;
     tRenderer& FRenderer;
+    TDeviceContext* FContext;  // the printer's
+    const std::set<int>& FPicturePages;
+    std::unique_ptr<TPagePicture> FPicture;
     bool FPageEnded = false;  // a sheet of the document has ended: the next page starts a new one
+};
+
+// Whether the report's text holds the word MODE in any letter case: only
+// then can it set a pen mode ({PEN MODE=XOR}).
+bool MayHoldPenModes(const std::string& FileName)
+{
+    TByteFile file;
+    try {
+        file.Open(FileName);
+        std::string block(1 << 20, '\0');
+        std::string tail;
+        for (;;) {
+            const size_t n = file.Read(block.data(), block.size());
+            if (n == 0)
+                return false;
+            std::string text = tail + block.substr(0, n);
+            for (char& c : text)
+                c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+            if (text.find("MODE") != std::string::npos)
+                return true;
+            tail = text.substr(text.size() - std::min<size_t>(3, text.size()));
+        }
+    } catch (const std::exception&) {
+        return true;  // the pass will say what is wrong
+    }
+}
+
+// A surface that draws nowhere (a one-pixel picture at the printer's
+// resolution) and notes the pages whose drawing combines pixels.
+class TPenModeScanCanvas : public TRasterCanvas {
+public:
+    explicit TPenModeScanCanvas(TDeviceContext* Context) : TRasterCanvas(Context) {}
+    void StartPage(int) override { RasterOpsDrawn = false; }
+    void EndPage(int Page) override
+    {
+        if (RasterOpsDrawn)
+            Pages.insert(Page);
+        RasterOpsDrawn = false;
+    }
+    std::set<int> Pages;
 };
 
 }  // namespace
@@ -94,12 +177,39 @@ bool tRenderer::Print(TGauge* Gauge)
         if (!paperProblem.empty())
             ShowMessage(paperProblem, "Printer Error");
 
+        // The pages whose pen modes combine pixels, from a pass that draws
+        // nowhere, laid out as the job lays them out (only for a report that
+        // can set a pen mode at all). Without it every page prints as it is.
+        std::set<int> picturePages;
+        auto findPicturePages = [&] {
+            if (!MayHoldPenModes(FileName))
+                return;
+            try {
+                const std::unique_ptr<TPagePicture> nowhere = TPagePicture::Make(1, 1, target.Metrics.DpiX, 1);
+                if (!nowhere)
+                    return;
+                TPageTarget scan;
+                scan.Metrics = target.Metrics;
+                scan.Scale = 1;
+                auto scanCanvas = std::make_unique<TPenModeScanCanvas>(&nowhere->Context());
+                TPenModeScanCanvas* scanning = scanCanvas.get();
+                scan.Canvas = std::move(scanCanvas);
+                if (RenderJobPages(scan, nullptr))
+                    picturePages = scanning->Pages;
+            } catch (const std::exception&) {
+                picturePages.clear();
+            }
+        };
+
         // The printer's surface for the running document.
+        TPrintJobCanvas* jobCanvas = nullptr;
         auto usePrinterCanvas = [&] {
             TDeviceContext* dc = printer.DeviceContext();
             if (!dc)
                 throw std::runtime_error("The printer gave no surface to draw on");
-            target.Canvas = std::make_unique<TPrintJobCanvas>(dc, printer, *this);
+            auto canvas = std::make_unique<TPrintJobCanvas>(dc, printer, *this, picturePages);
+            jobCanvas = canvas.get();
+            target.Canvas = std::move(canvas);
         };
 
         const int oldMax = Gauge ? Gauge->MaxValue : 0;
@@ -112,6 +222,7 @@ bool tRenderer::Print(TGauge* Gauge)
             target.Metrics.PixelsPerInchY = target.Metrics.DpiY;
             target.Metrics.PageWidthPx = printer.PageWidth();
             target.Metrics.PageHeightPx = printer.PageHeight();
+            findPicturePages();
             usePrinterCanvas();
             if (Gauge) {
                 Gauge->MaxValue = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(oldMax) * Job.Copies, INT_MIN, INT_MAX));
@@ -125,6 +236,7 @@ bool tRenderer::Print(TGauge* Gauge)
                 if (copy < copies) {
                     // Each copy is a document of its own. The surface of the
                     // ended document is let go before the next one begins.
+                    jobCanvas->FinishPicturePage();
                     target.Canvas.reset();
                     printer.EndDoc();
                     printer.BeginDoc();
@@ -144,6 +256,8 @@ bool tRenderer::Print(TGauge* Gauge)
         try {
             if (printer.Printing()) {
                 if (passOk) {
+                    if (jobCanvas)
+                        jobCanvas->FinishPicturePage();
                     printer.EndDoc();
                     printed = true;
                     const std::string notice = printer.JobNotice();

@@ -371,6 +371,27 @@ TDeviceContext::~TDeviceContext()
     End();
 }
 
+std::unique_ptr<TPagePicture> TPagePicture::Make(int Width, int Height, int Dpi, qint64 MaxPixels)
+{
+    if (Width <= 0 || Height <= 0 || Dpi <= 0 || qint64(Width) * Height > MaxPixels)
+        return nullptr;
+    std::unique_ptr<TPagePicture> p(new TPagePicture);
+    p->FImage = QImage(Width, Height, QImage::Format_RGB32);
+    if (p->FImage.isNull())
+        return nullptr;
+    p->FImage.fill(Qt::white);
+    p->FContext = std::make_unique<TDeviceContext>(&p->FImage, Dpi, Dpi);
+    return p;
+}
+
+TPagePicture::~TPagePicture() = default;
+
+void TPagePicture::DrawOn(TDeviceContext& Target)
+{
+    FContext->End();
+    Target.Painter().drawImage(QRect(QPoint(0, 0), FImage.size()), FImage);
+}
+
 void TDeviceContext::End()
 {
     if (FPainter && FPainter->isActive())
@@ -812,6 +833,7 @@ void TRasterCanvas::LineTo(int X, int Y)
     if (Ready() && To != FDC->Current) {
         QPainter& P = FDC->Painter();
         const TStroke S = PrepareStroke(P, Pen, Brush);
+        RasterOpsDrawn |= S.RasterOp;
         if (!S.Skip && S.Draw) {
             P.setPen(S.Pen);
             P.setBrush(Qt::NoBrush);
@@ -831,6 +853,7 @@ void TRasterCanvas::Polyline(const std::vector<TPoint>& Points)
         return;
     QPainter& P = FDC->Painter();
     const TStroke S = PrepareStroke(P, Pen, Brush);
+    RasterOpsDrawn |= S.RasterOp;
     if (S.Skip || !S.Draw)
         return;
     P.setPen(S.Pen);
@@ -856,6 +879,7 @@ void TRasterCanvas::Polygon(const std::vector<TPoint>& Points)
         return;
     QPainter& P = FDC->Painter();
     const TStroke S = PrepareStroke(P, Pen, Brush);
+    RasterOpsDrawn |= S.RasterOp;
     if (S.Skip)
         return;
     QPolygon Shape;
@@ -890,6 +914,7 @@ void TRasterCanvas::Rectangle(int X1, int Y1, int X2, int Y2)
         return;
     QPainter& P = FDC->Painter();
     const TStroke S = PrepareStroke(P, Pen, Brush);
+    RasterOpsDrawn |= S.RasterOp;
     if (S.Skip)
         return;
     const bool Filled = S.Fill.style() != Qt::NoBrush;
@@ -945,6 +970,7 @@ void TRasterCanvas::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, i
         return;
     QPainter& P = FDC->Painter();
     const TStroke S = PrepareStroke(P, Pen, Brush);
+    RasterOpsDrawn |= S.RasterOp;
     if (S.Skip || (Kind == bkArc && !S.Draw))
         return;
 
@@ -1089,6 +1115,7 @@ void TRasterCanvas::DrawFocusRect(const TRect& R)
         return;
     // Every other pixel of a one-pixel frame inverted: drawing it again
     // takes it away.
+    RasterOpsDrawn = true;
     QPainter& P = AreaPainter(FDC->Painter(), QPainter::RasterOp_SourceXorDestination);
     FillFrame(P, Area, QBrush(Qt::white, Qt::Dense4Pattern));
     P.setCompositionMode(QPainter::CompositionMode_SourceOver);

@@ -103,6 +103,16 @@ public:
     void SetFontAngle(double Angle) override;
     bool DeviceArea(TRect& Area) override;
 
+    // Set when a drawing operation combined its pixels with what was there
+    // (a pen mode other than copy, black, white and nop, or a focus
+    // rectangle): a surface that cannot combine pixels draws such a page as
+    // a picture. Whoever watches for it clears it.
+    bool RasterOpsDrawn = false;
+
+protected:
+    // Draws on DC from now on (a surface that draws a page elsewhere).
+    void UseDeviceContext(TDeviceContext* DC) { FDC = DC; }
+
 private:
     struct TTextState;
 
@@ -118,6 +128,24 @@ private:
     // Report text as the characters the surface draws.
     QString SurfaceText(const std::string& Text) const;
     std::unique_ptr<TTextState> FText;  // fonts and metrics built for FDC
+};
+
+// A white picture of a page at a device's resolution, for a surface that
+// draws a page elsewhere than on its device and puts the picture there.
+class TPagePicture {
+public:
+    // Width x Height pixels at Dpi; nullptr when it cannot be had (more
+    // than MaxPixels, or no memory).
+    static std::unique_ptr<TPagePicture> Make(int Width, int Height, int Dpi, qint64 MaxPixels);
+    ~TPagePicture();
+    TDeviceContext& Context() { return *FContext; }
+    // Ends the drawing and puts the picture on Target at its origin.
+    void DrawOn(TDeviceContext& Target);
+
+private:
+    TPagePicture() = default;
+    QImage FImage;
+    std::unique_ptr<TDeviceContext> FContext;
 };
 
 // Report text is Windows-1252; surfaces convert it when they draw or measure.

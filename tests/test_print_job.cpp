@@ -3,6 +3,7 @@
 // copies as separate jobs, page ranges, aborted jobs, queues that refuse or
 // vanish, and the renderer back in its preview state after every job.
 #include "tests/printtest.h"
+#include "tests/pdffidelityutil.h"
 
 #include "engine/header.h"
 
@@ -383,6 +384,47 @@ TEST_F(PrintJobTest, APaperWithoutADriverSizeIsACustomSizeWhereTheQueueTakesThem
         EXPECT_EQ(One(attrs, "media"), c.Media);
         EXPECT_EQ(One(attrs, "job-state"), "completed");
     }
+}
+
+// A pen mode that combines pixels prints as the preview draws it: a white
+// XOR line turns the black box it crosses white and the white paper black.
+// The page with it goes to the printer as a picture; a page without keeps
+// its text as text.
+TEST_F(PrintJobTest, PenModesPrintAsThePreviewDrawsThem)
+{
+    UseLayer();
+    Open("Text of page one\r\n"
+         "{PEN FILLCOLOR=BLACK FILLSTYLE=SOLID}{RECT AT=1in,1in TO=2in,2in}{/PEN}"
+         "{PEN MODE=XOR COLOR=WHITE WIDTH=3}{GOTO X=0.5in Y=1.5in}{LINE TO=2.5in,1.5in}{/PEN}\f"
+         "Text of page two\r\n");
+    ASSERT_TRUE(Print()) << MessagesText();
+    const std::string pdf = Dir.filePath("printed.pdf").toStdString();
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(Cups->SpooledDocument(SubmittedIds().at(0))),
+                            QString::fromStdString(pdf)));
+    const QImage page = RenderedPdfPage(pdf, 1, 300);
+    ASSERT_FALSE(page.isNull());
+    // The ink of the page: the box and the line's two ends beside it.
+    QRect ink;
+    for (int y = 0; y < page.height(); ++y)
+        for (int x = 0; x < page.width(); ++x)
+            if (qGray(page.pixel(x, y)) < 100)
+                ink |= QRect(x, y, 1, 1);
+    // (The text of page one is above the box, in the first line.)
+    QRect box;
+    for (int y = ink.top(); y <= ink.bottom(); ++y)
+        for (int x = ink.left(); x <= ink.right(); ++x)
+            if (qGray(page.pixel(x, y)) < 100 && y > ink.top() + 150)
+                box |= QRect(x, y, 1, 1);
+    EXPECT_NEAR(box.width(), 600, 12) << "the line beside the box is black on the paper";
+    EXPECT_NEAR(box.height(), 300, 12);
+    const int lineY = box.center().y();
+    int whiteInside = 0;
+    for (int dy = -4; dy <= 4; ++dy)
+        whiteInside += qGray(page.pixel(box.center().x(), lineY + dy)) > 200;
+    EXPECT_GT(whiteInside, 0) << "the line across the box is white";
+    EXPECT_LT(qGray(page.pixel(box.center().x(), box.top() + 20)), 100) << "the box stays black";
+    // Page two has no pen mode: its text is text.
+    EXPECT_NE(PdfText(pdf, 2, 2).find("Text of page two"), std::string::npos);
 }
 
 TEST_F(PrintJobTest, APrintAskedForDuringAPrintIsRefused)
