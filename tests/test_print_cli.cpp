@@ -223,6 +223,8 @@ TEST_F(CommandLinePrint, JobOptionsReachTheJob)
         {"DuplexShort", {"--duplex=short"}, {{"sides", "two-sided-short-edge"}}},
         {"OverTheReportAndRepeated", {"-o", "orientation-requested=4", "--option", "job-priority=80"},
          {{"orientation-requested", "landscape"}, {"job-priority", "80"}}},
+        {"ValueWithSpacesAndQuotes", {"-o", "job-sheets=none,none", "-o", "x-note=a 'quoted' \"value\""},
+         {{"job-sheets", "none"}, {"x-note", "a 'quoted' \"value\""}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
