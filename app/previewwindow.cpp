@@ -872,9 +872,11 @@ void TPreviewWindow::DoPrint()
     if (CloseAfterPrint) {
         QuitQuillard();
     } else if (!FSession.Terminated()) {
+        // The window comes to the front again as it was (hiding and showing
+        // it lost a maximised window's state on some desktops).
         if (isVisible()) {
-            hide();
-            show();
+            raise();
+            activateWindow();
         }
         SetPrintMode(false);
         if (FRenderAfterPrint) {

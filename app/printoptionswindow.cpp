@@ -232,6 +232,10 @@ void TPrintOptionsWindow::ShowPrinterName()
 void TPrintOptionsWindow::showEvent(QShowEvent* Event)
 {
     QDialog::showEvent(Event);
+    // What Cancel goes back to.
+    FShown = TShownValues{spnSmall->value(), spnMedium->value(), spnLarge->value(), spnCopies->value(),
+                          chkMono->isChecked(), DialogRange,  DialogFrom,          DialogTo,
+                          DialogCopies,       DialogOptions};
     FormActivate();
 }
 
@@ -430,6 +434,7 @@ void TPrintOptionsWindow::prtSetupClick()
 
 void TPrintOptionsWindow::cmdOkClick()
 {
+    FShown.reset();
     TPrinterLayer& p = Printer();
     try {
         if (Renderer) {
@@ -465,6 +470,21 @@ void TPrintOptionsWindow::cmdOkClick()
 
 void TPrintOptionsWindow::CancelClick()
 {
+    // Values changed and then cancelled do not come back next time.
+    if (FShown) {
+        const QSignalBlocker small(spnSmall), medium(spnMedium), large(spnLarge), copies(spnCopies), mono(chkMono);
+        spnSmall->setValue(FShown->Small);
+        spnMedium->setValue(FShown->Medium);
+        spnLarge->setValue(FShown->Large);
+        spnCopies->setValue(FShown->Copies);
+        chkMono->setChecked(FShown->Mono);
+        DialogRange = FShown->DialogRange;
+        DialogFrom = FShown->DialogFrom;
+        DialogTo = FShown->DialogTo;
+        DialogCopies = FShown->DialogCopies;
+        DialogOptions = FShown->DialogOptions;
+        FShown.reset();
+    }
     hide();
     if (MainWindow)
         MainWindow->PrintOptionsLeft();

@@ -12,7 +12,10 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QPrinter;
 
@@ -103,6 +106,15 @@ private:
     void ShowPrinterName();
     // The font dialog on Button's font; true and Name set on OK.
     bool PickFont(QPushButton* Button, std::string& Name);
+
+    // The values shown when the window opened, for Cancel.
+    struct TShownValues {
+        int Small, Medium, Large, Copies;
+        bool Mono;
+        int DialogRange, DialogFrom, DialogTo, DialogCopies;
+        std::vector<std::pair<std::string, std::string>> DialogOptions;
+    };
+    std::optional<TShownValues> FShown;
 };
 
 }  // namespace quillard

@@ -209,6 +209,13 @@ TEST_F(PrintWindowTest, CancelLeavesTheRendererAlone)
     EXPECT_TRUE(W->Session().Renderer()->Setup.ColourMode);
     EXPECT_EQ(Layer->Copies(), 1);
     EXPECT_EQ(W->PageBitmap->Image(), before);
+    // Opened again, the window shows what holds, not what was cancelled.
+    OpenSetup();
+    EXPECT_EQ(P->spnSmall->value(), 7);
+    EXPECT_EQ(P->spnLarge->value(), 12);
+    EXPECT_EQ(P->spnCopies->value(), 1);
+    EXPECT_FALSE(P->chkMono->isChecked());
+    P->Cancel->click();
 }
 
 TEST_F(PrintWindowTest, ThePrintDialogOffersThePagesAndCopies)
@@ -309,6 +316,31 @@ TEST_F(PrintWindowTest, ThePrintDialogsChoicesReachTheJob)
     const auto jobs = Cups->Jobs();
     ASSERT_EQ(jobs.size(), before + 1);
     EXPECT_EQ(One(Cups->JobAttributes(jobs.back().Id), "page-set"), "(none)");
+}
+
+// After a print the window is as it was: maximised stays maximised, and it
+// is never hidden on the way.
+TEST_F(PrintWindowTest, AMaximisedWindowStaysSoAcrossPrinting)
+{
+    Start(Report());
+    W->showMaximized();
+    ASSERT_TRUE(W->windowState() & Qt::WindowMaximized);
+    struct THideCounter : QObject {
+        int Hides = 0;
+        bool eventFilter(QObject*, QEvent* E) override
+        {
+            Hides += E->type() == QEvent::Hide;
+            return false;
+        }
+    } counter;
+    W->installEventFilter(&counter);
+    W->DoPrint();
+    W->removeEventFilter(&counter);
+    ASSERT_TRUE(Cups->WaitUntilIdle());
+    EXPECT_EQ(counter.Hides, 0);
+    EXPECT_TRUE(W->isVisible());
+    EXPECT_TRUE(W->windowState() & Qt::WindowMaximized);
+    EXPECT_FALSE(Cups->Jobs().empty());
 }
 
 TEST_F(PrintWindowTest, PrintSetupIsDisabledWhilePrinting)
