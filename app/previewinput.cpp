@@ -9,7 +9,9 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 #include <climits>
 
 namespace quillard {
@@ -167,6 +169,22 @@ void TPreviewWindow::spnZoomUpClick()
     edtZoom->setFocus();
 }
 
+void TPreviewWindow::FitZoom(bool WholePage)
+{
+    const tRenderer* r = Renderer();
+    if (!r || !ScrollArea)
+        return;
+    // The page at the zoom shown, and the room for it (less a margin on
+    // each side and the shadow).
+    const double w = std::max(1, r->Metrics.PageWidthPx), h = std::max(1, r->Metrics.PageHeightPx);
+    const QSize room = ScrollArea->viewport()->size() - QSize(2 * FitMargin, 2 * FitMargin);
+    double ratio = room.width() / w;
+    if (WholePage)
+        ratio = std::min(ratio, room.height() / h);
+    const int zoom = static_cast<int>(std::floor(Globals().ZoomLevel * ratio));
+    ZoomTo(std::clamp(zoom, MinZoom, MaxFitZoom));
+}
+
 void TPreviewWindow::FirstPage1Click() { SetPage(1); }
 
 void TPreviewWindow::LastPage1Click() { SetPage(FSession.PageCount()); }
@@ -181,6 +199,20 @@ bool TPreviewWindow::eventFilter(QObject* Watched, QEvent* Event)
         if (Event->type() == QEvent::MouseButtonPress || Event->type() == QEvent::MouseButtonDblClick)
             LabelClick();
         return false;
+    }
+    if (ScrollArea && Watched == ScrollArea->viewport() && Event->type() == QEvent::Wheel) {
+        // Ctrl and the wheel zoom in steps of ten percent, a notch a step
+        // (a touchpad's small steps add up); the wheel alone scrolls.
+        auto* w = static_cast<QWheelEvent*>(Event);
+        if (!(w->modifiers() & Qt::ControlModifier))
+            return false;
+        FWheelZoom += w->angleDelta().y();
+        const int notches = FWheelZoom / 120;
+        if (notches != 0) {
+            FWheelZoom -= notches * 120;
+            ZoomTo(std::clamp(Globals().ZoomLevel + 10 * notches, MinZoom, MaxFitZoom));
+        }
+        return true;
     }
     if (std::find(FKeyTargets.begin(), FKeyTargets.end(), Watched) != FKeyTargets.end()) {
         if (Event->type() == QEvent::KeyPress) {

@@ -355,6 +355,8 @@ void TPreviewWindow::ConnectComponents()
                    cmdPickColor, chkFilled, cboWidth, cmdPrint, cmdClose};
     for (QObject* o : FKeyTargets)
         o->installEventFilter(this);
+    // Ctrl and the wheel over the page zoom.
+    ScrollArea->viewport()->installEventFilter(this);
     for (QObject* o : {static_cast<QObject*>(lblPage), static_cast<QObject*>(lblPageCount), static_cast<QObject*>(ZoomLabel)})
         o->installEventFilter(this);
 }
@@ -419,6 +421,10 @@ void TPreviewWindow::CreateMenus()
     // Zoom Out and Zoom In act as the keypad's minus and plus keys.
     item(mnuView, actZoomOut, "ZoomOut1", "Zoom &Out", {}, [this] { HandleKey(Qt::Key_Minus, Qt::KeypadModifier); });
     item(mnuView, actZoomIn, "ZoomIn1", "Zoom &In", {}, [this] { HandleKey(Qt::Key_Plus, Qt::KeypadModifier); });
+    item(mnuView, actFitPage, "FitPage1", "Fit &Page", QKeySequence(Qt::CTRL | Qt::Key_0), [this] { FitZoom(true); });
+    item(mnuView, actFitWidth, "FitWidth1", "Fit &Width", QKeySequence(Qt::CTRL | Qt::Key_2), [this] { FitZoom(false); });
+    item(mnuView, actActualSize, "ActualSize1", "A&ctual Size", QKeySequence(Qt::CTRL | Qt::Key_1),
+         [this] { ZoomTo(100); });
     separator(mnuView, "mnuSepView1");
     item(mnuView, actPrevPage, "PrevPage1", "&Prev Page", {}, call(&TPreviewWindow::spnPageNumUpClick));
     item(mnuView, actNextPage, "NextPage1", "&Next Page", {}, call(&TPreviewWindow::spnPageNumDownClick));

@@ -178,6 +178,12 @@ public:
     void spnPageNumUpClick();
     void spnPageNumDownClick();
     void spnZoomUpClick();
+    // The zoom that shows the page's whole width (or the whole page) in the
+    // window.
+    void FitZoom(bool WholePage);
+    static constexpr int MinZoom = 5, MaxFitZoom = 1000;
+    static constexpr int FitMargin = 12;  // pixels on each side of a fitted page
+    int FWheelZoom = 0;                    // wheel turns not yet a zoom step
     void spnZoomDownClick();
     void PageViewMouseDown(QMouseEvent* Event);
     void PageViewMouseMove(QMouseEvent* Event);
@@ -345,6 +351,7 @@ public:
             *mnuSepFile3 = nullptr, *mnuExit = nullptr;
     QAction *actAddAutoText = nullptr, *actEditAutoText = nullptr, *actModifyReport = nullptr, *actFind = nullptr,
             *actFindAgain = nullptr;
+    QAction *actFitPage = nullptr, *actFitWidth = nullptr, *actActualSize = nullptr;
     QAction *actZoomOut = nullptr, *actZoomIn = nullptr, *actPrevPage = nullptr, *actNextPage = nullptr,
             *actFirstPage = nullptr, *actLastPage = nullptr, *actSource = nullptr, *actRefresh = nullptr;
     QAction *actDocumentation = nullptr, *actAbout = nullptr;

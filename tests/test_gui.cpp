@@ -14,6 +14,7 @@
 #include "engine/markup.h"
 
 #include <QApplication>
+#include <QWheelEvent>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -549,7 +550,7 @@ TEST_F(GuiTest, PageZeroShowsAnEmptySheet)
 
 // ---- zoom -------------------------------------------------------------------------
 
-enum class ZoomAction { KeypadPlus, KeypadMinus, SpinUp, SpinDown, MenuIn, MenuOut };
+enum class ZoomAction { KeypadPlus, KeypadMinus, SpinUp, SpinDown, MenuIn, MenuOut, CtrlWheelUp, CtrlWheelDown, WheelAlone };
 
 struct ZoomCase {
     const char* Name;
@@ -584,6 +585,16 @@ TEST_P(ZoomTest, ZoomStepsAndLimits)
     case ZoomAction::MenuOut:
         W->actZoomOut->trigger();
         break;
+    case ZoomAction::CtrlWheelUp:
+    case ZoomAction::CtrlWheelDown:
+    case ZoomAction::WheelAlone: {
+        const int delta = GetParam().Action == ZoomAction::CtrlWheelDown ? -120 : 120;
+        QWheelEvent wheel(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          GetParam().Action == ZoomAction::WheelAlone ? Qt::NoModifier : Qt::ControlModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(W->ScrollArea->viewport(), &wheel);
+        break;
+    }
     }
     EXPECT_EQ(Globals().ZoomLevel, GetParam().To);
     EXPECT_EQ(W->edtZoom->text(), QString::number(GetParam().To));
@@ -602,8 +613,34 @@ INSTANTIATE_TEST_SUITE_P(
                       ZoomCase{"SpinDownFrom10Stays", 10, ZoomAction::SpinDown, 10},
                       ZoomCase{"SpinDownFrom8Gives10", 8, ZoomAction::SpinDown, 10},
                       ZoomCase{"SpinUp", 10, ZoomAction::SpinUp, 11},
-                      ZoomCase{"SpinUpPastThreeDigits", 999, ZoomAction::SpinUp, 1000}),
+                      ZoomCase{"SpinUpPastThreeDigits", 999, ZoomAction::SpinUp, 1000},
+                      ZoomCase{"CtrlWheelUp", 75, ZoomAction::CtrlWheelUp, 85},
+                      ZoomCase{"CtrlWheelDown", 75, ZoomAction::CtrlWheelDown, 65},
+                      ZoomCase{"CtrlWheelDownStopsAt5", 8, ZoomAction::CtrlWheelDown, 5},
+                      ZoomCase{"WheelAloneScrolls", 75, ZoomAction::WheelAlone, 75}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// Fit Page, Fit Width and Actual Size of the View menu.
+TEST_F(GuiTest, FitZoomsShowTheWholePageOrItsWidth)
+{
+    Start({Write(PagedReport(2))});
+    W->resize(900, 700);
+    QApplication::processEvents();
+    const QSize room = W->ScrollArea->viewport()->size();
+    const tRenderer& r = *W->Session().Renderer();
+    W->actFitWidth->trigger();
+    EXPECT_LE(r.Metrics.PageWidthPx, room.width());
+    EXPECT_GT(r.Metrics.PageWidthPx, room.width() - 2 * TPreviewWindow::FitMargin - 20);
+    EXPECT_GT(r.Metrics.PageHeightPx, room.height()) << "a Letter page is taller than it is wide";
+    W->actFitPage->trigger();
+    EXPECT_LE(r.Metrics.PageHeightPx, room.height());
+    EXPECT_GT(r.Metrics.PageHeightPx, room.height() - 2 * TPreviewWindow::FitMargin - 20);
+    EXPECT_LE(r.Metrics.PageWidthPx, room.width());
+    W->actActualSize->trigger();
+    EXPECT_EQ(Globals().ZoomLevel, 100);
+    EXPECT_EQ(W->edtZoom->text(), "100");
+    EXPECT_TRUE(ShowsPage(1));
+}
 
 TEST_F(GuiTest, ZoomBoxTakesAtMostThreeTypedCharactersAndDigitsOnly)
 {
