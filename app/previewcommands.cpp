@@ -159,8 +159,8 @@ void TPreviewWindow::SaveAsPDF()
         SyncGauges();
         const std::string last = WithoutNuls(Globals().LastErrorMessage);
         if (result == 0) {
-            if (OpenWithDesktop && IsRegularFile(name))
-                OpenWithDesktop(name);
+            if (IsRegularFile(name))
+                OpenSavedFile(name);
         } else if (result == 3) {
             ShowMessage(" Error #" + std::to_string(result) + " while producing PDF Document.\r\n" + last +
                             "\r\n\r\n Is the destination PDF still open in Acrobat Reader?",
@@ -207,8 +207,14 @@ void TPreviewWindow::SaveAsGraphic()
         ShowMessage(bmp ? "Error Saving file\r\n" + why : std::string("Error Saving file"), "");
         return;
     }
-    if (OpenWithDesktop && IsRegularFile(name))
-        OpenWithDesktop(name);
+    if (IsRegularFile(name))
+        OpenSavedFile(name);
+}
+
+void TPreviewWindow::OpenSavedFile(const std::string& Path)
+{
+    if (OpenWithDesktop && !OpenWithDesktop(Path))
+        ShowMessage("The file was saved as " + Path + ".\r\nNo program on this computer opens it.", "Saved");
 }
 
 // ---------------------------------------------------------------------------
@@ -248,8 +254,11 @@ void TPreviewWindow::ModifyReport1Click()
     // $VISUAL, then $EDITOR, then the desktop's program for text files.
     if (StartUserTextEditor(report))
         return;
-    if (OpenWithDesktop)
-        OpenWithDesktop(report);
+    if (OpenWithDesktop && !OpenWithDesktop(report))
+        ShowMessage("No program could be started to edit " + report +
+                        ".\r\nSet VISUAL or EDITOR to a text editor, or install one the desktop opens text "
+                        "files with.",
+                    "Modify Report");
 }
 
 // ---------------------------------------------------------------------------

@@ -80,7 +80,7 @@ TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent
     setObjectName("PreviewWindow");
     setWindowTitle(QStringLiteral("Quillard Previewer"));
     OnTerminate = [](int Code) { QCoreApplication::exit(Code); };
-    OpenWithDesktop = [](const std::string& Path) { OpenWithDesktopProgram(Path); };
+    OpenWithDesktop = [](const std::string& Path) { return OpenWithDesktopProgram(Path); };
 
     FSession.AddObserver(this);
     CreateComponents();

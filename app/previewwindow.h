@@ -295,7 +295,9 @@ public:
     // Opens a saved file with the desktop's program for it (the PDF viewer,
     // the picture program, the text editor); replaceable so that a test can
     // watch instead of starting programs.
-    std::function<void(const std::string&)> OpenWithDesktop;
+    std::function<bool(const std::string&)> OpenWithDesktop;
+    // Opens Path with the desktop's program for it; says so when none does.
+    void OpenSavedFile(const std::string& Path);
     // "Open Dir" as read, kept when there is no open-document window.
     std::string OpenDir;
 

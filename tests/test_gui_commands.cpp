@@ -384,6 +384,31 @@ TEST_F(CommandsTest, ModifyReportLeavesASmallReportAsItIsAndFallsBackToTheDeskto
     ::unsetenv("EDITOR");
 }
 
+// When no program of the desktop opens what was saved (or the report to
+// edit), the user hears so instead of nothing happening.
+TEST_F(CommandsTest, NoProgramToOpenTheFileIsSaid)
+{
+    Start(PagedReport(2));
+    DesktopOpens = false;
+    const std::string pdf = Path("REPORT.PDF");
+    AnswerSaveDialog(pdf, nullptr);
+    W->mnuSaveAsPDF->trigger();
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Caption, "Saved");
+    EXPECT_EQ(Services.Messages[0].Text, "The file was saved as " + pdf + ".\r\nNo program on this computer opens it.");
+    EXPECT_TRUE(PassesQpdfCheck(pdf));
+
+    Services.Messages.clear();
+    ::unsetenv("VISUAL");
+    ::setenv("EDITOR", "", 1);
+    W->ModifyReport1Click();
+    ::unsetenv("EDITOR");
+    ASSERT_EQ(Services.Messages.size(), 1u) << MessagesText();
+    EXPECT_EQ(Services.Messages[0].Caption, "Modify Report");
+    EXPECT_EQ(Services.Messages[0].Text.rfind("No program could be started to edit " + W->Session().ReportFileName(), 0),
+              0u);
+}
+
 TEST_F(CommandsTest, ModifyReportThatCannotBeReplacedKeepsTheReportWhole)
 {
     if (::geteuid() == 0)

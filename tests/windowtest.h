@@ -63,6 +63,7 @@ protected:
     bool Ended = false;
     int EndCode = -1;
     std::vector<std::string> Opened;  // what went to the desktop's programs
+    bool DesktopOpens = true;         // whether a program of the desktop took it
 
     void SetUp() override
     {
@@ -140,7 +141,10 @@ protected:
             Ended = true;
             EndCode = Code;
         };
-        W->OpenWithDesktop = [this](const std::string& P) { Opened.push_back(P); };
+        W->OpenWithDesktop = [this](const std::string& P) {
+            Opened.push_back(P);
+            return DesktopOpens;
+        };
     }
 
     bool HasMessage(const std::string& Caption, const std::string& Text) const

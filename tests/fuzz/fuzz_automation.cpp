@@ -263,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
         TPreviewWindow w({"-AUTOMATION"});
         w.NobodyToAsk = true;
         w.OnTerminate = [](int) {};
-        w.OpenWithDesktop = [](const std::string&) {};
+        w.OpenWithDesktop = [](const std::string&) { return true; };
         TAutomationServerLayer& server = ServerLayerOf(w);
         const QRect area = w.screen() ? w.screen()->availableGeometry() : QRect();
         bool placed = false;
