@@ -21,6 +21,32 @@ TGaugeBar::TGaugeBar(QWidget* Parent) : QProgressBar(Parent)
     setValue(0);
 }
 
+bool TProgressWindow::eventFilter(QObject* Watched, QEvent* Event)
+{
+    const QEvent::Type type = Event->type();
+    if ((type != QEvent::Show && type != QEvent::Hide) || !Watched->isWidgetType() || Watched == this)
+        return false;
+    auto* w = static_cast<QWidget*>(Watched);
+    if (!w->isWindow() || !w->isModal())
+        return false;
+    FModalWindows.removeAll(nullptr);
+    if (type == QEvent::Show) {
+        if (!FModalWindows.contains(w))
+            FModalWindows.append(w);
+        if (isVisible()) {
+            FSteppedAside = true;
+            hide();
+        }
+    } else {
+        FModalWindows.removeAll(w);
+        if (FModalWindows.isEmpty() && FSteppedAside) {
+            FSteppedAside = false;
+            show();
+        }
+    }
+    return false;
+}
+
 void TGaugeBar::Sync()
 {
     const int max = std::max(Gauge.MaxValue, 1);
@@ -43,8 +69,11 @@ void TGaugeBar::Reset()
     Sync();
 }
 
-TProgressWindow::TProgressWindow(QWidget* Parent) : QWidget(Parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+// Above its main window, never above other windows: a window of its own
+// (a tool window of the main window) with no stays-on-top hint.
+TProgressWindow::TProgressWindow(QWidget* Parent) : QWidget(Parent, Qt::Tool | Qt::FramelessWindowHint)
 {
+    qApp->installEventFilter(this);
     setObjectName("ProgressWindow");
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAutoFillBackground(true);
@@ -135,6 +164,7 @@ void TProgressWindow::DonePrinting() { Done(); }
 
 void TProgressWindow::HideTimerFired()
 {
+    FSteppedAside = false;  // its work is done: it does not come back
     hide();
     HideTimer->stop();
 }
@@ -149,7 +179,10 @@ void TProgressWindow::UpdateMessageColour()
 
 void TProgressWindow::SetMessage(const std::string& Text)
 {
-    if (!isVisible()) {
+    FModalWindows.removeAll(nullptr);
+    if (!FModalWindows.isEmpty()) {
+        FSteppedAside = true;  // shows once the modal windows have gone
+    } else if (!isVisible()) {
         show();
         QCoreApplication::processEvents();
     }

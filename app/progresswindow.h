@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QTimer>
+#include <QList>
+#include <QPointer>
 #include <QWidget>
 #include <string>
 
@@ -48,12 +50,19 @@ public:
     QLabel* lblMessage = nullptr;
     QTimer* HideTimer = nullptr;
 
+protected:
+    // Steps aside while a modal window (a message, the open-document or
+    // save window, a print dialog) is up, and comes back when it goes.
+    bool eventFilter(QObject* Watched, QEvent* Event) override;
+
 private:
     void Working(const char* Caption);
     void Done();
     void SetBusyCursor(bool On);
     void UpdateMessageColour();
     bool FBusyCursor = false;
+    QList<QPointer<QWidget>> FModalWindows;  // the modal windows up now
+    bool FSteppedAside = false;                // hidden for them, to come back
 };
 
 }  // namespace quillard

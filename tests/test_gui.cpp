@@ -14,6 +14,8 @@
 #include "engine/markup.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QDialog>
 #include <QWheelEvent>
 #include <QDir>
 #include <QElapsedTimer>
@@ -145,6 +147,43 @@ TEST_F(GuiTest, ProgressWindowHidesItselfASecondAfterTheLoad)
     EXPECT_EQ(W->ProgressWindow->HideTimer->interval(), 1000);
     QTRY_VERIFY_WITH_TIMEOUT(W->ProgressWindow->isHidden(), 3000);
     EXPECT_FALSE(W->ProgressWindow->HideTimer->isActive());
+}
+
+// The progress window stays above its main window only: it has no
+// stays-on-top hint, and while a modal window is up (a message, the
+// open-document or save window) it steps aside, even when asked to show a
+// message meanwhile, and comes back when the modal window goes.
+TEST_F(GuiTest, ProgressWindowStepsAsideForModalWindows)
+{
+    Start({Write(PagedReport(2))});
+    TProgressWindow& p = *W->ProgressWindow;
+    EXPECT_FALSE(p.windowFlags() & Qt::WindowStaysOnTopHint);
+    p.HideTimer->stop();
+    p.SetMessage("Working");
+    ASSERT_TRUE(p.isVisible());
+    {
+        QDialog modal(W.get());
+        modal.setModal(true);
+        modal.show();
+        EXPECT_FALSE(p.isVisible());
+        p.SetMessage("Still working");
+        EXPECT_FALSE(p.isVisible());
+        QMessageBox box(QMessageBox::NoIcon, "A box", "over the dialog", QMessageBox::Ok, &modal);
+        box.setModal(true);
+        box.show();
+        box.hide();
+        EXPECT_FALSE(p.isVisible()) << "one modal window is still up";
+        modal.hide();
+        EXPECT_TRUE(p.isVisible());
+        EXPECT_EQ(p.lblMessage->text(), "Still working");
+    }
+    // Hidden by its own timer meanwhile, it does not come back.
+    QDialog modal(W.get());
+    modal.setModal(true);
+    modal.show();
+    p.HideTimerFired();
+    modal.hide();
+    EXPECT_FALSE(p.isVisible());
 }
 
 TEST_F(GuiTest, ProgressWindowMessageLineReplacesThePercentage)
