@@ -660,6 +660,14 @@ void TPreviewWindow::Render()
     PageView->update();
 }
 
+int TPreviewWindow::KnownPageCount()
+{
+    if (Renderer() && !FSession.Counting() && FSession.PageCount() > 0 &&
+        Renderer()->FileName == FSession.ReportFileName())
+        return FSession.PageCount();
+    return CountPages();
+}
+
 int TPreviewWindow::CountPages()
 {
     if (!Renderer() || IsBlank(FSession.ReportFileName()))

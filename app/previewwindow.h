@@ -144,6 +144,9 @@ public:
     bool WorkUnderWay(int& Done, int& Total) const;
     void Render();
     int CountPages() override;
+    // The count shown in the page box ("out of N") once the load has made
+    // it; a count pass before that.
+    int KnownPageCount() override;
     // The print options window was closed with OK (PrintOptionsTaken) or
     // cancelled (PrintOptionsLeft).
     void PrintOptionsTaken() override;

@@ -363,7 +363,9 @@ void TPrintOptionsWindow::prtSetupClick()
     }
     if (Renderer && MainWindow) {
         try {
-            const int pages = MainWindow->CountPages();
+            // The count the preview made: a report counted once is not
+            // counted again for the dialog.
+            const int pages = MainWindow->KnownPageCount();
             DialogPageNumbers = true;
             DialogMinPage = 1;
             DialogMaxPage = std::max(1, pages);

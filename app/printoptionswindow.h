@@ -29,6 +29,8 @@ public:
     virtual ~TPrintOptionsHost() = default;
     // The report's page count, for the print dialog's page range.
     virtual int CountPages() = 0;
+    // The same without a pass when the report's pages were counted already.
+    virtual int KnownPageCount() { return CountPages(); }
     // The options were taken: the preview takes the paper again, shows and
     // draws the page.
     virtual void PrintOptionsTaken() = 0;
