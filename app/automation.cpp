@@ -133,7 +133,8 @@ bool NamedReportWaits(TPreviewWindow& W)
 {
     const std::string& named = W.Session().ReportFileName();
     const tRenderer* r = W.Session().Renderer();
-    return !named.empty() && !IsHttpAddress(named) && (!r || r->FileName != named);
+    // A web address waits for its fetch (which names the file it fetched).
+    return !named.empty() && (IsHttpAddress(named) || !r || r->FileName != named);
 }
 
 }  // namespace
@@ -323,16 +324,15 @@ int TAutomationCommands::LoadFile(const std::string& FileName)
     RefuseOverLimit("LoadFile's file name", FileName.size(), MaxFileNameBytes);
     const bool now = W.isVisible() && !W.FirstActivation;
     if (now && IsHttpAddress(FileName)) {
-        // The report shown stays until the fetched one has arrived (which
-        // then takes its place and cleans up its files), and stays when the
-        // fetch fails.
+        // The report shown stays until the fetched one has arrived, which
+        // then takes its place (its files, a report handed over included,
+        // go then), and stays when the fetch fails.
         const std::string before = W.Session().ReportFileName();
-        W.Session().SetReportFileName(FileName);
-        if (W.LoadFile())
-            return 1;
-        if (W.Session().ReportFileName() == FileName)
-            W.Session().SetReportFileName(before);
-        return 0;
+        const bool loaded = W.LoadFromWeb(FileName);
+        // A fetch that ended before anything was loaded has not been told.
+        if (!loaded && W.Session().ReportFileName() == before && W.AutomationServer)
+            W.AutomationServer->LoadEnded(false);
+        return loaded ? 1 : 0;
     }
     if (!IsHttpAddress(FileName)) {
         // A report that cannot be opened leaves the one shown (or named) as
@@ -510,8 +510,13 @@ int TAutomationCommands::LoadReportFd(int Fd)
         struct TReset {
             ~TReset() { GReceivingReport = GStopReceiving = false; }
         } reset;
-        received = CopyFromDescriptor(Fd, name, ReadFetchTimeLimit() * 1000,
-                                      [this] { return GStopReceiving || W.Session().Terminated(); }, &why, &kind);
+        try {
+            received = CopyFromDescriptor(Fd, name, ReadFetchTimeLimit() * 1000,
+                                          [this] { return GStopReceiving || W.Session().Terminated(); }, &why, &kind);
+        } catch (...) {
+            ::unlink(name.c_str());
+            throw;
+        }
     }
     if (!received) {
         ::unlink(name.c_str());

@@ -668,7 +668,7 @@ private:
         } progress(*this, !reads);
         const bool job = M.path() == QLatin1String(AutomationObjectPath) &&
                          (M.member() == QLatin1String("Print") || M.member() == QLatin1String("SaveAsPDF"));
-        QDBusMessage reply = CarryCall(M);
+        QDBusMessage reply = CarryCall(M, reads);
         if (job) {
             const bool ok = reply.type() == QDBusMessage::ReplyMessage &&
                             (M.member() == QLatin1String("Print") || reply.arguments().value(0).toInt() == 0);
@@ -677,18 +677,26 @@ private:
         return reply;
     }
 
-    QDBusMessage CarryCall(const QDBusMessage& M)
+    // Serves M; a failure becomes the error answer and LastErrorMessage,
+    // with its kind: the member's, else what the engine noted during a
+    // call that does something (a read that fails is of no kind of its
+    // own, never of the failure before it).
+    QDBusMessage CarryCall(const QDBusMessage& M, bool Reads)
     {
         try {
             return Serve(M);
         } catch (const std::bad_alloc&) {
             Globals().LastErrorMessage = "Out of memory";
+            if (Reads)
+                Globals().LastFailure = TFailureKind::None;
         } catch (const TAutomationError& e) {
             Globals().LastErrorMessage = e.what();
-            if (e.Kind() != TFailureKind::None)
+            if (e.Kind() != TFailureKind::None || Reads)
                 Globals().LastFailure = e.Kind();
         } catch (const std::exception& e) {
             Globals().LastErrorMessage = e.what();
+            if (Reads)
+                Globals().LastFailure = TFailureKind::None;
         }
         return M.createErrorReply(QString::fromStdString(FailureName(Globals().LastFailure)),
                                   MessageText(Globals().LastErrorMessage));
@@ -949,9 +957,11 @@ private:
                     if (why.empty())
                         why = failure;
                 }
-                if (!leftOut.empty())
+                if (!leftOut.empty()) {
                     Globals().LastErrorMessage = "GetAll left out " + leftOut + ", which cannot be read now (" +
                                                  why + ")";
+                    Globals().LastFailure = TFailureKind::None;
+                }
             } else if (std::strcmp(Interface, SpanInterface) == 0) {
                 QVariant out;
                 Access(QStringLiteral("Text"), nullptr, out);

@@ -23,6 +23,7 @@
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -642,9 +643,11 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
     if (cl.WaitSeconds > 0) {
         // The jobs were handed over; whether the printer printed them is
         // the spooler's to say.
+        // One time limit for all of them (each copy is a job).
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(cl.WaitSeconds);
         int failed = 0;
         for (const std::string& job : Layer.SubmittedJobs()) {
-            const std::string outcome = Layer.WaitForJob(job, cl.WaitSeconds);
+            const std::string outcome = Layer.WaitForJob(job, deadline, cl.WaitSeconds);
             if (outcome.empty())
                 continue;
             std::fprintf(stderr, "quillard: the job %s %s\n", job.c_str(), outcome.c_str());

@@ -99,11 +99,17 @@ TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent
     // the window and the automation's other clients go on meanwhile. The
     // writing stops when the program ends, and for a client's call when
     // the reader has taken nothing for the fetch time limit.
-    SetStreamWaitHook([this](int StalledMs) {
+    SetStreamWaitHook([this, limitMs = -1](int StalledMs) mutable {
         UserServices().ProcessMessages();
         if (FSession.Terminated())
             return false;
-        return ClientCallDepth == 0 || StalledMs < 1000 || StalledMs < ReadFetchTimeLimit() * 1000;
+        if (StalledMs < 1000) {
+            limitMs = -1;  // read again at the next stall
+            return true;
+        }
+        if (limitMs < 0)
+            limitMs = ReadFetchTimeLimit() * 1000;
+        return ClientCallDepth == 0 || StalledMs < limitMs;
     });
 }
 

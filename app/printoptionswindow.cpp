@@ -235,7 +235,7 @@ void TPrintOptionsWindow::showEvent(QShowEvent* Event)
     // What Cancel goes back to.
     FShown = TShownValues{spnSmall->value(), spnMedium->value(), spnLarge->value(), spnCopies->value(),
                           chkMono->isChecked(), DialogRange,  DialogFrom,          DialogTo,
-                          DialogCopies,       DialogOptions};
+                          DialogCopies,       DialogOptions,       DialogOptionsPrinter};
     FormActivate();
 }
 
@@ -414,6 +414,7 @@ void TPrintOptionsWindow::prtSetupClick()
             DialogTo = printer.toPage();
             DialogCopies = std::max(1, printer.copyCount());
             DialogOptions = DialogJobOptions(printer);
+            DialogOptionsPrinter = PathFromQ(printer.printerName());
             // A printer chosen in the dialog becomes the current one.
             const std::string chosen = PathFromQ(printer.printerName());
             for (size_t k = 0; k < names.size(); ++k)
@@ -459,6 +460,14 @@ void TPrintOptionsWindow::cmdOkClick()
         }
         if (p.CanCopies() && spnCopies->value() != p.Copies())
             p.SetCopies(spnCopies->value());
+        // The dialog's choices are for the printer they were made on.
+        const std::vector<std::string> names = p.Printers();
+        const int current = p.PrinterIndex();
+        if (current < 0 || current >= static_cast<int>(names.size()) ||
+            names[static_cast<size_t>(current)] != DialogOptionsPrinter) {
+            DialogOptions.clear();
+            DialogOptionsPrinter.clear();
+        }
         p.SetDialogOptions(DialogOptions);
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Error Setting Options");
@@ -485,6 +494,7 @@ void TPrintOptionsWindow::CancelClick()
         DialogTo = FShown->DialogTo;
         DialogCopies = FShown->DialogCopies;
         DialogOptions = FShown->DialogOptions;
+        DialogOptionsPrinter = FShown->DialogOptionsPrinter;
         FShown.reset();
     }
     hide();

@@ -78,6 +78,7 @@ public:
     // The other job options it was left with (DialogJobOptions), for OK to
     // hand to the printer.
     std::vector<std::pair<std::string, std::string>> DialogOptions;
+    std::string DialogOptionsPrinter;  // the printer they were chosen for
 
     // The "No Printers Installed" warning has been shown in this process.
     static bool NoPrinterWarningShown;
@@ -115,6 +116,7 @@ private:
         bool Mono;
         int DialogRange, DialogFrom, DialogTo, DialogCopies;
         std::vector<std::pair<std::string, std::string>> DialogOptions;
+        std::string DialogOptionsPrinter;
     };
     std::optional<TShownValues> FShown;
 };

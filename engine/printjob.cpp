@@ -37,7 +37,8 @@ public:
           FPicturePages(PicturePages)
     {
     }
-    ~TPrintJobCanvas() override { FinishPicturePage(); }
+    // A page left half drawn (the job stopped) is dropped.
+    ~TPrintJobCanvas() override { UseDeviceContext(FContext); }
 
     void StartPage(int Page) override
     {
@@ -86,6 +87,9 @@ private:
     std::unique_ptr<TPagePicture> FPicture;
     bool FPageEnded = false;  // a sheet of the document has ended: the next page starts a new one
 };
+
+// A job stopped before its pages were drawn (the program is ending).
+struct TJobStopped {};
 
 // Whether the report's text holds the word MODE in any letter case: only
 // then can it set a pen mode ({PEN MODE=XOR}).
@@ -180,14 +184,15 @@ bool tRenderer::Print(TGauge* Gauge)
         // The pages whose pen modes combine pixels, from a pass that draws
         // nowhere, laid out as the job lays them out (only for a report that
         // can set a pen mode at all). Without it every page prints as it is.
+        // False when the job was stopped meanwhile.
         std::set<int> picturePages;
         auto findPicturePages = [&] {
             if (!MayHoldPenModes(FileName))
-                return;
+                return true;
             try {
                 const std::unique_ptr<TPagePicture> nowhere = TPagePicture::Make(1, 1, target.Metrics.DpiX, 1);
                 if (!nowhere)
-                    return;
+                    return true;
                 TPageTarget scan;
                 scan.Metrics = target.Metrics;
                 scan.Scale = 1;
@@ -196,9 +201,12 @@ bool tRenderer::Print(TGauge* Gauge)
                 scan.Canvas = std::move(scanCanvas);
                 if (RenderJobPages(scan, nullptr))
                     picturePages = scanning->Pages;
+                else if (Pass.Aborted)
+                    return false;
             } catch (const std::exception&) {
                 picturePages.clear();
             }
+            return true;
         };
 
         // The printer's surface for the running document.
@@ -222,7 +230,9 @@ bool tRenderer::Print(TGauge* Gauge)
             target.Metrics.PixelsPerInchY = target.Metrics.DpiY;
             target.Metrics.PageWidthPx = printer.PageWidth();
             target.Metrics.PageHeightPx = printer.PageHeight();
-            findPicturePages();
+            // A job stopped during the scan prints nothing.
+            if (!findPicturePages())
+                throw TJobStopped();
             usePrinterCanvas();
             if (Gauge) {
                 Gauge->MaxValue = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(oldMax) * Job.Copies, INT_MIN, INT_MAX));
@@ -243,6 +253,8 @@ bool tRenderer::Print(TGauge* Gauge)
                     usePrinterCanvas();
                 }
             }
+        } catch (const TJobStopped&) {
+            passOk = false;
         } catch (const std::exception& e) {
             passOk = false;
             noteRefusal();

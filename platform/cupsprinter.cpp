@@ -949,13 +949,14 @@ void TCupsPrinterLayer::EndDoc()
     FSubmitted.push_back(job.Queue + "-" + std::to_string(job.Id));
 }
 
-std::string TCupsPrinterLayer::WaitForJob(const std::string& Job, int Seconds) const
+std::string TCupsPrinterLayer::WaitForJob(const std::string& Job, std::chrono::steady_clock::time_point Deadline,
+                                          int Seconds) const
 {
     const size_t dash = Job.rfind('-');
     const int id = dash == std::string::npos ? 0 : std::atoi(Job.c_str() + dash + 1);
     if (id <= 0)
         return "is not a job of the spooler";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
+    const auto deadline = Deadline;
     for (;;) {
         THttp http = Connect();
         if (!http)

@@ -13,6 +13,7 @@
 
 #include "engine/printer.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <set>
@@ -76,12 +77,13 @@ public:
     void SetJobOptions(std::vector<std::pair<std::string, std::string>> Options) { FJobOptions = std::move(Options); }
     // The jobs handed to the spooler so far, each as QUEUE-ID, oldest first.
     const std::vector<std::string>& SubmittedJobs() const { return FSubmitted; }
-    // Waits up to Seconds for the job (QUEUE-ID) to end. Empty when it was
+    // Waits until Deadline (Seconds from the start of the waiting, for the
+    // message) for the job (QUEUE-ID) to end. Empty when it was
     // printed; else what became of it ("was aborted (aborted-by-system:
     // Unable to open the file)", "waits: the printer is stopped", "did not
     // end within 5 seconds ..."): a job cancelled, aborted, stopped or held,
     // on a stopped printer, or still under way at the end, stays a failure.
-    std::string WaitForJob(const std::string& Job, int Seconds) const;
+    std::string WaitForJob(const std::string& Job, std::chrono::steady_clock::time_point Deadline, int Seconds) const;
 
     // The IPP media-source keyword of a DMBIN number; empty for numbers
     // without one.

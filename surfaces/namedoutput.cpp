@@ -473,8 +473,15 @@ int TNamedOutput::OpenStream()
             Fail("Cannot write file", "The name now leads to " + FileKindName(st.st_mode));
         return -1;
     }
-    // From here on the pace is the reader's: the descriptor stays
-    // non-blocking, and the writing waits for the reader in WriteAll.
+    // From here on the pace is the reader's. A FIFO stays non-blocking:
+    // the writing waits for its reader in WriteAll, with the wait hook. A
+    // device blocks again (some drivers say "ready" and then take nothing,
+    // which would spin).
+    if (S_ISCHR(st.st_mode)) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0)
+            ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
     return fd;
 }
 

@@ -606,6 +606,13 @@ private:
             *request += Socket->readAll();
             if (started || !request->contains("\r\n\r\n"))
                 return;
+            if (request->startsWith("GET /report ")) {
+                const QByteArray body = "Fetched report page\r\n";
+                Socket->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+                              body);
+                Socket->disconnectFromHost();
+                return;
+            }
             if (!request->startsWith("GET /drip ")) {
                 Socket->write("HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nNot found");
                 Socket->disconnectFromHost();
@@ -626,6 +633,41 @@ private:
 
     QTcpServer FServer;
 };
+
+// A report fetched for a client takes the place of the one shown: the
+// report handed over before goes (it was left behind); a web address named
+// while the window is hidden is fetched when the window shows, and a PDF
+// saved then is of the fetched report (it was of the report before).
+TEST_F(AutomationTest, AFetchedReportTakesThePlaceOfTheOneBefore)
+{
+    TLocalWebServer web;
+    ASSERT_TRUE(web.Start());
+    Create();
+    ASSERT_EQ(X->LoadReport(Pages(3)), 1);
+    X->SetVisible(true);
+    const QStringList handedOver = TempFiles();
+    ASSERT_EQ(handedOver.size(), 1);
+    EXPECT_EQ(X->LoadFile(web.Url("/report")), 1) << MessagesText();
+    EXPECT_EQ(X->Pages(), 1);
+    EXPECT_FALSE(TempFiles().contains(handedOver[0])) << "the report handed over is still there";
+
+    const std::string own = Write(Pages(3), "OWN.TXT");
+    ASSERT_EQ(X->LoadFile(own), 1);
+    X->SetVisible(false);
+    EXPECT_EQ(X->LoadFile(web.Url("/report")), 0);
+    X->SetVisible(true);
+    EXPECT_EQ(X->Pages(), 1) << "the web report was not loaded when the window showed";
+    X->SetVisible(false);
+    EXPECT_EQ(X->LoadFile(web.Url("/report")), 0);
+    const std::string pdf = Dir.filePath("which.pdf").toStdString();
+    EXPECT_EQ(X->SaveAsPDF(pdf), 0);
+    const std::string text = PdfText(pdf);
+    EXPECT_EQ(text.find("Page 3 of the automated report"), std::string::npos) << "the PDF is of the report before";
+    EXPECT_NE(text.find("Fetched report page"), std::string::npos) << text;
+    X.reset();
+    W.reset();
+    EXPECT_TRUE(TempFiles().isEmpty()) << TempFiles().join(",").toStdString();
+}
 
 // ---------------------------------------------------------------------------
 // The object on a private session bus
@@ -884,6 +926,8 @@ TEST_F(AutomationBusTest, FailuresCarryTheirKind)
         {"AgainAReport", QxCall("LoadReport", {"'Another report\\r\\n'"}), "(1,)", ""},
         {"PrintWithoutAPrinter", QxCall("Print"), nullptr, "com.merrowgate.Quillard.Error.NoPrinter"},
         {"ReadingLeavesIt", QxGet("Pages"), "(<1>,)", "com.merrowgate.Quillard.Error.NoPrinter"},
+        // A read that fails has its own kind, not the one of the failure before.
+        {"AFailingReadIsOfItsOwnKind", QxGet("PrinterPageWidth"), nullptr, "com.merrowgate.Quillard.Error"},
         {"SuccessClearsIt", QxSet("Zoom", "100"), "()", ""},
     };
     for (const auto& step : steps) {

@@ -313,14 +313,19 @@ TEST_F(PrintWindowTest, ThePrintDialogsChoicesReachTheJob)
         EXPECT_EQ(One(attrs, "page-set"), c.PageSet);
         EXPECT_EQ(One(attrs, "media"), "na_letter_8.5x11in") << "the report's paper stays";
     }
-    // Another printer: the choices were for the one before.
-    ASSERT_GE(Layer->IndexOf("FILEPDF"), 0);
-    Layer->SetPrinterIndex(Layer->IndexOf("FILEPDF"));
+    // Another printer chosen in the window: the choices were for the one
+    // before, and OK does not hand them to the new one.
+    OpenSetup();
+    P->cboPrinterName->setCurrentIndex(P->cboPrinterName->findText("FILEPDF"));
+    P->cboPrinterNameChange();
+    P->cmdOk->click();
+    ASSERT_EQ(Layer->Printers().at(size_t(Layer->PrinterIndex())), "FILEPDF");
     const size_t before = Cups->Jobs().size();
     W->DoPrint();
     ASSERT_TRUE(Cups->WaitUntilIdle());
     const auto jobs = Cups->Jobs();
     ASSERT_EQ(jobs.size(), before + 1);
+    EXPECT_EQ(jobs.back().Queue, "FILEPDF");
     EXPECT_EQ(One(Cups->JobAttributes(jobs.back().Id), "page-set"), "(none)");
 }
 

@@ -427,6 +427,28 @@ TEST_F(PrintJobTest, PenModesPrintAsThePreviewDrawsThem)
     EXPECT_NE(PdfText(pdf, 2, 2).find("Text of page two"), std::string::npos);
 }
 
+// A job stopped while its pen modes are looked for (the program ends)
+// prints nothing.
+TEST_F(PrintJobTest, AJobStoppedWhileItsPenModesAreLookedForPrintsNothing)
+{
+    UseLayer();
+    Open("Text of page one\r\n{PEN MODE=XOR COLOR=WHITE WIDTH=3}{GOTO X=0.5in Y=1.5in}{LINE TO=2.5in,1.5in}{/PEN}\f"
+         "Page two\r\n\fPage three\r\n");
+    int aborts = 0;
+    Services.OnPump = [&] {
+        if (R->Printing && R->Rendering && aborts == 0 && Layer->SubmittedJobs().empty()) {
+            R->Abort();
+            ++aborts;
+        }
+    };
+    const bool printed = Print();
+    Services.OnPump = nullptr;
+    EXPECT_EQ(aborts, 1);
+    EXPECT_FALSE(printed);
+    EXPECT_TRUE(Layer->SubmittedJobs().empty());
+    EXPECT_TRUE(Cups->Jobs().empty() || Cups->Jobs().back().State != 9);
+}
+
 TEST_F(PrintJobTest, APrintAskedForDuringAPrintIsRefused)
 {
     UseLayer();
