@@ -25,6 +25,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <functional>
+#include <iterator>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,17 +44,10 @@ bool WriteWhole(const std::string& Path, const std::string& Bytes, std::string* 
         SayWhy(Reason, std::strerror(errno));
         return false;
     }
-    size_t done = 0;
-    while (done < Bytes.size()) {
-        const ssize_t n = ::write(fd, Bytes.data() + done, Bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            SayWhy(Reason, std::strerror(n < 0 ? errno : ENOSPC));
-            ::close(fd);
-            return false;
-        }
-        done += static_cast<size_t>(n);
+    if (const int err = WriteFully(fd, Bytes.data(), Bytes.size())) {
+        SayWhy(Reason, std::strerror(err));
+        ::close(fd);
+        return false;
     }
     if (::close(fd) != 0) {
         SayWhy(Reason, std::strerror(errno));
@@ -464,15 +458,9 @@ bool CopyFromDescriptor(int Fd, const std::string& Path, int DeadlineMs, const s
             SayWhy(Reason, "the report is larger than " + std::to_string(MaxReportFdBytes) + " bytes");
             return false;
         }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                SayWhy(Reason, "cannot write " + Path + ": " + std::strerror(w < 0 ? errno : ENOSPC));
-                return false;
-            }
-            done += w;
+        if (const int err = WriteFully(out, buffer.data(), static_cast<size_t>(n))) {
+            SayWhy(Reason, "cannot write " + Path + ": " + std::strerror(err));
+            return false;
         }
     }
 }
@@ -629,24 +617,11 @@ std::string TAutomationCommands::LastErrorName()
 
 std::string FailureName(TFailureKind Kind)
 {
-    const std::string general = "com.merrowgate.Quillard.Error";
-    switch (Kind) {
-    case TFailureKind::None:
-        break;
-    case TFailureKind::NoReport:
-        return general + ".NoReport";
-    case TFailureKind::NotFound:
-        return general + ".NotFound";
-    case TFailureKind::Unreachable:
-        return general + ".Unreachable";
-    case TFailureKind::Timeout:
-        return general + ".Timeout";
-    case TFailureKind::NoPrinter:
-        return general + ".NoPrinter";
-    case TFailureKind::PrinterRejected:
-        return general + ".PrinterRejected";
-    }
-    return general;
+    // By TFailureKind, None first.
+    static const char* const Suffixes[] = {"", ".NoReport", ".NotFound", ".Unreachable", ".Timeout", ".NoPrinter",
+                                           ".PrinterRejected"};
+    const size_t k = static_cast<size_t>(Kind);
+    return std::string("com.merrowgate.Quillard.Error") + (k < std::size(Suffixes) ? Suffixes[k] : "");
 }
 
 std::string QuillardXSpanText(int Index) { return "This would be the text in span " + std::to_string(Index); }

@@ -749,19 +749,10 @@ bool SpoolStandardInput(TSpooledReport& Spooled)
         }
         if (n == 0)
             break;
-        for (ssize_t done = 0; done < n && !failed;) {
-            const ssize_t w = ::write(fd, block.data() + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                failed = "cannot keep the report from standard input";
-                err = w < 0 ? errno : ENOSPC;
-            } else {
-                done += w;
-            }
-        }
-        if (failed)
+        if ((err = WriteFully(fd, block.data(), static_cast<size_t>(n))) != 0) {
+            failed = "cannot keep the report from standard input";
             break;
+        }
     }
     if (::close(fd) != 0 && !failed) {
         failed = "cannot keep the report from standard input";

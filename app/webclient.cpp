@@ -1,5 +1,7 @@
 #include "app/webclient.h"
 
+#include "base/bytefile.h"
+
 #include "platform/settings.h"
 #include "engine/markup.h"
 
@@ -336,16 +338,9 @@ void THttpClient::Abort()
 
 bool THttpClient::WriteAll(const char* Data, int64_t Size)
 {
-    while (Size > 0) {
-        const ssize_t n = ::write(FFd, Data, static_cast<size_t>(Size));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            Fail(HttpErrorLocalFile, "Cannot write " + LocalFile + ": " + std::strerror(n < 0 ? errno : ENOSPC));
-            return false;
-        }
-        Data += n;
-        Size -= n;
+    if (const int err = WriteFully(FFd, Data, static_cast<size_t>(std::max<int64_t>(Size, 0)))) {
+        Fail(HttpErrorLocalFile, "Cannot write " + LocalFile + ": " + std::strerror(err));
+        return false;
     }
     return true;
 }

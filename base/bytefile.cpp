@@ -158,4 +158,18 @@ std::string ReadWholeReport(const std::string& FileName)
     return bytes;
 }
 
+int WriteFully(int Fd, const char* Data, size_t Size)
+{
+    while (Size > 0) {
+        const ssize_t n = ::write(Fd, Data, Size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        Data += n;
+        Size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 }  // namespace quillard

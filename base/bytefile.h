@@ -88,4 +88,9 @@ private:
 // std::runtime_error with the reason when it cannot be opened or read.
 std::string ReadWholeReport(const std::string& FileName);
 
+// Writes the Size bytes at Data to the descriptor Fd, again after an
+// interruption or a short write; 0, or the errno of the failure (ENOSPC when
+// the descriptor takes nothing more).
+int WriteFully(int Fd, const char* Data, size_t Size);
+
 }  // namespace quillard

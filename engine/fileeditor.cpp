@@ -124,14 +124,9 @@ bool ReplaceFileSafely(const std::string& Target, const std::string& Content, st
                 Fail("cannot give the report's permissions to", temp);
         }
         Probe("owned");
-        size_t done = 0;
-        while (done < Content.size()) {
-            const ssize_t n = ::write(fd, Content.data() + done, Content.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                Fail("cannot write", temp);
-            done += static_cast<size_t>(n);
+        if (const int err = WriteFully(fd, Content.data(), Content.size())) {
+            errno = err;
+            Fail("cannot write", temp);
         }
         Probe("written");
         if (::fsync(fd) != 0)

@@ -957,10 +957,11 @@ std::string TCupsPrinterLayer::WaitForJob(const std::string& Job, std::chrono::s
     if (id <= 0)
         return "is not a job of the spooler";
     const auto deadline = Deadline;
+    // One connection for all the questions.
+    THttp http = Connect();
+    if (!http)
+        return "cannot be followed: " + SpoolerUnreachable();
     for (;;) {
-        THttp http = Connect();
-        if (!http)
-            return "cannot be followed: " + SpoolerUnreachable();
         ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
         char uri[256];
         httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/jobs/%d", id);
