@@ -1,5 +1,7 @@
 #include "app/gui.h"
 
+#include "app/appicons.h"
+
 #include "app/autoserver.h"
 #include "app/opendocumentwindow.h"
 #include "app/previewwindow.h"
@@ -83,6 +85,9 @@ int RunGui(char* Argv0, const std::vector<std::string>& Params)
     // window caption on X11; the captions are the window's own.)
     QCoreApplication::setApplicationName(QStringLiteral("Quillard"));
     app.setQuitOnLastWindowClosed(false);
+    app.setDesktopFileName(QStringLiteral("quillard"));
+    UseDesktopIconTheme();
+    app.setWindowIcon(ApplicationIcon());
     InstallFontSubstitutions();
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 

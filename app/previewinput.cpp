@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QWheelEvent>
+#include <QNativeGestureEvent>
 #include <algorithm>
 #include <cmath>
 #include <climits>
@@ -171,18 +172,27 @@ void TPreviewWindow::spnZoomUpClick()
 
 void TPreviewWindow::FitZoom(bool WholePage)
 {
-    const tRenderer* r = Renderer();
-    if (!r || !ScrollArea)
+    if (!Renderer() || !ScrollArea)
         return;
-    // The page at the zoom shown, and the room for it (less a margin on
-    // each side and the shadow).
-    const double w = std::max(1, r->Metrics.PageWidthPx), h = std::max(1, r->Metrics.PageHeightPx);
-    const QSize room = ScrollArea->viewport()->size() - QSize(2 * FitMargin, 2 * FitMargin);
+    // The sheet at the zoom shown, and the room for it with the margin on
+    // each side: the window's room without scroll bars, less the vertical
+    // one when a sheet fitted by its width is taller than the room.
+    const double w = std::max(1, shpNonPrintable->width()), h = std::max(1, shpNonPrintable->height());
+    QSize room = ScrollArea->maximumViewportSize() - QSize(2 * PageMargin, 2 * PageMargin);
     double ratio = room.width() / w;
-    if (WholePage)
+    if (WholePage) {
         ratio = std::min(ratio, room.height() / h);
-    const int zoom = static_cast<int>(std::floor(Globals().ZoomLevel * ratio));
-    ZoomTo(std::clamp(zoom, MinZoom, MaxFitZoom));
+    } else if (h * ratio > room.height()) {
+        room.rwidth() -= ScrollArea->verticalScrollBar()->sizeHint().width();
+        ratio = room.width() / w;
+    }
+    int zoom = std::clamp(static_cast<int>(std::floor(Globals().ZoomLevel * ratio)), MinZoom, MaxFitZoom);
+    ZoomTo(zoom);
+    // The sheet's parts are rounded one by one: a sheet a pixel too large
+    // takes the zoom a step down.
+    const QSize fitted = shpNonPrintable->size();
+    if (zoom > MinZoom && (fitted.width() > room.width() || (WholePage && fitted.height() > room.height())))
+        ZoomTo(zoom - 1);
 }
 
 void TPreviewWindow::FirstPage1Click() { SetPage(1); }
@@ -212,6 +222,24 @@ bool TPreviewWindow::eventFilter(QObject* Watched, QEvent* Event)
             FWheelZoom -= notches * 120;
             ZoomTo(std::clamp(Globals().ZoomLevel + 10 * notches, MinZoom, MaxFitZoom));
         }
+        return true;
+    }
+    if (ScrollArea && Watched == ScrollArea->viewport() && Event->type() == QEvent::NativeGesture) {
+        // Two fingers pinched on a touchpad: the zoom follows the spread,
+        // in whole percent.
+        auto* g = static_cast<QNativeGestureEvent*>(Event);
+        if (g->gestureType() == Qt::BeginNativeGesture || g->gestureType() == Qt::EndNativeGesture) {
+            FPinchZoom = 0;
+            return true;
+        }
+        if (g->gestureType() != Qt::ZoomNativeGesture)
+            return false;
+        FPinchZoom = (FPinchZoom > 0 ? FPinchZoom : Globals().ZoomLevel) * (1 + g->value());
+        const int zoom = std::clamp(static_cast<int>(std::lround(FPinchZoom)), MinZoom, MaxFitZoom);
+        if (zoom != Globals().ZoomLevel)
+            ZoomTo(zoom);
+        if (zoom != static_cast<int>(std::lround(FPinchZoom)))
+            FPinchZoom = zoom;  // at a limit the spread starts again from it
         return true;
     }
     if (std::find(FKeyTargets.begin(), FKeyTargets.end(), Watched) != FKeyTargets.end()) {

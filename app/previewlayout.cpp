@@ -1,6 +1,7 @@
 // The preview window's widgets: the panels above the page (page, zoom,
 // drawing tools, print and close), the page's scrolling area, the hidden
 // diagnostic strip, the menus, and the layouts that place them.
+#include "app/appicons.h"
 #include "app/flowlayout.h"
 #include "app/previewwindow.h"
 #include "app/progresswindow.h"
@@ -122,6 +123,25 @@ void TPageBox::paintEvent(QPaintEvent*)
     FOwner->PageViewPaint(p);
 }
 
+TSheetShadow::TSheetShadow(QWidget* Parent) : QWidget(Parent)
+{
+    setObjectName("shpShadow");
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void TSheetShadow::paintEvent(QPaintEvent*)
+{
+    // Rings of faint black, one inside the other: where they overlap, next
+    // to the sheet, the shadow is darkest.
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 22));
+    const QRectF inner = QRectF(rect()).adjusted(Blur, Blur, -Blur, -Blur);
+    for (int i = Blur; i >= 1; --i)
+        p.drawRoundedRect(inner.adjusted(-i, -i, i, i), i, i);
+}
+
 void TPageBox::mousePressEvent(QMouseEvent* Event) { FOwner->PageViewMouseDown(Event); }
 void TPageBox::mouseMoveEvent(QMouseEvent* Event) { FOwner->PageViewMouseMove(Event); }
 void TPageBox::mouseReleaseEvent(QMouseEvent* Event) { FOwner->PageViewMouseUp(Event); }
@@ -237,6 +257,7 @@ void TPreviewWindow::CreatePageArea(QWidget* Parent)
     ScrollArea = new QScrollArea(Parent);
     ScrollArea->setObjectName("PageScrollArea");
     ScrollArea->setWidgetResizable(false);
+    ScrollArea->setAlignment(Qt::AlignCenter);
     ScrollArea->setFocusPolicy(Qt::NoFocus);
     ScrollContent = new QWidget;
     ScrollContent->setObjectName("ScrollContent");
@@ -253,7 +274,7 @@ void TPreviewWindow::CreatePageArea(QWidget* Parent)
         w->setAutoFillBackground(true);
         return w;
     };
-    shpShadow = shape("shpShadow", Qt::black);
+    shpShadow = new TSheetShadow(ScrollContent);
     lblSizer = new QLabel(ScrollContent);
     lblSizer->setObjectName("lblSizer");
     shpNonPrintable = shape("shpNonPrintable", Qt::white);
@@ -453,6 +474,88 @@ void TPreviewWindow::FormResize()
     // page that loads next is drawn into the area's final size.
     if (QLayout* l = centralWidget()->layout())
         l->activate();
+}
+
+// ---------------------------------------------------------------------------
+// Icons and names
+
+void TPreviewWindow::ApplyIconsAndNames()
+{
+    setWindowIcon(ApplicationIcon());
+
+    // The commands with the desktop theme's icons beside their texts; a
+    // theme without one leaves the text alone.
+    for (auto [button, icon] : {std::pair<QPushButton*, const char*>{cmdPrint, "document-print"},
+                                {cmdClose, "window-close"}}) {
+        if (SetThemeIcon(button, icon))
+            button->setFixedWidth(button->sizeHint().width());
+    }
+    SetThemeIcon(cmdAddText, "insert-text");
+    // The shapes as drawn shapes (a theme seldom has them).
+    for (auto [button, shape] : {std::pair<QPushButton*, TShapeIcon>{cmdDrawLine, TShapeIcon::Line},
+                                 {cmdDrawBox, TShapeIcon::Box},
+                                 {cmdDrawCircle, TShapeIcon::Oval}}) {
+        button->setText(QString());
+        button->setIcon(ShapeIcon(shape));
+    }
+    if (!cmdAddText->icon().isNull())
+        cmdAddText->setText(QString());
+    for (auto [action, icon] : std::initializer_list<std::pair<QAction*, const char*>>{
+             {mnuOpenFile, "document-open"},
+             {mnuSaveAs, "document-save-as"},
+             {mnuPrintSetup, "document-page-setup"},
+             {mnuPrint, "document-print"},
+             {mnuExit, "application-exit"},
+             {actAddAutoText, "insert-text"},
+             {actModifyReport, "accessories-text-editor"},
+             {actFind, "edit-find"},
+             {actZoomOut, "zoom-out"},
+             {actZoomIn, "zoom-in"},
+             {actFitPage, "zoom-fit-best"},
+             {actActualSize, "zoom-original"},
+             {actPrevPage, "go-previous"},
+             {actNextPage, "go-next"},
+             {actFirstPage, "go-first"},
+             {actLastPage, "go-last"},
+             {actRefresh, "view-refresh"},
+             {actDocumentation, "help-contents"},
+             {actAbout, "help-about"}})
+        SetThemeIcon(action, icon);
+
+    // What a screen reader says of each control whose text does not say it.
+    const std::initializer_list<std::pair<QWidget*, const char*>> names = {
+        {edtPageNum, "Page number"},
+        {spnPageNum->UpButton, "Previous page"},
+        {spnPageNum->DownButton, "Next page"},
+        {lblPageCount, "Page count"},
+        {edtZoom, "Zoom percent"},
+        {spnZoom->UpButton, "Zoom in"},
+        {spnZoom->DownButton, "Zoom out"},
+        {cmdAddText, "Add text"},
+        {cmdEditText, "Edit added objects"},
+        {cmdDrawLine, "Draw a line"},
+        {cmdDrawCircle, "Draw a circle"},
+        {cmdDrawBox, "Draw a box"},
+        {cmdPickColor, "Drawing colour"},
+        {chkFilled, "Filled shapes"},
+        {cboWidth, "Line width"},
+        {cmdPrint, "Print"},
+        {cmdClose, "Close"},
+        {RenderGauge, "Rendering progress"},
+        {ScrollArea, "Page"},
+        {PageView, "Page"}};
+    for (auto [widget, name] : names)
+        widget->setAccessibleName(QString::fromLatin1(name));
+    if (QLineEdit* typed = cboWidth->lineEdit())
+        typed->setAccessibleName(cboWidth->accessibleName());
+    edtPageNum->setAccessibleDescription(QStringLiteral("The page shown; type a number to go to that page"));
+    edtZoom->setAccessibleDescription(QStringLiteral("The zoom in percent; type a number to zoom"));
+
+    // Tab goes along the toolbar, left to right.
+    QWidget* const order[] = {edtPageNum, edtZoom, cmdAddText, cmdEditText, cmdDrawLine, cmdDrawCircle,
+                              cmdDrawBox, cmdPickColor, chkFilled, cboWidth, cmdPrint, cmdClose};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
 }
 
 }  // namespace quillard

@@ -122,7 +122,7 @@ TZoomChange TPreviewSession::SetZoom(int Percent)
         return TZoomChange::Busy;
     const double oldScale = FRenderer->GetScale();
     const int oldZoom = FZoom;
-    FRenderer->SetScale(Percent / 100.0);
+    FRenderer->SetScale(ScaleFor(Percent));
     bool refused = !PageFitsInMemory();
     if (!refused) {
         FZoom = Percent;
@@ -138,8 +138,29 @@ TZoomChange TPreviewSession::SetZoom(int Percent)
         FZoom = oldZoom;
         NotifyObservers([&](TPreviewSessionObserver& o) { o.ZoomRefused(); });
     }
-    Globals().ZoomLevel = static_cast<int>(RoundHalfEven(FRenderer->GetScale() * 100));
+    Globals().ZoomLevel = static_cast<int>(RoundHalfEven(FRenderer->GetScale() / FPixelRatio * 100));
     return refused ? TZoomChange::Refused : TZoomChange::Applied;
+}
+
+bool TPreviewSession::SetPixelRatio(double Ratio)
+{
+    Ratio = std::clamp(Ratio, 1.0, 4.0);
+    if (Ratio == FPixelRatio)
+        return false;
+    if (FRenderer && (FCounting || FRenderer->Printing || FRenderer->Rendering))
+        return false;  // the pass under way keeps its scale
+    const double old = FPixelRatio;
+    FPixelRatio = Ratio;
+    if (FRenderer) {
+        const double oldScale = FRenderer->GetScale();
+        FRenderer->SetScale(oldScale / old * Ratio);
+        if (!PageFitsInMemory()) {
+            FRenderer->SetScale(oldScale);
+            FPixelRatio = old;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool TPreviewSession::AddFoundPage(int Page)

@@ -118,6 +118,18 @@ public:
     // Whether the renderer's page at its scale fits in MaxPagePixels.
     bool PageFitsInMemory() const;
 
+    // ---- the screen's pixels -------------------------------------------------
+    // Device pixels per pixel of the window (2 on a screen scaled twice,
+    // 1.25 with 120-dpi fonts): the page is laid out and drawn at the zoom
+    // times this ratio, so that every device pixel of the page is its own.
+    double PixelRatio() const { return FPixelRatio; }
+    // Takes another ratio (kept within 1 .. 4); the renderer's scale
+    // follows. A ratio whose page would not fit in memory is not taken.
+    // True when the ratio changed.
+    bool SetPixelRatio(double Ratio);
+    // The renderer's scale for a zoom in percent on this screen.
+    double ScaleFor(int Percent) const { return Percent / 100.0 * FPixelRatio; }
+
     // ---- find ------------------------------------------------------------------
     // The pages the last search found, as ",1,,3," (each page between
     // commas); empty when there was no search.
@@ -164,6 +176,7 @@ private:
     int FCurrentPage = 1;
     int FPageCount = 0;
     int FZoom = 100;
+    double FPixelRatio = 1;
     bool FCounting = false;
     std::string FFoundPages;
     bool FTerminated = false;

@@ -102,8 +102,8 @@ void TPreviewWindow::AddTextAt(QPoint Release)
     }
     if (!AddTextWindow)
         AddTextWindow = new TAddTextWindow(this);
-    AddTextWindow->TargetX = Release.x() / Renderer()->Metrics.PixelsPerInchX;
-    AddTextWindow->TargetY = Release.y() / Renderer()->Metrics.PixelsPerInchY;
+    AddTextWindow->TargetX = Release.x() / ScreenPpiX();
+    AddTextWindow->TargetY = Release.y() / ScreenPpiY();
     AddTextWindow->TargetPage = FSession.CurrentPage();
     AddTextWindow->Renderer = Renderer();
     const int result = AddTextWindow->ShowModal();
@@ -217,7 +217,7 @@ void TPreviewWindow::WriteAutoShape()
 {
     if (!Renderer() || Renderer()->FileName.empty())
         return;
-    const double ppiX = Renderer()->Metrics.PixelsPerInchX, ppiY = Renderer()->Metrics.PixelsPerInchY;
+    const double ppiX = ScreenPpiX(), ppiY = ScreenPpiY();
     const TAutoShapeKind kind =
         DrawLineMode ? TAutoShapeKind::Line : DrawBoxMode ? TAutoShapeKind::Box : TAutoShapeKind::Oval;
     const std::string markup = AutoShapeMarkup(kind, DrawWidth, DrawColor, DrawFilled, ShapeStart.x() / ppiX,

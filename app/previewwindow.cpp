@@ -1,5 +1,7 @@
 #include "app/previewwindow.h"
 
+#include "app/appicons.h"
+
 #include "app/aboutwindow.h"
 #include "app/opendocumentwindow.h"
 #include "app/printoptionswindow.h"
@@ -25,8 +27,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
+#include <QLocale>
 #include <QProcess>
 #include <QScreen>
+#include <QWindow>
+#include <cstring>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <algorithm>
@@ -42,8 +47,6 @@ namespace quillard {
 namespace {
 
 // Where the sheet sits in the scrolling area.
-constexpr int SheetLeft = 8;
-constexpr int SheetTop = 8;
 
 // A page that cannot be had at the zoom asked for.
 struct TOutOfResources : std::runtime_error {
@@ -86,6 +89,7 @@ TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent
     CreateComponents();
     CreateMenus();
     ConnectAutoTools();
+    ApplyIconsAndNames();
     CreateHttpClient();
 
     // FormCreate: no report, no tools, tiny and out of sight until the first
@@ -126,6 +130,13 @@ void TPreviewWindow::showEvent(QShowEvent* Event)
 {
     QMainWindow::showEvent(Event);
     AutomationServer->CheckIdle();
+    if (QWindow* handle = windowHandle(); handle && !FFollowingScreen) {
+        // Moved to a screen of another scale, the page is drawn at its
+        // pixels.
+        FFollowingScreen = true;
+        connect(handle, &QWindow::screenChanged, this, &TPreviewWindow::FollowPixelRatio, Qt::QueuedConnection);
+    }
+    QTimer::singleShot(0, this, &TPreviewWindow::FollowPixelRatio);
     // The first activation runs from the message loop once the window is up.
     if (FirstActivation && !FActivationPosted) {
         FActivationPosted = true;
@@ -394,7 +405,8 @@ void TPreviewWindow::SetUpRenderer()
     // One renderer serves the whole run; one a client had made before the
     // window showed keeps what the client set (the job title).
     FSession.MakeRenderer();
-    Renderer()->SetScale(Globals().ZoomLevel / 100.0);
+    FSession.SetPixelRatio(devicePixelRatioF());
+    Renderer()->SetScale(FSession.ScaleFor(Globals().ZoomLevel));
     SetPaperSize();
     Clear();
     PrintOptionsWindow->Renderer = Renderer();
@@ -509,6 +521,7 @@ bool TPreviewWindow::WorkUnderWay(int& Done, int& Total) const
 bool TPreviewWindow::LoadReportNow()
 {
     PageDrawn = true;
+    PageCache.Clear();
     if (!Renderer())
         return false;
     if (FSession.ReportFileName().empty() && OpenDocumentWindow && !NobodyToAsk && ClientCallDepth == 0) {
@@ -530,12 +543,16 @@ bool TPreviewWindow::LoadReportNow()
     }
     ProgressWindow->ProgressGauge->Sync();
     ProgressWindow->SetMessage("Finishing...");
+    // The passes move the rendering gauge a line at a time: the header scan
+    // counted the lines.
+    RenderGauge->Gauge.MaxValue = ProgressWindow->ProgressGauge->Gauge.MaxValue;
 
     // The page set-up of the report (its paper and the zoom) comes first:
     // the first page and the count are laid out on it.
     Renderer()->GetCapacities();
     edtZoom->setText(QString::number(Globals().ZoomLevel));
-    Renderer()->SetScale(Globals().ZoomLevel / 100.0);
+    FSession.SetPixelRatio(devicePixelRatioF());
+    Renderer()->SetScale(FSession.ScaleFor(Globals().ZoomLevel));
     SetPaperSize();
     {
         // The page box follows without drawing: the page is drawn below.
@@ -562,7 +579,9 @@ bool TPreviewWindow::LoadReportNow()
             return false;
     }
     ProgressWindow->SetMessage("Counting Pages...");
+    FCountShown = true;
     const int count = CountPages();
+    FCountShown = false;
     if (FSession.Terminated())
         return false;
     FSession.SetPageCount(count);
@@ -583,6 +602,7 @@ bool TPreviewWindow::LoadReportNow()
         Render();
     ProgressWindow->DoneLoading();
     FSession.ReportWasLoaded();
+    ScheduleDrawAhead();
     return true;
 }
 
@@ -652,18 +672,168 @@ void TPreviewWindow::Render()
             break;
         }
         Clear();
+        // A page drawn before in this very layout shows as it was drawn.
+        const int page = FSession.CurrentPage();
+        const std::optional<TPageCache::TKey> key = PageCacheKey();
+        if (key) {
+            PageCache.KeepAround(page);
+            if (const QImage* drawn = PageCache.Find(page, *key); drawn && ShowPicture(*drawn)) {
+                RenderGauge->Fill();
+                continue;
+            }
+        }
+        const unsigned messages = MessagesShown();
         try {
-            Renderer()->RenderPages(&RenderGauge->Gauge, FSession.CurrentPage(), nullptr, FSession.CurrentPage());
+            Renderer()->RenderPages(&RenderGauge->Gauge, page, nullptr, page);
         } catch (const std::exception& e) {
             Renderer()->Rendering = false;
             ShowMessage(e.what(), "x: Error Rendering " + FSession.ReportFileName() + FSession.AreaText());
         }
         Renderer()->Rendering = false;
+        // A page whose pass said something is drawn again when shown again,
+        // and says it again.
+        if (key && !Renderer()->Pass.Aborted && !RenderAgain && MessagesShown() == messages && PageBitmap)
+            PageCache.Put(page, *key, PageBitmap->Image().copy());
         RenderGauge->Fill();
     }
     RenderAgain = false;
     PageDrawn = true;
     PageView->update();
+    ScheduleDrawAhead();
+}
+
+std::optional<TPageCache::TKey> TPreviewWindow::PageCacheKey()
+{
+    if (!Renderer())
+        return std::nullopt;
+    std::optional<TLayoutKey> layout = Renderer()->ViewKey();
+    if (!layout)
+        return std::nullopt;
+    return TPageCache::TKey{std::move(*layout), Renderer()->TestPattern};
+}
+
+bool TPreviewWindow::ShowPicture(const QImage& Picture)
+{
+    QImage* bitmap = PageBitmap ? PageBitmap->DeviceContext()->Image() : nullptr;
+    if (!bitmap || bitmap->size() != Picture.size() || bitmap->format() != Picture.format())
+        return false;
+    // The raster painter draws straight into the bitmap's rows: they are
+    // written the same way.
+    const qsizetype row = std::min(bitmap->bytesPerLine(), Picture.bytesPerLine());
+    for (int y = 0; y < Picture.height(); ++y)
+        std::memcpy(bitmap->scanLine(y), Picture.constScanLine(y), static_cast<size_t>(row));
+    return true;
+}
+
+void TPreviewWindow::ScheduleDrawAhead()
+{
+    if (FDrawAheadScheduled || FDrawingAhead)
+        return;
+    FDrawAheadScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        FDrawAheadScheduled = false;
+        DrawPagesAhead();
+    });
+}
+
+namespace {
+
+// The services while a page is drawn ahead: nobody is shown anything (a
+// page whose pass has something to say is drawn again when it is shown,
+// and says it then); a question stops the pass. Events still run.
+class TQuietServices : public IUserServices {
+public:
+    TQuietServices(IUserServices& Inner, tRenderer& Renderer) : FInner(Inner), FRenderer(Renderer) {}
+    bool Spoke = false;
+    TMsgResult MessageBox(const std::string&, const std::string&, TMsgButtons Buttons) override
+    {
+        Spoke = true;
+        if (Buttons == TMsgButtons::OK)
+            return TMsgResult::OK;
+        FRenderer.Abort();
+        return Buttons == TMsgButtons::YesNo ? TMsgResult::No : TMsgResult::Cancel;
+    }
+    void ProcessMessages() override { FInner.ProcessMessages(); }
+    void Beep() override {}
+
+private:
+    IUserServices& FInner;
+    tRenderer& FRenderer;
+};
+
+}  // namespace
+
+void TPreviewWindow::DrawPagesAhead()
+{
+    tRenderer* r = Renderer();
+    if (!r || FDrawingAhead || FSession.Terminated() || r->Rendering || r->Printing || r->MakingPdf ||
+        FSession.Counting() || PrintMode || !isVisible() || !PageDrawn || RenderAgain || ClientCallDepth > 0 ||
+        !PageBitmap || FSession.PageCount() < 2 || QApplication::activeModalWidget())
+        return;
+    const int shown = FSession.CurrentPage();
+    const std::optional<TPageCache::TKey> key = PageCacheKey();
+    if (shown < 1 || !key)
+        return;
+    for (int page : {shown + 1, shown - 1}) {
+        if (page < 1 || page > FSession.PageCount() || PageCache.Find(page, *key))
+            continue;
+        if (PageBitmap->Image().sizeInBytes() > TPageCache::MaxPageBytes)
+            return;
+        // The page shown stays on the screen while the other is drawn on a
+        // bitmap of its own; what the pass changes beyond its page (the
+        // last failure, the pictures to delete) is put back.
+        FShownWhileDrawingAhead = PageBitmap->Image().copy();
+        FDrawingAhead = true;
+        const std::string lastError = Globals().LastErrorMessage;
+        const TFailureKind lastFailure = Globals().LastFailure;
+        const std::vector<TPictureToDelete> toDelete = r->ImagesToDelete;
+        IUserServices& services = UserServices();
+        TQuietServices quiet(services, *r);
+        bool drawn = false;
+        SetUserServices(&quiet);
+        try {
+            NewPageBitmap();
+            Clear();
+            TGauge unseen;
+            r->RenderPages(&unseen, page, nullptr, page);
+            drawn = !r->Pass.Aborted;
+        } catch (const std::exception&) {
+            drawn = false;
+        }
+        SetUserServices(&services);
+        r->Rendering = false;
+        Globals().LastErrorMessage = lastError;
+        Globals().LastFailure = lastFailure;
+        r->ImagesToDelete = toDelete;
+        const bool sameLayout = drawn && !quiet.Spoke && PageBitmap && PageCacheKey() == key;
+        if (sameLayout)
+            PageCache.Put(page, *key, PageBitmap->Image().copy());
+        // The page shown back on the page bitmap.
+        bool restored = false;
+        try {
+            NewPageBitmap();
+            restored = ShowPicture(FShownWhileDrawingAhead);
+        } catch (const std::exception&) {
+            restored = false;
+        }
+        FDrawingAhead = false;
+        FShownWhileDrawingAhead = QImage();
+        if (!restored) {
+            // (The zoom changed meanwhile.) The page is drawn anew.
+            PageDrawn = false;
+            RenderAgain = false;
+            Render();
+            return;
+        }
+        PageView->update();
+        if (RenderAgain && !FSession.Terminated()) {
+            // Another page was asked for while this one was drawn ahead.
+            Render();
+            return;
+        }
+        if (!sameLayout || FSession.CurrentPage() != shown || FSession.Terminated())
+            return;
+    }
 }
 
 int TPreviewWindow::KnownPageCount()
@@ -740,9 +910,39 @@ void TPreviewWindow::PageViewPaint(QPainter& Painter)
             ScheduleRender();
     }
     Painter.fillRect(PageView->rect(), Qt::white);
-    if (PageBitmap)
-        Painter.drawImage(0, 0, PageBitmap->Image());
+    if (PageBitmap) {
+        // The bitmap holds a device pixel for each of the screen's: it is
+        // drawn one to one into the page box's logical size. While a page
+        // is drawn ahead, the page shown is painted from its picture.
+        const QImage& page = FDrawingAhead ? FShownWhileDrawingAhead : PageBitmap->Image();
+        const double ratio = FSession.PixelRatio();
+        if (ratio == 1)
+            Painter.drawImage(0, 0, page);
+        else
+            Painter.drawImage(QRectF(0, 0, page.width() / ratio, page.height() / ratio), page);
+    }
     PaintRubberBand(Painter);
+}
+
+double TPreviewWindow::ScreenPpiX() const
+{
+    return Renderer() ? Renderer()->Metrics.PixelsPerInchX / FSession.PixelRatio() : ScreenDpi;
+}
+
+double TPreviewWindow::ScreenPpiY() const
+{
+    return Renderer() ? Renderer()->Metrics.PixelsPerInchY / FSession.PixelRatio() : ScreenDpi;
+}
+
+void TPreviewWindow::FollowPixelRatio()
+{
+    if (!Renderer() || FSession.Terminated())
+        return;
+    if (!FSession.SetPixelRatio(devicePixelRatioF()))
+        return;
+    SetPaperSize();
+    Clear();
+    Render();
 }
 
 void TPreviewWindow::SetPaperSize()
@@ -768,17 +968,22 @@ void TPreviewWindow::ApplyPaperSize()
         (!PageBitmap || PageBitmap->Image().width() != w || PageBitmap->Image().height() != h))
         NewPageBitmap();
 
-    const double ppiX = Renderer()->Metrics.PixelsPerInchX, ppiY = Renderer()->Metrics.PixelsPerInchY;
+    // The widgets in the window's pixels; the bitmap in the screen's.
+    const double ppiX = ScreenPpiX(), ppiY = ScreenPpiY();
     const double mX = Renderer()->Metrics.LeftOffset, mY = Renderer()->Metrics.TopOffset;
-    PageView->resize(w, h);
-    const int sheetW = w + R(mX * 2 * ppiX), sheetH = h + R(mY * 2 * ppiY);
-    shpNonPrintable->setGeometry(SheetLeft, SheetTop, sheetW, sheetH);
-    PageView->move(R(mX * ppiX) + SheetLeft, R(mY * ppiY) + SheetTop);
-    shpShadow->setGeometry(R(ppiX * 0.25 + SheetLeft), R(ppiY * 0.25 + SheetTop), sheetW, sheetH);
-    // The sizer's bottom-right corner half an inch beyond the shadow's: the
-    // scrolling area scrolls that far.
-    const int right = shpShadow->x() + sheetW + R(ppiX * 0.5);
-    const int bottom = shpShadow->y() + sheetH + R(ppiY * 0.5);
+    const double ratio = FSession.PixelRatio();
+    PageView->resize(static_cast<int>(std::ceil(w / ratio)), static_cast<int>(std::ceil(h / ratio)));
+    const int sheetW = PageView->width() + R(mX * 2 * ppiX), sheetH = PageView->height() + R(mY * 2 * ppiY);
+    // The sheet with a margin of the workspace on every side; the scrolling
+    // area centres it when it is smaller than the window. Its shadow lies
+    // under it, a little down and to the right.
+    const int m = PageMargin;
+    shpNonPrintable->setGeometry(m, m, sheetW, sheetH);
+    PageView->move(R(mX * ppiX) + m, R(mY * ppiY) + m);
+    shpShadow->setGeometry(shpNonPrintable->geometry().adjusted(-TSheetShadow::Blur, -TSheetShadow::Blur,
+                                                                TSheetShadow::Blur, TSheetShadow::Blur)
+                               .translated(TSheetShadow::Offset));
+    const int right = sheetW + 2 * m, bottom = sheetH + 2 * m;
     lblSizer->setGeometry(right - 1, bottom - 1, 1, 1);
     ScrollContent->resize(right, bottom);
     PageView->raise();
@@ -927,6 +1132,15 @@ void TPreviewWindow::SetPrintMode(bool On)
 void TPreviewWindow::SyncGauges()
 {
     RenderGauge->Sync();
+    if (FCountShown && FSession.Counting() && Renderer() && ProgressWindow) {
+        // The count of a load tells how far it has come: the progress
+        // window's gauge moves with the lines read, and the pages laid out
+        // so far show there and in the page box.
+        ProgressWindow->ProgressGauge->Gauge = RenderGauge->Gauge;
+        const QString pages = QLocale(QLocale::English).toString(std::max(1, Renderer()->CurrentPage));
+        ProgressWindow->SetMessage("Counting Pages... " + pages.toStdString());
+        lblPageCount->setText(QStringLiteral("out of ") + pages + QStringLiteral("..."));
+    }
     if (ProgressWindow)
         ProgressWindow->ProgressGauge->Sync();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/automationpresence.h"
+#include "app/pagecache.h"
 #include "app/previewsession.h"
 #include "app/printoptionswindow.h"
 #include "engine/renderer.h"
@@ -26,6 +27,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,6 +85,17 @@ protected:
 
 private:
     TPreviewWindow* FOwner;
+};
+
+// The sheet's shadow: soft, a few pixels wide, darkest next to the sheet.
+class TSheetShadow : public QWidget {
+public:
+    explicit TSheetShadow(QWidget* Parent);
+    static constexpr int Blur = 6;                  // pixels from the sheet's edge to nothing
+    static constexpr QPoint Offset = QPoint(1, 2);  // down and to the right of the sheet
+
+protected:
+    void paintEvent(QPaintEvent* Event) override;
 };
 
 // The number at the start of Text (at most INT_MAX), Default when it starts
@@ -143,6 +156,17 @@ public:
     // job). False when no such work is under way.
     bool WorkUnderWay(int& Done, int& Total) const;
     void Render();
+    // ---- pages drawn ahead -----------------------------------------------------
+    // The pages beside the one shown, drawn while nothing else happens, and
+    // the pages drawn before, kept for the layout they were drawn in.
+    TPageCache PageCache;
+    // Draws the pages beside the one shown into the cache, one pass each,
+    // when the window is idle; a key, a click or a client's call stops it.
+    void DrawPagesAhead();
+    void ScheduleDrawAhead();
+    // Whether a page is being drawn ahead now (the page shown is painted
+    // from its picture meanwhile).
+    bool DrawingAhead() const { return FDrawingAhead; }
     int CountPages() override;
     // The count shown in the page box ("out of N") once the load has made
     // it; a count pass before that.
@@ -154,6 +178,13 @@ public:
     void SetPaperSize();
     void Clear();
     void PageViewPaint(QPainter& Painter);
+    // The page's pixels per inch in the window's pixels (the renderer's are
+    // the screen's device pixels).
+    double ScreenPpiX() const;
+    double ScreenPpiY() const;
+    // Takes the device pixel ratio of the screen the window is on: the page
+    // is laid out and drawn again when it changed.
+    void FollowPixelRatio();
     void DoPrint();
     void SetPrintMode(bool On);
 
@@ -185,8 +216,9 @@ public:
     // window.
     void FitZoom(bool WholePage);
     static constexpr int MinZoom = 5, MaxFitZoom = 1000;
-    static constexpr int FitMargin = 12;  // pixels on each side of a fitted page
+    static constexpr int PageMargin = 16;  // the workspace's pixels on each side of the sheet
     int FWheelZoom = 0;                    // wheel turns not yet a zoom step
+    double FPinchZoom = 0;                 // the zoom a pinch has reached, unrounded (0: no pinch)
     void spnZoomDownClick();
     void PageViewMouseDown(QMouseEvent* Event);
     void PageViewMouseMove(QMouseEvent* Event);
@@ -398,6 +430,9 @@ private:
     void CreateHttpClient();
     void StopWebTransfer();
     void CreateMenus();
+    // The window's icon, the theme's icons on the commands, the names a
+    // screen reader says, and the order Tab goes through the toolbar.
+    void ApplyIconsAndNames();
     bool StartUp();
     // Makes the renderer when there is none, on a screen surface at the
     // zoom, and hands it to the print options window.
@@ -438,6 +473,15 @@ private:
     bool FInFormActivate = false;
     bool FActivationPosted = false;
     bool FCounting = false;
+    bool FCountShown = false;
+    bool FDrawingAhead = false;
+    bool FDrawAheadScheduled = false;
+    QImage FShownWhileDrawingAhead;  // the page shown, while another is drawn ahead
+    // The cache's key for the page drawn now; none without a report.
+    std::optional<TPageCache::TKey> PageCacheKey();
+    // Puts Picture on a fresh page bitmap; false when it does not fit it.
+    bool ShowPicture(const QImage& Picture);
+    bool FFollowingScreen = false;  // the load's count, told in the progress window
     bool FRenderScheduled = false;
     bool FRenderAfterPrint = false;
     bool FDragCursor = false;

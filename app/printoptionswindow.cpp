@@ -8,6 +8,7 @@
 #include "engine/services.h"
 
 #include <QCoreApplication>
+#include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QGridLayout>
@@ -397,6 +398,12 @@ void TPrintOptionsWindow::prtSetupClick()
             dialog.setMinMax(DialogMinPage, DialogMaxPage);
         }
         dialog.setOptions(options);
+        // The dialog sets the job up; the Print button of the preview or
+        // of the automation prints. Its button says so.
+        dialog.setWindowTitle(QStringLiteral("Printer Setup"));
+        if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
+            if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok))
+                ok->setText(QStringLiteral("&OK"));
         if (dialog.exec() == QDialog::Accepted) {
             // The dialog's choices stay for OK.
             switch (printer.printRange()) {

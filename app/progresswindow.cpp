@@ -141,9 +141,19 @@ void TProgressWindow::SetBusyCursor(bool On)
         QApplication::restoreOverrideCursor();
 }
 
+// The message line of the work before goes with a new caption: the gauge
+// shows its percentage until the work says more.
+void TProgressWindow::ClearMessage()
+{
+    lblMessage->clear();
+    lblMessage->hide();
+    ProgressGauge->setTextVisible(true);
+}
+
 void TProgressWindow::Working(const char* Caption)
 {
     lblCaption->setText(QString::fromLatin1(Caption));
+    ClearMessage();
     show();
     HideTimer->stop();
     SetBusyCursor(true);
@@ -152,6 +162,7 @@ void TProgressWindow::Working(const char* Caption)
 void TProgressWindow::Done()
 {
     lblCaption->setText(QString::fromLatin1(DoneCaption));
+    ClearMessage();
     SetBusyCursor(false);
     repaint();
     HideTimer->start();

@@ -58,6 +58,7 @@ protected:
 private:
     void Working(const char* Caption);
     void Done();
+    void ClearMessage();
     void SetBusyCursor(bool On);
     void UpdateMessageColour();
     bool FBusyCursor = false;

@@ -736,6 +736,19 @@ TLayoutKey tRenderer::LayoutKey(const TByteFile& Report)
     return k;
 }
 
+std::optional<TLayoutKey> tRenderer::ViewKey()
+{
+    if (FileName.empty() || !Canvas)
+        return std::nullopt;
+    TByteFile report;
+    try {
+        report.Open(FileName);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    return LayoutKey(report);
+}
+
 TPageCheckpoint tRenderer::MakeCheckpoint(const tRenderState& State) const
 {
     TPageCheckpoint c;

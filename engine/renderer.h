@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -231,6 +232,11 @@ public:
     // it) starts at the last page start noted before that page; 1 when it
     // laid the report out from its first line.
     int LastPassStart() const { return FLastPassStart; }
+    // What a pass on the renderer's own surface would lay out and draw from
+    // now: the report as it is on disk, the surface, zoom and page, the
+    // settings and the search. Two passes of one page with the same key draw
+    // the same pixels. None when the report cannot be opened.
+    std::optional<TLayoutKey> ViewKey();
     // How GetLn reads a line.
     struct TLineReading {
         // Stop right after the DATA=" of an image tag that carries in-line

@@ -40,10 +40,17 @@ TMsgResult THeadlessServices::MessageBox(const std::string& Text, const std::str
 void SetUserServices(IUserServices* Services) { gServices = Services ? Services : &gHeadless; }
 IUserServices& UserServices() { return *gServices; }
 
+namespace {
+unsigned gMessagesShown = 0;
+}
+
 TMsgResult ShowMessage(const std::string& Text, const std::string& Caption, TMsgButtons Buttons)
 {
+    ++gMessagesShown;
     return gServices->MessageBox(Text, Caption, Buttons);
 }
+
+unsigned MessagesShown() { return gMessagesShown; }
 void ProcessMessages() { gServices->ProcessMessages(); }
 void MessageBeep() { gServices->Beep(); }
 

@@ -37,5 +37,8 @@ TMsgResult ShowMessage(const std::string& Text, const std::string& Caption,
                        TMsgButtons Buttons = TMsgButtons::OK);
 void ProcessMessages();
 void MessageBeep();
+// How many messages ShowMessage has shown so far: whoever wants to know
+// whether some work spoke compares the counts before and after it.
+unsigned MessagesShown();
 
 }  // namespace quillard

@@ -3,7 +3,10 @@
 # writes a screenshot of the screen.
 #   scripts/screenshot.sh [REPORT] [OUT.png] [SWITCH...]
 # Defaults: examples/statement.txt, out/screenshot.png. Builds the program
-# first when it is missing.
+# first when it is missing. QT_SCALE_FACTOR=2 takes the window on a screen
+# scaled twice (the screen is then 2560x2048); KEYS="alt+f s" sends those
+# keys (xdotool's names) to the window once its page shows, to open a menu
+# or a dialog for the picture.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 report=${1:-examples/statement.txt}
@@ -24,7 +27,9 @@ fi
 # A free display number.
 display=99
 while [ -e "/tmp/.X${display}-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+scale=${QT_SCALE_FACTOR:-1}
+width=$(( 1280 * ${scale%%.*} )); height=$(( 1024 * ${scale%%.*} ))
+Xvfb ":$display" -screen 0 "${width}x${height}x24" -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 app=
 cleanup() {
@@ -59,6 +64,12 @@ for _ in $(seq 100); do
   sleep 0.2
 done
 sleep 2.5   # the page is drawn and the progress window hides itself
+if [ -n "${KEYS:-}" ]; then
+  window=$(xdotool search --name -- "-- Quillard" | head -n1)
+  # shellcheck disable=SC2086
+  xdotool windowactivate --sync "$window" key --delay 300 $KEYS >/dev/null 2>&1 || true
+  sleep 1.5   # the dialog opens
+fi
 
 mkdir -p "$(dirname "$out")"
 import -window root "$out"

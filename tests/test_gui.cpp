@@ -7,6 +7,7 @@
 #include "tests/modal.h"
 
 #include "app/aboutwindow.h"
+#include "app/appicons.h"
 #include "app/opendocumentwindow.h"
 #include "app/previewwindow.h"
 #include "app/printoptionswindow.h"
@@ -14,15 +15,23 @@
 #include "engine/markup.h"
 
 #include <QApplication>
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QIcon>
+#include <QProgressBar>
 #include <QMessageBox>
 #include <QDialog>
 #include <QWheelEvent>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLocale>
 #include <QFile>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sys/stat.h>
@@ -137,6 +146,105 @@ TEST_F(GuiTest, TheFirstPageShowsWhileThePagesAreCounted)
     QTRY_VERIFY_WITH_TIMEOUT(W->Session().CurrentPage() == 390 && !W->Session().Renderer()->Rendering, 10000);
     EXPECT_TRUE(ShowsPage(390));
     EXPECT_GT(W->Session().Renderer()->LastPassStart(), 300);
+}
+
+// While the load counts, the progress window tells the pages laid out so far
+// and its gauge moves; the page box's "out of" follows. Once done, no count
+// is left standing under "Done!".
+TEST_F(GuiTest, TheCountTellsItsPagesAsTheyGrow)
+{
+    const std::string path = Write(PagedReport(1500));
+    std::vector<int> told;
+    std::vector<int> gauge;
+    QStringList boxTexts;
+    int pumps = 0;
+    Services.OnPump = [&] {
+        if (!W || !W->Session().Counting() || ++pumps % 40 != 0)
+            return;
+        W->SyncGauges();  // what the program's pump does before it lets events run
+        const QString text = W->ProgressWindow->lblMessage->text();
+        const QString prefix = QStringLiteral("Counting Pages... ");
+        if (!text.startsWith(prefix))
+            return;
+        told.push_back(text.mid(prefix.size()).remove(QLatin1Char(',')).toInt());
+        gauge.push_back(W->ProgressWindow->ProgressGauge->value());
+        boxTexts << W->lblPageCount->text();
+    };
+    Start({path});
+    Services.OnPump = nullptr;
+    ASSERT_FALSE(Ended);
+    ASSERT_GE(told.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+    EXPECT_GT(told.back(), told.front());
+    EXPECT_LE(told.back(), 1500);
+    EXPECT_TRUE(std::is_sorted(gauge.begin(), gauge.end()));
+    EXPECT_GT(gauge.back(), gauge.front()) << "the progress window's gauge stood still during the count";
+    EXPECT_EQ(boxTexts.back(), QStringLiteral("out of ") + QLocale(QLocale::English).toString(told.back()) + "...");
+    EXPECT_EQ(W->lblPageCount->text(), "out of 1500");
+    EXPECT_EQ(W->ProgressWindow->lblCaption->text(), "Done!");
+    EXPECT_FALSE(W->ProgressWindow->lblMessage->isVisible());
+    EXPECT_TRUE(W->ProgressWindow->ProgressGauge->isTextVisible());
+}
+
+// The pages beside the one shown are drawn ahead while the window is idle:
+// paging to one shows it without a pass. A page is taken from the cache only
+// in the layout it was drawn in; a page whose pass says something is never
+// kept, and drawing ahead says nothing.
+TEST_F(GuiTest, PagesBesideTheOneShownAreDrawnAheadAndShowAtOnce)
+{
+    std::string report = PagedReport(4);
+    const std::string speaking = "{FIELD CODE=PAGE START=2000000000 STYLE=ROMAN}\r\n";
+    report.insert(report.find("\f{CPI10}Page 4"), speaking);  // page 3 says its page number cannot be Roman
+    const std::string path = Write(report);
+    Start({path});
+    ASSERT_FALSE(Ended);
+    ASSERT_TRUE(W->isVisible());
+    // Pages 1 and 2 are kept once the window is idle.
+    QTRY_VERIFY_WITH_TIMEOUT(W->PageCache.Size() == 2 && !W->DrawingAhead(), 10000);
+    EXPECT_TRUE(ShowsPage(1)) << "drawing ahead left another page on the screen";
+    // (The count said it of page 3 once.)
+    for (const auto& m : Services.Messages)
+        EXPECT_EQ(m.Caption, "Error in tRenderer.Render:{FIELD}");
+    Services.Messages.clear();
+    int pumps = Services.Pumps;
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_EQ(W->Session().CurrentPage(), 2);
+    EXPECT_EQ(Services.Pumps, pumps) << "page 2 was drawn again";
+    EXPECT_TRUE(ShowsPage(2));
+    // Page 3 speaks: drawn ahead, it says nothing and is not kept ...
+    QTRY_VERIFY_WITH_TIMEOUT(!W->DrawingAhead() && W->Session().Renderer()->LastPassStart() >= 1 &&
+                                 Services.Pumps > pumps, 10000);
+    QApplication::processEvents();
+    EXPECT_TRUE(Services.Messages.empty()) << Services.Messages.front().Text;
+    EXPECT_TRUE(ShowsPage(2));
+    // ... and shown, it says it each time.
+    // (ShowsPage's own pass of page 3 would say it too.)
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_EQ(W->Session().CurrentPage(), 3);
+    ASSERT_EQ(Services.Messages.size(), 1u);
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageUp);
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_EQ(Services.Messages.size(), 2u);
+    EXPECT_TRUE(ShowsPage(3));
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageUp);
+    EXPECT_TRUE(ShowsPage(2));
+
+    // A report changed on disk is drawn as it is now.
+    QTRY_VERIFY_WITH_TIMEOUT(!W->DrawingAhead() && W->PageCache.Size() >= 2, 10000);
+    std::string changed = report;
+    changed.replace(changed.find("Page 1 of"), 9, "Page One of the changed");
+    Write(changed);
+    pumps = Services.Pumps;
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageUp);
+    EXPECT_GT(Services.Pumps, pumps) << "a page of the report before was shown";
+    EXPECT_TRUE(ShowsPage(1));
+    // Another zoom draws every page anew.
+    QTRY_VERIFY_WITH_TIMEOUT(!W->DrawingAhead() && W->PageCache.Size() == 2, 10000);
+    Type(W->edtZoom, "100");
+    pumps = Services.Pumps;
+    QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
+    EXPECT_GT(Services.Pumps, pumps);
+    EXPECT_TRUE(ShowsPage(2));
 }
 
 TEST_F(GuiTest, ProgressWindowHidesItselfASecondAfterTheLoad)
@@ -659,22 +767,63 @@ INSTANTIATE_TEST_SUITE_P(
                       ZoomCase{"WheelAloneScrolls", 75, ZoomAction::WheelAlone, 75}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// A pinch on a touchpad zooms by its spread: half as wide again is 150 percent
+// of the zoom it started at, and the zoom stays within its limits.
+TEST_F(GuiTest, PinchZoomFollowsTheSpread)
+{
+    Start({Write(PagedReport(1))});
+    Type(W->edtZoom, "100");
+    auto gesture = [&](Qt::NativeGestureType Type, double Value) {
+        QNativeGestureEvent e(Type, QPointingDevice::primaryPointingDevice(), 2, QPointF(20, 20), QPointF(20, 20),
+                              QPointF(20, 20), Value, QPointF());
+        QApplication::sendEvent(W->ScrollArea->viewport(), &e);
+    };
+    gesture(Qt::BeginNativeGesture, 0);
+    for (int step = 0; step < 5; ++step)
+        gesture(Qt::ZoomNativeGesture, 0.0844717712);  // 1.0844717712 ^ 5 = 1.5
+    gesture(Qt::EndNativeGesture, 0);
+    EXPECT_EQ(Globals().ZoomLevel, 150);
+    EXPECT_EQ(W->edtZoom->text(), "150");
+    EXPECT_TRUE(ShowsPage(1));
+    gesture(Qt::BeginNativeGesture, 0);
+    for (int step = 0; step < 40; ++step)
+        gesture(Qt::ZoomNativeGesture, -0.5);
+    EXPECT_EQ(Globals().ZoomLevel, TPreviewWindow::MinZoom);
+    gesture(Qt::ZoomNativeGesture, 1.0);  // from the limit, twice the limit
+    EXPECT_EQ(Globals().ZoomLevel, 2 * TPreviewWindow::MinZoom);
+    gesture(Qt::EndNativeGesture, 0);
+}
+
 // Fit Page, Fit Width and Actual Size of the View menu.
 TEST_F(GuiTest, FitZoomsShowTheWholePageOrItsWidth)
 {
     Start({Write(PagedReport(2))});
     W->resize(900, 700);
     QApplication::processEvents();
-    const QSize room = W->ScrollArea->viewport()->size();
-    const tRenderer& r = *W->Session().Renderer();
+    const QSize room = W->ScrollArea->maximumViewportSize();
+    const int m = TPreviewWindow::PageMargin;
+    const int bar = W->ScrollArea->verticalScrollBar()->sizeHint().width();
     W->actFitWidth->trigger();
-    EXPECT_LE(r.Metrics.PageWidthPx, room.width());
-    EXPECT_GT(r.Metrics.PageWidthPx, room.width() - 2 * TPreviewWindow::FitMargin - 20);
-    EXPECT_GT(r.Metrics.PageHeightPx, room.height()) << "a Letter page is taller than it is wide";
+    QApplication::processEvents();
+    // The sheet fills the width but for the margins and the scroll bar the
+    // tall page needs, and nothing scrolls sideways.
+    EXPECT_LE(W->shpNonPrintable->width(), room.width() - bar - 2 * m);
+    // One percent more would not fit.
+    const auto oneMore = [](int Pixels) { return Pixels * (Globals().ZoomLevel + 1.0) / Globals().ZoomLevel; };
+    EXPECT_GT(oneMore(W->shpNonPrintable->width()), room.width() - bar - 2 * m - 1);
+    EXPECT_EQ(W->ScrollArea->horizontalScrollBar()->maximum(), 0);
+    EXPECT_GT(W->ScrollArea->verticalScrollBar()->maximum(), 0) << "a Letter page is taller than it is wide";
     W->actFitPage->trigger();
-    EXPECT_LE(r.Metrics.PageHeightPx, room.height());
-    EXPECT_GT(r.Metrics.PageHeightPx, room.height() - 2 * TPreviewWindow::FitMargin - 20);
-    EXPECT_LE(r.Metrics.PageWidthPx, room.width());
+    QApplication::processEvents();
+    EXPECT_LE(W->shpNonPrintable->height(), room.height() - 2 * m);
+    EXPECT_GT(oneMore(W->shpNonPrintable->height()), room.height() - 2 * m - 1);
+    EXPECT_EQ(W->ScrollArea->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(W->ScrollArea->verticalScrollBar()->maximum(), 0);
+    // The whole page in the window stands in its middle.
+    const QRect sheet(W->shpNonPrintable->mapTo(W->ScrollArea->viewport(), QPoint(0, 0)), W->shpNonPrintable->size());
+    const QRect view = W->ScrollArea->viewport()->rect();
+    EXPECT_LE(std::abs(sheet.center().x() - view.center().x()), 1);
+    EXPECT_LE(std::abs(sheet.center().y() - view.center().y()), 1);
     W->actActualSize->trigger();
     EXPECT_EQ(Globals().ZoomLevel, 100);
     EXPECT_EQ(W->edtZoom->text(), "100");
@@ -693,6 +842,77 @@ TEST_F(GuiTest, ZoomBoxTakesAtMostThreeTypedCharactersAndDigitsOnly)
     Type(W->edtZoom, "L");
     EXPECT_EQ(W->edtZoom->text(), "6");
     EXPECT_EQ(Globals().ZoomLevel, 6);
+}
+
+// ---- icons and names ------------------------------------------------------------
+
+// With the desktop's theme (Adwaita where no desktop sets one) the commands
+// show its icons beside their texts; the shapes are drawn; a theme without
+// an icon leaves the text alone. The window has the program's own icon.
+TEST_F(GuiTest, CommandsShowTheThemesIconsBesideTheirTexts)
+{
+    const QString theme = QIcon::themeName();
+    struct TRestore {
+        QString Theme;
+        ~TRestore() { QIcon::setThemeName(Theme); }
+    } restore{theme};
+    UseDesktopIconTheme();
+    ASSERT_FALSE(QIcon::fromTheme("document-print").isNull()) << "no icon theme installed";
+    Start({Write(PagedReport(1))});
+    EXPECT_FALSE(W->windowIcon().isNull());
+    EXPECT_EQ(W->cmdPrint->text(), "Print");
+    EXPECT_FALSE(W->cmdPrint->icon().isNull());
+    EXPECT_GE(W->cmdPrint->width(), W->cmdPrint->sizeHint().width()) << "the icon squeezed the text";
+    EXPECT_FALSE(W->cmdClose->icon().isNull());
+    for (QPushButton* shape : {W->cmdDrawLine, W->cmdDrawBox, W->cmdDrawCircle})
+        EXPECT_FALSE(shape->icon().isNull()) << shape->objectName().toStdString();
+    EXPECT_FALSE(W->actFitPage->icon().isNull());
+    EXPECT_FALSE(W->mnuOpenFile->icon().isNull());
+    W.reset();
+
+    QIcon::setThemeName(QStringLiteral("NoSuchTheme"));
+    QIcon::setFallbackThemeName(QStringLiteral("NoSuchTheme"));
+    Start({Write(PagedReport(1))});
+    EXPECT_TRUE(W->cmdPrint->icon().isNull());
+    EXPECT_EQ(W->cmdPrint->text(), "Print");
+    EXPECT_EQ(W->cmdAddText->text(), "A");
+    EXPECT_FALSE(W->cmdDrawLine->icon().isNull()) << "the shapes are drawn whatever the theme";
+    QIcon::setFallbackThemeName(QStringLiteral("hicolor"));
+}
+
+// A screen reader has a name for every control the window shows, and Tab
+// goes through the toolbar from left to right.
+TEST_F(GuiTest, EveryControlHasANameAndTabFollowsTheToolbar)
+{
+    Start({Write(PagedReport(2))});
+    QStringList unnamed;
+    for (QWidget* w : W->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(W.get()) || w->window() != W.get())
+            continue;
+        const bool control = w->focusPolicy() != Qt::NoFocus || qobject_cast<QAbstractButton*>(w) ||
+                             qobject_cast<QProgressBar*>(w);
+        if (!control)
+            continue;
+        QString name = w->accessibleName();
+        if (name.isEmpty())
+            if (auto* b = qobject_cast<QAbstractButton*>(w))
+                name = b->text().remove(QLatin1Char('&'));
+        if (name.trimmed().isEmpty())
+            unnamed << w->metaObject()->className() + QStringLiteral(" ") + w->objectName();
+    }
+    EXPECT_EQ(unnamed.join(", ").toStdString(), "");
+
+    QStringList order;
+    QWidget* w = W->edtPageNum;
+    for (int i = 0; i < 200 && order.size() < 12; ++i, w = w->nextInFocusChain()) {
+        // (An editable box's own line takes the focus for it.)
+        if (w->window() == W.get() && w->isVisibleTo(W.get()) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) &&
+            !qobject_cast<QComboBox*>(w->parentWidget()))
+            if (order.isEmpty() || order.last() != w->objectName())
+                order << w->objectName();
+    }
+    EXPECT_EQ(order.join(' ').toStdString(), "edtPageNum edtZoom cmdAddText cmdEditText cmdDrawLine cmdDrawCircle "
+                                             "cmdDrawBox cmdPickColor chkFilled cboWidth cmdPrint cmdClose");
 }
 
 // ---- the sheet --------------------------------------------------------------------
@@ -714,12 +934,14 @@ TEST_P(SheetTest, SheetShadowAndPageFollowTheZoom)
     EXPECT_EQ(W->shpNonPrintable->width(), r.Metrics.PageWidthPx + static_cast<int>(RoundHalfEven(r.Metrics.LeftOffset * 2 * ppi)));
     EXPECT_EQ(W->shpNonPrintable->height(), r.Metrics.PageHeightPx + static_cast<int>(RoundHalfEven(r.Metrics.TopOffset * 2 * ppi)));
     EXPECT_EQ(W->PageView->pos(), W->shpNonPrintable->pos() + QPoint(mx, my));
-    // The shadow a quarter inch down and right; scrolling half an inch past it.
-    const int quarter = static_cast<int>(RoundHalfEven(ppi * 0.25 + W->shpNonPrintable->x())) - W->shpNonPrintable->x();
-    EXPECT_EQ(W->shpShadow->geometry(), W->shpNonPrintable->geometry().translated(quarter, quarter));
-    const int half = static_cast<int>(RoundHalfEven(ppi * 0.5));
-    EXPECT_EQ(W->ScrollContent->size(), QSize(W->shpShadow->geometry().right() + 1 + half,
-                                              W->shpShadow->geometry().bottom() + 1 + half));
+    // The workspace's margin around the sheet; a soft shadow a little down
+    // and to the right, spreading from under the sheet.
+    const int m = TPreviewWindow::PageMargin, blur = TSheetShadow::Blur;
+    EXPECT_EQ(W->shpNonPrintable->pos(), QPoint(m, m));
+    EXPECT_EQ(W->ScrollContent->size(), W->shpNonPrintable->size() + QSize(2 * m, 2 * m));
+    EXPECT_EQ(W->shpShadow->geometry(), W->shpNonPrintable->geometry()
+                                            .adjusted(-blur, -blur, blur, blur)
+                                            .translated(TSheetShadow::Offset));
     // Front to back: page, sheet, sizer, shadow.
     const QObjectList& order = W->ScrollContent->children();
     EXPECT_LT(order.indexOf(W->shpShadow), order.indexOf(W->shpNonPrintable));

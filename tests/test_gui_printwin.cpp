@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QRadioButton>
+#include <QDialogButtonBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSettings>
@@ -230,9 +231,14 @@ TEST_F(PrintWindowTest, ThePrintDialogOffersThePagesAndCopies)
     OpenSetup();
     P->spnCopies->setValue(3);
     int minPage = -1, maxPage = -1, copies = -1;
-    QString printer;
+    QString printer, title, okText;
     bool ranges = false;
     WhenDialog<QPrintDialog>([&](QPrintDialog* d) {
+        // It sets the job up: its button says OK, not Print.
+        title = d->windowTitle();
+        if (auto* box = d->findChild<QDialogButtonBox*>())
+            if (QPushButton* ok = box->button(QDialogButtonBox::Ok))
+                okText = ok->text();
         minPage = d->minPage();
         maxPage = d->maxPage();
         ranges = d->testOption(QAbstractPrintDialog::PrintPageRange);
@@ -240,7 +246,11 @@ TEST_F(PrintWindowTest, ThePrintDialogOffersThePagesAndCopies)
         printer = d->printer()->printerName();
         d->accept();
     });
+    const size_t jobsBefore = Cups->Jobs().size();
     P->prtSetup->click();
+    EXPECT_EQ(title, "Printer Setup");
+    EXPECT_EQ(okText, "&OK");
+    EXPECT_EQ(Cups->Jobs().size(), jobsBefore) << "the setup printed";
     EXPECT_TRUE(ranges);
     EXPECT_EQ(minPage, 1);
     EXPECT_EQ(maxPage, 3);
