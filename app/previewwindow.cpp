@@ -580,6 +580,7 @@ bool TPreviewWindow::LoadReportNow()
     }
     ProgressWindow->SetMessage("Counting Pages...");
     FCountShown = true;
+    FCountTold.invalidate();
     const int count = CountPages();
     FCountShown = false;
     if (FSession.Terminated())
@@ -1132,10 +1133,12 @@ void TPreviewWindow::SetPrintMode(bool On)
 void TPreviewWindow::SyncGauges()
 {
     RenderGauge->Sync();
-    if (FCountShown && FSession.Counting() && Renderer() && ProgressWindow) {
-        // The count of a load tells how far it has come: the progress
-        // window's gauge moves with the lines read, and the pages laid out
-        // so far show there and in the page box.
+    if (FCountShown && FSession.Counting() && Renderer() && ProgressWindow &&
+        (!FCountTold.isValid() || FCountTold.elapsed() >= CountTellMs)) {
+        // The count of a load tells how far it has come, ten times a
+        // second: the progress window's gauge moves with the lines read, and
+        // the pages laid out so far show there and in the page box.
+        FCountTold.start();
         ProgressWindow->ProgressGauge->Gauge = RenderGauge->Gauge;
         const QString pages = QLocale(QLocale::English).toString(std::max(1, Renderer()->CurrentPage));
         ProgressWindow->SetMessage("Counting Pages... " + pages.toStdString());

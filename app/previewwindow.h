@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -275,8 +276,10 @@ public:
 
     // The renderer lets the page bitmap go.
     void PageBitmapFreed(TPageCanvas* Canvas);
-    // Brings the progress gauges up to date with the engine's counts.
+    // Brings the progress gauges up to date with the engine's counts; a
+    // load's count tells its pages every CountTellMs.
     void SyncGauges();
+    int CountTellMs = 100;
 
     // ---- AutoText and AutoShapes (previewtools.cpp) ----------------------
     void cmdAddTextClick();
@@ -474,6 +477,7 @@ private:
     bool FActivationPosted = false;
     bool FCounting = false;
     bool FCountShown = false;
+    QElapsedTimer FCountTold;  // when the count last told its pages
     bool FDrawingAhead = false;
     bool FDrawAheadScheduled = false;
     QImage FShownWhileDrawingAhead;  // the page shown, while another is drawn ahead

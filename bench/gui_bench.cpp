@@ -3,7 +3,7 @@
 // character-printer reports of 1,000 and 10,000 pages (first, middle and
 // last page). Showing page N goes on from the start of a page before it that
 // the count noted; the pages beside the one shown are drawn ahead while the
-// window is idle, and the last line says how soon the next one shows.
+// window is idle, and the last line says how soon the next one shows (and how many pages the cache keeps after it).
 //   quillard_gui_bench [PAGES...]      (default: 1000 10000)
 #include "app/opendocumentwindow.h"
 #include "app/previewwindow.h"

@@ -6,7 +6,8 @@
 # first when it is missing. QT_SCALE_FACTOR=2 takes the window on a screen
 # scaled twice (the screen is then 2560x2048); KEYS="alt+f s" sends those
 # keys (xdotool's names) to the window once its page shows, to open a menu
-# or a dialog for the picture.
+# or a dialog for the picture; SIZE=640x480 gives the window that size
+# first (it is maximised otherwise).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 report=${1:-examples/statement.txt}
@@ -56,7 +57,7 @@ for _ in $(seq 100); do
   if xdotool search --name -- "-- Quillard" >/dev/null 2>&1; then
     break
   fi
-  box=$(xdotool search --name "Printer Error" 2>/dev/null | head -n1 || true)
+  box=$(xdotool search --name "Printer Error|No Printers Installed" 2>/dev/null | head -n1 || true)
   if [ -n "$box" ]; then
     xdotool windowfocus --sync "$box" key Return >/dev/null 2>&1 || true
   fi
@@ -64,10 +65,16 @@ for _ in $(seq 100); do
   sleep 0.2
 done
 sleep 2.5   # the page is drawn and the progress window hides itself
+if [ -n "${SIZE:-}" ]; then
+  window=$(xdotool search --name -- "-- Quillard" | head -n1)
+  xdotool windowstate --remove MAXIMIZED_VERT,MAXIMIZED_HORZ "$window" >/dev/null 2>&1 || true
+  xdotool windowsize --sync "$window" "${SIZE%x*}" "${SIZE#*x}" windowmove "$window" 0 0 >/dev/null 2>&1 || true
+  sleep 1
+fi
 if [ -n "${KEYS:-}" ]; then
   window=$(xdotool search --name -- "-- Quillard" | head -n1)
   # shellcheck disable=SC2086
-  xdotool windowactivate --sync "$window" key --delay 300 $KEYS >/dev/null 2>&1 || true
+  xdotool windowfocus --sync "$window" key --delay 300 $KEYS >/dev/null 2>&1 || true
   sleep 1.5   # the dialog opens
 fi
 

@@ -161,6 +161,7 @@ TEST_F(GuiTest, TheCountTellsItsPagesAsTheyGrow)
     Services.OnPump = [&] {
         if (!W || !W->Session().Counting() || ++pumps % 40 != 0)
             return;
+        W->CountTellMs = 0;  // told at every look
         W->SyncGauges();  // what the program's pump does before it lets events run
         const QString text = W->ProgressWindow->lblMessage->text();
         const QString prefix = QStringLiteral("Counting Pages... ");
