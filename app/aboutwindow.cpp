@@ -23,6 +23,7 @@ TAboutWindow::TAboutWindow(QWidget* Parent) : QDialog(Parent)
 
     lstVersion = new QListWidget(this);
     lstVersion->setObjectName("lstVersion");
+    lstVersion->setAccessibleName(QStringLiteral("Version information"));
     lstVersion->addItem(QStringLiteral("-- File Version Info --"));
     for (const char* name : {"FileDescription", "FileVersion", "ProductVersion"})
         lstVersion->addItem(QString::fromLatin1(name) + QStringLiteral(": ") + FromBytes(FileVersionValue(name)));

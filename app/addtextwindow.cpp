@@ -107,6 +107,7 @@ QGridLayout* TTextStyleControls::Create(QWidget* Parent)
 {
     lstFont = new QListWidget(Parent);
     lstFont->setObjectName("lstFont");
+    lstFont->setAccessibleName(QStringLiteral("Font"));
     SetListRoom(lstFont, 24, 5);
     for (const std::string& name : SurfaceFontList())
         lstFont->addItem(FromBytes(name));
@@ -115,6 +116,7 @@ QGridLayout* TTextStyleControls::Create(QWidget* Parent)
 
     lstSize = new QListWidget(Parent);
     lstSize->setObjectName("lstSize");
+    lstSize->setAccessibleName(QStringLiteral("Size"));
     // Two digits with the item's margins; the list never widens.
     SetListRoom(lstSize, 4, 5);
     lstSize->setFixedWidth(lstSize->minimumWidth());
@@ -144,6 +146,7 @@ QGridLayout* TTextStyleControls::Create(QWidget* Parent)
 
     sbRotate = new QScrollBar(Qt::Horizontal, Parent);
     sbRotate->setObjectName("sbRotate");
+    sbRotate->setAccessibleName(QStringLiteral("Rotation"));
     sbRotate->setRange(0, 359);
     lblRotate = new QLabel(Parent);
     lblRotate->setObjectName("lblRotate");
@@ -245,6 +248,7 @@ void TAddTextWindow::FormCreate()
     auto* lblText = new QLabel(QStringLiteral("Text:"), this);
     txtTextToAdd = new QLineEdit(this);
     txtTextToAdd->setObjectName("txtTextToAdd");
+    lblText->setBuddy(txtTextToAdd);
 
     QGridLayout* styles = Controls.Create(this);
 

@@ -26,6 +26,7 @@ TEditTextWindow::TEditTextWindow(QWidget* Parent) : QDialog(Parent)
     auto* lblObjects = new QLabel(QStringLiteral("Text Objects:"), this);
     lstObjects = new QListWidget(this);
     lstObjects->setObjectName("lstObjects");
+    lblObjects->setBuddy(lstObjects);
     SetListRoom(lstObjects, 22, 8);
     cmdDel = new QPushButton(QStringLiteral("Delete"), this);
     cmdDel->setObjectName("cmdDel");
@@ -33,12 +34,15 @@ TEditTextWindow::TEditTextWindow(QWidget* Parent) : QDialog(Parent)
 
     txtTextToAdd = new QLineEdit(this);
     txtTextToAdd->setObjectName("txtTextToAdd");
+    txtTextToAdd->setAccessibleName(QStringLiteral("Text"));
     auto* lblX = new QLabel(QStringLiteral("( Location   --   X:"), this);
     txtX = new QLineEdit(this);
     txtX->setObjectName("txtX");
     auto* lblY = new QLabel(QStringLiteral("Y:"), this);
     txtY = new QLineEdit(this);
     txtY->setObjectName("txtY");
+    txtX->setAccessibleName(QStringLiteral("Location X, inches"));
+    txtY->setAccessibleName(QStringLiteral("Location Y, inches"));
     // A location is a few digits of inches: the boxes stay that wide.
     for (QLineEdit* e : {txtX, txtY})
         e->setFixedWidth(e->fontMetrics().averageCharWidth() * 11);

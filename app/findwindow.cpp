@@ -16,6 +16,7 @@ TFindWindow::TFindWindow(QWidget* Parent) : QDialog(Parent)
 
     txtFindStr = new QLineEdit(this);
     txtFindStr->setObjectName("txtFindStr");
+    txtFindStr->setAccessibleName(QStringLiteral("Text to find"));
     chkMatchCase = new QCheckBox(QStringLiteral("&Match Case"), this);
     chkMatchCase->setObjectName("chkMatchCase");
     cmdFind = new QPushButton(QStringLiteral("&Find"), this);

@@ -15,6 +15,7 @@ TOpenDocumentWindow::TOpenDocumentWindow(QWidget* Parent) : QDialog(Parent)
 
     edtPath = new QLineEdit(this);
     edtPath->setObjectName("edtPath");
+    edtPath->setAccessibleName(QStringLiteral("Report file"));
 
     cmdBrowse = new QPushButton(QStringLiteral("&Browse"), this);
     cmdBrowse->setObjectName("cmdBrowse");

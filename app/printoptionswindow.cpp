@@ -60,6 +60,7 @@ TPrintOptionsWindow::TPrintOptionsWindow(TPrintOptionsHost* AMainWindow, QWidget
     cboPrinterName->setObjectName("cboPrinterName");
     cboPrinterName->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     cboPrinterName->setMinimumContentsLength(16);
+    CurrentPrinterLabel->setBuddy(cboPrinterName);
     lblPrintername = NewLabel(this, "lblPrintername", "Printer:Printer");
     lblPrintername->hide();
 
@@ -82,6 +83,11 @@ TPrintOptionsWindow::TPrintOptionsWindow(TPrintOptionsHost* AMainWindow, QWidget
     CopiesLabel = NewLabel(this, "Label6", "# Copies");
     spnCopies = NewSpin(this, "spnCopies", 1, 999, "Number of Copies to Print");
 
+    for (auto [label, spin] : {std::pair<QLabel*, QSpinBox*>{SmallSizeLabel, spnSmall},
+                               {MediumSizeLabel, spnMedium},
+                               {LargeSizeLabel, spnLarge},
+                               {CopiesLabel, spnCopies}})
+        label->setBuddy(spin);
     chkMono = new QCheckBox(QStringLiteral("Monochrome"), this);
     chkMono->setObjectName("chkMono");
     chkUseLineDraw = new QCheckBox(QStringLiteral("Use \"MS LineDraw\" font for Lines"), this);

@@ -7,6 +7,9 @@
 #include "tests/modal.h"
 
 #include "app/aboutwindow.h"
+#include "app/findwindow.h"
+#include "app/edittextwindow.h"
+#include "app/addtextwindow.h"
 #include "app/appicons.h"
 #include "app/opendocumentwindow.h"
 #include "app/previewwindow.h"
@@ -17,7 +20,9 @@
 #include <QApplication>
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QAbstractSpinBox>
 #include <QIcon>
+#include <QLabel>
 #include <QProgressBar>
 #include <QMessageBox>
 #include <QDialog>
@@ -914,6 +919,43 @@ TEST_F(GuiTest, EveryControlHasANameAndTabFollowsTheToolbar)
     }
     EXPECT_EQ(order.join(' ').toStdString(), "edtPageNum edtZoom cmdAddText cmdEditText cmdDrawLine cmdDrawCircle "
                                              "cmdDrawBox cmdPickColor chkFilled cboWidth cmdPrint cmdClose");
+}
+
+// The other windows: every control a user can reach has a name a screen
+// reader says (its own, its text, or the label that stands for it).
+TEST_F(GuiTest, EveryControlOfTheOtherWindowsHasAName)
+{
+    Start({Write(PagedReport(1))});
+    auto unnamedIn = [](QWidget* Window) {
+        QStringList unnamed;
+        const QList<QLabel*> labels = Window->findChildren<QLabel*>();
+        for (QWidget* w : Window->findChildren<QWidget*>()) {
+            // (The line of a box with arrows or a list is named with its box.)
+            if (!w->isVisibleTo(Window) || w->focusPolicy() == Qt::NoFocus || qobject_cast<QComboBox*>(w->parentWidget()) ||
+                qobject_cast<QAbstractSpinBox*>(w->parentWidget()))
+                continue;
+            QString name = w->accessibleName();
+            if (auto* b = qobject_cast<QAbstractButton*>(w); b && name.isEmpty())
+                name = b->text().remove(QLatin1Char('&'));
+            for (QLabel* l : labels)
+                if (name.isEmpty() && l->buddy() == w)
+                    name = l->text();
+            if (name.trimmed().isEmpty())
+                unnamed << w->metaObject()->className() + QStringLiteral(" ") + w->objectName();
+        }
+        return unnamed.join(", ").toStdString();
+    };
+    TFindWindow find(W.get());
+    EXPECT_EQ(unnamedIn(&find), "");
+    TAddTextWindow add(W.get());
+    EXPECT_EQ(unnamedIn(&add), "");
+    TEditTextWindow edit(W.get());
+    EXPECT_EQ(unnamedIn(&edit), "");
+    TOpenDocumentWindow open;
+    EXPECT_EQ(unnamedIn(&open), "");
+    TAboutWindow about(W.get());
+    EXPECT_EQ(unnamedIn(&about), "");
+    EXPECT_EQ(unnamedIn(W->PrintOptionsWindow), "");
 }
 
 // ---- the sheet --------------------------------------------------------------------
