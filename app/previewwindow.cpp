@@ -775,8 +775,13 @@ void TPreviewWindow::DrawPagesAhead()
     const std::optional<TPageCache::TKey> key = PageCacheKey();
     if (shown < 1 || !key)
         return;
+    if (FQuietPagesKey != key) {
+        FQuietPagesKey = key;
+        FSpeakingPages.clear();
+    }
     for (int page : {shown + 1, shown - 1}) {
-        if (page < 1 || page > FSession.PageCount() || PageCache.Find(page, *key))
+        if (page < 1 || page > FSession.PageCount() || PageCache.Find(page, *key) ||
+            std::find(FSpeakingPages.begin(), FSpeakingPages.end(), page) != FSpeakingPages.end())
             continue;
         if (PageBitmap->Image().sizeInBytes() > TPageCache::MaxPageBytes)
             return;
@@ -806,9 +811,11 @@ void TPreviewWindow::DrawPagesAhead()
         Globals().LastErrorMessage = lastError;
         Globals().LastFailure = lastFailure;
         r->ImagesToDelete = toDelete;
-        const bool sameLayout = drawn && !quiet.Spoke && PageBitmap && PageCacheKey() == key;
-        if (sameLayout)
+        const bool sameLayout = drawn && PageBitmap && PageCacheKey() == key;
+        if (sameLayout && !quiet.Spoke)
             PageCache.Put(page, *key, PageBitmap->Image().copy());
+        else if (sameLayout)
+            FSpeakingPages.push_back(page);  // drawn when it is shown, and not ahead again
         // The page shown back on the page bitmap.
         bool restored = false;
         try {

@@ -481,6 +481,10 @@ private:
     bool FDrawingAhead = false;
     bool FDrawAheadScheduled = false;
     QImage FShownWhileDrawingAhead;  // the page shown, while another is drawn ahead
+    // The pages whose pass said something when drawn ahead, in the layout
+    // of FQuietPagesKey: they are not drawn ahead again.
+    std::vector<int> FSpeakingPages;
+    std::optional<TPageCache::TKey> FQuietPagesKey;
     // The cache's key for the page drawn now; none without a report.
     std::optional<TPageCache::TKey> PageCacheKey();
     // Puts Picture on a fresh page bitmap; false when it does not fit it.

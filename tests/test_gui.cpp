@@ -148,7 +148,7 @@ TEST_F(GuiTest, TheFirstPageShowsWhileThePagesAreCounted)
     // The count noted where the pages start at the zoom shown: a page far
     // into the report goes on from one of them.
     Type(W->edtPageNum, "390");
-    QTRY_VERIFY_WITH_TIMEOUT(W->Session().CurrentPage() == 390 && !W->Session().Renderer()->Rendering, 10000);
+    WAIT_UNTIL(W->Session().CurrentPage() == 390 && !W->Session().Renderer()->Rendering, 10000);
     EXPECT_TRUE(ShowsPage(390));
     EXPECT_GT(W->Session().Renderer()->LastPassStart(), 300);
 }
@@ -206,7 +206,7 @@ TEST_F(GuiTest, PagesBesideTheOneShownAreDrawnAheadAndShowAtOnce)
     ASSERT_FALSE(Ended);
     ASSERT_TRUE(W->isVisible());
     // Pages 1 and 2 are kept once the window is idle.
-    QTRY_VERIFY_WITH_TIMEOUT(W->PageCache.Size() == 2 && !W->DrawingAhead(), 10000);
+    WAIT_UNTIL(W->PageCache.Size() == 2 && !W->DrawingAhead(), 10000);
     EXPECT_TRUE(ShowsPage(1)) << "drawing ahead left another page on the screen";
     // (The count said it of page 3 once.)
     for (const auto& m : Services.Messages)
@@ -218,7 +218,7 @@ TEST_F(GuiTest, PagesBesideTheOneShownAreDrawnAheadAndShowAtOnce)
     EXPECT_EQ(Services.Pumps, pumps) << "page 2 was drawn again";
     EXPECT_TRUE(ShowsPage(2));
     // Page 3 speaks: drawn ahead, it says nothing and is not kept ...
-    QTRY_VERIFY_WITH_TIMEOUT(!W->DrawingAhead() && W->Session().Renderer()->LastPassStart() >= 1 &&
+    WAIT_UNTIL(!W->DrawingAhead() && W->Session().Renderer()->LastPassStart() >= 1 &&
                                  Services.Pumps > pumps, 10000);
     QApplication::processEvents();
     EXPECT_TRUE(Services.Messages.empty()) << Services.Messages.front().Text;
@@ -236,7 +236,7 @@ TEST_F(GuiTest, PagesBesideTheOneShownAreDrawnAheadAndShowAtOnce)
     EXPECT_TRUE(ShowsPage(2));
 
     // A report changed on disk is drawn as it is now.
-    QTRY_VERIFY_WITH_TIMEOUT(!W->DrawingAhead() && W->PageCache.Size() >= 2, 10000);
+    WAIT_UNTIL(!W->DrawingAhead() && W->PageCache.Size() >= 2, 10000);
     std::string changed = report;
     changed.replace(changed.find("Page 1 of"), 9, "Page One of the changed");
     Write(changed);
@@ -245,7 +245,7 @@ TEST_F(GuiTest, PagesBesideTheOneShownAreDrawnAheadAndShowAtOnce)
     EXPECT_GT(Services.Pumps, pumps) << "a page of the report before was shown";
     EXPECT_TRUE(ShowsPage(1));
     // Another zoom draws every page anew.
-    QTRY_VERIFY_WITH_TIMEOUT(!W->DrawingAhead() && W->PageCache.Size() == 2, 10000);
+    WAIT_UNTIL(!W->DrawingAhead() && W->PageCache.Size() == 2, 10000);
     Type(W->edtZoom, "100");
     pumps = Services.Pumps;
     QTest::keyClick(W->edtPageNum, Qt::Key_PageDown);
@@ -259,7 +259,7 @@ TEST_F(GuiTest, ProgressWindowHidesItselfASecondAfterTheLoad)
     ASSERT_TRUE(W->ProgressWindow->isVisible());
     EXPECT_TRUE(W->ProgressWindow->HideTimer->isActive());
     EXPECT_EQ(W->ProgressWindow->HideTimer->interval(), 1000);
-    QTRY_VERIFY_WITH_TIMEOUT(W->ProgressWindow->isHidden(), 3000);
+    WAIT_UNTIL(W->ProgressWindow->isHidden(), 3000);
     EXPECT_FALSE(W->ProgressWindow->HideTimer->isActive());
 }
 
@@ -1063,7 +1063,7 @@ TEST_F(GuiTest, HeldPageDownKeepsToTheRepeatTimesOnTheClock)
     clock.start();
     QTest::keyPress(W->edtPageNum, Qt::Key_PageDown);
     ASSERT_EQ(W->Session().CurrentPage(), 2);
-    QTRY_COMPARE_WITH_TIMEOUT(W->Session().CurrentPage(), 6, 10000);
+    WAIT_UNTIL(W->Session().CurrentPage() == 6, 10000);
     // Timers never run early: page 3 comes 300 ms after the press at the
     // soonest, each further page 100 ms later (a late tick is caught up).
     EXPECT_GE(shown[3], 300);

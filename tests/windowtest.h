@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -53,6 +54,14 @@ inline void AnswerOpenDocument(const std::string& Path)
         d->cmdOk->click();
     });
 }
+
+// Lets events run until Condition holds, for at most Ms milliseconds; the
+// test fails and ends when it does not hold by then. (Qt's QTRY macros
+// report to a QtTest run, not to GoogleTest: in a GoogleTest case a failed
+// one would end the case as passed.)
+#define WAIT_UNTIL(Condition, Ms)                                                   \
+    ASSERT_TRUE(QTest::qWaitFor([&] { return static_cast<bool>(Condition); }, Ms)) \
+        << "waited " << (Ms) << " ms in vain for: " #Condition
 
 class WindowTest : public ::testing::Test {
 protected:
