@@ -261,8 +261,36 @@ bool ForTheWindow(const std::vector<std::string>& Args)
 
 }  // namespace
 
-TCommandLine ParseCommandLine(const std::vector<std::string>& Args)
+namespace {
+
+// "--zoom=150" is "--zoom 150": the options that take a value take it either
+// way. (The page set-up options and those whose value follows an equals sign
+// only read theirs themselves.)
+std::vector<std::string> SplitValueOptions(const std::vector<std::string>& Args)
 {
+    static const char* const valueOptions[] = {"--png",    "--pdf",  "--printer", "--copies",
+                                               "--pages",  "--page", "--zoom",    "--option"};
+    std::vector<std::string> out;
+    out.reserve(Args.size());
+    for (const std::string& a : Args) {
+        const size_t eq = a.find('=');
+        if (eq != std::string::npos && a.compare(0, 2, "--") == 0 &&
+            std::any_of(std::begin(valueOptions), std::end(valueOptions),
+                        [&](const char* o) { return a.compare(0, eq, o) == 0; })) {
+            out.push_back(a.substr(0, eq));
+            out.push_back(a.substr(eq + 1));
+        } else {
+            out.push_back(a);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
+{
+    const std::vector<std::string> Args = SplitValueOptions(GivenArgs);
     TCommandLine cl;
     auto fail = [&](const std::string& msg) {
         cl.Error = msg;

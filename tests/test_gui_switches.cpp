@@ -78,6 +78,26 @@ INSTANTIATE_TEST_SUITE_P(
                       RouteCase{"Printers", {"--list-printers"}, M::ListPrinters}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// The options that take a value take it after an equals sign too.
+TEST(Routes, ValueOptionsTakeTheirValueAfterAnEqualsSign)
+{
+    const TCommandLine png = ParseCommandLine({"--png=p.png", "--page=3", "--zoom=150", "r.txt"});
+    EXPECT_EQ(png.Error, "");
+    EXPECT_EQ(png.Mode, M::Png);
+    EXPECT_EQ(png.Output, "p.png");
+    EXPECT_EQ(png.Page, 3);
+    EXPECT_EQ(png.Zoom, 150);
+    const TCommandLine print = ParseCommandLine({"--print", "--printer=P1", "--copies=2", "--option=media=A4", "r.txt"});
+    EXPECT_EQ(print.Error, "");
+    EXPECT_EQ(print.Mode, M::Print);
+    EXPECT_EQ(print.Printer, "P1");
+    EXPECT_EQ(print.Copies, 2);
+    ASSERT_EQ(print.JobOptions.size(), 1u);
+    EXPECT_EQ(print.JobOptions[0], std::make_pair(std::string("media"), std::string("A4")));
+    EXPECT_EQ(ParseCommandLine({"--pdf=", "r.txt"}).Error, "--pdf needs the name of the PDF file to write");
+    EXPECT_EQ(ParseCommandLine({"--zoom=big", "--png", "p.png", "r.txt"}).Error, "--zoom needs a percentage from 1 to 1000");
+}
+
 TEST(Routes, UnknownLongOptionOfTheWindowIsAnError)
 {
     EXPECT_EQ(ParseCommandLine({"--frobnicate", "r.txt"}).Error, "unknown option --frobnicate");
