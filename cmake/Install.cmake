@@ -3,6 +3,11 @@
 include(GNUInstallDirs)
 
 install(TARGETS quillard RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The CUPS filter and its MIME files where a CUPS server of the same prefix
+# reads them (its ServerBin and DataDir: lib/cups and share/cups).
+install(TARGETS quillardtopdf RUNTIME DESTINATION lib/cups/filter)
+install(FILES packaging/quillard.types packaging/quillard.convs DESTINATION ${CMAKE_INSTALL_DATADIR}/cups/mime
+        PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 # The bus starts the installed program for a client: the service file names
 # it where it is installed (the prefix is known only when installing; a

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <grp.h>
@@ -84,6 +85,45 @@ std::string RunProgram(const std::string& Program, const std::vector<std::string
 
 TCupsServer::~TCupsServer() { Stop(); }
 
+void TCupsServer::AddFilter(const std::string& Program) { FFilters.push_back(Program); }
+
+void TCupsServer::AddConfFile(const std::string& Name, const std::string& Text) { FConfFiles.emplace_back(Name, Text); }
+
+bool TCupsServer::MakeServerBin(std::string& Line)
+{
+    // The system's ServerBin, folder by folder, with the filter folder made
+    // anew: the system's filters linked, ours copied (the spooler runs only
+    // programs owned by root in folders nobody else writes to).
+    const std::string system = "/usr/lib/cups", ours = FDir + "/serverbin";
+    ::mkdir(ours.c_str(), 0755);
+    for (const char* sub : {"backend", "cgi-bin", "daemon", "driver", "monitor", "notifier"}) {
+        const std::string from = system + "/" + sub;
+        if (::access(from.c_str(), F_OK) == 0 && ::symlink(from.c_str(), (ours + "/" + sub).c_str()) != 0) {
+            FError = "cannot link " + from + ": " + std::strerror(errno);
+            return false;
+        }
+    }
+    const std::string filters = ours + "/filter";
+    ::mkdir(filters.c_str(), 0755);
+    if (DIR* d = ::opendir((system + "/filter").c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..")
+                ::symlink((system + "/filter/" + name).c_str(), (filters + "/" + name).c_str());
+        }
+        ::closedir(d);
+    }
+    for (const std::string& program : FFilters) {
+        const std::string target = filters + "/" + program.substr(program.rfind('/') + 1);
+        if (!WriteText(target, ReadFile(program)) || ::chmod(target.c_str(), 0755) != 0) {
+            FError = "cannot copy the filter " + program;
+            return false;
+        }
+    }
+    Line = "ServerBin " + ours + "\n";
+    return true;
+}
+
 bool TCupsServer::Start()
 {
     if (Running())
@@ -105,8 +145,19 @@ bool TCupsServer::Start()
     for (const char* sub : {"/conf", "/spool", "/tmp", "/cache", "/state", "/log", "/out"})
         ::mkdir((FDir + sub).c_str(), 0755);
     ::chmod((FDir + "/out").c_str(), 01777);
+    // The filters (run as the spooler's unprivileged user) keep their
+    // temporary files in TempDir.
+    ::chmod((FDir + "/tmp").c_str(), 01777);
     FSocket = FDir + "/cups.sock";
 
+    std::string serverBin;
+    if (!FFilters.empty() && !MakeServerBin(serverBin))
+        return false;
+    for (const auto& [name, text] : FConfFiles)
+        if (!WriteText(FDir + "/conf/" + name, text)) {
+            FError = "cannot write " + name + " in " + FDir + "/conf";
+            return false;
+        }
     std::string user;
     if (::geteuid() != 0) {
         if (passwd* pw = ::getpwuid(::geteuid()))
@@ -138,7 +189,7 @@ bool TCupsServer::Start()
                   "AccessLog " + FDir + "/log/access_log\n"
                   "PageLog " + FDir + "/log/page_log\n"
                   "Printcap " + FDir + "/state/printcap\n"
-                  "FileDevice Yes\n" + user) &&
+                  "FileDevice Yes\n" + user + serverBin) &&
         // Network discovery stays on this machine should anything ask.
         WriteText(FDir + "/conf/snmp.conf", "Address 127.0.0.1\nCommunity public\n");
     if (!ok) {

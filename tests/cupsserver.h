@@ -26,6 +26,13 @@ public:
     const std::string& Socket() const { return FSocket; }
     const std::string& Dir() const { return FDir; }
 
+    // Before Start: a filter of our own beside the system's (the spooler
+    // gets a ServerBin of its own, the system's programs linked in and
+    // Program copied into its filter folder), and a file of its ServerRoot
+    // (MIME types and conversions).
+    void AddFilter(const std::string& Program);
+    void AddConfFile(const std::string& Name, const std::string& Text);
+
     // Removes every queue and every job.
     void Reset();
     // Adds an enabled queue printing into OutputFile(Name) with the driver
@@ -61,6 +68,9 @@ public:
 private:
     bool Admin(const std::vector<std::string>& Args);
     std::string FDir, FSocket, FError;
+    std::vector<std::string> FFilters;
+    std::vector<std::pair<std::string, std::string>> FConfFiles;
+    bool MakeServerBin(std::string& Line);
     int FPid = -1;
 };
 

@@ -16,6 +16,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 expected=(
   bin/quillard
+  lib/cups/filter/quillardtopdf
+  share/cups/mime/quillard.types
+  share/cups/mime/quillard.convs
   share/applications/quillard.desktop
   share/bash-completion/completions/quillard
   share/dbus-1/services/com.merrowgate.Quillard.service
@@ -51,12 +54,15 @@ grep -q '^MimeType=.*application/vnd.quillard-report;' "$root/share/applications
   fail "the desktop entry does not open Quillard reports"
 grep -q 'pattern="\*.qrp"' "$root/share/mime/packages/quillard.xml" || fail "the MIME type has no *.qrp pattern"
 gzip -t "$root/share/man/man1/quillard.1.gz" || fail "the manual page is not a sound gzip file"
-zcat "$root/share/man/man1/quillard.1.gz" | grep -q '^\.TH QUILLARD 1' || fail "the manual page has no .TH line"
+# (Read whole first: grep -q ending a pipe early would fail it under pipefail.)
+manpage=$(zcat "$root/share/man/man1/quillard.1.gz")
+grep -q '^\.TH QUILLARD 1' <<<"$manpage" || fail "the manual page has no .TH line"
+plain=$(sed 's/\\-/-/g' <<<"$manpage")
 for option in --pdf --png --print --count-pages --paper --encoding --line-ends -AUTOMATION LoadFile LastErrorName; do
-  zcat "$root/share/man/man1/quillard.1.gz" | sed 's/\\-/-/g' | grep -q -- "$option" || fail "the manual page does not mention $option"
+  grep -q -- "$option" <<<"$plain" || fail "the manual page does not mention $option"
 done
 if command -v groff >/dev/null; then
-  warnings=$(zcat "$root/share/man/man1/quillard.1.gz" | groff -man -Tutf8 -ww 2>&1 >/dev/null)
+  warnings=$(groff -man -Tutf8 -ww <<<"$manpage" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "the manual page has warnings: $warnings"
 fi
 bash -n "$root/share/bash-completion/completions/quillard" || fail "the bash completion is not valid bash"

@@ -1,0 +1,280 @@
+#include "app/cupsfilter.h"
+
+#include "base/bytefile.h"
+#include "base/strings.h"
+#include "engine/globals.h"
+#include "engine/printer.h"
+#include "engine/renderer.h"
+#include "engine/services.h"
+#include "surfaces/fontlist.h"
+#include "surfaces/namedoutput.h"
+
+#include <QGuiApplication>
+#include <QPageSize>
+#include <QSizeF>
+#include <cups/cups.h>
+#include <cups/ppd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <fcntl.h>
+
+namespace quillard {
+
+namespace {
+
+// One line for CUPS: the engine's line breaks become spaces.
+std::string OneLine(std::string Text)
+{
+    for (char& c : Text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return Trim(Text);
+}
+
+// The engine's messages during the job: warnings in the job's log.
+class TFilterServices : public IUserServices {
+public:
+    TMsgResult MessageBox(const std::string& Text, const std::string& Caption, TMsgButtons Buttons) override
+    {
+        std::fprintf(stderr, "WARNING: %s%s%s\n", OneLine(Caption).c_str(), Caption.empty() ? "" : ": ",
+                     OneLine(Text).c_str());
+        return Buttons == TMsgButtons::YesNo || Buttons == TMsgButtons::YesNoCancel ? TMsgResult::No
+                                                                                      : TMsgResult::OK;
+    }
+    void ProcessMessages() override {}
+    void Beep() override {}
+};
+
+// The queue as the filter sees it: no device of its own, the job's paper
+// and orientation until the report's header asks for others.
+class TFilterPrinterLayer : public TPrinterLayer {
+public:
+    explicit TFilterPrinterLayer(const TFilterJob& Job) : FOrientation(Job.Landscape ? 1 : 0)
+    {
+        if (Job.Paper > 0)
+            FPaperSize = static_cast<int16_t>(Job.Paper);
+    }
+    bool CanOrientation() const override { return true; }
+    int Orientation() const override { return FOrientation; }
+    void SetOrientation(int Orientation) override { FOrientation = Orientation == 1 ? 1 : 0; }
+
+private:
+    int FOrientation = 0;
+};
+
+// A folder of the job's own under TMPDIR (the job's temporary folder that
+// CUPS gives), holding the report read from standard input and whatever Qt
+// and fontconfig would keep in the user's folders; removed at the end.
+struct TJobFolder {
+    std::string Path;
+    ~TJobFolder()
+    {
+        if (!Path.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(Path, ignored);
+        }
+    }
+};
+
+bool CopyStandardInput(const std::string& Path, std::string& Why)
+{
+    const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        Why = std::strerror(errno);
+        return false;
+    }
+    std::vector<char> block(256 * 1024);
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, block.data(), block.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            Why = std::string("reading standard input: ") + std::strerror(errno);
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        if (const int err = WriteFully(fd, block.data(), static_cast<size_t>(n)); err != 0) {
+            Why = std::string("writing the job's copy of the report: ") + std::strerror(err);
+            ok = false;
+            break;
+        }
+    }
+    if (::close(fd) != 0 && ok) {
+        Why = std::strerror(errno);
+        ok = false;
+    }
+    return ok;
+}
+
+int Fail(const std::string& Why)
+{
+    std::fprintf(stderr, "ERROR: %s\n", OneLine(Why).c_str());
+    return 1;
+}
+
+}  // namespace
+
+int PaperOfMedia(const std::string& Media)
+{
+    if (Media.empty())
+        return 0;
+    // The names CUPS and PPDs use, in hundredths of millimetres.
+    pwg_media_t* m = pwgMediaForPWG(Media.c_str());
+    if (!m)
+        m = pwgMediaForPPD(Media.c_str());
+    if (!m)
+        m = pwgMediaForLegacy(Media.c_str());
+    if (!m || m->width <= 0 || m->length <= 0)
+        return 0;
+    const QPageSize size(QSizeF(m->width / 100.0, m->length / 100.0), QPageSize::Millimeter, QString(),
+                         QPageSize::FuzzyMatch);
+    const int id = size.windowsId();
+    return id > 0 && id < DMPAPER_USER ? id : 0;
+}
+
+TFilterJob ReadFilterJob(const std::string& Title, const std::string& Options, const std::string& PpdFile)
+{
+    TFilterJob job;
+    job.Title = Title;
+    cups_option_t* options = nullptr;
+    const int count = cupsParseOptions(Options.c_str(), 0, &options);
+    auto option = [&](const char* Name) {
+        const char* v = cupsGetOption(Name, count, options);
+        return std::string(v ? v : "");
+    };
+
+    std::string media = option("PageSize");
+    if (media.empty())
+        media = option("page-size");
+    if (media.empty()) {
+        // "media" may list a size, a type and a source: the first one that
+        // is a size.
+        std::string list = option("media");
+        size_t at = 0;
+        while (at <= list.size() && media.empty()) {
+            const size_t comma = list.find(',', at);
+            const std::string item = list.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+            if (PaperOfMedia(item) > 0)
+                media = item;
+            if (comma == std::string::npos)
+                break;
+            at = comma + 1;
+        }
+        if (media.empty() && !list.empty())
+            job.Warnings.push_back("media \"" + list + "\" is no paper Quillard knows; the PPD's default is used");
+    }
+    if (media.empty() && !PpdFile.empty()) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+        if (ppd_file_t* ppd = ppdOpenFile(PpdFile.c_str())) {
+            ppdMarkDefaults(ppd);
+            if (ppd_choice_t* choice = ppdFindMarkedChoice(ppd, "PageSize"))
+                media = choice->choice;
+            ppdClose(ppd);
+        } else {
+            job.Warnings.push_back("the queue's PPD " + PpdFile + " cannot be read");
+        }
+#pragma GCC diagnostic pop
+    }
+    job.Paper = PaperOfMedia(media);
+    if (!media.empty() && job.Paper == 0)
+        job.Warnings.push_back("paper \"" + media + "\" is no paper Quillard knows; Letter is used");
+
+    const std::string orientation = option("orientation-requested");
+    if (orientation == "4" || orientation == "5")
+        job.Landscape = true;
+    const std::string landscape = option("landscape");
+    if (cupsGetOption("landscape", count, options) && landscape != "false" && landscape != "no" && landscape != "off")
+        job.Landscape = true;
+    cupsFreeOptions(count, options);
+    return job;
+}
+
+int RunCupsFilter(int argc, char** argv)
+{
+    if (argc < 6 || argc > 7) {
+        std::fprintf(stderr, "Usage: quillardtopdf job-id user title copies options [file]\n");
+        return 1;
+    }
+    const char* ppd = std::getenv("PPD");
+    const TFilterJob job = ReadFilterJob(argv[3], argv[5], ppd ? ppd : "");
+    for (const std::string& w : job.Warnings)
+        std::fprintf(stderr, "WARNING: %s\n", OneLine(w).c_str());
+
+    // Everything the job writes stays in its temporary folder.
+    const char* tmp = std::getenv("TMPDIR");
+    TJobFolder folder;
+    folder.Path = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillardtopdf.XXXXXX";
+    if (!::mkdtemp(folder.Path.data())) {
+        const std::string why = std::strerror(errno);
+        folder.Path.clear();
+        return Fail("no folder for the job could be made in the temporary folder: " + why);
+    }
+    for (const char* name : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "HOME"})
+        ::setenv(name, folder.Path.c_str(), 1);
+
+    std::string report;
+    if (argc == 7) {
+        report = argv[6];
+    } else {
+        report = folder.Path + "/report.txt";
+        std::string why;
+        if (!CopyStandardInput(report, why))
+            return Fail("the report could not be read: " + why);
+    }
+    struct stat st {};
+    if (::stat(report.c_str(), &st) != 0)
+        return Fail("the report " + report + " cannot be read: " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return Fail("the report " + report + " is not a regular file");
+    if (st.st_size == 0)
+        return Fail("the report is empty: there is nothing to print");
+
+    TFilterServices services;
+    SetUserServices(&services);
+    struct TRestoreServices {
+        ~TRestoreServices() { SetUserServices(nullptr); }
+    } restoreServices;
+    TFilterPrinterLayer queue(job);
+    SetPrinterLayer(&queue);
+    // The queue has no device here to be missed: nothing to warn of.
+    Globals().PrinterWarningShown = true;
+    struct TRestorePrinter {
+        ~TRestorePrinter() { SetPrinterLayer(nullptr); }
+    } restorePrinter;
+
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int qargc = 1;
+    char* qargv[] = {argv[0], nullptr};
+    QGuiApplication app(qargc, qargv);
+    InstallFontSubstitutions();
+    SetDashMeansStandardOutput(true);
+
+    std::fprintf(stderr, "INFO: Laying out the report\n");
+    tRenderer r;
+    r.Job.Title = job.Title;
+    if (!r.OpenFile(report, nullptr))
+        return Fail("the report could not be opened: " + Globals().LastErrorMessage);
+    Globals().LastErrorMessage.clear();
+    const int result = r.MakePDF(nullptr, "-");
+    if (result != 0)
+        return Fail("the PDF could not be written: " + Globals().LastErrorMessage);
+    std::fflush(stdout);
+    std::fprintf(stderr, "ATTR: job-impressions=%d\n", r.CurrentPage);
+    std::fprintf(stderr, "INFO: The report's %d page%s laid out\n", r.CurrentPage, r.CurrentPage == 1 ? "" : "s");
+    return 0;
+}
+
+}  // namespace quillard

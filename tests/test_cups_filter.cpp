@@ -1,0 +1,225 @@
+// The CUPS filter quillardtopdf: run as CUPS runs it (arguments, standard
+// input and output, messages, TMPDIR), and inside a private cupsd whose
+// ServerBin holds it beside the system's filters, printing a report that a
+// client submits with lp.
+#include "tests/cupsserver.h"
+
+#include "app/cupsfilter.h"
+#include "engine/printer.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cups/cups.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillard::test {
+namespace {
+
+struct TFilterRun {
+    int Code = -1;
+    std::string Pdf, Messages;
+    QStringList LeftInTmp;  // what the run left in its TMPDIR
+};
+
+// Runs the filter with Args after its name, Input on standard input, in a
+// TMPDIR of its own.
+TFilterRun RunFilter(const QStringList& Args, const std::string& Input, const std::string& Ppd = {})
+{
+    QTemporaryDir tmp;
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", tmp.path());
+    if (!Ppd.empty())
+        env.insert("PPD", QString::fromStdString(Ppd));
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(QUILLARD_FILTER), Args);
+    TFilterRun run;
+    if (!p.waitForStarted(10000))
+        return run;
+    p.write(Input.data(), static_cast<qint64>(Input.size()));
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    run.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    run.Pdf = p.readAllStandardOutput().toStdString();
+    run.Messages = p.readAllStandardError().toStdString();
+    run.LeftInTmp = QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    return run;
+}
+
+std::string WriteTo(const QTemporaryDir& Dir, const std::string& Name, const std::string& Bytes)
+{
+    const std::string path = Dir.filePath(QString::fromStdString(Name)).toStdString();
+    std::ofstream(path, std::ios::binary) << Bytes;
+    return path;
+}
+
+const std::string HeaderA4Landscape = "{INIT PAPER=A4 ORIENTATION=LANSCAPE}\r\nQuarterly statement\r\n\fSecond page\r\n";
+const std::string NoHeader = "Quarterly statement\r\nwithout a header\r\n";
+
+struct FilterCase {
+    const char* Name;
+    std::string Report;
+    std::string Options;
+    const char* Size;  // as pdfinfo says it, "" for a failed run
+    int Pages;
+    const char* Said;  // a line the run must say on stderr
+};
+
+class FilterConventionTest : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(FilterConventionTest, ReportInPdfOutMessagesOnStderr)
+{
+    const FilterCase& c = GetParam();
+    const TFilterRun run = RunFilter({"42", "ann", "Statement", "1", QString::fromStdString(c.Options)}, c.Report);
+    EXPECT_TRUE(run.LeftInTmp.isEmpty()) << run.LeftInTmp.join(", ").toStdString();
+    EXPECT_NE(run.Messages.find(c.Said), std::string::npos) << run.Messages;
+    if (*c.Size == '\0') {
+        EXPECT_EQ(run.Code, 1);
+        EXPECT_TRUE(run.Pdf.empty());
+        return;
+    }
+    ASSERT_EQ(run.Code, 0) << run.Messages;
+    ASSERT_EQ(run.Pdf.compare(0, 5, "%PDF-"), 0);
+    QTemporaryDir dir;
+    const std::string pdf = WriteTo(dir, "out.pdf", run.Pdf);
+    const auto info = PdfInfo(pdf);
+    EXPECT_EQ(info.at("Pages"), std::to_string(c.Pages));
+    EXPECT_EQ(info.at("Page size").substr(0, std::string(c.Size).size()), c.Size);
+    EXPECT_EQ(info.at("Title"), "Statement");
+    EXPECT_EQ(PdfPageTexts(pdf).at(0).find("Quarterly statement"), 0u) << PdfPageTexts(pdf).at(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, FilterConventionTest,
+    ::testing::Values(
+        // The report's header goes over the queue's paper and orientation.
+        FilterCase{"HeaderOverTheJobsMedia", HeaderA4Landscape, "media=Letter", "842 x 595", 2, "ATTR: job-impressions=2"},
+        // Without a header: the job's media and orientation.
+        FilterCase{"JobsMediaAndOrientation", NoHeader, "media=iso_a5_148x210mm orientation-requested=4", "595 x 420",
+                   1, "INFO: "},
+        FilterCase{"PpdNameOfTheMedia", NoHeader, "PageSize=Legal", "612 x 1008", 1, "INFO: "},
+        FilterCase{"MediaWithTypeAndSource", NoHeader, "media=A4,plain,tray-1", "595 x 842", 1, "INFO: "},
+        // Options the filter does not know are the queue's business.
+        FilterCase{"UnknownOptionsAreLeftAlone", NoHeader, "job-uuid=urn:uuid:1 frobnicate=yes", "612 x 792", 1,
+                   "INFO: "},
+        FilterCase{"UnknownPaperIsSaidAndLetterUsed", NoHeader, "media=na_unheard-of_3x3in", "612 x 792", 1,
+                   "WARNING: "},
+        FilterCase{"EmptyInputIsAnError", "", "", "", 0, "ERROR: the report is empty"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(FilterConvention, WrongArgumentsAndAReportFileNamed)
+{
+    TFilterRun usage = RunFilter({"42", "ann", "t"}, NoHeader);
+    EXPECT_EQ(usage.Code, 1);
+    EXPECT_NE(usage.Messages.find("Usage: quillardtopdf job-id user title copies options [file]"), std::string::npos);
+
+    QTemporaryDir dir;
+    const std::string report = WriteTo(dir, "report.txt", HeaderA4Landscape);
+    const TFilterRun named = RunFilter({"42", "ann", "Statement", "1", "", QString::fromStdString(report)}, "");
+    EXPECT_EQ(named.Code, 0) << named.Messages;
+    EXPECT_EQ(named.Pdf.compare(0, 5, "%PDF-"), 0);
+    EXPECT_TRUE(named.LeftInTmp.isEmpty());
+
+    const TFilterRun missing =
+        RunFilter({"42", "ann", "t", "1", "", QString::fromStdString(dir.filePath("absent.txt").toStdString())}, "");
+    EXPECT_EQ(missing.Code, 1);
+    EXPECT_NE(missing.Messages.find("ERROR: the report "), std::string::npos) << missing.Messages;
+}
+
+// The queue's PPD gives the paper when the job names none.
+TEST(FilterConvention, ThePpdsDefaultPaperWhenTheJobNamesNone)
+{
+    QTemporaryDir dir;
+    const std::string ppd =
+        WritePpd(dir.filePath("a4.ppd").toStdString(), {{"*DefaultPageSize:", "*DefaultPageSize: A4"}});
+    const TFilterRun run = RunFilter({"42", "ann", "Statement", "1", ""}, NoHeader, ppd);
+    ASSERT_EQ(run.Code, 0) << run.Messages;
+    const std::string pdf = WriteTo(dir, "out.pdf", run.Pdf);
+    EXPECT_EQ(PdfInfo(pdf).at("Page size").substr(0, 9), "595 x 842");
+}
+
+TEST(FilterPaper, MediaNamesOfCupsAndPpds)
+{
+    EXPECT_EQ(PaperOfMedia("A4"), 9);  // DMPAPER_A4
+    EXPECT_EQ(PaperOfMedia("iso_a4_210x297mm"), 9);
+    EXPECT_EQ(PaperOfMedia("Letter"), DMPAPER_LETTER);
+    EXPECT_EQ(PaperOfMedia("na_legal_8.5x14in"), 5);  // DMPAPER_LEGAL
+    EXPECT_EQ(PaperOfMedia("plain"), 0);
+    EXPECT_EQ(PaperOfMedia(""), 0);
+}
+
+// A client's lp to a private cupsd whose filters and MIME files hold ours:
+// the report prints on a PDF queue with its header's paper and orientation
+// (the queue's own filters put the landscape page on the sheet as it is fed).
+TEST(FilterInCups, AReportSubmittedWithLpPrintsWithItsHeadersPaper)
+{
+    ASSERT_FALSE(GenericPdfPpd().empty()) << "the Generic PDF driver of cups-filters is missing";
+    const char* oldServer = std::getenv("CUPS_SERVER");
+    const std::optional<std::string> restore = oldServer ? std::optional<std::string>(oldServer) : std::nullopt;
+    {
+        TCupsServer cups;
+        cups.AddFilter(QUILLARD_FILTER);
+        cups.AddConfFile("quillard.types", ReadFile(QUILLARD_SOURCE_DIR "/packaging/quillard.types"));
+        cups.AddConfFile("quillard.convs", ReadFile(QUILLARD_SOURCE_DIR "/packaging/quillard.convs"));
+        ASSERT_TRUE(cups.Start()) << cups.Error();
+        ASSERT_TRUE(cups.AddQueue("OFFICE", GenericPdfPpd(), {"-o", "media=A4"}));
+        QTemporaryDir dir;
+        const std::string report = WriteTo(dir, "statement.txt", HeaderA4Landscape);
+        int code = -1;
+        std::string err;
+        RunProgram("lp", {"-h", cups.Socket(), "-d", "OFFICE", "-o", "document-format=application/vnd.quillard-report",
+                          report},
+                   &code, &err);
+        ASSERT_EQ(code, 0) << err;
+        ASSERT_TRUE(cups.WaitUntilIdle(60)) << cups.Log();
+        const std::vector<TCupsServer::TJob> jobs = cups.Jobs();
+        ASSERT_EQ(jobs.size(), 1u);
+        EXPECT_EQ(jobs[0].State, IPP_JSTATE_COMPLETED) << cups.Log();
+        const std::string printed = cups.OutputFile("OFFICE");
+        const auto info = PdfInfo(printed);
+        EXPECT_EQ(info.count("Pages") ? info.at("Pages") : "", "2") << cups.Log();
+        std::string all;
+        for (const auto& [k, v] : info)
+            all += k + "=" + v + "; ";
+        EXPECT_EQ(info.count("Page size") ? info.at("Page size").substr(0, 9) : "", "595 x 842") << all;
+        // A landscape page on the sheet as the printer feeds it: its lines
+        // run up the portrait A4 sheet.
+        bool sideways = false;
+        for (const TPdfWord& w : PdfWords(printed))
+            if (w.Page == 1 && w.Text == "Quarterly")
+                sideways = (w.YMax - w.YMin) > 2 * (w.XMax - w.XMin);
+        EXPECT_TRUE(sideways) << "the landscape page was not turned onto the sheet";
+        const std::vector<std::string> pages = PdfPageTexts(printed);
+        ASSERT_EQ(pages.size(), 2u);
+        EXPECT_NE(pages[0].find("Quarterly statement"), std::string::npos) << pages[0];
+        EXPECT_NE(pages[1].find("Second page"), std::string::npos) << pages[1];
+
+        // A page range is the queue's to honour, as for any PDF.
+        RunProgram("lp", {"-h", cups.Socket(), "-d", "OFFICE", "-o", "document-format=application/vnd.quillard-report",
+                          "-o", "page-ranges=2", report},
+                   &code, &err);
+        ASSERT_EQ(code, 0) << err;
+        ASSERT_TRUE(cups.WaitUntilIdle(60)) << cups.Log();
+        const std::vector<std::string> ranged = PdfPageTexts(printed);
+        ASSERT_EQ(ranged.size(), 1u) << cups.Log();
+        EXPECT_NE(ranged[0].find("Second page"), std::string::npos) << ranged[0];
+        cups.Stop();
+    }
+    if (restore) {
+        ::setenv("CUPS_SERVER", restore->c_str(), 1);
+        cupsSetServer(restore->c_str());
+    } else {
+        ::unsetenv("CUPS_SERVER");
+        cupsSetServer(nullptr);
+    }
+}
+
+}  // namespace
+}  // namespace quillard::test
