@@ -704,6 +704,11 @@ private:
 
     void Pump()
     {
+        // Pages drawn ahead while the window was idle give way to a client
+        // at once: the pass stops, and the call goes next.
+        if (!FQueue.empty() && FWindow->DrawingAhead())
+            if (tRenderer* r = FWindow->Session().Renderer())
+                r->Abort();
         bool waiting = false;
         size_t i = 0;
         while (i < FQueue.size()) {

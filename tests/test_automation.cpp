@@ -825,6 +825,35 @@ TEST_F(AutomationBusTest, CallsWaitWhileAPageIsBeingDrawn)
     EXPECT_EQ(X->CurrentPage(), 2);
 }
 
+// Pages drawn ahead while the window is idle give way to a client: a call
+// that arrives during such a pass stops it and goes next, not waiting for it.
+TEST_F(AutomationBusTest, DrawingAheadGivesWayToAClientsCall)
+{
+    Publish();
+    X->LoadReport(Pages(3));
+    X->SetVisible(true);
+    QProcess client;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", Bus.Address());
+    client.setProcessEnvironment(env);
+    bool caught = false, stopped = false;
+    Services.OnPump = [&] {
+        if (caught || !W->DrawingAhead())
+            return;
+        // Caught in a page's pass drawn ahead: the client calls, and the
+        // pass goes on letting events run until the call has stopped it.
+        caught = true;
+        client.start("gdbus", QxSet("CurrentPage", "3"));
+        stopped = WaitFor([&] { return W->Session().Renderer()->Pass.Aborted; });
+    };
+    ASSERT_TRUE(WaitFor([&] { return caught && client.state() == QProcess::NotRunning; }));
+    Services.OnPump = nullptr;
+    EXPECT_TRUE(stopped) << "the pass drawing ahead went on while a client waited";
+    EXPECT_EQ(client.exitCode(), 0) << client.readAllStandardError().toStdString();
+    EXPECT_EQ(X->CurrentPage(), 3);
+    EXPECT_FALSE(W->DrawingAhead());
+}
+
 // While the window stays busy (another client's long call, a job), a call
 // that changes something is refused as busy after a second instead of
 // waiting on; the window's own work is untouched.
