@@ -8,6 +8,7 @@
 #include "engine/services.h"
 #include "surfaces/fontlist.h"
 #include "surfaces/namedoutput.h"
+#include "surfaces/pdfcanvas.h"
 
 #include <QGuiApplication>
 #include <QPageSize>
@@ -122,6 +123,34 @@ int Fail(const std::string& Why)
 {
     std::fprintf(stderr, "ERROR: %s\n", OneLine(Why).c_str());
     return 1;
+}
+
+// The unprintable margins (inches) the PPD gives the sheet of DmPaper (its
+// ImageableArea); false when it has no such sheet.
+bool PpdMargins(const std::string& PpdFile, int DmPaper, double& Left, double& Top, double& Right, double& Bottom)
+{
+    int32_t width = 0, length = 0;
+    if (PpdFile.empty() || !PaperSizeInPoints(DmPaper, width, length))
+        return false;
+    bool found = false;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (ppd_file_t* ppd = ppdOpenFile(PpdFile.c_str())) {
+        for (int i = 0; i < ppd->num_sizes && !found; ++i) {
+            const ppd_size_t& s = ppd->sizes[i];
+            if (std::fabs(s.width - width) > 2 || std::fabs(s.length - length) > 2 || s.right <= s.left ||
+                s.top <= s.bottom)
+                continue;
+            Left = std::max(0.0, s.left / 72.0);
+            Bottom = std::max(0.0, s.bottom / 72.0);
+            Right = std::max(0.0, (s.width - s.right) / 72.0);
+            Top = std::max(0.0, (s.length - s.top) / 72.0);
+            found = true;
+        }
+        ppdClose(ppd);
+    }
+#pragma GCC diagnostic pop
+    return found;
 }
 
 }  // namespace
@@ -267,6 +296,10 @@ int RunCupsFilter(int argc, char** argv)
     r.Job.Title = job.Title;
     if (!r.OpenFile(report, nullptr))
         return Fail("the report could not be opened: " + Globals().LastErrorMessage);
+    // The page is the printable area of the queue's sheet, as a printer
+    // lays it out (the header has chosen the sheet by now).
+    PpdMargins(ppd ? ppd : "", queue.PaperSize(), r.Job.PdfMarginLeft, r.Job.PdfMarginTop, r.Job.PdfMarginRight,
+               r.Job.PdfMarginBottom);
     Globals().LastErrorMessage.clear();
     const int result = r.MakePDF(nullptr, "-");
     if (result != 0)

@@ -101,6 +101,27 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
         m.TopOffset = 0;
         m.PageWidthPx = std::abs(maker->PageWidth());
         m.PageHeightPx = std::abs(maker->PageHeight());
+        // A printer's unprintable margins: the page is its printable area
+        // (margins of the portrait sheet turn with a landscape page, whose
+        // top is the sheet's left edge).
+        const bool turned = Setup.Orientation == 1;
+        const double left = std::max(0.0, turned ? Job.PdfMarginBottom : Job.PdfMarginLeft),
+                     top = std::max(0.0, turned ? Job.PdfMarginLeft : Job.PdfMarginTop),
+                     right = std::max(0.0, turned ? Job.PdfMarginTop : Job.PdfMarginRight),
+                     bottom = std::max(0.0, turned ? Job.PdfMarginRight : Job.PdfMarginBottom);
+        if (left + right > 0 || top + bottom > 0) {
+            const int shrinkX = static_cast<int>(std::lround((left + right) * m.DpiX)),
+                      shrinkY = static_cast<int>(std::lround((top + bottom) * m.DpiY));
+            if (shrinkX < m.PageWidthPx && shrinkY < m.PageHeightPx) {
+                m.LeftOffset = left;
+                m.TopOffset = top;
+                m.OffsetXPx = left * m.DpiX;
+                m.OffsetYPx = top * m.DpiY;
+                m.PageWidthPx -= shrinkX;
+                m.PageHeightPx -= shrinkY;
+                maker->SetOrigin(left * 72, top * 72);
+            }
+        }
         m.PrintableWidth = m.PageWidthPx / m.DpiX;
         m.PrintableHeight = m.PageHeightPx / m.DpiY;
         target.Scale = 1;

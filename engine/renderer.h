@@ -79,6 +79,11 @@ public:
         // Only RangeFrom..RangeTo is printed or written.
         uint8_t UsePageRange = 0;
         int RangeFrom = 0, RangeTo = 0;
+        // A PDF laid out as a printer lays a page out: on the sheet less
+        // these unprintable margins (inches, of the portrait sheet), its
+        // drawing starting at the printable area's corner. All zero: on the
+        // whole sheet.
+        double PdfMarginLeft = 0, PdfMarginTop = 0, PdfMarginRight = 0, PdfMarginBottom = 0;
     } Job;
 
     // ---- the page on the current surface ----------------------------------

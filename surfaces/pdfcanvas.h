@@ -206,6 +206,12 @@ public:
     // Pages of the sheet a paper number (DMPAPER) names, in whole points;
     // Letter for a number without a known size. Landscape swaps the sides.
     void SetPaper(int DmPaper, bool Landscape);
+    // The drawing starts X and Y points from the sheet's top left corner.
+    void SetOrigin(double X, double Y)
+    {
+        Writer().OriginX = X;
+        Writer().OriginY = Y;
+    }
 
 private:
     TPdfWriter& Writer() const { return FCanvas->Writer(); }

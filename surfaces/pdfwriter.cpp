@@ -510,6 +510,15 @@ void TPdfWriter::ContentStart()
     FObject += "stream";
     EndLine(FObject);
     FContent.clear();
+    if (OriginX != 0 || OriginY != 0) {
+        // The drawing starts at the printable area's corner.
+        FContent += "1 0 0 1 ";
+        AppendReal(FContent, OriginX);
+        FContent += ' ';
+        AppendReal(FContent, -OriginY);
+        FContent += " cm";
+        EndLine(FContent);
+    }
     // Every page starts with the initial graphics state.
     FDashInForce.clear();
     FDashStack.clear();

@@ -52,6 +52,10 @@ public:
     std::string TITLE;
     int32_t PageWidth = 612;
     int32_t PageHeight = 792;
+    // Where the page's drawing starts, in points from the sheet's top left
+    // corner: a page laid out on a printer's printable area starts at its
+    // unprintable margins. Zero writes no shift at all.
+    double OriginX = 0, OriginY = 0;
     int32_t LineWidth = 1;
     std::string Author;
     std::string Creator;

@@ -145,6 +145,41 @@ TEST(FilterConvention, ThePpdsDefaultPaperWhenTheJobNamesNone)
     EXPECT_EQ(PdfInfo(pdf).at("Page size").substr(0, 9), "595 x 842");
 }
 
+// With the queue's PPD the page is the printable area of its sheet, as a
+// printer lays a report out: text at the page's left edge starts at the
+// unprintable margin, and a margin the header gives from the sheet's edge
+// stays where it is. A landscape page turns the margins with it.
+TEST(FilterConvention, ThePageIsThePrintableAreaOfThePpdsSheet)
+{
+    QTemporaryDir dir;
+    // Letter with half an inch unprintable left and right, a quarter inch
+    // at the top and the bottom.
+    const std::string ppd = WritePpd(dir.filePath("margins.ppd").toStdString(),
+                                     {{"*ImageableArea Letter/", "*ImageableArea Letter/Letter: \"36 18 576 774\""}});
+    auto firstWord = [&](const std::string& Report, const std::string& Ppd) {
+        const TFilterRun run = RunFilter({"42", "ann", "t", "1", "media=Letter"}, Report, Ppd);
+        EXPECT_EQ(run.Code, 0) << run.Messages;
+        const std::string pdf = WriteTo(dir, "out.pdf", run.Pdf);
+        const std::vector<TPdfWord> words = PdfWords(pdf);
+        return words.empty() ? TPdfWord{} : words.front();
+    };
+    const std::string plain = "Margins\r\n";
+    const TPdfWord sheet = firstWord(plain, ""), printable = firstWord(plain, ppd);
+    EXPECT_NEAR(printable.XMin - sheet.XMin, 36, 1);
+    EXPECT_NEAR(printable.YMin - sheet.YMin, 18, 1);
+    const std::string fromEdges = "{INIT LEFT=1 TOP=1}\r\nMargins\r\n";
+    const TPdfWord edgeSheet = firstWord(fromEdges, ""), edgePrintable = firstWord(fromEdges, ppd);
+    EXPECT_NEAR(edgePrintable.XMin, edgeSheet.XMin, 1);
+    EXPECT_NEAR(edgePrintable.YMin, edgeSheet.YMin, 1);
+    EXPECT_NEAR(edgeSheet.XMin, 72, 3);
+    // Landscape: the page's top is the sheet's left edge (half an inch), its
+    // left the sheet's bottom (a quarter inch).
+    const std::string turned = "{INIT ORIENTATION=LANSCAPE}\r\nMargins\r\n";
+    const TPdfWord turnedSheet = firstWord(turned, ""), turnedPrintable = firstWord(turned, ppd);
+    EXPECT_NEAR(turnedPrintable.XMin - turnedSheet.XMin, 18, 1);
+    EXPECT_NEAR(turnedPrintable.YMin - turnedSheet.YMin, 36, 1);
+}
+
 TEST(FilterPaper, MediaNamesOfCupsAndPpds)
 {
     EXPECT_EQ(PaperOfMedia("A4"), 9);  // DMPAPER_A4
