@@ -793,6 +793,7 @@ void TPreviewWindow::DrawPagesAhead()
         const std::string lastError = Globals().LastErrorMessage;
         const TFailureKind lastFailure = Globals().LastFailure;
         const std::vector<TPictureToDelete> toDelete = r->ImagesToDelete;
+        const std::string report = r->FileName;
         IUserServices& services = UserServices();
         TQuietServices quiet(services, *r);
         bool drawn = false;
@@ -810,7 +811,8 @@ void TPreviewWindow::DrawPagesAhead()
         r->Rendering = false;
         Globals().LastErrorMessage = lastError;
         Globals().LastFailure = lastFailure;
-        r->ImagesToDelete = toDelete;
+        if (r->FileName == report)
+            r->ImagesToDelete = toDelete;  // (another report opened meanwhile keeps its own list)
         const bool sameLayout = drawn && PageBitmap && PageCacheKey() == key;
         if (sameLayout && !quiet.Spoke)
             PageCache.Put(page, *key, PageBitmap->Image().copy());
