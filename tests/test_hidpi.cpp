@@ -47,7 +47,8 @@ TEST_F(HiDpiTest, ThePageHasADevicePixelForEachOfTheScreens)
     EXPECT_EQ(W->edtZoom->text(), "75");
     EXPECT_EQ(Globals().ZoomLevel, 75);
     EXPECT_DOUBLE_EQ(W->Session().Renderer()->GetScale(), 1.5);
-    const QImage& page = W->PageBitmap->Image();
+    // (A copy: the page bitmap is replaced when pages are drawn ahead.)
+    const QImage page = W->PageBitmap->Image();
     EXPECT_LE(std::abs(page.width() - 2 * W->PageView->width()), 1);
     EXPECT_LE(std::abs(page.height() - 2 * W->PageView->height()), 1);
     // It is the page as drawn at that scale, and its text twice as wide as
