@@ -116,22 +116,21 @@ QIcon ShapeIcon(TShapeIcon Shape)
     });
 }
 
-bool SetThemeIcon(QAbstractButton* Button, const char* Name)
+namespace {
+
+template <class T>
+bool SetThemeIconOn(T* Target, const char* Name)
 {
     const QIcon icon = QIcon::fromTheme(QString::fromLatin1(Name));
     if (icon.isNull())
         return false;
-    Button->setIcon(icon);
+    Target->setIcon(icon);
     return true;
 }
 
-bool SetThemeIcon(QAction* Action, const char* Name)
-{
-    const QIcon icon = QIcon::fromTheme(QString::fromLatin1(Name));
-    if (icon.isNull())
-        return false;
-    Action->setIcon(icon);
-    return true;
-}
+}  // namespace
+
+bool SetThemeIcon(QAbstractButton* Button, const char* Name) { return SetThemeIconOn(Button, Name); }
+bool SetThemeIcon(QAction* Action, const char* Name) { return SetThemeIconOn(Action, Name); }
 
 }  // namespace quillard

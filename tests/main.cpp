@@ -8,8 +8,14 @@
 
 int main(int argc, char** argv)
 {
+#ifdef QUILLARD_TEST_SCALE_FACTOR
+    // The window tests on a screen scaled this much: offscreen, always.
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    setenv("QT_SCALE_FACTOR", QUILLARD_TEST_SCALE_FACTOR, 1);
+#else
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
+#endif
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     // A window test that ends before its dialog showed leaves no answer
