@@ -74,6 +74,15 @@ const char* const Usage =
     "  --pdf OUT.pdf        write the report as a PDF file; the exit status is the\n"
     "                       PDF job's result (0 success, 1 to 4 failure)\n"
     "      --pages A-B      only pages A to B (or one page: --pages A), with --pdf or --print\n"
+    "      --embed-fonts    every font embedded (subsets of the faces metric-compatible\n"
+    "                       with Arial, Courier New and Times New Roman): the file\n"
+    "                       looks the same in every reader (the \"Embed PDF Fonts\"\n"
+    "                       setting asks for it always). Characters the standard\n"
+    "                       fonts lack are embedded in any case\n"
+    "      --compress       page content deflated: a file several times smaller\n"
+    "                       (the \"Compress PDF\" setting asks for it always)\n"
+    "      --pdfa           PDF/A-2b for archiving: fonts embedded, XMP metadata, an\n"
+    "                       sRGB output intent\n"
     "  --count-pages        print the number of pages of the report\n"
     "  --print              print the report and exit, without windows\n"
     "      --printer NAME   the printer to print on (default: the system's default;\n"
@@ -235,6 +244,7 @@ bool IsHeadlessOption(const std::string& a)
            a == "--list-printers" || a == "--printer" || a == "--copies" || a == "--pages" || a == "--page" ||
            a == "-o" || a == "--option" || a.rfind("--duplex", 0) == 0 || a == "--wait" || a.rfind("--wait=", 0) == 0 ||
            a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0 || a.rfind("--line-ends", 0) == 0 ||
+           a == "--embed-fonts" || a == "--compress" || a == "--pdfa" ||
            a.rfind("--encoding", 0) == 0 || IsPageSetupOption(a);
 }
 
@@ -374,6 +384,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
                 return fail("--zoom needs a percentage from 1 to 1000");
         } else if (a == "--quiet") {
             cl.Quiet = true;
+        } else if (a == "--embed-fonts") {
+            cl.EmbedFonts = true;
+        } else if (a == "--compress") {
+            cl.Compress = true;
+        } else if (a == "--pdfa") {
+            cl.PdfA = true;
         } else if (a.rfind("--line-draw-font", 0) == 0) {
             const std::string v = a.size() > 17 && a[16] == '=' ? UpperCase(a.substr(17)) : std::string();
             if (v != "YES" && v != "NO")
@@ -565,8 +581,14 @@ int RunPdf(const TCommandLine& cl)
         r.Job.RangeFrom = cl.RangeFrom;
         r.Job.RangeTo = cl.RangeTo;
     }
+    r.Job.PdfEmbedFonts = cl.EmbedFonts;
+    r.Job.PdfCompress = cl.Compress;
+    r.Job.PdfA = cl.PdfA;
     Globals().LastErrorMessage.clear();
     const int result = r.MakePDF(nullptr, cl.Output);
+    if (!cl.Quiet)
+        for (const std::string& w : r.PdfFontWarnings)
+            std::fprintf(stderr, "quillard: warning: %s\n", w.c_str());
     if (result != 0) {
         std::fprintf(stderr, "quillard: %s\n", Globals().LastErrorMessage.c_str());
         return result;
@@ -582,6 +604,12 @@ int RunPdf(const TCommandLine& cl)
                      "quillard: warning: %zu character%s of %s the PDF's standard fonts cannot show %s written as \"?\"\n",
                      r.PdfUnmappedCharacters, r.PdfUnmappedCharacters == 1 ? "" : "s", ReportShown(cl),
                      r.PdfUnmappedCharacters == 1 ? "is" : "are");
+    if (r.PdfMissingGlyphs > 0 && !cl.Quiet)
+        std::fprintf(stderr,
+                     "quillard: warning: %zu character%s of %s no installed font has %s drawn as the font's "
+                     "missing-glyph box\n",
+                     r.PdfMissingGlyphs, r.PdfMissingGlyphs == 1 ? "" : "s", ReportShown(cl),
+                     r.PdfMissingGlyphs == 1 ? "is" : "are");
     cleanUp.JobDone = true;
     SayLinesBelowBottom(cl, r);
     return 0;

@@ -27,6 +27,8 @@ struct TCommandLine {
     bool ReportIsUntrusted = false;  // the report was fetched from a web server
     std::string ReportLabel;         // how messages name the report when not by Report
     bool Quiet = false;              // --quiet: warnings are not shown
+    // --embed-fonts, --compress, --pdfa: how the PDF is written.
+    bool EmbedFonts = false, Compress = false, PdfA = false;
     std::optional<bool> LineDrawFont;  // --line-draw-font=yes|no over the user's setting
     std::string Encoding;              // --encoding=NAME over the user's setting
     std::optional<TLineEndChoice> LineEnds;  // --line-ends=auto|printer|unix over the user's setting

@@ -36,6 +36,10 @@ struct TProgramGlobals {
     std::string ReportEncoding = "AUTO";
     // The line ends a new renderer takes reports in ("Line Ends" setting).
     TLineEndChoice LineEnds = TLineEndChoice::Auto;
+    // PDF files embed every font ("Embed PDF Fonts") and deflate their page
+    // content ("Compress PDF"); a job may ask for either besides.
+    bool EmbedPdfFonts = false;
+    bool CompressPdf = false;
     // The printer warning of the metrics read has been shown in this run.
     bool PrinterWarningShown = false;
     // Preview zoom in percent.

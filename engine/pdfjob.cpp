@@ -88,7 +88,15 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
             // No printer to ask: Letter.
         }
         maker->SetPaper(paper, Setup.Orientation == 1);
-        maker->SetTitle(Job.Title);
+        // An archived file carries a title: the print title, or else the
+        // report's file name.
+        std::string title = Job.Title;
+        if (title.empty() && Job.PdfA)
+            title = FileName.substr(FileName.rfind('/') == std::string::npos ? 0 : FileName.rfind('/') + 1);
+        maker->SetTitle(title);
+        maker->SetEmbedFonts(Job.PdfEmbedFonts || Globals().EmbedPdfFonts);
+        maker->SetCompress(Job.PdfCompress || Globals().CompressPdf);
+        maker->SetPdfA(Job.PdfA);
 
         // The whole sheet is the page: no unprintable margin, at the
         // surface's resolution and a zoom of 1.
@@ -137,9 +145,14 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
             jobEnd.GaugeScaled = true;
         }
         PdfUnmappedCharacters = 0;
+        PdfMissingGlyphs = 0;
+        PdfFontWarnings.clear();
         const bool ok = RenderJobPages(target, Gauge);
-        if (maker->Canvas())
+        if (maker->Canvas()) {
             PdfUnmappedCharacters = maker->Canvas()->UnmappedCharacters;
+            PdfMissingGlyphs = maker->Canvas()->MissingGlyphs;
+            PdfFontWarnings = maker->Canvas()->TakeFontWarnings();
+        }
         if (!ok) {
             Globals().LastErrorMessage = "MakePDF: Render Returned Error (error opening document)";
             result = 4;

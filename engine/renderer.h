@@ -84,6 +84,9 @@ public:
         // drawing starting at the printable area's corner. All zero: on the
         // whole sheet.
         double PdfMarginLeft = 0, PdfMarginTop = 0, PdfMarginRight = 0, PdfMarginBottom = 0;
+        // The PDF's fonts all embedded, its page content deflated, or the
+        // file made PDF/A-2b (over the settings, which may ask for the first two).
+        bool PdfEmbedFonts = false, PdfCompress = false, PdfA = false;
     } Job;
 
     // ---- the page on the current surface ----------------------------------
@@ -286,9 +289,14 @@ public:
     // other name.
     static bool EncodingChoiceOf(const std::string& Name, TEncodingChoice& Choice);
     TReportEncoding ReportEncoding = TReportEncoding::Cp1252;
-    // Characters the last PDF job wrote as "?" (the standard fonts have no
-    // glyph for them).
+    // Characters the last PDF job wrote as "?" (no face of the machine could
+    // be embedded for them), and those it drew as a missing-glyph box (no
+    // installed face has them).
     size_t PdfUnmappedCharacters = 0;
+    size_t PdfMissingGlyphs = 0;
+    // What the last PDF job has to say of the machine's fonts (a face not
+    // installed, a font file that cannot be used), each once.
+    std::vector<std::string> PdfFontWarnings;
     // Page set-up asked for from outside the report (the command line),
     // taken as if the report's header asked for it, over what the header
     // says: paper and orientation when the report is opened, the rest at the

@@ -43,6 +43,8 @@ TUserSettings ReadUserSettings()
     out.UseLineDrawFont = Value(s, "Use MS LineDraw Font");
     out.Encoding = Value(s, "Encoding");
     out.LineEnds = Value(s, "Line Ends");
+    out.EmbedPdfFonts = Value(s, "Embed PDF Fonts");
+    out.CompressPdf = Value(s, "Compress PDF");
     return out;
 }
 
@@ -62,6 +64,8 @@ void ApplyDrawingSettings(const TUserSettings& Settings)
     if (Settings.LineEnds)
         if (const std::optional<TLineEndChoice> choice = ParseLineEnds(*Settings.LineEnds))
             Globals().LineEnds = *choice;
+    Globals().EmbedPdfFonts = Settings.EmbedPdfFonts && SettingIsYes(*Settings.EmbedPdfFonts);
+    Globals().CompressPdf = Settings.CompressPdf && SettingIsYes(*Settings.CompressPdf);
 }
 
 std::optional<TLineEndChoice> ParseLineEnds(const std::string& Value)

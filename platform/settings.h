@@ -22,6 +22,9 @@ struct TUserSettings {
     // "Auto", "UTF-8", "CP1252" or "CP437": the character set of reports.
     std::optional<std::string> Encoding;
     std::optional<std::string> LineEnds;
+    // "Yes" or "No": PDF files embed every font, and deflate their pages.
+    std::optional<std::string> EmbedPdfFonts;
+    std::optional<std::string> CompressPdf;
 };
 
 // Reads the current user's values; a missing or unreadable store gives no

@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libjpeg62-turbo-dev libgif-dev zlib1g-dev
-          fonts-liberation2 fontconfig libgtest-dev libgmock-dev
+          fonts-liberation2 fonts-dejavu-core fontconfig libfontconfig-dev libharfbuzz-dev colord-data
+          libgtest-dev libgmock-dev
           libcups2-dev cups-daemon cups-client cups-filters poppler-utils qpdf dpkg-dev file desktop-file-utils groff-base
           dbus-daemon libglib2.0-bin python3 tinyproxy adwaita-icon-theme)
 packages_only=false

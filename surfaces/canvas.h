@@ -168,6 +168,11 @@ public:
     // The device area in which anything drawn can show: what lies outside
     // is cut off. False when the surface cannot tell.
     virtual bool DeviceArea(TRect& Area) { return false; }
+    // The text a figure stands for (a box-drawing character drawn as lines),
+    // UTF-8, in the current font over the text cell the figure stands in: a
+    // surface that keeps text (the PDF) keeps it there unseen, to be found
+    // and copied. Others draw nothing.
+    virtual void FigureText(const TRect& Cell, const std::string& Text) {}
     // The page pass tells the surface of each page of its range as it
     // starts and as it ends (Page: its number in the report). A surface of
     // many pages (a PDF document, a print job) starts a new sheet for a page

@@ -96,10 +96,13 @@ std::string ReplaceUtf8LineDrawChars(const std::string& Line)
     while (i < Line.size()) {
         if (MayBeLineDrawSequence(Line, i)) {
             size_t j = i;
-            const int code = LineDrawCodeOf(DecodeUtf8(Line, j));
+            const char32_t ch = DecodeUtf8(Line, j);
+            const int code = LineDrawCodeOf(ch);
             if (code != 0) {
                 out += "{FIELD CODE=\"LINE\" CHAR=\"#";
                 out += std::to_string(code);
+                out += "\" TEXT=\"#";
+                out += std::to_string(static_cast<uint32_t>(ch));
                 out += "\"}";
                 i = j;
                 continue;

@@ -1,6 +1,7 @@
 #include "surfaces/pdfcanvas.h"
 
 #include "surfaces/pdffontmetrics.h"
+#include "surfaces/pdffonts.h"
 #include "base/strings.h"
 #include "base/textencoding.h"
 
@@ -517,7 +518,7 @@ TSize TPdfCanvas::TextExtent(const std::string& Text)
     // pixels per character as the screen gives them, scaled to 300 dpi.
     SelectFont();
     PrepareMeasure();
-    const int64_t width = Utf8Text ? Cp1252Advance(Utf8ToCp1252(Text)) : Cp1252Advance(Text);
+    const int64_t width = TextAdvance(Text);
     return TSize{ClampInt(width * DeviceDpi / 10 / ScreenDpi), ClampInt(int64_t{FCache.Height} * DeviceDpi / 10 / ScreenDpi)};
 }
 
@@ -539,15 +540,117 @@ int64_t TPdfCanvas::Cp1252Advance(const std::string& Text) const
     return w0 + w1 + w2 + w3;
 }
 
-std::string TPdfCanvas::Cp1252Text(const std::string& Text, bool Count)
+int32_t TPdfCanvas::FaceAdvance(char32_t C)
+{
+    const TFaceGlyph& g = FWriter->Fonts().Lookup(FCache.Font, C);
+    if (!g.Face)
+        return FCache.Advance[static_cast<unsigned char>('?')];
+    // Whole pixels, as the screen font gives them.
+    return ClampInt((int64_t{g.Advance} * FCache.PixelsPerEm * 2 + g.UnitsPerEm) / (2 * int64_t{g.UnitsPerEm}));
+}
+
+int64_t TPdfCanvas::TextAdvance(const std::string& Text)
 {
     if (!Utf8Text)
-        return Text;
+        return Cp1252Advance(Text);
     size_t unmapped = 0;
-    std::string out = Utf8ToCp1252(Text, &unmapped);
-    if (Count)
+    const std::string bytes = Utf8ToCp1252(Text, &unmapped);
+    if (unmapped == 0)
+        return Cp1252Advance(bytes);
+    int64_t width = 0;
+    for (size_t i = 0; i < Text.size();) {
+        const char32_t c = DecodeUtf8(Text, i);
+        const unsigned char b = UnicodeToCp1252(c);
+        width += b != 0 ? FCache.Advance[b] : FaceAdvance(c);
+    }
+    return width;
+}
+
+std::vector<std::string> TPdfCanvas::TakeFontWarnings() { return FWriter->Fonts().TakeWarnings(); }
+
+bool TPdfCanvas::TextRuns(const std::string& Text, std::vector<TPdfTextPiece>& Pieces, std::string& Bytes)
+{
+    TPdfWriter& w = *FWriter;
+    const bool every = w.EmbedsEveryFont();
+    if (!every && !Utf8Text) {
+        Bytes = Text;
+        return false;
+    }
+    size_t unmapped = 0;
+    std::string bytes;
+    if (!every) {
+        bytes = Utf8ToCp1252(Text, &unmapped);
+        if (unmapped == 0) {
+            Bytes = std::move(bytes);
+            return false;
+        }
+    }
+    const int standard = FCache.Font;
+    TPdfFontSet& fonts = w.Fonts();
+    if (!fonts.HasFace(standard)) {
+        // No face to embed: the standard font's bytes, "?" for the others.
+        if (!Utf8Text) {
+            Bytes = Text;
+            return false;
+        }
+        if (bytes.empty())
+            bytes = Utf8ToCp1252(Text, &unmapped);
         UnmappedCharacters += unmapped;
-    return out;
+        Pieces.push_back({false, standard, "(" + EscapeText(bytes) + ")"});
+        return true;
+    }
+    const TPdfFontMetrics& metrics = PdfStandardFontMetrics[standard];
+    std::string run;  // the open piece's text, unescaped for a standard font
+    bool runEmbedded = false;
+    int runFont = -1;
+    auto close = [&] {
+        if (runFont < 0)
+            return;
+        Pieces.push_back({runEmbedded, runFont, runEmbedded ? "<" + run + ">" : "(" + EscapeText(run) + ")"});
+        run.clear();
+        runFont = -1;
+    };
+    static const char digits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < Text.size();) {
+        char32_t c;
+        unsigned char b;
+        if (Utf8Text) {
+            c = DecodeUtf8(Text, i);
+            b = UnicodeToCp1252(c);
+        } else {
+            b = static_cast<unsigned char>(Text[i++]);
+            c = Cp1252ToUnicode(b);
+        }
+        const bool byte = b != 0 || !Utf8Text;  // a character the standard font measures
+        if (byte && !every) {
+            if (runEmbedded || runFont != standard)
+                close();
+            runEmbedded = false;
+            runFont = standard;
+            run += static_cast<char>(b);
+            continue;
+        }
+        // At the width the text was measured with: the standard font's for
+        // its characters, the face's own for the others.
+        TEmbeddedCode code;
+        if (byte) {
+            code = fonts.ByteCode(standard, b, c, metrics.Widths[b]);
+        } else {
+            const TFaceGlyph& g = fonts.Lookup(standard, c);
+            if (g.Glyph == 0 && c >= 0x20 && !(c >= 0x7F && c < 0xA0))
+                ++MissingGlyphs;
+            code = fonts.Use(g, c,
+                             static_cast<int32_t>((int64_t{g.Advance} * 2000 + g.UnitsPerEm) / (2 * int64_t{g.UnitsPerEm})));
+        }
+        if (!runEmbedded || runFont != code.Font)
+            close();
+        runEmbedded = true;
+        runFont = code.Font;
+        for (int shift = 12; shift >= 0; shift -= 4)
+            run += digits[(code.Cid >> shift) & 0xF];
+    }
+    close();
+    return true;
 }
 
 int TPdfCanvas::TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
@@ -581,8 +684,9 @@ int TPdfCanvas::TextWidthJoined(const std::string& Head, const std::string& Tail
             // A character counts at its first byte; its other bytes add nothing.
             for (size_t i = 0; i < Tail.size();) {
                 const size_t from = i;
-                const unsigned char b = UnicodeToCp1252(DecodeUtf8(Tail, i));
-                sum += FCache.Advance[b != 0 ? b : static_cast<unsigned char>('?')];
+                const char32_t c = DecodeUtf8(Tail, i);
+                const unsigned char b = UnicodeToCp1252(c);
+                sum += b != 0 ? FCache.Advance[b] : FaceAdvance(c);
                 for (size_t k = from; k < i; ++k)
                     t.Sums[k + 1] = sum;
             }
@@ -596,7 +700,7 @@ int TPdfCanvas::TextWidthJoined(const std::string& Head, const std::string& Tail
         sums = &FTailSums.back();
     }
     int64_t width = sums->Sums[To] - sums->Sums[From];
-    width += Utf8Text ? Cp1252Advance(Utf8ToCp1252(Head)) : Cp1252Advance(Head);
+    width += TextAdvance(Head);
     return ClampInt(width * DeviceDpi / 10 / ScreenDpi);
 }
 
@@ -643,8 +747,11 @@ void TPdfCanvas::WriteText(int X, int Y, const std::string& Text)
         w.Font.FontNumber = static_cast<uint8_t>(mapped);
     w.Font.Size = Font.Size;
     w.Font.Color = Plain(Font.Color);
-    const std::string escaped = EscapeText(Text);
-    const int h = TextHeight(escaped);
+    const int h = TextHeight(Text);  // also prepares the measure of the font
+    std::vector<TPdfTextPiece> pieces;
+    std::string escaped;
+    if (!TextRuns(Text, pieces, escaped))
+        escaped = EscapeText(escaped);
     const double a = TextAngle();
     // The baseline of level text sits at the bottom of the measured cell.
     // Rotated text turns about the cell's top-left corner (X, Y) with its
@@ -654,21 +761,27 @@ void TPdfCanvas::WriteText(int X, int Y, const std::string& Text)
         int32_t bottom;
         if (__builtin_add_overflow(static_cast<int32_t>(Y), static_cast<int32_t>(h), &bottom))
             Overflow();
-        w.TextOut(ToPoints(X), ToPoints(bottom), escaped);
+        if (pieces.empty())
+            w.TextOut(ToPoints(X), ToPoints(bottom), escaped);
+        else
+            w.TextOut(ToPoints(X), ToPoints(bottom), pieces);
         bx = ToPoints(X);
         by = ToPoints(bottom);
     } else {
         const double ascent = double(FCache.Ascent) * DeviceDpi / 10 / ScreenDpi;
         bx = (X + ascent * std::sin(a)) * PointsPerUnit;
         by = (Y + ascent * std::cos(a)) * PointsPerUnit;
-        w.TextOut(bx, by, a, escaped);
+        if (pieces.empty())
+            w.TextOut(bx, by, a, escaped);
+        else
+            w.TextOut(bx, by, a, pieces);
     }
 
     // Underline and strike-out: bars along the baseline as long as the text,
     // where the standard fonts put them.
     if (!(Font.Style & (fsUnderline | fsStrikeOut)) || Text.empty())
         return;
-    const double length = ClampInt(Cp1252Advance(Text) * DeviceDpi / 10 / ScreenDpi) * PointsPerUnit;
+    const double length = ClampInt(TextAdvance(Text) * DeviceDpi / 10 / ScreenDpi) * PointsPerUnit;
     const double em = std::abs(double(Font.Size)), thick = em * 0.05;
     const double ux = std::cos(a), uy = -std::sin(a);  // along the baseline
     const double vx = -std::sin(a), vy = -std::cos(a); // upwards from it
@@ -694,7 +807,7 @@ void TPdfCanvas::WriteText(int X, int Y, const std::string& Text)
 void TPdfCanvas::TextOut(int X, int Y, const std::string& Text)
 {
     SelectFont();
-    WriteText(X, Y, Cp1252Text(Text, true));
+    WriteText(X, Y, Text);
 }
 
 void TPdfCanvas::TextRect(const TRect& R, int X, int Y, const std::string& Text)
@@ -724,8 +837,45 @@ void TPdfCanvas::TextRect(const TRect& R, int X, int Y, const std::string& Text)
     }
     w.SaveState();
     w.ClipRectangle(l, t, r, b);
-    WriteText(X, Y, Cp1252Text(Text, true));
+    WriteText(X, Y, Text);
     w.RestoreState();
+}
+
+void TPdfCanvas::FigureText(const TRect& Cell, const std::string& Text)
+{
+    TPdfWriter& w = *FWriter;
+    // A report in Windows-1252 keeps its bytes unless every font is embedded.
+    if ((!Utf8Text && !w.EmbedsEveryFont()) || Text.empty() || Cell.Right <= Cell.Left || Cell.Bottom <= Cell.Top)
+        return;
+    SelectFont();
+    PrepareMeasure();
+    TPdfFontSet& fonts = w.Fonts();
+    if (!fonts.HasFace(FCache.Font))
+        return;
+    std::vector<TPdfTextPiece> pieces;
+    static const char digits[] = "0123456789ABCDEF";
+    int64_t advance = 0;  // thousandths of an em
+    for (size_t i = 0; i < Text.size();) {
+        const char32_t c = DecodeUtf8(Text, i);
+        const TFaceGlyph& g = fonts.Lookup(FCache.Font, c);
+        const auto width = static_cast<int32_t>((int64_t{g.Advance} * 2000 + g.UnitsPerEm) / (2 * int64_t{g.UnitsPerEm}));
+        const TEmbeddedCode code = fonts.Use(g, c, width);
+        if (pieces.empty() || pieces.back().Font != code.Font)
+            pieces.push_back({true, code.Font, "<"});
+        std::string& hex = pieces.back().Operand;
+        for (int shift = 12; shift >= 0; shift -= 4)
+            hex += digits[(code.Cid >> shift) & 0xF];
+        advance += width;
+    }
+    for (TPdfTextPiece& p : pieces)
+        p.Operand += '>';
+    // In the font's size on the cell's baseline, as the line's letters stand
+    // (so that the text reads on with them), stretched to the cell's width.
+    const double width = (Cell.Right - Cell.Left) * PointsPerUnit;
+    const double size = std::max(1.0, std::abs(double(Font.Size)));
+    const double scale = advance > 0 ? width / (advance * size / 1000.0) : 1.0;
+    // Whole points, as the letters are placed.
+    w.UnseenText(ToPoints(Cell.Left), ToPoints(Cell.Bottom), size, std::clamp(scale, 0.01, 100.0), pieces);
 }
 
 int TPdfCanvas::GetDeviceCaps(int Index)

@@ -10,7 +10,10 @@
 //
 // Text is measured with the compiled-in metrics of the standard PDF fonts, as
 // a screen font ten times the size would measure it at 96 dpi, so that a
-// report lays out the same way on every machine.
+// report lays out the same way on every machine. Characters the standard
+// fonts cannot show are measured and written in the machine's TrueType faces,
+// embedded in the document; so is all text when the writer embeds every font
+// (then at the standard fonts' widths, so that the layout does not change).
 #pragma once
 
 #include "surfaces/canvas.h"
@@ -74,10 +77,17 @@ public:
     int GetDeviceCaps(int Index) override;
     void SetFontAngle(double Angle) override;
     bool DeviceArea(TRect& Area) override;
+    // Unseen text (rendering mode 3) in an embedded font, stretched over the
+    // cell: in UTF-8 reports, and in every report when all fonts are embedded.
+    void FigureText(const TRect& Cell, const std::string& Text) override;
 
-    // Characters of UTF-8 text that the standard fonts cannot show: written
-    // as "?".
+    // Characters that no font can show: written as "?" where no face of the
+    // machine can be embedded, and as a face's missing-glyph box where none
+    // has the character (still extracted as itself).
     size_t UnmappedCharacters = 0;
+    size_t MissingGlyphs = 0;
+    // What went wrong with the machine's faces since last asked.
+    std::vector<std::string> TakeFontWarnings();
 
 private:
     bool FPageEnded = false;  // a page of the document has ended: the next starts a new one
@@ -107,11 +117,18 @@ private:
     // Writes Text with its cell's top-left corner at (X, Y), rotated when a
     // rotation is in force, with underline and strike-out lines.
     void WriteText(int X, int Y, const std::string& Text);
-    // The width of Windows-1252 text in the current font, in device units.
+    // The width of Windows-1252 text in the current font, in pixels of the
+    // measuring size.
     int64_t Cp1252Advance(const std::string& Text) const;
-    // Text given to a text operation as the Windows-1252 bytes the standard
-    // fonts show.
-    std::string Cp1252Text(const std::string& Text, bool Count);
+    // The width of a character that has no Windows-1252 byte, in the face
+    // that shows it.
+    int32_t FaceAdvance(char32_t C);
+    // The width of text as given to a text operation.
+    int64_t TextAdvance(const std::string& Text);
+    // The runs of text as the writer writes them: standard fonts' bytes and
+    // embedded fonts' codes; false when all of it is in the standard font,
+    // whose bytes Bytes then has.
+    bool TextRuns(const std::string& Text, std::vector<TPdfTextPiece>& Pieces, std::string& Bytes);
 
     // The standard font text in the current Font is measured and written in:
     // the mapped font, or for a face outside the map the writer's current one.
@@ -201,6 +218,10 @@ public:
     void SetFont(const TPDFFont& V) { Writer().Font = V; }
     bool Compress() const { return Writer().Compress; }
     void SetCompress(bool V) { Writer().Compress = V; }
+    bool EmbedFonts() const { return Writer().EmbedFonts; }
+    void SetEmbedFonts(bool V) { Writer().EmbedFonts = V; }
+    bool PdfA() const { return Writer().PdfA; }
+    void SetPdfA(bool V) { Writer().PdfA = V; }
     TPDFOrientation Orientation() const { return Writer().Orientation; }
     void SetOrientation(TPDFOrientation V) { Writer().Orientation = V; }
     // Pages of the sheet a paper number (DMPAPER) names, in whole points;

@@ -1,6 +1,8 @@
 #include "surfaces/pdfwriter.h"
 
 #include "surfaces/namedoutput.h"
+#include "surfaces/pdffonts.h"
+#include "base/textencoding.h"
 
 #include <QCryptographicHash>
 #include <algorithm>
@@ -14,7 +16,9 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <tuple>
@@ -242,6 +246,47 @@ std::string PdfEscapeParens(const std::string& S)
     return out;
 }
 
+std::string TextAsUtf8(const std::string& S)
+{
+    TUtf8Validator v;
+    v.Feed(S.data(), S.size());
+    return v.Complete() ? S : Cp1252ToUtf8(S);
+}
+
+std::string PdfTextString(const std::string& S)
+{
+    TUtf8Validator v;
+    v.Feed(S.data(), S.size());
+    if (!v.NonAscii)
+        return "(" + PdfEscapeParens(S) + ")";
+    if (!v.Complete()) {
+        // Windows-1252 agrees with PDFDocEncoding from 0xA1 on (but for the
+        // soft hyphen's place).
+        const bool same = std::all_of(S.begin(), S.end(), [](char c) {
+            const auto b = static_cast<unsigned char>(c);
+            return b < 0x80 || (b >= 0xA1 && b != 0xAD);
+        });
+        if (same)
+            return "(" + PdfEscapeParens(S) + ")";
+    }
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out = "<FEFF";
+    auto unit = [&](uint32_t U) {
+        for (int shift = 12; shift >= 0; shift -= 4)
+            out += digits[(U >> shift) & 0xF];
+    };
+    for (size_t i = 0; i < S.size();) {
+        char32_t c = v.Complete() ? DecodeUtf8(S, i) : Cp1252ToUnicode(static_cast<unsigned char>(S[i++]));
+        if (c >= 0x10000) {
+            unit(0xD800 + ((c - 0x10000) >> 10));
+            unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            unit(c);
+        }
+    }
+    return out + ">";
+}
+
 // Image objects and hatch patterns of the document: each gets its resource
 // name when first used and its object after the page that used it first.
 struct TPdfResources {
@@ -270,7 +315,8 @@ struct TPdfResources {
 // ---------------------------------------------------------------------------
 
 TPdfWriter::TPdfWriter()
-    : Author(Attribution), Creator(Attribution), Producer(Attribution), FResources(std::make_unique<TPdfResources>())
+    : Author(Attribution), Creator(Attribution), Producer(Attribution), FResources(std::make_unique<TPdfResources>()),
+      FFonts(std::make_unique<TPdfFontSet>())
 {
 }
 
@@ -379,7 +425,7 @@ void TPdfWriter::WriteResources()
         o += "<< /Type /Pattern\r\n/PatternType 1\r\n/PaintType 1\r\n/TilingType 1\r\n/BBox [ 0 0 8 8]\r\n/XStep 8\r\n"
              "/YStep 8\r\n/Matrix [ 1 0 0 -1 0 " +
              std::to_string(p.PageHeight) + "]\r\n/Resources << >>\r\n/Length " + std::to_string(content.size()) +
-             "\r\n>>\r\nstream\r\n" + content + "endstream\r\nendobj\r\n";
+             "\r\n>>\r\nstream\r\n" + content + (PdfA ? "\r\n" : "") + "endstream\r\nendobj\r\n";
         WriteObject(o);
     }
     r.PendingPatterns.clear();
@@ -436,10 +482,37 @@ void TPdfWriter::BeginDoc()
     FContent.clear();
     FDashInForce.clear();
     FResources = std::make_unique<TPdfResources>();
+    FFonts->Clear();
+    FStandardUsed = false;
+    FIccProfile.clear();
+    FIccProblem.clear();
+    if (PdfA) {
+        // The output intent's profile: sRGB as the system's colour profiles
+        // hold it.
+        static const char* const profiles[] = {"/usr/share/color/icc/colord/sRGB.icc", "/usr/share/color/icc/sRGB.icc",
+                                               "/usr/share/color/icc/ghostscript/srgb.icc"};
+        for (const char* path : profiles) {
+            std::ifstream in(path, std::ios::binary);
+            std::ostringstream bytes;
+            if (in && (bytes << in.rdbuf())) {
+                std::string p = bytes.str();
+                if (p.size() >= 128 && p.compare(36, 4, "acsp") == 0 && p.compare(16, 4, "RGB ") == 0) {
+                    FIccProfile = std::move(p);
+                    break;
+                }
+            }
+        }
+        if (FIccProfile.empty())
+            FIccProblem = "PDF/A needs an sRGB colour profile, and none is installed (the colord-data package has "
+                          "/usr/share/color/icc/colord/sRGB.icc)";
+    }
     FSink = std::make_unique<TNamedOutput>(FileName);
     FBegun = true;
 
-    Emit(std::string("%PDF-1.4") + Eol);
+    if (PdfA)
+        Emit(std::string("%PDF-1.7") + Eol + "%\xE2\xE3\xCF\xD3" + Eol);
+    else
+        Emit(std::string("%PDF-1.4") + Eol);
     FOffsets.push_back(FTotal);
     WriteInfo();
     ContentStart();
@@ -449,25 +522,18 @@ void TPdfWriter::WriteInfo()
 {
     // The creation time: SOURCE_DATE_EPOCH (in UTC) when set, so that a
     // document can be made again byte for byte; otherwise the local clock.
-    std::time_t now = std::time(nullptr);
-    bool utc = false;
+    FCreated = std::time(nullptr);
+    FCreatedUtc = false;
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
         const char* end = epoch + std::strlen(epoch);
         long long v = 0;
         auto res = std::from_chars(epoch, end, v);
         if (*epoch && res.ec == std::errc() && res.ptr == end && v >= 0 && v <= 253402300799LL) {
-            now = static_cast<std::time_t>(v);
-            utc = true;
+            FCreated = static_cast<std::time_t>(v);
+            FCreatedUtc = true;
         }
     }
-    std::tm tm{};
-    if (utc)
-        ::gmtime_r(&now, &tm);
-    else
-        ::localtime_r(&now, &tm);
-    char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", std::clamp(tm.tm_year + 1900, 0, 9999),
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    const std::string stamp = DateStamp(false);
 
     const int32_t n = NextObject();
     FObject.clear();
@@ -477,17 +543,128 @@ void TPdfWriter::WriteInfo()
     };
     line(std::to_string(n) + " 0 obj");
     line("<<");
-    line("/Producer (" + PdfEscapeParens(Producer) + ")");
-    line("/Author (" + PdfEscapeParens(Author) + ")");
-    line(std::string("/CreationDate (D:") + stamp + ")");
-    line("/Creator (" + PdfEscapeParens(Creator) + ")");
-    line("/Keywords (" + PdfEscapeParens(Keywords) + ")");
-    line("/Subject (" + PdfEscapeParens(Subject) + ")");
-    line("/Title (" + PdfEscapeParens(TITLE) + ")");
-    line("/ModDate ()");
+    if (PdfA) {
+        // What the metadata says, and nothing empty.
+        auto entry = [&](const char* Key, const std::string& Value) {
+            if (!Value.empty())
+                line(std::string(Key) + " " + PdfTextString(Value));
+        };
+        entry("/Producer", Producer);
+        entry("/Author", Author);
+        line("/CreationDate (" + stamp + ")");
+        entry("/Creator", Creator);
+        entry("/Keywords", Keywords);
+        entry("/Subject", Subject);
+        entry("/Title", TITLE);
+        line("/ModDate (" + stamp + ")");
+    } else {
+        line("/Producer " + PdfTextString(Producer));
+        line("/Author " + PdfTextString(Author));
+        line("/CreationDate (" + stamp + ")");
+        line("/Creator " + PdfTextString(Creator));
+        line("/Keywords " + PdfTextString(Keywords));
+        line("/Subject " + PdfTextString(Subject));
+        line("/Title " + PdfTextString(TITLE));
+        line("/ModDate ()");
+    }
     line(">>");
     line("endobj");
     FinishObject();
+}
+
+// The creation time as the document information writes it ("D:" and the
+// digits; with its offset from UTC for PDF/A), or as XMP does.
+std::string TPdfWriter::DateStamp(bool Xmp) const
+{
+    std::tm tm{};
+    if (FCreatedUtc)
+        ::gmtime_r(&FCreated, &tm);
+    else
+        ::localtime_r(&FCreated, &tm);
+    const int year = std::clamp(tm.tm_year + 1900, 0, 9999);
+    char stamp[64];
+    if (!Xmp) {
+        std::snprintf(stamp, sizeof stamp, "D:%04d%02d%02d%02d%02d%02d", year, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour,
+                      tm.tm_min, tm.tm_sec);
+        if (!PdfA)
+            return stamp;
+    } else {
+        std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d", year, tm.tm_mon + 1, tm.tm_mday,
+                      tm.tm_hour, tm.tm_min, tm.tm_sec);
+    }
+    const long offset = FCreatedUtc ? 0 : tm.tm_gmtoff;
+    if (offset == 0)
+        return std::string(stamp) + "Z";
+    const long minutes = std::labs(offset) / 60;
+    char zone[24];
+    if (Xmp)
+        std::snprintf(zone, sizeof zone, "%c%02ld:%02ld", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    else
+        std::snprintf(zone, sizeof zone, "%c%02ld'%02ld'", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return std::string(stamp) + zone;
+}
+
+namespace {
+
+// Text for XML character data: UTF-8, the markup characters as references,
+// and the control characters XML cannot hold left out.
+std::string XmlText(const std::string& S)
+{
+    std::string out;
+    for (char c : TextAsUtf8(S)) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default:
+            if (static_cast<unsigned char>(c) >= 0x20 || c == '\t' || c == '\n' || c == '\r')
+                out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+// The document's XMP metadata: the PDF/A identification and what the
+// document information says, in the same words.
+void TPdfWriter::WriteMetadata(int32_t Number)
+{
+    std::string x = "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+                    "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+                    "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+                    "<rdf:Description rdf:about=\"\" xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\">\n"
+                    "<pdfaid:part>2</pdfaid:part>\n<pdfaid:conformance>B</pdfaid:conformance>\n"
+                    "</rdf:Description>\n"
+                    "<rdf:Description rdf:about=\"\" xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+                    "<dc:format>application/pdf</dc:format>\n";
+    if (!TITLE.empty())
+        x += "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">" + XmlText(TITLE) + "</rdf:li></rdf:Alt></dc:title>\n";
+    if (!Author.empty())
+        x += "<dc:creator><rdf:Seq><rdf:li>" + XmlText(Author) + "</rdf:li></rdf:Seq></dc:creator>\n";
+    if (!Subject.empty())
+        x += "<dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">" + XmlText(Subject) +
+             "</rdf:li></rdf:Alt></dc:description>\n";
+    x += "</rdf:Description>\n"
+         "<rdf:Description rdf:about=\"\" xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\">\n";
+    const std::string date = DateStamp(true);
+    x += "<xmp:CreateDate>" + date + "</xmp:CreateDate>\n<xmp:ModifyDate>" + date + "</xmp:ModifyDate>\n";
+    if (!Creator.empty())
+        x += "<xmp:CreatorTool>" + XmlText(Creator) + "</xmp:CreatorTool>\n";
+    x += "</rdf:Description>\n"
+         "<rdf:Description rdf:about=\"\" xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\">\n";
+    if (!Producer.empty())
+        x += "<pdf:Producer>" + XmlText(Producer) + "</pdf:Producer>\n";
+    if (!Keywords.empty())
+        x += "<pdf:Keywords>" + XmlText(Keywords) + "</pdf:Keywords>\n";
+    x += "</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n";
+    // Room to edit the packet in place, as XMP writers leave it.
+    for (int i = 0; i < 20; ++i)
+        x += std::string(99, ' ') + "\n";
+    x += "<?xpacket end=\"w\"?>";
+    WriteObject(std::to_string(Number) + " 0 obj\r\n<< /Type /Metadata\r\n/Subtype /XML\r\n/Length " +
+                std::to_string(x.size()) + "\r\n>>\r\nstream\r\n" + x + "\r\nendstream\r\nendobj\r\n");
 }
 
 void TPdfWriter::ContentStart()
@@ -504,6 +681,10 @@ void TPdfWriter::ContentStart()
     AppendInt(FObject, n + 1);
     FObject += " 0 R";
     EndLine(FObject);
+    if (Compress) {
+        FObject += "/Filter /FlateDecode";
+        EndLine(FObject);
+    }
     FObject += " >>";
     EndLine(FObject);
     FStreamOffset = FObject.size();
@@ -530,14 +711,23 @@ void TPdfWriter::ContentEnd()
     // stays balanced.
     while (!FDashStack.empty())
         RestoreState();
-    FObject += FContent;
+    int64_t length;
+    if (Compress || PdfA) {
+        // The stream's bytes, then an end of line that the length leaves out.
+        const std::string data = Compress ? DeflateBytes(FContent) : FContent;
+        FObject += data;
+        FObject += "\r\nendstream\r\nendobj\r\n";
+        length = static_cast<int64_t>(data.size());
+    } else {
+        FObject += FContent;
+        FObject += "endstream";
+        EndLine(FObject);
+        FObject += "endobj";
+        EndLine(FObject);
+        length = static_cast<int64_t>(FObject.size()) - static_cast<int64_t>(FStreamOffset) - 27;
+    }
     FContent.clear();
-    FObject += "endstream";
-    EndLine(FObject);
-    FObject += "endobj";
-    EndLine(FObject);
     FinishObject();
-    const int64_t length = static_cast<int64_t>(FObject.size()) - static_cast<int64_t>(FStreamOffset) - 27;
 
     const int32_t n = NextObject();
     FObject.clear();
@@ -571,6 +761,14 @@ void TPdfWriter::EndDoc()
     if (FPathOpen)
         EndPath();
     ContentEnd();
+    if (PdfA && (!FIccProblem.empty() || FStandardUsed)) {
+        // Not PDF/A: nothing is written.
+        FBegun = false;
+        FSink.reset();
+        throw std::runtime_error(!FIccProblem.empty() ? FIccProblem
+                                                      : "PDF/A needs every font embedded, and no TrueType font of this "
+                                                        "machine can show some of the text");
+    }
 
     auto line = [&](const std::string& s) {
         FObject += s;
@@ -587,8 +785,10 @@ void TPdfWriter::EndDoc()
     line("endobj");
     FinishObject();
 
-    int32_t fonts[PdfFontCount];
-    for (int k = 0; k < PdfFontCount; ++k) {
+    // The standard fonts, unless every font is embedded; then the embedded.
+    const bool standard = !EmbedsEveryFont() || FStandardUsed;
+    int32_t fonts[PdfFontCount] = {};
+    for (int k = 0; standard && k < PdfFontCount; ++k) {
         fonts[k] = NextObject();
         FObject.clear();
         line(num(fonts[k]) + " 0 obj");
@@ -601,6 +801,8 @@ void TPdfWriter::EndDoc()
         line("endobj");
         FinishObject();
     }
+    const std::vector<std::string> embedded =
+        FFonts->WriteFonts([this] { return NextObject(); }, [this](const std::string& o) { WriteObject(o); });
 
     const int64_t pages = static_cast<int64_t>(FContentObjects.size());
     const int32_t pagesObj = NextObject();
@@ -630,8 +832,10 @@ void TPdfWriter::EndDoc()
         line("/Im" + num(int64_t(k) + 1) + " " + num(FResources->ImageObjects[k]) + " 0 R ");
     line(">>");
     line("/Font << ");
-    for (int k = 0; k < PdfFontCount; ++k)
+    for (int k = 0; standard && k < PdfFontCount; ++k)
         line("/F" + num(k + 1) + " " + num(fonts[k]) + " 0 R ");
+    for (const std::string& e : embedded)
+        line(e);
     line(">>");
     if (!FResources->PatternObjects.empty()) {
         line("/Pattern << ");
@@ -665,12 +869,29 @@ void TPdfWriter::EndDoc()
         FinishObject();
     }
 
+    // PDF/A: the metadata and the output intent's profile.
+    int32_t metadata = 0, profile = 0;
+    if (PdfA) {
+        metadata = NextObject();
+        WriteMetadata(metadata);
+        profile = NextObject();
+        const std::string icc = DeflateBytes(FIccProfile);
+        WriteObject(num(profile) + " 0 obj\r\n<< /N 3\r\n/Filter /FlateDecode\r\n/Length " + num(int64_t(icc.size())) +
+                    "\r\n>>\r\nstream\r\n" + icc + "\r\nendstream\r\nendobj\r\n");
+    }
+
     const int32_t catalog = NextObject();
     FObject.clear();
     line(num(catalog) + " 0 obj");
     line("<< /Type /Catalog");
     line("/Pages " + num(pagesObj) + " 0 R");
     line("/Outlines " + num(outlines) + " 0 R");
+    if (PdfA) {
+        line("/Metadata " + num(metadata) + " 0 R");
+        line("/OutputIntents [ << /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (sRGB IEC61966-2.1) "
+             "/RegistryName (http://www.color.org) /Info (sRGB IEC61966-2.1) /DestOutputProfile " +
+             num(profile) + " 0 R >> ]");
+    }
     line(">>");
     line("endobj");
     FinishObject();
@@ -709,6 +930,16 @@ void TPdfWriter::EndDoc()
     EndLine(x);
     x += "/Info 1 0 R";
     EndLine(x);
+    if (PdfA) {
+        // The file's identifier: a digest of what makes it this document.
+        QCryptographicHash h(QCryptographicHash::Md5);
+        const std::string seed = DateStamp(false) + '\0' + TITLE + '\0' + FileName + '\0' + std::to_string(FTotal) +
+                                 '\0' + std::to_string(pages);
+        h.addData(QByteArrayView(seed.data(), qsizetype(seed.size())));
+        const std::string id = h.result().toHex().toUpper().toStdString();
+        x += "/ID [<" + id + "><" + id + ">]";
+        EndLine(x);
+    }
     x += ">>";
     EndLine(x);
     x += "startxref";
@@ -879,6 +1110,7 @@ void TPdfWriter::TextOut(int32_t X, int32_t Y, const std::string& Text)
     const int32_t y = FlipY(Y);
     if (FPathOpen)
         EndPath();
+    FStandardUsed = true;
     // Text is most of a report: the fixed parts go in with their lengths known.
     Put(FContent, "BT\r\n");
     ColorLine(Font.Color, "rg");
@@ -900,6 +1132,7 @@ void TPdfWriter::TextOut(double X, double Y, double Angle, const std::string& Te
     if (FPathOpen)
         EndPath();
     const double c = std::cos(Angle), s = std::sin(Angle);
+    FStandardUsed = true;
     FContent += "BT\r\n";
     ColorLine(Font.Color, "rg");
     FContent += "0 Tr\r\n/F";
@@ -915,6 +1148,88 @@ void TPdfWriter::TextOut(double X, double Y, double Angle, const std::string& Te
     FContent += " Tm\r\n(";
     FContent += Text;
     FContent += ") Tj\r\nET\r\n";
+}
+
+// The runs of text one after the other: each piece selects its font and
+// shows its text, the first at (X, Y) when FirstAt (else the text matrix
+// places it).
+void TPdfWriter::TextPieces(const std::vector<TPdfTextPiece>& Pieces, bool FirstAt, int32_t X, int32_t Y)
+{
+    bool first = true;
+    for (const TPdfTextPiece& p : Pieces) {
+        FContent += p.Embedded ? "/E" : "/F";
+        AppendInt(FContent, p.Embedded ? p.Font : p.Font + 1);
+        FStandardUsed = FStandardUsed || !p.Embedded;
+        FContent += ' ';
+        AppendInt(FContent, Font.Size);
+        FContent += " Tf\r\n";
+        if (first && FirstAt) {
+            AppendInt(FContent, X);
+            FContent += ' ';
+            AppendInt(FContent, Y);
+            FContent += " Td\r\n";
+        }
+        first = false;
+        FContent += p.Operand;
+        FContent += " Tj\r\n";
+    }
+}
+
+void TPdfWriter::TextOut(int32_t X, int32_t Y, const std::vector<TPdfTextPiece>& Pieces)
+{
+    const int32_t y = FlipY(Y);
+    if (FPathOpen)
+        EndPath();
+    FContent += "BT\r\n";
+    ColorLine(Font.Color, "rg");
+    FContent += "0 Tr\r\n";
+    TextPieces(Pieces, true, X, y);
+    FContent += "ET\r\n";
+}
+
+void TPdfWriter::TextOut(double X, double Y, double Angle, const std::vector<TPdfTextPiece>& Pieces)
+{
+    if (FPathOpen)
+        EndPath();
+    const double c = std::cos(Angle), s = std::sin(Angle);
+    FContent += "BT\r\n";
+    ColorLine(Font.Color, "rg");
+    FContent += "0 Tr\r\n";
+    for (double v : {c, s, -s, c}) {
+        AppendReal(FContent, v, 5);
+        FContent += ' ';
+    }
+    AppendPoint(X, Y);
+    FContent += " Tm\r\n";
+    TextPieces(Pieces, false, 0, 0);
+    FContent += "ET\r\n";
+}
+
+void TPdfWriter::UnseenText(double X, double Y, double Size, double Scale, const std::vector<TPdfTextPiece>& Pieces)
+{
+    if (FPathOpen)
+        EndPath();
+    // In a state of its own: the scaling and the rendering mode end with it.
+    FContent += "q\r\nBT\r\n3 Tr\r\n";
+    AppendReal(FContent, Scale * 100, 2);
+    FContent += " Tz\r\n";
+    bool first = true;
+    for (const TPdfTextPiece& p : Pieces) {
+        FContent += p.Embedded ? "/E" : "/F";
+        AppendInt(FContent, p.Embedded ? p.Font : p.Font + 1);
+        FStandardUsed = FStandardUsed || !p.Embedded;
+        FContent += ' ';
+        AppendReal(FContent, Size, 2);
+        FContent += " Tf\r\n";
+        if (first) {
+            AppendPoint(X, Y);
+            FContent += " Td\r\n";
+            first = false;
+        }
+        FContent += p.Operand;
+        FContent += " Tj\r\n";
+    }
+    FContent += "ET\r\nQ\r\n";
 }
 
 void TPdfWriter::DrawImage(int32_t X, int32_t Y, const TGraphic& Picture)

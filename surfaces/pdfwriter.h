@@ -1,9 +1,14 @@
 // The PDF document writer: a PDF 1.4 file built from lines, rectangles,
-// curves, pictures and text in the fourteen standard Type 1 fonts. Coordinates
+// curves, pictures and text in the fourteen standard Type 1 fonts, and text in
+// embedded subsets of the machine's TrueType faces (surfaces/pdffonts.h) where
+// those cannot show it or the caller wants every font embedded. Coordinates
 // are PDF points with y measured downwards from the top of the page; the
 // writer flips them against PageHeight. Every line of the file ends in CR LF
-// and page content is not compressed, so the bytes of a document follow from
-// its drawing calls alone. Pictures are image objects: JPEG files as they are
+// and page content is not compressed unless asked, so the bytes of a document
+// follow from its drawing calls alone. Asked for, the writer deflates page
+// content (Compress) or writes PDF/A-2b (PdfA: every font embedded, XMP
+// metadata agreeing with the document information, an sRGB output intent and
+// a file identifier). Pictures are image objects: JPEG files as they are
 // (DCTDecode), other pictures deflated with zlib (FlateDecode); hatched fills
 // are tiling patterns. Both are written once per document, after the page
 // that first uses them, and listed in the shared resources.
@@ -18,6 +23,7 @@
 #include "surfaces/canvas.h"
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,7 +44,16 @@ constexpr int PdfFontCount = 14;
 extern const char* const PdfBaseFonts[PdfFontCount];
 
 class TNamedOutput;
+class TPdfFontSet;
 struct TPdfResources;
+
+// A run of text in one font: a standard font's literal string "(...)", or an
+// embedded font's codes as a hex string "<...>".
+struct TPdfTextPiece {
+    bool Embedded = false;
+    int Font = 0;  // the standard font (0..13), or the embedded font's number (/E<Font>)
+    std::string Operand;
+};
 
 class TPdfWriter {
 public:
@@ -63,7 +78,15 @@ public:
     std::string Subject;
     std::string Producer;
     TPDFFont Font;
-    bool Compress = false;  // kept for callers; the output is never compressed
+    // Page content deflated (FlateDecode). Embedded fonts are deflated always.
+    bool Compress = false;
+    // Every run of text in embedded fonts, the standard fonts' characters in
+    // the faces metric-compatible with them.
+    bool EmbedFonts = false;
+    // PDF/A-2b: fonts embedded as with EmbedFonts, XMP metadata, the sRGB
+    // output intent (an ICC profile from the system's colour profiles) and a
+    // file identifier. EndDoc fails when the document cannot be made so.
+    bool PdfA = false;
     TColor PenColor = 0;
     TColor FillColor = clNone;
     // How fills paint: bsSolid in FillColor; a hatched style with lines of
@@ -117,6 +140,12 @@ public:
     void FillRectangle(const TRect& R);
     // Text is written between the parentheses as given: the caller escapes.
     void TextOut(int32_t X, int32_t Y, const std::string& Text);
+    // Runs of text in several fonts, one after the other from (X, Y).
+    void TextOut(int32_t X, int32_t Y, const std::vector<TPdfTextPiece>& Pieces);
+    void TextOut(double X, double Y, double Angle, const std::vector<TPdfTextPiece>& Pieces);
+    // Text that is not seen (rendering mode 3) but found and copied: its
+    // baseline from (X, Y) at Size points, stretched horizontally by Scale.
+    void UnseenText(double X, double Y, double Size, double Scale, const std::vector<TPdfTextPiece>& Pieces);
     // Text whose baseline starts at (X, Y) and runs Angle radians
     // counter-clockwise from east, placed with a text matrix.
     void TextOut(double X, double Y, double Angle, const std::string& Text);
@@ -131,6 +160,12 @@ public:
     // Number of image objects and patterns in the document so far.
     int ImageCount() const;
     int PatternCount() const;
+
+    // The machine's faces the document embeds; they stay open from one
+    // document to the next.
+    TPdfFontSet& Fonts() { return *FFonts; }
+    // Whether every run of text goes into embedded fonts.
+    bool EmbedsEveryFont() const { return EmbedFonts || PdfA; }
 
 private:
     void EndLine(std::string& Buffer);
@@ -148,6 +183,9 @@ private:
     void FillColorLine();
     void DashLine();
     void AppendPoint(double X, double Y);
+    void TextPieces(const std::vector<TPdfTextPiece>& Pieces, bool FirstAt, int32_t X, int32_t Y);
+    std::string DateStamp(bool Xmp) const;
+    void WriteMetadata(int32_t Number);
 
     std::unique_ptr<TNamedOutput> FSink;
     std::string FObject;   // the object being assembled
@@ -164,9 +202,22 @@ private:
     std::vector<double> FDashInForce;  // the dash the page's graphics state holds
     std::vector<std::vector<double>> FDashStack;  // the dash at each open q
     std::unique_ptr<TPdfResources> FResources;
+    std::unique_ptr<TPdfFontSet> FFonts;
+    bool FStandardUsed = false;  // text went out in a standard font
+    std::time_t FCreated = 0;    // the creation time, and whether it is UTC
+    bool FCreatedUtc = false;
+    std::string FIccProfile;     // PdfA: the sRGB profile, read at BeginDoc
+    std::string FIccProblem;     //       or why it cannot be had
 };
 
 // Backslash and both parentheses escaped, for a literal string.
 std::string PdfEscapeParens(const std::string& S);
+// A text string of the document information: a literal string as it stands
+// for ASCII, and for Windows-1252 text whose bytes mean the same in
+// PDFDocEncoding; otherwise UTF-16BE with a byte-order mark. Text is UTF-8
+// when it is valid UTF-8, else Windows-1252.
+std::string PdfTextString(const std::string& S);
+// Text as UTF-8: as it is when valid UTF-8, else read as Windows-1252.
+std::string TextAsUtf8(const std::string& S);
 
 }  // namespace quillard

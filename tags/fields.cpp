@@ -5,6 +5,7 @@
 #include "engine/renderer.h"
 #include "tags/interpreter.h"
 #include "engine/services.h"
+#include "base/textencoding.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -127,6 +128,22 @@ void TTagInterpreter::TagField(tRenderState&, const std::string& Tag)
         const double x0 = s.Left + s.Column * w;
         const double y0 = s.Top + s.CursorY - (h + t) / 2;
         const std::string ch = UpperCase(Trim(GetAttribute(Tag, "CHAR")));
+        if (R.Pass.PageDrawn) {
+            // The character the figure stands for: as the report wrote it,
+            // or the PC character set's.
+            const std::string text = Trim(GetAttribute(Tag, "TEXT"));
+            const int given = text.size() > 1 && text[0] == '#' ? ParseIntPrefix(text.substr(1), 0) : 0;
+            const int pc = ch.size() > 1 && ch[0] == '#' ? ParseIntPrefix(ch.substr(1), 0) : 0;
+            const char32_t shown = given > 0 && given <= 0x10FFFF ? char32_t(given)
+                                   : pc >= 176 && pc <= 223   ? Cp437ToUnicode(static_cast<unsigned char>(pc))
+                                                              : 0;
+            if (shown) {
+                std::string utf8;
+                AppendUtf8(utf8, shown);
+                // Over the text cell of the line, where its letters stand.
+                c.FigureText(TRect{R.DevX(x0), R.DevY(y0 + (h - t) / 2), R.DevX(x0 + w), R.DevY(y0 + (h + t) / 2)}, utf8);
+            }
+        }
         for (const TBlockChar& bc : BlockChars) {
             if (!R.Pass.PageDrawn || ch != bc.Char)
                 continue;

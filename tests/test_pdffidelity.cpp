@@ -257,6 +257,36 @@ INSTANTIATE_TEST_SUITE_P(Examples, PdfExampleFidelityTest,
                                            ExampleCase{"Statement", "statement.txt", 3}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// A UTF-8 report in Latin, Greek and Cyrillic, in several faces, sizes and
+// styles and a rotated line: the characters in embedded fonts look as the
+// preview shows them, with the standard fonts besides or with every font
+// embedded. (Box drawing is drawn as lines, the same in any character set:
+// the ledger example shows it.)
+class PdfScriptsFidelityTest : public PdfFidelityTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PdfScriptsFidelityTest, ScriptsLookLikeThePreview)
+{
+    const std::string report = Out("scripts.txt");
+    std::ofstream(report, std::ios::binary)
+        << "{FONT NAME=\"Times New Roman\" SIZE=20 BOLD}\xE1\xBC\x88\xCF\x81\xCF\x87\xCE\xB5\xE1\xBF\x96\xCE\xBF \xC2\xB7 "
+           "Archive \xC2\xB7 \xD0\x90\xD1\x80\xD1\x85\xD0\xB8\xD0\xB2\n"
+           "{FONT NAME=\"Courier New\" SIZE=10}\nStatement for \xCE\xA3\xCE\xBF\xCF\x86\xCE\xAF\xCE\xB1 and "
+           "\xD0\x94\xD0\xBC\xD0\xB8\xD1\x82\xD1\x80\xD0\xB8\xD0\xB9: 1 023,60 \xE2\x82\xAC\n"
+           "{FONT NAME=\"Arial\" SIZE=11}\xCE\x95\xCF\x85\xCF\x87\xCE\xB1\xCF\x81\xCE\xB9\xCF\x83\xCF\x84\xCE\xBF\xCF\x8D\xCE\xBC\xCE\xB5. "
+           "\xD0\xA1\xD0\xBF\xD0\xB0\xD1\x81\xD0\xB8\xD0\xB1\xD0\xBE \xD0\xB7\xD0\xB0 \xD0\xB4\xD0\xBE\xD0\xB2\xD0\xB5\xD1\x80\xD0\xB8\xD0\xB5!\n"
+           "{FONT NAME=\"Arial\" SIZE=11 ITALIC}\xCE\xA8\xCE\xB7\xCF\x86\xCE\xB9\xCE\xB1\xCE\xBA\xCE\xAE \xE2\x80\x94 "
+           "\xD1\x86\xD0\xB8\xD1\x84\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB0\xD1\x8F\n"
+           "{FONT NAME=\"Times New Roman\" SIZE=12}Times: \xE2\x80\x9Cquotes\xE2\x80\x9D \xE2\x80\xB0 \xE2\x89\x88 \xE2\x89\xA0 \xE2\x88\x91 \xE2\x88\x9E\n"
+           "{FONT NAME=\"Arial\" SIZE=24 COLOR=RED ROTATION=15}\xCE\x91\xCE\xA1\xCE\xA7\xCE\x95\xCE\x99\xCE\x9F "
+           "\xD0\x90\xD0\xA0\xD0\xA5\xD0\x98\xD0\x92\n";
+    R->Job.PdfEmbedFonts = GetParam();
+    const TPageDiff d = Compare(report, 1, WithText(), GetParam() ? "scripts-embedded" : "scripts");
+    EXPECT_TRUE(d.Fits) << Describe(d);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fonts, PdfScriptsFidelityTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "EveryFontEmbedded" : "StandardFontsBesides"; });
+
 // The comparison notices what a PDF leaves out: the form's preview against
 // PDFs of the form with one thing taken away.
 struct OmissionCase {
