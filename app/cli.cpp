@@ -512,10 +512,13 @@ bool CheckReadable(const std::string& Report)
 
 // The pass's text below the printable bottom of its pages, a line a page on
 // stderr: nothing of it is on the page. A warning, which --quiet leaves out.
-void SayLinesBelowBottom(const TCommandLine& cl, const tRenderer& r)
+void SayWhatThePassNoted(const TCommandLine& cl, const tRenderer& r)
 {
     if (cl.Quiet)
         return;
+    for (const std::string& name : r.MissingFontNames)
+        std::fprintf(stderr, "quillard: warning: the font \"%s\" is not installed: its text is drawn in the font before it\n",
+                     name.c_str());
     for (const auto& [page, lines] : r.LinesBelowBottom)
         std::fprintf(stderr, "page %d: %d line%s fell below the bottom; add PAGINATE to the header or use --paginate\n",
                      page, lines, lines == 1 ? "" : "s");
@@ -559,7 +562,7 @@ int RunPng(const TCommandLine& cl)
     if (!writer.write(page->Image()))
         why = writer.errorString().toLocal8Bit().toStdString();
     else if (WriteNamedOutput(cl.Output, png.constData(), static_cast<size_t>(png.size()), &why)) {
-        SayLinesBelowBottom(cl, r);
+        SayWhatThePassNoted(cl, r);
         return 0;
     }
     std::fprintf(stderr, "quillard: cannot write %s: %s\n", cl.Output.c_str(), why.c_str());
@@ -611,7 +614,7 @@ int RunPdf(const TCommandLine& cl)
                      r.PdfMissingGlyphs, r.PdfMissingGlyphs == 1 ? "" : "s", ReportShown(cl),
                      r.PdfMissingGlyphs == 1 ? "is" : "are");
     cleanUp.JobDone = true;
-    SayLinesBelowBottom(cl, r);
+    SayWhatThePassNoted(cl, r);
     return 0;
 }
 
@@ -629,7 +632,7 @@ int RunCountPages(const TCommandLine& cl)
         return 1;
     }
     std::printf("%d\n", r.CurrentPage);
-    SayLinesBelowBottom(cl, r);
+    SayWhatThePassNoted(cl, r);
     return 0;
 }
 
@@ -695,7 +698,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
         return 1;
     }
     cleanUp.JobDone = true;
-    SayLinesBelowBottom(cl, r);
+    SayWhatThePassNoted(cl, r);
     if (cl.WaitSeconds > 0) {
         // The jobs were handed over; whether the printer printed them is
         // the spooler's to say.

@@ -157,6 +157,7 @@ int main(int argc, char** argv)
         const TWay ways[] = {{"quillard --compress", {"--compress"}},
                              {"quillard --embed-fonts", {"--embed-fonts"}},
                              {"quillard --embed --compress", {"--embed-fonts", "--compress"}}};
+        TRun compressed;
         for (const TWay& way : ways) {
             std::vector<std::string> argv{QUILLARD_BINARY};
             argv.insert(argv.end(), way.Options.begin(), way.Options.end());
@@ -168,8 +169,12 @@ int main(int argc, char** argv)
                 continue;
             }
             Print(pages, way.Name, w);
+            // Embedding against the same run with the standard fonts.
+            if (way.Options.front() == "--compress")
+                compressed = w;
             if (way.Options.front() == "--embed-fonts") {
-                const double share = (pages / w.CpuSeconds) / (pages / q.CpuSeconds);
+                const TRun& base = way.Options.size() > 1 ? compressed : q;
+                const double share = base.CpuSeconds / w.CpuSeconds;
                 std::printf("%8s  %.2f of the speed with the standard fonts (target 0.8 or more)\n", "", share);
                 met = met && share >= 0.8 && !(pages >= 10000 && w.PeakMB >= 100);
             }

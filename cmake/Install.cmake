@@ -68,7 +68,9 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 # the reports' fonts are found in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, fontconfig")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, adwaita-icon-theme, xdg-utils")
+# colord-data holds the sRGB profile of PDF/A files; DejaVu has the
+# characters (Greek, Cyrillic, box drawing, symbols) Liberation lacks.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, adwaita-icon-theme, xdg-utils, colord-data, fonts-dejavu-core")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

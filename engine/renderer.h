@@ -294,6 +294,11 @@ public:
     // installed face has them).
     size_t PdfUnmappedCharacters = 0;
     size_t PdfMissingGlyphs = 0;
+    // Font names the report asked for that the surface does not have (each
+    // once, at most MaxMissingFontNames): their text stays in the font
+    // before them.
+    std::vector<std::string> MissingFontNames;
+    static constexpr size_t MaxMissingFontNames = 32;
     // What the last PDF job has to say of the machine's fonts (a face not
     // installed, a font file that cannot be used), each once.
     std::vector<std::string> PdfFontWarnings;

@@ -55,6 +55,10 @@ void tRenderer::SetFontName(const std::string& AName)
             return;
         }
         tSpan& s = Span();
+        if (!found && !Trim(Name).empty() && MissingFontNames.size() < MaxMissingFontNames &&
+            std::none_of(MissingFontNames.begin(), MissingFontNames.end(),
+                         [&](const std::string& n) { return SameText(n, Trim(Name)); }))
+            MissingFontNames.push_back(Trim(Name));
         if (found) {
             s.Font().Name = Name;
             if (s.Canvas) {

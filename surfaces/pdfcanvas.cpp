@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace quillard {
 
@@ -139,6 +140,15 @@ int TPdfCanvas::MappedFont()
         FMapName = Font.Name;
         FMapStyle = Font.Style;
         FMapFont = PdfFontFor(Font.Name, Font.Style);
+        if (FMapFont < 0 && !Font.Name.empty() &&
+            std::find(FUnmappedFaces.begin(), FUnmappedFaces.end(), UpperCase(Font.Name)) == FUnmappedFaces.end()) {
+            // Said once a face: the PDF has only the standard fonts' faces.
+            FUnmappedFaces.push_back(UpperCase(Font.Name));
+            const int current = FWriter->Font.FontNumber < PdfStandardFontCount ? FWriter->Font.FontNumber : 4;
+            FFaceWarnings.push_back("The font \"" + Font.Name +
+                                    "\" is not one of the PDF's faces (those of Arial, Courier New and Times New "
+                                    "Roman): its text is written in " + PdfBaseFonts[current]);
+        }
     }
     return FMapFont;
 }
@@ -566,51 +576,120 @@ int64_t TPdfCanvas::TextAdvance(const std::string& Text)
     return width;
 }
 
-std::vector<std::string> TPdfCanvas::TakeFontWarnings() { return FWriter->Fonts().TakeWarnings(); }
+std::vector<std::string> TPdfCanvas::TakeFontWarnings()
+{
+    std::vector<std::string> out = std::exchange(FFaceWarnings, {});
+    for (std::string& w : FWriter->Fonts().TakeWarnings())
+        out.push_back(std::move(w));
+    return out;
+}
 
-bool TPdfCanvas::TextRuns(const std::string& Text, std::vector<TPdfTextPiece>& Pieces, std::string& Bytes)
+namespace {
+
+// A run of text being put together: its font and its operand, with the
+// displacements that put characters at the widths the text was measured
+// with.
+class TRunBuilder {
+public:
+    explicit TRunBuilder(std::vector<TPdfTextPiece>& Pieces) : FPieces(Pieces) {}
+
+    // Starts a piece unless the open one is of Kind and Font.
+    void Font(TPdfTextPiece::TKind Kind, int Font)
+    {
+        if (FOpen && FKind == Kind && FFont == Font)
+            return;
+        Close();
+        FOpen = true;
+        FKind = Kind;
+        FFont = Font;
+    }
+    std::string& Raw() { return FRaw; }
+    // The next character stands Displacement thousandths of an em left.
+    void Displace(int32_t Displacement)
+    {
+        if (Displacement == 0)
+            return;
+        FArray += String();
+        FArray += ' ';
+        FArray += std::to_string(Displacement);
+        FArray += ' ';
+        FRaw.clear();
+    }
+    void Close()
+    {
+        if (!FOpen)
+            return;
+        std::string operand = FArray.empty() ? String() : "[" + FArray + String() + "]";
+        FPieces.push_back({FKind, FFont, std::move(operand)});
+        FRaw.clear();
+        FArray.clear();
+        FOpen = false;
+    }
+
+private:
+    // Codes need no escape; standard fonts' bytes do.
+    std::string String() const
+    {
+        return "(" + (FKind == TPdfTextPiece::Composite ? FRaw : TPdfCanvas::EscapeText(FRaw)) + ")";
+    }
+
+    std::vector<TPdfTextPiece>& FPieces;
+    bool FOpen = false;
+    TPdfTextPiece::TKind FKind = TPdfTextPiece::Standard;
+    int FFont = 0;
+    std::string FRaw, FArray;
+};
+
+}  // namespace
+
+TPdfCanvas::TTextRoute TPdfCanvas::TextRuns(const std::string& Text, std::vector<TPdfTextPiece>& Pieces,
+                                            std::string& Bytes)
 {
     TPdfWriter& w = *FWriter;
     const bool every = w.EmbedsEveryFont();
     if (!every && !Utf8Text) {
         Bytes = Text;
-        return false;
+        return TTextRoute::StandardBytes;
     }
     size_t unmapped = 0;
     std::string bytes;
-    if (!every) {
-        bytes = Utf8ToCp1252(Text, &unmapped);
-        if (unmapped == 0) {
+    if (!every || Utf8Text) {
+        bytes = Utf8Text ? Utf8ToCp1252(Text, &unmapped) : Text;
+        if (!every && unmapped == 0) {
             Bytes = std::move(bytes);
-            return false;
+            return TTextRoute::StandardBytes;
         }
     }
     const int standard = FCache.Font;
     TPdfFontSet& fonts = w.Fonts();
     if (!fonts.HasFace(standard)) {
         // No face to embed: the standard font's bytes, "?" for the others.
-        if (!Utf8Text) {
-            Bytes = Text;
-            return false;
-        }
-        if (bytes.empty())
-            bytes = Utf8ToCp1252(Text, &unmapped);
         UnmappedCharacters += unmapped;
-        Pieces.push_back({false, standard, "(" + EscapeText(bytes) + ")"});
-        return true;
+        Bytes = Utf8Text ? std::move(bytes) : Text;
+        return TTextRoute::StandardBytes;
     }
     const TPdfFontMetrics& metrics = PdfStandardFontMetrics[standard];
-    std::string run;  // the open piece's text, unescaped for a standard font
-    bool runEmbedded = false;
-    int runFont = -1;
-    auto close = [&] {
-        if (runFont < 0)
-            return;
-        Pieces.push_back({runEmbedded, runFont, runEmbedded ? "<" + run + ">" : "(" + EscapeText(run) + ")"});
-        run.clear();
-        runFont = -1;
-    };
-    static const char digits[] = "0123456789ABCDEF";
+    const int16_t* simpleWidths = fonts.SimpleWidths(standard);
+    bool* simpleUsed = fonts.SimpleUsed(standard);
+    if (every && unmapped == 0) {
+        // Windows-1252 text that the face shows at the standard font's
+        // widths: the same bytes as the standard font takes (the common case).
+        const std::string& cp = Utf8Text ? bytes : Text;
+        bool same = true;
+        for (const char ch : cp) {
+            const auto b = static_cast<unsigned char>(ch);
+            if (simpleWidths[b] != metrics.Widths[b]) {
+                same = false;
+                break;
+            }
+            simpleUsed[b] = true;
+        }
+        if (same) {
+            Bytes = Utf8Text ? std::move(bytes) : Text;
+            return TTextRoute::EmbeddedBytes;
+        }
+    }
+    TRunBuilder run(Pieces);
     for (size_t i = 0; i < Text.size();) {
         char32_t c;
         unsigned char b;
@@ -621,36 +700,31 @@ bool TPdfCanvas::TextRuns(const std::string& Text, std::vector<TPdfTextPiece>& P
             b = static_cast<unsigned char>(Text[i++]);
             c = Cp1252ToUnicode(b);
         }
-        const bool byte = b != 0 || !Utf8Text;  // a character the standard font measures
+        const bool byte = b != 0 || !Utf8Text;  // measured at the standard font's width
         if (byte && !every) {
-            if (runEmbedded || runFont != standard)
-                close();
-            runEmbedded = false;
-            runFont = standard;
-            run += static_cast<char>(b);
+            run.Font(TPdfTextPiece::Standard, standard);
+            run.Raw() += static_cast<char>(b);
             continue;
         }
-        // At the width the text was measured with: the standard font's for
-        // its characters, the face's own for the others.
-        TEmbeddedCode code;
-        if (byte) {
-            code = fonts.ByteCode(standard, b, c, metrics.Widths[b]);
-        } else {
-            const TFaceGlyph& g = fonts.Lookup(standard, c);
-            if (g.Glyph == 0 && c >= 0x20 && !(c >= 0x7F && c < 0xA0))
-                ++MissingGlyphs;
-            code = fonts.Use(g, c,
-                             static_cast<int32_t>((int64_t{g.Advance} * 2000 + g.UnitsPerEm) / (2 * int64_t{g.UnitsPerEm})));
+        if (byte && simpleWidths[b] >= 0) {
+            run.Font(TPdfTextPiece::Simple, standard);
+            run.Raw() += static_cast<char>(b);
+            simpleUsed[b] = true;
+            run.Displace(simpleWidths[b] - int32_t{metrics.Widths[b]});
+            continue;
         }
-        if (!runEmbedded || runFont != code.Font)
-            close();
-        runEmbedded = true;
-        runFont = code.Font;
-        for (int shift = 12; shift >= 0; shift -= 4)
-            run += digits[(code.Cid >> shift) & 0xF];
+        const TFaceGlyph& g = fonts.Lookup(standard, c);
+        if (g.Glyph == 0 && c >= 0x20 && !(c >= 0x7F && c < 0xA0))
+            ++MissingGlyphs;
+        const TEmbeddedCode code = fonts.Use(g, c);
+        run.Font(TPdfTextPiece::Composite, code.Font);
+        AppendCode(run.Raw(), code.Cid);
+        // A character the standard font measures stands at its width.
+        if (byte)
+            run.Displace(g.Width() - int32_t{metrics.Widths[b]});
     }
-    close();
-    return true;
+    run.Close();
+    return TTextRoute::Runs;
 }
 
 int TPdfCanvas::TextWidthJoined(const std::string& Head, const std::string& Tail, size_t From, size_t To,
@@ -750,8 +824,10 @@ void TPdfCanvas::WriteText(int X, int Y, const std::string& Text)
     const int h = TextHeight(Text);  // also prepares the measure of the font
     std::vector<TPdfTextPiece> pieces;
     std::string escaped;
-    if (!TextRuns(Text, pieces, escaped))
+    const TTextRoute route = TextRuns(Text, pieces, escaped);
+    if (route != TTextRoute::Runs)
         escaped = EscapeText(escaped);
+    w.Font.Embedded = route == TTextRoute::EmbeddedBytes;
     const double a = TextAngle();
     // The baseline of level text sits at the bottom of the measured cell.
     // Rotated text turns about the cell's top-left corner (X, Y) with its
@@ -776,6 +852,7 @@ void TPdfCanvas::WriteText(int X, int Y, const std::string& Text)
         else
             w.TextOut(bx, by, a, pieces);
     }
+    w.Font.Embedded = false;
 
     // Underline and strike-out: bars along the baseline as long as the text,
     // where the standard fonts put them.
@@ -853,22 +930,19 @@ void TPdfCanvas::FigureText(const TRect& Cell, const std::string& Text)
     if (!fonts.HasFace(FCache.Font))
         return;
     std::vector<TPdfTextPiece> pieces;
-    static const char digits[] = "0123456789ABCDEF";
     int64_t advance = 0;  // thousandths of an em
     for (size_t i = 0; i < Text.size();) {
         const char32_t c = DecodeUtf8(Text, i);
         const TFaceGlyph& g = fonts.Lookup(FCache.Font, c);
-        const auto width = static_cast<int32_t>((int64_t{g.Advance} * 2000 + g.UnitsPerEm) / (2 * int64_t{g.UnitsPerEm}));
-        const TEmbeddedCode code = fonts.Use(g, c, width);
+        const int32_t width = g.Width();
+        const TEmbeddedCode code = fonts.Use(g, c);
         if (pieces.empty() || pieces.back().Font != code.Font)
-            pieces.push_back({true, code.Font, "<"});
-        std::string& hex = pieces.back().Operand;
-        for (int shift = 12; shift >= 0; shift -= 4)
-            hex += digits[(code.Cid >> shift) & 0xF];
+            pieces.push_back({TPdfTextPiece::Composite, code.Font, "("});
+        AppendCode(pieces.back().Operand, code.Cid);
         advance += width;
     }
     for (TPdfTextPiece& p : pieces)
-        p.Operand += '>';
+        p.Operand += ')';
     // In the font's size on the cell's baseline, as the line's letters stand
     // (so that the text reads on with them), stretched to the cell's width.
     const double width = (Cell.Right - Cell.Left) * PointsPerUnit;

@@ -125,10 +125,11 @@ private:
     int32_t FaceAdvance(char32_t C);
     // The width of text as given to a text operation.
     int64_t TextAdvance(const std::string& Text);
-    // The runs of text as the writer writes them: standard fonts' bytes and
-    // embedded fonts' codes; false when all of it is in the standard font,
-    // whose bytes Bytes then has.
-    bool TextRuns(const std::string& Text, std::vector<TPdfTextPiece>& Pieces, std::string& Bytes);
+    // How text goes to the writer: all of it Windows-1252 bytes (Bytes) in
+    // the standard font or in the embedded font that stands for it, or runs
+    // of several fonts (Pieces).
+    enum class TTextRoute { StandardBytes, EmbeddedBytes, Runs };
+    TTextRoute TextRuns(const std::string& Text, std::vector<TPdfTextPiece>& Pieces, std::string& Bytes);
 
     // The standard font text in the current Font is measured and written in:
     // the mapped font, or for a face outside the map the writer's current one.
@@ -152,6 +153,8 @@ private:
     std::string FMapName;
     TFontStyles FMapStyle = 0;
     int FMapFont = -2;
+    std::vector<std::string> FUnmappedFaces;  // upper-cased names already said
+    std::vector<std::string> FFaceWarnings;
 
     // Pixel advances of every byte for one font at one measuring size.
     struct TAdvanceCache {

@@ -86,7 +86,31 @@ struct TPdfFontSet::TPdfFont {
 
 namespace {
 
-constexpr uint16_t MaxCodes = 0xFFFF;
+// The bytes a code is made of: printable ASCII but for the parentheses and
+// the backslash, and 0xA0 to 0xFF.
+struct TCodeBytes {
+    unsigned char Byte[187];
+    int Ordinal[256];  // -1 for a byte that is none of them
+    TCodeBytes()
+    {
+        int n = 0;
+        for (int b = 0; b < 256; ++b) {
+            const bool taken = (b >= 0x21 && b <= 0x7E && b != '(' && b != ')' && b != '\\') || b >= 0xA0;
+            Ordinal[b] = taken ? n : -1;
+            if (taken)
+                Byte[n++] = static_cast<unsigned char>(b);
+        }
+    }
+};
+const TCodeBytes CodeBytes;
+constexpr size_t CodeByteCount = 187;
+constexpr size_t MaxCodes = CodeByteCount * CodeByteCount;
+
+// The code of the k-th character of a font (from 0).
+uint16_t CodeOfOrdinal(size_t K)
+{
+    return static_cast<uint16_t>(CodeBytes.Byte[K / CodeByteCount] << 8 | CodeBytes.Byte[K % CodeByteCount]);
+}
 
 struct TStandardFamily {
     const char* Name;  // the standard font as messages call it
@@ -132,7 +156,7 @@ uint32_t TableUint(hb_blob_t* Table, size_t Offset, int Bytes)
     return v;
 }
 
-hb_subset_input_t* SubsetInput(const std::vector<uint32_t>& Glyphs)
+hb_subset_input_t* SubsetInput(const std::vector<uint32_t>& Glyphs, const std::vector<char32_t>& Chars)
 {
     hb_subset_input_t* input = hb_subset_input_create_or_fail();
     if (!input)
@@ -140,6 +164,10 @@ hb_subset_input_t* SubsetInput(const std::vector<uint32_t>& Glyphs)
     hb_set_t* glyphs = hb_subset_input_glyph_set(input);
     for (uint32_t g : Glyphs)
         hb_set_add(glyphs, g);
+    // Characters keep their entries in the font's character map.
+    hb_set_t* chars = hb_subset_input_unicode_set(input);
+    for (char32_t c : Chars)
+        hb_set_add(chars, c);
     // The PDF shows glyphs by number: no shaping, no hinting programs (the
     // readers' rasterisers do without), and the missing-glyph box kept.
     hb_subset_input_set_flags(input, HB_SUBSET_FLAGS_NO_HINTING | HB_SUBSET_FLAGS_NOTDEF_OUTLINE);
@@ -150,11 +178,12 @@ hb_subset_input_t* SubsetInput(const std::vector<uint32_t>& Glyphs)
     return input;
 }
 
-// The subset of Face holding Glyphs, and each old glyph's new number.
+// The subset of Face holding Glyphs and the glyphs of Chars (in its
+// character map), and each old glyph's new number.
 bool Subset(hb_face_t* Face, const std::vector<uint32_t>& Glyphs, std::string& Bytes,
-            std::unordered_map<uint32_t, uint32_t>* NewGlyph)
+            std::unordered_map<uint32_t, uint32_t>* NewGlyph, const std::vector<char32_t>& Chars = {})
 {
-    hb_subset_input_t* input = SubsetInput(Glyphs);
+    hb_subset_input_t* input = SubsetInput(Glyphs, Chars);
     if (!input)
         return false;
     hb_subset_plan_t* plan = hb_subset_plan_create_or_fail(Face, input);
@@ -398,8 +427,9 @@ const TFaceGlyph& TPdfFontSet::Lookup(int Standard, char32_t C)
     return FLookups.emplace(key, g).first->second;
 }
 
-TEmbeddedCode TPdfFontSet::Use(const TFaceGlyph& Glyph, char32_t C, int32_t Width)
+TEmbeddedCode TPdfFontSet::Use(const TFaceGlyph& Glyph, char32_t C)
 {
+    const int32_t Width = Glyph.Width();
     TFontFace* face = Glyph.Face;
     if (!face)
         return {};
@@ -416,28 +446,180 @@ TEmbeddedCode TPdfFontSet::Use(const TFaceGlyph& Glyph, char32_t C, int32_t Widt
     auto found = font.CodeOf.find(key);
     if (found != font.CodeOf.end())
         return {index + 1, found->second};
+    const uint16_t cid = CodeOfOrdinal(font.Codes.size());
     font.Codes.push_back({Glyph.Glyph, C, Width});
-    const auto cid = static_cast<uint16_t>(font.Codes.size());
     font.CodeOf.emplace(key, cid);
     return {index + 1, cid};
 }
 
+const int16_t* TPdfFontSet::SimpleWidths(int Standard)
+{
+    TSimpleFont& s = FSimple[Standard];
+    if (!s.Ready) {
+        s.Ready = true;
+        TFontFace* face = FacesOf(Standard).Primary;
+        for (int b = 0; b < 256; ++b) {
+            const char32_t c = Cp1252ToUnicode(static_cast<unsigned char>(b));
+            hb_codepoint_t glyph = 0;
+            s.Width[b] = -1;
+            if (face && b >= 0x20 && !(c >= 0x7F && c < 0xA0) && hb_font_get_nominal_glyph(face->Font, c, &glyph) &&
+                glyph != 0) {
+                TFaceGlyph g;
+                g.Advance = hb_font_get_glyph_h_advance(face->Font, glyph);
+                g.UnitsPerEm = face->UnitsPerEm;
+                s.Width[b] = static_cast<int16_t>(std::clamp(g.Width(), 0, 30000));
+            }
+        }
+    }
+    return s.Width;
+}
+
+bool* TPdfFontSet::SimpleUsed(int Standard) { return FSimple[Standard].Used; }
+
 void TPdfFontSet::Clear()
 {
     FFonts.clear();
-    for (auto& codes : FByteCodes)
-        for (TEmbeddedCode& c : codes)
-            c = {};
+    for (TSimpleFont& s : FSimple)
+        std::fill(std::begin(s.Used), std::end(s.Used), false);
     for (const auto& f : FFaces)
         f->PdfFont = -1;
 }
 
-bool TPdfFontSet::Used() const { return !FFonts.empty(); }
+bool TPdfFontSet::Used() const
+{
+    return !FFonts.empty() ||
+           std::any_of(std::begin(FSimple), std::end(FSimple),
+                       [](const TSimpleFont& s) { return std::find(std::begin(s.Used), std::end(s.Used), true) != std::end(s.Used); });
+}
+
+namespace {
+
+// A subset's name: six capitals that follow from the face and its glyphs.
+std::string SubsetName(const TFontFace& Face, const std::vector<uint32_t>& Glyphs, const std::vector<char32_t>& Chars)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayView(Face.PostScriptName.data(), qsizetype(Face.PostScriptName.size())));
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(Glyphs.data()), qsizetype(Glyphs.size() * 4)));
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(Chars.data()), qsizetype(Chars.size() * 4)));
+    const QByteArray digest = hash.result();
+    std::string tag;
+    for (int i = 0; i < 6; ++i)
+        tag += static_cast<char>('A' + static_cast<unsigned char>(digest[i]) % 26);
+    return "/" + tag + "+" + Face.PostScriptName;
+}
+
+// The font descriptor of a face: its measures in thousandths of an em.
+std::string Descriptor(int32_t Number, const TFontFace& Face, const std::string& BaseFont, bool Symbolic, int32_t File)
+{
+    const double scale = 1000.0 / Face.UnitsPerEm;
+    auto metric = [&](hb_ot_metrics_tag_t Tag, int32_t Fallback) {
+        hb_position_t v = 0;
+        return hb_ot_metrics_get_position(Face.Font, Tag, &v) ? int64_t(std::lround(v * scale)) : Fallback;
+    };
+    const int64_t ascent = metric(HB_OT_METRICS_TAG_HORIZONTAL_ASCENDER, 800);
+    const int64_t descent = metric(HB_OT_METRICS_TAG_HORIZONTAL_DESCENDER, -200);
+    const int64_t capHeight = metric(HB_OT_METRICS_TAG_CAP_HEIGHT, 700);
+    hb_blob_t* head = hb_face_reference_table(Face.Face, HB_TAG('h', 'e', 'a', 'd'));
+    auto signed16 = [&](size_t Offset) { return int64_t(int16_t(uint16_t(TableUint(head, Offset, 2)))); };
+    const int64_t bbox[4] = {std::lround(signed16(36) * scale), std::lround(signed16(38) * scale),
+                             std::lround(signed16(40) * scale), std::lround(signed16(42) * scale)};
+    hb_blob_destroy(head);
+    hb_blob_t* post = hb_face_reference_table(Face.Face, HB_TAG('p', 'o', 's', 't'));
+    const double italicAngle = int32_t(TableUint(post, 4, 4)) / 65536.0;
+    const bool fixedPitch = TableUint(post, 12, 4) != 0;
+    hb_blob_destroy(post);
+    const int flags = (Symbolic ? 4 : 32) | (fixedPitch ? 1 : 0) | (italicAngle != 0 ? 64 : 0);
+    char angle[32];
+    auto res = std::to_chars(angle, angle + sizeof angle, italicAngle, std::chars_format::fixed, 2);
+    return Num(Number) + " 0 obj\r\n<< /Type /FontDescriptor\r\n/FontName " + BaseFont + "\r\n/Flags " + Num(flags) +
+           "\r\n/FontBBox [ " + Num(bbox[0]) + " " + Num(bbox[1]) + " " + Num(bbox[2]) + " " + Num(bbox[3]) +
+           "]\r\n/ItalicAngle " + std::string(angle, res.ptr) + "\r\n/Ascent " + Num(ascent) + "\r\n/Descent " +
+           Num(descent) + "\r\n/CapHeight " + Num(capHeight) + "\r\n/StemV 80\r\n/FontFile2 " + Num(File) +
+           " 0 R\r\n>>\r\nendobj\r\n";
+}
+
+// A ToUnicode map from codes of CodeBytes bytes to characters.
+std::string ToUnicodeMap(const std::vector<std::pair<uint32_t, char32_t>>& Codes, int CodeBytes)
+{
+    std::string cmap =
+        "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n/CIDSystemInfo << /Registry (Adobe) "
+        "/Ordering (UCS) /Supplement 0 >> def\n/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+        "1 begincodespacerange\n";
+    cmap += CodeBytes == 1 ? "<00> <FF>\n" : "<0000> <FFFF>\n";
+    cmap += "endcodespacerange\n";
+    static const char digits[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < Codes.size(); i += 100) {
+        const size_t n = std::min<size_t>(100, Codes.size() - i);
+        cmap += Num(int64_t(n)) + " beginbfchar\n";
+        for (size_t j = i; j < i + n; ++j) {
+            cmap += '<';
+            if (CodeBytes == 1) {
+                cmap += digits[(Codes[j].first >> 4) & 0xF];
+                cmap += digits[Codes[j].first & 0xF];
+            } else {
+                AppendHex4(cmap, Codes[j].first);
+            }
+            cmap += "> <";
+            char32_t c = Codes[j].second;
+            if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+                c = 0xFFFD;
+            if (c >= 0x10000) {
+                AppendHex4(cmap, 0xD800 + ((c - 0x10000) >> 10));
+                AppendHex4(cmap, 0xDC00 + ((c - 0x10000) & 0x3FF));
+            } else {
+                AppendHex4(cmap, c);
+            }
+            cmap += ">\n";
+        }
+        cmap += "endbfchar\n";
+    }
+    cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+    return cmap;
+}
+
+}  // namespace
 
 std::vector<std::string> TPdfFontSet::WriteFonts(const std::function<int32_t()>& NextObject,
                                                  const std::function<void(const std::string&)>& WriteObject)
 {
     std::vector<std::string> entries;
+
+    // The Windows-1252 fonts: the bytes used, through the face's character map.
+    for (int k = 0; k < 14; ++k) {
+        const TSimpleFont& simple = FSimple[k];
+        std::vector<std::pair<uint32_t, char32_t>> codes;
+        std::vector<char32_t> chars;
+        for (int b = 0; b < 256; ++b)
+            if (simple.Used[b] && simple.Width[b] >= 0) {
+                codes.emplace_back(uint32_t(b), Cp1252ToUnicode(static_cast<unsigned char>(b)));
+                chars.push_back(Cp1252ToUnicode(static_cast<unsigned char>(b)));
+            }
+        if (codes.empty())
+            continue;
+        const TFontFace& face = *FacesOf(k).Primary;
+        std::string program;
+        if (!Subset(face.Face, {0}, program, nullptr, chars))
+            throw std::runtime_error("The font file " + face.File + " could not be subsetted");
+        const std::string baseFont = SubsetName(face, {0}, chars);
+        const int32_t font = NextObject(), descriptor = NextObject(), file = NextObject(), toUnicode = NextObject();
+        const int first = int(codes.front().first), last = int(codes.back().first);
+        std::string widths = "/Widths [";
+        for (int b = first; b <= last; ++b) {
+            widths += ((b - first) % 16 == 0) ? "\r\n" : " ";
+            widths += Num(simple.Used[b] ? std::max<int>(simple.Width[b], 0) : 0);
+        }
+        widths += " ]";
+        WriteObject(Num(font) + " 0 obj\r\n<< /Type /Font\r\n/Subtype /TrueType\r\n/BaseFont " + baseFont +
+                    "\r\n/FirstChar " + Num(first) + "\r\n/LastChar " + Num(last) + "\r\n" + widths +
+                    "\r\n/Encoding /WinAnsiEncoding\r\n/FontDescriptor " + Num(descriptor) + " 0 R\r\n/ToUnicode " +
+                    Num(toUnicode) + " 0 R\r\n>>\r\nendobj\r\n");
+        WriteObject(Descriptor(descriptor, face, baseFont, false, file));
+        WriteObject(StreamObject(file, "/Length1 " + Num(int64_t(program.size())) + "\r\n", DeflateBytes(program)));
+        WriteObject(StreamObject(toUnicode, "", DeflateBytes(ToUnicodeMap(codes, 1))));
+        entries.push_back("/T" + Num(k + 1) + " " + Num(font) + " 0 R ");
+    }
+
+    // The fonts of every other character: codes to glyphs.
     for (size_t k = 0; k < FFonts.size(); ++k) {
         const TPdfFont& font = *FFonts[k];
         const TFontFace& face = *font.Face;
@@ -451,36 +633,7 @@ std::vector<std::string> TPdfFontSet::WriteFonts(const std::function<int32_t()>&
         std::unordered_map<uint32_t, uint32_t> newGlyph;
         if (!Subset(face.Face, glyphs, program, &newGlyph))
             throw std::runtime_error("The font file " + face.File + " could not be subsetted");
-
-        // The subset's name: six capitals that follow from its glyphs.
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        hash.addData(QByteArrayView(face.PostScriptName.data(), qsizetype(face.PostScriptName.size())));
-        hash.addData(QByteArrayView(reinterpret_cast<const char*>(glyphs.data()), qsizetype(glyphs.size() * 4)));
-        const QByteArray digest = hash.result();
-        std::string tag;
-        for (int i = 0; i < 6; ++i)
-            tag += static_cast<char>('A' + static_cast<unsigned char>(digest[i]) % 26);
-        const std::string baseFont = "/" + tag + "+" + face.PostScriptName;
-
-        // Measures of the face for the descriptor, in thousandths of an em.
-        const double scale = 1000.0 / face.UnitsPerEm;
-        auto metric = [&](hb_ot_metrics_tag_t Tag, int32_t Fallback) {
-            hb_position_t v = 0;
-            return hb_ot_metrics_get_position(face.Font, Tag, &v) ? int64_t(std::lround(v * scale)) : Fallback;
-        };
-        const int64_t ascent = metric(HB_OT_METRICS_TAG_HORIZONTAL_ASCENDER, 800);
-        const int64_t descent = metric(HB_OT_METRICS_TAG_HORIZONTAL_DESCENDER, -200);
-        const int64_t capHeight = metric(HB_OT_METRICS_TAG_CAP_HEIGHT, 700);
-        hb_blob_t* head = hb_face_reference_table(face.Face, HB_TAG('h', 'e', 'a', 'd'));
-        auto signed16 = [&](size_t Offset) { return int64_t(int16_t(uint16_t(TableUint(head, Offset, 2)))); };
-        const int64_t bbox[4] = {std::lround(signed16(36) * scale), std::lround(signed16(38) * scale),
-                                 std::lround(signed16(40) * scale), std::lround(signed16(42) * scale)};
-        hb_blob_destroy(head);
-        hb_blob_t* post = hb_face_reference_table(face.Face, HB_TAG('p', 'o', 's', 't'));
-        const double italicAngle = int32_t(TableUint(post, 4, 4)) / 65536.0;
-        const bool fixedPitch = TableUint(post, 12, 4) != 0;
-        hb_blob_destroy(post);
-        const int flags = 4 | (fixedPitch ? 1 : 0) | (italicAngle != 0 ? 64 : 0);
+        const std::string baseFont = SubsetName(face, glyphs, {});
 
         const int32_t type0 = NextObject(), cidFont = NextObject(), descriptor = NextObject(), file = NextObject(),
                       toUnicode = NextObject(), cidToGid = NextObject();
@@ -489,59 +642,38 @@ std::vector<std::string> TPdfFontSet::WriteFonts(const std::function<int32_t()>&
                     "\r\n/Encoding /Identity-H\r\n/DescendantFonts [ " + Num(cidFont) + " 0 R]\r\n/ToUnicode " +
                     Num(toUnicode) + " 0 R\r\n>>\r\nendobj\r\n");
 
-        std::string widths = "/W [ 1 [";
+        // Widths of each run of consecutive codes.
+        std::string widths = "/W [";
         for (size_t i = 0; i < font.Codes.size(); ++i) {
-            widths += (i % 16 == 0) ? "\r\n" : " ";
-            widths += Num(font.Codes[i].Width);
+            const uint16_t cid = CodeOfOrdinal(i);
+            if (i == 0 || cid != CodeOfOrdinal(i - 1) + 1) {
+                if (i > 0)
+                    widths += " ]";
+                widths += "\r\n" + Num(cid) + " [";
+            } else if (i % 16 == 0) {
+                widths += "\r\n";
+            }
+            widths += " " + Num(font.Codes[i].Width);
         }
         widths += " ] ]";
         WriteObject(Num(cidFont) + " 0 obj\r\n<< /Type /Font\r\n/Subtype /CIDFontType2\r\n/BaseFont " + baseFont +
                     "\r\n/CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>\r\n/FontDescriptor " +
                     Num(descriptor) + " 0 R\r\n/DW 1000\r\n" + widths + "\r\n/CIDToGIDMap " + Num(cidToGid) +
                     " 0 R\r\n>>\r\nendobj\r\n");
-
-        char angle[32];
-        auto res = std::to_chars(angle, angle + sizeof angle, italicAngle, std::chars_format::fixed, 2);
-        WriteObject(Num(descriptor) + " 0 obj\r\n<< /Type /FontDescriptor\r\n/FontName " + baseFont + "\r\n/Flags " +
-                    Num(flags) + "\r\n/FontBBox [ " + Num(bbox[0]) + " " + Num(bbox[1]) + " " + Num(bbox[2]) + " " +
-                    Num(bbox[3]) + "]\r\n/ItalicAngle " + std::string(angle, res.ptr) + "\r\n/Ascent " + Num(ascent) +
-                    "\r\n/Descent " + Num(descent) + "\r\n/CapHeight " + Num(capHeight) +
-                    "\r\n/StemV 80\r\n/FontFile2 " + Num(file) + " 0 R\r\n>>\r\nendobj\r\n");
-
+        WriteObject(Descriptor(descriptor, face, baseFont, true, file));
         WriteObject(StreamObject(file, "/Length1 " + Num(int64_t(program.size())) + "\r\n", DeflateBytes(program)));
 
-        std::string cmap =
-            "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n/CIDSystemInfo << /Registry (Adobe) "
-            "/Ordering (UCS) /Supplement 0 >> def\n/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
-            "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
-        for (size_t i = 0; i < font.Codes.size(); i += 100) {
-            const size_t n = std::min<size_t>(100, font.Codes.size() - i);
-            cmap += Num(int64_t(n)) + " beginbfchar\n";
-            for (size_t j = i; j < i + n; ++j) {
-                cmap += '<';
-                AppendHex4(cmap, uint32_t(j + 1));
-                cmap += "> <";
-                char32_t c = font.Codes[j].Char;
-                if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-                    c = 0xFFFD;
-                if (c >= 0x10000) {
-                    AppendHex4(cmap, 0xD800 + ((c - 0x10000) >> 10));
-                    AppendHex4(cmap, 0xDC00 + ((c - 0x10000) & 0x3FF));
-                } else {
-                    AppendHex4(cmap, c);
-                }
-                cmap += ">\n";
-            }
-            cmap += "endbfchar\n";
-        }
-        cmap += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
-        WriteObject(StreamObject(toUnicode, "", DeflateBytes(cmap)));
+        std::vector<std::pair<uint32_t, char32_t>> codes;
+        for (size_t i = 0; i < font.Codes.size(); ++i)
+            codes.emplace_back(CodeOfOrdinal(i), font.Codes[i].Char);
+        WriteObject(StreamObject(toUnicode, "", DeflateBytes(ToUnicodeMap(codes, 2))));
 
-        std::string map(2 * (font.Codes.size() + 1), '\0');
+        std::string map(2 * (size_t(CodeOfOrdinal(font.Codes.size() - 1)) + 1), '\0');
         for (size_t i = 0; i < font.Codes.size(); ++i) {
             const uint32_t g = newGlyph[font.Codes[i].Glyph];
-            map[2 * (i + 1)] = static_cast<char>(g >> 8);
-            map[2 * (i + 1) + 1] = static_cast<char>(g & 0xFF);
+            const size_t at = 2 * size_t(CodeOfOrdinal(i));
+            map[at] = static_cast<char>(g >> 8);
+            map[at + 1] = static_cast<char>(g & 0xFF);
         }
         WriteObject(StreamObject(cidToGid, "", DeflateBytes(map)));
 

@@ -1,13 +1,21 @@
 // Fonts embedded in a PDF: TrueType faces of the machine, chosen by
 // fontconfig for each of the standard fonts (the metric-compatible faces
 // first, then the faces that have a character those lack), and written as
-// subsets (HarfBuzz's subsetter) of the glyphs a document used: a Type0 font
-// with a CIDFontType2 descendant, Identity-H, widths, a ToUnicode map and
-// the subset's FontFile2.
+// subsets (HarfBuzz's subsetter) of the glyphs a document used:
+// - for the Windows-1252 text of a standard font, a TrueType font of its
+//   first face in WinAnsiEncoding (a byte a character, as the standard
+//   fonts), with a ToUnicode map;
+// - for every other character, a Type0 font with a CIDFontType2 descendant,
+//   Identity-H, widths, a ToUnicode map and the subset's FontFile2.
+// The widths written are the face's own, so that they agree with the font
+// program; text measured at other widths is placed with displacements.
 //
 // The codes (CIDs) of a font are handed out in the order characters are first
 // shown: each character at each width has one code of its own, mapped to its
-// glyph by a CIDToGIDMap and to its text by the ToUnicode map. So two
+// glyph by a CIDToGIDMap and to its text by the ToUnicode map. A code is two
+// bytes that a literal string holds as they are (printable ASCII but for the
+// parentheses and the backslash, and 0xA0 to 0xFF): text costs two bytes a
+// character in the page content, with nothing to escape. So two
 // characters that share a glyph, or a character a face has no glyph for (its
 // missing-glyph box), still extract as themselves, and a glyph shown at the
 // width of a standard font and at its own width advances by each.
@@ -31,14 +39,26 @@ struct TFaceGlyph {
     uint32_t Glyph = 0;         // 0: no face has the character (the missing-glyph box)
     int32_t Advance = 0;
     int32_t UnitsPerEm = 1000;
+    // The advance in thousandths of an em, rounded, as the font's widths say.
+    int32_t Width() const
+    {
+        return static_cast<int32_t>((int64_t{Advance} * 2000 + UnitsPerEm) / (2 * int64_t{UnitsPerEm}));
+    }
 };
 
 // A character as the document shows it in an embedded font: the font's
-// resource number (/E<Font>) and the two-byte code.
+// resource number (/E<Font>) and the two-byte code (0: none).
 struct TEmbeddedCode {
     int Font = 0;
     uint16_t Cid = 0;
 };
+
+// The two bytes of a code, as a literal string holds them.
+inline void AppendCode(std::string& S, uint16_t Cid)
+{
+    S += static_cast<char>(Cid >> 8);
+    S += static_cast<char>(Cid & 0xFF);
+}
 
 class TPdfFontSet {
 public:
@@ -53,19 +73,16 @@ public:
     // Whether any face can be embedded for the standard font.
     bool HasFace(int Standard);
 
-    // The code that shows C as Glyph found it, advancing by Width thousandths
-    // of an em.
-    TEmbeddedCode Use(const TFaceGlyph& Glyph, char32_t C, int32_t Width);
-    // The code of a Windows-1252 byte of standard font Standard shown at the
-    // standard font's width (C is its character): remembered for the
-    // document, as most text is such bytes.
-    TEmbeddedCode ByteCode(int Standard, unsigned char Byte, char32_t C, int32_t Width)
-    {
-        TEmbeddedCode& code = FByteCodes[Standard][Byte];
-        if (code.Cid == 0)
-            code = Use(Lookup(Standard, C), C, Width);
-        return code;
-    }
+    // The code that shows C as Glyph found it.
+    TEmbeddedCode Use(const TFaceGlyph& Glyph, char32_t C);
+
+    // The embedded TrueType font that shows standard font Standard's
+    // Windows-1252 bytes (/T<Standard+1>): each byte's width in thousandths
+    // of an em as its face has it, -1 for a byte it does not show (a control
+    // character, a character the face lacks: those take the codes of Use);
+    // and the bytes the document shows in it, which the caller marks.
+    const int16_t* SimpleWidths(int Standard);
+    bool* SimpleUsed(int Standard);
 
     // Forgets the codes handed out (a new document); the faces stay open.
     void Clear();
@@ -96,7 +113,11 @@ private:
     std::vector<std::unique_ptr<TPdfFont>> FFonts;           // /E1, /E2 ...
     std::vector<std::string> FWarnings;
     std::vector<std::string> FSaid;
-    TEmbeddedCode FByteCodes[14][256] = {};
+    struct TSimpleFont {
+        bool Ready = false;
+        int16_t Width[256] = {};
+        bool Used[256] = {};
+    } FSimple[14];
 };
 
 // Deflates Data whole (zlib's FlateDecode format).

@@ -1110,11 +1110,14 @@ void TPdfWriter::TextOut(int32_t X, int32_t Y, const std::string& Text)
     const int32_t y = FlipY(Y);
     if (FPathOpen)
         EndPath();
-    FStandardUsed = true;
+    FStandardUsed = FStandardUsed || !Font.Embedded;
     // Text is most of a report: the fixed parts go in with their lengths known.
     Put(FContent, "BT\r\n");
     ColorLine(Font.Color, "rg");
-    Put(FContent, "0 Tr\r\n/F");
+    if (Font.Embedded)
+        Put(FContent, "0 Tr\r\n/T");
+    else
+        Put(FContent, "0 Tr\r\n/F");
     AppendInt(FContent, Font.FontNumber + 1);
     FContent += ' ';
     AppendInt(FContent, Font.Size);
@@ -1132,10 +1135,10 @@ void TPdfWriter::TextOut(double X, double Y, double Angle, const std::string& Te
     if (FPathOpen)
         EndPath();
     const double c = std::cos(Angle), s = std::sin(Angle);
-    FStandardUsed = true;
+    FStandardUsed = FStandardUsed || !Font.Embedded;
     FContent += "BT\r\n";
     ColorLine(Font.Color, "rg");
-    FContent += "0 Tr\r\n/F";
+    FContent += Font.Embedded ? "0 Tr\r\n/T" : "0 Tr\r\n/F";
     AppendInt(FContent, Font.FontNumber + 1);
     FContent += ' ';
     AppendInt(FContent, Font.Size);
@@ -1157,9 +1160,9 @@ void TPdfWriter::TextPieces(const std::vector<TPdfTextPiece>& Pieces, bool First
 {
     bool first = true;
     for (const TPdfTextPiece& p : Pieces) {
-        FContent += p.Embedded ? "/E" : "/F";
-        AppendInt(FContent, p.Embedded ? p.Font : p.Font + 1);
-        FStandardUsed = FStandardUsed || !p.Embedded;
+        FContent += p.Kind == TPdfTextPiece::Standard ? "/F" : p.Kind == TPdfTextPiece::Simple ? "/T" : "/E";
+        AppendInt(FContent, p.Kind == TPdfTextPiece::Composite ? p.Font : p.Font + 1);
+        FStandardUsed = FStandardUsed || p.Kind == TPdfTextPiece::Standard;
         FContent += ' ';
         AppendInt(FContent, Font.Size);
         FContent += " Tf\r\n";
@@ -1171,7 +1174,7 @@ void TPdfWriter::TextPieces(const std::vector<TPdfTextPiece>& Pieces, bool First
         }
         first = false;
         FContent += p.Operand;
-        FContent += " Tj\r\n";
+        FContent += !p.Operand.empty() && p.Operand[0] == '[' ? " TJ\r\n" : " Tj\r\n";
     }
 }
 
@@ -1215,9 +1218,9 @@ void TPdfWriter::UnseenText(double X, double Y, double Size, double Scale, const
     FContent += " Tz\r\n";
     bool first = true;
     for (const TPdfTextPiece& p : Pieces) {
-        FContent += p.Embedded ? "/E" : "/F";
-        AppendInt(FContent, p.Embedded ? p.Font : p.Font + 1);
-        FStandardUsed = FStandardUsed || !p.Embedded;
+        FContent += p.Kind == TPdfTextPiece::Standard ? "/F" : p.Kind == TPdfTextPiece::Simple ? "/T" : "/E";
+        AppendInt(FContent, p.Kind == TPdfTextPiece::Composite ? p.Font : p.Font + 1);
+        FStandardUsed = FStandardUsed || p.Kind == TPdfTextPiece::Standard;
         FContent += ' ';
         AppendReal(FContent, Size, 2);
         FContent += " Tf\r\n";
@@ -1227,7 +1230,7 @@ void TPdfWriter::UnseenText(double X, double Y, double Size, double Scale, const
             first = false;
         }
         FContent += p.Operand;
-        FContent += " Tj\r\n";
+        FContent += !p.Operand.empty() && p.Operand[0] == '[' ? " TJ\r\n" : " Tj\r\n";
     }
     FContent += "ET\r\nQ\r\n";
 }

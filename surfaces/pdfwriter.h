@@ -37,6 +37,9 @@ struct TPDFFont {
     uint8_t FontNumber = 4;  // index into the standard font table; resource /F(index+1)
     int32_t Size = 12;       // points
     TColor Color = 0;
+    // Text goes in the embedded TrueType font that stands for the standard
+    // font (resource /T(index+1)), in the same Windows-1252 bytes.
+    bool Embedded = false;
 };
 
 // The standard fonts in the order of their resource names /F1../F14.
@@ -47,11 +50,14 @@ class TNamedOutput;
 class TPdfFontSet;
 struct TPdfResources;
 
-// A run of text in one font: a standard font's literal string "(...)", or an
-// embedded font's codes as a hex string "<...>".
+// A run of text in one font: a standard font's bytes (/F<Font+1>), the
+// bytes of the embedded TrueType font that stands for standard font Font
+// (/T<Font+1>, Windows-1252 as the standard fonts), or an embedded font's
+// two-byte codes (/E<Font>). The operand is the literal string "(...)" that
+// Tj shows, or the array "[...]" that TJ shows with its displacements.
 struct TPdfTextPiece {
-    bool Embedded = false;
-    int Font = 0;  // the standard font (0..13), or the embedded font's number (/E<Font>)
+    enum TKind : uint8_t { Standard, Simple, Composite } Kind = Standard;
+    int Font = 0;
     std::string Operand;
 };
 

@@ -9,11 +9,16 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
+#include <cmath>
 #include <fstream>
+#include <hb.h>
 #include <map>
 #include <optional>
 #include <sys/time.h>
@@ -145,10 +150,10 @@ TEST_P(PdfScriptsTest, TextComesBackAndFontsAreEmbedded)
         const std::vector<TFontRow> rows = FontRows(pdf);
         size_t embedded = 0;
         for (const TFontRow& row : rows) {
-            if (c.EveryFontEmbedded || row.Type == "CID TrueType") {
+            if (c.EveryFontEmbedded || row.Type != "Type 1") {
                 EXPECT_TRUE(row.Embedded) << row.Name;
                 EXPECT_TRUE(row.Unicode) << row.Name;
-                EXPECT_EQ(row.Type, "CID TrueType") << row.Name;
+                EXPECT_TRUE(row.Type == "CID TrueType" || row.Type == "TrueType") << row.Name << ": " << row.Type;
             }
             embedded += row.Embedded;
         }
@@ -208,7 +213,8 @@ INSTANTIATE_TEST_SUITE_P(
 // words at the same places as with the standard fonts.
 TEST_F(PdfFontsTest, EmbeddingKeepsTheLayout)
 {
-    const std::string report = "{FONT NAME=\"Arial\" SIZE=10}Amount      1,234.56\nTotal due  99,999.00\n"
+    const std::string report = "{FONT NAME=\"Arial\" SIZE=10}Amount      1,234.56 \xC2\xB1" "0.5\nTotal due  99,999.00\n"
+                               "{FONT NAME=\"Times New Roman\" SIZE=10}5\xC2\xB5m \xC3\xB7 2 =\n"
                                "{FONT NAME=\"Courier New\" SIZE=10}Column  one  two\n";
     ASSERT_EQ(Run(report, {}, "standard.pdf").Code, 0);
     ASSERT_EQ(Run(report, {"--embed-fonts"}, "embedded.pdf").Code, 0);
@@ -219,14 +225,14 @@ TEST_F(PdfFontsTest, EmbeddingKeepsTheLayout)
         const QRegularExpression word("<word xMin=\"([0-9.]+)\" yMin=\"[0-9.]+\" xMax=\"([0-9.]+)\"[^>]*>([^<]*)</word>");
         for (auto it = word.globalMatch(QString::fromStdString(Html)); it.hasNext();) {
             const auto m = it.next();
-            // Places to a tenth of a point.
-            out.push_back(m.captured(3).toStdString() + "@" + QString::number(m.captured(1).toDouble(), 'f', 1).toStdString() +
-                          "-" + QString::number(m.captured(2).toDouble(), 'f', 1).toStdString());
+            // Where each word starts, to a tenth of a point (a word ends
+            // where its last glyph does, which a displacement moves on from).
+            out.push_back(m.captured(3).toStdString() + "@" + QString::number(m.captured(1).toDouble(), 'f', 1).toStdString());
         }
         return out;
     };
     const std::vector<std::string> standard = words(a.Out), embedded = words(b.Out);
-    EXPECT_EQ(standard.size(), 8u);
+    EXPECT_EQ(standard.size(), 13u);
     EXPECT_EQ(standard, embedded);
 }
 
@@ -255,10 +261,13 @@ TEST_F(PdfFontsTest, OneSubsetPerFaceAtEverySize)
     const TToolRun r = Run(report, {"--embed-fonts"});
     ASSERT_EQ(r.Code, 0) << r.Err;
     const std::string pdf = ReadBytes(Path("out.pdf"));
+    // One font for the face's Windows-1252 text (the digits), one for the
+    // Greek letters, whatever the sizes.
     const std::vector<TFontRow> rows = FontRows(Path("out.pdf"));
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_NE(rows[0].Name.find("+LiberationSans"), std::string::npos) << rows[0].Name;
-    EXPECT_EQ(Count(pdf, "/FontFile2"), 1u);
+    ASSERT_EQ(rows.size(), 2u);
+    for (const TFontRow& row : rows)
+        EXPECT_NE(row.Name.find("+LiberationSans"), std::string::npos) << row.Name;
+    EXPECT_EQ(Count(pdf, "/FontFile2"), 2u);
     // Liberation Sans holds thousands of glyphs; its subset a handful.
     EXPECT_LT(pdf.size(), 40000u);
 }
@@ -287,6 +296,72 @@ TEST_F(PdfFontsTest, TenThousandDistinctCharacters)
     const std::string text = PdfText(Path("out.pdf"));
     for (const char* c : {"\xCE\xA9", "\xD0\x96", "\xD7\x90", "\xE2\x88\x80"})  // Omega, Zhe, Alef, for all
         EXPECT_NE(text.find(c), std::string::npos) << c;
+}
+
+// The widths a PDF gives its embedded fonts agree with their font programs
+// (as PDF/A asks), also where the text stands at the standard fonts' other
+// widths (plus-minus, micro sign, division sign), which displacements make up.
+TEST_F(PdfFontsTest, EmbeddedWidthsAgreeWithTheFontPrograms)
+{
+    const std::string report = "{FONT NAME=\"Arial\" SIZE=11}Plus \xC2\xB1 micro \xC2\xB5 \xC3\xB7 \xC2\xAF \xCE\xB1\xCE\xB2\n"
+                               "{FONT NAME=\"Times New Roman\" SIZE=11 ITALIC}\xC2\xB1\xC2\xB5\xC3\xB7 \xD0\x96\n"
+                               "{FONT NAME=\"Courier New\" SIZE=11}\xE2\x94\x8C\xE2\x94\x80\xE2\x94\x90\x7F\n";
+    ASSERT_EQ(Run(report, {"--pdfa"}).Code, 0);
+    const TToolRun json = RunTool("qpdf", {"--json", "--json-stream-data=inline", "--json-key=qpdf", Dir.filePath("out.pdf")});
+    ASSERT_EQ(json.Code, 0) << json.Err;
+    const QJsonObject objects = QJsonDocument::fromJson(QByteArray::fromStdString(json.Out))["qpdf"][1].toObject();
+    auto object = [&](const QJsonValue& Ref) { return objects["obj:" + Ref.toString()].toObject(); };
+    auto streamData = [&](const QJsonValue& Ref) {
+        return QByteArray::fromBase64(object(Ref)["stream"].toObject()["data"].toString().toLatin1());
+    };
+    int fonts = 0, checked = 0;
+    for (auto it = objects.begin(); it != objects.end(); ++it) {
+        const QJsonObject font = it.value().toObject()["value"].toObject();
+        const QString subtype = font["/Subtype"].toString();
+        if (subtype != "/TrueType" && subtype != "/CIDFontType2")
+            continue;
+        ++fonts;
+        const QByteArray program = streamData(object(font["/FontDescriptor"])["value"].toObject()["/FontFile2"]);
+        hb_blob_t* blob = hb_blob_create(program.constData(), unsigned(program.size()), HB_MEMORY_MODE_READONLY, nullptr, nullptr);
+        hb_face_t* face = hb_face_create(blob, 0);
+        hb_font_t* hb = hb_font_create(face);
+        const double perEm = 1000.0 / hb_face_get_upem(face);
+        auto expectWidth = [&](uint32_t Glyph, double Width, const std::string& What) {
+            EXPECT_LE(std::fabs(hb_font_get_glyph_h_advance(hb, Glyph) * perEm - Width), 1.0)
+                << font["/BaseFont"].toString().toStdString() << " " << What;
+            ++checked;
+        };
+        if (subtype == "/TrueType") {
+            const QJsonArray widths = font["/Widths"].toArray();
+            const int first = font["/FirstChar"].toInt();
+            for (int i = 0; i < widths.size(); ++i) {
+                if (widths[i].toInt() == 0)
+                    continue;
+                hb_codepoint_t glyph = 0;
+                ASSERT_TRUE(hb_font_get_nominal_glyph(hb, Cp1252ToUnicode(static_cast<unsigned char>(first + i)), &glyph))
+                    << "byte " << first + i << " is not in the font's character map";
+                expectWidth(glyph, widths[i].toDouble(), "byte " + std::to_string(first + i));
+            }
+        } else {
+            const QByteArray map = streamData(font["/CIDToGIDMap"]);
+            const QJsonArray w = font["/W"].toArray();
+            for (int i = 0; i + 1 < w.size(); i += 2) {
+                const int start = w[i].toInt();
+                const QJsonArray run = w[i + 1].toArray();
+                for (int k = 0; k < run.size(); ++k) {
+                    const int cid = start + k;
+                    ASSERT_LT(2 * cid + 1, map.size());
+                    const uint32_t glyph = uint8_t(map[2 * cid]) << 8 | uint8_t(map[2 * cid + 1]);
+                    expectWidth(glyph, run[k].toDouble(), "code " + std::to_string(cid));
+                }
+            }
+        }
+        hb_font_destroy(hb);
+        hb_face_destroy(face);
+        hb_blob_destroy(blob);
+    }
+    EXPECT_GE(fonts, 4);
+    EXPECT_GE(checked, 20);
 }
 
 // ---- compression -------------------------------------------------------------------
@@ -419,6 +494,26 @@ TEST_F(PdfFontsTest, UnusableFontFileFallsBackToTheStandardFonts)
     EXPECT_NE(a.Code, 0);
     EXPECT_NE(a.Err.find("PDF/A needs every font embedded"), std::string::npos) << a.Err;
     EXPECT_FALSE(FileExists(Path("archive.pdf")));
+}
+
+// A face the report names that is not installed, or that is installed but
+// is none of the PDF's faces, is said once however often it is named; the
+// job goes on in the font before it.
+TEST_F(PdfFontsTest, FacesThePdfCannotUseAreSaidOnce)
+{
+    const TToolRun r = Run("{FONT NAME=\"No Such Face\" SIZE=10}one\n{FONT NAME=\"Arial\"}two\n"
+                           "{FONT NAME=\"NO SUCH FACE\"}three\n{FONT NAME=\"DejaVu Sans\"}four\n"
+                           "{FONT NAME=\"DejaVu Sans\" SIZE=14}five\n",
+                           {});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    // (the tag reader gives names in capitals)
+    EXPECT_EQ(Count(r.Err, "\"NO SUCH FACE\" is not installed"), 1u) << r.Err;
+    EXPECT_EQ(Count(r.Err, "\"DEJAVU SANS\" is not one of the PDF's faces"), 1u) << r.Err;
+    EXPECT_EQ(Count(r.Err, "is not"), 2u) << r.Err;
+    const std::string text = PdfText(Path("out.pdf"));
+    for (const char* word : {"one", "two", "three", "four", "five"})
+        EXPECT_NE(text.find(word), std::string::npos) << word;
+    EXPECT_EQ(Run("{FONT NAME=\"No Such Face\"}one\n", {"--quiet"}).Err.find("FACE"), std::string::npos);
 }
 
 // ---- the document information ------------------------------------------------------
