@@ -1153,10 +1153,10 @@ void TPdfWriter::TextOut(double X, double Y, double Angle, const std::string& Te
     FContent += ") Tj\r\nET\r\n";
 }
 
-// The runs of text one after the other: each piece selects its font and
-// shows its text, the first at (X, Y) when FirstAt (else the text matrix
-// places it).
-void TPdfWriter::TextPieces(const std::vector<TPdfTextPiece>& Pieces, bool FirstAt, int32_t X, int32_t Y)
+// The runs of text one after the other: each piece selects its font at Size
+// points and shows its text, the first at (X, Y) in the page's own
+// coordinates when FirstAt (else the text matrix places it).
+void TPdfWriter::TextPieces(const std::vector<TPdfTextPiece>& Pieces, double Size, bool FirstAt, double X, double Y)
 {
     bool first = true;
     for (const TPdfTextPiece& p : Pieces) {
@@ -1164,12 +1164,12 @@ void TPdfWriter::TextPieces(const std::vector<TPdfTextPiece>& Pieces, bool First
         AppendInt(FContent, p.Kind == TPdfTextPiece::Composite ? p.Font : p.Font + 1);
         FStandardUsed = FStandardUsed || p.Kind == TPdfTextPiece::Standard;
         FContent += ' ';
-        AppendInt(FContent, Font.Size);
+        AppendReal(FContent, Size, 2);
         FContent += " Tf\r\n";
         if (first && FirstAt) {
-            AppendInt(FContent, X);
+            AppendReal(FContent, X);
             FContent += ' ';
-            AppendInt(FContent, Y);
+            AppendReal(FContent, Y);
             FContent += " Td\r\n";
         }
         first = false;
@@ -1186,7 +1186,7 @@ void TPdfWriter::TextOut(int32_t X, int32_t Y, const std::vector<TPdfTextPiece>&
     FContent += "BT\r\n";
     ColorLine(Font.Color, "rg");
     FContent += "0 Tr\r\n";
-    TextPieces(Pieces, true, X, y);
+    TextPieces(Pieces, Font.Size, true, X, y);
     FContent += "ET\r\n";
 }
 
@@ -1204,7 +1204,7 @@ void TPdfWriter::TextOut(double X, double Y, double Angle, const std::vector<TPd
     }
     AppendPoint(X, Y);
     FContent += " Tm\r\n";
-    TextPieces(Pieces, false, 0, 0);
+    TextPieces(Pieces, Font.Size, false, 0, 0);
     FContent += "ET\r\n";
 }
 
@@ -1216,22 +1216,7 @@ void TPdfWriter::UnseenText(double X, double Y, double Size, double Scale, const
     FContent += "q\r\nBT\r\n3 Tr\r\n";
     AppendReal(FContent, Scale * 100, 2);
     FContent += " Tz\r\n";
-    bool first = true;
-    for (const TPdfTextPiece& p : Pieces) {
-        FContent += p.Kind == TPdfTextPiece::Standard ? "/F" : p.Kind == TPdfTextPiece::Simple ? "/T" : "/E";
-        AppendInt(FContent, p.Kind == TPdfTextPiece::Composite ? p.Font : p.Font + 1);
-        FStandardUsed = FStandardUsed || p.Kind == TPdfTextPiece::Standard;
-        FContent += ' ';
-        AppendReal(FContent, Size, 2);
-        FContent += " Tf\r\n";
-        if (first) {
-            AppendPoint(X, Y);
-            FContent += " Td\r\n";
-            first = false;
-        }
-        FContent += p.Operand;
-        FContent += !p.Operand.empty() && p.Operand[0] == '[' ? " TJ\r\n" : " Tj\r\n";
-    }
+    TextPieces(Pieces, Size, true, X, static_cast<double>(PageHeight) - Y);
     FContent += "ET\r\nQ\r\n";
 }
 

@@ -189,7 +189,7 @@ private:
     void FillColorLine();
     void DashLine();
     void AppendPoint(double X, double Y);
-    void TextPieces(const std::vector<TPdfTextPiece>& Pieces, bool FirstAt, int32_t X, int32_t Y);
+    void TextPieces(const std::vector<TPdfTextPiece>& Pieces, double Size, bool FirstAt, double X, double Y);
     std::string DateStamp(bool Xmp) const;
     void WriteMetadata(int32_t Number);
 
