@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <cmath>
@@ -379,6 +380,23 @@ TEST_F(PdfFontsTest, CompressedPagesAreSmallerAndSayTheSame)
     EXPECT_EQ(PdfText(Path("plain.pdf")), PdfText(Path("deflated.pdf")));
     EXPECT_EQ(Count(deflated, "/Filter /FlateDecode"), Count(deflated, "/Type /Page\r\n"));
     EXPECT_EQ(Count(plain, "/FlateDecode"), 0u);
+}
+
+// The settings ask for embedded fonts and compressed pages in every run.
+TEST_F(PdfFontsTest, SettingsEmbedAndCompress)
+{
+    {
+        QSettings settings(Dir.filePath("config/Merrowgate/Quillard.conf"), QSettings::IniFormat);
+        settings.setValue("Embed PDF Fonts", "yes");
+        settings.setValue("Compress PDF", "YES");
+    }
+    ASSERT_EQ(Run("Plain text\n", {}).Code, 0);
+    const std::string pdf = ReadBytes(Path("out.pdf"));
+    for (const TFontRow& row : FontRows(Path("out.pdf")))
+        EXPECT_TRUE(row.Embedded) << row.Name;
+    EXPECT_EQ(Count(pdf, "/Subtype /Type1"), 0u);
+    EXPECT_EQ(Count(pdf, "/Filter /FlateDecode\r\n >>"), 1u);  // the page
+    EXPECT_NE(PdfText(Path("out.pdf")).find("Plain text"), std::string::npos);
 }
 
 // ---- PDF/A -------------------------------------------------------------------------
