@@ -90,16 +90,12 @@ namespace {
 // the backslash, and 0xA0 to 0xFF.
 struct TCodeBytes {
     unsigned char Byte[187];
-    int Ordinal[256];  // -1 for a byte that is none of them
     TCodeBytes()
     {
         int n = 0;
-        for (int b = 0; b < 256; ++b) {
-            const bool taken = (b >= 0x21 && b <= 0x7E && b != '(' && b != ')' && b != '\\') || b >= 0xA0;
-            Ordinal[b] = taken ? n : -1;
-            if (taken)
+        for (int b = 0; b < 256; ++b)
+            if ((b >= 0x21 && b <= 0x7E && b != '(' && b != ')' && b != '\\') || b >= 0xA0)
                 Byte[n++] = static_cast<unsigned char>(b);
-        }
     }
 };
 const TCodeBytes CodeBytes;
@@ -485,12 +481,6 @@ void TPdfFontSet::Clear()
         f->PdfFont = -1;
 }
 
-bool TPdfFontSet::Used() const
-{
-    return !FFonts.empty() ||
-           std::any_of(std::begin(FSimple), std::end(FSimple),
-                       [](const TSimpleFont& s) { return std::find(std::begin(s.Used), std::end(s.Used), true) != std::end(s.Used); });
-}
 
 namespace {
 

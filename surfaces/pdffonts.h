@@ -86,8 +86,6 @@ public:
 
     // Forgets the codes handed out (a new document); the faces stay open.
     void Clear();
-    // Whether any code has been handed out since Clear.
-    bool Used() const;
 
     // Writes every font that has codes: NextObject numbers an object,
     // WriteObject writes one whole. Returns the entries of the resources'
