@@ -609,10 +609,12 @@ int RunPdf(const TCommandLine& cl)
                      r.PdfUnmappedCharacters == 1 ? "is" : "are");
     if (r.PdfMissingGlyphs > 0 && !cl.Quiet)
         std::fprintf(stderr,
-                     "quillard: warning: %zu character%s of %s no installed font has %s drawn as the font's "
-                     "missing-glyph box\n",
+                     "quillard: warning: %zu character%s of %s no installed font has %s drawn as %s (and "
+                     "copied as %s)\n",
                      r.PdfMissingGlyphs, r.PdfMissingGlyphs == 1 ? "" : "s", ReportShown(cl),
-                     r.PdfMissingGlyphs == 1 ? "is" : "are");
+                     r.PdfMissingGlyphs == 1 ? "is" : "are",
+                     cl.PdfA ? "the replacement character" : "the font's missing-glyph box",
+                     r.PdfMissingGlyphs == 1 ? "itself" : "themselves");
     cleanUp.JobDone = true;
     SayWhatThePassNoted(cl, r);
     return 0;

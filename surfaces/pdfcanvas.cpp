@@ -716,12 +716,17 @@ TPdfCanvas::TTextRoute TPdfCanvas::TextRuns(const std::string& Text, std::vector
         const TFaceGlyph& g = fonts.Lookup(standard, c);
         if (g.Glyph == 0 && c >= 0x20 && !(c >= 0x7F && c < 0xA0))
             ++MissingGlyphs;
-        const TEmbeddedCode code = fonts.Use(g, c);
+        // PDF/A shows no missing-glyph box: the replacement character stands
+        // in, at the box's place and width, and the text stays the character.
+        const TFaceGlyph& shown = g.Glyph == 0 && w.PdfA ? fonts.StandIn(standard) : g;
+        const TEmbeddedCode code = fonts.Use(shown, c);
         run.Font(TPdfTextPiece::Composite, code.Font);
         AppendCode(run.Raw(), code.Cid);
+        if (&shown != &g && !byte)
+            run.Displace(shown.Width() - g.Width());
         // A character the standard font measures stands at its width.
         if (byte)
-            run.Displace(g.Width() - int32_t{metrics.Widths[b]});
+            run.Displace(shown.Width() - int32_t{metrics.Widths[b]});
     }
     run.Close();
     return TTextRoute::Runs;
@@ -933,7 +938,8 @@ void TPdfCanvas::FigureText(const TRect& Cell, const std::string& Text)
     int64_t advance = 0;  // thousandths of an em
     for (size_t i = 0; i < Text.size();) {
         const char32_t c = DecodeUtf8(Text, i);
-        const TFaceGlyph& g = fonts.Lookup(FCache.Font, c);
+        const TFaceGlyph& found = fonts.Lookup(FCache.Font, c);
+        const TFaceGlyph& g = found.Glyph == 0 && w.PdfA ? fonts.StandIn(FCache.Font) : found;
         const int32_t width = g.Width();
         const TEmbeddedCode code = fonts.Use(g, c);
         if (pieces.empty() || pieces.back().Font != code.Font)

@@ -72,6 +72,13 @@ public:
     const TFaceGlyph& Lookup(int Standard, char32_t C);
     // Whether any face can be embedded for the standard font.
     bool HasFace(int Standard);
+    // A glyph that shows where a character no face has stands, other than
+    // the missing-glyph box: the replacement character, or "?".
+    const TFaceGlyph& StandIn(int Standard)
+    {
+        const TFaceGlyph& g = Lookup(Standard, U'\uFFFD');
+        return g.Glyph != 0 ? g : Lookup(Standard, U'?');
+    }
 
     // The code that shows C as Glyph found it.
     TEmbeddedCode Use(const TFaceGlyph& Glyph, char32_t C);

@@ -237,18 +237,49 @@ TEST_F(PdfFontsTest, EmbeddingKeepsTheLayout)
     EXPECT_EQ(standard, embedded);
 }
 
+// The glyph of each code of the Type0 fonts of a PDF, by font, as qpdf
+// reads them (code to glyph through the CIDToGIDMap, for the codes /W lists).
+std::vector<std::vector<uint32_t>> CodeGlyphs(const std::string& Pdf)
+{
+    const TToolRun json = RunTool("qpdf", {"--json", "--json-stream-data=inline", "--json-key=qpdf", QString::fromStdString(Pdf)});
+    EXPECT_EQ(json.Code, 0) << json.Err;
+    const QJsonObject objects = QJsonDocument::fromJson(QByteArray::fromStdString(json.Out))["qpdf"][1].toObject();
+    std::vector<std::vector<uint32_t>> out;
+    for (auto it = objects.begin(); it != objects.end(); ++it) {
+        const QJsonObject font = it.value().toObject()["value"].toObject();
+        if (font["/Subtype"].toString() != "/CIDFontType2")
+            continue;
+        const QByteArray map = QByteArray::fromBase64(
+            objects["obj:" + font["/CIDToGIDMap"].toString()].toObject()["stream"].toObject()["data"].toString().toLatin1());
+        const QJsonArray w = font["/W"].toArray();
+        out.emplace_back();
+        for (int i = 0; i + 1 < w.size(); i += 2)
+            for (int k = 0; k < w[i + 1].toArray().size(); ++k) {
+                const int cid = w[i].toInt() + k;
+                out.back().push_back(2 * cid + 1 < map.size() ? uint32_t(uint8_t(map[2 * cid]) << 8 | uint8_t(map[2 * cid + 1]))
+                                                              : 0xFFFFFFFF);
+            }
+    }
+    return out;
+}
+
 // A character no installed face has is drawn as the face's missing-glyph box
-// and still extracts as itself; the run says so once.
+// and still extracts as itself; the run says so once. PDF/A, which shows no
+// missing-glyph box, draws the replacement character in its place.
 TEST_F(PdfFontsTest, CharacterNoFaceHasExtractsAsItself)
 {
     const std::string report = "Private: \xF3\xB0\x80\x80 and \xF4\x8F\xBF\xBD end\n";
-    for (const QStringList& options : {QStringList{}, QStringList{"--embed-fonts"}}) {
+    for (const QStringList& options : {QStringList{}, QStringList{"--embed-fonts"}, QStringList{"--pdfa"}}) {
         const TToolRun r = Run(report, options);
         ASSERT_EQ(r.Code, 0) << r.Err;
         EXPECT_NE(r.Err.find("2 characters of"), std::string::npos) << r.Err;
-        EXPECT_EQ(Count(r.Err, "missing-glyph"), 1u) << r.Err;
+        EXPECT_EQ(Count(r.Err, options == QStringList{"--pdfa"} ? "replacement character" : "missing-glyph"), 1u) << r.Err;
         EXPECT_TRUE(PassesQpdfCheck(Path("out.pdf")));
         EXPECT_NE(PdfText(Path("out.pdf")).find(report.substr(0, report.size() - 1)), std::string::npos);
+        size_t boxes = 0;
+        for (const std::vector<uint32_t>& glyphs : CodeGlyphs(Path("out.pdf")))
+            boxes += size_t(std::count(glyphs.begin(), glyphs.end(), 0u));
+        EXPECT_EQ(boxes, options == QStringList{"--pdfa"} ? 0u : 2u) << options.join(" ").toStdString();
     }
 }
 
