@@ -34,6 +34,23 @@ constexpr char16_t Cp437High[128] = {
 
 char32_t Cp437ToUnicode(unsigned char Byte) { return Byte < 0x80 ? Byte : Cp437High[Byte - 0x80]; }
 
+void AppendUtf16Hex(std::string& Out, char32_t C)
+{
+    if (C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF))
+        C = 0xFFFD;
+    static const char digits[] = "0123456789ABCDEF";
+    auto unit = [&](uint32_t U) {
+        for (int shift = 12; shift >= 0; shift -= 4)
+            Out += digits[(U >> shift) & 0xF];
+    };
+    if (C >= 0x10000) {
+        unit(0xD800 + ((C - 0x10000) >> 10));
+        unit(0xDC00 + ((C - 0x10000) & 0x3FF));
+    } else {
+        unit(C);
+    }
+}
+
 void AppendUtf8(std::string& Out, char32_t C)
 {
     if (C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF))

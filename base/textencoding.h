@@ -24,6 +24,9 @@ char32_t Cp437ToUnicode(unsigned char Byte);
 
 // The UTF-8 bytes of a character.
 void AppendUtf8(std::string& Out, char32_t Char);
+// The UTF-16BE code units of a character in hexadecimal capitals: four
+// digits, or eight for a surrogate pair (as PDF hex strings write them).
+void AppendUtf16Hex(std::string& Out, char32_t Char);
 
 // The character at Text[I], advancing I past it. A byte that starts no valid
 // sequence (a stray continuation byte, an overlong form, a surrogate, a

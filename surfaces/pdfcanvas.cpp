@@ -642,6 +642,13 @@ private:
 
 }  // namespace
 
+const TFaceGlyph& TPdfCanvas::ShownGlyph(const TFaceGlyph& Found)
+{
+    // PDF/A shows no missing-glyph box: the replacement character stands in
+    // (at the box's place and width), and the text stays the character.
+    return Found.Glyph == 0 && FWriter->PdfA ? FWriter->Fonts().StandIn(FCache.Font) : Found;
+}
+
 TPdfCanvas::TTextRoute TPdfCanvas::TextRuns(const std::string& Text, std::vector<TPdfTextPiece>& Pieces,
                                             std::string& Bytes)
 {
@@ -714,11 +721,9 @@ TPdfCanvas::TTextRoute TPdfCanvas::TextRuns(const std::string& Text, std::vector
             continue;
         }
         const TFaceGlyph& g = fonts.Lookup(standard, c);
-        if (g.Glyph == 0 && c >= 0x20 && !(c >= 0x7F && c < 0xA0))
+        if (g.Glyph == 0 && !IsControlCharacter(c))
             ++MissingGlyphs;
-        // PDF/A shows no missing-glyph box: the replacement character stands
-        // in, at the box's place and width, and the text stays the character.
-        const TFaceGlyph& shown = g.Glyph == 0 && w.PdfA ? fonts.StandIn(standard) : g;
+        const TFaceGlyph& shown = ShownGlyph(g);
         const TEmbeddedCode code = fonts.Use(shown, c);
         run.Font(TPdfTextPiece::Composite, code.Font);
         AppendCode(run.Raw(), code.Cid);
@@ -938,8 +943,7 @@ void TPdfCanvas::FigureText(const TRect& Cell, const std::string& Text)
     int64_t advance = 0;  // thousandths of an em
     for (size_t i = 0; i < Text.size();) {
         const char32_t c = DecodeUtf8(Text, i);
-        const TFaceGlyph& found = fonts.Lookup(FCache.Font, c);
-        const TFaceGlyph& g = found.Glyph == 0 && w.PdfA ? fonts.StandIn(FCache.Font) : found;
+        const TFaceGlyph& g = ShownGlyph(fonts.Lookup(FCache.Font, c));
         const int32_t width = g.Width();
         const TEmbeddedCode code = fonts.Use(g, c);
         if (pieces.empty() || pieces.back().Font != code.Font)

@@ -27,6 +27,8 @@
 
 namespace quillard {
 
+struct TFaceGlyph;
+
 class TPdfCanvas : public TRenderingCanvas {
 public:
     TPdfCanvas();
@@ -125,6 +127,8 @@ private:
     int32_t FaceAdvance(char32_t C);
     // The width of text as given to a text operation.
     int64_t TextAdvance(const std::string& Text);
+    // The glyph the PDF shows for one a face was found to have.
+    const TFaceGlyph& ShownGlyph(const TFaceGlyph& Found);
     // How text goes to the writer: all of it Windows-1252 bytes (Bytes) in
     // the standard font or in the embedded font that stands for it, or runs
     // of several fonts (Pieces).

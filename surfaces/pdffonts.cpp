@@ -1,5 +1,6 @@
 #include "surfaces/pdffonts.h"
 
+#include "surfaces/pdfwriter.h"
 #include "base/textencoding.h"
 
 #include <fontconfig/fontconfig.h>
@@ -15,20 +16,8 @@
 #include <mutex>
 #include <stdexcept>
 #include <utility>
-#include <zlib.h>
 
 namespace quillard {
-
-std::string DeflateBytes(const std::string& Data)
-{
-    uLongf size = compressBound(static_cast<uLong>(Data.size()));
-    std::string out(size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(Data.data()),
-                  static_cast<uLong>(Data.size()), Z_DEFAULT_COMPRESSION) != Z_OK)
-        throw std::runtime_error("A stream of the PDF could not be compressed");
-    out.resize(size);
-    return out;
-}
 
 // An installed face, opened with HarfBuzz.
 struct TFontFace {
@@ -57,6 +46,7 @@ struct TFontFace {
 struct TPdfFontSet::TStandardFaces {
     struct TCandidate {
         std::string File;
+        std::string Family;
         int Index = 0;
         FcCharSet* Chars = nullptr;  // owned by Fonts
         TFontFace* Face = nullptr;   // opened when first needed
@@ -213,10 +203,11 @@ bool Subset(hb_face_t* Face, const std::vector<uint32_t>& Glyphs, std::string& B
     return ok;
 }
 
-void AppendHex4(std::string& S, uint32_t V)
+// V in Digits hexadecimal capitals.
+void AppendHex(std::string& S, uint32_t V, int Digits)
 {
     static const char digits[] = "0123456789ABCDEF";
-    for (int shift = 12; shift >= 0; shift -= 4)
+    for (int shift = 4 * (Digits - 1); shift >= 0; shift -= 4)
         S += digits[(V >> shift) & 0xF];
 }
 
@@ -307,9 +298,7 @@ TFontFace* TPdfFontSet::OpenFace(const std::string& File, int Index)
 TPdfFontSet::TStandardFaces& TPdfFontSet::FacesOf(int Standard)
 {
     Standard = std::clamp(Standard, 0, 13);
-    if (FStandard.empty())
-        FStandard.resize(14);
-    std::unique_ptr<TStandardFaces>& slot = FStandard[size_t(Standard)];
+    std::unique_ptr<TStandardFaces>& slot = FStandard[Standard];
     if (slot)
         return *slot;
     slot = std::make_unique<TStandardFaces>();
@@ -351,6 +340,10 @@ TPdfFontSet::TStandardFaces& TPdfFontSet::FacesOf(int Standard)
             FcCharSet* chars = nullptr;
             if (FcPatternGetCharSet(p, FC_CHARSET, 0, &chars) == FcResultMatch)
                 c.Chars = chars;
+            FcChar8* name = nullptr;
+            c.Family = FcPatternGetString(p, FC_FAMILY, 0, &name) == FcResultMatch && name
+                           ? reinterpret_cast<const char*>(name)
+                           : c.File;
             s.Candidates.push_back(std::move(c));
         }
     }
@@ -361,23 +354,11 @@ TPdfFontSet::TStandardFaces& TPdfFontSet::FacesOf(int Standard)
         if (!c.Face)
             continue;
         s.Primary = c.Face;
-        if (Standard < 12) {
-            FcChar8* got = nullptr;
-            for (int i = 0; i < s.Fonts->nfont; ++i) {
-                FcChar8* file = nullptr;
-                if (FcPatternGetString(s.Fonts->fonts[i], FC_FILE, 0, &file) == FcResultMatch && file &&
-                    c.File == reinterpret_cast<const char*>(file)) {
-                    FcPatternGetString(s.Fonts->fonts[i], FC_FAMILY, 0, &got);
-                    break;
-                }
-            }
-            const std::string gotName = got ? reinterpret_cast<const char*>(got) : c.File;
-            const bool compatible = std::any_of(std::begin(family.Families), std::end(family.Families),
-                                                [&](const char* n) { return n && gotName == n; });
-            if (!compatible)
-                Warn("The font " + std::string(family.Families[0]) + StyleName(Standard) + " is not installed: " +
-                     gotName + " is embedded for " + family.Name + StyleName(Standard));
-        }
+        const bool compatible = std::any_of(std::begin(family.Families), std::end(family.Families),
+                                            [&](const char* n) { return n && c.Family == n; });
+        if (Standard < 12 && !compatible)
+            Warn("The font " + std::string(family.Families[0]) + StyleName(Standard) + " is not installed: " +
+                 c.Family + " is embedded for " + family.Name + StyleName(Standard));
         break;
     }
     if (!s.Primary)
@@ -398,8 +379,7 @@ const TFaceGlyph& TPdfFontSet::Lookup(int Standard, char32_t C)
     TStandardFaces& s = FacesOf(Standard);
     TFaceGlyph g;
     // Control characters take the space's glyph: they show nothing.
-    const bool control = C < 0x20 || (C >= 0x7F && C < 0xA0);
-    const char32_t wanted = control ? U' ' : C;
+    const char32_t wanted = IsControlCharacter(C) ? U' ' : C;
     for (TStandardFaces::TCandidate& c : s.Candidates) {
         if (c.Chars && !FcCharSetHasChar(c.Chars, wanted))
             continue;
@@ -458,7 +438,7 @@ const int16_t* TPdfFontSet::SimpleWidths(int Standard)
             const char32_t c = Cp1252ToUnicode(static_cast<unsigned char>(b));
             hb_codepoint_t glyph = 0;
             s.Width[b] = -1;
-            if (face && b >= 0x20 && !(c >= 0x7F && c < 0xA0) && hb_font_get_nominal_glyph(face->Font, c, &glyph) &&
+            if (face && !IsControlCharacter(c) && hb_font_get_nominal_glyph(face->Font, c, &glyph) &&
                 glyph != 0) {
                 TFaceGlyph g;
                 g.Advance = hb_font_get_glyph_h_advance(face->Font, glyph);
@@ -537,28 +517,14 @@ std::string ToUnicodeMap(const std::vector<std::pair<uint32_t, char32_t>>& Codes
         "1 begincodespacerange\n";
     cmap += CodeBytes == 1 ? "<00> <FF>\n" : "<0000> <FFFF>\n";
     cmap += "endcodespacerange\n";
-    static const char digits[] = "0123456789ABCDEF";
     for (size_t i = 0; i < Codes.size(); i += 100) {
         const size_t n = std::min<size_t>(100, Codes.size() - i);
         cmap += Num(int64_t(n)) + " beginbfchar\n";
         for (size_t j = i; j < i + n; ++j) {
             cmap += '<';
-            if (CodeBytes == 1) {
-                cmap += digits[(Codes[j].first >> 4) & 0xF];
-                cmap += digits[Codes[j].first & 0xF];
-            } else {
-                AppendHex4(cmap, Codes[j].first);
-            }
+            AppendHex(cmap, Codes[j].first, 2 * CodeBytes);
             cmap += "> <";
-            char32_t c = Codes[j].second;
-            if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
-                c = 0xFFFD;
-            if (c >= 0x10000) {
-                AppendHex4(cmap, 0xD800 + ((c - 0x10000) >> 10));
-                AppendHex4(cmap, 0xDC00 + ((c - 0x10000) & 0x3FF));
-            } else {
-                AppendHex4(cmap, c);
-            }
+            AppendUtf16Hex(cmap, Codes[j].second);
             cmap += ">\n";
         }
         cmap += "endbfchar\n";

@@ -46,6 +46,9 @@ struct TFaceGlyph {
     }
 };
 
+// Characters that show nothing: C0 and C1 controls and DEL.
+inline bool IsControlCharacter(char32_t C) { return C < 0x20 || (C >= 0x7F && C < 0xA0); }
+
 // A character as the document shows it in an embedded font: the font's
 // resource number (/E<Font>) and the two-byte code (0: none).
 struct TEmbeddedCode {
@@ -113,7 +116,7 @@ private:
     void Warn(const std::string& Text);
 
     std::vector<std::unique_ptr<TFontFace>> FFaces;
-    std::vector<std::unique_ptr<TStandardFaces>> FStandard;  // 14, made when first asked
+    std::unique_ptr<TStandardFaces> FStandard[14];  // each made when first asked
     std::unordered_map<uint64_t, TFaceGlyph> FLookups;      // standard font << 32 | character
     std::vector<std::unique_ptr<TPdfFont>> FFonts;           // /E1, /E2 ...
     std::vector<std::string> FWarnings;
@@ -124,8 +127,5 @@ private:
         bool Used[256] = {};
     } FSimple[14];
 };
-
-// Deflates Data whole (zlib's FlateDecode format).
-std::string DeflateBytes(const std::string& Data);
 
 }  // namespace quillard

@@ -2,6 +2,7 @@
 
 #include "surfaces/namedoutput.h"
 #include "surfaces/pdffonts.h"
+#include "base/bytefile.h"
 #include "base/textencoding.h"
 
 #include <QCryptographicHash>
@@ -16,9 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <tuple>
@@ -128,7 +127,7 @@ private:
             FZ.avail_out = sizeof chunk;
             const int rc = deflate(&FZ, Flush);
             if (rc == Z_STREAM_ERROR)
-                throw std::runtime_error("The picture could not be compressed");
+                throw std::runtime_error("A stream of the PDF could not be compressed");
             FOut.append(reinterpret_cast<const char*>(chunk), sizeof chunk - FZ.avail_out);
             if (Flush == Z_FINISH ? rc == Z_STREAM_END : (FZ.avail_in == 0 && FZ.avail_out != 0))
                 return;
@@ -138,6 +137,17 @@ private:
     z_stream FZ{};
     std::string FOut;
 };
+
+}  // namespace
+
+std::string DeflateBytes(const std::string& Data)
+{
+    TDeflate deflate;
+    deflate.Add(reinterpret_cast<const uint8_t*>(Data.data()), Data.size());
+    return deflate.Finish();
+}
+
+namespace {
 
 struct TJpegLayout {
     int Width = 0, Height = 0, Components = 0;
@@ -269,21 +279,9 @@ std::string PdfTextString(const std::string& S)
         if (same)
             return "(" + PdfEscapeParens(S) + ")";
     }
-    static const char digits[] = "0123456789ABCDEF";
     std::string out = "<FEFF";
-    auto unit = [&](uint32_t U) {
-        for (int shift = 12; shift >= 0; shift -= 4)
-            out += digits[(U >> shift) & 0xF];
-    };
-    for (size_t i = 0; i < S.size();) {
-        char32_t c = v.Complete() ? DecodeUtf8(S, i) : Cp1252ToUnicode(static_cast<unsigned char>(S[i++]));
-        if (c >= 0x10000) {
-            unit(0xD800 + ((c - 0x10000) >> 10));
-            unit(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            unit(c);
-        }
-    }
+    for (size_t i = 0; i < S.size();)
+        AppendUtf16Hex(out, v.Complete() ? DecodeUtf8(S, i) : Cp1252ToUnicode(static_cast<unsigned char>(S[i++])));
     return out + ">";
 }
 
@@ -492,14 +490,15 @@ void TPdfWriter::BeginDoc()
         static const char* const profiles[] = {"/usr/share/color/icc/colord/sRGB.icc", "/usr/share/color/icc/sRGB.icc",
                                                "/usr/share/color/icc/ghostscript/srgb.icc"};
         for (const char* path : profiles) {
-            std::ifstream in(path, std::ios::binary);
-            std::ostringstream bytes;
-            if (in && (bytes << in.rdbuf())) {
-                std::string p = bytes.str();
-                if (p.size() >= 128 && p.compare(36, 4, "acsp") == 0 && p.compare(16, 4, "RGB ") == 0) {
-                    FIccProfile = std::move(p);
-                    break;
-                }
+            std::string p;
+            try {
+                p = ReadWholeReport(path);
+            } catch (const std::exception&) {
+                continue;  // not there, or not readable: the next
+            }
+            if (p.size() >= 128 && p.compare(36, 4, "acsp") == 0 && p.compare(16, 4, "RGB ") == 0) {
+                FIccProfile = std::move(p);
+                break;
             }
         }
         if (FIccProfile.empty())
@@ -1134,7 +1133,6 @@ void TPdfWriter::TextOut(double X, double Y, double Angle, const std::string& Te
 {
     if (FPathOpen)
         EndPath();
-    const double c = std::cos(Angle), s = std::sin(Angle);
     FStandardUsed = FStandardUsed || !Font.Embedded;
     FContent += "BT\r\n";
     ColorLine(Font.Color, "rg");
@@ -1143,14 +1141,23 @@ void TPdfWriter::TextOut(double X, double Y, double Angle, const std::string& Te
     FContent += ' ';
     AppendInt(FContent, Font.Size);
     FContent += " Tf\r\n";
+    TextMatrix(X, Y, Angle);
+    FContent += '(';
+    FContent += Text;
+    FContent += ") Tj\r\nET\r\n";
+}
+
+// The text matrix that starts text at (X, Y), its baseline turned Angle
+// radians counter-clockwise.
+void TPdfWriter::TextMatrix(double X, double Y, double Angle)
+{
+    const double c = std::cos(Angle), s = std::sin(Angle);
     for (double v : {c, s, -s, c}) {
         AppendReal(FContent, v, 5);
         FContent += ' ';
     }
     AppendPoint(X, Y);
-    FContent += " Tm\r\n(";
-    FContent += Text;
-    FContent += ") Tj\r\nET\r\n";
+    FContent += " Tm\r\n";
 }
 
 // The runs of text one after the other: each piece selects its font at Size
@@ -1194,16 +1201,10 @@ void TPdfWriter::TextOut(double X, double Y, double Angle, const std::vector<TPd
 {
     if (FPathOpen)
         EndPath();
-    const double c = std::cos(Angle), s = std::sin(Angle);
     FContent += "BT\r\n";
     ColorLine(Font.Color, "rg");
     FContent += "0 Tr\r\n";
-    for (double v : {c, s, -s, c}) {
-        AppendReal(FContent, v, 5);
-        FContent += ' ';
-    }
-    AppendPoint(X, Y);
-    FContent += " Tm\r\n";
+    TextMatrix(X, Y, Angle);
     TextPieces(Pieces, Font.Size, false, 0, 0);
     FContent += "ET\r\n";
 }

@@ -190,6 +190,7 @@ private:
     void DashLine();
     void AppendPoint(double X, double Y);
     void TextPieces(const std::vector<TPdfTextPiece>& Pieces, double Size, bool FirstAt, double X, double Y);
+    void TextMatrix(double X, double Y, double Angle);
     std::string DateStamp(bool Xmp) const;
     void WriteMetadata(int32_t Number);
 
@@ -215,6 +216,9 @@ private:
     std::string FIccProfile;     // PdfA: the sRGB profile, read at BeginDoc
     std::string FIccProblem;     //       or why it cannot be had
 };
+
+// Data deflated whole (zlib's FlateDecode format).
+std::string DeflateBytes(const std::string& Data);
 
 // Backslash and both parentheses escaped, for a literal string.
 std::string PdfEscapeParens(const std::string& S);
