@@ -513,7 +513,23 @@ int TAutomationCommands::LoadReportFd(int Fd)
     return TakeHandedOverReport(name);
 }
 
-int TAutomationCommands::Pages() { return W.Session().PageCount(); }
+int TAutomationCommands::Pages()
+{
+    // The count was made from the report as it was then: one cut short,
+    // written again or replaced on disk since is counted again (the window
+    // shows the new count too). Never within a pass or job, nor inside
+    // another client's call, which keep the count they have.
+    TPreviewSession& session = W.Session();
+    const tRenderer* r = session.Renderer();
+    if (session.PageCount() > 0 && r && !W.FirstActivation && W.ClientCallDepth <= 1 && !session.Counting() &&
+        !r->Rendering && !r->Printing && !r->MakingPdf && r->FileName == session.ReportFileName() &&
+        session.ReportChangedSinceCount()) {
+        const int count = W.CountPages();
+        if (!session.Terminated())
+            session.SetPageCount(count);
+    }
+    return session.PageCount();
+}
 int TAutomationCommands::CurrentPage() { return W.Session().CurrentPage(); }
 void TAutomationCommands::SetCurrentPage(int Value) { W.Session().SetCurrentPage(WithoutSign(Value)); }
 

@@ -32,6 +32,10 @@ public:
     // The window has finished loading a report, loaded or not: clients
     // hear of it.
     virtual void LoadEnded(bool Loaded) { (void)Loaded; }
+    // Whether a client's Close was answered while the window was busy and
+    // waits for its turn: work that can be given up (a transfer, writing
+    // into a stalled FIFO or socket) stops.
+    virtual bool CloseWaiting() const { return false; }
 };
 
 // The server layer of a process started with Switches, not yet published.

@@ -26,6 +26,7 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <QDBusReply>
 #include <climits>
@@ -529,6 +530,12 @@ public:
 
     bool Busy() const { return FServing || !FQueue.empty(); }
 
+    // A Close answered before its turn is in the queue.
+    bool CloseWaiting() const
+    {
+        return std::any_of(FQueue.begin(), FQueue.end(), [](const TCall& C) { return C.Answered; });
+    }
+
     // Refuses or carries out Call at once, as if its turn had come.
     QDBusMessage AnswerNow(const QDBusMessage& Call)
     {
@@ -734,7 +741,9 @@ private:
             }
             if (IsClose(FQueue[i].Message) && !FQueue[i].Answered && !EarlierCallOfItsClient(i)) {
                 // The client hears at once; a transfer under way stops (it
-                // could take minutes), and the window closes in turn.
+                // could take minutes), and so does writing into a FIFO or
+                // socket whose reader is slow (CloseWaiting); the window
+                // closes in turn.
                 Send(FQueue[i], FQueue[i].Message.createReply());
                 FQueue[i].Answered = true;
                 if (Fetching())
@@ -1244,6 +1253,8 @@ void TAutomationServerLayer::LoadEnded(bool Loaded)
     if (FObject && FPublished)
         FObject->LoadEnded(Loaded);
 }
+
+bool TAutomationServerLayer::CloseWaiting() const { return FObject && FObject->CloseWaiting(); }
 
 void TAutomationServerLayer::NoteClient(const QString& Sender)
 {

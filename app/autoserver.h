@@ -91,6 +91,7 @@ public:
     void CheckIdle() override;
     // Tells the clients (the signal LoadFinished).
     void LoadEnded(bool Loaded) override;
+    bool CloseWaiting() const override;
     // How long an idle process started by the bus waits before it ends.
     int LingerMs = 15000;
     // Ends the program (the window's end, replaceable by tests).

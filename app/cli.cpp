@@ -129,7 +129,8 @@ const char* const Usage =
     "Text that falls below the bottom of a page is said on stderr, a line a page\n"
     "(--quiet leaves it out).\n"
     "\n"
-    "OUT.pdf or OUT.png may be -, standard output; REPORT may be -, standard input.\n"
+    "OUT.pdf or OUT.png may be -, standard output; REPORT may be -, standard input\n"
+    "(at most 1 GiB).\n"
     "A named output is written where the name leads: through symbolic links, into\n"
     "a FIFO or a device; a file is replaced whole, or left as it was on failure.\n";
 
@@ -766,7 +767,9 @@ bool FetchReport(const std::string& Url, TFetchedReport& Fetched)
 // more than once, so it is copied first into a file of a private folder in
 // $TMPDIR (else /tmp), readable by this user alone; both go when the program
 // ends. The folder holds nothing else, so the report's pictures are looked
-// for in the working folder, as they would be beside a report there.
+// for in the working folder, as they would be beside a report there. A
+// report of more than MaxStandardInputBytes fails the run before it can
+// fill the disk.
 struct TSpooledReport {
     std::string Folder, Path;
     ~TSpooledReport()
@@ -796,31 +799,24 @@ bool SpoolStandardInput(TSpooledReport& Spooled)
         return false;
     }
     Spooled.Path = path;
-    std::vector<char> block(256 * 1024);
-    const char* failed = nullptr;
-    int err = 0;
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, block.data(), block.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            failed = "cannot read the report from standard input";
-            err = errno;
-            break;
-        }
-        if (n == 0)
-            break;
-        if ((err = WriteFully(fd, block.data(), static_cast<size_t>(n))) != 0) {
-            failed = "cannot keep the report from standard input";
-            break;
-        }
+    const TCopyResult copied = CopyUpTo(STDIN_FILENO, fd, MaxStandardInputBytes);
+    const int closed = ::close(fd) == 0 ? 0 : errno;
+    switch (copied.End) {
+    case TCopyResult::TEnd::ReadFailed:
+        std::fprintf(stderr, "quillard: cannot read the report from standard input: %s\n", std::strerror(copied.Err));
+        return false;
+    case TCopyResult::TEnd::WriteFailed:
+        std::fprintf(stderr, "quillard: cannot keep the report from standard input: %s\n", std::strerror(copied.Err));
+        return false;
+    case TCopyResult::TEnd::TooLarge:
+        std::fprintf(stderr, "quillard: the report from standard input is larger than %s, the most taken from it\n",
+                     MaxStandardInputText);
+        return false;
+    case TCopyResult::TEnd::Done:
+        break;
     }
-    if (::close(fd) != 0 && !failed) {
-        failed = "cannot keep the report from standard input";
-        err = errno;
-    }
-    if (failed) {
-        std::fprintf(stderr, "quillard: %s: %s\n", failed, std::strerror(err));
+    if (closed != 0) {
+        std::fprintf(stderr, "quillard: cannot keep the report from standard input: %s\n", std::strerror(closed));
         return false;
     }
     return true;
@@ -919,7 +915,10 @@ int RunCommandLine(int argc, char** argv)
     } restoreQtHandler;
     TCommandLineServices services;
     services.Quiet = cl.Quiet;
-    SetUserServices(&services);
+    // A message the report makes again and again is said once, and how
+    // often at the end.
+    TOnceServices once(services);
+    SetUserServices(&once);
     struct TRestoreServices {
         ~TRestoreServices() { SetUserServices(nullptr); }
     } restoreServices;
@@ -981,6 +980,7 @@ int RunCommandLine(int argc, char** argv)
         code = RunPrint(cl, printers);
     else
         code = RunCountPages(cl);
+    once.SayRepeats();
     if (code != 0)
         services.ShowHeld();
     return code;

@@ -24,6 +24,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <fcntl.h>
@@ -93,30 +95,59 @@ bool CopyStandardInput(const std::string& Path, std::string& Why)
         Why = std::strerror(errno);
         return false;
     }
-    std::vector<char> block(256 * 1024);
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, block.data(), block.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            Why = std::string("reading standard input: ") + std::strerror(errno);
-            ok = false;
-            break;
-        }
-        if (n == 0)
-            break;
-        if (const int err = WriteFully(fd, block.data(), static_cast<size_t>(n)); err != 0) {
-            Why = std::string("writing the job's copy of the report: ") + std::strerror(err);
-            ok = false;
-            break;
-        }
-    }
+    const TCopyResult copied = CopyUpTo(STDIN_FILENO, fd, MaxStandardInputBytes);
+    bool ok = copied.End == TCopyResult::TEnd::Done;
+    if (copied.End == TCopyResult::TEnd::ReadFailed)
+        Why = std::string("reading standard input: ") + std::strerror(copied.Err);
+    else if (copied.End == TCopyResult::TEnd::WriteFailed)
+        Why = std::string("writing the job's copy of the report: ") + std::strerror(copied.Err);
+    else if (copied.End == TCopyResult::TEnd::TooLarge)
+        Why = std::string("standard input holds more than ") + MaxStandardInputText + ", the most taken from it";
     if (::close(fd) != 0 && ok) {
         Why = std::strerror(errno);
         ok = false;
     }
     return ok;
+}
+
+// A job's backstops, whatever its report does: CPU time, memory and the
+// size of any file it writes (the spooled PDF included). Past the time the
+// system ends the filter, past the memory an allocation fails, past the
+// size a write fails; either way the job fails and prints nothing. A
+// limit set lower by whoever started the filter stays.
+constexpr rlim_t JobCpuSeconds = 600;
+constexpr rlim_t JobAddressSpaceBytes = rlim_t{4} << 30;
+constexpr rlim_t JobFileBytes = rlim_t{2} << 30;
+
+void LowerLimit(int Resource, rlim_t Value)
+{
+    rlimit l {};
+    if (::getrlimit(Resource, &l) != 0)
+        return;
+    if (l.rlim_max != RLIM_INFINITY && l.rlim_max < Value)
+        Value = l.rlim_max;
+    if (l.rlim_cur == RLIM_INFINITY || l.rlim_cur > Value) {
+        l.rlim_cur = Value;
+        ::setrlimit(Resource, &l);
+    }
+}
+
+void SetJobLimits()
+{
+    LowerLimit(RLIMIT_CPU, JobCpuSeconds);
+    LowerLimit(RLIMIT_FSIZE, JobFileBytes);
+    // A write past the size is a write error, not the end of the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUILLARD_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if !defined(__SANITIZE_ADDRESS__) && !defined(QUILLARD_ADDRESS_SANITIZER)
+    // (The address sanitizer reserves its shadow memory up front: under it
+    // the address space cannot be limited.)
+    LowerLimit(RLIMIT_AS, JobAddressSpaceBytes);
+#endif
 }
 
 int Fail(const std::string& Why)
@@ -237,6 +268,7 @@ int RunCupsFilter(int argc, char** argv)
         std::fprintf(stderr, "Usage: quillardtopdf job-id user title copies options [file]\n");
         return 1;
     }
+    SetJobLimits();
     const char* ppd = std::getenv("PPD");
     const TFilterJob job = ReadFilterJob(argv[3], argv[5], ppd ? ppd : "");
     for (const std::string& w : job.Warnings)
@@ -271,11 +303,18 @@ int RunCupsFilter(int argc, char** argv)
     if (st.st_size == 0)
         return Fail("the report is empty: there is nothing to print");
 
-    TFilterServices services;
+    // The job's log says each message once, with how often it came.
+    TFilterServices log;
+    TOnceServices services(log);
     SetUserServices(&services);
     struct TRestoreServices {
-        ~TRestoreServices() { SetUserServices(nullptr); }
-    } restoreServices;
+        TOnceServices& Services;
+        ~TRestoreServices()
+        {
+            Services.SayRepeats();
+            SetUserServices(nullptr);
+        }
+    } restoreServices{services};
     TFilterPrinterLayer queue(job);
     SetPrinterLayer(&queue);
     // The queue has no device here to be missed: nothing to warn of.
@@ -294,6 +333,13 @@ int RunCupsFilter(int argc, char** argv)
     std::fprintf(stderr, "INFO: Laying out the report\n");
     tRenderer r;
     r.Job.Title = job.Title;
+    // A job comes from whoever may print here: its report reads no file of
+    // the server but pictures in the folder the administrator names, and
+    // deletes nothing.
+    r.ReportIsUntrusted = true;
+    r.ReportFromNetwork = true;
+    if (const char* pictures = std::getenv("QUILLARD_PICTURE_FOLDER"))
+        r.NetworkPictureFolder = pictures;
     if (!r.OpenFile(report, nullptr))
         return Fail("the report could not be opened: " + Globals().LastErrorMessage);
     // The page is the printable area of the queue's sheet, as a printer

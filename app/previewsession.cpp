@@ -10,8 +10,28 @@
 #include <climits>
 #include <cstdlib>
 #include <exception>
+#include <sys/stat.h>
 
 namespace quillard {
+
+namespace {
+
+// The version of the file at Path as its status tells now (unknown when
+// there is none).
+TFileVersion VersionNow(const std::string& Path)
+{
+    struct stat st {};
+    if (Path.empty() || ::stat(Path.c_str(), &st) != 0)
+        return {};
+    TFileVersion v;
+    v.File = TFileIdentity{st.st_dev, st.st_ino, true};
+    v.Size = st.st_size;
+    v.ModifiedNs = int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    v.ChangedNs = int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+    return v;
+}
+
+}  // namespace
 
 TPreviewSession::TPreviewSession() = default;
 TPreviewSession::~TPreviewSession() = default;
@@ -74,6 +94,7 @@ void TPreviewSession::ResetPage()
 void TPreviewSession::SetPageCount(int Count)
 {
     Count = std::max(0, Count);
+    FCountVersion = Count > 0 ? FPassVersion : TFileVersion{};
     if (Count == FPageCount)
         return;
     FPageCount = Count;
@@ -88,6 +109,8 @@ int TPreviewSession::CountPages(TGauge* Gauge)
         return FPageCount;  // no pass within a pass
     int count = 0;
     FCounting = true;
+    // Noted before the pass: a report changed during it counts as changed.
+    FPassVersion = VersionNow(FReportFileName);
     try {
         count = FRenderer->CountPages(Gauge);
     } catch (const std::exception& e) {
@@ -97,6 +120,11 @@ int TPreviewSession::CountPages(TGauge* Gauge)
     }
     FCounting = false;
     return count;
+}
+
+bool TPreviewSession::ReportChangedSinceCount() const
+{
+    return !(VersionNow(FReportFileName) == FCountVersion);
 }
 
 bool TPreviewSession::PageFitsInMemory() const

@@ -5,6 +5,8 @@
 // session; the window observes it and brings its widgets up to date.
 #pragma once
 
+#include "base/bytefile.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -96,12 +98,18 @@ public:
     // only when the page changes.
     void ResetPage();
     int PageCount() const { return FPageCount; }
+    // Takes Count as the report's page count: a count of the report as the
+    // last CountPages found it on disk.
     void SetPageCount(int Count);
     // Counts the report's pages with a page pass on the renderer's surface
     // (0 without a report; the count known when a pass or print job runs,
     // as there is no pass within a pass). A failing pass is shown and
     // counts 0.
     int CountPages(TGauge* Gauge);
+    // Whether the report on disk is no longer the one the page count was
+    // made from: cut short, written again or replaced (its identity, size
+    // or times differ), or gone.
+    bool ReportChangedSinceCount() const;
     // Whether a page count runs now.
     bool Counting() const { return FCounting; }
 
@@ -175,6 +183,8 @@ private:
     bool FDeleteReportOnExit = false;
     int FCurrentPage = 1;
     int FPageCount = 0;
+    TFileVersion FPassVersion;   // the report as the last count pass found it
+    TFileVersion FCountVersion;  // the report the page count is of
     int FZoom = 100;
     double FPixelRatio = 1;
     bool FCounting = false;

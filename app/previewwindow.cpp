@@ -61,6 +61,11 @@ int R(double x)
     return static_cast<int>(std::clamp<int64_t>(RoundHalfEven(std::clamp(x, -1e9, 1e9)), INT_MIN, INT_MAX));
 }
 
+// How long the reader of a client's output into a FIFO or socket may take
+// nothing before the writing stops: meanwhile the other clients' calls that
+// change something are refused as busy.
+constexpr int ClientStalledOutputMs = 5000;
+
 }  // namespace
 
 TPageCanvas::TPageCanvas(int Width, int Height, int Dpi, TPreviewWindow* Owner)
@@ -100,20 +105,27 @@ TPreviewWindow::TPreviewWindow(std::vector<std::string> AParams, QWidget* Parent
     setGeometry(0, -50, 1, 1);
 
     // A PDF or picture written into a FIFO or socket whose reader is slow:
-    // the window and the automation's other clients go on meanwhile. The
-    // writing stops when the program ends, and for a client's call when
-    // the reader has taken nothing for the fetch time limit.
-    SetStreamWaitHook([this, limitMs = -1](int StalledMs) mutable {
-        UserServices().ProcessMessages();
-        if (FSession.Terminated())
+    // the window and the automation's other clients go on meanwhile (the
+    // events run at every call of the hook, not at the page pass's pace).
+    // The writing stops when the program ends, when a client's Close waits
+    // for its turn, and for a client's call when the reader has taken
+    // nothing for ClientStalledOutputMs.
+    SetStreamWaitHook([this](int StalledMs, std::string& Reason) {
+        QCoreApplication::processEvents();
+        if (FSession.Terminated()) {
+            Reason = "Quillard is ending";
             return false;
-        if (StalledMs < 1000) {
-            limitMs = -1;  // read again at the next stall
-            return true;
         }
-        if (limitMs < 0)
-            limitMs = ReadFetchTimeLimit() * 1000;
-        return ClientCallDepth == 0 || StalledMs < limitMs;
+        if (AutomationServer && AutomationServer->CloseWaiting()) {
+            Reason = "The writing was stopped by a client's Close";
+            return false;
+        }
+        if (ClientCallDepth > 0 && StalledMs >= ClientStalledOutputMs) {
+            Reason = "The program reading it took nothing for " + std::to_string(ClientStalledOutputMs / 1000) +
+                     " seconds";
+            return false;
+        }
+        return true;
     });
 }
 

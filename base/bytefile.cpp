@@ -172,4 +172,27 @@ int WriteFully(int Fd, const char* Data, size_t Size)
     return 0;
 }
 
+TCopyResult CopyUpTo(int From, int To, int64_t Limit)
+{
+    std::vector<char> block(256 * 1024);
+    int64_t copied = 0;
+    for (;;) {
+        // One byte past the limit is asked for, to tell a source of exactly
+        // the limit from a larger one.
+        const size_t want = static_cast<size_t>(std::min<int64_t>(int64_t(block.size()), Limit - copied + 1));
+        const ssize_t n = ::read(From, block.data(), want);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return {TCopyResult::TEnd::ReadFailed, errno};
+        if (n == 0)
+            return {};
+        if (copied + n > Limit)
+            return {TCopyResult::TEnd::TooLarge, EFBIG};
+        if (const int err = WriteFully(To, block.data(), static_cast<size_t>(n)))
+            return {TCopyResult::TEnd::WriteFailed, err};
+        copied += n;
+    }
+}
+
 }  // namespace quillard

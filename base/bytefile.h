@@ -93,4 +93,25 @@ std::string ReadWholeReport(const std::string& FileName);
 // the descriptor takes nothing more).
 int WriteFully(int Fd, const char* Data, size_t Size);
 
+// The most that is taken of a report read from standard input, which may be
+// a pipe that never ends: 1 GiB. The copy of such a report stops there.
+constexpr int64_t MaxStandardInputBytes = int64_t(1) << 30;
+constexpr const char* MaxStandardInputText = "1 GiB";
+
+// How copying a descriptor to another ended.
+struct TCopyResult {
+    enum class TEnd {
+        Done,         // all of it, up to its end
+        ReadFailed,   // Err from reading
+        WriteFailed,  // Err from writing
+        TooLarge,     // more than the limit was there; the rest was not read
+    };
+    TEnd End = TEnd::Done;
+    int Err = 0;
+};
+
+// Copies what the descriptor From holds, to its end, into To; at most Limit
+// bytes, a byte more ending the copy as TooLarge.
+TCopyResult CopyUpTo(int From, int To, int64_t Limit);
+
 }  // namespace quillard

@@ -266,4 +266,17 @@ size_t TForwardFinder::From(const std::string& Text, size_t Pos)
     return FFound = std::string::npos;
 }
 
+std::string GroupedNumber(int64_t Value)
+{
+    const std::string digits = std::to_string(Value);
+    const size_t sign = Value < 0 ? 1 : 0;
+    std::string out = digits.substr(0, sign);
+    for (size_t i = sign; i < digits.size(); ++i) {
+        if (i > sign && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
 }  // namespace quillard

@@ -114,6 +114,8 @@ bool SameText(const std::string& a, const std::string& b);  // ASCII case-insens
 int32_t ParseIntPrefix(const std::string& s, int32_t Default);
 int64_t ParseHex(const std::string& s, int64_t Default);   // throws EConvertError past 32 bits
 std::string IntToHexPad(int64_t Value, int MinDigits);
+// A whole number with commas between its groups of three digits: "1,234,567".
+std::string GroupedNumber(int64_t Value);
 // Accumulates a run of decimal digits; false once the value passes the
 // 32-bit signed range (the whole run is still consumed by the caller).
 bool AccumulateDigits(std::string_view digits, int64_t& value);

@@ -6,6 +6,8 @@
 //   center   the same line centred
 //   fields   N page-number fields, whose text goes into the line
 //   lines    N box-drawing characters (each becomes a field tag)
+//   sizes    N one-letter runs, each in a size of its own ({FONT SIZE=1} to
+//            {FONT SIZE=10000}, again from 1 after that)
 //   plain    a plain text file (--plain) of one line of N words with braces,
 //            wrapped onto some N/10 lines and the pages they fill
 // Each case is a pass that draws the page holding the line (the "img" case
@@ -53,6 +55,14 @@ const TCase Cases[] = {
     {"center", [](int N) { return "{ALIGN=CENTER}" + Repeat("ab{B}cd{/B}", N) + "\r\n"; }, 1},
     {"fields", [](int N) { return Repeat("p{FIELD CODE=PAGE}", N) + "\r\n"; }, 1},
     {"lines", [](int N) { return Repeat("\xC4", N) + "\r\n"; }, 1},
+    {"sizes",
+     [](int N) {
+         std::string line;
+         for (int i = 0; i < N; ++i)
+             line += "{FONT SIZE=" + std::to_string(1 + i % 10000) + "}x";
+         return line + "\r\n";
+     },
+     1},
     {"plain", [](int N) { return Repeat("{word} & ", N) + "\n"; }, 0, true},
 };
 

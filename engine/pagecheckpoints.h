@@ -32,7 +32,8 @@ struct TLayoutKey {
     tRenderer::TReportEncoding Encoding = tRenderer::TReportEncoding::Cp1252;
     bool ReportHasBom = false, ReportHasBoxRuns = false;
     bool UseLineDrawFont = false, LineDrawChosen = false;
-    bool Untrusted = false;
+    bool Untrusted = false, FromNetwork = false;
+    std::string NetworkPictureFolder;
     std::string FindText, FindTextUtf8;
     bool FindCaseSensitive = false;
     int64_t PicturePixels = 0;

@@ -1,9 +1,11 @@
 // The PDF job: a target of its own, the PDF surface laid out on the whole
 // sheet at 300 dpi, on which one page pass writes the document. The
 // renderer's own surface and metrics are left as they are.
+#include "base/strings.h"
 #include "engine/globals.h"
 #include "engine/printer.h"
 #include "engine/renderer.h"
+#include "engine/services.h"
 #include "surfaces/pdfcanvas.h"
 
 #include <algorithm>
@@ -147,7 +149,18 @@ int tRenderer::MakePDF(TGauge* Gauge, const std::string& AFileName)
         PdfUnmappedCharacters = 0;
         PdfMissingGlyphs = 0;
         PdfFontWarnings.clear();
+        // What the document may hold grows with the report that makes it.
+        maker->Canvas()->MaxObjectsPerDocument = MaxPdfObjectsBase + MaxPdfObjectsPerReportByte * std::max<int64_t>(FileSize, 0);
         const bool ok = RenderJobPages(target, Gauge);
+        if (maker->Canvas() && maker->Canvas()->ObjectsLeftOut > 0) {
+            const TPdfCanvas& c = *maker->Canvas();
+            ShowMessage(GroupedNumber(c.ObjectsLeftOut) + " drawn object" + (c.ObjectsLeftOut == 1 ? " was" : "s were") +
+                            " left out of the PDF from page " + std::to_string(c.FirstPageOverLimit) +
+                            " on: a page holds at most " + GroupedNumber(TPdfCanvas::MaxObjectsPerPage) +
+                            " lines, fills, pictures and runs of text, and this document at most " +
+                            GroupedNumber(c.MaxObjectsPerDocument),
+                        "MakePDF");
+        }
         if (maker->Canvas()) {
             PdfUnmappedCharacters = maker->Canvas()->UnmappedCharacters;
             PdfMissingGlyphs = maker->Canvas()->MissingGlyphs;

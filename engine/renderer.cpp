@@ -728,6 +728,8 @@ TLayoutKey tRenderer::LayoutKey(const TByteFile& Report)
     k.UseLineDrawFont = Globals().UseLineDrawFont;
     k.LineDrawChosen = Globals().LineDrawChosen;
     k.Untrusted = ReportIsUntrusted;
+    k.FromNetwork = ReportFromNetwork;
+    k.NetworkPictureFolder = NetworkPictureFolder;
     k.FindText = Find.Text;
     k.FindTextUtf8 = Find.TextUtf8;
     k.FindCaseSensitive = Find.CaseSensitive;

@@ -402,6 +402,13 @@ public:
     // files (loaded over HTTP, or handed over as text by an automation
     // client): its pictures are never deleted.
     bool ReportIsUntrusted = false;
+    // The report came from a stranger over the network (a print server's
+    // job): it may name no file of this computer but pictures in
+    // NetworkPictureFolder, when one is set; it deletes nothing. Every
+    // picture it names elsewhere, existing or not, draws the same "(Could
+    // Not Load Graphic".
+    bool ReportFromNetwork = false;
+    std::string NetworkPictureFolder;
     // The decoding work pictures may take in the running pass.
     TPictureBudget PictureBudget;
     // What else a pass holds in memory or makes, whatever the report says: a
@@ -413,6 +420,11 @@ public:
     static constexpr int64_t BaseFieldTextBytes = 16 << 20;
     static constexpr int64_t FieldTextBytesPerReportByte = 16;
     int64_t FieldTextBase = BaseFieldTextBytes;
+    // The drawn objects a PDF job's document may hold: a fixed allowance and
+    // more for every byte of the report (a page holds at most the PDF
+    // surface's own limit).
+    static constexpr int64_t MaxPdfObjectsBase = 10'000'000;
+    static constexpr int64_t MaxPdfObjectsPerReportByte = 16;
 
 private:
     // The tag interpreter works on the renderer's pass state.

@@ -210,6 +210,35 @@ std::string FindReportFile(const std::string& Name, const std::string& ReportFil
     return found.empty() ? found : Absolute(found);
 }
 
+std::string FindFileInFolder(const std::string& Name, const std::string& Folder)
+{
+    const std::string base = Folder.empty() ? std::string() : RealPath(Folder);
+    const std::string s = Normalised(Trim(Name));
+    if (base.empty() || s.empty() || s[0] == '/' || s.find('\0') != std::string::npos)
+        return {};
+    std::string path = base;
+    size_t i = 0;
+    while (i <= s.size()) {
+        size_t slash = s.find('/', i);
+        if (slash == std::string::npos)
+            slash = s.size();
+        const std::string part = s.substr(i, slash - i);
+        i = slash + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..")
+            return {};
+        const std::string entry = MatchEntry(path, part);
+        if (entry.empty())
+            return {};
+        path = Join(path, entry);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode))
+            return {};
+    }
+    return path != base && IsRegular(path) ? path : std::string();
+}
+
 bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>& Bytes, int64_t MaxBytes, TFileIdentity* Read)
 {
     Bytes.clear();
@@ -252,7 +281,7 @@ bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>& Bytes, int64_t
 bool MarkImageForDeletion(tRenderer& Renderer, const std::string& Path, const TFileIdentity& Read,
                           const TFileIdentity& Report)
 {
-    if (Renderer.ReportIsUntrusted || !Read.Known || Path.empty() || Path.find('\0') != std::string::npos)
+    if (Renderer.ReportIsUntrusted || Renderer.ReportFromNetwork || !Read.Known || Path.empty() || Path.find('\0') != std::string::npos)
         return false;
     const std::string reportFolder = RealPath(FolderOf(Renderer.FileName));
     const size_t slash = Path.rfind('/');
@@ -303,7 +332,7 @@ void CleanUpImageFiles(tRenderer& Renderer)
 {
     std::vector<TPictureToDelete> list;
     list.swap(Renderer.ImagesToDelete);
-    if (Renderer.ReportIsUntrusted)
+    if (Renderer.ReportIsUntrusted || Renderer.ReportFromNetwork)
         return;
     const TFileIdentity reportNow = IdentityAt(Renderer.FileName);
     for (const TPictureToDelete& item : list)

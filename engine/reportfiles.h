@@ -27,6 +27,13 @@ std::string FindFileNoCase(const std::string& Name, const std::string& BaseDir);
 // result is an absolute path, or "" when no such file exists.
 std::string FindReportFile(const std::string& Name, const std::string& ReportFileName);
 
+// A picture a report from the network names, in the one folder it may take
+// pictures from (Folder, which the administrator chose): Name relative to
+// it, without "..", looked up as FindFileNoCase does, with no symbolic link
+// on the way below the folder. "" when there is no such file, or the name
+// reaches out of the folder, or Folder is empty.
+std::string FindFileInFolder(const std::string& Name, const std::string& Folder);
+
 // Reads the whole of a regular file of at most MaxBytes bytes; false when it
 // cannot be read or is larger. Read, when given, gets the file that was read.
 bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>& Bytes, int64_t MaxBytes,

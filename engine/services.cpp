@@ -1,5 +1,7 @@
 #include "engine/services.h"
 
+#include "base/strings.h"
+
 #include <cstdio>
 
 namespace quillard {
@@ -35,6 +37,41 @@ TMsgResult THeadlessServices::MessageBox(const std::string& Text, const std::str
     default:
         return TMsgResult::OK;
     }
+}
+
+TMsgResult TOnceServices::MessageBox(const std::string& Text, const std::string& Caption, TMsgButtons Buttons)
+{
+    if (Buttons != TMsgButtons::OK)
+        return FInner.MessageBox(Text, Caption, Buttons);
+    std::string key = Caption;
+    key += '\0';
+    key += Text;
+    if (const auto found = FIndex.find(key); found != FIndex.end()) {
+        ++FSaid[found->second].Times;
+        return TMsgResult::OK;
+    }
+    if (FSaid.size() >= MaxDistinct) {
+        ++FUnsaid;
+        return TMsgResult::OK;
+    }
+    FIndex.emplace(std::move(key), FSaid.size());
+    FSaid.push_back(TSaid{Text, Caption, 1});
+    return FInner.MessageBox(Text, Caption, Buttons);
+}
+
+void TOnceServices::SayRepeats()
+{
+    for (const TSaid& s : FSaid)
+        if (s.Times > 1)
+            FInner.MessageBox(s.Text + " (" + GroupedNumber(s.Times) + " times in all)", s.Caption, TMsgButtons::OK);
+    if (FUnsaid > 0)
+        FInner.MessageBox(GroupedNumber(FUnsaid) + " more message" + (FUnsaid == 1 ? " was" : "s were") +
+                              " not shown: only the first " + std::to_string(MaxDistinct) +
+                              " different messages are",
+                          "Messages", TMsgButtons::OK);
+    FSaid.clear();
+    FIndex.clear();
+    FUnsaid = 0;
 }
 
 void SetUserServices(IUserServices* Services) { gServices = Services ? Services : &gHeadless; }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the program of a build folder (default build/) over the hostile-input
-# corpus of tests/hostile/: every case with --count-pages, --png and --pdf,
-# each run within a time and memory limit, every file around it watched.
+# corpus of tests/hostile/: each case with --count-pages, --png and --pdf,
+# and through the CUPS filter beside it (quillardtopdf) as a spooled job, as
+# the case asks; each run within a time and memory limit, every file around
+# it watched, its output and messages within the case's bounds.
 # Reports each crash, hang, memory blow-up, unexpected exit or unexpected file
 # effect, and fails when there is one. A sanitized build (build-asan/) is
 # recognised and run with the sanitizers' own limits.

@@ -43,29 +43,148 @@ std::string FolderOf(const std::string& Path)
     return Path.substr(0, slash);
 }
 
-std::string TempNameFor(const std::string& Target)
+std::string BaseNameOf(const std::string& Path)
+{
+    const size_t slash = Path.rfind('/');
+    return slash == std::string::npos ? Path : Path.substr(slash + 1);
+}
+
+// A name for the new file beside the target, of the same length whatever the
+// target's name is (one of the longest names a folder allows has room only
+// for itself).
+std::string TempName()
 {
     static uint64_t counter = 0;
     const uint64_t seed = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                           (static_cast<uint64_t>(::getpid()) << 32) ^ (++counter * 0x9E3779B97F4A7C15ull);
-    char suffix[17];
-    std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(seed));
-    const size_t slash = Target.rfind('/');
-    const std::string base = slash == std::string::npos ? Target : Target.substr(slash + 1);
-    return FolderOf(Target) + "/." + base + "." + suffix + ".tmp";
+    char name[40];
+    std::snprintf(name, sizeof name, ".quillard-%016llx.tmp", static_cast<unsigned long long>(seed));
+    return name;
 }
 
-std::function<bool(int)>& StreamWaitHook()
+// Whether a symbolic link whose status is Link, in the folder Folder, may be
+// followed. In a sticky folder that anybody may write (/tmp) a link is
+// followed only when it is this user's or the folder owner's: anyone else
+// could plant one there to lead the output into a file of this user's. The
+// system applies the same rule to the links it follows when told to protect
+// them.
+bool MayFollowLink(const std::string& Folder, const struct stat& Link)
 {
-    static std::function<bool(int)> hook;
+    struct stat folder {};
+    if (::stat(Folder.empty() ? "/" : Folder.c_str(), &folder) != 0)
+        return false;
+    const mode_t shared = S_ISVTX | S_IWOTH;
+    if ((folder.st_mode & shared) != shared)
+        return true;
+    return Link.st_uid == ::geteuid() || Link.st_uid == folder.st_uid;
+}
+
+// Follows every symbolic link in Name, part by part: Resolved is then an
+// absolute path without links, Found the status of what is there and Exists
+// false when its last part is missing (its folder is there). False with the
+// errno in Err when the name cannot lead anywhere.
+bool FollowName(const std::string& Name, std::string& Resolved, struct stat& Found, bool& Exists, int& Err)
+{
+    std::string done;  // the path followed so far; empty for the root
+    if (Name[0] != '/') {
+        char* cwd = ::getcwd(nullptr, 0);
+        if (!cwd) {
+            Err = errno;
+            return false;
+        }
+        done = cwd;
+        std::free(cwd);
+        if (done == "/")
+            done.clear();
+    }
+    std::string rest = Name;
+    size_t pos = 0;
+    int links = 0;
+    for (;;) {
+        while (pos < rest.size() && rest[pos] == '/')
+            ++pos;
+        if (pos >= rest.size())
+            break;
+        const size_t end = std::min(rest.find('/', pos), rest.size());
+        const std::string part = rest.substr(pos, end - pos);
+        pos = end;
+        const size_t after = rest.find_first_not_of('/', pos);
+        const bool last = after == std::string::npos;
+        const bool folderWanted = last && pos < rest.size();  // a slash after the last part
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            const size_t slash = done.rfind('/');
+            done.erase(slash == std::string::npos ? 0 : slash);
+            continue;
+        }
+        const std::string next = done + "/" + part;
+        struct stat st {};
+        if (::lstat(next.c_str(), &st) != 0) {
+            if (errno == ENOENT && last) {
+                if (folderWanted) {
+                    Err = EISDIR;
+                    return false;
+                }
+                Resolved = next;
+                Exists = false;
+                return true;
+            }
+            Err = errno;
+            return false;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (++links > MaxLinks) {
+                Err = ELOOP;
+                return false;
+            }
+            if (!MayFollowLink(done, st)) {
+                Err = EACCES;
+                return false;
+            }
+            std::string link(4096, '\0');
+            const ssize_t n = ::readlink(next.c_str(), link.data(), link.size());
+            if (n <= 0 || static_cast<size_t>(n) >= link.size()) {
+                Err = n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG;
+                return false;
+            }
+            link.resize(static_cast<size_t>(n));
+            if (link[0] == '/')
+                done.clear();
+            rest = link + rest.substr(pos);
+            pos = 0;
+            continue;
+        }
+        if ((!last || folderWanted) && !S_ISDIR(st.st_mode)) {
+            Err = ENOTDIR;
+            return false;
+        }
+        done = next;
+        Found = st;
+    }
+    if (done.empty()) {
+        done = "/";
+        if (::lstat("/", &Found) != 0) {
+            Err = errno;
+            return false;
+        }
+    }
+    Resolved = done;
+    Exists = true;
+    return true;
+}
+
+TStreamWaitHook& StreamWaitHook()
+{
+    static TStreamWaitHook hook;
     return hook;
 }
 
 // Writes all of Data into Fd; 0, or the errno of the failure (ECANCELED
-// when the wait hook stopped it). A non-blocking descriptor (a stream's,
-// or standard output left so by whoever shares it) is waited on, with the
-// wait hook called meanwhile.
-int WriteAll(int Fd, const char* Data, size_t Size)
+// when the wait hook stopped it, with its reason in StopReason). A
+// non-blocking descriptor (a stream's, or standard output left so by
+// whoever shares it) is waited on, with the wait hook called meanwhile.
+int WriteAll(int Fd, const char* Data, size_t Size, std::string& StopReason)
 {
     using TClock = std::chrono::steady_clock;
     TClock::time_point lastProgress = TClock::now();
@@ -75,14 +194,15 @@ int WriteAll(int Fd, const char* Data, size_t Size)
             if (errno == EINTR)
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                const std::function<bool(int)>& hook = StreamWaitHook();
+                const TStreamWaitHook& hook = StreamWaitHook();
                 pollfd p{Fd, POLLOUT, 0};
                 if (::poll(&p, 1, hook ? 50 : -1) < 0 && errno != EINTR)
                     return errno;
                 if (hook && !(p.revents & (POLLOUT | POLLERR | POLLHUP))) {
                     const auto stalled = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() -
                                                                                               lastProgress);
-                    if (!hook(static_cast<int>(std::min<long long>(stalled.count(), INT_MAX))))
+                    StopReason.clear();
+                    if (!hook(static_cast<int>(std::min<long long>(stalled.count(), INT_MAX)), StopReason))
                         return ECANCELED;
                 }
                 continue;
@@ -170,7 +290,18 @@ std::string SecondsText(int Ms)
 void SetDashMeansStandardOutput(bool Value) { gDashMeansStandardOutput = Value; }
 bool DashMeansStandardOutput() { return gDashMeansStandardOutput; }
 
-void SetStreamWaitHook(std::function<bool(int StalledMs)> Hook) { StreamWaitHook() = std::move(Hook); }
+void SetStreamWaitHook(TStreamWaitHook Hook) { StreamWaitHook() = std::move(Hook); }
+
+void SetStreamWaitHook(std::function<bool(int StalledMs)> Hook)
+{
+    if (!Hook) {
+        StreamWaitHook() = nullptr;
+        return;
+    }
+    StreamWaitHook() = [Hook = std::move(Hook)](int StalledMs, std::string&) { return Hook(StalledMs); };
+}
+
+void SetStreamWaitHook(std::nullptr_t) { StreamWaitHook() = nullptr; }
 
 int FifoReaderWaitMs() { return gFifoReaderWaitMs; }
 void SetFifoReaderWaitMs(int Ms) { gFifoReaderWaitMs = std::max(0, Ms); }
@@ -191,69 +322,38 @@ bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::stri
         Target.Path = Name;
         return true;
     }
+    std::string path;
     struct stat st {};
-    if (::stat(Name.c_str(), &st) == 0) {
-        Target.Mode = st.st_mode;
-        Target.Owner = st.st_uid;
-        Target.Group = st.st_gid;
-        if (S_ISREG(st.st_mode)) {
-            // The file the links lead to is the one replaced; the links stay.
-            char* real = ::realpath(Name.c_str(), nullptr);
-            if (!real) {
-                SayWhy(Reason, std::strerror(errno));
-                return false;
-            }
-            Target.Path = real;
-            std::free(real);
-            Target.Kind = TOutputTarget::TKind::RegularFile;
-            return true;
-        }
-        if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)) {
-            Target.Kind = TOutputTarget::TKind::Stream;
-            Target.Path = Name;
-            return true;
-        }
-        SayWhy(Reason, S_ISDIR(st.st_mode) ? std::string(std::strerror(EISDIR))
-                                          : "It is " + FileKindName(st.st_mode) + ", not a file to write into");
+    bool exists = false;
+    int err = 0;
+    if (!FollowName(Name, path, st, exists, err)) {
+        SayWhy(Reason, std::strerror(err));  // a link loop among them
         return false;
     }
-    if (errno != ENOENT) {
-        SayWhy(Reason, std::strerror(errno));  // a link loop among them
-        return false;
+    if (!exists) {
+        // Nothing there: the name itself is made, or the file at the end of
+        // the chain of links it starts (a dangling link makes its target).
+        Target.Kind = TOutputTarget::TKind::Missing;
+        Target.Path = path;
+        return true;
     }
-    // Nothing there: the name itself is made, or the file at the end of the
-    // chain of links it starts (a dangling link makes its target).
-    std::string path = Name;
-    for (int hops = 0;; ++hops) {
-        struct stat ls {};
-        if (::lstat(path.c_str(), &ls) != 0) {
-            if (errno == ENOENT)
-                break;
-            SayWhy(Reason, std::strerror(errno));
-            return false;
-        }
-        if (!S_ISLNK(ls.st_mode))
-            break;  // made by someone else meanwhile: the rename decides
-        if (hops >= MaxLinks) {
-            SayWhy(Reason, std::strerror(ELOOP));
-            return false;
-        }
-        std::string link(4096, '\0');
-        const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
-        if (n < 0) {
-            SayWhy(Reason, std::strerror(errno));
-            return false;
-        }
-        if (n == 0 || static_cast<size_t>(n) >= link.size()) {
-            SayWhy(Reason, std::strerror(n == 0 ? ENOENT : ENAMETOOLONG));
-            return false;
-        }
-        link.resize(static_cast<size_t>(n));
-        path = link[0] == '/' ? link : FolderOf(path) + "/" + link;
+    Target.Mode = st.st_mode;
+    Target.Owner = st.st_uid;
+    Target.Group = st.st_gid;
+    if (S_ISREG(st.st_mode)) {
+        // The file the links lead to is the one replaced; the links stay.
+        Target.Kind = TOutputTarget::TKind::RegularFile;
+        Target.Path = path;
+        return true;
     }
-    Target.Kind = TOutputTarget::TKind::Missing;
-    Target.Path = path;
-    return true;
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        Target.Kind = TOutputTarget::TKind::Stream;
+        Target.Path = Name;
+        return true;
+    }
+    SayWhy(Reason, S_ISDIR(st.st_mode) ? std::string(std::strerror(EISDIR))
+                                      : "It is " + FileKindName(st.st_mode) + ", not a file to write into");
+    return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -273,7 +373,10 @@ void TNamedOutput::Fail(const char* What, const std::string& Reason)
 
 void TNamedOutput::Fail(const char* What, int Err)
 {
-    Fail(What, Err == ECANCELED ? std::string("The writing was stopped") : std::string(std::strerror(Err)));
+    if (Err == ECANCELED)
+        Fail(What, FStopReason.empty() ? std::string("The writing was stopped") : FStopReason);
+    else
+        Fail(What, std::string(std::strerror(Err)));
 }
 
 void TNamedOutput::Open()
@@ -290,12 +393,21 @@ void TNamedOutput::Open()
     // permissions for new files.
     const bool replacing = FTarget.Kind == TOutputTarget::TKind::RegularFile;
     const mode_t createMode = replacing ? 0600 : 0666;
+    // The folder is held open: the new file is made, named and renamed in
+    // it by short names, whatever the length of its path.
+    FDirFd = ::open(FolderOf(FTarget.Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (FDirFd < 0 && errno == EACCES)
+        FDirFd = ::open(FolderOf(FTarget.Path).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (FDirFd < 0) {
+        Fail("Cannot create file", errno);
+        return;
+    }
 #ifdef O_TMPFILE
-    FFd = ::open(FolderOf(FTarget.Path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode);
+    FFd = ::openat(FDirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, createMode);
 #endif
     for (int attempt = 0; FFd < 0; ++attempt) {
-        const std::string name = TempNameFor(FTarget.Path);
-        FFd = ::open(name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, createMode);
+        const std::string name = TempName();
+        FFd = ::openat(FDirFd, name.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, createMode);
         if (FFd >= 0)
             FTempName = name;
         else if (errno != EEXIST || attempt > 100) {
@@ -337,7 +449,7 @@ void TNamedOutput::Flush()
             return;
         }
     }
-    if (const int err = WriteAll(FFd, FBuffer.data(), FBuffer.size())) {
+    if (const int err = WriteAll(FFd, FBuffer.data(), FBuffer.size(), FStopReason)) {
         Fail("Cannot write file", err);
         return;
     }
@@ -369,8 +481,8 @@ void TNamedOutput::CommitFile()
         // Give the unnamed file a name beside the target for the rename.
         const std::string proc = "/proc/self/fd/" + std::to_string(FFd);
         for (int attempt = 0;; ++attempt) {
-            const std::string name = TempNameFor(FTarget.Path);
-            if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            const std::string name = TempName();
+            if (::linkat(AT_FDCWD, proc.c_str(), FDirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
                 FTempName = name;
                 break;
             }
@@ -386,17 +498,13 @@ void TNamedOutput::CommitFile()
         Fail("Cannot write file", errno);
         return;
     }
-    if (::rename(FTempName.c_str(), FTarget.Path.c_str()) != 0) {
+    if (::renameat(FDirFd, FTempName.c_str(), FDirFd, BaseNameOf(FTarget.Path).c_str()) != 0) {
         Fail("Cannot create file", errno);
         return;
     }
     FTempName.clear();
     // The new name itself is made durable.
-    const int dir = ::open(FolderOf(FTarget.Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
+    (void)::fsync(FDirFd);
     Discard();
 }
 
@@ -505,11 +613,11 @@ void TNamedOutput::CommitStream()
                     err = errno;
                 if (n <= 0)
                     break;
-                err = WriteAll(out, block.data(), static_cast<size_t>(n));
+                err = WriteAll(out, block.data(), static_cast<size_t>(n), FStopReason);
             }
         }
         if (!err)
-            err = WriteAll(out, FBuffer.data(), FBuffer.size());
+            err = WriteAll(out, FBuffer.data(), FBuffer.size(), FStopReason);
         if (out != STDOUT_FILENO && ::close(out) != 0 && !err)
             err = errno;
     }
@@ -525,8 +633,11 @@ void TNamedOutput::Discard()
         ::close(FFd);
     FFd = -1;
     if (!FTempName.empty())
-        ::unlink(FTempName.c_str());
+        ::unlinkat(FDirFd, FTempName.c_str(), 0);
     FTempName.clear();
+    if (FDirFd >= 0)
+        ::close(FDirFd);
+    FDirFd = -1;
     FBuffer.clear();
     FBuffer.shrink_to_fit();
 }

@@ -2,9 +2,12 @@
 // bytes land in what the name denotes, never in something put in its place.
 //
 // The name's symbolic links are followed to the final target first (a link
-// loop is an error; a dangling link makes the file it points to). A regular
+// loop is an error; a dangling link makes the file it points to; a link in a
+// sticky folder anybody may write, such as /tmp, is followed only when it is
+// this user's or the folder owner's, else "Permission denied"). A regular
 // file, or nothing yet, is written whole: a new file beside the final target
-// (with the old file's owner and permissions where the system allows, the
+// (of a short name of its own, so that a name of any length can be written;
+// with the old file's owner and permissions where the system allows, the
 // default permissions for a new file), synced and renamed over it, so a
 // failed write leaves an old file whole. A FIFO, a character device (a
 // terminal) or a socket is opened and written in place, only once the whole
@@ -50,9 +53,14 @@ bool ResolveOutputName(const std::string& Name, TOutputTarget& Target, std::stri
 // Called about every 50 ms while the reader of a FIFO or socket is slow to
 // take what is written, with how long it has taken nothing: the program
 // lets its events run meanwhile. It returns false to stop the writing,
-// which then fails ("The writing was stopped"). Without one the writing
-// waits on the reader as long as it takes.
+// which then fails with the reason the hook put in Reason ("The writing
+// was stopped" when it put none). Without one the writing waits on the
+// reader as long as it takes.
+using TStreamWaitHook = std::function<bool(int StalledMs, std::string& Reason)>;
+void SetStreamWaitHook(TStreamWaitHook Hook);
+// A hook that gives no reason of its own.
 void SetStreamWaitHook(std::function<bool(int StalledMs)> Hook);
+void SetStreamWaitHook(std::nullptr_t);
 
 // How long the writing waits for a program to open a FIFO for reading
 // before it gives up saying so (5 seconds; tests make it shorter).
@@ -95,9 +103,11 @@ private:
 
     std::string FName;
     TOutputTarget FTarget;
-    std::string FTempName;  // the file beside the target while it has a name
+    std::string FTempName;  // the name of the file beside the target while it has one
+    int FDirFd = -1;        // the target's folder
     std::string FBuffer;
     std::string FError, FReason;
+    std::string FStopReason;  // why the wait hook stopped the writing
     int FFd = -1;  // the new file beside the target, or the spool of a stream
 };
 

@@ -250,6 +250,39 @@ void TPdfCanvas::PaintPath(const TInk& Ink, const std::function<void()>& Build, 
     w.FillStyle = bsSolid;
 }
 
+// ---- what goes into the page ------------------------------------------------------
+
+bool TPdfCanvas::Admit(int64_t Left, int64_t Top, int64_t Right, int64_t Bottom, int64_t Reach)
+{
+    // The sheet in device units: the drawing starts at the writer's origin.
+    const TPdfWriter& w = *FWriter;
+    const double unitsPerPoint = DeviceDpi / 72.0;
+    const double sheetLeft = -w.OriginX * unitsPerPoint, sheetTop = -w.OriginY * unitsPerPoint;
+    const double sheetRight = (std::abs(w.PageWidth) - w.OriginX) * unitsPerPoint,
+                 sheetBottom = (std::abs(w.PageHeight) - w.OriginY) * unitsPerPoint;
+    if (Left > Right)
+        std::swap(Left, Right);
+    if (Top > Bottom)
+        std::swap(Top, Bottom);
+    Reach = std::max<int64_t>(Reach, 0) + DeviceDpi;  // an inch more, whatever the object
+    if (double(Right) + Reach < sheetLeft || double(Left) - Reach > sheetRight ||
+        double(Bottom) + Reach < sheetTop || double(Top) - Reach > sheetBottom)
+        return false;
+    if (FPageObjects >= MaxObjectsPerPage || FDocumentObjects >= MaxObjectsPerDocument) {
+        if (ObjectsLeftOut++ == 0)
+            FirstPageOverLimit = FPage;
+        return false;
+    }
+    ++FPageObjects;
+    ++FDocumentObjects;
+    return true;
+}
+
+bool TPdfCanvas::AdmitFigure(int64_t X1, int64_t Y1, int64_t X2, int64_t Y2)
+{
+    return Admit(X1, Y1, X2, Y2, std::abs(int64_t{Pen.Width}));
+}
+
 // ---- operations a PDF cannot express ------------------------------------------------
 
 // The pixels a flood fill would reach are not known here; the focus
@@ -268,6 +301,11 @@ void TPdfCanvas::MoveTo(int X, int Y)
 void TPdfCanvas::LineTo(int X, int Y)
 {
     // Each segment is a path of its own.
+    if (!AdmitFigure(FCurrentX, FCurrentY, X, Y)) {
+        FCurrentX = X;
+        FCurrentY = Y;
+        return;
+    }
     const int32_t x0 = ToPoints(FCurrentX), y0 = ToPoints(FCurrentY);
     const int32_t x1 = ToPoints(X), y1 = ToPoints(Y);
     TPdfWriter& w = *FWriter;
@@ -289,6 +327,8 @@ void TPdfCanvas::LineTo(int X, int Y)
 
 void TPdfCanvas::Rectangle(int X1, int Y1, int X2, int Y2)
 {
+    if (!AdmitFigure(X1, Y1, X2, Y2))
+        return;
     const int32_t x1 = ToPoints(X1), y1 = ToPoints(Y1), x2 = ToPoints(X2), y2 = ToPoints(Y2);
     TPdfWriter& w = *FWriter;
     const TInk ink = InkOf();
@@ -309,7 +349,7 @@ void TPdfCanvas::Rectangle(int X1, int Y1, int X2, int Y2)
 
 void TPdfCanvas::FillRect(const TRect& R)
 {
-    if (Brush.Style == bsClear)
+    if (Brush.Style == bsClear || !Admit(R.Left, R.Top, R.Right, R.Bottom, 0))
         return;
     const TRect p{ToPoints(R.Left), ToPoints(R.Top), ToPoints(R.Right), ToPoints(R.Bottom)};
     TPdfWriter& w = *FWriter;
@@ -321,7 +361,7 @@ void TPdfCanvas::FillRect(const TRect& R)
 
 void TPdfCanvas::FrameRect(const TRect& R)
 {
-    if (Brush.Style == bsClear || R.Right <= R.Left || R.Bottom <= R.Top)
+    if (Brush.Style == bsClear || R.Right <= R.Left || R.Bottom <= R.Top || !Admit(R.Left, R.Top, R.Right, R.Bottom, 0))
         return;
     // A frame one device unit wide, inside the rectangle, in the brush.
     TPdfWriter& w = *FWriter;
@@ -347,6 +387,15 @@ void TPdfCanvas::FrameRect(const TRect& R)
 void TPdfCanvas::PointsPath(const std::vector<TPoint>& Points, bool Closed)
 {
     if (Points.size() < 2)
+        return;
+    int64_t l = Points[0].X, t = Points[0].Y, r = l, b = t;
+    for (const TPoint& p : Points) {
+        l = std::min<int64_t>(l, p.X);
+        r = std::max<int64_t>(r, p.X);
+        t = std::min<int64_t>(t, p.Y);
+        b = std::max<int64_t>(b, p.Y);
+    }
+    if (!AdmitFigure(l, t, r, b))
         return;
     TPdfWriter& w = *FWriter;
     TInk ink = InkOf();
@@ -374,7 +423,7 @@ void TPdfCanvas::BoxShape(int Kind, int X1, int Y1, int X2, int Y2, int X3, int 
         return;
     TInk ink = InkOf();
     ink.Width = std::max<int32_t>(ink.Width, 1);
-    if (ink.Skip || (Kind == bkArc && !ink.Outline))
+    if (ink.Skip || (Kind == bkArc && !ink.Outline) || !AdmitFigure(L, T, R, B))
         return;
 
     // The figure's box in points; a wide inside-frame pen keeps the outline
@@ -458,6 +507,8 @@ void TPdfCanvas::Pie(int X1, int Y1, int X2, int Y2, int X3, int Y3, int X4, int
 
 void TPdfCanvas::Draw(int X, int Y, const TGraphic& Graphic)
 {
+    if (!Admit(X, Y, int64_t{X} + Graphic.Width, int64_t{Y} + Graphic.Height, 0))
+        return;
     // One picture pixel per device unit.
     FWriter->DrawImage(X * PointsPerUnit, Y * PointsPerUnit, Graphic.Width * PointsPerUnit, Graphic.Height * PointsPerUnit,
                        Graphic);
@@ -465,6 +516,8 @@ void TPdfCanvas::Draw(int X, int Y, const TGraphic& Graphic)
 
 void TPdfCanvas::StretchDraw(const TRect& R, const TGraphic& Graphic)
 {
+    if (!Admit(R.Left, R.Top, R.Right, R.Bottom, 0))
+        return;
     FWriter->DrawImage(R.Left * PointsPerUnit, R.Top * PointsPerUnit, (double(R.Right) - R.Left) * PointsPerUnit,
                        (double(R.Bottom) - R.Top) * PointsPerUnit, Graphic);
 }
@@ -473,7 +526,8 @@ void TPdfCanvas::CopyRect(const TRect& Dest, const TGraphic& Source, const TRect
 {
     // The part of the picture inside the source rectangle, stretched over
     // Dest; a source given right to left or bottom to top mirrors it.
-    if (Source.Empty() || Source.Pixels.size() < size_t(Source.Width) * size_t(Source.Height))
+    if (Source.Empty() || Source.Pixels.size() < size_t(Source.Width) * size_t(Source.Height) ||
+        !Admit(Dest.Left, Dest.Top, Dest.Right, Dest.Bottom, 0))
         return;
     double dLeft = Dest.Left, dRight = Dest.Right, dTop = Dest.Top, dBottom = Dest.Bottom;
     int sl = SourceRect.Left, sr = SourceRect.Right, st = SourceRect.Top, sb = SourceRect.Bottom;
@@ -832,6 +886,20 @@ void TPdfCanvas::WriteText(int X, int Y, const std::string& Text)
     w.Font.Size = Font.Size;
     w.Font.Color = Plain(Font.Color);
     const int h = TextHeight(Text);  // also prepares the measure of the font
+    {
+        // The text's cell (its descenders and slant within a cell's height
+        // more); turned text anywhere within its length of its corner.
+        const int64_t reach = 2 * int64_t{std::abs(h)};
+        const bool level = TextAngle() == 0;
+        const int64_t length = level && (X >= 0 || Text.empty())
+                                   ? 0
+                                   : TextAdvance(Text) * DeviceDpi / 10 / ScreenDpi;
+        const bool admitted = level ? Admit(X, Y, int64_t{X} + length, int64_t{Y} + h, reach)
+                                    : Admit(int64_t{X} - length, int64_t{Y} - length, int64_t{X} + length,
+                                            int64_t{Y} + length, reach);
+        if (!admitted)
+            return;
+    }
     std::vector<TPdfTextPiece> pieces;
     std::string escaped;
     const TTextRoute route = TextRuns(Text, pieces, escaped);
@@ -900,7 +968,7 @@ void TPdfCanvas::TextOut(int X, int Y, const std::string& Text)
 void TPdfCanvas::TextRect(const TRect& R, int X, int Y, const std::string& Text)
 {
     SelectFont();
-    if (R.Right <= R.Left || R.Bottom <= R.Top)
+    if (R.Right <= R.Left || R.Bottom <= R.Top || !Admit(R.Left, R.Top, R.Right, R.Bottom, 0))
         return;  // nothing to fill, and the text is clipped away
     TPdfWriter& w = *FWriter;
     const int32_t l = ToPoints(R.Left), t = ToPoints(R.Top), r = ToPoints(R.Right), b = ToPoints(R.Bottom);
@@ -933,6 +1001,8 @@ void TPdfCanvas::FigureText(const TRect& Cell, const std::string& Text)
     TPdfWriter& w = *FWriter;
     // A report in Windows-1252 keeps its bytes unless every font is embedded.
     if ((!Utf8Text && !w.EmbedsEveryFont()) || Text.empty() || Cell.Right <= Cell.Left || Cell.Bottom <= Cell.Top)
+        return;
+    if (!Admit(Cell.Left, Cell.Top, Cell.Right, Cell.Bottom, 0))
         return;
     SelectFont();
     PrepareMeasure();
@@ -980,11 +1050,13 @@ bool TPdfCanvas::DeviceArea(TRect& Area)
 // ---------------------------------------------------------------------------
 // The facade
 
-void TPdfCanvas::StartPage(int)
+void TPdfCanvas::StartPage(int Page)
 {
     if (FPageEnded)
         Writer().NewPage();
     FPageEnded = false;
+    FPage = Page;
+    FPageObjects = 0;
 }
 
 void TPdfCanvas::EndPage(int) { FPageEnded = true; }

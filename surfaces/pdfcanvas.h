@@ -91,8 +91,27 @@ public:
     // What went wrong with the machine's faces since last asked.
     std::vector<std::string> TakeFontWarnings();
 
+    // Drawn objects (a figure, a picture, a run of text, unseen text): what
+    // lies wholly off the sheet is not written at all, and a page or the
+    // document holds at most so many; past that they are left out and
+    // counted. The job sets the document's limit (by default none).
+    static constexpr int64_t MaxObjectsPerPage = 200'000;
+    int64_t MaxObjectsPerDocument = INT64_MAX;
+    int64_t ObjectsLeftOut = 0;
+    int FirstPageOverLimit = 0;  // the first page that lost objects to a limit
+
 private:
     bool FPageEnded = false;  // a page of the document has ended: the next starts a new one
+    int FPage = 0;            // the page of the pass being drawn
+    int64_t FPageObjects = 0, FDocumentObjects = 0;
+    // Whether an object that covers the box from (Left, Top) to (Right,
+    // Bottom) in device units, with Reach more on every side for what its
+    // pen or glyphs add, goes into the page: not when it lies wholly off the
+    // sheet, and not (counted as left out) once the page or the document is
+    // full.
+    bool Admit(int64_t Left, int64_t Top, int64_t Right, int64_t Bottom, int64_t Reach);
+    // Admit for a stroke with the current pen over the box.
+    bool AdmitFigure(int64_t X1, int64_t Y1, int64_t X2, int64_t Y2);
     // How the pen and brush reach the page for one figure.
     struct TInk {
         bool Skip = false;      // the pen mode leaves the page alone

@@ -441,7 +441,10 @@ struct TRasterCanvas::TTextState {
 
     bool Measured = false;
     QFont MeasuredFont;                  // the font the metrics below belong to
-    std::optional<QFontMetricsF> Reference;  // same face at ReferencePixels
+    // The same face at ReferencePixels, and its metrics: every size of a face
+    // shares them, and the unit tables below with them.
+    QFont ReferenceFont;
+    std::optional<QFontMetricsF> Reference;
     double Scale = 1;                    // device pixels per reference pixel
     int Ascent = 0;                      // top of the cell to the baseline
     int Height = 0;                      // cell height
@@ -454,7 +457,10 @@ struct TRasterCanvas::TTextState {
         ByteTableValid = false;
         QFont R = F;
         R.setPixelSize(ReferencePixels);
-        Reference.emplace(R);
+        if (!Reference || !(ReferenceFont == R)) {
+            ReferenceFont = R;
+            Reference.emplace(R);
+        }
         Scale = double(std::max(F.pixelSize(), 1)) / ReferencePixels;
         const double A = Reference->ascent() * Scale, D = Reference->descent() * Scale;
         Ascent = int(std::lround(A));
@@ -486,15 +492,18 @@ struct TRasterCanvas::TTextState {
     // The same advances at the reference size in Qt's unit of 1/64 pixel,
     // which measures them exactly: a long run's advance is the sum of these
     // whole numbers, scaled once, so a text measures the same however it is
-    // split into pieces. A table is kept for each of the last few fonts, with
-    // running sums over the last tails measured in pieces (TextWidthJoined),
-    // as a line whose runs change the font measures its tail in each.
+    // split into pieces. They do not depend on the size, so a line that
+    // changes only the size at every tag measures with one table (a table
+    // per size cost 256 layouts at each change). A table is kept for each of
+    // the last few faces, with running sums over the last tails measured in
+    // pieces (TextWidthJoined), as a line whose runs change the font
+    // measures its tail in each.
     struct TTailSums {
         uint64_t Key = 0;
         std::vector<int64_t> Sums;  // Sums[i]: the units of the first i bytes
     };
     struct TUnitTable {
-        QFont Font;
+        QFont Font;  // at ReferencePixels
         bool LineDraw = false;
         std::array<int64_t, 256> Units{};
         std::vector<TTailSums> Tails;
@@ -506,7 +515,7 @@ struct TRasterCanvas::TTextState {
     TUnitTable& UnitsFor(bool LineDraw)
     {
         for (size_t i = UnitTables.size(); i-- > 0;) {
-            if (UnitTables[i].LineDraw == LineDraw && UnitTables[i].Font == MeasuredFont) {
+            if (UnitTables[i].LineDraw == LineDraw && UnitTables[i].Font == ReferenceFont) {
                 if (i + 1 != UnitTables.size())
                     std::rotate(UnitTables.begin() + i, UnitTables.begin() + i + 1, UnitTables.end());
                 return UnitTables.back();
@@ -515,7 +524,7 @@ struct TRasterCanvas::TTextState {
         if (UnitTables.size() >= 8)
             UnitTables.erase(UnitTables.begin());
         TUnitTable t;
-        t.Font = MeasuredFont;
+        t.Font = ReferenceFont;
         t.LineDraw = LineDraw;
         for (int b = 0; b < 256; ++b) {
             const QString C = ReportTextToQString(std::string(1, char(b)), LineDraw);
@@ -604,6 +613,20 @@ void PaintText(TDeviceContext& DC, const QPoint& At, const QString& S, const QFo
                const QColor& TextColor, const QSize& Box, const std::optional<QColor>& BoxColor, const QRect* Clip)
 {
     QPainter& P = DC.Painter();
+    const QTransform& T = P.worldTransform();
+    if (!DC.RotatedFont && DC.Device() && T.type() <= QTransform::TxScale && T.m11() > 0 && T.m22() > 0) {
+        // Nothing of a text that starts past the right edge, ends (its
+        // measured width known) before the left one, or lies wholly above or
+        // below the device can be seen: it is not drawn, and its size never
+        // costs a font of its own (a line of thousands of sizes would load as
+        // many). The margin takes in any glyph's overhang.
+        const QPointF D = T.map(QPointF(At));
+        const double Margin = (4.0 * std::max(F.pixelSize(), Box.height()) + 16.0) * std::max(T.m11(), T.m22());
+        const double W = DC.Device()->width(), H = DC.Device()->height();
+        const bool EndsBeforeLeft = Box.width() > 0 && D.x() + Box.width() * T.m11() < -Margin;
+        if (D.x() > W + Margin || EndsBeforeLeft || D.y() > H + Margin || D.y() < -Margin)
+            return;
+    }
     P.save();
     P.setCompositionMode(QPainter::CompositionMode_SourceOver);
     P.setBackgroundMode(Qt::TransparentMode);

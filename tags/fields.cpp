@@ -128,7 +128,13 @@ void TTagInterpreter::TagField(tRenderState&, const std::string& Tag)
         const double x0 = s.Left + s.Column * w;
         const double y0 = s.Top + s.CursorY - (h + t) / 2;
         const std::string ch = UpperCase(Trim(GetAttribute(Tag, "CHAR")));
-        if (R.Pass.PageDrawn) {
+        // A cell wholly off the surface draws nothing: a long line of box
+        // characters costs its surface only what shows.
+        TRect area;
+        const bool shows = !c.DeviceArea(area) ||
+                           (R.DevX(x0 + w) >= area.Left && R.DevX(x0) <= area.Right && R.DevY(y0 + h) >= area.Top &&
+                            R.DevY(y0) <= area.Bottom);
+        if (R.Pass.PageDrawn && shows) {
             // The character the figure stands for: as the report wrote it,
             // or the PC character set's.
             const std::string text = Trim(GetAttribute(Tag, "TEXT"));
@@ -145,7 +151,7 @@ void TTagInterpreter::TagField(tRenderState&, const std::string& Tag)
             }
         }
         for (const TBlockChar& bc : BlockChars) {
-            if (!R.Pass.PageDrawn || ch != bc.Char)
+            if (!R.Pass.PageDrawn || !shows || ch != bc.Char)
                 continue;
             const TBrush brush = c.Brush;
             c.Brush.Style = bsSolid;
@@ -156,7 +162,7 @@ void TTagInterpreter::TagField(tRenderState&, const std::string& Tag)
             break;
         }
         for (const TLineChar& lc : LineChars) {
-            if (!R.Pass.PageDrawn)
+            if (!R.Pass.PageDrawn || !shows)
                 break;
             if (ch != lc.Char)
                 continue;

@@ -233,6 +233,7 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
     // Source.
     std::vector<uint8_t> bytes;
     std::string src, path;
+    bool refused = false;
     const std::string dataLen = Trim(GetAttribute(head, "DATALEN"));
     const bool fromData = !IsBlank(dataLen);
     if (fromData) {
@@ -250,9 +251,17 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
         std::string written = head;
         if (R.Pass.TagAsWritten.size() == Tag.size() && SameText(R.Pass.TagAsWritten, Tag))
             written = dataAt > 0 ? R.Pass.TagAsWritten.substr(0, static_cast<size_t>(dataAt) - 1) + "}" : R.Pass.TagAsWritten;
-        path = FindReportFile(Trim(GetAttribute(written, "SRC;SOURCE")), R.FileName);
-        if (path.empty())
-            return;
+        const std::string name = Trim(GetAttribute(written, "SRC;SOURCE"));
+        if (R.ReportFromNetwork) {
+            // Only its own folder of pictures; whatever else it names draws
+            // the same words, whether it exists or not.
+            path = FindFileInFolder(name, R.NetworkPictureFolder);
+            refused = path.empty();
+        } else {
+            path = FindReportFile(name, R.FileName);
+            if (path.empty())
+                return;
+        }
     }
 
     // Pages outside the range are laid out but not drawn. A count draws no
@@ -279,7 +288,7 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
     };
 
     const TFormatChoice format = ChooseFormat(GetAttribute(head, "FORMAT"), fromData ? &bytes : nullptr, src);
-    if (!format.Known) {
+    if (refused || !format.Known) {
         couldNotLoad();
         return;
     }

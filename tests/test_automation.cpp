@@ -40,12 +40,15 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <fstream>
 #include <regex>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace quillard::test {
@@ -1157,6 +1160,73 @@ TEST_F(AutomationBusTest, ACallShowsNoWindowAndLeavesItsMessages)
     CancelModalAnswers();
 }
 
+// Pages is the count of the report as it is on disk now: a report cut
+// short, replaced by another file or written again in place since it was
+// counted is counted again (the page box follows), with no window opening
+// inside the call; an unchanged one keeps its count.
+TEST_F(AutomationBusTest, PagesFollowTheReportCutShortOrReplacedOnDisk)
+{
+    Publish();
+    W->NobodyToAsk = false;
+    const std::string report = Dir.filePath("CHANGING.TXT").toStdString();
+    std::ofstream(report, std::ios::binary) << Pages(5);
+    ASSERT_EQ(Call(QxSet("Visible", "true")).Code, 0);
+    ASSERT_EQ(Call(QxCall("LoadFile", {QString::fromStdString("'" + report + "'")})).Out, "(1,)");
+    ASSERT_EQ(Call(QxGet("Pages")).Out, "(<5>,)");
+    bool asked = false;
+    WhenModal([&](QWidget* Window) {
+        asked = true;
+        Window->close();
+    });
+    // Sets the file's modification time: a rewrite of the same size within
+    // the clock's grain is told apart all the same.
+    auto stamp = [&](long Seconds) {
+        const timespec times[2] = {{Seconds, 0}, {Seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, report.c_str(), times, 0), 0);
+    };
+    struct Case {
+        const char* Name;
+        std::function<void()> Change;
+        const char* Pages;
+    };
+    const Case cases[] = {
+        {"Unchanged", [] {}, "(<5>,)"},
+        {"CutShort",
+         [&] {
+             ASSERT_EQ(::truncate(report.c_str(), off_t(Pages(2).size())), 0);
+         },
+         "(<2>,)"},
+        {"ReplacedByALongerFile",
+         [&] {
+             const std::string other = report + ".new";
+             std::ofstream(other, std::ios::binary) << Pages(7);
+             ASSERT_EQ(::rename(other.c_str(), report.c_str()), 0);
+         },
+         "(<7>,)"},
+        {"RewrittenInPlaceAtTheSameSize",
+         [&] {
+             // Seven pages' bytes again, three pages of them.
+             std::string text = Pages(7);
+             for (size_t at = 0, breaks = 0; (at = text.find('\f', at)) != std::string::npos; ++at)
+                 if (++breaks > 2)
+                     text[at] = ' ';
+             std::ofstream(report, std::ios::binary | std::ios::in | std::ios::out) << text;
+             stamp(1000000000);
+         },
+         "(<3>,)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        c.Change();
+        EXPECT_EQ(Call(QxGet("Pages")).Out, c.Pages);
+        EXPECT_EQ(Call(QxGet("Pages")).Out, c.Pages);
+        EXPECT_EQ(W->Session().PageCount(), std::stoi(std::string(c.Pages).substr(2)));
+    }
+    EXPECT_FALSE(asked);
+    EXPECT_TRUE(Services.Messages.empty()) << MessagesText();
+    CancelModalAnswers();
+}
+
 TEST_F(AutomationBusTest, ClientsCountUntilTheyLeaveTheBus)
 {
     Publish();
@@ -1695,6 +1765,108 @@ TEST_F(AutomationProcessTest, APdfIntoASlowFifoLeavesOtherClientsAnswered)
     EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
     EXPECT_NE(pdf.find("%%EOF"), std::string::npos);
     QDBusConnection::disconnectFromBus("fifo-saver");
+    server.kill();
+    server.waitForFinished();
+}
+
+
+// A PDF saved into a FIFO or a socket whose reader opened it and then takes
+// nothing: meanwhile the other clients' reads are answered and what would
+// change something is refused as busy; a Close is answered at once and stops
+// the writing; without one the writing stops once the reader has taken
+// nothing for 5 seconds. Either way the call fails saying why, and the
+// server goes on serving.
+TEST_F(AutomationProcessTest, AReaderThatTakesNothingHoldsTheServerOnlyForAWhile)
+{
+    StartBus();
+    QProcess server;
+    StartServer(server);
+    TSignalMonitor monitor;
+    ASSERT_TRUE(monitor.Start(Bus.Address(), "com.merrowgate.Quillard")) << monitor.Output();
+    // A PDF of far more than a pipe or a socket holds.
+    std::string report;
+    for (int p = 1; p <= 600; ++p) {
+        report += "Page " + std::to_string(p) + "\r\n";
+        for (int l = 0; l < 40; ++l)
+            report += std::to_string(p * 7919 + l * 104729) + " " + std::to_string(l * p * 31337) + "\r\n";
+        report += "\f";
+    }
+    const std::string reportPath = Dir.filePath("LONG.TXT").toStdString();
+    std::ofstream(reportPath, std::ios::binary) << report;
+    ASSERT_EQ(Gdbus(Bus.Address(), QxSet("Visible", "true")).Code, 0);
+    ASSERT_EQ(Gdbus(Bus.Address(), QxCall("LoadFile", {QString::fromStdString("'" + reportPath + "'")})).Out, "(1,)");
+
+    struct Case {
+        const char* Name;
+        bool Socket;  // else a FIFO
+        bool Close;   // another client closes Quillard meanwhile
+        const char* Says;
+    };
+    const Case cases[] = {
+        {"FifoClosed", false, true, "The writing was stopped by a client's Close"},
+        {"SocketClosed", true, true, "The writing was stopped by a client's Close"},
+        {"FifoStalled", false, false, "The program reading it took nothing for 5 seconds"},
+        {"SocketStalled", true, false, "The program reading it took nothing for 5 seconds"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const std::string out = Dir.filePath(QLatin1String(c.Name)).toStdString();
+        int reader = -1;  // the FIFO's reader, or the socket listening (never accepting)
+        if (c.Socket) {
+            reader = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            ASSERT_LT(out.size(), sizeof address.sun_path);
+            std::memcpy(address.sun_path, out.c_str(), out.size());
+            ASSERT_EQ(::bind(reader, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+            ASSERT_EQ(::listen(reader, 1), 0);
+        } else {
+            ASSERT_EQ(::mkfifo(out.c_str(), 0600), 0);
+            reader = ::open(out.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        }
+        ASSERT_GE(reader, 0);
+        const QString connection = QStringLiteral("saver-") + QLatin1String(c.Name);
+        QDBusConnection saver = QDBusConnection::connectToBus(Bus.Address(), connection);
+        QDBusMessage save = QDBusMessage::createMethodCall("com.merrowgate.Quillard", "/QuillardX",
+                                                           "com.merrowgate.Quillard.IQuillardX", "SaveAsPDF");
+        save << QString::fromStdString(out);
+        QDBusPendingCall saving = saver.asyncCall(save, 300000);
+        // The whole PDF is made before the output is opened: once the FIFO
+        // holds its start (the socket has its connection) the server waits
+        // on the reader.
+        pollfd ready{reader, POLLIN, 0};
+        ASSERT_EQ(::poll(&ready, 1, 60000), 1);
+        EXPECT_EQ(Gdbus(Bus.Address(), QxGet("Pages")).Out, "(<600>,)");
+        if (c.Close) {
+            EXPECT_EQ(Gdbus(Bus.Address(), QxCall("Close"), false, 20000).Out, "()");
+        } else {
+            const TGdbusResult zoom = Gdbus(Bus.Address(), QxSet("Zoom", "150"), false, 20000);
+            EXPECT_NE(zoom.Err.find("com.merrowgate.Quillard.Busy: Quillard is busy with other work"),
+                      std::string::npos)
+                << zoom.Err;
+        }
+        ASSERT_TRUE(WaitFor([&] { return saving.isFinished(); }, 30000)) << "the writing goes on";
+        ASSERT_EQ(saving.reply().type(), QDBusMessage::ReplyMessage) << saving.reply().errorMessage().toStdString();
+        EXPECT_EQ(saving.reply().arguments().value(0).toInt(), 3);
+        // (gdbus quotes the message in double quotes when it holds a single
+        // one, escaping the double quotes in it.)
+        ASSERT_TRUE(monitor.WaitForLine(c.Says)) << monitor.Output();
+        const std::string told = monitor.Output();
+        const std::string line = told.substr(told.rfind("JobFinished (false, "));
+        EXPECT_TRUE(line.find("MakePDF: Cannot write file \"" + out + "\". " + c.Says) != std::string::npos ||
+                    line.find("MakePDF: Cannot write file \\\"" + out + "\\\". " + c.Says) != std::string::npos)
+            << line;
+        if (c.Close) {
+            EXPECT_TRUE(WaitFor([&] { return Gdbus(Bus.Address(), QxGet("Visible")).Out == "(<false>,)"; }));
+        }
+        ::close(reader);
+        ::unlink(out.c_str());
+        QDBusConnection::disconnectFromBus(connection);
+    }
+    // The server serves on.
+    const QString pdf = Dir.filePath("whole.pdf");
+    EXPECT_EQ(Gdbus(Bus.Address(), QxCall("SaveAsPDF", {"'" + pdf + "'"})).Out, "(0,)");
+    EXPECT_NE(PdfText(pdf.toStdString(), 600, 600).find("Page 600"), std::string::npos);
     server.kill();
     server.waitForFinished();
 }

@@ -1,5 +1,6 @@
 // The headless command line, run as a real process: page counts, page
 // pictures, and the exit codes and messages of failed runs.
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <QProcess>
@@ -167,6 +168,50 @@ INSTANTIATE_TEST_SUITE_P(
                                     [](const QString& d) { return QStringList{"--pdf", d + "/no/such/folder/p.pdf"}; }, 3,
                                     false}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// A report on standard input that never ends (a pipe the test fills as fast
+// as it is read) stops being copied at 1 GiB: the run fails saying so and
+// leaves nothing in TMPDIR, the program's and the CUPS filter's alike.
+TEST(CommandLine, EndlessStandardInputStopsAtTheLimitLeavingNothing)
+{
+    struct Case {
+        const char* Program;
+        QStringList Args;
+        const char* Says;
+    };
+    for (const Case& c : {Case{QUILLARD_BINARY, {"--count-pages", "-"},
+                               "the report from standard input is larger than 1 GiB"},
+                          Case{QUILLARD_FILTER, {"1", "ann", "Statement", "1", ""},
+                               "ERROR: the report could not be read: standard input holds more than 1 GiB"}}) {
+        SCOPED_TRACE(c.Program);
+        QTemporaryDir tmp;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", tmp.path());
+        env.insert("CUPS_SERVER", "/nonexistent/quillard-no-cups.sock");
+        p.setProcessEnvironment(env);
+        p.start(c.Program, c.Args);
+        ASSERT_TRUE(p.waitForStarted(10000));
+        // Lines of a report, 2 GiB at most: a program without a limit ends
+        // reading them and succeeds.
+        const QByteArray block = QByteArray("A line of a report that never ends\r\n").repeated(30000);
+        qint64 fed = 0;
+        while (p.state() == QProcess::Running && fed < (qint64(2) << 30)) {
+            if (p.bytesToWrite() < 4 * block.size())
+                fed += p.write(block);
+            p.waitForBytesWritten(1000);
+        }
+        p.closeWriteChannel();
+        p.waitForFinished(60000);
+        ASSERT_EQ(p.state(), QProcess::NotRunning);
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 1);
+        EXPECT_LT(fed, qint64(2) << 30);
+        const std::string err = p.readAllStandardError().toStdString();
+        EXPECT_NE(err.find(c.Says), std::string::npos) << err;
+        EXPECT_EQ(QDir(tmp.path()).entryList({"quillard*"}, QDir::AllEntries | QDir::Hidden), QStringList{});
+    }
+}
 
 TEST(CommandLine, HelpAndVersion)
 {

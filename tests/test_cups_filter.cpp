@@ -8,6 +8,7 @@
 #include "engine/printer.h"
 
 #include <QDir>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <cups/cups.h>
@@ -15,6 +16,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <optional>
 #include <string>
 #include <vector>
@@ -254,6 +259,96 @@ TEST(FilterInCups, AReportSubmittedWithLpPrintsWithItsHeadersPaper)
         ::unsetenv("CUPS_SERVER");
         cupsSetServer(nullptr);
     }
+}
+
+// The job's log says a message the report makes again and again once, and
+// how often at the end.
+TEST(FilterConvention, ARepeatedMessageIsLoggedOnceWithItsCount)
+{
+    std::string spans;
+    for (int i = 0; i < 10000; ++i)
+        spans += "{SPAN}";
+    const TFilterRun run = RunFilter({"42", "ann", "t", "1", ""}, spans + "x\r\n");
+    ASSERT_EQ(run.Code, 0) << run.Messages;
+    std::vector<std::string> warnings;
+    for (const QString& line : QString::fromStdString(run.Messages).split('\n'))
+        if (line.startsWith("WARNING:"))
+            warnings.push_back(line.toStdString());
+    ASSERT_EQ(warnings.size(), 2u) << run.Messages;
+    EXPECT_EQ(warnings[1], warnings[0] + " (9,981 times in all)");
+}
+
+// A job is a stranger's: run as CUPS runs filters (the user lp, in the spool
+// folder, whose files the group lp may read), its report cannot bring
+// another job's file, or any file of the server, into its PDF, and the PDF
+// is the same whether what it names exists or not. Only the folder of
+// pictures the administrator names is open to it, and nothing in it goes.
+TEST(FilterTrust, AJobReadsNoFileOfTheServerButThePictureFolder)
+{
+    const passwd* lp = ::getpwnam("lp");
+    ASSERT_NE(lp, nullptr) << "no user lp";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string root = dir.path().toStdString(), spool = root + "/spool", tmp = root + "/tmp",
+                      pictures = root + "/pictures";
+    ::chmod(root.c_str(), 0755);
+    for (const std::string& d : {spool, tmp, pictures})
+        ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
+    // CUPS's own permissions: the spool folder and its files are root's,
+    // for the group lp to reach and read.
+    ASSERT_EQ(::chown(spool.c_str(), 0, lp->pw_gid), 0);
+    ::chmod(spool.c_str(), 0710);
+    ASSERT_EQ(::chown(tmp.c_str(), lp->pw_uid, lp->pw_gid), 0);
+    QImage blue(40, 30, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    const std::string otherJob = spool + "/d00041-001";
+    ASSERT_TRUE(blue.save(QString::fromStdString(pictures + "/LOGO.BMP"), "BMP"));
+    ASSERT_EQ(::symlink(otherJob.c_str(), (pictures + "/LINK.BMP").c_str()), 0);
+    const std::string report = "{IMAGE SRC=d00041-001 FORMAT=BMP}\r\n{IMAGE SRC=" + otherJob +
+                               " FORMAT=BMP}\r\n{IMAGE SRC=../spool/d00041-001 FORMAT=BMP}\r\n"
+                               "{IMAGE SRC=LINK.BMP}\r\n{IMAGE SRC=logo.bmp DELETE=YES}\r\nEnd\r\n";
+    const std::string job = spool + "/d00042-001";
+    std::ofstream(job, std::ios::binary) << report;
+    ASSERT_EQ(::chown(job.c_str(), 0, lp->pw_gid), 0);
+    ::chmod(job.c_str(), 0640);
+
+    auto print = [&] {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", QString::fromStdString(tmp));
+        env.insert("SOURCE_DATE_EPOCH", "1700000000");
+        env.insert("QUILLARD_PICTURE_FOLDER", QString::fromStdString(pictures));
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(QString::fromStdString(spool));
+        p.start("setpriv", {"--reuid=" + QString::number(lp->pw_uid), "--regid=" + QString::number(lp->pw_gid),
+                            "--clear-groups", "--", QStringLiteral(QUILLARD_FILTER), "42", "ann", "t", "1", "",
+                            QString::fromStdString(job)});
+        p.closeWriteChannel();
+        p.waitForFinished(60000);
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        return p.readAllStandardOutput().toStdString();
+    };
+    auto images = [](const std::string& Pdf) {
+        int n = 0;
+        for (size_t at = Pdf.find("/Subtype /Image"); at != std::string::npos; at = Pdf.find("/Subtype /Image", at + 1))
+            ++n;
+        return n;
+    };
+
+    // The other job's picture there (readable by the group lp), then gone.
+    ASSERT_TRUE(blue.save(QString::fromStdString(otherJob), "BMP"));
+    ASSERT_EQ(::chown(otherJob.c_str(), 0, lp->pw_gid), 0);
+    ::chmod(otherJob.c_str(), 0640);
+    const std::string withFile = print();
+    ASSERT_EQ(std::remove(otherJob.c_str()), 0);
+    const std::string withoutFile = print();
+
+    ASSERT_TRUE(withFile.starts_with("%PDF-"));
+    EXPECT_EQ(withFile, withoutFile) << "the PDF tells whether the server has the file";
+    EXPECT_EQ(images(withFile), 1) << "only the picture folder's LOGO.BMP is drawn";
+    for (const char* name : {"D00041-001", "../SPOOL/D00041-001", "LINK.BMP"})
+        EXPECT_NE(withFile.find(std::string("Could Not Load Graphic: ") + name), std::string::npos) << name;
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(pictures + "/LOGO.BMP"))) << "a job deleted a picture";
 }
 
 }  // namespace

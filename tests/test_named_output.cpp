@@ -17,6 +17,7 @@
 #include <QSettings>
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -210,11 +211,31 @@ struct TTarget {
     const char* Written;                               // the file that gets the output; null: refused
     const char* Reason;                                // said when refused
     mode_t Mode;                                       // of the written file; 0: the default for new files
+    bool AsRoot = false;                               // gives files to another user
 };
 
 void PrintTo(const TTarget& T, std::ostream* Os) { *Os << T.Name; }
 
 void Link(const std::string& Target, const std::string& Name) { ASSERT_EQ(::symlink(Target.c_str(), Name.c_str()), 0); }
+
+// As long as a name in a folder may be.
+const std::string LongestName(NAME_MAX, 'n');
+
+// Makes the folder sticky and writable by anybody, as /tmp, with the given
+// owner, and "out" in it a link to "real" (made when Existing) owned by
+// LinkOwner.
+void PlantLink(const std::string& D, uid_t FolderOwner, uid_t LinkOwner, bool Existing)
+{
+    ASSERT_EQ(::chmod(D.c_str(), 01777), 0);
+    ASSERT_EQ(::chown(D.c_str(), FolderOwner, static_cast<gid_t>(-1)), 0);
+    if (Existing) {
+        std::ofstream(D + "/real") << "old content";
+        ::chmod((D + "/real").c_str(), 0640);
+    }
+    Link("real", D + "/out");
+    ASSERT_EQ(::lchown((D + "/out").c_str(), LinkOwner, LinkOwner), 0);
+}
+constexpr uid_t Stranger = 12345;
 
 const TTarget Targets[] = {
     {"NewFile", [](const std::string&) {}, "out", nullptr, 0},
@@ -244,6 +265,25 @@ const TTarget Targets[] = {
      },
      nullptr, "Too many levels of symbolic links", 0},
     {"Folder", [](const std::string& D) { ::mkdir((D + "/out").c_str(), 0700); }, nullptr, "Is a directory", 0},
+    // The file beside the target is named apart from the target's name.
+    {"LinkToANewFileOfTheLongestName", [](const std::string& D) { Link(LongestName, D + "/out"); },
+     LongestName.c_str(), nullptr, 0},
+    {"LinkToAFileOfTheLongestName",
+     [](const std::string& D) {
+         std::ofstream(D + "/" + LongestName) << "old content";
+         ::chmod((D + "/" + LongestName).c_str(), 0604);
+         Link(LongestName, D + "/out");
+     },
+     LongestName.c_str(), nullptr, 0604},
+    // A link in a sticky folder anybody may write is followed only when it
+    // is the writer's or the folder owner's.
+    {"OwnLinkInAStickyFolder", [](const std::string& D) { PlantLink(D, 0, 0, true); }, "real", nullptr, 0640, true},
+    {"FolderOwnersLinkInAStickyFolder", [](const std::string& D) { PlantLink(D, Stranger, Stranger, true); }, "real",
+     nullptr, 0640, true},
+    {"StrangersLinkInAStickyFolder", [](const std::string& D) { PlantLink(D, 0, Stranger, true); }, nullptr,
+     "Permission denied", 0, true},
+    {"StrangersDanglingLinkInAStickyFolder", [](const std::string& D) { PlantLink(D, 0, Stranger, false); }, nullptr,
+     "Permission denied", 0, true},
 };
 
 class NamedOutputTarget : public NamedOutputTest,
@@ -252,6 +292,8 @@ class NamedOutputTarget : public NamedOutputTest,
 TEST_P(NamedOutputTarget, LandsWhereTheNameLeadsOrIsRefusedSayingWhy)
 {
     const auto& [writer, target] = GetParam();
+    if (target.AsRoot && ::geteuid() != 0)
+        GTEST_SKIP() << "gives a file to another user";
     const std::string dir = Dir.path().toStdString();
     target.Make(dir);
     if (HasFatalFailure())
@@ -262,6 +304,9 @@ TEST_P(NamedOutputTarget, LandsWhereTheNameLeadsOrIsRefusedSayingWhy)
     if (!target.Written) {
         EXPECT_NE(said.find(target.Reason), std::string::npos) << said;
         EXPECT_EQ(Entries(), before);  // nothing made, nothing left
+        if (FileExists(dir + "/real")) {
+            EXPECT_EQ(ReadBytes(dir + "/real"), "old content");
+        }
         return;
     }
     ASSERT_EQ(said, "");

@@ -60,6 +60,51 @@ TEST_F(PdfJobTest, ReportReadsBackPageByPageInOrder)
     EXPECT_TRUE(Services.Messages.empty());
 }
 
+// What lies wholly off the sheet is not written: the document is the same,
+// byte for byte, as without it.
+TEST_F(PdfJobTest, WhatLiesOffTheSheetAddsNothingToTheDocument)
+{
+    struct Case {
+        const char* Name;
+        std::string Shown, WithMore;
+    };
+    const std::string boxLine(120, '\xCC');
+    std::string below = "Visible\r\n{GOTO Y=30in}";
+    for (int i = 0; i < 300; ++i)
+        below += std::string(80, '\xC4') + " below the sheet\r\n";
+    const Case cases[] = {
+        {"text right of the sheet", "Visible\r\n", "Visible\r\n{GOTO X=20in}right of the sheet\r\n"},
+        {"box drawing running on past the right edge", boxLine + "\r\n", std::string(5000, '\xCC') + "\r\n"},
+        {"lines, text and figures below and above the sheet", "Visible\r\n",
+         below + "{RECT FROM=-20in,-20in TO=-10in,-10in}{LINE FROM=0,40in TO=8in,40in}{CIRCLE R=1in AT=4in,50in}\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_EQ(MakePdf(c.Shown, Out("shown.pdf")), 0) << Globals().LastErrorMessage;
+        ASSERT_EQ(MakePdf(c.WithMore, Out("more.pdf")), 0) << Globals().LastErrorMessage;
+        EXPECT_EQ(ReadBytes(Out("more.pdf")), ReadBytes(Out("shown.pdf")));
+    }
+}
+
+// A page crammed with box drawing holds at most its share of drawn objects;
+// the rest is left out and said once.
+TEST_F(PdfJobTest, APageHoldsAtMostItsDrawnObjectsAndSaysSoOnce)
+{
+    std::string report = "{FONT SIZE=1}\r\n";
+    for (int i = 0; i < 300; ++i)
+        report += std::string(100, '\xCE') + "\r\n";  // 240,000 strokes
+    ASSERT_EQ(MakePdf(report, Out()), 0) << Globals().LastErrorMessage;
+    const std::string pdf = ReadBytes(Out());  // (checked whole by qpdf at the end)
+    int64_t strokes = 0;
+    for (size_t at = pdf.find(" l\r\n"); at != std::string::npos; at = pdf.find(" l\r\n", at + 1))
+        ++strokes;
+    EXPECT_LE(strokes, TPdfCanvas::MaxObjectsPerPage);
+    EXPECT_GT(strokes, TPdfCanvas::MaxObjectsPerPage / 2);
+    ASSERT_EQ(Services.Messages.size(), 1u);
+    EXPECT_NE(Services.Messages[0].Text.find("left out of the PDF from page 1 on"), std::string::npos)
+        << Services.Messages[0].Text;
+}
+
 TEST_F(PdfJobTest, PageIsTheWholeSheetWithoutUnprintableMargin)
 {
     ASSERT_EQ(MakePdf("Corner\r\n", Out()), 0);

@@ -8,15 +8,34 @@ Every case is a folder OUT/<name>/ holding the report (REPORT.TXT unless the
 case says otherwise), the files it names, and case.json:
 
     report    the report's name in the folder
-    modes     the command-line runs to make: count, png, pdf
+    modes     the runs to make: count, png, pdf (the command line), filter
+              (the CUPS filter, on the report as a spooled job)
     allow     per mode, the files of the folder a run may delete
     fifos     names to make as FIFOs when the case is run
     links     name -> target: symbolic links to make when the case is run
               (a target may start with @OUTSIDE@, the folder beside it that
-              no run may touch)
+              no run may touch, or be @WORK@, the report's folder; a name
+              starting with @OUTSIDE@/ is made there)
     limit_mb  the memory one run may take (default: the runner's)
     seconds   the time one run may take (default: the runner's)
     why       what the case tries
+and, where a case needs them:
+    args              more command-line arguments of the count, png and pdf runs
+    filter_options    the filter's options argument (default empty)
+    env               more environment of every run (@WORK@, @OUTSIDE@ and
+                      @CWD@ in a value are the run's folders)
+    output_name       the output's name in the png and pdf runs (default
+                      out.png, out.pdf)
+    pdf_images        the exact number of pictures in the PDF of a pdf or
+                      filter run
+    same_pdf_without  files of the case (names as in files/, e.g.
+                      @OUTSIDE@/X.BMP): the pdf or filter run is made again
+                      without them and must make the same PDF bytes
+    max_output_mb     the PDF or PNG made must be smaller
+    max_stderr_lines  the most lines a run may write on stderr
+
+In a report of at most 1 MB, @WORK@, @OUTSIDE@ and @CWD@ are the run's
+folders. The files of a case starting with @OUTSIDE@/ or @CWD@/ go there.
 
 The small hand-written reports in inputs/ become cases of their own. The large
 cases are made here rather than kept: the biggest are tens of megabytes.
@@ -89,11 +108,19 @@ def inline(data, attributes="", tag="IMG"):
 CASES = {}
 
 
+# What a case may ask beyond its files and limits (see above).
+OPTIONAL = ("args", "filter_options", "env", "output_name", "pdf_images", "same_pdf_without", "max_output_mb",
+            "max_stderr_lines")
+
+
 def case(name, report, files=None, modes=("count", "png", "pdf"), report_name="REPORT.TXT", allow=None,
-         fifos=(), links=None, limit_mb=None, seconds=None, why=""):
+         fifos=(), links=None, limit_mb=None, seconds=None, why="", **optional):
+    unknown = set(optional) - set(OPTIONAL)
+    if unknown:
+        raise TypeError("case %s: no such field %s" % (name, ", ".join(sorted(unknown))))
     CASES[name] = dict(report=report, files=files or {}, modes=list(modes), report_name=report_name,
                        allow=allow or {}, fifos=list(fifos), links=links or {}, limit_mb=limit_mb,
-                       seconds=seconds, why=why)
+                       seconds=seconds, why=why, optional=optional)
 
 
 def make():
@@ -221,6 +248,78 @@ def make():
          allow={"pdf": ["dup.bmp", "LOGO.BMP"]},
          why="deleted files by absolute path, through ../ and links, the report, non-pictures, the wrong spelling")
 
+    # The CUPS filter: a job is a stranger's. It reads no file of the server
+    # but pictures in the folder the administrator names, the PDF is the same
+    # whether what it names exists or not, and it deletes nothing. Its report
+    # is a spooled job's file (d00042-001) beside other jobs' files.
+    spooled = dict(modes=("filter",), report_name="d00042-001", pdf_images=0)
+    case("filter-another-jobs-picture-beside-the-report",
+         b"{IMAGE SRC=d00041-001 FORMAT=JPEG}\r\n{IMAGE SRC=./d00041-001 FORMAT=JPEG DELETE=YES}\r\n"
+         b"{IMAGE SRC=D00041-002 FORMAT=BMP}\r\n{IMAGE SRC=d00041-002 DELETE=YES}\r\nEnd\r\n",
+         {"d00041-001": small_jpeg, "d00041-002": small_bmp}, same_pdf_without=["d00041-001", "d00041-002"],
+         why="a job drew another job's spooled pictures (and told whether they exist)", **spooled)
+    case("filter-picture-by-absolute-path",
+         b"{IMAGE SRC=@WORK@/d00041-001 FORMAT=JPEG DELETE=YES}\r\n{IMAGE SRC=@OUTSIDE@/VICTIM.BMP DELETE=YES}\r\n"
+         b"{IMAGE SRC=@OUTSIDE@/pictures/LOGO.BMP}\r\nEnd\r\n",
+         {"d00041-001": small_jpeg, "@OUTSIDE@/VICTIM.BMP": small_bmp, "@OUTSIDE@/pictures/LOGO.BMP": small_bmp},
+         env={"QUILLARD_PICTURE_FOLDER": "@OUTSIDE@/pictures"},
+         same_pdf_without=["d00041-001", "@OUTSIDE@/VICTIM.BMP"],
+         why="absolute names, the picture folder's own file among them", **spooled)
+    case("filter-picture-through-dot-dot",
+         b"{IMAGE SRC=../outside/VICTIM.BMP DELETE=YES}\r\n{IMAGE SRC=SUB/../../outside/VICTIM.BMP}\r\n"
+         b"{IMAGE SRC=../work/d00041-001 FORMAT=JPEG}\r\n{IMAGE SRC=SUB/../d00041-001 FORMAT=JPEG}\r\n"
+         b"{IMAGE SRC=../outside/VICTIM.BMP}\r\nEnd\r\n",
+         {"d00041-001": small_jpeg, "SUB/keep": b"k", "@OUTSIDE@/VICTIM.BMP": small_bmp},
+         same_pdf_without=["d00041-001", "@OUTSIDE@/VICTIM.BMP"], **spooled)
+    case("filter-picture-through-a-symbolic-link",
+         b"{IMAGE SRC=LOGO.BMP DELETE=YES}\r\n{IMAGE SRC=LINKED/VICTIM.BMP DELETE=YES}\r\n"
+         b"{IMAGE SRC=PHOTO FORMAT=JPEG}\r\nEnd\r\n",
+         {"d00041-001": small_jpeg, "@OUTSIDE@/VICTIM.BMP": small_bmp},
+         links={"LOGO.BMP": "@OUTSIDE@/VICTIM.BMP", "LINKED": "@OUTSIDE@", "PHOTO": "d00041-001"},
+         same_pdf_without=["d00041-001", "@OUTSIDE@/VICTIM.BMP"], **spooled)
+    case("filter-picture-folder",
+         b"{IMAGE SRC=LOGO.BMP DELETE=YES}\r\n{IMAGE SRC=OUT.BMP DELETE=YES}\r\n"
+         b"{IMAGE SRC=SPOOL/d00041-001 FORMAT=JPEG}\r\n{IMAGE SRC=d00041-001 FORMAT=JPEG}\r\n"
+         b"{IMAGE SRC=../SECRET.BMP}\r\n{IMAGE SRC=sub/../../SECRET.BMP}\r\n{IMAGE SRC=@OUTSIDE@/pictures/LOGO.BMP}\r\n"
+         b"End\r\n",
+         {"@OUTSIDE@/pictures/LOGO.BMP": small_bmp, "@OUTSIDE@/pictures/sub/keep": b"k",
+          "@OUTSIDE@/SECRET.BMP": small_bmp, "d00041-001": small_jpeg},
+         links={"@OUTSIDE@/pictures/OUT.BMP": "@OUTSIDE@/SECRET.BMP", "@OUTSIDE@/pictures/SPOOL": "@WORK@"},
+         env={"QUILLARD_PICTURE_FOLDER": "@OUTSIDE@/pictures"}, modes=("filter",), report_name="d00042-001",
+         pdf_images=1, same_pdf_without=["@OUTSIDE@/SECRET.BMP", "d00041-001"],
+         why="only LOGO.BMP of the picture folder is drawn, and stays; links out of the folder are not followed")
+
+    # Box drawing: each character cost about 1 KB of memory and 340 bytes of
+    # PDF, on the page or off it.
+    case("box-drawing-one-line-of-500000-bytes", b"\xcc" * 500_000 + b"\r\n", modes=("pdf", "filter"), limit_mb=100)
+    case("box-drawing-2-mb-of-lines-in-cp437", (b"\xcc" * 100 + b"\r\n") * 19_600, modes=("pdf",), limit_mb=100,
+         args=["--encoding=cp437"])
+    case("box-drawing-6-mb-of-utf-8-lines", ("\u2560" * 100 + "\n").encode() * 19_900, modes=("pdf", "filter"),
+         limit_mb=100, max_output_mb=20)
+    case("box-drawing-2500-lines-below-the-page", (b"\xc4" * 80 + b"\r\n") * 2500, modes=("pdf", "filter"),
+         max_output_mb=5, filter_options="media=A4,tray-1 landscape",
+         why="one page: all but the first lines fall below it and show nowhere")
+    case("box-drawing-page-crammed-at-font-size-1", b"{FONT SIZE=1}" + (b"\xce" * 1100 + b"\r\n") * 900,
+         modes=("pdf", "filter"), limit_mb=150, max_output_mb=30,
+         why="a million characters on one page, more drawn objects than a page holds")
+
+    # The filter's log: a message said again and again is said once.
+    case("filter-log-10000-spans-on-one-line", b"{SPAN}" * 10_000 + b"x\r\n", modes=("filter",),
+         max_stderr_lines=20)
+    case("filter-log-box-drawing-past-what-a-pdf-expresses",
+         b"{GOTO X=99000in}" + b"\xcc" * 20_000 + b"\r\n{CPI=0.01}" + b"\xcc" * 20_000 + b"\r\n{FONT SIZE=1000}" +
+         b"\xcc" * 20_000 + b"\r\nLast\r\n", modes=("filter",), max_stderr_lines=20,
+         why="thousands of \"Integer overflow\" lines before, one a character")
+
+    case("font-sizes-1-to-10000-on-one-line", b"".join(b"{FONT SIZE=%d}x" % n for n in range(1, 10_001)) + b"\r\n",
+         modes=("png", "count", "pdf"), seconds=20, why="each size a font of its own to make and measure")
+
+    # Output names up to the longest a folder holds: the output is made
+    # under a name of its own first.
+    for length in (250, 255):
+        case("output-name-of-%d-bytes" % length, b"Name\r\n{PAGE}Two\r\n", modes=("png", "pdf"),
+             output_name="o" * (length - 4) + ".out")
+
 
 def write(out):
     if os.path.exists(out):
@@ -242,6 +341,7 @@ def write(out):
             with open(path, "wb") as f:
                 f.write(data)
         meta = {k: c[k] for k in ("modes", "allow", "fifos", "links", "limit_mb", "seconds", "why")}
+        meta.update(c["optional"])
         meta["report"] = c["report_name"]
         with open(os.path.join(folder, "case.json"), "w") as f:
             json.dump(meta, f, indent=1)
