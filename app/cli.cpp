@@ -101,7 +101,9 @@ const char* const Usage =
     "                       LineDraw Font\" setting decides, as in the window\n"
     "  --encoding=auto|utf-8|cp1252|cp437  the character set of the report; auto\n"
     "                       (the default, or the \"Encoding\" setting): a byte-order\n"
-    "                       mark or valid UTF-8 text means UTF-8, else Windows-1252\n"
+    "                       mark or valid UTF-8 means UTF-8; CP437 for a file with\n"
+    "                       no CR or with box drawing whose words read as CP437;\n"
+    "                       else Windows-1252\n"
     "  --line-ends=auto|printer|unix  a line feed alone ends a line and starts the\n"
     "                       next at the left (unix), or moves down as on a\n"
     "                       character printer, where a carriage return goes back\n"
@@ -125,7 +127,11 @@ const char* const Usage =
     "  --paginate           a full page breaks onto the next (PAGINATE)\n"
     "  --plain              the report is plain text: braces are text, a full page\n"
     "                       breaks, a line wider than the page goes on on the next\n"
-    "                       (at its last space); form feeds still break pages\n"
+    "                       (at its last space); form feeds still break pages.\n"
+    "                       Without --plain or --markup (or the \"Plain Text\"\n"
+    "                       setting), a report with no carriage return and no tag\n"
+    "                       Quillard knows is laid out as plain text\n"
+    "  --markup             the report's rules, never plain text\n"
     "Text that falls below the bottom of a page is said on stderr, a line a page\n"
     "(--quiet leaves it out).\n"
     "\n"
@@ -245,7 +251,7 @@ bool IsHeadlessOption(const std::string& a)
            a == "--list-printers" || a == "--printer" || a == "--copies" || a == "--pages" || a == "--page" ||
            a == "-o" || a == "--option" || a.rfind("--duplex", 0) == 0 || a == "--wait" || a.rfind("--wait=", 0) == 0 ||
            a == "--zoom" || a == "--quiet" || a.rfind("--line-draw-font", 0) == 0 || a.rfind("--line-ends", 0) == 0 ||
-           a == "--embed-fonts" || a == "--compress" || a == "--pdfa" ||
+           a == "--embed-fonts" || a == "--compress" || a == "--pdfa" || a == "--markup" ||
            a.rfind("--encoding", 0) == 0 || IsPageSetupOption(a);
 }
 
@@ -396,6 +402,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
             if (v != "YES" && v != "NO")
                 return fail("--line-draw-font needs yes or no: --line-draw-font=yes");
             cl.LineDrawFont = v == "YES";
+        } else if (a == "--markup") {
+            cl.Markup = true;
         } else if (a.rfind("--encoding", 0) == 0) {
             const std::string v = a.size() > 11 && a[10] == '=' ? a.substr(11) : std::string();
             tRenderer::TEncodingChoice choice;
@@ -520,9 +528,8 @@ void SayWhatThePassNoted(const TCommandLine& cl, const tRenderer& r)
     for (const std::string& name : r.MissingFontNames)
         std::fprintf(stderr, "quillard: warning: the font \"%s\" is not installed: its text is drawn in the font before it\n",
                      name.c_str());
-    for (const auto& [page, lines] : r.LinesBelowBottom)
-        std::fprintf(stderr, "page %d: %d line%s fell below the bottom; add PAGINATE to the header or use --paginate\n",
-                     page, lines, lines == 1 ? "" : "s");
+    for (const std::string& lost : r.LostTextMessages())
+        std::fprintf(stderr, "quillard: warning: %s\n", lost.c_str());
 }
 
 // Draws one page on a screen surface at Zoom percent of 96 dots per inch,
@@ -532,6 +539,7 @@ int RunPng(const TCommandLine& cl)
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
     r.SetupOverrides = cl.PageSetup;
+    r.PlainTextChoice = Globals().PlainText;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
@@ -577,6 +585,7 @@ int RunPdf(const TCommandLine& cl)
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
     r.SetupOverrides = cl.PageSetup;
+    r.PlainTextChoice = Globals().PlainText;
     TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
@@ -626,6 +635,7 @@ int RunCountPages(const TCommandLine& cl)
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
     r.SetupOverrides = cl.PageSetup;
+    r.PlainTextChoice = Globals().PlainText;
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
     r.GetCapacities();
@@ -676,6 +686,7 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
     r.SetupOverrides = cl.PageSetup;
+    r.PlainTextChoice = Globals().PlainText;
     TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
         return 1;
@@ -949,6 +960,8 @@ int RunCommandLine(int argc, char** argv)
         Globals().ReportEncoding = cl.Encoding;
     if (cl.LineEnds)
         Globals().LineEnds = *cl.LineEnds;
+    if (cl.Markup)
+        Globals().PlainText = TPlainTextChoice::Never;
     // "-" as the PDF or the picture is standard output.
     SetDashMeansStandardOutput(true);
     if (cl.Mode != TCommandLine::TMode::Print && printers.Count() == 0)

@@ -27,6 +27,7 @@ struct TCommandLine {
     bool ReportIsUntrusted = false;  // the report was fetched from a web server
     std::string ReportLabel;         // how messages name the report when not by Report
     bool Quiet = false;              // --quiet: warnings are not shown
+    bool Markup = false;             // --markup: the report rules, never plain text
     // --embed-fonts, --compress, --pdfa: how the PDF is written.
     bool EmbedFonts = false, Compress = false, PdfA = false;
     std::optional<bool> LineDrawFont;  // --line-draw-font=yes|no over the user's setting

@@ -6,6 +6,7 @@
 #include "engine/printer.h"
 #include "engine/renderer.h"
 #include "engine/services.h"
+#include "platform/settings.h"
 #include "surfaces/fontlist.h"
 #include "surfaces/namedoutput.h"
 #include "surfaces/pdfcanvas.h"
@@ -23,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <csignal>
 #include <sys/resource.h>
@@ -184,6 +186,108 @@ bool PpdMargins(const std::string& PpdFile, int DmPaper, double& Left, double& T
     return found;
 }
 
+// A whole number from 1 to Max, digits only.
+bool WholeNumberUpTo(const std::string& s, int Max, int& Out)
+{
+    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const long v = std::strtol(s.c_str(), nullptr, 10);
+    if (v < 1 || v > Max)
+        return false;
+    Out = static_cast<int>(v);
+    return true;
+}
+
+// A number such as 12 or 16.67 from Min to Max (no sign, no exponent), read
+// the same in every locale.
+bool DecimalBetween(const std::string& s, double Min, double Max, double& Out)
+{
+    if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789.") != std::string::npos ||
+        std::count(s.begin(), s.end(), '.') > 1 || s.find_first_of("0123456789") == std::string::npos)
+        return false;
+    double v = 0, scale = 0;
+    for (char c : s) {
+        if (c == '.')
+            scale = 1;
+        else if (scale > 0)
+            v += (c - '0') * (scale /= 10);
+        else
+            v = v * 10 + (c - '0');
+    }
+    if (v < Min || v > Max)
+        return false;
+    Out = v;
+    return true;
+}
+
+// true, yes or on; false, no or off (CUPS's own words for a switch, "-o
+// plain" and "-o noplain" among them).
+std::optional<bool> SwitchValue(const std::string& Value)
+{
+    const std::string v = LowerCase(Value);
+    if (v == "true" || v == "yes" || v == "on")
+        return true;
+    if (v == "false" || v == "no" || v == "off")
+        return false;
+    return std::nullopt;
+}
+
+// The layout options of a job (see ReadFilterJob); Option gives an option's
+// value, nullptr when the job does not set it.
+template <typename TOption>
+void ReadLayoutOptions(TFilterJob& Job, TOption Option)
+{
+    auto refuse = [&](const char* Name, const char* Value, const std::string& Wanted) {
+        Job.Warnings.push_back(std::string("the job option ") + Name + "=" + Value + " is not " + Wanted +
+                               "; the option is left out");
+    };
+    if (const char* v = Option("plain")) {
+        const std::optional<bool> on = SwitchValue(v);
+        if (on)
+            Job.PlainText = *on ? TPlainTextChoice::Always : TPlainTextChoice::Never;
+        else if (LowerCase(v) == "auto")
+            Job.PlainText = TPlainTextChoice::Auto;
+        else
+            refuse("plain", v, "true, false or auto");
+    }
+    if (const char* v = Option("paginate")) {
+        if (const std::optional<bool> on = SwitchValue(v))
+            Job.Paginate = *on;
+        else
+            refuse("paginate", v, "true or false");
+    }
+    if (const char* v = Option("cpi"); v && !DecimalBetween(v, 1, 120, Job.Cpi))
+        refuse("cpi", v, "a number of characters an inch from 1 to 120, such as 12 or 16.67");
+    if (const char* v = Option("lpi"); v && !WholeNumberUpTo(v, 100, Job.Lpi))
+        refuse("lpi", v, "a number of lines an inch from 1 to 100");
+    if (const char* v = Option("lines-per-page"); v && !WholeNumberUpTo(v, 1000, Job.LinesPerPage))
+        refuse("lines-per-page", v, "a number of lines from 1 to 1000");
+    if (Job.Lpi > 0 && Job.LinesPerPage > 0) {
+        Job.Warnings.push_back("the job options lpi=" + std::to_string(Job.Lpi) + " and lines-per-page=" +
+                               std::to_string(Job.LinesPerPage) +
+                               " both set the line height; lines-per-page is taken");
+        Job.Lpi = 0;
+    }
+    if (const char* v = Option("encoding"); v && !tRenderer::EncodingChoiceOf(v, Job.Encoding)) {
+        Job.Encoding = tRenderer::TEncodingChoice::Auto;
+        refuse("encoding", v, "auto, utf-8, cp1252 or cp437");
+    }
+    if (const char* v = Option("line-ends")) {
+        if (const std::optional<TLineEndChoice> ends = ParseLineEnds(v))
+            Job.LineEnds = *ends;
+        else
+            refuse("line-ends", v, "auto, printer or unix");
+    }
+}
+
+// The engine's word for what a pass lost names the command line's options:
+// a job's log names the job options that do the same.
+std::string InJobOptions(std::string Message)
+{
+    Message = ReplaceAll(Message, "--plain", "the job option plain=true");
+    return ReplaceAll(Message, "--paginate", "paginate=true");
+}
+
 }  // namespace
 
 int PaperOfMedia(const std::string& Media)
@@ -258,6 +362,7 @@ TFilterJob ReadFilterJob(const std::string& Title, const std::string& Options, c
     const std::string landscape = option("landscape");
     if (cupsGetOption("landscape", count, options) && landscape != "false" && landscape != "no" && landscape != "off")
         job.Landscape = true;
+    ReadLayoutOptions(job, [&](const char* Name) { return cupsGetOption(Name, count, options); });
     cupsFreeOptions(count, options);
     return job;
 }
@@ -340,6 +445,17 @@ int RunCupsFilter(int argc, char** argv)
     r.ReportFromNetwork = true;
     if (const char* pictures = std::getenv("QUILLARD_PICTURE_FOLDER"))
         r.NetworkPictureFolder = pictures;
+    // The job's options over the report's own layout; without them a text
+    // file with no tag and no carriage return prints as plain text (the
+    // renderer started with the program's choice, which the filter has no
+    // setting for).
+    r.PlainTextChoice = job.PlainText;
+    r.SetupOverrides.Paginate = job.Paginate;
+    r.SetupOverrides.Cpi = job.Cpi;
+    r.SetupOverrides.Lpi = job.Lpi;
+    r.SetupOverrides.LinesPerPage = job.LinesPerPage;
+    r.EncodingChoice = job.Encoding;
+    r.LineEndChoice = job.LineEnds;
     if (!r.OpenFile(report, nullptr))
         return Fail("the report could not be opened: " + Globals().LastErrorMessage);
     // The page is the printable area of the queue's sheet, as a printer
@@ -351,6 +467,8 @@ int RunCupsFilter(int argc, char** argv)
     if (result != 0)
         return Fail("the PDF could not be written: " + Globals().LastErrorMessage);
     std::fflush(stdout);
+    for (const std::string& lost : r.LostTextMessages())
+        std::fprintf(stderr, "WARNING: %s\n", OneLine(InJobOptions(lost)).c_str());
     std::fprintf(stderr, "ATTR: job-impressions=%d\n", r.CurrentPage);
     std::fprintf(stderr, "INFO: The report's %d page%s laid out\n", r.CurrentPage, r.CurrentPage == 1 ? "" : "s");
     return 0;

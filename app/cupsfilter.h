@@ -2,6 +2,9 @@
 // in, its PDF out, for any print queue of a CUPS server.
 #pragma once
 
+#include "engine/globals.h"
+#include "engine/renderer.h"
+
 #include <string>
 #include <vector>
 
@@ -14,12 +17,26 @@ struct TFilterJob {
     // name one the table knows.
     int Paper = 0;
     bool Landscape = false;
+    // How the report is laid out (plain=, paginate=, cpi=, lpi=,
+    // lines-per-page=) and read (encoding=, line-ends=): nothing set, as
+    // the report and its text decide.
+    TPlainTextChoice PlainText = TPlainTextChoice::Auto;
+    bool Paginate = false;
+    double Cpi = 0;
+    int Lpi = 0;
+    int LinesPerPage = 0;
+    tRenderer::TEncodingChoice Encoding = tRenderer::TEncodingChoice::Auto;
+    TLineEndChoice LineEnds = TLineEndChoice::Auto;
     std::vector<std::string> Warnings;  // said with WARNING: lines
 };
 
 // Reads the job options (as CUPS passes them in argv[5]) and the PPD (its
 // file name, empty without one): media, PageSize or page-size; and
-// orientation-requested or landscape.
+// orientation-requested or landscape; and the options of the report's
+// layout: plain=true|false|auto, paginate=true|false, cpi=N (decimals
+// allowed), lpi=N, lines-per-page=N, encoding=auto|utf-8|cp1252|cp437 and
+// line-ends=auto|printer|unix. A value the filter cannot take is a warning,
+// and the option is left as if not given.
 TFilterJob ReadFilterJob(const std::string& Title, const std::string& Options, const std::string& PpdFile);
 
 // The DMPAPER number of a media name as CUPS and PPDs write them ("A4",

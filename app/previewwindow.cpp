@@ -317,6 +317,7 @@ void TPreviewWindow::ReadSettings()
     // A renderer made before the settings were read takes them too.
     if (Renderer()) {
         Renderer()->LineEndChoice = Globals().LineEnds;
+        Renderer()->PlainTextChoice = Globals().PlainText;
         if (!tRenderer::EncodingChoiceOf(Globals().ReportEncoding, Renderer()->EncodingChoice))
             Renderer()->EncodingChoice = tRenderer::TEncodingChoice::Auto;
     }

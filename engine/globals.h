@@ -11,6 +11,11 @@ namespace quillard {
 // for each report by whether its text holds a carriage return.
 enum class TLineEndChoice : uint8_t { Auto, Printer, Unix };
 
+// Whether a report is laid out as plain text (tRenderer::PlainTextChoice):
+// never (the report rules), always, or when its text has no carriage return
+// and no tag the report reader knows.
+enum class TPlainTextChoice : uint8_t { Auto, Never, Always };
+
 // What kind of failure LastErrorMessage tells of, for a client that acts on
 // the kind rather than reading the text.
 enum class TFailureKind : uint8_t {
@@ -36,6 +41,9 @@ struct TProgramGlobals {
     std::string ReportEncoding = "AUTO";
     // The line ends a new renderer takes reports in ("Line Ends" setting).
     TLineEndChoice LineEnds = TLineEndChoice::Auto;
+    // Which reports a new renderer lays out as plain text: the report rules
+    // until the application applies its "Plain Text" setting (Auto unless set).
+    TPlainTextChoice PlainText = TPlainTextChoice::Never;
     // PDF files embed every font ("Embed PDF Fonts") and deflate their page
     // content ("Compress PDF"); a job may ask for either besides.
     bool EmbedPdfFonts = false;

@@ -14,6 +14,7 @@
 #include "base/textencoding.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <cstdint>
@@ -90,12 +91,71 @@ int TrayNumber(const std::string& Name)
 
 namespace {
 
+// What a byte above 0x7F says when it stands between two ASCII letters, as
+// a letter of a word does: that the text is CP437 (the byte is a letter there
+// and no letter in Windows-1252), Windows-1252 (the other way round), or
+// nothing (a letter in both, or a mark that Windows-1252 text puts between
+// letters: the right quote in "don't", the em dash, the no-break space).
+enum class TLetterVote : uint8_t { None, Cp437, Cp1252 };
+
+constexpr std::array<TLetterVote, 256> LetterVotes = [] {
+    std::array<TLetterVote, 256> v{};
+    // CP437's accented letters: Windows-1252 has punctuation or nothing there.
+    for (int b = 0x80; b <= 0x9A; ++b)
+        v[b] = TLetterVote::Cp437;
+    for (int b = 0xA1; b <= 0xA5; ++b)
+        v[b] = TLetterVote::Cp437;
+    // Windows-1252's letters: CP437 has box drawing, Greek and signs there.
+    for (int b = 0xC0; b <= 0xFF; ++b)
+        v[b] = TLetterVote::Cp1252;
+    v[0x9C] = v[0x9E] = v[0x9F] = TLetterVote::Cp1252;  // oe z-caron Y-diaeresis; pound, peseta, florin
+    // Letters in both: e-grave, i-circumflex, A- and U-umlaut against S-, OE-
+    // and Z-caron, s-caron; sharp s against a-acute.
+    for (int b : {0x8A, 0x8C, 0x8E, 0x9A, 0xE1})
+        v[b] = TLetterVote::None;
+    // Times and divide; the quotes and em dash of Windows-1252 (ae, AE,
+    // u-grave in CP437); the no-break spaces of both (a-acute, y-diaeresis).
+    for (int b : {0xD7, 0xF7, 0x91, 0x92, 0x97, 0xA0, 0xFF})
+        v[b] = TLetterVote::None;
+    return v;
+}();
+
+bool IsAsciiLetter(unsigned char B) { return (B >= 'A' && B <= 'Z') || (B >= 'a' && B <= 'z'); }
+
+// The votes of the bytes of a text (LetterVotes), taken in order.
+struct TLetterCount {
+    int64_t Cp437 = 0, Cp1252 = 0;
+
+    void Take(unsigned char B)
+    {
+        const bool letter = IsAsciiLetter(B);
+        if (letter && Pending == TLetterVote::Cp437)
+            ++Cp437;
+        else if (letter && Pending == TLetterVote::Cp1252)
+            ++Cp1252;
+        Pending = AfterLetter ? LetterVotes[B] : TLetterVote::None;
+        AfterLetter = letter;
+    }
+    // Eight ASCII bytes, of which only the first and the last matter.
+    void TakeAscii(unsigned char First, unsigned char Last)
+    {
+        Take(First);
+        AfterLetter = IsAsciiLetter(Last);
+    }
+
+private:
+    TLetterVote Pending = TLetterVote::None;  // of the byte before, if a letter follows
+    bool AfterLetter = false;
+};
+
 // What the report's text is made of: the bytes up to the first in-line
 // picture (DATA=" in any letter case), whose bytes are no text.
 struct TTextScan {
     bool CarriageReturn = false;
     bool Bom = false;
     bool BoxRuns = false;  // two bytes of 179 to 223 side by side
+    TLetterCount Letters;
+    bool KnownTag = false; // a tag the report reader knows (IsKnownTagAt)
     TUtf8Validator Utf8;
 };
 
@@ -160,19 +220,26 @@ TTextScan ScanReportText(TByteFile& File)
             }
         if (!scan.CarriageReturn && std::memchr(text.data(), '\r', end))
             scan.CarriageReturn = true;
+        // A tag may begin in the tail and end in this block.
+        for (const char* p = text.data(); !scan.KnownTag && p < text.data() + end &&
+                                          (p = static_cast<const char*>(std::memchr(p, '{', text.data() + end - p)));
+             ++p)
+            scan.KnownTag = IsKnownTagAt(std::string_view(text.data(), end), p - text.data());
         // The tail was checked with the block before.
         if (end > tail.size()) {
             scan.Utf8.Feed(text.data() + tail.size(), end - tail.size());
-            for (size_t i = tail.size(); i < end && !scan.BoxRuns; ++i) {
+            for (size_t i = tail.size(); i < end; ++i) {
                 if (end - i >= 8 && IsAsciiWord(text.data() + i)) {
                     previousBox = false;  // no box byte among these eight
+                    scan.Letters.TakeAscii(text[i], text[i + 7]);
                     i += 7;
                     continue;
                 }
                 const auto b = static_cast<unsigned char>(text[i]);
                 const bool box = b >= 179 && b <= 223;
-                scan.BoxRuns = box && previousBox;
+                scan.BoxRuns = scan.BoxRuns || (box && previousBox);
                 previousBox = box;
+                scan.Letters.Take(b);
             }
         }
         if (end < text.size()) {
@@ -180,8 +247,28 @@ TTextScan ScanReportText(TByteFile& File)
             // picture data, and a sequence the text leaves open is no fault.
             return scan;
         }
-        tail = text.substr(text.size() - std::min<size_t>(text.size(), 5));
+        // Enough for DATA=" and for the longest tag name.
+        tail = text.substr(text.size() - std::min<size_t>(text.size(), 20));
     }
+}
+
+// Whether a text without a byte-order mark that is no UTF-8 reads better as
+// CP437 than as Windows-1252. The bytes between letters decide (LetterVotes):
+// with box drawing side by side, at least two CP437 votes and three times as
+// many as Windows-1252 ones; without, at least three CP437 votes and not one
+// for Windows-1252. A DOS ledger's accented names vote for CP437, and its
+// frame never (box bytes stand beside each other, spaces and digits). A
+// Windows-1252 text with accents votes for Windows-1252 (its small accented
+// letters are 0xE0 and up), a report with the box-range capitals side by
+// side (E-acute U-umlaut, 0xC9 0xDC) too, unless its words hold far more of
+// CP437's letters; its curly quotes, dashes and euro signs stand beside
+// spaces, digits and punctuation, and do not vote.
+bool ReadsBetterAsCp437(const TTextScan& Text)
+{
+    const TLetterCount& v = Text.Letters;
+    if (Text.BoxRuns)
+        return v.Cp437 >= 2 && v.Cp437 >= 3 * v.Cp1252;
+    return v.Cp437 >= 3 && v.Cp1252 == 0;
 }
 
 }  // namespace
@@ -215,6 +302,7 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
                                                                 : TReportEncoding::Cp1252;
     ReportHasBom = false;
     ReportHasBoxRuns = true;
+    PlainLayout = SetupOverrides.PlainText || PlainTextChoice == TPlainTextChoice::Always;
     if (FileName.empty())
         return true;
 
@@ -231,10 +319,19 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
             ReportHasBoxRuns = text.BoxRuns;
             if (LineEndChoice == TLineEnds::Auto)
                 UnixLineEnds = !text.CarriageReturn;
+            // Auto: a byte-order mark or valid UTF-8 with bytes above 0x7F
+            // means UTF-8; else a file whose words read better in CP437 is
+            // CP437 (ReadsBetterAsCp437): a text file without a carriage
+            // return, or any file with box drawing side by side (a DOS
+            // program's ledger); reports without box drawing keep
+            // Windows-1252. Else Windows-1252.
             if (EncodingChoice == TEncodingChoice::Auto)
                 ReportEncoding = text.Bom || (text.Utf8.Complete() && text.Utf8.NonAscii) ? TReportEncoding::Utf8
-                                                                                     : TReportEncoding::Cp1252;
+                                 : (!text.CarriageReturn || text.BoxRuns) && ReadsBetterAsCp437(text) ? TReportEncoding::Cp437
+                                                                                        : TReportEncoding::Cp1252;
             ReportHasBom = text.Bom;
+            if (PlainTextChoice == TPlainTextChoice::Auto && !text.CarriageReturn && !text.KnownTag)
+                PlainLayout = true;
         }
         file.Seek(0);
     } catch (const std::exception& e) {
@@ -243,7 +340,7 @@ bool tRenderer::ScanHeader(const std::string& AFileName, TGauge* Gauge)
         return false;
     }
     // A plain text file has no header: its braces are text.
-    if (SetupOverrides.PlainText) {
+    if (PlainLayout) {
         file.Close();
         return true;
     }

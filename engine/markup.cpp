@@ -561,4 +561,44 @@ int HighlightMatches(std::string& Line, const std::string& Find, bool CaseSensit
     return count;
 }
 
+namespace {
+
+// The names of the tags the report reader acts on, the header's and the
+// legacy set-up tags among them; "/" closes the ones that take it.
+constexpr std::string_view KnownTagNames[] = {
+    "PAGE", "CPI", "PROP", "GOTO", "GOBY", "CPI10", "10CPI", "CPI12", "12CPI", "CPI17", "17CPI", "B", "I", "U",
+    "STRIKE", "SUPER", "SUP", "SUPERSCRIPT", "SUB", "SUBSCRIPT", "SPAN", "INIT", "DIV", "HEADER", "FOOTER", "LPP",
+    "LPI", "FONT", "ALIGN", "PEN", "FIELD", "LINE", "LINETO", "RECTANGLE", "RECT", "CIRCLE", "OVAL", "ELLIPSE", "ARC",
+    "PIE", "POLYGON", "POLY", "HIGHLIGHTLINE", "HIGHLIGHT", "IMAGE", "IMG", "LANDSCAPE", "PORTRAIT", "MONO",
+    "MONOCHROME", "TRAY", "PAPERTRAY", "FONTSIZE10", "FONTSIZE12", "FONTSIZE17", "CHR", "RESET",
+};
+
+}  // namespace
+
+bool IsKnownTagAt(std::string_view Text, size_t Brace)
+{
+    // A tag quoted as code (`{B}`), as Markdown and other documentation
+    // quote them, is about markup, not markup; and ${PAGE} is a variable of
+    // a shell script or a template.
+    if (Brace >= Text.size() || Text[Brace] != '{' || (Brace > 0 && (Text[Brace - 1] == '`' || Text[Brace - 1] == '$')))
+        return false;
+    size_t i = Brace + 1;
+    if (i < Text.size() && Text[i] == '/')
+        ++i;
+    const size_t start = i;
+    while (i < Text.size() && i - start <= 16 &&
+           ((Text[i] >= 'A' && Text[i] <= 'Z') || (Text[i] >= 'a' && Text[i] <= 'z') || (Text[i] >= '0' && Text[i] <= '9')))
+        ++i;
+    if (i == start || i >= Text.size() || !(Text[i] == '}' || Text[i] == ' ' || Text[i] == '\t' || Text[i] == '='))
+        return false;
+    std::string name(Text.substr(start, i - start));
+    const std::string upper = UpperCase(name);
+    if (name != upper && upper != "INIT")
+        return false;
+    for (std::string_view known : KnownTagNames)
+        if (upper == known)
+            return true;
+    return false;
+}
+
 }  // namespace quillard

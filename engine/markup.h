@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quillard {
 
@@ -16,6 +17,13 @@ using COLORREF = uint32_t;
 std::string GetAttribute(const std::string& Tag, const std::string& NameList);
 int FindAttributeName(const std::string& Tag, const std::string& Name);  // 1-based, 0 if absent
 std::string TagAt(const std::string& Line, int Pos);
+// Whether the "{" at Brace of Text opens a tag the report reader knows,
+// written as report-writing programs write them: its name in capitals
+// ("{B}", "{FONT ", "{LPI=", "{/SPAN}", "{INIT" in any letter case), then
+// "}", a space, a tab or "=", and not after a backquote (quoted as code) or
+// a dollar sign (a shell's or a template's variable).
+// Text that says so is a report, not plain text.
+bool IsKnownTagAt(std::string_view Text, size_t Brace);
 std::string DeleteTagAt(const std::string& Line, int Pos);
 
 // ---- value helpers --------------------------------------------------------

@@ -28,7 +28,7 @@ struct TLayoutKey {
     tRenderer::TPageMetrics Metrics;
     tRenderer::TReportSetup Setup;
     tRenderer::TPageSetupOverrides Overrides;
-    bool UnixLineEnds = false;
+    bool UnixLineEnds = false, PlainLayout = false;
     tRenderer::TReportEncoding Encoding = tRenderer::TReportEncoding::Cp1252;
     bool ReportHasBom = false, ReportHasBoxRuns = false;
     bool UseLineDrawFont = false, LineDrawChosen = false;

@@ -3,6 +3,8 @@
 // --plain), plain text reports, and the count of the lines that fall below
 // the bottom of a page.
 #include "base/bytefile.h"
+#include "base/strings.h"
+#include "base/textencoding.h"
 #include "engine/header.h"
 #include "engine/markup.h"
 #include "engine/printer.h"
@@ -11,6 +13,8 @@
 #include "engine/services.h"
 
 #include <algorithm>
+#include <iterator>
+#include <span>
 #include <cmath>
 
 namespace quillard {
@@ -42,11 +46,21 @@ void tRenderer::ApplyPageSetupOverrides()
     if (SpanIndex != 1 || !Spans[1])
         return;
     tSpan& page = *Spans[1];
-    if (o.HasMargins) {
+    const double sheetWidth = Metrics.PrintableWidth + 2 * Metrics.LeftOffset,
+                 sheetHeight = Metrics.PrintableHeight + 2 * Metrics.TopOffset;
+    // Plain text is printed as on a line printer's form, inside margins
+    // that no printer clips: at least a quarter inch on every side.
+    double margins[4] = {o.Margins[0], o.Margins[1], o.Margins[2], o.Margins[3]};
+    const bool plainMargins = PlainTextPass() && !o.HasMargins;
+    if (plainMargins) {
+        margins[0] = margins[2] = std::max(PlainTextMargin, Metrics.LeftOffset);
+        margins[1] = margins[3] = std::max(PlainTextMargin, Metrics.TopOffset);
+    }
+    if (o.HasMargins || plainMargins) {
         // As {INIT LEFT= TOP= RIGHT= BOTTOM=} places them: from the sheet's edges.
-        const double left = o.Margins[0], top = o.Margins[1];
-        const double right = Metrics.PrintableWidth + 2 * Metrics.LeftOffset - o.Margins[2];
-        const double bottom = Metrics.PrintableHeight + 2 * Metrics.TopOffset - o.Margins[3];
+        const double left = margins[0], top = margins[1];
+        const double right = sheetWidth - margins[2];
+        const double bottom = sheetHeight - margins[3];
         if (right - left >= 0.1 && bottom - top >= 0.1) {
             page.Left = left;
             page.Top = top;
@@ -62,6 +76,11 @@ void tRenderer::ApplyPageSetupOverrides()
     }
     if (o.LinesPerPage > 0)
         SetLinesPerPage(o.LinesPerPage);
+    else if (PlainTextPass() && o.Lpi <= 0)
+        // Six lines an inch of the sheet: 66 lines on Letter, 70 on A4, as
+        // a line printer fills an 11-inch form, closed up a little to fit
+        // within the margins.
+        SetLinesPerPage(static_cast<int>(std::clamp(std::lround(sheetHeight * PlainTextLinesPerInch), 1L, 1000L)));
     if (o.Lpi > 0) {
         page.LinesPerInch = o.Lpi;
         page.LinesPerPage = 0;
@@ -72,9 +91,9 @@ void tRenderer::ApplyPageSetupOverrides()
     // characters an inch.
     if (o.Cpi > 0)
         SetFontSize(std::max(1, static_cast<int>(std::lround(120.0 / o.Cpi))));
-    if (o.Paginate || o.PlainText)
+    if (o.Paginate || PlainTextPass())
         page.Paginate = true;
-    if (o.PlainText) {
+    if (PlainTextPass()) {
         const double cpi = o.Cpi > 0 ? o.Cpi : 120.0 / std::max<int>(1, Setup.Cpi10Size);
         const double columns = std::floor((page.Right - page.Left) * cpi + 1e-6);
         Pass.Plain.Columns = static_cast<int>(std::clamp(columns, 1.0, 1e6));
@@ -88,12 +107,65 @@ namespace {
 
 bool IsContinuationByte(char C) { return (static_cast<unsigned char>(C) & 0xC0) == 0x80; }
 
+struct TCharRange {
+    char32_t From, To;
+};
+
+bool InRanges(char32_t C, std::span<const TCharRange> Ranges)
+{
+    const auto r = std::upper_bound(Ranges.begin(), Ranges.end(), C,
+                                    [](char32_t V, const TCharRange& R) { return V < R.From; });
+    return r != Ranges.begin() && C <= std::prev(r)->To;
+}
+
+// The character cells a character takes in a line of fixed-pitch text, as
+// terminals count them: two for the East Asian wide and fullwidth ones
+// (ideographs, kana, hangul, fullwidth forms, emoji), none for combining
+// marks and zero-width characters, one for every other.
+int CharacterCells(char32_t C)
+{
+    if (C < 0x300)
+        return 1;
+    static constexpr TCharRange Combining[] = {
+        {0x0300, 0x036F}, {0x0483, 0x0489}, {0x0591, 0x05BD}, {0x05BF, 0x05BF}, {0x05C1, 0x05C2},
+        {0x05C4, 0x05C5}, {0x05C7, 0x05C7}, {0x0610, 0x061A}, {0x064B, 0x065F}, {0x0670, 0x0670},
+        {0x06D6, 0x06DC}, {0x06DF, 0x06E4}, {0x06E7, 0x06E8}, {0x06EA, 0x06ED}, {0x0E31, 0x0E31},
+        {0x0E34, 0x0E3A}, {0x0E47, 0x0E4E}, {0x1AB0, 0x1AFF}, {0x1DC0, 0x1DFF}, {0x200B, 0x200F},
+        {0x2028, 0x202E}, {0x2060, 0x2064}, {0x20D0, 0x20FF}, {0x302A, 0x302D}, {0x3099, 0x309A},
+        {0xFE00, 0xFE0F}, {0xFE20, 0xFE2F}, {0xFEFF, 0xFEFF},
+    };
+    static constexpr TCharRange Wide[] = {
+        {0x1100, 0x115F},   {0x231A, 0x231B},   {0x2329, 0x232A},   {0x23E9, 0x23EC},   {0x23F0, 0x23F0},
+        {0x23F3, 0x23F3},   {0x25FD, 0x25FE},   {0x2614, 0x2615},   {0x2648, 0x2653},   {0x267F, 0x267F},
+        {0x2693, 0x2693},   {0x26A1, 0x26A1},   {0x26AA, 0x26AB},   {0x26BD, 0x26BE},   {0x26C4, 0x26C5},
+        {0x26CE, 0x26CE},   {0x26D4, 0x26D4},   {0x26EA, 0x26EA},   {0x26F2, 0x26F3},   {0x26F5, 0x26F5},
+        {0x26FA, 0x26FA},   {0x26FD, 0x26FD},   {0x2705, 0x2705},   {0x270A, 0x270B},   {0x2728, 0x2728},
+        {0x274C, 0x274C},   {0x274E, 0x274E},   {0x2753, 0x2755},   {0x2757, 0x2757},   {0x2795, 0x2797},
+        {0x27B0, 0x27B0},   {0x27BF, 0x27BF},   {0x2B1B, 0x2B1C},   {0x2B50, 0x2B50},   {0x2B55, 0x2B55},
+        {0x2E80, 0x303E},   {0x3041, 0x3247},   {0x3250, 0x4DBF},   {0x4E00, 0xA4CF},   {0xA960, 0xA97F},
+        {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE10, 0xFE19},   {0xFE30, 0xFE6F},   {0xFF00, 0xFF60},
+        {0xFFE0, 0xFFE6},   {0x16FE0, 0x16FE4}, {0x17000, 0x18CFF}, {0x1AFF0, 0x1B2FF}, {0x1F004, 0x1F004},
+        {0x1F0CF, 0x1F0CF}, {0x1F18E, 0x1F18E}, {0x1F191, 0x1F19A}, {0x1F200, 0x1F251}, {0x1F300, 0x1F320},
+        {0x1F32D, 0x1F335}, {0x1F337, 0x1F37C}, {0x1F37E, 0x1F393}, {0x1F3A0, 0x1F3CA}, {0x1F3CF, 0x1F3D3},
+        {0x1F3E0, 0x1F3F0}, {0x1F3F4, 0x1F3F4}, {0x1F3F8, 0x1F43E}, {0x1F440, 0x1F440}, {0x1F442, 0x1F4FC},
+        {0x1F4FF, 0x1F53D}, {0x1F54B, 0x1F54E}, {0x1F550, 0x1F567}, {0x1F57A, 0x1F57A}, {0x1F595, 0x1F596},
+        {0x1F5A4, 0x1F5A4}, {0x1F5FB, 0x1F64F}, {0x1F680, 0x1F6C5}, {0x1F6CC, 0x1F6CC}, {0x1F6D0, 0x1F6D2},
+        {0x1F6D5, 0x1F6D7}, {0x1F6DC, 0x1F6DF}, {0x1F6EB, 0x1F6EC}, {0x1F6F4, 0x1F6FC}, {0x1F7E0, 0x1F7EB},
+        {0x1F7F0, 0x1F7F0}, {0x1F90C, 0x1F93A}, {0x1F93C, 0x1F945}, {0x1F947, 0x1F9FF}, {0x1FA70, 0x1FAFF},
+        {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+    };
+    if (InRanges(C, Combining))
+        return 0;
+    return InRanges(C, Wide) ? 2 : 1;
+}
+
 // Where the piece of Text that starts at From ends when a line holds Columns
 // character cells: at the last space that lets it fit (the space goes), else
 // before the first character that does not fit. Tabs stop every eight cells,
 // a backspace goes back one, escape sequences and other control characters
 // take none, and in UTF-8 text a character takes one cell whatever its
-// bytes. Next is where the next piece starts.
+// bytes, but two for a wide one and none for a combining mark. Next is
+// where the next piece starts.
 size_t WrapPoint(const std::string& Text, size_t From, int Columns, bool Utf8, size_t& Next)
 {
     const size_t n = Text.size();
@@ -103,15 +175,9 @@ size_t WrapPoint(const std::string& Text, size_t From, int Columns, bool Utf8, s
     while (i < n) {
         const unsigned char c = static_cast<unsigned char>(Text[i]);
         if (c == 0x1B) {
-            // ESC [ parameters and intermediates, a final byte; or ESC and one.
-            ++i;
-            if (i < n && Text[i] == '[') {
-                ++i;
-                while (i < n && (static_cast<unsigned char>(Text[i]) < 0x40 || static_cast<unsigned char>(Text[i]) > 0x7E))
-                    ++i;
-            }
-            if (i < n)
-                ++i;
+            // As the line's markup reads it: string sequences (a window
+            // title ...) take no room either.
+            i = PlainTextEscapeEnd(Text, i);
             continue;
         }
         if (c == '\b') {
@@ -124,7 +190,12 @@ size_t WrapPoint(const std::string& Text, size_t From, int Columns, bool Utf8, s
             ++i;
             continue;
         }
-        const int after = c == '\t' ? (column / 8 + 1) * 8 : column + 1;
+        int cells = 1;
+        if (Utf8 && c >= 0xC0) {
+            size_t j = i;
+            cells = CharacterCells(DecodeUtf8(Text, j));
+        }
+        const int after = c == '\t' ? (column / 8 + 1) * 8 : column + cells;
         if (after > Columns && column > 0) {
             if (c == ' ') {
                 Next = i + 1;
@@ -213,6 +284,41 @@ void tRenderer::NoteRunBelowBottom(const std::string& Run, double CellHeight)
     Pass.LastLineBelowBottom = Pass.LineNumber;
     Pass.LastPageBelowBottom = CurrentPage;
     ++LinesBelowBottom[CurrentPage];
+}
+
+void tRenderer::NoteRunPastRightEdge(double Right)
+{
+    if (Pass.LastLinePastRightEdge == Pass.LineNumber || !(Right > Metrics.LeftOffset + Metrics.PrintableWidth + 0.01))
+        return;
+    Pass.LastLinePastRightEdge = Pass.LineNumber;
+    if (LinesPastRightEdge++ == 0)
+        FirstPagePastRightEdge = CurrentPage;
+}
+
+std::vector<std::string> tRenderer::LostTextMessages() const
+{
+    std::vector<std::string> out;
+    auto lines = [](int64_t n) { return GroupedNumber(n) + (n == 1 ? " line" : " lines"); };
+    if (!LinesBelowBottom.empty()) {
+        int64_t total = 0;
+        for (const auto& [page, n] : LinesBelowBottom)
+            total += n;
+        const int first = LinesBelowBottom.begin()->first;
+        const size_t pages = LinesBelowBottom.size();
+        out.push_back(lines(total) + " fell" + " below the bottom of " +
+                      (pages == 1 ? "page " + std::to_string(first)
+                                  : GroupedNumber(static_cast<int64_t>(pages)) + " pages from page " + std::to_string(first)) +
+                      " and " + (total == 1 ? "is" : "are") +
+                      " not shown; --plain lays the file out as plain text, --paginate breaks full pages");
+    }
+    if (LinesPastRightEdge > 0)
+        out.push_back(lines(LinesPastRightEdge) + " ran past the right edge of the page (from page " +
+                      std::to_string(FirstPagePastRightEdge) + " on) and " + (LinesPastRightEdge == 1 ? "is" : "are") +
+                      " cut there; --plain wraps long lines");
+    if (PicturesNotDrawn > 0)
+        out.push_back(GroupedNumber(PicturesNotDrawn) + (PicturesNotDrawn == 1 ? " picture" : " pictures") +
+                      " could not be drawn");
+    return out;
 }
 
 }  // namespace quillard

@@ -69,6 +69,7 @@ tRenderer::tRenderer() : FCheckpoints(std::make_unique<TPageCheckpoints>())
         if (!EncodingChoiceOf(Globals().ReportEncoding, EncodingChoice))
             EncodingChoice = TEncodingChoice::Auto;
         LineEndChoice = Globals().LineEnds;
+        PlainTextChoice = Globals().PlainText;
     } catch (const std::exception& e) {
         ShowMessage(e.what(), "Error tRenderer.Create");
     }
@@ -414,8 +415,12 @@ void tRenderer::SetUpPassPageSpan(tRenderState& State)
     State.LastRotation = 0;
     Find.FoundPages.clear();
     LinesBelowBottom.clear();
+    LinesPastRightEdge = 0;
+    FirstPagePastRightEdge = 0;
+    PicturesNotDrawn = 0;
     Pass.LineNumber = 0;
     Pass.LastLineBelowBottom = -1;
+    Pass.LastLinePastRightEdge = -1;
     Pass.Plain = TPassState::TPlainReading{};
     ApplyPageSetupOverrides();
 }
@@ -606,7 +611,7 @@ bool tRenderer::RenderPages(TGauge* Gauge, int FromPage, tRenderState* State, in
     Canvas->Utf8Text = utf8Pass;
     const std::string findText = Trim(utf8Pass && !Find.TextUtf8.empty() ? Find.TextUtf8 : Find.Text);
     std::string line;
-    const bool plain = SetupOverrides.PlainText;
+    const bool plain = PlainTextPass();
     const bool exactFit = plain || SetupOverrides.Paginate;
     while (!Pass.Aborted && (!State->ReportFile.Eof() || (plain && PlainTextPending()))) {
         if (noting && CurrentPage != pageNoted) {
@@ -722,6 +727,7 @@ TLayoutKey tRenderer::LayoutKey(const TByteFile& Report)
     k.Setup = Setup;
     k.Overrides = SetupOverrides;
     k.UnixLineEnds = UnixLineEnds;
+    k.PlainLayout = PlainLayout;
     k.Encoding = ReportEncoding;
     k.ReportHasBom = ReportHasBom;
     k.ReportHasBoxRuns = ReportHasBoxRuns;

@@ -200,6 +200,7 @@ public:
         // The counting of LinesBelowBottom: the last line counted and its page.
         int64_t LastLineBelowBottom = -1;
         int LastPageBelowBottom = 0;
+        int64_t LastLinePastRightEdge = -1;
     } Pass;
     int NextAutoTextNumber = 0;
     bool FileOpen = false;
@@ -276,10 +277,28 @@ public:
     TLineEnds LineEndChoice = TLineEnds::Auto;
     // What OpenFile decided for the report.
     bool UnixLineEnds = false;
+    // Whether reports are laid out as plain text (braces and ampersands are
+    // text, pages break when full, long lines wrap at their last space, no
+    // header is read): never (the report rules, a renderer's own default),
+    // always, or (Auto) for a report whose text holds no carriage return and
+    // no tag the report reader knows, as ordinary Linux text files are. The
+    // application sets it from its setting or option; SetupOverrides.PlainText
+    // (--plain) means always. OpenFile decides PlainLayout.
+    TPlainTextChoice PlainTextChoice = TPlainTextChoice::Never;
+    bool PlainLayout = false;
+    // Whether the pass lays the report out as plain text: as OpenFile
+    // decided, or as asked for since.
+    bool PlainTextPass() const { return PlainLayout || SetupOverrides.PlainText; }
+    // Plain text's page, unless the options say otherwise: margins of at
+    // least this many inches, and lines for every inch of the sheet's height.
+    static constexpr double PlainTextMargin = 0.25;
+    static constexpr double PlainTextLinesPerInch = 6;
 
     // The character set of the report's text. Auto: a report that starts
     // with a UTF-8 byte-order mark, or whose text (before any in-line
-    // picture) is valid UTF-8 with bytes above 0x7F, is UTF-8; any other is
+    // picture) is valid UTF-8 with bytes above 0x7F, is UTF-8; one whose
+    // words read better in CP437 (a text file without a carriage return, or
+    // any with box drawing side by side) is CP437; any other is
     // Windows-1252. Set by the application; OpenFile decides.
     enum class TEncodingChoice : uint8_t { Auto, Utf8, Cp1252, Cp437 };
     enum class TReportEncoding : uint8_t { Cp1252, Utf8, Cp437 };
@@ -325,6 +344,15 @@ public:
     // Lines of text (not runs) whose cells lay below the printable bottom of
     // their page in the last pass, by page: nothing of them shows.
     std::map<int, int> LinesBelowBottom;
+    // Lines of text whose runs reached past the right edge of the page in
+    // the last pass (cut there), and pictures it could not draw.
+    int64_t LinesPastRightEdge = 0;
+    int FirstPagePastRightEdge = 0;
+    int64_t PicturesNotDrawn = 0;
+    // What the last pass lost, each kind said in one sentence with its count
+    // and what keeps it; empty when nothing was lost. For runs without a
+    // window (the command line, the print server's log).
+    std::vector<std::string> LostTextMessages() const;
     void SetCanvas(std::unique_ptr<TRenderingCanvas> ACanvas);
     // A screen surface of no page at Dpi dots per inch, at the zoom Scale:
     // afterwards PageWidthPx and PageHeightPx give the size of the page's
@@ -479,6 +507,9 @@ private:
     // The counting of LinesBelowBottom: a text run drawn at the current
     // cursor of the current span, in a cell CellHeight inches high.
     void NoteRunBelowBottom(const std::string& Run, double CellHeight);
+    // A run of the line whose ink ends Right inches from the sheet's left
+    // edge: counted once a line when that lies past the page's right edge.
+    void NoteRunPastRightEdge(double Right);
     bool FMarginsRefused = false;  // said once
     void RecomputeLineHeight();
     // Steps of the page pass: the page span and the surface as a pass

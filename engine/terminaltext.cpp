@@ -39,12 +39,28 @@ std::string PaletteColour(int N)
     return Hex(grey, grey, grey);
 }
 
+// The colours a style draws with: the text's and the cell's behind it
+// (each "#RRGGBB", or empty for the report's own and none).
+struct TCellColours {
+    std::string Text, Cell;
+    bool operator==(const TCellColours&) const = default;
+    bool Any() const { return !Text.empty() || !Cell.empty(); }
+};
+
+TCellColours CellColours(const TTerminalStyle& Style)
+{
+    if (!Style.Reverse)
+        return {Style.Colour, Style.Background};
+    return {Style.Background.empty() ? "#FFFFFF" : Style.Background, Style.Colour.empty() ? "#000000" : Style.Colour};
+}
+
 // Writes the tags that take the style from Now to Want.
 void Switch(std::string& Out, TTerminalStyle& Now, const TTerminalStyle& Want)
 {
     // Closing goes in the reverse order of opening: colour, underline, bold.
-    const bool colourChanges = Now.Colour != Want.Colour;
-    if (!Now.Colour.empty() && colourChanges)
+    const TCellColours was = CellColours(Now), will = CellColours(Want);
+    const bool colourChanges = was != will;
+    if (was.Any() && colourChanges)
         Out += "{/FONT}";
     if (Now.Underline && !Want.Underline)
         Out += "{/U}";
@@ -54,13 +70,20 @@ void Switch(std::string& Out, TTerminalStyle& Now, const TTerminalStyle& Want)
         Out += "{B}";
     if (!Now.Underline && Want.Underline)
         Out += "{U}";
-    if (!Want.Colour.empty() && colourChanges)
-        Out += "{FONT COLOR=" + Want.Colour + "}";
+    if (will.Any() && colourChanges) {
+        Out += "{FONT";
+        if (!will.Text.empty())
+            Out += " COLOR=" + will.Text;
+        if (!will.Cell.empty())
+            Out += " BGCOLOR=" + will.Cell;
+        Out += "}";
+    }
     Now = Want;
 }
 
-// Applies the parameters of an SGR sequence (ESC [ ... m).
-void ApplySgr(const std::string& Params, TTerminalStyle& Style)
+// Applies the parameters of an SGR sequence (ESC [ ... m); background
+// colours and reverse video only with Backgrounds.
+void ApplySgr(std::string_view Params, TTerminalStyle& Style, bool Backgrounds)
 {
     std::vector<int> p;
     int v = -1;
@@ -93,8 +116,18 @@ void ApplySgr(const std::string& Params, TTerminalStyle& Style)
             Style.Colour = BasicColours[n - 90 + 8];
         } else if (n == 39) {
             Style.Colour.clear();
+        } else if (Backgrounds && n == 7) {
+            Style.Reverse = true;
+        } else if (Backgrounds && n == 27) {
+            Style.Reverse = false;
+        } else if (Backgrounds && n >= 40 && n <= 47) {
+            Style.Background = BasicColours[n - 40];
+        } else if (Backgrounds && n >= 100 && n <= 107) {
+            Style.Background = BasicColours[n - 100 + 8];
+        } else if (Backgrounds && n == 49) {
+            Style.Background.clear();
         } else if (n == 38 || n == 48) {
-            // Extended colours: 5;n or 2;r;g;b. Backgrounds are dropped.
+            // Extended colours: 5;n or 2;r;g;b.
             std::string colour;
             if (i + 2 < p.size() && p[i + 1] == 5) {
                 colour = PaletteColour(p[i + 2] & 0xFF);
@@ -107,6 +140,8 @@ void ApplySgr(const std::string& Params, TTerminalStyle& Style)
             }
             if (n == 38)
                 Style.Colour = colour;
+            else if (Backgrounds)
+                Style.Background = colour;
         }
     }
 }
@@ -133,9 +168,58 @@ bool HasTerminalControls(const std::string& Line)
 
 namespace {
 
-// The conversion; with EscapeText every character of the line is text, the
-// ones not struck over too.
-std::string ConvertTerminalText(const std::string& Line, TTerminalStyle& Style, bool EscapeText)
+// Whether ESC C opens a string sequence (OSC, DCS, SOS, PM, APC).
+bool IsStringIntroducer(char C) { return C == ']' || C == 'P' || C == 'X' || C == '^' || C == '_'; }
+
+// The end of a string sequence whose text starts at From: after the BEL or
+// ESC \ that ends it, or at another ESC, which starts the next sequence, or
+// at the end of the line when nothing ends it.
+size_t StringEnd(std::string_view Line, size_t From)
+{
+    for (size_t j = From; j < Line.size(); ++j) {
+        if (Line[j] == '\a')
+            return j + 1;
+        if (Line[j] == Escape)
+            return j + 1 < Line.size() && Line[j + 1] == '\\' ? j + 2 : j;
+    }
+    return Line.size();
+}
+
+// The end of the escape sequence that starts at At (an ESC): the index after
+// its last byte. A control sequence is ESC [, parameters, intermediates and a
+// final byte, and one cut off at the end of the line goes too; with Strings
+// a string sequence goes whole; any other is intermediates and one final
+// byte (ESC ( B, ESC =, ESC M ...), and a lone escape goes too. Sgr is set to
+// the parameters of an SGR sequence (ESC [ ... m), and left alone otherwise.
+size_t SequenceEnd(std::string_view Line, size_t At, bool Strings, std::string_view& Sgr)
+{
+    const size_t n = Line.size();
+    auto within = [&](size_t j, unsigned char Low, unsigned char High) {
+        return j < n && static_cast<unsigned char>(Line[j]) >= Low && static_cast<unsigned char>(Line[j]) <= High;
+    };
+    size_t j = At + 1;
+    if (Strings && j < n && IsStringIntroducer(Line[j]))
+        return StringEnd(Line, j + 1);
+    if (j < n && Line[j] == '[') {
+        j = At + 2;
+        while (within(j, 0x20, 0x3F))
+            ++j;
+        const std::string_view params = Line.substr(At + 2, j - At - 2);
+        while (within(j, 0x20, 0x2F))
+            ++j;
+        if (j < n && Line[j] == 'm')
+            Sgr = params;
+        return j < n ? j + 1 : n;
+    }
+    while (within(j, 0x20, 0x2F))
+        ++j;
+    return within(j, 0x30, 0x7E) ? j + 1 : j;
+}
+
+// The conversion; with PlainText (a line of a plain text file) every
+// character of the line is text, the ones not struck over too, string
+// sequences go whole, and backgrounds and reverse video are drawn.
+std::string ConvertTerminalText(const std::string& Line, TTerminalStyle& Style, bool PlainText)
 {
     std::string out;
     out.reserve(Line.size() + 16);
@@ -143,7 +227,7 @@ std::string ConvertTerminalText(const std::string& Line, TTerminalStyle& Style, 
     // set: overstrike adds bold or underline for one character.
     TTerminalStyle said = Style, written = Style;
     auto putCharacter = [&](char C) {
-        if (EscapeText)
+        if (PlainText)
             PutText(out, C);
         else
             out += C;
@@ -153,27 +237,11 @@ std::string ConvertTerminalText(const std::string& Line, TTerminalStyle& Style, 
     while (i < n) {
         const char c = Line[i];
         if (c == Escape) {
-            if (i + 1 < n && Line[i + 1] == '[') {
-                // A control sequence: parameters, intermediates, a final byte.
-                size_t j = i + 2;
-                while (j < n && static_cast<unsigned char>(Line[j]) >= 0x20 && static_cast<unsigned char>(Line[j]) <= 0x3F)
-                    ++j;
-                const std::string params = Line.substr(i + 2, j - i - 2);
-                while (j < n && static_cast<unsigned char>(Line[j]) >= 0x20 && static_cast<unsigned char>(Line[j]) <= 0x2F)
-                    ++j;
-                if (j < n && Line[j] == 'm')
-                    ApplySgr(params, said);
-                i = j < n ? j + 1 : n;  // a sequence cut off at the end goes too
-            } else {
-                // Any other escape sequence: intermediate bytes, then one
-                // final byte (ESC ( B, ESC =, ESC M ...); a lone escape goes too.
-                size_t j = i + 1;
-                while (j < n && static_cast<unsigned char>(Line[j]) >= 0x20 && static_cast<unsigned char>(Line[j]) <= 0x2F)
-                    ++j;
-                if (j < n && static_cast<unsigned char>(Line[j]) >= 0x30 && static_cast<unsigned char>(Line[j]) <= 0x7E)
-                    ++j;
-                i = j;
-            }
+            std::string_view sgr;
+            const size_t end = SequenceEnd(Line, i, PlainText, sgr);
+            if (sgr.data() != nullptr)
+                ApplySgr(sgr, said, PlainText);
+            i = end;
             continue;
         }
         // A chain of characters struck over each other: c BS c2 BS c3 ...
@@ -250,6 +318,12 @@ std::string PlainTextToMarkup(const std::string& Line, TTerminalStyle& Style)
     for (char c : Line)
         PutText(out, c);
     return out;
+}
+
+size_t PlainTextEscapeEnd(std::string_view Line, size_t At)
+{
+    std::string_view sgr;
+    return SequenceEnd(Line, At, true, sgr);
 }
 
 std::string ExpandTabsToColumns(const std::string& Line)

@@ -43,6 +43,7 @@ TUserSettings ReadUserSettings()
     out.UseLineDrawFont = Value(s, "Use MS LineDraw Font");
     out.Encoding = Value(s, "Encoding");
     out.LineEnds = Value(s, "Line Ends");
+    out.PlainText = Value(s, "Plain Text");
     out.EmbedPdfFonts = Value(s, "Embed PDF Fonts");
     out.CompressPdf = Value(s, "Compress PDF");
     return out;
@@ -64,6 +65,14 @@ void ApplyDrawingSettings(const TUserSettings& Settings)
     if (Settings.LineEnds)
         if (const std::optional<TLineEndChoice> choice = ParseLineEnds(*Settings.LineEnds))
             Globals().LineEnds = *choice;
+    Globals().PlainText = TPlainTextChoice::Auto;
+    if (Settings.PlainText) {
+        const std::string v = UpperCase(Trim(*Settings.PlainText));
+        if (v == "NEVER" || v == "NO")
+            Globals().PlainText = TPlainTextChoice::Never;
+        else if (v == "ALWAYS" || v == "YES")
+            Globals().PlainText = TPlainTextChoice::Always;
+    }
     Globals().EmbedPdfFonts = Settings.EmbedPdfFonts && SettingIsYes(*Settings.EmbedPdfFonts);
     Globals().CompressPdf = Settings.CompressPdf && SettingIsYes(*Settings.CompressPdf);
 }

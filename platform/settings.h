@@ -22,6 +22,7 @@ struct TUserSettings {
     // "Auto", "UTF-8", "CP1252" or "CP437": the character set of reports.
     std::optional<std::string> Encoding;
     std::optional<std::string> LineEnds;
+    std::optional<std::string> PlainText;  // "Plain Text": Auto, Never or Always
     // "Yes" or "No": PDF files embed every font, and deflate their pages.
     std::optional<std::string> EmbedPdfFonts;
     std::optional<std::string> CompressPdf;

@@ -282,6 +282,7 @@ void TTagInterpreter::TagImage(tRenderState& State, const std::string& Tag)
     auto couldNotLoad = [&] {
         if (!drawn)
             return;
+        ++R.PicturesNotDrawn;
         const TDoublePoint p = corner(0);
         canvas->TextOut(R.DevX(p.X), R.DevY(p.Y),
                         fromData ? std::string("(Could Not Load Graphic)") : "(Could Not Load Graphic: " + src);

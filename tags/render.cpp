@@ -524,6 +524,12 @@ void TTagInterpreter::DrawTextPiece(tRenderState& State, std::string Run, const 
     R.NoteRunBelowBottom(Run, R.Metrics.PixelsPerInchY != 0 ? extent.cy / R.Metrics.PixelsPerInchY : 0.0);
     const int top = R.DevY(s.Top + y) - extent.cy;
     const int left = R.DevX(s.Left + s.CursorX);
+    if (rotation == 0 && ppx != 0 && s.Left + s.CursorX + extent.cx / ppx > R.Metrics.LeftOffset + R.Metrics.PrintableWidth) {
+        // Only ink counts: the spaces at the run's end cut off lose nothing.
+        const size_t inked = text.find_last_not_of(" \t");
+        if (inked != std::string::npos)
+            R.NoteRunPastRightEdge(s.Left + s.CursorX + widthIn(text.substr(0, inked + 1)));
+    }
 
     const tPenInfo& pen = s.Pen();
     try {

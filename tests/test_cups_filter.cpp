@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cups/cups.h>
 #include <gtest/gtest.h>
@@ -349,6 +350,230 @@ TEST(FilterTrust, AJobReadsNoFileOfTheServerButThePictureFolder)
     for (const char* name : {"D00041-001", "../SPOOL/D00041-001", "LINK.BMP"})
         EXPECT_NE(withFile.find(std::string("Could Not Load Graphic: ") + name), std::string::npos) << name;
     EXPECT_TRUE(QFile::exists(QString::fromStdString(pictures + "/LOGO.BMP"))) << "a job deleted a picture";
+}
+
+// Numbered lines of text, each ending with End.
+std::string NumberedLines(int Count, const std::string& End)
+{
+    std::string text;
+    for (int i = 1; i <= Count; ++i)
+        text += "line " + std::to_string(i) + " of the listing" + End;
+    return text;
+}
+
+std::string AllText(const std::string& Pdf)
+{
+    std::string all;
+    for (const std::string& page : PdfPageTexts(Pdf))
+        all += page;
+    return all;
+}
+
+// The job options that lay a report out, each changing what prints.
+struct FilterOptionCase {
+    const char* Name;
+    std::string Report;
+    std::string Options;
+    int Pages;
+    std::string Shows;    // text the PDF must hold, "" for none
+    std::string Hides;    // text it must not, "" for none
+    const char* Said;     // a line start the run must say on stderr, "" for none
+};
+
+const std::string Tagged = "Total {B}due{/B} today\n";
+const std::string Twenty = [] {
+    std::string s;
+    for (int i = 0; i < 20; ++i)
+        s += i ? " word" : "word";
+    return s;
+}();  // 99 characters: wider than Letter's 8 inches at 10 an inch (80), not at 17 (136)
+
+class FilterOptionTest : public ::testing::TestWithParam<FilterOptionCase> {};
+
+TEST_P(FilterOptionTest, TheJobsOptionsLayTheReportOut)
+{
+    const FilterOptionCase& c = GetParam();
+    const TFilterRun run = RunFilter({"42", "ann", "t", "1", QString::fromStdString(c.Options)}, c.Report);
+    ASSERT_EQ(run.Code, 0) << run.Messages;
+    EXPECT_NE(run.Messages.find(c.Said), std::string::npos) << run.Messages;
+    QTemporaryDir dir;
+    const std::string pdf = WriteTo(dir, "out.pdf", run.Pdf);
+    EXPECT_EQ(PdfInfo(pdf).at("Pages"), std::to_string(c.Pages));
+    const std::string text = AllText(pdf);
+    if (!c.Shows.empty())
+        EXPECT_NE(text.find(c.Shows), std::string::npos) << text;
+    if (!c.Hides.empty())
+        EXPECT_EQ(text.find(c.Hides), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FilterOptions, FilterOptionTest,
+    ::testing::Values(
+        // A text file with a tag is a report unless the job says plain.
+        FilterOptionCase{"TaggedTextIsAReport", Tagged, "", 1, "Total due today", "{B}", ""},
+        FilterOptionCase{"PlainTrueKeepsTheBraces", Tagged, "plain=true", 1, "Total {B}due{/B} today", "", ""},
+        FilterOptionCase{"BarePlainMeansTrue", Tagged, "plain", 1, "Total {B}due{/B} today", "", ""},
+        // 100 lines of a text file: two line printer's pages, or one report
+        // page whose lines run off its bottom.
+        FilterOptionCase{"UntaggedTextIsPlain", NumberedLines(100, "\n"), "", 2, "line 100 of", "", ""},
+        FilterOptionCase{"PlainFalseLaysItOutAsAReport", NumberedLines(100, "\n"), "plain=false", 1, "line 1 of",
+                         "line 100 of", "WARNING: "},
+        FilterOptionCase{"PaginateBreaksAReportsFullPages", NumberedLines(100, "\r\n"), "paginate=true", 2,
+                         "line 100 of", "", ""},
+        FilterOptionCase{"LinesPerPage", NumberedLines(25, "\n"), "lines-per-page=10", 3, "line 25 of", "", ""},
+        // Two lines an inch down 10.5 inches within the margins: 21 a page.
+        FilterOptionCase{"LinesAnInch", NumberedLines(50, "\n"), "lpi=2", 3, "line 50 of", "", ""},
+        // 99 characters wrap at 10 an inch, not at 17.
+        FilterOptionCase{"CharactersAnInch", Twenty + "\n", "cpi=17", 1, Twenty, "", ""},
+        FilterOptionCase{"TenAnInchWithout", Twenty + "\n", "", 1, "", Twenty, ""},
+        FilterOptionCase{"DecimalCharactersAnInch", Twenty + "\n", "cpi=16.67", 1, Twenty, "", ""},
+        // Byte 0x82 is é in CP437, a low quotation mark in Windows-1252 (a
+        // report with carriage returns is read as Windows-1252 by itself).
+        FilterOptionCase{"EncodingCp437", "caf\x82 cr\x8ame\r\n", "encoding=cp437", 1, "café crème", "", ""},
+        FilterOptionCase{"EncodingAutoOfAReport", "caf\x82\r\n", "", 1, "caf\u201a", "", ""},
+        // A value the filter cannot take is said, and the option left out.
+        FilterOptionCase{"BadLinesPerPage", NumberedLines(25, "\n"), "lines-per-page=0", 1, "line 25 of", "",
+                         "WARNING: the job option lines-per-page=0 is not"},
+        FilterOptionCase{"BadCpi", Twenty + "\n", "cpi=12,5", 1, "", Twenty, "WARNING: the job option cpi=12,5 is not"},
+        FilterOptionCase{"BadPlain", Tagged, "plain=maybe", 1, "Total due today", "",
+                         "WARNING: the job option plain=maybe is not"},
+        FilterOptionCase{"BadEncoding", "caf\x82\r\n", "encoding=latin9", 1, "caf\u201a", "",
+                         "WARNING: the job option encoding=latin9 is not"},
+        FilterOptionCase{"BadLineEnds", Tagged, "line-ends=dos", 1, "Total due today", "",
+                         "WARNING: the job option line-ends=dos is not"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A manual page as `man -P cat` writes it (LF line ends, indented words,
+// braces and ampersands of its own) prints whole: every word back, on as
+// many pages as a line printer's sheet takes (66 lines on Letter, 70 on A4).
+TEST(FilterPlainText, AManualPagePrintsEveryWordOnALinePrintersPages)
+{
+    std::string page;
+    for (int i = 1; i <= 139; ++i)
+        page += (i % 7 == 1 ? "SECTION " : "       ") + std::to_string(i) + " cp {a,b} x && y | z <file> $HOME\n";
+    std::vector<std::string> words;
+    for (const QString& w : QString::fromStdString(page).split(QRegularExpression("\\s+"), Qt::SkipEmptyParts))
+        words.push_back(w.toStdString());
+    QTemporaryDir dir;
+    for (const auto& [media, pages] : {std::pair{"media=Letter", 3}, std::pair{"media=A4", 2}}) {
+        const TFilterRun run = RunFilter({"42", "ann", "t", "1", media}, page);
+        ASSERT_EQ(run.Code, 0) << run.Messages;
+        EXPECT_EQ(run.Messages.find("WARNING:"), std::string::npos) << run.Messages;
+        const std::string pdf = WriteTo(dir, "man.pdf", run.Pdf);
+        EXPECT_EQ(PdfInfo(pdf).at("Pages"), std::to_string(pages)) << media;
+        std::vector<std::string> printed;
+        for (const QString& w :
+             QString::fromStdString(AllText(pdf)).split(QRegularExpression("\\s+"), Qt::SkipEmptyParts))
+            printed.push_back(w.toStdString());
+        EXPECT_EQ(printed, words) << media;
+    }
+}
+
+// A report's lines below the bottom of its page (carriage returns, no
+// PAGINATE) are said in the job's log with their count, before the page
+// count.
+TEST(FilterPlainText, LinesBelowTheBottomAreSaidWithTheirCount)
+{
+    const TFilterRun run = RunFilter({"42", "ann", "t", "1", ""}, NumberedLines(100, "\r\n"));
+    ASSERT_EQ(run.Code, 0) << run.Messages;
+    QTemporaryDir dir;
+    const std::string pdf = WriteTo(dir, "out.pdf", run.Pdf);
+    ASSERT_EQ(PdfInfo(pdf).at("Pages"), "1");
+    int shown = 0;
+    for (const TPdfWord& w : PdfWords(pdf))
+        shown += w.Text == "line";
+    ASSERT_GT(shown, 0);
+    ASSERT_LT(shown, 100);
+    const std::string said = "WARNING: " + std::to_string(100 - shown) + " lines fell below the bottom of page 1";
+    const size_t at = run.Messages.find(said);
+    EXPECT_NE(at, std::string::npos) << run.Messages;
+    EXPECT_LT(at, run.Messages.find("INFO: The report's")) << run.Messages;
+    EXPECT_NE(run.Messages.find("plain=true"), std::string::npos) << run.Messages;
+}
+
+// What the spooler printed: the filters it started for the job, from its
+// log, and the text of the output.
+struct TPrinted {
+    int State = 0;
+    std::string Filters, Text;
+};
+
+// lp of a file without a document format: the spooler types it by its
+// content and runs the filters of that type.
+TPrinted PrintWithLp(TCupsServer& Cups, const std::string& File)
+{
+    int code = -1;
+    std::string err;
+    const size_t logAt = ReadFile(Cups.Dir() + "/log/error_log").size();
+    RunProgram("lp", {"-h", Cups.Socket(), "-d", "OFFICE", File}, &code, &err);
+    TPrinted printed;
+    EXPECT_EQ(code, 0) << err;
+    EXPECT_TRUE(Cups.WaitUntilIdle(60)) << Cups.Log();
+    const std::vector<TCupsServer::TJob> jobs = Cups.Jobs();
+    if (code != 0 || jobs.empty())
+        return printed;
+    printed.State = jobs.back().State;
+    const std::string log = ReadFile(Cups.Dir() + "/log/error_log").substr(logAt);
+    for (const QString& line : QString::fromStdString(log).split('\n'))
+        if (line.contains("Started filter "))
+            printed.Filters += line.section('/', -1).section(' ', 0, 0).toStdString() + " ";
+    printed.Text = AllText(Cups.OutputFile("OFFICE"));
+    return printed;
+}
+
+// A report is known by its content: lp of QUILLARD.TXT holding markup,
+// with or without a UTF-8 byte-order mark, goes through quillardtopdf,
+// while a text file without tags keeps the system's own text filter,
+// unless the administrator has put the commented text/plain line of
+// quillard.convs in place.
+TEST(FilterInCups, ReportsAreTypedByTheirContentAndPlainTextIsNotTaken)
+{
+    ASSERT_FALSE(GenericPdfPpd().empty()) << "the Generic PDF driver of cups-filters is missing";
+    const char* oldServer = std::getenv("CUPS_SERVER");
+    const std::optional<std::string> restore = oldServer ? std::optional<std::string>(oldServer) : std::nullopt;
+    const std::string convs = ReadFile(QUILLARD_SOURCE_DIR "/packaging/quillard.convs");
+    const size_t optIn = convs.find("\n#text/plain ");
+    ASSERT_NE(optIn, std::string::npos) << "quillard.convs has no commented text/plain line";
+    const std::string textLine = convs.substr(optIn + 2, convs.find('\n', optIn + 1) - optIn - 2);
+    QTemporaryDir dir;
+    const std::string report = WriteTo(dir, "QUILLARD.TXT", "{INIT PAPER=A4}\r\n{B}Quarterly{/B} statement\r\n");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("bom"));
+    const std::string withBom = WriteTo(dir, "bom/QUILLARD.TXT", "\xEF\xBB\xBFNotes {FONT NAME=Arial}in Arial\r\n");
+    const std::string notes = WriteTo(dir, "notes.txt", "Plain notes {about} braces\n");
+    for (const bool textOptIn : {false, true}) {
+        TCupsServer cups;
+        cups.AddFilter(QUILLARD_FILTER);
+        cups.AddConfFile("quillard.types", ReadFile(QUILLARD_SOURCE_DIR "/packaging/quillard.types"));
+        cups.AddConfFile("quillard.convs", convs);
+        if (textOptIn)
+            cups.AddConfFile("quillard-text.convs", textLine + "\n");
+        ASSERT_TRUE(cups.Start()) << cups.Error();
+        ASSERT_TRUE(cups.AddQueue("OFFICE", GenericPdfPpd(), {"-o", "media=A4"}));
+        if (!textOptIn) {
+            const TPrinted printed = PrintWithLp(cups, report);
+            EXPECT_EQ(printed.State, IPP_JSTATE_COMPLETED) << cups.Log();
+            EXPECT_EQ(printed.Filters.find("quillardtopdf "), 0u) << printed.Filters;
+            EXPECT_NE(printed.Text.find("Quarterly statement"), std::string::npos) << printed.Text;
+            EXPECT_EQ(printed.Text.find('{'), std::string::npos) << printed.Text;
+            const TPrinted bom = PrintWithLp(cups, withBom);
+            EXPECT_EQ(bom.Filters.find("quillardtopdf "), 0u) << bom.Filters;
+            EXPECT_NE(bom.Text.find("Notes in Arial"), std::string::npos) << bom.Text;
+        }
+        const TPrinted text = PrintWithLp(cups, notes);
+        EXPECT_EQ(text.State, IPP_JSTATE_COMPLETED) << cups.Log();
+        EXPECT_EQ(text.Filters.find(textOptIn ? "quillardtopdf " : "texttopdf "), 0u) << text.Filters;
+        // (texttopdf's PDF has no text to read back.)
+        if (textOptIn)
+            EXPECT_NE(text.Text.find("Plain notes {about} braces"), std::string::npos) << text.Text;
+        cups.Stop();
+    }
+    if (restore) {
+        ::setenv("CUPS_SERVER", restore->c_str(), 1);
+        cupsSetServer(restore->c_str());
+    } else {
+        ::unsetenv("CUPS_SERVER");
+        cupsSetServer(nullptr);
+    }
 }
 
 }  // namespace

@@ -6,11 +6,14 @@
 
 #include "app/addtextwindow.h"
 #include "surfaces/linedraw.h"
+#include "base/strings.h"
 #include "base/textencoding.h"
 
 #include <QProcessEnvironment>
 #include <QSettings>
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 namespace quillard::test {
 namespace {
@@ -334,24 +337,101 @@ TEST_F(EngineTest, TypedTextInTheReportsCharacterSet)
 
 // ---- through the PDF -----------------------------------------------------------------
 
+// The program run on Bytes as report.txt in Dir, writing out.pdf there.
+TToolRun RunToPdf(const QTemporaryDir& Dir, const std::string& Bytes, const QStringList& Options)
+{
+    std::ofstream(Dir.filePath("report.txt").toStdString(), std::ios::binary) << Bytes;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.insert("CUPS_SERVER", "/nonexistent/quillard-no-cups.sock");
+    env.insert("XDG_CONFIG_HOME", Dir.filePath("config"));
+    env.insert("XDG_CONFIG_DIRS", Dir.filePath("system"));
+    return RunTool(QUILLARD_BINARY, QStringList(Options) << "--pdf" << Dir.filePath("out.pdf") << Dir.filePath("report.txt"),
+                   env);
+}
+
 class EncodingPdfTest : public ::testing::Test {
 protected:
     QTemporaryDir Dir;
 
     std::string Path(const char* Name) const { return Dir.filePath(Name).toStdString(); }
 
-    TToolRun Run(const std::string& Bytes, const QStringList& Options)
-    {
-        std::ofstream(Path("report.txt"), std::ios::binary) << Bytes;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.insert("CUPS_SERVER", "/nonexistent/quillard-no-cups.sock");
-        env.insert("XDG_CONFIG_HOME", Dir.filePath("config"));
-        env.insert("XDG_CONFIG_DIRS", Dir.filePath("system"));
-        return RunTool(QUILLARD_BINARY, QStringList(Options) << "--pdf" << Dir.filePath("out.pdf") << Dir.filePath("report.txt"),
-                       env);
-    }
+    TToolRun Run(const std::string& Bytes, const QStringList& Options) { return RunToPdf(Dir, Bytes, Options); }
 };
+
+// ---- guessing CP437 ------------------------------------------------------------------
+
+struct GuessCase {
+    const char* Name;
+    std::string Report;  // or, when Example is given, that file of examples/ without its carriage returns
+    const char* Example;
+    Encoding Expected;
+    std::vector<std::string> Words;  // in UTF-8, as pdftotext gives them back
+};
+
+class EncodingGuessTest : public EngineTest, public ::testing::WithParamInterface<GuessCase> {};
+
+// Which character set auto reads a text file in, and the words that come out.
+TEST_P(EncodingGuessTest, ReadsTheFileInItsCharacterSet)
+{
+    std::string report = GetParam().Report;
+    if (GetParam().Example) {
+        std::ifstream in(std::string(QUILLARD_SOURCE_DIR) + "/examples/" + GetParam().Example, std::ios::binary);
+        report.assign(std::istreambuf_iterator<char>(in), {});
+        ASSERT_FALSE(report.empty());
+        std::erase(report, '\r');
+    }
+    R->EncodingChoice = Choice::Auto;
+    ASSERT_TRUE(R->OpenFile(Write(report), nullptr));
+    EXPECT_EQ(R->ReportEncoding, GetParam().Expected);
+    const TToolRun r = RunToPdf(Dir, report, {});
+    ASSERT_EQ(r.Code, 0) << r.Err;
+    const std::string text = PdfText(Dir.filePath("out.pdf").toStdString(), 0, 0, true);
+    for (const std::string& word : GetParam().Words)
+        EXPECT_NE(text.find(word), std::string::npos) << word << " in\n" << text;
+}
+
+// The CP437 samples: a ledger framed in double lines, a list of names.
+const std::string Cp437Ledger = "\xC9\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCB\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xBB\n"
+                                "\xBA Soci\x82t\x82 G\x82n\x82rale \xBA  120,00 \xBA\n"
+                                "\xBA M\x81ller & S\x94hne    \xBA   45,50 \xBA\n"
+                                "\xBA Fran\x87oise B\x82rard  \xBA    3,20 \xBA\n"
+                                "\xC8\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCA\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xCD\xBC\n";
+const std::string Cp437Names = "Membres 2026\nG\x82rard Dupr\x82, Gen\x8Ave\nAnna M\x81ller, Z\x81rich\nJos\x82 Pe\xA4" "a, M\xA0laga\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, EncodingGuessTest,
+    ::testing::Values(
+        GuessCase{"Cp437LedgerWithFrame", Cp437Ledger, nullptr, Encoding::Cp437,
+                  {"Soci\xC3\xA9t\xC3\xA9 G\xC3\xA9n\xC3\xA9rale", "M\xC3\xBCller", "S\xC3\xB6hne", "Fran\xC3\xA7oise",
+                   "\xE2\x95\x94\xE2\x95\x90"}},
+        GuessCase{"Cp437NamesWithoutBoxes", Cp437Names, nullptr, Encoding::Cp437,
+                  {"G\xC3\xA9rard", "Dupr\xC3\xA9,", "Gen\xC3\xA8ve", "Z\xC3\xBCrich", "Pe\xC3\xB1" "a,", "M\xC3\xA1laga"}},
+        // curly quotes, dashes and the euro sign beside letters stay punctuation
+        GuessCase{"Windows1252Letter",
+                  "Ch\xE8re H\xE9l\xE8ne,\nvoici la facture n\xB0 4711 \x96 \x93" "Caf\xE9 du Nord\x94 \x97 49,40 \x80.\n"
+                  "Merci d\x92" "avance\x85 J\xFCrgen M\xFCller\n",
+                  nullptr, Encoding::Cp1252,
+                  {"Ch\xC3\xA8re", "H\xC3\xA9l\xC3\xA8ne,", "\xE2\x80\x9C" "Caf\xC3\xA9", "Nord\xE2\x80\x9D", "\xE2\x82\xAC",
+                   "d\xE2\x80\x99" "avance\xE2\x80\xA6", "J\xC3\xBCrgen"}},
+        // capitals of the box range side by side (\xDC\xDF, \xC9\xC9): the words
+        // around them still read better as Windows-1252
+        GuessCase{"Windows1252ReportWithBoxCapitals",
+                  "GR\xDC\xDF" "E AUS M\xDCNCHEN \x96 R\xC9\xC9" "DITION\n\x93Stra\xDF" "e\x94 M\xFCller, K\xF6ln: 12 \x80\n"
+                  "Kunde \x84Sch\xF6n\x93 \x96 B\xE4" "ckerei\n",
+                  nullptr, Encoding::Cp1252, {"M\xC3\xBCller,", "K\xC3\xB6ln:", "B\xC3\xA4" "ckerei", "\xE2\x82\xAC"}},
+        GuessCase{"Utf8", "Soci\xC3\xA9t\xC3\xA9 \xE2\x95\x94\xE2\x95\x90\xE2\x95\x97 M\xC3\xBCller\n", nullptr, Encoding::Utf8,
+                  {"Soci\xC3\xA9t\xC3\xA9", "M\xC3\xBCller"}},
+        GuessCase{"Ascii", "Total 120.00\n", nullptr, Encoding::Cp1252, {"Total 120.00"}},
+        // a DOS program's ledger, with carriage returns and box drawing
+        GuessCase{"Cp437LedgerWithCarriageReturns", ReplaceAll(Cp437Ledger, "\n", "\r\n"), nullptr, Encoding::Cp437,
+                  {"Soci\xC3\xA9t\xC3\xA9"}},
+        // the examples, as Linux files
+        GuessCase{"ExampleLedger", "", "linux/ledger-cp437.txt", Encoding::Cp437,
+                  {"M\xC3\xBCller", "S\xC3\xB6hne", "Er\xC3\xB6" "ffnung", "\xC3\x84nderung"}},
+        GuessCase{"ExampleStatement", "", "linux/statement-cp1252.txt", Encoding::Cp1252,
+                  {"Cr\xC3\xA8me", "br\xC3\xBBl\xC3\xA9" "e", "ma\xC3\xAEtre", "d\xE2\x80\x99" "Alsace,"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(EncodingPdfTest, Utf8StatementGivesBackItsWords)
 {

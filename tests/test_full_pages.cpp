@@ -119,15 +119,23 @@ const std::string PlainReport = "{INIT PAPER=A4 LPP=10 PAGINATE}\nHello {B}bold{
 INSTANTIATE_TEST_SUITE_P(
     Options, FullPagesPdf,
     ::testing::Values(
-        // 58 lines of Courier 12 pt fill the Letter sheet, the baseline of
-        // the 59th is on it too (its descenders are cut); the rest is lost.
-        PdfCase{"TextBelowTheBottomIsSaidOnce", Numbered(127), {},
-                "page 1: 68 lines fell below the bottom; add PAGINATE to the header or use --paginate\n", 1, 59, "", {"Line 59 of the report"}},
-        PdfCase{"QuietSaysNothing", Numbered(127), {"--quiet"}, "", 1, 59, "", {}},
-        PdfCase{"PaginateBreaksFullPages", Numbered(127), {"--paginate"}, "", 3, 58, "", {"Line 127 of the report"}},
+        // Under the report's rules 58 lines of Courier 12 pt fill the
+        // Letter sheet, the baseline of the 59th is on it too (its
+        // descenders are cut); the rest is lost, and said.
+        PdfCase{"TextBelowTheBottomIsSaidOnce", Numbered(127), {"--markup"},
+                "quillard: warning: 68 lines fell below the bottom of page 1 and are not shown; --plain lays the file "
+                "out as plain text, --paginate breaks full pages\n",
+                1, 59, "", {"Line 59 of the report"}},
+        PdfCase{"QuietSaysNothing", Numbered(127), {"--markup", "--quiet"}, "", 1, 59, "", {}},
+        PdfCase{"PaginateBreaksFullPages", Numbered(127), {"--markup", "--paginate"}, "", 3, 58, "", {"Line 127 of the report"}},
+        // Without an option the same file is plain text, on a line
+        // printer's pages.
+        PdfCase{"PlainTextByDefaultOnLinePrinterPages", Numbered(133), {}, "", 3, 66, "", {"Line 132 of the report"}},
         PdfCase{"SixtySixLinesFillThePage", Numbered(132), {"--lines-per-page", "66", "--paginate"}, "", 2, 66, "", {}},
-        PdfCase{"TheSixtySeventhLineFallsBelow", Numbered(67), {"--lines-per-page=66"},
-                "page 1: 1 line fell below the bottom; add PAGINATE to the header or use --paginate\n", 1, 66, "", {}},
+        PdfCase{"TheSixtySeventhLineFallsBelow", Numbered(67), {"--markup", "--lines-per-page=66"},
+                "quillard: warning: 1 line fell below the bottom of page 1 and is not shown; --plain lays the file "
+                "out as plain text, --paginate breaks full pages\n",
+                1, 66, "", {}},
         PdfCase{"EightLinesAnInchOnNineInches", Numbered(127), {"--lpi", "8", "--margins=1in", "--paginate"}, "", 2, 72, "", {}},
         PdfCase{"Landscape", Numbered(3), {"--landscape"}, "", 1, 3, "792 x 612 pts (letter)", {}},
         PdfCase{"PaperOverTheHeader", "{INIT PAPER=LEGAL ORIENTATION=LANSCAPE}\nx\n", {"--paper", "a4"}, "", 1, 0,
@@ -158,7 +166,8 @@ TEST_F(FullPages, PlainLosesNoCharacterOfLongLines)
 }
 
 // A UTF-8 character takes one cell however many bytes it has: 170 of them
-// wrap at the same column as 170 letters.
+// wrap at the same column as 170 letters (80 on a Letter page inside its
+// quarter-inch margins).
 TEST_F(FullPages, PlainWrapsUtf8ByCharacters)
 {
     std::string line;
@@ -168,24 +177,57 @@ TEST_F(FullPages, PlainWrapsUtf8ByCharacters)
     Pdf(line + "\n", {"--plain"}, pdf);
     const std::vector<std::string> shown = SplitLines(PdfText(pdf));
     ASSERT_GE(shown.size(), 2u);
-    EXPECT_EQ(shown[0].size(), 2 * 85u);
-    EXPECT_EQ(shown[1].size(), 2 * 85u);
+    EXPECT_EQ(shown[0].size(), 2 * 80u);
+    EXPECT_EQ(shown[1].size(), 2 * 80u);
 }
 
 TEST_F(FullPages, EveryOutputSaysWhatFellBelowTheBottom)
 {
     const QString report = Write("report.txt", Numbered(300));
-    const std::vector<QStringList> runs = {{"--count-pages", report}, {"--png", Dir.filePath("p.png"), report}};
+    const std::vector<QStringList> runs = {{"--markup", "--count-pages", report},
+                                           {"--markup", "--png", Dir.filePath("p.png"), report}};
     for (const QStringList& args : runs) {
         const TToolRun r = Run(args);
         EXPECT_EQ(r.Code, 0) << r.Err;
         const std::string below = BelowLines(r.Err);
-        EXPECT_EQ(below.rfind("page 1: ", 0), 0u) << below;
+        EXPECT_NE(below.find(" below the bottom of page 1 "), std::string::npos) << below;
         EXPECT_EQ(std::count(below.begin(), below.end(), '\n'), 1) << below;
         EXPECT_EQ(BelowLines(Run(QStringList{"--paginate"} << args).Err), "");
     }
-    EXPECT_EQ(Run({"--count-pages", report}).Out, "1\n");
+    EXPECT_EQ(Run({"--markup", "--count-pages", report}).Out, "1\n");
     EXPECT_NE(Run({"--count-pages", "--plain", report}).Out, "1\n");
+}
+
+// Whatever a run loses is said once for each kind, with its count and what
+// keeps it; --quiet says nothing; plain text loses nothing of the same.
+TEST_F(FullPages, WhatARunLosesIsSaidOnceForEachKind)
+{
+    Write("NOTES.TXT", "not a picture");
+    struct Case {
+        const char* Name;
+        std::string Report;
+        const char* Said;  // the one warning about lost text, or none
+    };
+    const Case cases[] = {
+        {"lines cut at the right edge", "{B}Wide{/B}\r\n" + Letters(200) + "\r\n" + Letters(90) + "   \r\n" + Letters(60) + "\r\n",
+         "quillard: warning: 2 lines ran past the right edge of the page (from page 1 on) and are cut there; --plain wraps "
+         "long lines\n"},
+        {"spaces past the edge lose nothing", "{B}Wide{/B}\r\n" + Letters(80) + std::string(40, ' ') + "\r\n", nullptr},
+        {"a picture that cannot be drawn", "{IMAGE SRC=NOTES.TXT}\r\n{IMAGE SRC=NOTES.TXT}\r\n",
+         "quillard: warning: 2 pictures could not be drawn\n"},
+        {"plain text wraps instead", Letters(200) + "\n", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        std::string pdf;
+        const TToolRun r = Pdf(c.Report, {}, pdf);
+        std::string said;
+        for (const std::string& line : SplitLines(r.Err))
+            if (line.find("no printer") == std::string::npos)
+                said += line + "\n";
+        EXPECT_EQ(said, c.Said ? c.Said : "");
+        EXPECT_EQ(Pdf(c.Report, {"--quiet"}, pdf).Err, "");
+    }
 }
 
 TEST_F(FullPages, TheLineEndsSettingAndTheOptionOverIt)

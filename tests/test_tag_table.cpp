@@ -1,5 +1,6 @@
 // The tag table of the interpreter: every row can be reached, and a tag the
 // table handles reaches its handler through the page pass.
+#include "engine/markup.h"
 #include "tags/interpreter.h"
 
 #include <gtest/gtest.h>
@@ -59,5 +60,30 @@ TEST(TagTable, NamesAndCaptionsAreTags)
             EXPECT_EQ(caption.back(), '}') << name;
         }
         EXPECT_NE(row.Handle, nullptr) << name;
+    }
+}
+
+// Every tag the table acts on, written as report-writing programs write it,
+// tells that a file is a report and not plain text; text that only looks
+// like it does not.
+TEST(TagTable, EveryTagTellsAReportFromPlainText)
+{
+    for (const TTagInterpreter::TTagRow& row : TTagInterpreter::TagTable()) {
+        const std::string tag = std::string(row.Name) + (row.Prefix ? " X=1}" : "");
+        EXPECT_TRUE(IsKnownTagAt("text " + tag, 5)) << tag;
+    }
+    struct Case {
+        const char* Text;
+        bool Report;
+    };
+    for (const Case c : {Case{"{init paper=a4}", true}, Case{"{LPI=8}", true}, Case{"{/SPAN}", true},
+                         Case{"{LANDSCAPE}", true}, Case{"print(f\"{i} of {n}\")", false}, Case{"{b}", false},
+                         Case{"`{FONT SIZE=9}`", false}, Case{"{FONTS}", false}, Case{"{\"PAGE\": 1}", false},
+                         Case{"echo ${PAGE}", false}, Case{"Total {B}42{/B}", true}, Case{"{PAGE", false}, Case{"{}", false}}) {
+        const std::string text = c.Text;
+        bool found = false;
+        for (size_t at = text.find('{'); at != std::string::npos; at = text.find('{', at + 1))
+            found = found || IsKnownTagAt(text, at);
+        EXPECT_EQ(found, c.Report) << c.Text;
     }
 }

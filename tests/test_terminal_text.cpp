@@ -1,8 +1,11 @@
 // Text written for terminals and line printers: backspace overstrike and ANSI
 // escape sequences turned into markup, and tab stops on the page.
+#include "tests/pdftestutil.h"
 #include "tests/testutil.h"
 
 #include "engine/terminaltext.h"
+
+#include <regex>
 
 namespace quillard::test {
 namespace {
@@ -54,6 +57,37 @@ INSTANTIATE_TEST_SUITE_P(
         TerminalCase{"SequenceCutOffAtTheEnd", "x\x1b[1;3", "x"},
         TerminalCase{"HugeParameterIsHarmless", "\x1b[99999999999999999999mx", "x"},
         TerminalCase{"TruncatedExtendedColour", "\x1b[38;5mx", "x"}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+class PlainTerminalMarkupTest : public ::testing::TestWithParam<TerminalCase> {};
+
+// In plain text files (written on Linux) string sequences go whole, and
+// backgrounds and reverse video become a filled cell behind the text.
+TEST_P(PlainTerminalMarkupTest, BecomesMarkup)
+{
+    TTerminalStyle style;
+    EXPECT_EQ(PlainTextToMarkup(GetParam().Line, style), GetParam().Markup);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, PlainTerminalMarkupTest,
+    ::testing::Values(
+        TerminalCase{"WindowTitleEndedByBell", "\x1b]0;title\apwd", "pwd"},
+        TerminalCase{"HyperlinkEndedByStringTerminator", "a\x1b]8;;http://x/\x1b\\link\x1b]8;;\x1b\\b", "alinkb"},
+        TerminalCase{"DeviceControlString", "\x1bPq#0;2;0;0;0#0~~\x1b\\x", "x"},
+        TerminalCase{"OtherStrings", "\x1bXsos\x1b\\\x1b^pm\x1b\\\x1b_apc\x1b\\y", "y"},
+        TerminalCase{"UnterminatedStringEndsWithTheLine", "x\x1b]0;title {B}", "x"},
+        TerminalCase{"EscapeInAStringStartsTheNext", "\x1b]2;t\x1b[1mb\x1b[m", "{B}b{/B}"},
+        TerminalCase{"Reverse", "\x1b[7mrev\x1b[27m n", "{FONT COLOR=#FFFFFF BGCOLOR=#000000}rev{/FONT} n"},
+        TerminalCase{"ReverseOfAColour", "\x1b[31;7mx\x1b[0m", "{FONT COLOR=#FFFFFF BGCOLOR=#AA0000}x{/FONT}"},
+        TerminalCase{"ReverseOnABackground", "\x1b[43m\x1b[7mx\x1b[m", "{FONT COLOR=#AA5500 BGCOLOR=#000000}x{/FONT}"},
+        TerminalCase{"BasicBackground", "\x1b[44mx\x1b[49my", "{FONT BGCOLOR=#0000AA}x{/FONT}y"},
+        TerminalCase{"BrightBackground", "\x1b[103mx\x1b[0m", "{FONT BGCOLOR=#FFFF55}x{/FONT}"},
+        TerminalCase{"PaletteBackground", "\x1b[48;5;21mx\x1b[0m", "{FONT BGCOLOR=#0000FF}x{/FONT}"},
+        TerminalCase{"TrueColourOnTrueColour", "\x1b[32;48;2;1;2;3mx\x1b[0m", "{FONT COLOR=#00AA00 BGCOLOR=#010203}x{/FONT}"},
+        TerminalCase{"BoldKeepsTheCell", "\x1b[7ma\x1b[1mb\x1b[0m", "{FONT COLOR=#FFFFFF BGCOLOR=#000000}a{B}b{/FONT}{/B}"},
+        TerminalCase{"BracesInAReversedCellAreText", "\x1b[7m{B}&\x1b[m",
+                     "{FONT COLOR=#FFFFFF BGCOLOR=#000000}&lbrace;B&rbrace;&amp;{/FONT}"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(TerminalMarkup, EscapeStyleCarriesIntoTheNextLineButOverstrikeDoesNot)
@@ -161,6 +195,98 @@ TEST_F(EngineTest, ManyTabsOnOneLine)
 {
     ASSERT_TRUE(RenderReport(std::string(100000, '\t') + "x", 0));
     EXPECT_TRUE(Services.Messages.empty());
+}
+
+// ---- plain text files on the page ---------------------------------------------------
+
+struct CellCase {
+    const char* Name;
+    std::string Line;
+    QRgb Cell, Text;
+};
+
+class FilledCellTest : public EngineTest, public ::testing::WithParamInterface<CellCase> {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        R->SetupOverrides.PlainText = true;
+    }
+};
+
+bool Near(QRgb A, QRgb B)
+{
+    return std::abs(qRed(A) - qRed(B)) <= 8 && std::abs(qGreen(A) - qGreen(B)) <= 8 && std::abs(qBlue(A) - qBlue(B)) <= 8;
+}
+
+// The cell behind the text is filled in its colour, around the whole of the
+// text's ink, and the text shows in its own colour inside it.
+TEST_P(FilledCellTest, FillsTheCellOnTheRasterPage)
+{
+    ASSERT_TRUE(RenderReport("HHHH\n"));
+    const TInkBox text = Ink();
+    ASSERT_FALSE(text.Empty());
+    ASSERT_TRUE(RenderReport(GetParam().Line + "\n"));
+    const QImage img = Page->Image().convertToFormat(QImage::Format_RGB32);
+    const TInkBox cell = InkBox(img, [](QRgb c) { return qGray(c) < 250 || qRed(c) != qBlue(c); });
+    ASSERT_FALSE(cell.Empty());
+    EXPECT_LE(cell.Left, text.Left);
+    EXPECT_GE(cell.Right, text.Right);
+    EXPECT_LE(cell.Top, text.Top);
+    EXPECT_GE(cell.Bottom, text.Bottom);
+    int filled = 0, lettered = 0, all = 0;
+    for (int y = cell.Top; y <= cell.Bottom; ++y)
+        for (int x = cell.Left; x <= cell.Right; ++x, ++all) {
+            filled += Near(img.pixel(x, y), GetParam().Cell);
+            lettered += Near(img.pixel(x, y), GetParam().Text);
+        }
+    EXPECT_GT(filled, all * 6 / 10);
+    EXPECT_GT(lettered, all / 20);
+    EXPECT_TRUE(Services.Messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, FilledCellTest,
+    ::testing::Values(CellCase{"Reverse", "\x1b[7mHHHH\x1b[27m", qRgb(0, 0, 0), qRgb(255, 255, 255)},
+                      CellCase{"ReverseOfRed", "\x1b[31;7mHHHH\x1b[0m", qRgb(0xAA, 0, 0), qRgb(255, 255, 255)},
+                      CellCase{"BlueBackground", "\x1b[44mHHHH\x1b[49m", qRgb(0, 0, 0xAA), qRgb(0, 0, 0)},
+                      CellCase{"TrueColourBackground", "\x1b[48;2;0;128;0mHHHH\x1b[m", qRgb(0, 128, 0), qRgb(0, 0, 0)}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// In the PDF the reversed cell is a rectangle filled black where the text
+// starts, the text is white within it, and pdftotext gives the text back.
+TEST_F(FilledCellTest, FillsTheCellInThePdf)
+{
+    ASSERT_TRUE(R->OpenFile(Write("a \x1b[7mHHHH\x1b[27m b\n"), nullptr));
+    const std::string pdf = Dir.filePath("reverse.pdf").toStdString();
+    ASSERT_EQ(R->MakePDF(nullptr, pdf), 0) << Globals().LastErrorMessage;
+    std::string content;
+    for (const std::string& s : ContentStreams(ReadBytes(pdf)))
+        content += s;
+    const std::regex cell(R"((\d+) (\d+) (\d+) (\d+) re\s+0 0 0 rg\s+f\s+BT\s+1 1 1 rg\s+[^()]*?(\d+) (\d+) Td\s+\(HHHH\) Tj)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(content, m, cell)) << content;
+    EXPECT_EQ(m[1], m[5]);          // the cell starts where the text does
+    EXPECT_GT(std::stoi(m[3]), 0);  // and has a width
+    EXPECT_GE(std::stoi(m[6]), std::stoi(m[2]));
+    EXPECT_LE(std::stoi(m[6]), std::stoi(m[2]) + std::stoi(m[4]));
+    EXPECT_NE(PdfText(pdf).find("a HHHH b"), std::string::npos) << PdfText(pdf);
+}
+
+// A window title, however long, draws nothing and takes no room: the line
+// neither shows it nor wraps for it.
+TEST_F(FilledCellTest, StringSequencesTakeNoRoom)
+{
+    ASSERT_TRUE(RenderReport("HHHH\n", 0));
+    const double lineEnd = R->PageSpan().CursorY;
+    ASSERT_TRUE(RenderReport("HHHH\n"));
+    const QImage plain = Page->Image().copy();
+    for (const std::string& title : {"\x1b]0;" + std::string(300, 't') + "\a", "\x1bP" + std::string(300, 'q') + "\x1b\\"}) {
+        ASSERT_TRUE(RenderReport(title + "HHHH\n"));
+        EXPECT_EQ(Page->Image(), plain);
+        ASSERT_TRUE(RenderReport(title + "HHHH\n", 0));
+        EXPECT_EQ(R->PageSpan().CursorY, lineEnd);
+    }
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ protected:
         Globals().PrinterWarningShown = true;  // the no-printer warning is tested on its own
         Globals().UseLineDrawFont = false;
         Globals().LineDrawChosen = true;
+        Globals().PlainText = TPlainTextChoice::Never;  // the report rules, whatever a test applied before
         SetUserServices(&Services);
         R = std::make_unique<tRenderer>();
         UsePage(1.0);
