@@ -1,4 +1,5 @@
 #include "app/cli.h"
+#include "app/cupsfilter.h"
 
 #include "app/gui.h"
 #include "platform/settings.h"
@@ -90,7 +91,8 @@ const char* const Usage =
     "      --copies N       number of copies, each a job of its own (default 1)\n"
     "      --pages A-B      print pages A to B only (or one page: --pages A)\n"
     "      -o NAME=VALUE    a job option handed to the spooler as it is, as lp's -o\n"
-    "                       (repeatable; over what the report sets)\n"
+    "                       (repeatable; over what the report sets); a NAME alone\n"
+    "                       is NAME=true (-o landscape), noNAME is NAME=false\n"
     "      --duplex=long|short|off  two-sided along the long or short edge, or one-sided\n"
     "      --wait[=SECONDS] wait until the printer has printed the jobs (at most SECONDS,\n"
     "                       default 600); a job aborted, cancelled, stopped or held,\n"
@@ -313,6 +315,12 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
         cl.Error = msg;
         return cl;
     };
+    // A usage error names the value that was typed, if one was:
+    // '--zoom needs a percentage from 1 to 1000, not "big"'; else the form
+    // the option is written in may follow.
+    auto failValue = [&](const std::string& msg, bool Typed, const std::string& Value, const std::string& Form = {}) {
+        return fail(Typed ? msg + ", not \"" + Value + "\"" : msg + Form);
+    };
     if (ForTheWindow(Args)) {
         // The preview window, with its switches; of the long options it
         // knows only its own.
@@ -322,12 +330,26 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
         cl.Mode = TCommandLine::TMode::Gui;
         return cl;
     }
+    // The first of the options that go with one mode only, as typed, for
+    // the message when the mode is another.
+    std::string pagesTyped, jobOptionTyped, waitTyped;
     for (size_t i = 0; i < Args.size(); ++i) {
         const std::string& a = Args[i];
         auto value = [&](std::string& out) {
             if (i + 1 >= Args.size())
                 return false;
             out = Args[++i];
+            return true;
+        };
+        // --NAME or --NAME=VALUE; Typed tells whether "=" was there.
+        bool typed = false;
+        std::string v;
+        auto equalsForm = [&](const char* Name) {
+            const size_t n = std::strlen(Name);
+            if (a.compare(0, n, Name) != 0 || (a.size() > n && a[n] != '='))
+                return false;
+            typed = a.size() > n;
+            v = typed ? a.substr(n + 1) : std::string();
             return true;
         };
         if (a == "--help" || a == "-h") {
@@ -339,12 +361,14 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
             return cl;
         }
         if (a == "--png") {
-            if (!value(cl.Output) || cl.Output.empty())
-                return fail("--png needs the name of the picture to write");
+            typed = value(cl.Output);
+            if (!typed || cl.Output.empty())
+                return failValue("--png needs the name of the picture to write", typed, cl.Output);
             cl.Mode = TCommandLine::TMode::Png;
         } else if (a == "--pdf") {
-            if (!value(cl.Output) || cl.Output.empty())
-                return fail("--pdf needs the name of the PDF file to write");
+            typed = value(cl.Output);
+            if (!typed || cl.Output.empty())
+                return failValue("--pdf needs the name of the PDF file to write", typed, cl.Output);
             cl.Mode = TCommandLine::TMode::Pdf;
         } else if (a == "--count-pages") {
             cl.Mode = TCommandLine::TMode::CountPages;
@@ -353,42 +377,58 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
         } else if (a == "--list-printers") {
             cl.Mode = TCommandLine::TMode::ListPrinters;
         } else if (a == "--printer") {
-            if (!value(cl.Printer) || cl.Printer.empty())
-                return fail("--printer needs the name of a printer");
+            typed = value(cl.Printer);
+            if (!typed || cl.Printer.empty())
+                return failValue("--printer needs the name of a printer", typed, cl.Printer);
         } else if (a == "-o" || a == "--option") {
-            std::string v;
-            const size_t eq = value(v) ? v.find('=') : std::string::npos;
-            if (eq == std::string::npos || eq == 0 || v.find_first_of(" \t") < eq)
-                return fail(a + " needs an option as NAME=VALUE: -o sides=two-sided-long-edge");
-            cl.JobOptions.emplace_back(v.substr(0, eq), v.substr(eq + 1));
-        } else if (a.rfind("--duplex", 0) == 0) {
-            const std::string v = a.size() > 9 && a[8] == '=' ? UpperCase(a.substr(9)) : std::string();
-            const char* sides = v == "LONG" ? "two-sided-long-edge" : v == "SHORT" ? "two-sided-short-edge"
-                                : v == "OFF"  ? "one-sided"
-                                              : nullptr;
+            // As lp's -o: NAME=VALUE, or a NAME alone, which is NAME=true
+            // (noNAME is NAME=false): -o landscape, -o fit-to-page.
+            typed = value(v);
+            const size_t eq = v.find('=');
+            const std::string name = v.substr(0, eq);
+            if (name.empty() || name.find_first_of(" \t") != std::string::npos)
+                return failValue(a + " needs an option as NAME=VALUE or a NAME alone", typed, v,
+                                 ", such as -o sides=two-sided-long-edge or -o landscape");
+            if (eq != std::string::npos)
+                cl.JobOptions.emplace_back(name, v.substr(eq + 1));
+            else if (name.size() > 2 && LowerCase(name.substr(0, 2)) == "no")
+                cl.JobOptions.emplace_back(name.substr(2), "false");
+            else
+                cl.JobOptions.emplace_back(name, "true");
+            if (jobOptionTyped.empty())
+                jobOptionTyped = a + " " + v;
+        } else if (equalsForm("--duplex")) {
+            const std::string side = UpperCase(v);
+            const char* sides = side == "LONG" ? "two-sided-long-edge" : side == "SHORT" ? "two-sided-short-edge"
+                                : side == "OFF"  ? "one-sided"
+                                                 : nullptr;
             if (!sides)
-                return fail("--duplex needs long, short or off: --duplex=long");
+                return failValue("--duplex needs long, short or off", typed, v, ": --duplex=long");
             cl.JobOptions.emplace_back("sides", sides);
-        } else if (a == "--wait" || a.rfind("--wait=", 0) == 0) {
+            if (jobOptionTyped.empty())
+                jobOptionTyped = a;
+        } else if (equalsForm("--wait")) {
             cl.WaitSeconds = 600;
-            if (a.size() > 6 && !ParsePositive(a.substr(7), 86400, cl.WaitSeconds))
-                return fail("--wait takes a number of seconds from 1 to 86400: --wait=60");
+            if (typed && !ParsePositive(v, 86400, cl.WaitSeconds))
+                return failValue("--wait needs a number of seconds from 1 to 86400", typed, v);
+            waitTyped = a;
         } else if (a == "--copies") {
-            std::string v;
-            if (!value(v) || !ParsePositive(v, 999, cl.Copies))
-                return fail("--copies needs a number from 1 to 999");
+            typed = value(v);
+            if (!ParsePositive(v, 999, cl.Copies))
+                return failValue("--copies needs a number from 1 to 999", typed, v);
         } else if (a == "--pages") {
-            std::string v;
-            if (!value(v) || !ParsePageRange(v, cl.RangeFrom, cl.RangeTo))
-                return fail("--pages needs a page range such as 2-5 (pages from 1 to 1000000)");
+            typed = value(v);
+            if (!ParsePageRange(v, cl.RangeFrom, cl.RangeTo))
+                return failValue("--pages needs a page range such as 2-5 (pages from 1 to 1000000)", typed, v);
+            pagesTyped = "--pages " + v;
         } else if (a == "--page") {
-            std::string v;
-            if (!value(v) || !ParsePositive(v, 1000000, cl.Page))
-                return fail("--page needs a page number from 1 to 1000000");
+            typed = value(v);
+            if (!ParsePositive(v, 1000000, cl.Page))
+                return failValue("--page needs a page number from 1 to 1000000", typed, v);
         } else if (a == "--zoom") {
-            std::string v;
-            if (!value(v) || !ParsePositive(v, 1000, cl.Zoom))
-                return fail("--zoom needs a percentage from 1 to 1000");
+            typed = value(v);
+            if (!ParsePositive(v, 1000, cl.Zoom))
+                return failValue("--zoom needs a percentage from 1 to 1000", typed, v);
         } else if (a == "--quiet") {
             cl.Quiet = true;
         } else if (a == "--embed-fonts") {
@@ -397,32 +437,31 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
             cl.Compress = true;
         } else if (a == "--pdfa") {
             cl.PdfA = true;
-        } else if (a.rfind("--line-draw-font", 0) == 0) {
-            const std::string v = a.size() > 17 && a[16] == '=' ? UpperCase(a.substr(17)) : std::string();
-            if (v != "YES" && v != "NO")
-                return fail("--line-draw-font needs yes or no: --line-draw-font=yes");
-            cl.LineDrawFont = v == "YES";
+        } else if (equalsForm("--line-draw-font")) {
+            const std::string yesNo = UpperCase(v);
+            if (yesNo != "YES" && yesNo != "NO")
+                return failValue("--line-draw-font needs yes or no", typed, v, ": --line-draw-font=yes");
+            cl.LineDrawFont = yesNo == "YES";
         } else if (a == "--markup") {
             cl.Markup = true;
-        } else if (a.rfind("--encoding", 0) == 0) {
-            const std::string v = a.size() > 11 && a[10] == '=' ? a.substr(11) : std::string();
+        } else if (equalsForm("--encoding")) {
             tRenderer::TEncodingChoice choice;
             if (!tRenderer::EncodingChoiceOf(v, choice))
-                return fail("--encoding needs auto, utf-8, cp1252 or cp437: --encoding=utf-8");
+                return failValue("--encoding needs auto, utf-8, cp1252 or cp437", typed, v, ": --encoding=utf-8");
             cl.Encoding = UpperCase(v);
         } else if (IsPageSetupOption(a)) {
             // The page set-up over the header's: --NAME VALUE or --NAME=VALUE.
             const std::string name = OptionName(a);
             tRenderer::TPageSetupOverrides& o = cl.PageSetup;
             const bool flag = name == "--landscape" || name == "--paginate" || name == "--plain";
-            std::string v;
             if (flag) {
                 if (name != a)
-                    return fail(name + " takes no value");
+                    return fail(name + " takes no value, not \"" + a.substr(name.size() + 1) + "\"");
             } else if (name != a) {
+                typed = true;
                 v = a.substr(name.size() + 1);
-            } else if (!value(v)) {
-                v.clear();
+            } else {
+                typed = value(v);
             }
             int n = 0;
             if (name == "--landscape") {
@@ -434,31 +473,35 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
             } else if (name == "--paper") {
                 const std::string paper = UpperCase(v);
                 if (!PaperNumber(paper) && !(ParsePositive(paper, 68, n)))
-                    return fail("--paper needs a paper name as the header's PAPER= takes it, such as A4, LETTER or LEGAL");
+                    return failValue("--paper needs a paper name as the header's PAPER= takes it, such as A4, LETTER "
+                                     "or LEGAL",
+                                     typed, v);
                 o.Paper = paper;
             } else if (name == "--cpi") {
                 if (!ParseDecimal(v, 120, o.Cpi) || o.Cpi < 1)
-                    return fail("--cpi needs a number of characters an inch from 1 to 120, such as 12 or 16.67");
+                    return failValue("--cpi needs a number of characters an inch from 1 to 120, such as 12 or 16.67",
+                                     typed, v);
             } else if (name == "--lpi") {
                 if (!ParsePositive(v, 100, o.Lpi))
-                    return fail("--lpi needs a number of lines an inch from 1 to 100");
+                    return failValue("--lpi needs a number of lines an inch from 1 to 100", typed, v);
             } else if (name == "--lines-per-page") {
                 if (!ParsePositive(v, 1000, o.LinesPerPage))
-                    return fail("--lines-per-page needs a number of lines from 1 to 1000");
+                    return failValue("--lines-per-page needs a number of lines from 1 to 1000", typed, v);
             } else if (name == "--margins") {
                 if (!ParseMargins(v, o.Margins))
-                    return fail("--margins needs one margin for all four sides or four (left,top,right,bottom), each "
-                                "a number with in, cm, mm or pt: --margins=0.5in or --margins=1in,0.5in,1in,0.5in");
+                    return failValue("--margins needs one margin for all four sides or four (left,top,right,bottom), "
+                                     "each a number with in, cm, mm or pt",
+                                     typed, v, ": --margins=0.5in or --margins=1in,0.5in,1in,0.5in");
                 o.HasMargins = true;
             }
             if (o.Lpi > 0 && o.LinesPerPage > 0)
-                return fail("--lpi and --lines-per-page both set the line height: choose one");
-        } else if (a.rfind("--line-ends", 0) == 0) {
-            const std::optional<TLineEndChoice> v =
-                a.size() > 12 && a[11] == '=' ? ParseLineEnds(a.substr(12)) : std::nullopt;
-            if (!v)
-                return fail("--line-ends needs auto, printer or unix: --line-ends=unix");
-            cl.LineEnds = v;
+                return fail("--lpi " + std::to_string(o.Lpi) + " and --lines-per-page " +
+                            std::to_string(o.LinesPerPage) + " both set the line height: choose one");
+        } else if (equalsForm("--line-ends")) {
+            const std::optional<TLineEndChoice> ends = typed ? ParseLineEnds(v) : std::nullopt;
+            if (!ends)
+                return failValue("--line-ends needs auto, printer or unix", typed, v, ": --line-ends=unix");
+            cl.LineEnds = ends;
         } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
             return fail("unknown option " + a);
         } else if (cl.Report.empty()) {
@@ -472,11 +515,11 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& GivenArgs)
         cl.Report.empty())
         return fail("no report named");
     if (cl.RangeFrom > 0 && cl.Mode != TCommandLine::TMode::Pdf && cl.Mode != TCommandLine::TMode::Print)
-        return fail("--pages goes with --pdf or --print; a picture takes --page N");
+        return fail("--pages goes with --pdf or --print; a picture takes --page N (\"" + pagesTyped + "\" was given)");
     if (!cl.JobOptions.empty() && cl.Mode != TCommandLine::TMode::Print)
-        return fail("-o and --duplex go with --print");
+        return fail("-o and --duplex go with --print (\"" + jobOptionTyped + "\" was given)");
     if (cl.WaitSeconds > 0 && cl.Mode != TCommandLine::TMode::Print)
-        return fail("--wait goes with --print");
+        return fail("--wait goes with --print (\"" + waitTyped + "\" was given)");
     return cl;
 }
 
@@ -682,10 +725,55 @@ int RunPrint(const TCommandLine& cl, TCupsPrinterLayer& Layer)
         }
         Layer.SetPrinterIndex(index);
     }
-    Layer.SetJobOptions(cl.JobOptions);
+    // The paper and orientation a job option asks for are the layout's, as
+    // --paper and --landscape: the report is laid out on them, and the job
+    // is sent with them (a job option alone would put a page laid out on
+    // another sheet onto this one).
+    tRenderer::TPageSetupOverrides setup = cl.PageSetup;
+    std::vector<std::pair<std::string, std::string>> jobOptions;
+    for (const auto& [name, value] : cl.JobOptions) {
+        const std::string v = LowerCase(Trim(value));
+        if (name == "media" || name == "PageSize" || name == "page-size") {
+            int paper = 0;
+            for (size_t at = 0; at <= value.size() && paper == 0;) {
+                const size_t comma = value.find(',', at);
+                paper = PaperOfMedia(Trim(value.substr(at, comma == std::string::npos ? std::string::npos : comma - at)));
+                if (comma == std::string::npos)
+                    break;
+                at = comma + 1;
+            }
+            if (paper == 0) {
+                std::fprintf(stderr, "quillard: -o %s=%s names no paper a report can be laid out on; name one such as A4, "
+                                     "Letter or iso_a5_148x210mm\n",
+                             name.c_str(), value.c_str());
+                return 2;
+            }
+            setup.Paper = std::to_string(paper);
+            // The job names the sheet as the printer lists it; a source or
+            // type named with it goes on with the job as given.
+            if (name == "media" && value.find(',') != std::string::npos)
+                jobOptions.emplace_back(name, value);
+        } else if (name == "orientation-requested" || name == "landscape" || name == "portrait") {
+            const bool landscape = name == "landscape" ? v.empty() || v == "true" || v == "yes" || v == "on"
+                                   : name == "portrait" ? !(v.empty() || v == "true" || v == "yes" || v == "on")
+                                                        : v == "4" || v == "landscape";
+            const bool portrait = name == "orientation-requested" ? v == "3" || v == "portrait" : !landscape;
+            if (!landscape && !portrait) {
+                std::fprintf(stderr, "quillard: -o %s=%s: a report is laid out in portrait (3) or landscape (4); the "
+                                     "reversed orientations are not offered\n",
+                             name.c_str(), value.c_str());
+                return 2;
+            }
+            setup.Landscape = landscape;
+            setup.Portrait = portrait;
+        } else {
+            jobOptions.emplace_back(name, value);
+        }
+    }
+    Layer.SetJobOptions(jobOptions);
     tRenderer r;
     r.ReportIsUntrusted = cl.ReportIsUntrusted;
-    r.SetupOverrides = cl.PageSetup;
+    r.SetupOverrides = setup;
     r.PlainTextChoice = Globals().PlainText;
     TCleanUpAtExit cleanUp{r};
     if (!r.OpenFile(cl.Report, nullptr))
@@ -876,21 +964,22 @@ void CommandLineQtMessage(QtMsgType Type, const QMessageLogContext& Context, con
 }
 
 // The one line that says there is no printer (the engine's own message is
-// for a window); --quiet leaves it out.
+// for a window), for a run whose pages are laid out on a printer's metrics:
+// --png and --count-pages take the default printer's page, and without one
+// the assumed one. A PDF is laid out on the whole sheet of the report's
+// paper whatever the printers are: --pdf says nothing. --quiet leaves it out.
 void SayNoPrinter(const TCommandLine& cl, TCupsPrinterLayer& Layer)
 {
     // The engine is not to say it again.
     Globals().PrinterWarningShown = true;
-    if (cl.Quiet)
+    if (cl.Quiet || cl.Mode == TCommandLine::TMode::Pdf)
         return;
     std::string why = Layer.LastError();
     while (!why.empty() && (why.back() == '.' || why.back() == '\n' || why.back() == '\r'))
         why.pop_back();
-    std::fprintf(stderr, "quillard: warning: no printer%s%s%s%s\n", why.empty() ? "" : " (", why.c_str(),
-                 why.empty() ? "" : ")",
-                 cl.Mode == TCommandLine::TMode::Pdf
-                     ? ""
-                     : ": pages are laid out on the assumed printer metrics (Letter, 300 dpi)");
+    std::fprintf(stderr, "quillard: warning: no printer%s%s%s: pages are laid out on the assumed printer metrics "
+                         "(Letter, 300 dpi)\n",
+                 why.empty() ? "" : " (", why.c_str(), why.empty() ? "" : ")");
 }
 
 }  // namespace

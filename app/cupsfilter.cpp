@@ -26,9 +26,12 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <csignal>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <fcntl.h>
 
@@ -89,6 +92,64 @@ struct TJobFolder {
         }
     }
 };
+
+// A job cancelled ends without leaving its folder: cupsd stops a filter
+// with SIGTERM, a terminal with SIGINT or SIGHUP. The signals are blocked in
+// every thread (the ones Qt starts later inherit the mask) and one thread
+// of the filter's own waits for them with sigwait. It runs as an ordinary
+// thread, not inside a handler, so it may remove the folder with whatever
+// it holds (the report's copy, Qt's and fontconfig's files); then it ends
+// the filter by the signal itself, as the signal's default action would
+// have: whoever sent it sees the filter ended by its own signal.
+sigset_t CancelSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&set, sig);
+    return set;
+}
+
+// Before the job's folder is made: a signal that comes in between stays
+// pending until the watcher takes it.
+void BlockCancelSignals()
+{
+    const sigset_t set = CancelSignals();
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+void RemoveFolderWhenCancelled(const std::string& Folder)
+{
+    // When no thread can be started the signals are unblocked again: they
+    // then end the filter at once, leaving the folder behind.
+    auto watch = [Folder] {
+        const sigset_t set = CancelSignals();
+        int sig = 0;
+        if (::sigwait(&set, &sig) != 0)
+            return;
+        // The job's other threads run on meanwhile and may add a file as a
+        // round removes the folder: a few rounds.
+        for (int round = 0; round < 5; ++round) {
+            std::error_code failed;
+            std::filesystem::remove_all(Folder, failed);
+            if (!failed)
+                break;
+        }
+        std::signal(sig, SIG_DFL);
+        sigset_t taken;
+        sigemptyset(&taken);
+        sigaddset(&taken, sig);
+        ::pthread_sigmask(SIG_UNBLOCK, &taken, nullptr);
+        ::pthread_kill(::pthread_self(), sig);
+        ::_exit(1);
+    };
+    try {
+        std::thread(watch).detach();
+    } catch (const std::system_error&) {
+        const sigset_t set = CancelSignals();
+        ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    }
+}
 
 bool CopyStandardInput(const std::string& Path, std::string& Why)
 {
@@ -379,7 +440,9 @@ int RunCupsFilter(int argc, char** argv)
     for (const std::string& w : job.Warnings)
         std::fprintf(stderr, "WARNING: %s\n", OneLine(w).c_str());
 
-    // Everything the job writes stays in its temporary folder.
+    // Everything the job writes stays in its temporary folder, and goes with
+    // the job, cancelled or not.
+    BlockCancelSignals();
     const char* tmp = std::getenv("TMPDIR");
     TJobFolder folder;
     folder.Path = std::string(tmp && *tmp ? tmp : "/tmp") + "/quillardtopdf.XXXXXX";
@@ -388,6 +451,7 @@ int RunCupsFilter(int argc, char** argv)
         folder.Path.clear();
         return Fail("no folder for the job could be made in the temporary folder: " + why);
     }
+    RemoveFolderWhenCancelled(folder.Path);
     for (const char* name : {"XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "HOME"})
         ::setenv(name, folder.Path.c_str(), 1);
 

@@ -22,20 +22,25 @@ install(CODE "
   list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${_services}/com.merrowgate.Quillard.service\")
 ")
 
-# The manual page and the package's change log, compressed as Debian has them.
+# The manual pages (the program's, and the filter's in the administrator's
+# section 8) and the package's change log, compressed as Debian has them.
 find_program(QUILLARD_GZIP gzip REQUIRED)
-set(QUILLARD_COMPRESSED ${CMAKE_BINARY_DIR}/packaging/quillard.1.gz ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
+set(QUILLARD_COMPRESSED ${CMAKE_BINARY_DIR}/packaging/quillard.1.gz ${CMAKE_BINARY_DIR}/packaging/quillardtopdf.8.gz
+    ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz)
 add_custom_command(
   OUTPUT ${QUILLARD_COMPRESSED}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
   COMMAND ${QUILLARD_GZIP} -9n -c ${CMAKE_SOURCE_DIR}/docs/quillard.1 > ${CMAKE_BINARY_DIR}/packaging/quillard.1.gz
+  COMMAND ${QUILLARD_GZIP} -9n -c ${CMAKE_SOURCE_DIR}/docs/quillardtopdf.8 > ${CMAKE_BINARY_DIR}/packaging/quillardtopdf.8.gz
   COMMAND ${QUILLARD_GZIP} -9n -c ${CMAKE_SOURCE_DIR}/packaging/changelog > ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
-  DEPENDS ${CMAKE_SOURCE_DIR}/docs/quillard.1 ${CMAKE_SOURCE_DIR}/packaging/changelog
+  DEPENDS ${CMAKE_SOURCE_DIR}/docs/quillard.1 ${CMAKE_SOURCE_DIR}/docs/quillardtopdf.8 ${CMAKE_SOURCE_DIR}/packaging/changelog
   VERBATIM)
 add_custom_target(quillard_compressed_docs ALL DEPENDS ${QUILLARD_COMPRESSED})
 
 set(QUILLARD_DATA_PERMISSIONS PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES ${CMAKE_BINARY_DIR}/packaging/quillard.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        ${QUILLARD_DATA_PERMISSIONS})
+install(FILES ${CMAKE_BINARY_DIR}/packaging/quillardtopdf.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8
         ${QUILLARD_DATA_PERMISSIONS})
 install(FILES packaging/quillard.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications ${QUILLARD_DATA_PERMISSIONS})
 install(FILES packaging/quillard-mime.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME quillard.xml
@@ -44,8 +49,15 @@ install(FILES packaging/quillard.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/
         ${QUILLARD_DATA_PERMISSIONS})
 install(FILES packaging/quillard.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME quillard ${QUILLARD_DATA_PERMISSIONS})
+# The package's own mailcap entries (the report type only): update-mime
+# then reads no entry for text files from the desktop entry.
+install(FILES packaging/quillard.mailcap DESTINATION lib/mime/packages RENAME quillard ${QUILLARD_DATA_PERMISSIONS})
+# The licence (Apache-2.0) is in the machine-readable copyright file, as
+# Debian has it; the package's lintian overrides say why a word stays.
 install(FILES README.md packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR} ${QUILLARD_DATA_PERMISSIONS})
+install(FILES packaging/quillard.lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME quillard ${QUILLARD_DATA_PERMISSIONS})
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ
         PATTERN "*.sh" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -60,6 +72,7 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillard lays out plain-text reports with 
 written for character printers, page by page. It shows them in a preview
 window, prints them through CUPS, writes them as PDF files or pictures, and
 serves other programs as an automation server on the D-Bus session bus.")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -71,6 +84,8 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-liberation2, fontconfig")
 # colord-data holds the sRGB profile of PDF/A files; DejaVu has the
 # characters (Greek, Cyrillic, box drawing, symbols) Liberation lacks.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, adwaita-icon-theme, xdg-utils, colord-data, fonts-dejavu-core")
+# The programs go into the package stripped; their symbols and debugging
+# information stay in the build (cmake --install --strip does the same).
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

@@ -26,11 +26,13 @@ bool tRenderer::OpenFile(const std::string& AFileName, TGauge* Gauge)
     if (!ScanHeader(AFileName, Gauge))
         return false;
     const TPageSetupOverrides& o = SetupOverrides;
-    if (o.Paper.empty() && !o.Landscape)
+    if (o.Paper.empty() && !o.Landscape && !o.Portrait)
         return true;
     // As the header's PAPER= and ORIENTATION= go to the printer's settings.
     if (o.Landscape)
         Setup.Orientation = 1;
+    else if (o.Portrait)
+        Setup.Orientation = 0;
     const std::string paper = UpperCase(Trim(o.Paper));
     if (int n = PaperNumber(paper))
         Setup.Paper = static_cast<int16_t>(n);

@@ -329,6 +329,7 @@ public:
     struct TPageSetupOverrides {
         std::string Paper;       // a paper name (A4, LETTER ...) or number, as PAPER= takes it
         bool Landscape = false;
+        bool Portrait = false;   // portrait over a header's landscape
         double Cpi = 0;          // characters an inch of the fixed-pitch font
         int Lpi = 0;             // lines an inch
         int LinesPerPage = 0;    // lines that fill the page span's height (LPP=)

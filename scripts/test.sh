@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test.
+# Sets up (the tests' tools too), builds everything and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

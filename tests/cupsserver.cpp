@@ -108,8 +108,9 @@ bool TCupsServer::MakeServerBin(std::string& Line)
     if (DIR* d = ::opendir((system + "/filter").c_str())) {
         while (dirent* e = ::readdir(d)) {
             const std::string name = e->d_name;
-            if (name != "." && name != "..")
-                ::symlink((system + "/filter/" + name).c_str(), (filters + "/" + name).c_str());
+            if (name != "." && name != ".." &&
+                ::symlink((system + "/filter/" + name).c_str(), (filters + "/" + name).c_str()) != 0)
+                continue;  // a filter that cannot be linked is one the queue lacks
         }
         ::closedir(d);
     }

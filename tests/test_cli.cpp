@@ -1,5 +1,7 @@
 // The headless command line, run as a real process: page counts, page
 // pictures, and the exit codes and messages of failed runs.
+#include "app/cli.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -9,6 +11,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,8 +102,80 @@ INSTANTIATE_TEST_SUITE_P(
                       FailCase{"BadLineEnds", {"--count-pages", "--line-ends=dos", Example}, 2, "--line-ends needs auto, printer or unix"},
                       FailCase{"BadPaper", {"--count-pages", "--paper", "A9", Example}, 2, "--paper needs a paper name"},
                       FailCase{"BadMargins", {"--count-pages", "--margins=1in,2in", Example}, 2, "--margins needs one margin"},
-                      FailCase{"TwoLineHeights", {"--count-pages", "--lpi=6", "--lines-per-page=60", Example}, 2, "choose one"}),
+                      FailCase{"TwoLineHeights", {"--count-pages", "--lpi=6", "--lines-per-page=60", Example}, 2, "choose one"},
+                      FailCase{"WaitOfNoSeconds", {"--print", "--wait=0", Example}, 2,
+                               "quillard: --wait needs a number of seconds from 1 to 86400, not \"0\"\n"},
+                      // lp's value-less -o passes: the run goes on to find no spooler.
+                      FailCase{"LandscapeAsLpTakesIt", {"--print", "-o", "landscape", "-o", "fit-to-page", Example}, 1,
+                               "no printer to print on"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// Every usage error names the option and what was typed with it (an
+// option with nothing after it says the form it is written in).
+TEST(CommandLine, UsageErrorsNameWhatWasTyped)
+{
+    struct Case {
+        std::vector<std::string> Args;
+        const char* Error;
+    };
+    const Case cases[] = {
+        {{"--print", "--wait=0", "r.txt"}, "--wait needs a number of seconds from 1 to 86400, not \"0\""},
+        {{"--print", "--copies", "1000", "r.txt"}, "--copies needs a number from 1 to 999, not \"1000\""},
+        {{"--print", "--copies"}, "--copies needs a number from 1 to 999"},
+        {{"--pdf", "o.pdf", "--pages=3-2", "r.txt"},
+         "--pages needs a page range such as 2-5 (pages from 1 to 1000000), not \"3-2\""},
+        {{"--png", "p.png", "--page=0", "r.txt"}, "--page needs a page number from 1 to 1000000, not \"0\""},
+        {{"--png"}, "--png needs the name of the picture to write"},
+        {{"--png", "p.png", "--pdf"}, "--pdf needs the name of the PDF file to write"},
+        {{"--print", "--printer=", "r.txt"}, "--printer needs the name of a printer, not \"\""},
+        {{"--print", "-o", "=x", "r.txt"}, "-o needs an option as NAME=VALUE or a NAME alone, not \"=x\""},
+        {{"--print", "--option", "two words", "r.txt"},
+         "--option needs an option as NAME=VALUE or a NAME alone, not \"two words\""},
+        {{"--print", "-o"},
+         "-o needs an option as NAME=VALUE or a NAME alone, such as -o sides=two-sided-long-edge or -o landscape"},
+        {{"--print", "--duplex=both", "r.txt"}, "--duplex needs long, short or off, not \"both\""},
+        {{"--print", "--duplex", "r.txt"}, "--duplex needs long, short or off: --duplex=long"},
+        {{"--pdf", "o.pdf", "--line-draw-font=maybe", "r.txt"}, "--line-draw-font needs yes or no, not \"maybe\""},
+        {{"--count-pages", "--encoding=latin1", "r.txt"}, "--encoding needs auto, utf-8, cp1252 or cp437, not \"latin1\""},
+        {{"--count-pages", "--line-ends", "r.txt"}, "--line-ends needs auto, printer or unix: --line-ends=unix"},
+        {{"--count-pages", "--paper", "A9", "r.txt"},
+         "--paper needs a paper name as the header's PAPER= takes it, such as A4, LETTER or LEGAL, not \"A9\""},
+        {{"--count-pages", "--cpi=0", "r.txt"},
+         "--cpi needs a number of characters an inch from 1 to 120, such as 12 or 16.67, not \"0\""},
+        {{"--count-pages", "--lines-per-page", "x", "r.txt"}, "--lines-per-page needs a number of lines from 1 to 1000, not \"x\""},
+        {{"--count-pages", "--margins=1in,2in", "r.txt"},
+         "--margins needs one margin for all four sides or four (left,top,right,bottom), each a number with in, cm, "
+         "mm or pt, not \"1in,2in\""},
+        {{"--count-pages", "--landscape=yes", "r.txt"}, "--landscape takes no value, not \"yes\""},
+        {{"--count-pages", "--lpi=6", "--lines-per-page=60", "r.txt"},
+         "--lpi 6 and --lines-per-page 60 both set the line height: choose one"},
+        {{"--png", "p.png", "--pages", "1-2", "r.txt"},
+         "--pages goes with --pdf or --print; a picture takes --page N (\"--pages 1-2\" was given)"},
+        {{"--pdf", "o.pdf", "-o", "sides=one-sided", "r.txt"},
+         "-o and --duplex go with --print (\"-o sides=one-sided\" was given)"},
+        {{"--pdf", "o.pdf", "--wait=5", "r.txt"}, "--wait goes with --print (\"--wait=5\" was given)"},
+        {{"--count-pages", "--duplexes", "r.txt"}, "unknown option --duplexes"},
+    };
+    for (const Case& c : cases) {
+        std::string typed;
+        for (const std::string& a : c.Args)
+            typed += " " + a;
+        SCOPED_TRACE(typed);
+        EXPECT_EQ(quillard::ParseCommandLine(c.Args).Error, c.Error);
+    }
+}
+
+// -o takes lp's forms: NAME=VALUE, a NAME alone for NAME=true and noNAME
+// for NAME=false; landscape=true is the layout's orientation when printed.
+TEST(CommandLine, ValueLessJobOptionsAreTrueOrFalseAsInLp)
+{
+    const quillard::TCommandLine cl = quillard::ParseCommandLine(
+        {"--print", "-o", "landscape", "--option", "fit-to-page", "-o", "nocollate", "-o", "job-priority=80", "r.txt"});
+    ASSERT_EQ(cl.Error, "");
+    using Options = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(cl.JobOptions,
+              (Options{{"landscape", "true"}, {"fit-to-page", "true"}, {"collate", "false"}, {"job-priority", "80"}}));
+}
 
 // A FIFO as the report once held the program in open() for ever; a device
 // was read as an empty report. Each run ends at once saying what it is.

@@ -3,11 +3,13 @@
 // ServerBin holds it beside the system's filters, printing a report that a
 // client submits with lp.
 #include "tests/cupsserver.h"
+#include "tests/windowtest.h"
 
 #include "app/cupsfilter.h"
 #include "engine/printer.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -15,7 +17,9 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <grp.h>
 #include <pwd.h>
@@ -137,6 +141,41 @@ TEST(FilterConvention, WrongArgumentsAndAReportFileNamed)
         RunFilter({"42", "ann", "t", "1", "", QString::fromStdString(dir.filePath("absent.txt").toStdString())}, "");
     EXPECT_EQ(missing.Code, 1);
     EXPECT_NE(missing.Messages.find("ERROR: the report "), std::string::npos) << missing.Messages;
+}
+
+// A job cancelled while its report still comes in (cupsd sends SIGTERM; a
+// terminal SIGINT or SIGHUP) takes its folder, and the copy of the report
+// in it, with it: TMPDIR is left as it was, and the filter ends by the
+// signal sent.
+TEST(FilterConvention, ACancelledJobLeavesNothingInTmpdir)
+{
+    std::string report = "{INIT PAPER=A4}\r\n";
+    while (report.size() < 256 * 1024)
+        report += "Quarterly statement, a line of a long report still being sent\r\n";
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(::strsignal(sig));
+        QTemporaryDir tmp;
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TMPDIR", tmp.path());
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(QUILLARD_FILTER), {"42", "ann", "Statement", "1", ""});
+        ASSERT_TRUE(p.waitForStarted(10000));
+        // Part of the report; standard input stays open.
+        p.write(report.data(), static_cast<qint64>(report.size()));
+        auto spooled = [&] {
+            const QStringList jobs = QDir(tmp.path()).entryList({"quillardtopdf.*"}, QDir::Dirs);
+            return jobs.size() == 1 &&
+                   QFileInfo(tmp.filePath(jobs[0] + "/report.txt")).size() >= static_cast<qint64>(report.size());
+        };
+        WAIT_UNTIL(spooled(), 30000);
+        ASSERT_EQ(::kill(static_cast<pid_t>(p.processId()), sig), 0);
+        ASSERT_TRUE(p.waitForFinished(30000)) << "the filter did not end on " << ::strsignal(sig);
+        EXPECT_EQ(p.exitStatus(), QProcess::CrashExit) << p.readAllStandardError().toStdString();
+        EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+        const QStringList left = QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+        EXPECT_TRUE(left.isEmpty()) << left.join(", ").toStdString();
+    }
 }
 
 // The queue's PPD gives the paper when the job names none.

@@ -113,7 +113,8 @@ public:
         }
         struct stat st {};
         ::fstat(fd, &st);
-        ::ftruncate(fd, st.st_size > off_t(Room) ? st.st_size - off_t(Room) : 0);
+        if (::ftruncate(fd, st.st_size > off_t(Room) ? st.st_size - off_t(Room) : 0) != 0)
+            ADD_FAILURE() << "the file could not be cut short";
         ::close(fd);
     }
     void Lift()

@@ -94,8 +94,9 @@ TEST(Routes, ValueOptionsTakeTheirValueAfterAnEqualsSign)
     EXPECT_EQ(print.Copies, 2);
     ASSERT_EQ(print.JobOptions.size(), 1u);
     EXPECT_EQ(print.JobOptions[0], std::make_pair(std::string("media"), std::string("A4")));
-    EXPECT_EQ(ParseCommandLine({"--pdf=", "r.txt"}).Error, "--pdf needs the name of the PDF file to write");
-    EXPECT_EQ(ParseCommandLine({"--zoom=big", "--png", "p.png", "r.txt"}).Error, "--zoom needs a percentage from 1 to 1000");
+    EXPECT_EQ(ParseCommandLine({"--pdf=", "r.txt"}).Error, "--pdf needs the name of the PDF file to write, not \"\"");
+    EXPECT_EQ(ParseCommandLine({"--zoom=big", "--png", "p.png", "r.txt"}).Error,
+              "--zoom needs a percentage from 1 to 1000, not \"big\"");
 }
 
 TEST(Routes, UnknownLongOptionOfTheWindowIsAnError)

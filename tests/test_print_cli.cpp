@@ -243,6 +243,46 @@ TEST_F(CommandLinePrint, JobOptionsReachTheJob)
     }
 }
 
+// The paper and orientation a job option names are the layout's, as
+// --paper and --landscape are: the report is laid out on that sheet, not put
+// onto it from another.
+TEST_F(CommandLinePrint, PaperAndOrientationOptionsLayTheReportOut)
+{
+    const QString report = QString::fromStdString(Write(FourPages()));
+    const QString landscapeReport = QString::fromStdString(Write("{INIT PAPER=A4 ORIENTATION=LANSCAPE}\r\n" + FourPages(), "WIDE.TXT"));
+    struct Case {
+        const char* Name;
+        QStringList Args;
+        const char* PageSize;  // pdfinfo's, of the printed file
+        const char* Media;     // the job's
+    };
+    const Case cases[] = {
+        {"MediaA5", {"-o", "media=A5", report}, "420 x 595", "iso_a5_148x210mm"},
+        {"MediaWithASource", {"-o", "media=iso_a5_148x210mm,tray-1", report}, "420 x 595", nullptr},
+        {"OrientationLandscape", {"-o", "orientation-requested=4", report}, "792 x 612", "na_letter_8.5x11in"},
+        {"LandscapeFlag", {"-o", "landscape=true", report}, "792 x 612", nullptr},
+        {"PortraitOverTheHeader", {"-o", "orientation-requested=3", landscapeReport}, "595 x 842", "iso_a4_210x297mm"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TRun r = Quillard(QStringList{"--print"} + c.Args);
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        ASSERT_TRUE(Cups->WaitUntilIdle());
+        const int id = JobIds(r.Out).at(0);
+        const std::string out = Cups->OutputFile("FILEPDF");
+        EXPECT_EQ(PdfInfo(out).at("Page size").substr(0, std::string(c.PageSize).size()), c.PageSize);
+        EXPECT_NE(PdfPageTexts(out).at(0).find("Page 1 of the statement"), std::string::npos);
+        if (c.Media) {
+            EXPECT_EQ(One(Cups->JobAttributes(id), "media"), c.Media);
+        }
+    }
+    for (const char* refused : {"media=Plywood", "orientation-requested=5"}) {
+        const TRun r = Quillard({"--print", "-o", refused, report});
+        EXPECT_EQ(r.Code, 2) << refused;
+        EXPECT_NE(r.Err.find(refused), std::string::npos) << r.Err;
+    }
+}
+
 // --wait waits for the printer: a job printed is a success; a job the
 // spooler aborted, one kept on a stopped queue or held, is a failure with
 // the spooler's reason (the job ids are still listed).
@@ -314,7 +354,8 @@ INSTANTIATE_TEST_SUITE_P(
         CliFailCase{"BackwardsRange", {"--print", "--pages", "3-2", "REPORT"}, 2, "--pages needs"},
         CliFailCase{"RangeWithoutNumbers", {"--print", "--pages", "a-b", "REPORT"}, 2, "--pages needs"},
         CliFailCase{"PrinterWithoutName", {"--print", "--printer"}, 2, "--printer needs"},
-        CliFailCase{"OptionWithoutValue", {"--print", "-o", "sides", "REPORT"}, 2, "-o needs an option as NAME=VALUE"},
+        CliFailCase{"OptionNameWithASpace", {"--print", "-o", "paper size=A4", "REPORT"}, 2,
+                    "-o needs an option as NAME=VALUE or a NAME alone"},
         CliFailCase{"OptionWithoutName", {"--print", "-o", "=x", "REPORT"}, 2, "-o needs an option as NAME=VALUE"},
         CliFailCase{"DuplexUnknown", {"--print", "--duplex=both", "REPORT"}, 2, "--duplex needs long, short or off"},
         CliFailCase{"OptionWithoutPrint", {"--pdf", "x.pdf", "-o", "sides=one-sided", "REPORT"}, 2,

@@ -407,7 +407,8 @@ INSTANTIATE_TEST_SUITE_P(
                                      [](const std::string& d) {
                                          if (::mkfifo((d + "/PIPE").c_str(), 0600) != 0)
                                              return std::string();
-                                         ::symlink((d + "/PIPE").c_str(), (d + "/REPORT.TXT").c_str());
+                                         if (::symlink((d + "/PIPE").c_str(), (d + "/REPORT.TXT").c_str()) != 0)
+                                             return std::string();
                                          return d + "/REPORT.TXT";
                                      },
                                      "not a regular file (a FIFO)"},

@@ -33,6 +33,12 @@ and, where a case needs them:
                       without them and must make the same PDF bytes
     max_output_mb     the PDF or PNG made must be smaller
     max_stderr_lines  the most lines a run may write on stderr
+    stdin_mb          the report comes on standard input ("-"), repeated to
+                      this many megabytes or until the program stops reading
+    stranger_output_link  a user id: the output's name is a symbolic link
+                      owned by that user, in a sticky folder anybody may
+                      write, to a file outside (made as root only)
+    must_fail         every run of the case must refuse (a non-zero exit)
 
 In a report of at most 1 MB, @WORK@, @OUTSIDE@ and @CWD@ are the run's
 folders. The files of a case starting with @OUTSIDE@/ or @CWD@/ go there.
@@ -110,7 +116,7 @@ CASES = {}
 
 # What a case may ask beyond its files and limits (see above).
 OPTIONAL = ("args", "filter_options", "env", "output_name", "pdf_images", "same_pdf_without", "max_output_mb",
-            "max_stderr_lines")
+            "max_stderr_lines", "stdin_mb", "stranger_output_link", "must_fail")
 
 
 def case(name, report, files=None, modes=("count", "png", "pdf"), report_name="REPORT.TXT", allow=None,
@@ -322,6 +328,16 @@ def make():
     for length in (250, 255):
         case("output-name-of-%d-bytes" % length, b"Name\r\n{PAGE}Two\r\n", modes=("png", "pdf"),
              output_name="o" * (length - 4) + ".out")
+
+    # Standard input without an end: the copy stops at its limit (1 GiB),
+    # fails and leaves nothing in TMPDIR.
+    case("standard-input-without-an-end", b"a line of a report read from a pipe\n", modes=("count",),
+         stdin_mb=1100, must_fail=True, seconds=300, why="filled the disk before")
+    # A link another user planted in /tmp where the output is to go.
+    if os.geteuid() == 0:
+        case("output-through-a-strangers-link-in-a-sticky-folder", b"Report\r\n", modes=("png", "pdf"),
+             stranger_output_link=12345, must_fail=True,
+             why="followed where the system's protected_symlinks refuses")
 
 
 def write(out):

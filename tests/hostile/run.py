@@ -39,6 +39,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -129,6 +130,9 @@ def arguments(mode, meta, work, report, run_dir):
         return ["42", "user", "title", "1", meta.get("filter_options") or "", report], None, \
             os.path.join(run_dir, "stdout.pdf")
     extra = list(meta.get("args") or [])
+    if meta.get("stdin_mb"):
+        # The report comes on standard input, endlessly.
+        report = "-"
     if mode == "count":
         return extra + ["--count-pages", report], None, None
     name = meta.get("output_name") or ("out.png" if mode == "png" else "out.pdf")
@@ -177,6 +181,22 @@ def run_one(program, case_name, case_dir, meta, mode, opts, scratch):
     return r
 
 
+def feed(pipe, report, megabytes):
+    """Writes the report again and again into pipe, megabytes in all or
+    until the reader goes."""
+    with open(report, "rb") as f:
+        block = f.read() or b"x\n"
+    block = block * max(1, (1 << 20) // len(block))
+    left = megabytes << 20
+    try:
+        while left > 0:
+            pipe.write(block[:left])
+            left -= len(block)
+        pipe.close()
+    except (BrokenPipeError, OSError):
+        pass
+
+
 def run_in(run_dir, program, case_dir, meta, mode, opts, without=()):
     """One run in run_dir: its problems, time, memory, output and log."""
     work, outside, cwd, report = prepare(case_dir, meta, run_dir, without)
@@ -185,7 +205,17 @@ def run_in(run_dir, program, case_dir, meta, mode, opts, without=()):
         program = os.path.join(os.path.dirname(program), "quillardtopdf")
     # An earlier output of the same name: a run that fails must leave it.
     earlier = b"an earlier file the run must leave alone unless it writes a whole one\n"
-    if output:
+    stranger = meta.get("stranger_output_link")
+    if output and stranger is not None:
+        # The output's name is a link another user planted in a folder
+        # anybody may write (as /tmp is), pointing at a file outside.
+        target = os.path.join(outside, "TARGET")
+        with open(target, "wb") as f:
+            f.write(earlier)
+        os.chmod(work, 0o1777)
+        os.symlink(target, os.path.join(work, output))
+        os.lchown(os.path.join(work, output), stranger, stranger)
+    elif output:
         with open(os.path.join(work, output), "wb") as f:
             f.write(earlier)
     # Limits are set for a plain build; the sanitizers' shadow memory and
@@ -228,8 +258,11 @@ def run_in(run_dir, program, case_dir, meta, mode, opts, without=()):
     with open(os.path.join(run_dir, "stderr"), "wb") as err, \
             open(stdout_file or os.devnull, "wb") as out:
         # The filter runs in the spool folder, as CUPS runs it.
+        feed_mb = meta.get("stdin_mb") or 0
         proc = subprocess.Popen(command, cwd=work if mode == "filter" else cwd, env=env, stdout=out, stderr=err,
-                                stdin=subprocess.DEVNULL, start_new_session=True)
+                                stdin=subprocess.PIPE if feed_mb else subprocess.DEVNULL, start_new_session=True)
+        if feed_mb:
+            threading.Thread(target=feed, args=(proc.stdin, report, feed_mb), daemon=True).start()
         hung = False
         while True:
             pid, status, usage = os.wait4(proc.pid, os.WNOHANG)
@@ -317,8 +350,11 @@ def run_in(run_dir, program, case_dir, meta, mode, opts, without=()):
             if root == work and path == output:
                 continue
             problems.append("file effect: %s/%s made" % (name, path))
-    if mode == "filter" and not hung:
-        # The spool's temporary folder is shared by every job.
+    if meta.get("must_fail") and succeeded:
+        problems.append("success where the run must refuse")
+    if (mode == "filter" or meta.get("stdin_mb")) and not hung:
+        # The spool's temporary folder is shared by every job; a report read
+        # from standard input leaves nothing there either.
         for path in sorted(os.listdir(env["TMPDIR"])):
             problems.append("file effect: tmp/%s left behind" % path)
 
