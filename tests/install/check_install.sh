@@ -16,6 +16,11 @@ build=$(cd "$1" && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillard-install.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# A sanitizer build leaves the C library's checked functions out (the
+# sanitizers' own interceptors take their place): its package is not the one
+# shipped, and its fortification and lintian's tags are not checked.
+sanitized=false
+grep -q '^QUILLARD_SANITIZE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null && sanitized=true
 
 expected=(
   bin/quillard
@@ -117,13 +122,13 @@ for program in usr/bin/quillard usr/lib/cups/filter/quillardtopdf; do
     readelf -l "$elf" | grep -q 'GNU_RELRO' || fail "/$program has no read-only relocations"
     readelf -d "$elf" | grep -Eq 'BIND_NOW|FLAGS_1.* NOW' || fail "/$program does not bind its symbols at start-up"
     symbols=$(readelf --dyn-syms -W "$elf")
-    grep -q '__[a-z0-9_]*_chk' <<<"$symbols" || fail "/$program uses no checked C library function"
+    $sanitized || grep -q '__[a-z0-9_]*_chk' <<<"$symbols" || fail "/$program uses no checked C library function"
     grep -q '__stack_chk_fail' <<<"$symbols" || fail "/$program has no stack protector"
   fi
 done
 # Lintian: no error, no missing hardening, no misspelling (the overrides the
 # package ships say why the words they name stay).
-if command -v lintian >/dev/null; then
+if command -v lintian >/dev/null && ! $sanitized; then
   # (1 is lintian's answer for a package with errors; above it lintian failed.)
   status=0
   lintian -I "$deb" >"$scratch/lintian.log" 2>&1 || status=$?
