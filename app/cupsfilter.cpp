@@ -179,7 +179,7 @@ bool CopyStandardInput(const std::string& Path, std::string& Why)
 // size a write fails; either way the job fails and prints nothing. A
 // limit set lower by whoever started the filter stays.
 constexpr rlim_t JobCpuSeconds = 600;
-constexpr rlim_t JobAddressSpaceBytes = rlim_t{4} << 30;
+[[maybe_unused]] constexpr rlim_t JobAddressSpaceBytes = rlim_t{4} << 30;
 constexpr rlim_t JobFileBytes = rlim_t{2} << 30;
 
 void LowerLimit(int Resource, rlim_t Value)
