@@ -163,6 +163,42 @@ int OpenFolderWithoutLinks(const std::string& Folder)
 
 }  // namespace
 
+namespace {
+
+// Walks the normalised name S from the folder Path, one component at a time,
+// each spelt exactly when there is such an entry and otherwise without regard
+// to letter case. Staying below the folder, ".." and symbolic links end the
+// walk. The regular file reached, or "".
+std::string WalkNoCase(const std::string& S, std::string Path, bool StayBelow)
+{
+    size_t i = 0;
+    bool any = false;
+    while (i <= S.size()) {
+        size_t slash = S.find('/', i);
+        if (slash == std::string::npos)
+            slash = S.size();
+        const std::string part = S.substr(i, slash - i);
+        i = slash + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part == ".." && StayBelow)
+            return {};
+        if (!StayBelow && !Path.empty() && !IsDir(Path))
+            return {};
+        const std::string entry = part == ".." ? part : MatchEntry(Path, part);
+        if (entry.empty())
+            return {};
+        Path = Join(Path, entry);
+        any = true;
+        struct stat st {};
+        if (StayBelow && (::lstat(Path.c_str(), &st) != 0 || S_ISLNK(st.st_mode)))
+            return {};
+    }
+    return any && IsRegular(Path) ? Path : std::string();
+}
+
+}  // namespace
+
 std::string FindFileNoCase(const std::string& Name, const std::string& BaseDir)
 {
     if (Name.find('\0') != std::string::npos)
@@ -170,28 +206,7 @@ std::string FindFileNoCase(const std::string& Name, const std::string& BaseDir)
     const std::string s = Normalised(Name);
     if (s.empty())
         return {};
-    std::string path = s[0] == '/' ? "/" : BaseDir;
-    size_t i = 0;
-    bool any = false;
-    while (i <= s.size()) {
-        size_t slash = s.find('/', i);
-        if (slash == std::string::npos)
-            slash = s.size();
-        const std::string part = s.substr(i, slash - i);
-        i = slash + 1;
-        if (part.empty() || part == ".")
-            continue;
-        if (!path.empty() && !IsDir(path))
-            return {};
-        const std::string entry = part == ".." ? part : MatchEntry(path, part);
-        if (entry.empty())
-            return {};
-        path = Join(path, entry);
-        any = true;
-    }
-    if (!any || !IsRegular(path))
-        return {};
-    return path;
+    return WalkNoCase(s, s[0] == '/' ? "/" : BaseDir, false);
 }
 
 std::string FindReportFile(const std::string& Name, const std::string& ReportFileName)
@@ -216,27 +231,7 @@ std::string FindFileInFolder(const std::string& Name, const std::string& Folder)
     const std::string s = Normalised(Trim(Name));
     if (base.empty() || s.empty() || s[0] == '/' || s.find('\0') != std::string::npos)
         return {};
-    std::string path = base;
-    size_t i = 0;
-    while (i <= s.size()) {
-        size_t slash = s.find('/', i);
-        if (slash == std::string::npos)
-            slash = s.size();
-        const std::string part = s.substr(i, slash - i);
-        i = slash + 1;
-        if (part.empty() || part == ".")
-            continue;
-        if (part == "..")
-            return {};
-        const std::string entry = MatchEntry(path, part);
-        if (entry.empty())
-            return {};
-        path = Join(path, entry);
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || S_ISLNK(st.st_mode))
-            return {};
-    }
-    return path != base && IsRegular(path) ? path : std::string();
+    return WalkNoCase(s, base, true);
 }
 
 bool ReadWholeFile(const std::string& Path, std::vector<uint8_t>& Bytes, int64_t MaxBytes, TFileIdentity* Read)
