@@ -1715,13 +1715,9 @@ TEST_F(AutomationProcessTest, AReportFromAFileDescriptor)
     server.waitForFinished();
 }
 
-// A PDF saved into a FIFO whose reader is slow: the other clients are
-// answered meanwhile, and the reader gets the whole PDF.
-TEST_F(AutomationProcessTest, APdfIntoASlowFifoLeavesOtherClientsAnswered)
+// A report whose PDF is far more than a pipe or a socket holds.
+std::string SixHundredPages()
 {
-    StartBus();
-    QProcess server;
-    StartServer(server);
     std::string report;
     for (int p = 1; p <= 600; ++p) {
         report += "Page " + std::to_string(p) + "\r\n";
@@ -1729,8 +1725,18 @@ TEST_F(AutomationProcessTest, APdfIntoASlowFifoLeavesOtherClientsAnswered)
             report += std::to_string(p * 7919 + l * 104729) + " " + std::to_string(l * p * 31337) + "\r\n";
         report += "\f";
     }
+    return report;
+}
+
+// A PDF saved into a FIFO whose reader is slow: the other clients are
+// answered meanwhile, and the reader gets the whole PDF.
+TEST_F(AutomationProcessTest, APdfIntoASlowFifoLeavesOtherClientsAnswered)
+{
+    StartBus();
+    QProcess server;
+    StartServer(server);
     const std::string reportPath = Dir.filePath("LONG.TXT").toStdString();
-    std::ofstream(reportPath, std::ios::binary) << report;
+    std::ofstream(reportPath, std::ios::binary) << SixHundredPages();
     ASSERT_EQ(Gdbus(Bus.Address(), QxSet("Visible", "true")).Code, 0);
     ASSERT_EQ(Gdbus(Bus.Address(), QxCall("LoadFile", {QString::fromStdString("'" + reportPath + "'")})).Out, "(1,)");
     const std::string fifo = Dir.filePath("pdf.fifo").toStdString();
@@ -1783,16 +1789,8 @@ TEST_F(AutomationProcessTest, AReaderThatTakesNothingHoldsTheServerOnlyForAWhile
     StartServer(server);
     TSignalMonitor monitor;
     ASSERT_TRUE(monitor.Start(Bus.Address(), "com.merrowgate.Quillard")) << monitor.Output();
-    // A PDF of far more than a pipe or a socket holds.
-    std::string report;
-    for (int p = 1; p <= 600; ++p) {
-        report += "Page " + std::to_string(p) + "\r\n";
-        for (int l = 0; l < 40; ++l)
-            report += std::to_string(p * 7919 + l * 104729) + " " + std::to_string(l * p * 31337) + "\r\n";
-        report += "\f";
-    }
     const std::string reportPath = Dir.filePath("LONG.TXT").toStdString();
-    std::ofstream(reportPath, std::ios::binary) << report;
+    std::ofstream(reportPath, std::ios::binary) << SixHundredPages();
     ASSERT_EQ(Gdbus(Bus.Address(), QxSet("Visible", "true")).Code, 0);
     ASSERT_EQ(Gdbus(Bus.Address(), QxCall("LoadFile", {QString::fromStdString("'" + reportPath + "'")})).Out, "(1,)");
 

@@ -235,14 +235,34 @@ TEST(FilterPaper, MediaNamesOfCupsAndPpds)
     EXPECT_EQ(PaperOfMedia(""), 0);
 }
 
+// The spooler a test started is no longer the one asked once the test ends:
+// CUPS_SERVER goes back to what it was.
+struct TServerRestored {
+    std::optional<std::string> Old;
+    TServerRestored()
+    {
+        if (const char* old = std::getenv("CUPS_SERVER"))
+            Old = old;
+    }
+    ~TServerRestored()
+    {
+        if (Old) {
+            ::setenv("CUPS_SERVER", Old->c_str(), 1);
+            cupsSetServer(Old->c_str());
+        } else {
+            ::unsetenv("CUPS_SERVER");
+            cupsSetServer(nullptr);
+        }
+    }
+};
+
 // A client's lp to a private cupsd whose filters and MIME files hold ours:
 // the report prints on a PDF queue with its header's paper and orientation
 // (the queue's own filters put the landscape page on the sheet as it is fed).
 TEST(FilterInCups, AReportSubmittedWithLpPrintsWithItsHeadersPaper)
 {
     ASSERT_FALSE(GenericPdfPpd().empty()) << "the Generic PDF driver of cups-filters is missing";
-    const char* oldServer = std::getenv("CUPS_SERVER");
-    const std::optional<std::string> restore = oldServer ? std::optional<std::string>(oldServer) : std::nullopt;
+    const TServerRestored restored;
     {
         TCupsServer cups;
         cups.AddFilter(QUILLARD_FILTER);
@@ -291,13 +311,6 @@ TEST(FilterInCups, AReportSubmittedWithLpPrintsWithItsHeadersPaper)
         ASSERT_EQ(ranged.size(), 1u) << cups.Log();
         EXPECT_NE(ranged[0].find("Second page"), std::string::npos) << ranged[0];
         cups.Stop();
-    }
-    if (restore) {
-        ::setenv("CUPS_SERVER", restore->c_str(), 1);
-        cupsSetServer(restore->c_str());
-    } else {
-        ::unsetenv("CUPS_SERVER");
-        cupsSetServer(nullptr);
     }
 }
 
@@ -568,8 +581,7 @@ TPrinted PrintWithLp(TCupsServer& Cups, const std::string& File)
 TEST(FilterInCups, ReportsAreTypedByTheirContentAndPlainTextIsNotTaken)
 {
     ASSERT_FALSE(GenericPdfPpd().empty()) << "the Generic PDF driver of cups-filters is missing";
-    const char* oldServer = std::getenv("CUPS_SERVER");
-    const std::optional<std::string> restore = oldServer ? std::optional<std::string>(oldServer) : std::nullopt;
+    const TServerRestored restored;
     const std::string convs = ReadFile(QUILLARD_SOURCE_DIR "/packaging/quillard.convs");
     const size_t optIn = convs.find("\n#text/plain ");
     ASSERT_NE(optIn, std::string::npos) << "quillard.convs has no commented text/plain line";
@@ -605,13 +617,6 @@ TEST(FilterInCups, ReportsAreTypedByTheirContentAndPlainTextIsNotTaken)
         if (textOptIn)
             EXPECT_NE(text.Text.find("Plain notes {about} braces"), std::string::npos) << text.Text;
         cups.Stop();
-    }
-    if (restore) {
-        ::setenv("CUPS_SERVER", restore->c_str(), 1);
-        cupsSetServer(restore->c_str());
-    } else {
-        ::unsetenv("CUPS_SERVER");
-        cupsSetServer(nullptr);
     }
 }
 
